@@ -1,0 +1,28 @@
+# Project-wide compile settings, applied to our own targets only.
+
+set(VX_WARNINGS -Wall -Wextra -Wpedantic -Wshadow -Wnon-virtual-dtor -Wformat=2)
+if(VX_WERROR)
+  list(APPEND VX_WARNINGS -Werror)
+endif()
+
+if(VX_SANITIZE)
+  # GCC 12's flow analysis reports false "maybe uninitialized" inside libstdc++ (std::regex)
+  # once the sanitizers instrument the code.
+  list(APPEND VX_WARNINGS -Wno-maybe-uninitialized)
+  add_compile_options(-fsanitize=${VX_SANITIZE} -fno-omit-frame-pointer -fno-sanitize-recover=all)
+  add_link_options(-fsanitize=${VX_SANITIZE})
+endif()
+
+# vx_library(name SOURCES...): one static library per subsystem folder, with the repository
+# root on the include path so that headers are named by folder ("engine/codecs.h").
+function(vx_library name)
+  add_library(${name} STATIC ${ARGN})
+  target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${VX_WARNINGS})
+endfunction()
+
+function(vx_executable name)
+  add_executable(${name} ${ARGN})
+  target_include_directories(${name} PRIVATE ${PROJECT_SOURCE_DIR})
+  target_compile_options(${name} PRIVATE ${VX_WARNINGS})
+endfunction()
