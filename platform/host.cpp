@@ -1,0 +1,66 @@
+#include "platform/host.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <set>
+#include <string_view>
+
+namespace vx {
+
+const std::string& module_folder() {
+  static const std::string folder = [] {
+    std::error_code error;
+    std::filesystem::path exe = std::filesystem::read_symlink("/proc/self/exe", error);
+    if (error) return std::string(".");
+    std::string text = exe.parent_path().string();
+    return text.empty() ? std::string("/") : text;
+  }();
+  return folder;
+}
+
+namespace {
+
+bool is_excluded_ipv4(in_addr_t network_order) {
+  const std::uint32_t host = ntohl(network_order);
+  const std::uint32_t first = host >> 24;
+  const std::uint32_t second = (host >> 16) & 0xff;
+  return first == 127 || (first == 169 && second == 254);
+}
+
+}  // namespace
+
+std::vector<std::string> select_ipv4_addresses(const ifaddrs* list) {
+  std::vector<std::string> addresses;
+  std::set<std::string_view> seen_interfaces;
+  for (const ifaddrs* entry = list; entry != nullptr; entry = entry->ifa_next) {
+    if (entry->ifa_addr == nullptr || entry->ifa_addr->sa_family != AF_INET) continue;
+    const std::string_view name = entry->ifa_name != nullptr ? entry->ifa_name : "";
+    // Only the first IPv4 address of an interface counts, usable or not.
+    if (!seen_interfaces.insert(name).second) continue;
+    const auto* ipv4 = reinterpret_cast<const sockaddr_in*>(entry->ifa_addr);
+    if (is_excluded_ipv4(ipv4->sin_addr.s_addr)) continue;
+    char text[INET_ADDRSTRLEN] = {};
+    if (inet_ntop(AF_INET, &ipv4->sin_addr, text, sizeof text) == nullptr) continue;
+    addresses.emplace_back(text);
+    if (addresses.size() == kMaxLocalAddresses) break;
+  }
+  return addresses;
+}
+
+std::vector<std::string> local_ipv4_addresses() {
+  ifaddrs* list = nullptr;
+  if (getifaddrs(&list) != 0) return {};
+  std::vector<std::string> addresses = select_ipv4_addresses(list);
+  freeifaddrs(list);
+  return addresses;
+}
+
+std::string local_ipv4_address() {
+  std::vector<std::string> addresses = local_ipv4_addresses();
+  return addresses.empty() ? std::string() : addresses.front();
+}
+
+}  // namespace vx

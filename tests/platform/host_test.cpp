@@ -1,0 +1,124 @@
+#include "platform/host.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <net/if.h>
+#include <netinet/in.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <deque>
+#include <filesystem>
+
+#include "platform/unique_fd.h"
+
+namespace vx {
+namespace {
+
+// Builds a getifaddrs-like list whose nodes live as long as the builder.
+class InterfaceList {
+ public:
+  InterfaceList& ipv4(const char* name, const char* address) {
+    sockaddr_in& storage = ipv4_addresses_.emplace_back();
+    storage.sin_family = AF_INET;
+    inet_pton(AF_INET, address, &storage.sin_addr);
+    return add(name, reinterpret_cast<sockaddr*>(&storage));
+  }
+  InterfaceList& ipv6(const char* name) {
+    sockaddr_in6& storage = ipv6_addresses_.emplace_back();
+    storage.sin6_family = AF_INET6;
+    return add(name, reinterpret_cast<sockaddr*>(&storage));
+  }
+  InterfaceList& without_address(const char* name) { return add(name, nullptr); }
+  const ifaddrs* head() const { return nodes_.empty() ? nullptr : &nodes_.front(); }
+
+ private:
+  InterfaceList& add(const char* name, sockaddr* address) {
+    ifaddrs& node = nodes_.emplace_back();
+    node.ifa_name = const_cast<char*>(name);
+    node.ifa_addr = address;
+    if (nodes_.size() > 1) nodes_[nodes_.size() - 2].ifa_next = &node;
+    return *this;
+  }
+  std::deque<ifaddrs> nodes_;
+  std::deque<sockaddr_in> ipv4_addresses_;
+  std::deque<sockaddr_in6> ipv6_addresses_;
+};
+
+TEST(LocalAddresses, TakesFirstIpv4OfEachInterfaceSkippingLoopbackAndLinkLocal) {
+  InterfaceList list;
+  list.ipv4("lo", "127.0.0.1")
+      .ipv6("eth0")
+      .without_address("tun0")
+      .ipv4("eth0", "192.168.1.20")
+      .ipv4("eth0", "192.168.1.21")  // second address of eth0: not taken
+      .ipv4("wlan0", "169.254.7.7")  // first of wlan0 is link-local: wlan0 gives nothing
+      .ipv4("wlan0", "10.1.1.1")
+      .ipv4("eth1", "169.253.0.1")  // not link-local
+      .ipv4("eth2", "127.5.5.5");
+  EXPECT_EQ(select_ipv4_addresses(list.head()),
+            (std::vector<std::string>{"192.168.1.20", "169.253.0.1"}));
+}
+
+TEST(LocalAddresses, StopsAtFiveAndHandlesAnEmptyList) {
+  InterfaceList list;
+  const char* names[] = {"a", "b", "c", "d", "e", "f", "g"};
+  const char* addresses[] = {"10.0.0.1", "10.0.0.2", "10.0.0.3", "10.0.0.4",
+                             "10.0.0.5", "10.0.0.6", "10.0.0.7"};
+  for (int i = 0; i < 7; ++i)
+    list.ipv4(names[i], addresses[i]);
+  const std::vector<std::string> selected = select_ipv4_addresses(list.head());
+  ASSERT_EQ(selected.size(), kMaxLocalAddresses);
+  EXPECT_EQ(selected.back(), "10.0.0.5");
+  EXPECT_TRUE(select_ipv4_addresses(nullptr).empty());
+}
+
+TEST(LocalAddresses, RealHostGivesAtMostFiveUsableAddresses) {
+  const std::vector<std::string> addresses = local_ipv4_addresses();
+  EXPECT_LE(addresses.size(), kMaxLocalAddresses);
+  for (const std::string& address : addresses) {
+    in_addr parsed{};
+    EXPECT_EQ(inet_pton(AF_INET, address.c_str(), &parsed), 1) << address;
+    EXPECT_NE(address.rfind("127.", 0), 0u) << address;
+    EXPECT_NE(address.rfind("169.254.", 0), 0u) << address;
+  }
+  EXPECT_EQ(local_ipv4_address(), addresses.empty() ? std::string() : addresses.front());
+}
+
+TEST(ModuleFolder, IsTheFolderOfThisProgramWithoutTrailingSlash) {
+  const std::string& folder = module_folder();
+  ASSERT_FALSE(folder.empty());
+  EXPECT_NE(folder.back(), '/');
+  EXPECT_TRUE(std::filesystem::exists(folder + "/vx_platform_tests"));
+  EXPECT_EQ(&module_folder(), &folder);  // cached
+}
+
+bool fd_is_open(int fd) {
+  return fcntl(fd, F_GETFD) != -1 || errno != EBADF;
+}
+
+TEST(UniqueFd, ClosesOnceAndMovesOwnership) {
+  int ends[2];
+  ASSERT_EQ(pipe(ends), 0);
+  const int read_end = ends[0];
+  {
+    UniqueFd first(ends[0]);
+    UniqueFd second(std::move(first));
+    EXPECT_FALSE(first.valid());
+    EXPECT_EQ(second.get(), read_end);
+    UniqueFd third;
+    third = std::move(second);
+    EXPECT_TRUE(fd_is_open(read_end));
+  }
+  EXPECT_FALSE(fd_is_open(read_end));
+
+  UniqueFd write_end(ends[1]);
+  const int raw = write_end.release();
+  EXPECT_FALSE(write_end.valid());
+  EXPECT_TRUE(fd_is_open(raw));
+  close(raw);
+}
+
+}  // namespace
+}  // namespace vx
