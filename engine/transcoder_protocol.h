@@ -1,0 +1,35 @@
+// What the engine and morvi-transcoder agree on: the program's file name, the token that opens
+// the argument line on its standard input, the texts it prints that the engine reacts to, and
+// how long it may stay silent.
+#pragma once
+
+#include <string_view>
+
+namespace vx {
+
+inline constexpr std::string_view kTranscoderFileName = "morvi-transcoder";
+inline constexpr std::string_view kYtdlpFileName = "yt-dlp";
+
+// The first line on the transcoder's standard input: token, one space, argument line, "\n".
+inline constexpr std::string_view kTranscoderToken = "xoTra_6142";
+
+// Progress figures, looked for in every chunk of output.
+inline constexpr std::string_view kProgressTime = " time=";
+inline constexpr std::string_view kProgressFps = " fps=";
+inline constexpr std::string_view kProgressBitrate = " bitrate=";
+
+// Failures after which the engine stops the process so that supervision restarts it.
+inline constexpr std::string_view kNoBufferedAudio =
+    "There's no buffered audio. Audio will misbehave!";
+inline constexpr std::string_view kVideoFrameFreezing = "output video frame freezing";
+
+// The alternate-input switch.
+inline constexpr std::string_view kPrimaryInputTimedOut =
+    "primary input timed out, switching to secondary input";
+inline constexpr std::string_view kPrimaryInputBack =
+    "primary input available again, switching back";
+
+// After its first output, a transcoder silent for longer than this is killed.
+inline constexpr int kLivenessLimitSeconds = 30;
+
+}  // namespace vx

@@ -1,0 +1,52 @@
+#include "engine/url_predicates.h"
+
+#include <array>
+
+#include "engine/ascii.h"
+
+namespace vx {
+namespace {
+
+template <std::size_t N>
+bool starts_with_any(std::string_view text, const std::array<std::string_view, N>& prefixes) {
+  for (std::string_view prefix : prefixes) {
+    if (istarts_with(text, prefix)) return true;
+  }
+  return false;
+}
+
+template <std::size_t N>
+bool ends_with_any(std::string_view text, const std::array<std::string_view, N>& suffixes) {
+  for (std::string_view suffix : suffixes) {
+    if (iends_with(text, suffix)) return true;
+  }
+  return false;
+}
+
+constexpr std::array<std::string_view, 4> kDownloadSchemes = {"ftp://", "sftp://", "http://",
+                                                              "https://"};
+constexpr std::array<std::string_view, 3> kPlaylistSuffixes = {".m3u", ".m3u8", ".mpd"};
+constexpr std::array<std::string_view, 6> kRtmpSchemes = {"rtmp://",  "rtmpe://",  "rtmps://",
+                                                          "rtmpt://", "rtmpte://", "rtmpts://"};
+
+}  // namespace
+
+bool url_has_scheme(std::string_view text) {
+  return text.find("://") != std::string_view::npos;
+}
+
+bool url_is_live_stream(std::string_view url) {
+  if (iends_with(url, ".sdp")) return true;
+  return url_has_scheme(url) && !starts_with_any(url, kDownloadSchemes) &&
+         !ends_with_any(url, kPlaylistSuffixes);
+}
+
+bool url_is_rtmp(std::string_view url) {
+  return starts_with_any(url, kRtmpSchemes);
+}
+
+bool url_is_rtp(std::string_view url) {
+  return istarts_with(url, "rtp://");
+}
+
+}  // namespace vx
