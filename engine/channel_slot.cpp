@@ -1,0 +1,44 @@
+#include "engine/channel_slot.h"
+
+#include <array>
+
+namespace vx {
+namespace {
+
+std::array<ChannelSlot, kSlotCount>& slots() {
+  static std::array<ChannelSlot, kSlotCount> table;
+  return table;
+}
+
+}  // namespace
+
+ChannelSlot* engine_slot(int slot) {
+  return slot_in_range(slot) ? &slots()[slot] : nullptr;
+}
+
+ChannelState engine_get_state(int slot) {
+  const ChannelSlot* record = engine_slot(slot);
+  return record != nullptr ? record->state : ChannelState::idle;
+}
+
+std::int32_t engine_get_time(int slot) {
+  const ChannelSlot* record = engine_slot(slot);
+  return record != nullptr ? record->position_seconds : -1;
+}
+
+std::int32_t engine_get_fps(int slot) {
+  const ChannelSlot* record = engine_slot(slot);
+  return record != nullptr ? record->fps : -1;
+}
+
+std::int32_t engine_get_bitrate(int slot) {
+  const ChannelSlot* record = engine_slot(slot);
+  return record != nullptr ? record->bitrate_kbps : -1;
+}
+
+std::uint32_t engine_get_exit_code(int slot) {
+  const ChannelSlot* record = engine_slot(slot);
+  return record != nullptr ? record->exit_code : 0;
+}
+
+}  // namespace vx

@@ -1,0 +1,51 @@
+// The engine's 32 channel slots: slot c runs channel c (0..15), slot c + 16 is channel c's
+// time-shift companion. Each slot records its transcoder process, its pipes and the progress
+// the transcoder last reported. The getters are safe for any slot number.
+#pragma once
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <memory>
+
+#include "engine/channel_state.h"
+#include "engine/records.h"
+#include "platform/unique_fd.h"
+
+namespace vx {
+
+inline constexpr int kChannelCount = 16;
+inline constexpr int kSlotCount = 2 * kChannelCount;
+
+struct ChannelSlot {
+  pid_t pid = 0;                // the running process, also its process group; 0 when none
+  UniqueFd stdin_read;          // the child's standard input
+  UniqueFd stdin_write;         // kept by the engine for the token line
+  UniqueFd output_read;         // kept by the engine, polled for output
+  UniqueFd output_write;        // the child's standard output and standard error
+  std::uint32_t exit_code = 0;  // of the last process that ended
+  std::unique_ptr<StartRequest> saved_request;  // only while yt-dlp runs
+  ChannelState state = ChannelState::idle;
+  // Reported by the transcoder; -1 from a start until it reports them.
+  std::int32_t position_seconds = 0;
+  std::int32_t fps = 0;
+  std::int32_t bitrate_kbps = 0;
+  std::int64_t last_output_time = 0;  // seconds since the epoch; 0 before the first output
+};
+
+inline bool slot_in_range(int slot) {
+  return slot >= 0 && slot < kSlotCount;
+}
+
+// The slot's record, or nullptr for a number outside 0..31.
+ChannelSlot* engine_slot(int slot);
+
+// Plain reads of a slot. Outside 0..31 the state and exit code read 0 and the progress
+// figures -1.
+ChannelState engine_get_state(int slot);
+std::int32_t engine_get_time(int slot);
+std::int32_t engine_get_fps(int slot);
+std::int32_t engine_get_bitrate(int slot);
+std::uint32_t engine_get_exit_code(int slot);
+
+}  // namespace vx
