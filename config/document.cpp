@@ -1,0 +1,229 @@
+#include "config/document.h"
+
+#include <cctype>
+#include <cmath>
+#include <limits>
+#include <string>
+
+#include "engine/codecs.h"
+#include "engine/formats.h"
+
+namespace vx {
+namespace {
+
+constexpr double kIntMax = std::numeric_limits<std::int32_t>::max();
+constexpr double kIntMin = std::numeric_limits<std::int32_t>::min();
+
+const cJSON* member(const cJSON* object, const char* key) {
+  if (!cJSON_IsObject(object) || key == nullptr) return nullptr;
+  return cJSON_GetObjectItemCaseSensitive(object, key);
+}
+
+std::int32_t saturate(double value) {
+  if (std::isnan(value)) return 0;
+  if (value >= kIntMax) return std::numeric_limits<std::int32_t>::max();
+  if (value <= kIntMin) return std::numeric_limits<std::int32_t>::min();
+  return static_cast<std::int32_t>(std::trunc(value));
+}
+
+std::int32_t leading_integer(const char* text) {
+  while (std::isspace(static_cast<unsigned char>(*text)))
+    ++text;
+  bool negative = false;
+  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  std::int64_t value = 0;
+  for (; *text >= '0' && *text <= '9'; ++text) {
+    value = value * 10 + (*text - '0');
+    if (value > std::int64_t{1} << 32) break;  // saturates below, no need to read further
+  }
+  return saturate(static_cast<double>(negative ? -value : value));
+}
+
+bool first_source_is_usable(const cJSON* source) {
+  if (format_id_from_name(config_string(source, "format")) != FormatId::rtp_native) {
+    return config_string(source, "url")[0] != '\0';
+  }
+  switch (codec_id_from_name(config_string(config_object(source, "video"), "codec"))) {
+    case kCodecH263:
+    case kCodecH263Plus:
+    case kCodecMpeg1Video:
+    case kCodecMpeg2Video:
+    case kCodecMpeg4Video:
+    case kCodecH264:
+      return true;
+    default:
+      return false;
+  }
+}
+
+bool first_target_has_a_codec(const cJSON* target) {
+  const CodecId video = codec_id_from_name(config_string(config_object(target, "video"), "codec"));
+  const CodecId audio = codec_id_from_name(config_string(config_object(target, "audio"), "codec"));
+  return video != kCodecUnknown || audio != kCodecUnknown;
+}
+
+cJSON* add_string_array(cJSON* object, const char* key, std::initializer_list<const char*> items) {
+  cJSON* array = cJSON_AddArrayToObject(object, key);
+  for (const char* item : items)
+    cJSON_AddItemToArray(array, cJSON_CreateString(item));
+  return array;
+}
+
+enum class TemplateForm { desktop, browser };
+
+JsonPtr build_channel_template(TemplateForm form, const std::string& target_url) {
+  JsonPtr channel(cJSON_CreateObject());
+  cJSON* root = channel.get();
+  cJSON_AddBoolToObject(root, "enable", false);
+
+  cJSON* input = cJSON_AddObjectToObject(root, "input");
+  cJSON* sources = cJSON_AddArrayToObject(input, "sources");
+  cJSON* source = cJSON_CreateObject();
+  cJSON_AddItemToArray(sources, source);  // the array owns the source from here on
+  cJSON_AddStringToObject(source, "format", "file");
+  cJSON_AddStringToObject(source, "url", "");
+  add_string_array(cJSON_AddObjectToObject(source, "video"), "options", {});
+  add_string_array(input, "formatOptions", {});
+  cJSON_AddStringToObject(input, "customOptions", "");
+  add_string_array(input, "filters", {});
+  add_string_array(input, "map", {});
+
+  cJSON* output = cJSON_AddObjectToObject(root, "output");
+  cJSON* targets = cJSON_AddArrayToObject(output, "targets");
+  cJSON* target = cJSON_CreateObject();
+  cJSON_AddItemToArray(targets, target);  // the array owns the target from here on
+  cJSON_AddStringToObject(target, "format", "udp");
+  cJSON_AddStringToObject(target, "url", target_url.c_str());
+
+  cJSON* video = cJSON_AddObjectToObject(target, "video");
+  cJSON_AddBoolToObject(video, "enable", true);
+  cJSON_AddStringToObject(video, "codec", "h264");
+  cJSON_AddNumberToObject(video, "width", 0);
+  cJSON_AddNumberToObject(video, "height", 0);
+  cJSON_AddNumberToObject(video, "frameRate", 0);
+  cJSON_AddNumberToObject(video, "keyFrameInterval", 5);
+  cJSON_AddNumberToObject(video, "quality", 0);
+  cJSON_AddNumberToObject(video, "bitRate", 0);
+  cJSON_AddNumberToObject(video, "scanType", 0);
+  add_string_array(video, "options", {"-preset:v faster"});
+  if (form == TemplateForm::browser) {
+    cJSON_AddStringToObject(video, "IP", "127.0.0.1");
+    cJSON_AddNumberToObject(video, "port", 1234);
+    cJSON_AddStringToObject(video, "globalHeader", "inBand");
+  }
+
+  cJSON* audio = cJSON_AddObjectToObject(target, "audio");
+  cJSON_AddBoolToObject(audio, "enable", true);
+  cJSON_AddStringToObject(audio, "codec", "aac");
+  cJSON_AddNumberToObject(audio, "sampleRate", 0);
+  cJSON_AddNumberToObject(audio, "channels", 2);
+  cJSON_AddNumberToObject(audio, "bitRate", 0);
+
+  cJSON* mux = cJSON_AddObjectToObject(target, "mux");
+  cJSON_AddNumberToObject(mux, "bitRate", 0);
+  cJSON_AddBoolToObject(mux, "cbr", false);
+
+  cJSON* rtmp = cJSON_AddObjectToObject(target, "rtmp");
+  for (const char* key : {"flashVer", "swfUrl", "user", "passwd"}) {
+    cJSON_AddStringToObject(rtmp, key, "");
+  }
+
+  add_string_array(output, "formatOptions", {});
+  if (form == TemplateForm::desktop) {
+    cJSON* time_shift = cJSON_AddObjectToObject(output, "timeShift");
+    cJSON_AddNumberToObject(time_shift, "cacheTime", 0);
+    cJSON_AddStringToObject(time_shift, "cacheFolder", "");
+  }
+  cJSON_AddStringToObject(output, "customOptions", "");
+  cJSON_AddStringToObject(root, "memo", "");
+  return channel;
+}
+
+}  // namespace
+
+std::int32_t config_int(const cJSON* object, const char* key, std::int32_t default_value) {
+  const cJSON* item = member(object, key);
+  if (cJSON_IsNumber(item)) return saturate(item->valuedouble);
+  if (cJSON_IsString(item))
+    return item->valuestring != nullptr ? leading_integer(item->valuestring) : 0;
+  if (cJSON_IsTrue(item)) return 1;
+  if (cJSON_IsFalse(item)) return 0;
+  return default_value;
+}
+
+bool config_bool(const cJSON* object, const char* key) {
+  return cJSON_IsTrue(member(object, key));
+}
+
+const char* config_string(const cJSON* object, const char* key) {
+  const cJSON* item = member(object, key);
+  return cJSON_IsString(item) && item->valuestring != nullptr ? item->valuestring : "";
+}
+
+double config_float(const cJSON* object, const char* key) {
+  const cJSON* item = member(object, key);
+  return cJSON_IsNumber(item) && std::isfinite(item->valuedouble) ? item->valuedouble : 0.0;
+}
+
+const cJSON* config_object(const cJSON* object, const char* key) {
+  const cJSON* item = member(object, key);
+  return cJSON_IsObject(item) ? item : nullptr;
+}
+
+cJSON* config_object(cJSON* object, const char* key) {
+  return const_cast<cJSON*>(config_object(static_cast<const cJSON*>(object), key));
+}
+
+const cJSON* config_array(const cJSON* object, const char* key) {
+  const cJSON* item = member(object, key);
+  return cJSON_IsArray(item) ? item : nullptr;
+}
+
+cJSON* config_array(cJSON* object, const char* key) {
+  return const_cast<cJSON*>(config_array(static_cast<const cJSON*>(object), key));
+}
+
+bool config_set_item(cJSON* object, const char* key, JsonPtr item) {
+  if (!cJSON_IsObject(object) || key == nullptr || !item) return false;
+  const bool exists = cJSON_GetObjectItemCaseSensitive(object, key) != nullptr;
+  cJSON* raw = item.release();  // the object owns it once the call succeeds
+  const bool done = exists ? cJSON_ReplaceItemInObjectCaseSensitive(object, key, raw)
+                           : cJSON_AddItemToObject(object, key, raw);
+  if (!done) cJSON_Delete(raw);
+  return done;
+}
+
+bool config_set_int(cJSON* object, const char* key, std::int32_t value) {
+  return config_set_item(object, key, JsonPtr(cJSON_CreateNumber(value)));
+}
+
+bool config_set_number(cJSON* object, const char* key, double value) {
+  return config_set_item(object, key, JsonPtr(cJSON_CreateNumber(value)));
+}
+
+bool config_set_bool(cJSON* object, const char* key, bool value) {
+  return config_set_item(object, key, JsonPtr(cJSON_CreateBool(value)));
+}
+
+bool config_set_string(cJSON* object, const char* key, std::string_view value) {
+  return config_set_item(object, key, JsonPtr(cJSON_CreateString(std::string(value).c_str())));
+}
+
+bool channel_is_valid(const cJSON* channel) {
+  const cJSON* sources = config_array(config_object(channel, "input"), "sources");
+  const cJSON* targets = config_array(config_object(channel, "output"), "targets");
+  const cJSON* first_source = cJSON_GetArrayItem(sources, 0);
+  const cJSON* first_target = cJSON_GetArrayItem(targets, 0);
+  if (first_source == nullptr || first_target == nullptr) return false;
+  return first_source_is_usable(first_source) && first_target_has_a_codec(first_target);
+}
+
+JsonPtr channel_template() {
+  return build_channel_template(TemplateForm::desktop, "udp://127.0.0.1:1234");
+}
+
+JsonPtr channel_template_for_browser(std::string_view page_host) {
+  return build_channel_template(TemplateForm::browser, "udp://" + std::string(page_host) + ":1234");
+}
+
+}  // namespace vx

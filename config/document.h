@@ -1,0 +1,58 @@
+// Reading and writing the configuration document (a cJSON tree of "global" settings and up to 16
+// "channels"): the reading rules every part of the system applies, the writers that keep key
+// order, the rule for which channels may stay in the document, and the new-channel template.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include <cstdint>
+#include <string_view>
+
+#include "config/json.h"
+
+namespace vx {
+
+inline constexpr int kMaxChannels = 16;
+inline constexpr int kMaxChannelSources = 20;
+inline constexpr int kMaxChannelTargets = 5;
+
+// A number truncated toward zero (saturating at the 32-bit limits); a string read like atol
+// (leading blanks, optional sign, digits up to the first other character; "" gives 0); true 1,
+// false 0. A missing key, a null object or any other type gives default_value.
+std::int32_t config_int(const cJSON* object, const char* key, std::int32_t default_value = 0);
+
+// True only for the JSON literal true.
+bool config_bool(const cJSON* object, const char* key);
+
+// The text of a JSON string, or "" for anything else. The text belongs to the tree.
+const char* config_string(const cJSON* object, const char* key);
+
+// A finite JSON number, or 0 for anything else ("frameRate" is read this way).
+double config_float(const cJSON* object, const char* key);
+
+// The member if it is an object (or an array), else nullptr.
+const cJSON* config_object(const cJSON* object, const char* key);
+cJSON* config_object(cJSON* object, const char* key);
+const cJSON* config_array(const cJSON* object, const char* key);
+cJSON* config_array(cJSON* object, const char* key);
+
+// Writers: an existing key is updated in place and keeps its position, a missing one is appended
+// to the object. They return false (and change nothing) when object is not a JSON object.
+bool config_set_int(cJSON* object, const char* key, std::int32_t value);
+bool config_set_number(cJSON* object, const char* key, double value);
+bool config_set_bool(cJSON* object, const char* key, bool value);
+bool config_set_string(cJSON* object, const char* key, std::string_view value);
+bool config_set_item(cJSON* object, const char* key, JsonPtr item);  // takes the item
+
+// Whether a channel may stay in the document: its first source is an "rtp_native" source with an
+// h263, h263+, mp1v, mp2v, mp4v or h264 video codec, or any other source with a URL; and its first
+// target names a known video codec or a known audio codec.
+bool channel_is_valid(const cJSON* channel);
+
+// The channel a new one starts from, before the operator fills in its source. The browser
+// client's form sends to udp://<page host>:1234, carries the older RTP keys in its video object
+// and has no "timeShift".
+JsonPtr channel_template();
+JsonPtr channel_template_for_browser(std::string_view page_host);
+
+}  // namespace vx
