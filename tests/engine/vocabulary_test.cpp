@@ -21,80 +21,58 @@ struct CodecRow {
   const char* rtp;
 };
 
-// Every configuration name, in the order name lookups walk them.
-const CodecRow kExpectedCodecs[] = {
+// Rows where a slip is easy: names that differ from their encoder, RTP names that are not the
+// configuration name, the id with two names, the ids out of numeric order, and copy.
+const CodecRow kCheckedCodecs[] = {
     {0, "g711u", "pcm_mulaw", "g711u"},
-    {1, "g711a", "pcm_alaw", "g711a"},
-    {2, "pcm16s", "pcm_s16le", "pcm16s"},
-    {3, "pcm24s", "pcm_s24le", "pcm24s"},
-    {4, "pcm16u", "pcm_u16le", "pcm16u"},
-    {5, "pcm24u", "pcm_u24le", "pcm24u"},
     {6, "mp2a", "mp2", "MPA"},
     {7, "mp3", "libmp3lame", "MPA"},
     {8, "aac", "aac", "MP4A-LATM"},
     {9, "heaac", "libfdk_aac", "heaac"},
-    {10, "opus", "libopus", "opus"},
-    {11, "ac3", "ac3", "ac3"},
     {12, "eac3", "eac3", "eac3"},
     {128, "h261", "h261", "h261"},
-    {129, "h263", "h263", "h263"},
     {130, "h263+", "h263p -flags +aic -umv 1 -aiv 1", "H263-1998"},
     {131, "mp1v", "mpeg1video", "MPV"},
     {132, "mp2v", "mpeg2video", "MPV"},
     {133, "mp4v", "mpeg4", "MP4V-ES"},
-    {134, "flv", "flv", "flv"},
     {135, "h264", "libx264", "h264"},
-    {136, "h265", "libx265", "h265"},
-    {137, "nv264", "h264_nvenc", "nv264"},
     {138, "nv265", "hevc_nvenc", "nv265"},
-    {139, "nvav1", "av1_nvenc", "nvav1"},
-    {140, "qsv264", "h264_qsv", "qsv264"},
-    {141, "qsv265", "hevc_qsv", "qsv265"},
-    {142, "qsvvp9", "vp9_qsv", "qsvvp9"},
     {143, "qsvmp2v", "mpeg2_qsv", "qsvmp2v"},
     {143, "qsvmpg", "mpeg2_qsv", "qsvmp2v"},
-    {144, "qsvav1", "av1_qsv", "qsvav1"},
-    {145, "amf264", "h264_amf", "amf264"},
-    {146, "amf265", "hevc_amf", "amf265"},
-    {147, "amfav1", "av1_amf", "amfav1"},
-    {148, "omx264", "omx_enc_avc", "omx264"},
     {149, "omx265", "omx_enc_hevc", "omx265"},
-    {151, "ni264", "h264_ni_quadra_enc", "ni264"},
-    {152, "ni265", "h265_ni_quadra_enc", "ni265"},
-    {153, "niav1", "av1_ni_quadra_enc", "niav1"},
     {150, "omxmp2v", "omx_enc_mp2v", "omxmp2v"},
+    {151, "ni264", "h264_ni_quadra_enc", "ni264"},
     {154, "prores", "prores_ks", "prores"},
-    {155, "mjpeg", "mjpeg", "mjpeg"},
-    {156, "vp8", "libvpx", "vp8"},
     {157, "vp9", "libvpx-vp9", "vp9"},
     {158, "av1", "libsvtav1", "av1"},
     {224, "copy", "copy", nullptr},
 };
 
-TEST(CodecTable, EveryNameMapsToItsIdEncoderAndRtpName) {
-  std::set<CodecId> ids;
-  for (const CodecRow& row : kExpectedCodecs) {
+TEST(CodecTable, NamesMapToIdsEncodersAndRtpNames) {
+  for (const CodecRow& row : kCheckedCodecs) {
     SCOPED_TRACE(row.name);
-    ids.insert(row.id);
     EXPECT_EQ(codec_id_from_name(row.name), row.id);
     EXPECT_EQ(text_or_none(codec_encoder_name(row.id)), row.encoder);
     EXPECT_EQ(text_or_none(codec_rtp_name(row.id)), text_or_none(row.rtp));
   }
-  EXPECT_EQ(std::size(kExpectedCodecs), 46u);
-  EXPECT_EQ(ids.size(), 45u);
+}
 
-  // No id outside the table has a name, an encoder or an RTP name.
-  int named = 0;
+// 45 ids (143 has two names); every id has an encoder and its first name leads back to it.
+TEST(CodecTable, HasFortyFiveIdsAndNothingOutsideThem) {
+  int ids = 0;
   for (CodecId id = -300; id < 300; ++id) {
-    if (codec_name_from_id(id) == nullptr) {
+    const char* name = codec_name_from_id(id);
+    if (name == nullptr) {
       EXPECT_EQ(codec_encoder_name(id), nullptr) << id;
       EXPECT_EQ(codec_rtp_name(id), nullptr) << id;
-    } else {
-      ++named;
-      EXPECT_TRUE(ids.count(id)) << id;
+      continue;
     }
+    ++ids;
+    EXPECT_NE(codec_encoder_name(id), nullptr) << id;
+    EXPECT_EQ(codec_id_from_name(name), id) << name;
   }
-  EXPECT_EQ(named, 45);
+  EXPECT_EQ(ids, 45);
+  EXPECT_EQ(codec_rtp_name(kCodecCopy), nullptr);
 }
 
 TEST(CodecTable, NameLookupIgnoresCaseAndAnswersFirstName) {
