@@ -4,11 +4,13 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
+
+#include "platform/file_io.h"
+#include "platform/unique_fd.h"
 
 namespace vx {
 namespace {
@@ -83,18 +85,6 @@ std::string time_stamp_now() {
   return std::string(text, length);
 }
 
-bool write_all(int fd, std::string_view bytes) {
-  while (!bytes.empty()) {
-    const ssize_t written = ::write(fd, bytes.data(), bytes.size());
-    if (written < 0) {
-      if (errno == EINTR) continue;
-      return false;
-    }
-    bytes.remove_prefix(static_cast<std::size_t>(written));
-  }
-  return true;
-}
-
 }  // namespace
 
 void channel_log_open(std::string_view folder, int level) {
@@ -139,11 +129,11 @@ int engine_log(int slot, bool time_stamped, std::string_view text) {
     rotate_logs(current.folder, slot);
   }
 
-  const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666);
-  if (fd < 0) return -1;
+  const UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
+  if (!file) return -1;
 
   std::string record;
-  if (::fstat(fd, &info) == 0 && info.st_size == 0) record.append(kByteOrderMark);
+  if (::fstat(file.get(), &info) == 0 && info.st_size == 0) record.append(kByteOrderMark);
   if (time_stamped) {
     record.append(time_stamp_now());
     record.append(text);
@@ -151,9 +141,7 @@ int engine_log(int slot, bool time_stamped, std::string_view text) {
   } else {
     record.append(text);
   }
-  const bool written = write_all(fd, record);
-  ::close(fd);
-  return written ? 0 : -1;
+  return write_all(file.get(), record) ? 0 : -1;
 }
 
 int engine_log_printf(int slot, bool time_stamped, const char* format, ...) {
