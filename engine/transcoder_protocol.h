@@ -3,7 +3,9 @@
 // how long it may stay silent.
 #pragma once
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 namespace vx {
 
@@ -28,6 +30,12 @@ inline constexpr std::string_view kPrimaryInputTimedOut =
     "primary input timed out, switching to secondary input";
 inline constexpr std::string_view kPrimaryInputBack =
     "primary input available again, switching back";
+
+// The argument line as argv: white space separates, double quotes group (and are dropped). The
+// engine escapes ':' and backslashes with a backslash in the filter texts it writes (the argument
+// after
+// "-filter:v", "-lavfi:v" or "-lavfi:a"); those backslashes are removed again here.
+std::vector<std::string> split_argument_line(std::string_view line);
 
 // After its first output, a transcoder silent for longer than this is killed.
 inline constexpr int kLivenessLimitSeconds = 30;

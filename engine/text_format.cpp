@@ -1,0 +1,35 @@
+#include "engine/text_format.h"
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+
+#include <cstdarg>
+#include <cstdio>
+
+namespace vx {
+
+void append_format(std::string& out, const char* format, ...) {
+  va_list arguments;
+  va_start(arguments, format);
+  va_list measure;
+  va_copy(measure, arguments);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length > 0) {
+    const std::size_t start = out.size();
+    out.resize(start + static_cast<std::size_t>(length) + 1);
+    std::vsnprintf(out.data() + start, static_cast<std::size_t>(length) + 1, format, arguments);
+    out.resize(start + static_cast<std::size_t>(length));
+  }
+  va_end(arguments);
+}
+
+std::string dotted_quad(std::uint32_t network_order) {
+  in_addr address{};
+  address.s_addr = network_order;
+  char text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &address, text, sizeof text);
+  return text;
+}
+
+}  // namespace vx

@@ -1,0 +1,20 @@
+// Small text helpers for composing command lines and descriptions.
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vx {
+
+// Appends printf-formatted text to `out`, however long it is.
+void append_format(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
+
+// An IPv4 address in network byte order as a dotted quad.
+std::string dotted_quad(std::uint32_t network_order);
+
+inline bool contains(std::string_view text, std::string_view part) {
+  return text.find(part) != std::string_view::npos;
+}
+
+}  // namespace vx
