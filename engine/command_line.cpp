@@ -1,0 +1,551 @@
+#include "engine/command_line.h"
+
+#include <array>
+#include <cstdlib>
+
+#include "engine/ascii.h"
+#include "engine/session_description.h"
+#include "engine/text_format.h"
+#include "engine/url_predicates.h"
+
+namespace vx {
+namespace {
+
+// ---------------------------------------------------------------------------------------------
+// Encoder rules: how each video encoder is given its preset, quality and constant bit rate.
+
+enum class DefaultQuality {
+  qmin,  // "-qmin:v 2" when neither quality nor bit rate is set
+  crf,   // "-crf:v <default_crf>"
+  none,  // the encoder's own default
+};
+
+struct EncoderRules {
+  CodecId id;
+  // Default preset: the option (the stream suffix follows it) and its value, written unless the
+  // target's options already hold `preset_suppressed_by`.
+  const char* preset_option = nullptr;
+  const char* preset_value = nullptr;
+  const char* preset_suppressed_by = nullptr;
+  bool quality_as_crf = false;  // quality as "-crf" rather than "-qmin/-qmax"
+  DefaultQuality default_quality = DefaultQuality::qmin;
+  const char* default_crf = nullptr;
+  const char* cbr_switch = nullptr;  // written after the bit-rate options
+  bool maxrate = true;
+};
+
+constexpr DefaultQuality kCrf = DefaultQuality::crf;
+constexpr DefaultQuality kNone = DefaultQuality::none;
+
+// clang-format off
+constexpr std::array<EncoderRules, 14> kEncoderRules = {{
+    // id  preset option  value      suppressed by  quality  default crf      cbr switch
+    //                                               as crf   quality
+    {135, "-preset:v",   "faster",  "-preset:v",   true,  kCrf,  "23",    "-nal-hrd cbr "},
+    {136, "-preset:v",   "faster",  "-preset:v",   true,  kCrf,  "28",    nullptr},
+    {137, "-preset:v",   "default", "-preset:v",   false, kNone, nullptr, "-cbr 1 "},
+    {138, "-preset:v",   "default", "-preset:v",   false, kNone, nullptr, "-cbr 1 "},
+    {139, "-preset:v",   "default", "-preset:v",   false, kNone, nullptr, nullptr},
+    {140, "-preset:v",   "medium",  "-preset:v",   false, kNone, nullptr, nullptr},
+    {141, "-preset:v",   "medium",  "-preset:v",   false, kNone, nullptr, nullptr},
+    {144, nullptr,       nullptr,   nullptr,       false, kNone, nullptr, nullptr},
+    {147, nullptr,       nullptr,   nullptr,       false, kNone, nullptr, nullptr},
+    {148, nullptr,       nullptr,   nullptr,       false, kCrf,  "23",  nullptr},
+    {149, nullptr,       nullptr,   nullptr,       false, kCrf,  "28",  nullptr},
+    {156, "-cpu-used:v", "3",       "-cpu-used",   true,  kCrf,  "32",  nullptr},
+    {157, "-cpu-used:v", "3",       "-cpu-used",   true,  kCrf,  "32",  nullptr},
+    {158, "-preset:v",   "13",      "-preset:v",   true,  kNone, nullptr,
+     "-svtav1-params rc=2:pred-struct=1 ", /*maxrate=*/false},
+}};
+// clang-format on
+
+EncoderRules encoder_rules(CodecId id) {
+  for (const EncoderRules& rules : kEncoderRules) {
+    if (rules.id == id) return rules;
+  }
+  return EncoderRules{.id = id};
+}
+
+bool is_plugin_encoder(CodecId id) {
+  return codec_family(id) == CodecFamily::omx;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Shared pieces.
+
+std::string escape_filter_text(std::string_view filter) {
+  std::string escaped;
+  escaped.reserve(filter.size());
+  for (char c : filter) {
+    if (c == ':' || c == '\\') escaped.push_back('\\');
+    escaped.push_back(c);
+  }
+  return escaped;
+}
+
+void append_escaped_filters(std::string& line, const std::vector<std::string>& filters) {
+  for (std::size_t k = 0; k < filters.size(); ++k) {
+    if (k > 0) line += ", ";
+    line += escape_filter_text(filters[k]);
+  }
+}
+
+void append_text_and_space(std::string& line, std::string_view text) {
+  if (text.empty()) return;
+  line += text;
+  line += ' ';
+}
+
+std::string session_file_path(const CommandSettings& settings, const char* direction) {
+  std::string path;
+  append_format(path, "%smorv_%03d_%s.sdp", settings.session_folder.c_str(), settings.slot + 1,
+                direction);
+  return path;
+}
+
+// ---------------------------------------------------------------------------------------------
+// Inputs.
+
+// A capture device text may carry options as a query ("video=Cam?rtbufsize=100M&framerate=25"):
+// they become input options and the device is named without its query.
+void append_device_input(std::string& line, const std::string& url) {
+  line += "-f dshow";
+  const std::size_t query = url.find('?');
+  if (query != std::string::npos) {
+    for (char c : std::string_view(url).substr(query)) {
+      if (c == '?' || c == '&') {
+        line += " -";
+      } else if (c == '=') {
+        line += ' ';
+      } else {
+        line += c;
+      }
+    }
+  }
+  // Quoted: device names hold spaces ("video=Integrated Camera").
+  append_format(line, " -i \"%s\" ", url.substr(0, query).c_str());
+}
+
+int append_session_input(std::string& line, const EngineSource& source,
+                         const CommandSettings& settings) {
+  if (source.video.rtp.local_port == 0) return kErrorSessionFile;
+  const std::string path = session_file_path(settings, "in");
+  if (write_session_description(path, &source.video, &source.audio, SessionForm::input) != 0) {
+    return kErrorSessionFile;
+  }
+  // The description names rtp and udp, which FFmpeg reads from a file only when allowed to.
+  append_format(line, "-protocol_whitelist file,udp,rtp -i \"%s\" ", path.c_str());
+  return 0;
+}
+
+void append_url_input(std::string& line, const std::string& url) {
+  if (!url_is_live_stream(url)) line += "-re ";
+  if (istarts_with(url, "rtspt://")) {
+    append_format(line, "-rtsp_transport tcp -i \"rtsp://%s", url.c_str() + 8);
+  } else {
+    append_format(line, "-i \"%s", url.c_str());
+  }
+  line += "\" ";
+}
+
+int append_input_part(std::string& line, const EngineSource& source,
+                      const CommandSettings& settings) {
+  append_text_and_space(line, source.input_options);
+  append_text_and_space(line, source.video.options);
+  if (source.kind != FormatId::rtp_native && source.url.empty()) return kErrorEmptySourceUrl;
+  switch (source.kind) {
+    case FormatId::device:
+      append_device_input(line, source.url);
+      return 0;
+    case FormatId::rtp_native:
+      return append_session_input(line, source, settings);
+    case FormatId::decklink:
+      append_format(line, "-f decklink -i \"%s\" ", source.url.c_str());
+      return 0;
+    case FormatId::ndi:
+      append_format(line, "-f libndi_newtek -i \"%s\" ", source.url.c_str());
+      return 0;
+    default:
+      append_url_input(line, source.url);
+      return 0;
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Filter part: the source's filters, or the graphs that switch to the alternate input while the
+// primary input fails.
+
+constexpr std::string_view kSilentAudioInput = "-re -f lavfi -i aevalsrc=0 ";
+
+void append_alternate_inputs(std::string& line, const EngineSource& source,
+                             const EngineTarget& target) {
+  if (contains(line, kSilentAudioInput)) return;
+  if (source.alternate_input == "default") {
+    if (target.video.enable) line += "-re -f lavfi -i pal100bars ";
+    if (target.audio.enable) line += kSilentAudioInput;
+  } else {
+    append_format(line, "-re -stream_loop -1 -i \"%s\" ", source.alternate_input.c_str());
+    line += kSilentAudioInput;
+  }
+}
+
+void append_alternate_video_graph(std::string& line, const EngineSource& source) {
+  const bool hardware_decoding = contains(line, "-hwaccel ");
+  const bool filtered = !source.filters.empty();
+  const char* primary = (hardware_decoding || filtered) ? "fv0" : "0:v";
+  line += "-lavfi:v \"";
+  if (hardware_decoding && !filtered) line += "hwdownload, format=nv12[fv0]; ";
+  if (filtered) {
+    append_escaped_filters(line, source.filters);
+    line += "[fv0]; ";
+  }
+  append_format(line, "[1]drawtext=text=powered by %.*s:fontsize=12:fontcolor=black:y=h-th[dt1]; ",
+                static_cast<int>(kCreditDomain.size()), kCreditDomain.data());
+  append_format(line, "[dt1][%s]scale=rw:rh[v1]; ", primary);
+  append_format(line, "[%s][v1]streamselect\" ", primary);
+}
+
+void append_filter_part(std::string& line, const EngineSource& source, const EngineTarget& target,
+                        std::size_t group_count) {
+  if (target.audio.codec == kCodecCopy || target.video.codec == kCodecCopy) return;
+  const bool alternate =
+      url_has_scheme(source.url) && !source.alternate_input.empty() && group_count == 1;
+  if (alternate) {
+    append_alternate_inputs(line, source, target);
+    if (target.video.enable && !contains(line, "-lavfi:v ")) {
+      append_alternate_video_graph(line, source);
+    }
+    if (target.audio.enable && !contains(line, "-lavfi:a ")) line += "-lavfi:a \"astreamselect\" ";
+    return;
+  }
+  if (target.video.enable && !source.filters.empty()) {
+    line += "-filter:v \"";
+    append_escaped_filters(line, source.filters);
+    line += "\" ";
+  }
+}
+
+// ---------------------------------------------------------------------------------------------
+// Output part of one entry.
+
+struct OutputEntry {
+  const EngineTarget& target;
+  std::size_t entry;        // j: the input this entry encodes
+  std::size_t entry_count;  // n: entries in the group
+  std::size_t group;        // i
+  std::size_t group_count;  // M
+  std::string suffix;       // stream suffix X
+
+  bool is_last_entry() const { return entry + 1 == entry_count; }
+};
+
+std::string stream_suffix(const EngineTarget& target, std::size_t entry, std::size_t entry_count,
+                          std::size_t group, std::size_t group_count) {
+  std::string suffix;
+  if (entry_count > 1) {
+    append_format(suffix, ":%zu", entry);
+  } else if (group_count > 1 && target.format == FormatId::hls) {
+    append_format(suffix, ":%zu", group);
+  }
+  return suffix;
+}
+
+void append_rtp_destination(std::string& line, const RtpEndpoint& rtp) {
+  append_format(line, "rtp://%s:%d", dotted_quad(rtp.remote_address).c_str(), rtp.remote_port);
+  if (rtp.local_port != 0) append_format(line, "?localport=%d", rtp.local_port);
+  line += ' ';
+}
+
+int append_audio_section(std::string& line, const OutputEntry& out) {
+  const EngineTarget& target = out.target;
+  const MediaDescriptor& audio = target.audio;
+  const char* x = out.suffix.c_str();
+  const bool native_rtp = target.format == FormatId::rtp_native;
+  if (!audio.enable) {
+    if (!native_rtp) line += "-an ";
+    return 0;
+  }
+  const char* encoder = codec_encoder_name(audio.codec);
+  if (encoder == nullptr) return kErrorNoEncoder;
+  if (native_rtp && (audio.rtp.remote_address == 0 || audio.rtp.remote_port == 0)) {
+    line += "-an ";
+    return 0;
+  }
+  if (target.format == FormatId::decklink) {
+    append_format(line, "-ac%s 2 -ar 48000 ", x);
+    return 0;
+  }
+  append_format(line, "-c:a%s %s ", x, encoder);
+  if (audio.codec != kCodecCopy) {
+    if (audio.channels > 0) append_format(line, "-ac:a%s %d ", x, audio.channels);
+    if (audio.sample_rate > 0) append_format(line, "-ar:a%s %d ", x, audio.sample_rate);
+    if (audio.bitrate_kbps > 0) append_format(line, "-b:a%s %dk ", x, audio.bitrate_kbps);
+  }
+  if (native_rtp) {
+    line += "-vn -f rtp ";
+    if (audio.codec == 8) line += "-flags:a +global_header -rtpflags +latm ";
+    append_rtp_destination(line, audio.rtp);
+  }
+  return 0;
+}
+
+void append_preset(std::string& line, const OutputEntry& out, const EncoderRules& rules,
+                   const CommandSettings& settings) {
+  const MediaDescriptor& video = out.target.video;
+  if (rules.preset_option != nullptr && !contains(video.options, rules.preset_suppressed_by)) {
+    append_format(line, "%s%s %s ", rules.preset_option, out.suffix.c_str(), rules.preset_value);
+  }
+  if (is_plugin_encoder(video.codec) && !settings.plugin_core_path.empty()) {
+    append_format(line, "-omx_core \"%s\" ", settings.plugin_core_path.c_str());
+  }
+}
+
+// Quality 1..100 maps onto the 51..0 scale of the encoders; with neither quality nor bit rate
+// the encoder gets the system's default quality.
+void append_rate_control(std::string& line, const OutputEntry& out, const EncoderRules& rules) {
+  const EngineTarget& target = out.target;
+  const MediaDescriptor& video = target.video;
+  const char* x = out.suffix.c_str();
+  const std::int32_t quality = video.quality;
+  const std::int32_t bitrate = video.bitrate_kbps;
+  if (quality > 0) {
+    const float value = static_cast<float>(100 - quality) * 51.0f / 99.0f;
+    if (rules.quality_as_crf) {
+      append_format(line, "-crf:v%s %.1f ", x, static_cast<double>(value));
+    } else {
+      append_format(line, "-qmin %.1f -qmax %.1f ", static_cast<double>(value), 51.0);
+    }
+  } else if (quality == 0 && bitrate == 0) {
+    if (rules.default_quality == DefaultQuality::crf) {
+      append_format(line, "-crf:v%s %s ", x, rules.default_crf);
+    } else if (rules.default_quality == DefaultQuality::qmin) {
+      append_format(line, "-qmin:v%s 2 ", x);
+    }
+  }
+  if (bitrate <= 0) return;
+  append_format(line, "-b:v%s %dk ", x, bitrate);
+  if (rules.maxrate) append_format(line, "-maxrate:v%s %dk ", x, bitrate);
+  if (rules.cbr_switch != nullptr) line += rules.cbr_switch;
+  // Constant-rate multiplexing needs a tighter encoder buffer.
+  const bool constant_mux_rate =
+      target.mux_rate_kbps > 0 && contains(target.format_options, "-bitrate ");
+  append_format(line, "-bufsize:v%s %dk ", x, constant_mux_rate ? bitrate / 5 : bitrate);
+}
+
+const char* frame_rate_name(float rate) {
+  if (rate == 23.976f) return "ntsc-film";
+  if (rate == 29.97f) return "ntsc";
+  if (rate == 59.94f) return "60000/1001";
+  return nullptr;
+}
+
+// HLS segments must start on key frames: the key-frame interval follows the segment length.
+int hls_key_frame_interval(const EngineTarget& target, int interval) {
+  const std::size_t at = target.format_options.find("-hls_time ");
+  if (at != std::string::npos) {
+    interval =
+        std::atoi(target.format_options.c_str() + at + std::string_view("-hls_time ").size());
+  }
+  return interval == 0 ? 5 : interval;
+}
+
+std::uint16_t at_least_eight(std::uint16_t size) {
+  return (size >= 1 && size <= 7) ? 8 : size;
+}
+
+void append_picture_settings(std::string& line, const OutputEntry& out) {
+  const EngineTarget& target = out.target;
+  const MediaDescriptor& video = target.video;
+  const char* x = out.suffix.c_str();
+  const bool card_output = target.format == FormatId::decklink || target.format == FormatId::ndi;
+  const std::uint16_t width = at_least_eight(video.width);
+  const std::uint16_t height = at_least_eight(video.height);
+  // With hardware decoding the decoder scales (its options say how).
+  if (width != 0 && height != 0 && !contains(line, "-hwaccel ")) {
+    append_format(line, "-s:v%s %dx%d ", x, width, height);
+  }
+  if (video.frame_rate > 0) {
+    const char* name = frame_rate_name(video.frame_rate);
+    if (name != nullptr) {
+      append_format(line, "-r:v%s %s ", x, name);
+    } else {
+      append_format(line, "-r:v%s %g ", x, static_cast<double>(video.frame_rate));
+    }
+  }
+  int key_frame_interval = video.key_frame_interval;
+  if (target.format == FormatId::hls) {
+    key_frame_interval = hls_key_frame_interval(target, key_frame_interval);
+  }
+  if (!card_output && key_frame_interval > 0)
+    append_format(line, "-g:v%s %d ", x, key_frame_interval);
+  const bool decklink = target.format == FormatId::decklink;
+  if (video.scan_type == 2) {
+    if (decklink) {
+      line += "-field_order tt ";
+    } else {
+      append_format(line, "-flags:v%s +ilme+ildct -top:v%s 1 -x264opts:v%s tff=1 ", x, x, x);
+    }
+  } else if (video.scan_type == 3) {
+    if (decklink) {
+      line += "-field_order bb ";
+    } else {
+      append_format(line, "-flags:v%s +ilme+ildct -top:v%s 0 -x264opts:v%s bff=1 ", x, x, x);
+    }
+  }
+}
+
+int append_video_section(std::string& line, const OutputEntry& out,
+                         const CommandSettings& settings) {
+  const EngineTarget& target = out.target;
+  const MediaDescriptor& video = target.video;
+  if (!video.enable) {
+    line += "-vn ";
+    return 0;
+  }
+  const char* encoder = codec_encoder_name(video.codec);
+  if (encoder == nullptr) return kErrorNoEncoder;
+  const bool card_output = target.format == FormatId::decklink || target.format == FormatId::ndi;
+  if (card_output) {
+    line += "-pix_fmt uyvy422 ";
+    append_picture_settings(line, out);
+  } else {
+    append_format(line, "-c:v%s %s ", out.suffix.c_str(), encoder);
+    if (video.codec != kCodecCopy) {
+      append_text_and_space(line, video.options);
+      const EncoderRules rules = encoder_rules(video.codec);
+      append_preset(line, out, rules, settings);
+      append_rate_control(line, out, rules);
+      append_picture_settings(line, out);
+    }
+  }
+  if (target.format == FormatId::rtp_native) {
+    append_format(line, "-an -f rtp -flags %cglobal_header ", video.global_header ? '+' : '-');
+    if (video.codec == kCodecH263) line += "-rtpflags +rfc2190 ";
+    append_text_and_space(line, target.format_options);
+    append_rtp_destination(line, video.rtp);
+  }
+  return 0;
+}
+
+// The text after the last input names a muxer of its own ("-f ...").
+bool options_name_a_muxer(const std::string& line) {
+  const std::size_t last_input = line.rfind(" -i ");
+  return contains(std::string_view(line).substr(last_input == std::string::npos ? 0 : last_input),
+                  " -f ");
+}
+
+int append_destination(std::string& line, const EngineTarget& target,
+                       const CommandSettings& settings) {
+  const std::string& url = target.url;
+  const int channel_number = settings.slot + 1;
+  switch (target.format) {
+    case FormatId::file:
+      if (!url_has_scheme(url)) line += "-y ";
+      append_format(line, "\"%s\" ", url.c_str());
+      return 0;
+    case FormatId::rtmp:
+      append_format(line, "-f flv \"%s\" ", url.c_str());
+      return 0;
+    case FormatId::udp:
+    case FormatId::rtpts:
+      append_format(line, "-c:s copy -f %s %s ", url_is_rtp(url) ? "rtp_mpegts" : "mpegts",
+                    url.c_str());
+      return 0;
+    case FormatId::http:
+      append_format(line, "-c:s copy -f mpegts %s ", url.c_str());
+      return 0;
+    case FormatId::html5:
+      append_format(line, "-movflags dash -f mp4 %s/%d.mp4 ", url.c_str(), channel_number);
+      return 0;
+    case FormatId::omxts:
+      line += "-c:s copy -f omx_ts_mux ";
+      if (!settings.plugin_core_path.empty()) {
+        append_format(line, "-omx_core \"%s\" ", settings.plugin_core_path.c_str());
+      }
+      append_format(line, "%s ", url.c_str());
+      return 0;
+    case FormatId::srt:
+      if (!options_name_a_muxer(line)) line += "-f mpegts ";
+      append_format(line, "%s ", url.c_str());
+      return 0;
+    case FormatId::hls:
+      append_format(line, "-f hls -y \"%s\" ", url.c_str());
+      return 0;
+    case FormatId::dash:
+      append_format(line, "-f dash -y \"%s\" ", url.c_str());
+      return 0;
+    case FormatId::rtp_native:
+      // The transcoder writes the description of what it sends; the URL itself is not used.
+      append_format(line, "-sdp_file \"%s\" ", session_file_path(settings, "out").c_str());
+      return 0;
+    case FormatId::rtsp:
+      append_format(line, "-f rtsp %s ", url.c_str());
+      return 0;
+    case FormatId::decklink:
+      append_format(line, "-f decklink \"%s\" ", url.c_str());
+      return 0;
+    case FormatId::ndi:
+      append_format(line, "-f libndi_newtek \"%s\" ", url.c_str());
+      return 0;
+    case FormatId::httpmjpg:
+      append_format(line, "-f mjpeg %s/%d.mjpg ", url.c_str(), channel_number);
+      return 0;
+    default:
+      return kErrorNotAnOutput;
+  }
+}
+
+bool can_be_output(FormatId format) {
+  return format_name_from_id(format) != nullptr && format != FormatId::ytdlp &&
+         format != FormatId::device;
+}
+
+int append_muxer_and_destination(std::string& line, const EngineTarget& target,
+                                 const CommandSettings& settings) {
+  if (!can_be_output(target.format)) return kErrorNotAnOutput;
+  if (target.format == FormatId::file && target.url.empty()) return kErrorEmptyFileTarget;
+  if (target.mux_rate_kbps > 0) append_format(line, "-muxrate %dk ", target.mux_rate_kbps);
+  if (target.format != FormatId::rtp_native) append_text_and_space(line, target.format_options);
+  if (target.url.empty()) return 0;
+  return append_destination(line, target, settings);
+}
+
+int append_output_part(std::string& line, const OutputEntry& out, const CommandSettings& settings) {
+  if (int code = append_audio_section(line, out); code != 0) return code;
+  if (int code = append_video_section(line, out, settings); code != 0) return code;
+  if (!out.is_last_entry()) return 0;
+  return append_muxer_and_destination(line, out.target, settings);
+}
+
+}  // namespace
+
+int build_command_line(const StartRequest& request, const CommandSettings& settings,
+                       std::string& line) {
+  line.clear();
+  if (request.sources.empty()) return kErrorEmptySourceUrl;
+  if (request.groups.empty()) return kErrorNotAnOutput;
+  if (settings.log_level != 0) append_format(line, "-v %d ", settings.log_level);
+  for (const EngineSource& source : request.sources) {
+    if (int code = append_input_part(line, source, settings); code != 0) return code;
+  }
+  const std::size_t entry_count = request.mode == 2 ? 1 : request.sources.size();
+  const std::size_t group_count = request.groups.size();
+  for (std::size_t group = 0; group < group_count; ++group) {
+    const TargetGroup& entries = request.groups[group];
+    // Every group holds one entry per input; a shorter one cannot be written.
+    if (entries.size() < entry_count) return kErrorNotAnOutput;
+    for (std::size_t entry = 0; entry < entry_count; ++entry) {
+      const EngineSource& source = request.sources[entry];
+      const EngineTarget& target = entries[entry];
+      if (entry_count == 1) append_filter_part(line, source, target, group_count);
+      append_text_and_space(line, source.map_options);
+      const OutputEntry out{
+          target, entry,       entry_count,
+          group,  group_count, stream_suffix(target, entry, entry_count, group, group_count)};
+      if (int code = append_output_part(line, out, settings); code != 0) return code;
+    }
+  }
+  return 0;
+}
+
+}  // namespace vx
