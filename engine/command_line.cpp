@@ -407,7 +407,7 @@ int append_video_section(std::string& line, const OutputEntry& out,
   const bool card_output = target.format == FormatId::decklink || target.format == FormatId::ndi;
   if (card_output) {
     line += "-pix_fmt uyvy422 ";
-    append_picture_settings(line, out);
+    if (video.codec != kCodecCopy) append_picture_settings(line, out);
   } else {
     append_format(line, "-c:v%s %s ", out.suffix.c_str(), encoder);
     if (video.codec != kCodecCopy) {
