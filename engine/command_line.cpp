@@ -313,7 +313,13 @@ void append_rate_control(std::string& line, const OutputEntry& out, const Encode
     if (rules.quality_as_crf) {
       append_format(line, "-crf:v%s %.1f ", x, static_cast<double>(value));
     } else {
-      append_format(line, "-qmin %.1f -qmax %.1f ", static_cast<double>(value), 51.0);
+      if (out.suffix.empty()) {
+        append_format(line, "-qmin %.1f -qmax %.1f ", static_cast<double>(value), 51.0);
+      } else {
+        // Several encoders share this output: the range must reach this stream only.
+        append_format(line, "-qmin:v%s %.1f -qmax:v%s %.1f ", x, static_cast<double>(value), x,
+                      51.0);
+      }
     }
   } else if (quality == 0 && bitrate == 0) {
     if (rules.default_quality == DefaultQuality::crf) {

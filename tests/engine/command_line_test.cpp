@@ -591,6 +591,10 @@ TEST(CommandLineGroups, TwoInputsShareOneOutput) {
             "-map 1:v -map 1:a  -c:a:1 mp2 -ac:a:1 2 -c:v:1 mpeg2video -qmin:v:1 2 -g:v:1 5 "
             "-c:s copy -f mpegts udp://127.0.0.1:1234 ");
 
+  // A quality range reaches only its own stream.
+  request.groups[0][1].video.quality = 50;
+  EXPECT_CONTAINS(line_of(request), "-c:v:1 mpeg2video -qmin:v:1 25.8 -qmax:v:1 51.0 -g:v:1 5 ");
+
   request.groups[0].pop_back();  // a group must hold an entry for every input
   EXPECT_EQ(code_of(request), kErrorNotAnOutput);
 }
