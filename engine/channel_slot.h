@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 
 #include "engine/channel_state.h"
 #include "engine/records.h"
@@ -19,10 +20,10 @@ inline constexpr int kSlotCount = 2 * kChannelCount;
 
 struct ChannelSlot {
   pid_t pid = 0;                // the running process, also its process group; 0 when none
-  UniqueFd stdin_read;          // the child's standard input
-  UniqueFd stdin_write;         // kept by the engine for the token line
-  UniqueFd output_read;         // kept by the engine, polled for output
-  UniqueFd output_write;        // the child's standard output and standard error
+  UniqueFd input;               // our end of the process's standard input
+  UniqueFd output;              // our end of its standard output and error, polled
+  std::string pending_input;    // the part of the argument line the process has not taken yet
+  std::string extract_output;   // what yt-dlp has printed so far
   std::uint32_t exit_code = 0;  // of the last process that ended
   std::unique_ptr<StartRequest> saved_request;  // only while yt-dlp runs
   ChannelState state = ChannelState::idle;
@@ -30,7 +31,8 @@ struct ChannelSlot {
   std::int32_t position_seconds = 0;
   std::int32_t fps = 0;
   std::int32_t bitrate_kbps = 0;
-  std::int64_t last_output_time = 0;  // seconds since the epoch; 0 before the first output
+  std::int64_t last_output_time = 0;  // engine clock seconds; 0 before the first output
+  std::int64_t last_end_check = 0;    // when the poll last asked whether the process ended
 };
 
 inline bool slot_in_range(int slot) {

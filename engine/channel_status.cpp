@@ -1,0 +1,88 @@
+#include "engine/channel_status.h"
+
+#include <sys/stat.h>
+
+#include <cstring>
+
+#include "config/document.h"
+#include "engine/channel_slot.h"
+#include "engine/playlist.h"
+#include "engine/text_format.h"
+
+namespace vx {
+namespace {
+
+int bound_master(const cJSON* channel) {
+  return config_int(channel, "bind");
+}
+
+const char* first_source_url(const cJSON* channel) {
+  const cJSON* sources = config_array(config_object(channel, "input"), "sources");
+  return config_string(cJSON_GetArrayItem(sources, 0), "url");
+}
+
+bool is_directory(const char* path) {
+  struct stat info {};
+  return path[0] != '\0' && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string playing_file_name(int channel_number) {
+  const CPlayList* playlist = channel_playlist_at(channel_number);
+  if (playlist == nullptr) return {};
+  const std::optional<std::string> current = playlist->current();
+  if (!current) return {};
+  const std::size_t slash = current->rfind('/');
+  return slash == std::string::npos ? *current : current->substr(slash + 1);
+}
+
+// Keeps whole UTF-8 characters only.
+std::size_t utf8_prefix_length(const std::string& text, std::size_t limit) {
+  if (text.size() <= limit) return text.size();
+  std::size_t length = limit;
+  while (length > 0 && (static_cast<unsigned char>(text[length]) & 0xC0) == 0x80)
+    --length;
+  return length;
+}
+
+}  // namespace
+
+ChannelState channel_state(const cJSON* channel, int channel_number) {
+  const bool time_shifted = config_int(config_object(channel, "output"), "timeShift") != 0;
+  const int slot = time_shifted ? channel_number + kChannelCount : channel_number;
+  const ChannelState own = engine_get_state(slot);
+  if (own != ChannelState::idle) return own;
+  const int master = bound_master(channel);
+  return master > 0 ? engine_get_state(master - 1) : ChannelState::idle;
+}
+
+std::string channel_status_text(const cJSON* channel, int channel_number) {
+  if (is_directory(first_source_url(channel))) return playing_file_name(channel_number);
+  int slot = channel_number;
+  const int master = bound_master(channel);
+  const bool show_master = engine_get_state(slot) == ChannelState::idle && master > 0;
+  if (show_master) slot = master - 1;
+
+  std::string text;
+  const std::int32_t position = engine_get_time(slot);
+  if (position >= 0) {
+    append_format(text, "%02d:%02d:%02d   ", position / 3600, (position % 3600) / 60,
+                  position % 60);
+  }
+  if (!show_master) {
+    if (engine_get_fps(slot) >= 0) append_format(text, "%dfps", engine_get_fps(slot));
+    if (engine_get_bitrate(slot) >= 0) append_format(text, "@%dKbps", engine_get_bitrate(slot));
+  }
+  return text;
+}
+
+std::size_t channel_status_text(const cJSON* channel, int channel_number, char* buffer,
+                                std::size_t capacity) {
+  if (buffer == nullptr || capacity == 0) return 0;
+  const std::string text = channel_status_text(channel, channel_number);
+  const std::size_t length = utf8_prefix_length(text, capacity - 1);
+  std::memcpy(buffer, text.data(), length);
+  buffer[length] = '\0';
+  return length;
+}
+
+}  // namespace vx

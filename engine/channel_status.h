@@ -1,0 +1,29 @@
+// What a channel is doing, as the channel list and the web status show it: its state and its
+// status text (progress figures, or the file a folder channel plays), following a bound channel
+// to the channel whose transcoder serves it.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include <cstddef>
+#include <string>
+
+#include "engine/channel_state.h"
+
+namespace vx {
+
+// `channel` is the channel's object in the configuration (may be null). The state of its own
+// slot (the time-shift companion's when "timeShift" is a non-zero scalar) when that is busy,
+// else its master's when it is bound, else idle.
+ChannelState channel_state(const cJSON* channel, int channel_number);
+
+// "hh:mm:ss   25fps@3000Kbps" for a running channel (a bound one that is idle itself shows its
+// master's position only), the current file's name for a folder channel, or "".
+std::string channel_status_text(const cJSON* channel, int channel_number);
+
+// The same into the caller's buffer: at most capacity - 1 bytes, never a partial UTF-8
+// character, always terminated when capacity > 0. Returns the bytes written.
+std::size_t channel_status_text(const cJSON* channel, int channel_number, char* buffer,
+                                std::size_t capacity);
+
+}  // namespace vx

@@ -1,0 +1,63 @@
+// The engine proper: 32 channel slots, each running at most one transcoder process (or yt-dlp
+// resolving a page URL first). Starts and stops come from any thread holding the core lock;
+// the supervision tick polls every slot without ever blocking.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+#include "engine/channel_slot.h"
+#include "engine/records.h"
+
+namespace vx {
+
+struct EngineSettings {
+  std::int32_t cores_per_channel = 0;  // 0: no processor affinity
+  std::int32_t log_level = 0;          // 0: no channel logs and no "-v" option
+  std::string transcoder_folder;       // empty: the program's folder
+  std::string log_folder;              // empty: the program's folder
+  std::string plugin_core_path;        // MainConcept plug-in core file, may be empty
+  std::string cookies_path;            // browser cookies file for yt-dlp, may be empty
+};
+
+// Start failures beyond those of the command line (engine/command_line.h).
+inline constexpr int kErrorNotInitialised = -1;
+inline constexpr int kErrorBadSlot = -2;
+inline constexpr int kErrorSlotBusy = -3;
+inline constexpr int kErrorTranscoderMissing = -3;  // from engine_init
+inline constexpr int kErrorFfmpegMissing = -4;      // from engine_init
+inline constexpr int kErrorPipe = -5;
+inline constexpr int kErrorLogUnwritable = -12;
+inline constexpr int kErrorProcess = -13;
+
+// "6.5.7.1d"
+const char* engine_version_text();
+
+// 0, kErrorTranscoderMissing (no morvi-transcoder in the transcoder folder) or
+// kErrorFfmpegMissing (no ffmpeg in MORVI_FFMPEG or on PATH); then the engine stays
+// uninitialised. Calling it again once initialised changes nothing.
+int engine_init(const EngineSettings& settings);
+
+// Replaces the log level, the plug-in core path and the cookies file (empty texts clear them);
+// initialises the engine when it is not yet.
+int engine_set_options(const EngineSettings& settings);
+
+bool engine_is_initialised();
+
+// Starts a transcoder for the request in the slot (0 or a negative code; a failed start leaves
+// the slot's state as it was). A first source of kind ytdlp first runs yt-dlp (state EXTRACT)
+// and the transcoder follows from a later poll.
+int engine_start_channel(int slot, const StartRequest& request);
+
+// force 0: an orderly stop (SIGINT); force 1: kill. Nothing for an idle or unknown slot.
+void engine_stop_channel(int slot, int force);
+
+// One pass over every slot: hands out output, notices ended processes, kills silent ones, and
+// samples the load at most once a second.
+void engine_poll_channel();
+
+// Stops every slot (orderly, then by force after about three seconds in all) and releases the
+// engine.
+void engine_shutdown();
+
+}  // namespace vx

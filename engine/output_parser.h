@@ -1,0 +1,18 @@
+// Reading what a transcoder prints: progress figures into its slot, every chunk into the channel
+// log and to the output callback, an orderly stop on the failure texts, and the switches between
+// the primary and the alternate input.
+#pragma once
+
+#include <string_view>
+
+namespace vx {
+
+using EngineOutputCallback = void (*)(int slot, std::string_view chunk);
+
+// One callback for every chunk of every slot; nullptr removes it.
+void engine_set_output_callback(EngineOutputCallback callback);
+
+// Handles one chunk as read from the slot's output (a chunk is not a line).
+void engine_parse_output(int slot, std::string_view chunk);
+
+}  // namespace vx

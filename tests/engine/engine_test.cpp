@@ -1,0 +1,369 @@
+#include "engine/engine.h"
+
+#include <gtest/gtest.h>
+#include <sched.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <sstream>
+#include <thread>
+
+#include "engine/channel_log.h"
+#include "engine/command_line.h"
+#include "engine/engine_clock.h"
+#include "engine/transcoder_protocol.h"
+#include "platform/host.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::atomic<std::int64_t> fake_now{1'000'000};
+std::int64_t fake_clock() {
+  return fake_now.load();
+}
+
+std::string read_text(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+int open_descriptor_count() {
+  int count = 0;
+  for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
+    ++count;
+  return count;
+}
+
+// Alive and not a zombie waiting for its parent.
+bool process_exists(pid_t pid) {
+  if (pid <= 0) return false;
+  const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("vx-engine-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "bin");
+    fs::create_directories(folder_ / "log");
+    fs::create_symlink(fs::path(module_folder()) / "vx_fake_transcoder",
+                       folder_ / "bin" / std::string(kTranscoderFileName));
+    settings_.transcoder_folder = (folder_ / "bin").string();
+    settings_.log_folder = (folder_ / "log").string();
+    settings_.log_level = 32;
+  }
+
+  void TearDown() override {
+    engine_shutdown();
+    engine_set_clock(nullptr);
+    fs::remove_all(folder_);
+  }
+
+  void init() { ASSERT_EQ(engine_init(settings_), 0); }
+
+  void write_ytdlp(const std::string& body) {
+    const fs::path script = folder_ / "bin" / "yt-dlp";
+    std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(script, fs::perms::owner_all);
+  }
+
+  // A one-input, one-output start whose fake transcoder follows the script.
+  static StartRequest scripted(const std::string& script, const std::string& url = "/m/clip.mp4") {
+    StartRequest request;
+    EngineSource source;
+    source.kind = FormatId::file;
+    source.url = url;
+    source.input_options = "\"--script=" + script + "\" ";
+    request.sources.push_back(source);
+    EngineTarget target;
+    target.format = FormatId::udp;
+    target.url = "udp://127.0.0.1:1234";
+    target.video.enable = true;
+    target.video.codec = kCodecH264;
+    target.audio.enable = true;
+    target.audio.codec = 8;
+    request.groups.push_back(TargetGroup{target});
+    return request;
+  }
+
+  static bool poll_until(const std::function<bool()>& done, std::chrono::milliseconds limit = 5s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      engine_poll_channel();
+      if (done()) return true;
+      std::this_thread::sleep_for(5ms);
+    }
+    return false;
+  }
+
+  static bool poll_until_idle(int slot, std::chrono::milliseconds limit = 5s) {
+    return poll_until([slot] { return engine_get_state(slot) == ChannelState::idle; }, limit);
+  }
+
+  std::string log_of(int slot) const {
+    char name[32];
+    std::snprintf(name, sizeof name, "morv_%03d.log", slot + 1);
+    return read_text(folder_ / "log" / name);
+  }
+
+  fs::path folder_;
+  EngineSettings settings_;
+};
+
+TEST_F(Engine, InitNeedsTheTranscoderAndFfmpeg) {
+  EngineSettings missing = settings_;
+  missing.transcoder_folder = (folder_ / "nowhere").string();
+  EXPECT_EQ(engine_init(missing), kErrorTranscoderMissing);
+  EXPECT_FALSE(engine_is_initialised());
+
+  ::setenv("MORVI_FFMPEG", (folder_ / "no-ffmpeg").c_str(), 1);
+  EXPECT_EQ(engine_init(settings_), kErrorFfmpegMissing);
+  ::setenv("MORVI_FFMPEG", "/bin/true", 1);
+  EXPECT_EQ(engine_init(settings_), 0);
+  ::unsetenv("MORVI_FFMPEG");
+  EXPECT_EQ(engine_init(missing), 0);  // already initialised: nothing changes
+  EXPECT_STREQ(engine_version_text(), "6.5.7.1d");
+}
+
+TEST_F(Engine, StartsDeliversTheLineAndNoticesTheEnd) {
+  EXPECT_EQ(engine_start_channel(0, scripted("exit 0")), kErrorNotInitialised);
+  init();
+  ASSERT_EQ(engine_start_channel(4, scripted("echo-line|print frame=1 fps=25 time=00:00:03.00 "
+                                             "bitrate=900.0kbits/s\\r|exit 3")),
+            0);
+  EXPECT_EQ(engine_get_state(4), ChannelState::running);
+  EXPECT_EQ(engine_get_time(4), -1);
+  ASSERT_TRUE(poll_until_idle(4));
+  EXPECT_EQ(engine_get_exit_code(4), 3u);
+  EXPECT_EQ(engine_get_time(4), 3);
+  EXPECT_EQ(engine_get_fps(4), 25);
+  EXPECT_EQ(engine_get_bitrate(4), 900);
+
+  const std::string log = log_of(4);
+  EXPECT_NE(log.find("] morv_linux_16ch_v6.5.7.1d start transcoding\n"), std::string::npos) << log;
+  // The logged argument line is the one the transcoder echoed back.
+  const std::size_t logged = log.find("-v 32 \"--script=");
+  ASSERT_NE(logged, std::string::npos) << log;
+  const std::string line = log.substr(logged, log.find('\n', logged) - logged);
+  EXPECT_NE(log.find(line + "\n", logged + line.size()), std::string::npos) << log;
+  EXPECT_NE(log.find("] transcoding stopped (0x00000003)\n"), std::string::npos) << log;
+}
+
+TEST_F(Engine, RefusesBusyAndUnknownSlots) {
+  init();
+  ASSERT_EQ(engine_start_channel(5, scripted("hang")), 0);
+  EXPECT_EQ(engine_start_channel(5, scripted("hang")), kErrorSlotBusy);
+  EXPECT_NE(log_of(5).find("] error -3\n"), std::string::npos);
+  EXPECT_EQ(engine_start_channel(40, scripted("hang")), kErrorBadSlot);
+  EXPECT_NE(read_text(folder_ / "log" / "morv_041.log").find("] error -2\n"), std::string::npos);
+  EXPECT_EQ(engine_start_channel(-1, scripted("hang")), kErrorBadSlot);
+
+  StartRequest bad = scripted("hang");
+  bad.sources[0].url.clear();
+  EXPECT_EQ(engine_start_channel(6, bad), kErrorEmptySourceUrl);
+  EXPECT_EQ(engine_get_state(6), ChannelState::idle);
+  EXPECT_NE(log_of(6).find("] error -7\n"), std::string::npos);
+}
+
+TEST_F(Engine, OrderlyStopThenForcedStop) {
+  init();
+  ASSERT_EQ(engine_start_channel(1, scripted("print ready\\n|ignore-int|hang")), 0);
+  ASSERT_TRUE(poll_until([] { return engine_slot(1)->last_output_time != 0; }));
+  const pid_t pid = engine_slot(1)->pid;
+  engine_stop_channel(1, 0);
+  EXPECT_EQ(engine_get_state(1), ChannelState::stopping);
+  EXPECT_FALSE(poll_until_idle(1, 300ms));  // it ignores the request
+  engine_stop_channel(1, 1);
+  ASSERT_TRUE(poll_until_idle(1));
+  EXPECT_EQ(engine_get_exit_code(1), 0x80u + SIGKILL);
+  EXPECT_FALSE(process_exists(pid));
+  EXPECT_EQ(::waitpid(pid, nullptr, WNOHANG), -1);  // already reaped: no zombie
+  const std::string log = log_of(1);
+  EXPECT_NE(log.find("] stop transcoding\n"), std::string::npos);
+  EXPECT_NE(log.find("] stop transcoding forcedly\n"), std::string::npos);
+
+  ASSERT_EQ(engine_start_channel(2, scripted("print ready\\n|hang")), 0);
+  ASSERT_TRUE(poll_until([] { return engine_slot(2)->last_output_time != 0; }));
+  engine_stop_channel(2, 7);  // not a stop request at all
+  EXPECT_EQ(engine_get_state(2), ChannelState::running);
+  engine_stop_channel(2, 0);
+  ASSERT_TRUE(poll_until_idle(2));
+  EXPECT_EQ(engine_get_exit_code(2), 255u);
+}
+
+TEST_F(Engine, ForcedStopTakesTheWholeProcessGroup) {
+  init();
+  ASSERT_EQ(engine_start_channel(3, scripted("grandchild|hang")), 0);
+  ASSERT_TRUE(poll_until([] { return engine_slot(3)->last_output_time != 0; }));
+  const std::string log = log_of(3);
+  const std::size_t at = log.find("grandchild ");
+  ASSERT_NE(at, std::string::npos);
+  const pid_t grandchild = std::atoi(log.c_str() + at + 11);
+  ASSERT_TRUE(process_exists(grandchild));
+  engine_stop_channel(3, 1);
+  ASSERT_TRUE(poll_until_idle(3));
+  // The grandchild is not ours to reap; it is gone once init has collected it.
+  EXPECT_TRUE(poll_until([grandchild] { return !process_exists(grandchild); }));
+}
+
+TEST_F(Engine, FailureTextsStopAndSwitchTextsChangeState) {
+  init();
+  ASSERT_EQ(engine_start_channel(
+                7, scripted("print primary input timed out, switching to secondary input\\n|"
+                            "sleep 200|print primary input available again, switching back\\n|"
+                            "sleep 200|print output video frame freezing\\n|hang")),
+            0);
+  ASSERT_TRUE(poll_until([] { return engine_get_state(7) == ChannelState::no_signal; }));
+  ASSERT_TRUE(poll_until([] { return engine_get_state(7) == ChannelState::running; }));
+  ASSERT_TRUE(poll_until_idle(7));  // stopped by SIGINT after the freezing text
+  EXPECT_EQ(engine_get_exit_code(7), 255u);
+  EXPECT_NE(log_of(7).find("] stop transcoding\n"), std::string::npos);
+}
+
+TEST_F(Engine, WatchdogKillsOnlyWhatFellSilent) {
+  engine_set_clock(&fake_clock);
+  init();
+  ASSERT_EQ(engine_start_channel(8, scripted("hang")), 0);
+  ASSERT_EQ(engine_start_channel(9, scripted("print frame=1\\n|hang")), 0);
+  ASSERT_TRUE(poll_until([] { return engine_slot(9)->last_output_time != 0; }));
+
+  fake_now += 30;
+  engine_poll_channel();
+  EXPECT_EQ(engine_get_state(9), ChannelState::running);  // 30 s is still allowed
+  fake_now += 1;
+  engine_poll_channel();
+  EXPECT_EQ(engine_get_state(9), ChannelState::stopping);
+  EXPECT_EQ(engine_slot(9)->last_output_time, fake_now - 29);
+  ASSERT_TRUE(poll_until_idle(9));
+  EXPECT_NE(log_of(9).find("] channel seems to be hanging for over 30 secs, killing...\n"),
+            std::string::npos);
+
+  fake_now += 1000;
+  engine_poll_channel();
+  EXPECT_EQ(engine_get_state(8), ChannelState::running);  // never printed: never killed
+}
+
+TEST_F(Engine, YtdlpResolvesThePageBeforeTheTranscoderStarts) {
+  settings_.cookies_path = "/home/op/cookies.txt";
+  init();
+  write_ytdlp("echo \"$@\" > \"" + (folder_ / "ytdlp-args").string() +
+              "\"\nprintf 'https://cdn.example/v.m3u8\\nhttps://cdn.example/a.m4a\\n'");
+  StartRequest request = scripted("echo-line|hang", "https://video.example/watch?v=1");
+  request.sources[0].kind = FormatId::ytdlp;
+  ASSERT_EQ(engine_start_channel(10, request), 0);
+  EXPECT_EQ(engine_get_state(10), ChannelState::extract);
+  ASSERT_TRUE(poll_until([] { return engine_get_state(10) == ChannelState::running; }));
+  EXPECT_EQ(read_text(folder_ / "ytdlp-args"),
+            "-q --no-warnings -g https://video.example/watch?v=1 --cookies /home/op/cookies.txt\n");
+  ASSERT_TRUE(poll_until([this] {
+    return log_of(10).find("-i \"https://cdn.example/v.m3u8\" -c:a aac") != std::string::npos;
+  }));
+  const std::string log = log_of(10);
+  EXPECT_NE(log.find("] extracting \"https://video.example/watch?v=1\" using yt-dlp...\n"),
+            std::string::npos);
+  // A text that holds a line end gets no line end of its own.
+  EXPECT_NE(log.find("] yt-dlp output: https://cdn.example/v.m3u8\nhttps://cdn.example/a.m4a["),
+            std::string::npos)
+      << log;
+}
+
+TEST_F(Engine, YtdlpFailuresReturnTheSlotToIdle) {
+  init();
+  StartRequest request = scripted("hang", "https://video.example/watch?v=2");
+  request.sources[0].kind = FormatId::ytdlp;
+
+  write_ytdlp("echo 'ERROR: Unsupported URL: https://video.example/watch?v=2'; exit 1");
+  ASSERT_EQ(engine_start_channel(11, request), 0);
+  ASSERT_TRUE(poll_until_idle(11));
+  EXPECT_NE(log_of(11).find("] yt-dlp output: ERROR: Unsupported URL"), std::string::npos);
+  EXPECT_EQ(log_of(11).find("-c:a aac"), std::string::npos);  // no transcoder started
+
+  write_ytdlp("exit 2");
+  ASSERT_EQ(engine_start_channel(12, request), 0);
+  ASSERT_TRUE(poll_until_idle(12));
+  EXPECT_NE(log_of(12).find("] transcoding stopped (0x00000002)\n"), std::string::npos);
+}
+
+TEST_F(Engine, LogFailureRefusesTheStartOnlyWhenLogging) {
+  std::ofstream(folder_ / "not-a-folder") << "x";
+  settings_.log_folder = (folder_ / "not-a-folder").string();
+  init();
+  EXPECT_EQ(engine_start_channel(0, scripted("exit 0")), kErrorLogUnwritable);
+  EXPECT_EQ(engine_get_state(0), ChannelState::idle);
+
+  settings_.log_level = 0;
+  ASSERT_EQ(engine_set_options(settings_), 0);
+  EXPECT_EQ(engine_start_channel(0, scripted("exit 0")), 0);
+  EXPECT_TRUE(poll_until_idle(0));
+}
+
+TEST_F(Engine, AffinityBindsEachSlotToItsProcessors) {
+  settings_.cores_per_channel = 1;
+  init();
+  ASSERT_EQ(engine_start_channel(1, scripted("hang")), 0);
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  ASSERT_EQ(::sched_getaffinity(engine_slot(1)->pid, sizeof set, &set), 0);
+  const int processors = static_cast<int>(::sysconf(_SC_NPROCESSORS_ONLN));
+  EXPECT_EQ(CPU_COUNT(&set), 1);
+  EXPECT_TRUE(CPU_ISSET(1 % processors, &set));
+}
+
+TEST_F(Engine, ShutdownStopsEverySlotWithinOneBudget) {
+  init();
+  std::vector<pid_t> pids;
+  for (int slot = 0; slot < kChannelCount; ++slot) {
+    ASSERT_EQ(engine_start_channel(slot, scripted("ignore-int|print ready\\n|hang")), 0);
+    pids.push_back(engine_slot(slot)->pid);
+  }
+  // Every one has set itself to ignore the orderly stop.
+  ASSERT_TRUE(poll_until([] {
+    for (int slot = 0; slot < kChannelCount; ++slot) {
+      if (engine_slot(slot)->last_output_time == 0) return false;
+    }
+    return true;
+  }));
+  const auto started = std::chrono::steady_clock::now();
+  engine_shutdown();
+  const auto took = std::chrono::steady_clock::now() - started;
+  // About three seconds in all, not three per slot.
+  EXPECT_LT(took, 10s);
+  for (pid_t pid : pids)
+    EXPECT_FALSE(process_exists(pid)) << pid;
+  EXPECT_FALSE(engine_is_initialised());
+  EXPECT_NE(log_of(15).find("] stop transcoding forcedly\n"), std::string::npos);
+}
+
+TEST_F(Engine, ManyStartsAndStopsLeakNoDescriptors) {
+  init();
+  // Warm up anything opened once (the clock's zone file, the log's first write).
+  ASSERT_EQ(engine_start_channel(0, scripted("exit 0")), 0);
+  ASSERT_TRUE(poll_until_idle(0));
+  const int before = open_descriptor_count();
+  for (int cycle = 0; cycle < 200; ++cycle) {
+    const int slot = cycle % 4;
+    ASSERT_EQ(engine_start_channel(slot, scripted(cycle % 2 ? "exit 0" : "hang")), 0);
+    if (cycle % 2 == 0) engine_stop_channel(slot, 1);
+    ASSERT_TRUE(poll_until_idle(slot)) << cycle;
+  }
+  EXPECT_EQ(open_descriptor_count(), before);
+}
+
+}  // namespace
+}  // namespace vx

@@ -1,0 +1,132 @@
+#include "engine/output_parser.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "engine/channel_log.h"
+#include "engine/channel_slot.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::vector<std::pair<int, std::string>> seen_chunks;
+void remember_chunk(int slot, std::string_view chunk) {
+  seen_chunks.emplace_back(slot, chunk);
+}
+
+class OutputParser : public ::testing::Test {
+ protected:
+  static constexpr int kSlot = 20;
+
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() / ("vx-parser-" + std::to_string(getpid()));
+    fs::create_directories(folder_);
+    channel_log_open(folder_.string(), 32);
+    *engine_slot(kSlot) = ChannelSlot{};
+    slot().state = ChannelState::running;
+    slot().position_seconds = slot().fps = slot().bitrate_kbps = -1;
+    seen_chunks.clear();
+  }
+  void TearDown() override {
+    engine_set_output_callback(nullptr);
+    *engine_slot(kSlot) = ChannelSlot{};
+    channel_log_close();
+    fs::remove_all(folder_);
+  }
+  static ChannelSlot& slot() { return *engine_slot(kSlot); }
+
+  fs::path folder_;
+};
+
+TEST_F(OutputParser, ProgressFiguresComeOnlyWithATime) {
+  engine_parse_output(kSlot,
+                      "frame=  100 fps= 25 q=28.0 size=    1024kB time=00:01:05.32 "
+                      "bitrate=1048.6kbits/s speed=1x\r");
+  EXPECT_EQ(slot().position_seconds, 65);
+  EXPECT_EQ(slot().fps, 25);
+  EXPECT_EQ(slot().bitrate_kbps, 1048);
+
+  engine_parse_output(kSlot, "frame=  200 fps=30 q=28.0 size=2048kB");  // no time: ignored
+  EXPECT_EQ(slot().fps, 25);
+
+  engine_parse_output(kSlot, "size=N/A time=01:02:05.00 bitrate=N/A speed=1x");
+  EXPECT_EQ(slot().position_seconds, 3725);
+  EXPECT_EQ(slot().fps, 25);             // no fps in this chunk
+  EXPECT_EQ(slot().bitrate_kbps, 1048);  // N/A keeps the last figure
+
+  // A line split across chunks counts only where " time=" is.
+  engine_parse_output(kSlot, "frame=300 fps=50 q=28.0 size=3000kB time=00:00:");
+  EXPECT_EQ(slot().position_seconds, 3725);  // the time is incomplete
+  EXPECT_EQ(slot().fps, 50);
+  engine_parse_output(kSlot, "09.00 bitrate=999.0kbits/s");
+  EXPECT_EQ(slot().bitrate_kbps, 1048);
+}
+
+TEST_F(OutputParser, OddTimesNeverCorruptTheFigures) {
+  struct Case {
+    const char* chunk;
+    int position;
+  };
+  const Case cases[] = {
+      {" time=N/A bitrate=N/A", -1},
+      {" time=12x:00:01", -1},
+      {" time=-00:00:02.50", 2},  // "-00" reads as hour 0
+      {" time=99999999999:00:00.00", 2147483647},
+      {" time=00:10", 2147483647},  // two numbers are not a time
+      {" time=1:2:3", 3723},
+  };
+  for (const Case& c : cases) {
+    engine_parse_output(kSlot, c.chunk);
+    EXPECT_EQ(slot().position_seconds, c.position) << c.chunk;
+  }
+}
+
+TEST_F(OutputParser, AlternateInputSwitchesAndFailureTexts) {
+  engine_parse_output(kSlot, "[in] primary input available again, switching back\n");
+  EXPECT_EQ(slot().state, ChannelState::running);  // only from NO SIGNAL
+  engine_parse_output(kSlot, "[in] primary input timed out, switching to secondary input\n");
+  EXPECT_EQ(slot().state, ChannelState::no_signal);
+  engine_parse_output(kSlot, "[in] primary input available again, switching back\n");
+  EXPECT_EQ(slot().state, ChannelState::running);
+  engine_parse_output(kSlot, "[in] primary input timed out, switching to secondary input\n");
+  engine_parse_output(kSlot, "[enc] output video frame freezing\n");
+  EXPECT_EQ(slot().state, ChannelState::stopping);
+  engine_parse_output(kSlot, "[in] primary input available again, switching back\n");
+  EXPECT_EQ(slot().state, ChannelState::stopping);
+
+  slot().state = ChannelState::idle;
+  engine_parse_output(kSlot, "There's no buffered audio. Audio will misbehave!");
+  EXPECT_EQ(slot().state, ChannelState::idle);
+  slot().state = ChannelState::preview;
+  engine_parse_output(kSlot, "There's no buffered audio. Audio will misbehave!");
+  EXPECT_EQ(slot().state, ChannelState::stopping);
+}
+
+TEST_F(OutputParser, EveryChunkReachesTheLogAndTheCallback) {
+  engine_set_output_callback(&remember_chunk);
+  engine_parse_output(kSlot, "first\r");
+  engine_parse_output(kSlot, "second\n");
+  engine_parse_output(40, "bad slot\n");  // no slot record, still logged and passed on
+  ASSERT_EQ(seen_chunks.size(), 3u);
+  EXPECT_EQ(seen_chunks[1], std::make_pair(kSlot, std::string("second\n")));
+  EXPECT_EQ(seen_chunks[2].first, 40);
+
+  std::ifstream in(folder_ / "morv_021.log", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  EXPECT_EQ(text.str(),
+            "\xEF\xBB\xBF"
+            "first\rsecond\n");
+  EXPECT_GT(slot().last_output_time, 0);
+}
+
+}  // namespace
+}  // namespace vx
