@@ -88,6 +88,8 @@ void release_process(ChannelSlot& slot) {
   slot.input.reset();
   slot.output.reset();
   slot.pending_input.clear();
+  slot.extract_output.clear();
+  slot.saved_request.reset();  // a yt-dlp stage that was stopped leaves its start behind
 }
 
 // ----- starting ---------------------------------------------------------------------------------

@@ -294,6 +294,13 @@ TEST_F(Engine, YtdlpFailuresReturnTheSlotToIdle) {
   EXPECT_NE(log_of(11).find("] yt-dlp output: ERROR: Unsupported URL"), std::string::npos);
   EXPECT_EQ(log_of(11).find("-c:a aac"), std::string::npos);  // no transcoder started
 
+  write_ytdlp("sleep 30");  // stopped while it resolves
+  ASSERT_EQ(engine_start_channel(13, request), 0);
+  engine_stop_channel(13, 0);
+  EXPECT_EQ(engine_get_state(13), ChannelState::stopping);
+  ASSERT_TRUE(poll_until_idle(13));
+  EXPECT_EQ(engine_slot(13)->saved_request, nullptr);
+
   write_ytdlp("exit 2");
   ASSERT_EQ(engine_start_channel(12, request), 0);
   ASSERT_TRUE(poll_until_idle(12));
