@@ -122,8 +122,8 @@ void append_device_input(std::string& line, const std::string& url) {
       }
     }
   }
-  // Quoted: device names hold spaces ("video=Integrated Camera").
-  append_format(line, " -i \"%s\" ", url.substr(0, query).c_str());
+  // Not quoted as a whole: the device text quotes each name itself (video="USB Camera").
+  append_format(line, " -i %s ", url.substr(0, query).c_str());
 }
 
 int append_session_input(std::string& line, const EngineSource& source,

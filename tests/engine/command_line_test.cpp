@@ -96,9 +96,10 @@ TEST(CommandLineInputs, EachKindIsOpenedItsOwnWay) {
   EngineSource with_options = file_source();
   with_options.input_options = "-stream_loop -1 -f mpegts ";
   with_options.video.options = "-hwaccel cuda ";
-  EngineSource device = file_source("video=USB Cam?rtbufsize=100M&framerate=25");
+  EngineSource device =
+      file_source("video=\"USB Cam\":audio=\"Mic (2)\"?rtbufsize=100M&framerate=25");
   device.kind = FormatId::device;
-  EngineSource plain_device = file_source("video=USB Cam");
+  EngineSource plain_device = file_source("video=\"USB Cam\"");
   plain_device.kind = FormatId::device;
   EngineSource decklink = file_source("DeckLink Mini Recorder");
   decklink.kind = FormatId::decklink;
@@ -117,8 +118,8 @@ TEST(CommandLineInputs, EachKindIsOpenedItsOwnWay) {
       {network_source("http://host/clip.ts"), "-re -i \"http://host/clip.ts\" "},
       {network_source("udp://239.0.0.1:1234"), "-i \"udp://239.0.0.1:1234\" "},
       {network_source("srt://host:9000?mode=caller"), "-i \"srt://host:9000?mode=caller\" "},
-      {device, "-f dshow -rtbufsize 100M -framerate 25 -i \"video=USB Cam\" "},
-      {plain_device, "-f dshow -i \"video=USB Cam\" "},
+      {device, "-f dshow -rtbufsize 100M -framerate 25 -i video=\"USB Cam\":audio=\"Mic (2)\" "},
+      {plain_device, "-f dshow -i video=\"USB Cam\" "},
       {decklink, "-f decklink -i \"DeckLink Mini Recorder\" "},
       {ndi, "-f libndi_newtek -i \"STUDIO (Camera 1)\" "},
       {unknown, "-i \"mmst://host/stream\" "},
@@ -131,16 +132,19 @@ TEST(CommandLineInputs, EachKindIsOpenedItsOwnWay) {
 
 TEST(CommandLineInputs, DeviceQueryDoesNotReachEarlierInputs) {
   StartRequest request = request_of(network_source("http://host/a.ts?token=1"), template_target());
-  EngineSource device = file_source("audio=Line In?sample_rate=48000");
+  EngineSource device = file_source("audio=\"Line In\"?sample_rate=48000");
   device.kind = FormatId::device;
   request.sources.push_back(device);
   request.groups[0].push_back(template_target());
   const std::string line = line_of(request);
   EXPECT_EQ(line.rfind("-re -i \"http://host/a.ts?token=1\" -f dshow -sample_rate 48000 "
-                       "-i \"audio=Line In\" ",
+                       "-i audio=\"Line In\" ",
                        0),
             0u)
       << line;
+  // The transcoder sees the device text as one argument, names unquoted.
+  const std::vector<std::string> argv = split_argument_line(line);
+  EXPECT_NE(std::find(argv.begin(), argv.end(), "audio=Line In"), argv.end());
 }
 
 class SessionInput : public ::testing::Test {
