@@ -1,0 +1,424 @@
+#include "engine/channel_compiler.h"
+
+#include <sys/stat.h>
+
+#include <ctime>
+#include <string>
+#include <string_view>
+
+#include "config/document.h"
+#include "engine/ascii.h"
+#include "engine/channel_slot.h"
+#include "engine/engine.h"
+#include "engine/engine_clock.h"
+#include "engine/playlist.h"
+#include "engine/text_format.h"
+#include "engine/url_predicates.h"
+
+namespace vx {
+namespace {
+
+constexpr int kDefaultHttpPort = 9527;
+constexpr int kPreviewPort = 9528;
+
+const cJSON* channel_at(const cJSON* document, int channel) {
+  return cJSON_GetArrayItem(config_array(document, "channels"), channel);
+}
+
+const cJSON* first_source_of(const cJSON* channel) {
+  return cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
+}
+
+const cJSON* global_of(const cJSON* document) {
+  return config_object(document, "global");
+}
+
+bool is_directory(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+// Each string entry of the array followed by one space; empty entries too unless skipped.
+std::string joined_options(const cJSON* array, bool skip_empty) {
+  std::string text;
+  const cJSON* item = nullptr;
+  cJSON_ArrayForEach(item, array) {
+    if (!cJSON_IsString(item) || item->valuestring == nullptr) continue;
+    if (skip_empty && item->valuestring[0] == '\0') continue;
+    text += item->valuestring;
+    text += ' ';
+  }
+  return text;
+}
+
+// A folder source plays its playlist's current file; the playlist is rebuilt each start.
+int resolve_folder_source(const cJSON* document, int supplier, std::string& url) {
+  if (!is_directory(url)) return 0;
+  CPlayList* playlist = channel_playlist_at(supplier);
+  const cJSON* global = global_of(document);
+  if (playlist == nullptr || playlist->build(url, config_bool(global, "folderRecur"),
+                                             config_bool(global, "folderShuffle")) == 0) {
+    return kErrorFolderUnplayable;
+  }
+  url = playlist->current().value_or(std::string());
+  return url.empty() ? kErrorFolderUnplayable : 0;
+}
+
+// "-preset:v faster" -> "-preset:v:1 faster": with several inputs an option names its input's
+// streams. Options that are not a name and a value stay as they are.
+std::string tagged_option(std::string_view option, int entry) {
+  const std::size_t space = option.find(' ');
+  if (option.empty() || option.front() != '-' || space == std::string_view::npos || space == 1) {
+    return std::string(option);
+  }
+  std::string_view value = option.substr(space + 1);
+  value = value.substr(0, value.find(' '));
+  if (value.empty()) return std::string(option);
+  std::string tagged;
+  append_format(tagged, "%.*s:%d %.*s", static_cast<int>(space), option.data(), entry,
+                static_cast<int>(value.size()), value.data());
+  return tagged;
+}
+
+std::string target_option_text(const cJSON* target, int entry, bool several_inputs) {
+  const cJSON* video_options = config_array(config_object(target, "video"), "options");
+  const cJSON* audio_options = config_array(config_object(target, "audio"), "options");
+  std::string text;
+  const cJSON* item = nullptr;
+  cJSON_ArrayForEach(item, video_options) {
+    if (!cJSON_IsString(item) || item->valuestring == nullptr || item->valuestring[0] == '\0') {
+      continue;
+    }
+    text += several_inputs ? tagged_option(item->valuestring, entry) : item->valuestring;
+    text += ' ';
+  }
+  text += joined_options(audio_options, true);
+  return text;
+}
+
+void read_media(const cJSON* target, EngineTarget& record) {
+  const cJSON* video = config_object(target, "video");
+  record.video.enable = config_bool(video, "enable");
+  record.video.codec = codec_id_from_name(config_string(video, "codec"));
+  record.video.width = static_cast<std::uint16_t>(config_int(video, "width"));
+  record.video.height = static_cast<std::uint16_t>(config_int(video, "height"));
+  record.video.frame_rate = static_cast<float>(config_float(video, "frameRate"));
+  record.video.key_frame_interval = config_int(video, "keyFrameInterval");
+  record.video.quality = config_int(video, "quality");
+  record.video.bitrate_kbps = config_int(video, "bitRate");
+  record.video.scan_type = config_int(video, "scanType");
+  const cJSON* audio = config_object(target, "audio");
+  record.audio.enable = config_bool(audio, "enable");
+  record.audio.codec = codec_id_from_name(config_string(audio, "codec"));
+  record.audio.sample_rate = config_int(audio, "sampleRate");
+  record.audio.channels = config_int(audio, "channels");
+  record.audio.bitrate_kbps = config_int(audio, "bitRate");
+}
+
+// ----- target URLs ---------------------------------------------------------------------------
+
+// The system chooses the port of its HTTP-served outputs: httpPort + channel number.
+std::string with_served_port(const std::string& url, int port) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t host = scheme == std::string::npos ? 0 : scheme + 3;
+  // The host ends at its port or at the path (a URL without a port keeps no path either).
+  const std::size_t end = url.find_first_of(":/", host);
+  std::string rewritten = url.substr(0, end);
+  append_format(rewritten, ":%d", port);
+  return rewritten;
+}
+
+std::string with_rtmp_credentials(const std::string& url, const cJSON* rtmp) {
+  const std::string user = config_string(rtmp, "user");
+  const std::size_t scheme = url.find("://");
+  if (user.empty() || scheme == std::string::npos) return url;
+  std::string credentials = user;
+  const std::string password = config_string(rtmp, "passwd");
+  if (!password.empty()) credentials += ":" + password;
+  return url.substr(0, scheme + 3) + credentials + "@" + url.substr(scheme + 3);
+}
+
+// Each start records into a new file: show.ts becomes show-YYYYMMDD-hhmmss.ts.
+std::string with_start_time(const std::string& url) {
+  const std::size_t dot = url.rfind('.');
+  const std::size_t slash = url.rfind('/');
+  if (dot == std::string::npos || (slash != std::string::npos && dot < slash)) return url;
+  const std::time_t now = static_cast<std::time_t>(engine_now());
+  std::tm local{};
+  localtime_r(&now, &local);
+  char stamp[32];
+  std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", &local);
+  return url.substr(0, dot) + stamp + url.substr(dot);
+}
+
+// The RTMP application: the URL up to the second '/' after "//".
+std::string rtmp_application(const std::string& url) {
+  const std::size_t start = url.find("//");
+  if (start == std::string::npos) return {};
+  const std::size_t first = url.find('/', start + 2);
+  const std::size_t second = first == std::string::npos ? first : url.find('/', first + 1);
+  return second == std::string::npos ? std::string() : url.substr(0, second);
+}
+
+std::string target_format_options(const cJSON* document, const cJSON* output, const cJSON* target,
+                                  const std::string& configured_url, const std::string& url,
+                                  int mux_rate) {
+  std::string options = joined_options(config_array(output, "formatOptions"), true);
+  const cJSON* mux = config_object(target, "mux");
+  if (mux_rate != 0 && config_bool(mux, "cbr")) append_format(options, "-bitrate %dk ", mux_rate);
+  if (url_is_rtmp(configured_url)) {
+    const cJSON* rtmp = config_object(target, "rtmp");
+    // Quoted: a flash version usually holds blanks ("FMLE/3.0 (compatible; FMSc/1.0)").
+    const std::string flash_version = config_string(rtmp, "flashVer");
+    if (!flash_version.empty())
+      append_format(options, "-rtmp_flashver \"%s\" ", flash_version.c_str());
+    std::string swf_url = config_string(rtmp, "swfUrl");
+    if (swf_url.empty()) swf_url = rtmp_application(configured_url);
+    if (!swf_url.empty()) append_format(options, "-rtmp_swfurl \"%s\" ", swf_url.c_str());
+  }
+  const std::string custom = config_string(output, "customOptions");
+  if (!custom.empty()) options += custom + " ";
+  if (istarts_with(url, "https://")) {
+    const cJSON* global = global_of(document);
+    append_format(options, "-user_agent \"%s\" -referer \"%s\"", config_string(global, "sslCert"),
+                  config_string(global, "sslKey"));
+  }
+  return options;
+}
+
+// ----- sources -------------------------------------------------------------------------------
+
+struct Supplier {
+  int channel = -1;  // the channel whose source, options and targets this entry brings
+  const cJSON* object = nullptr;
+  bool bound = false;
+};
+
+// An entry without "bind" (or below 1) is the compiled channel's own source; one that names
+// the compiled channel is skipped, and so is one whose channel has no source.
+bool resolve_supplier(const cJSON* document, int channel, const cJSON* entry, Supplier& supplier) {
+  const int bind = config_int(entry, "bind");
+  supplier.channel = bind < 1 ? channel : bind - 1;
+  if (bind >= 1 && supplier.channel == channel) return false;
+  supplier.bound = supplier.channel != channel;
+  supplier.object = channel_at(document, supplier.channel);
+  return first_source_of(supplier.object) != nullptr;
+}
+
+int fill_source(const cJSON* document, const Supplier& supplier, int entry, bool several_entries,
+                EngineSource& source) {
+  const cJSON* first = first_source_of(supplier.object);
+  const cJSON* input = config_object(supplier.object, "input");
+  const cJSON* global = global_of(document);
+  source.kind = format_id_from_name(config_string(first, "format"));
+  source.url = config_string(first, "url");
+  const bool folder = is_directory(source.url);
+  if (int code = resolve_folder_source(document, supplier.channel, source.url); code != 0) {
+    return code;
+  }
+  source.alternate_input = config_string(global, "altInput");
+  const cJSON* video = config_object(first, "video");
+  if (video != nullptr && video->child != nullptr) {
+    source.video.options = joined_options(config_array(video, "options"), false);
+  }
+  // A single local file loops while auto-restart is on.
+  if (source.kind == FormatId::file && !url_has_scheme(source.url) && !folder &&
+      cJSON_GetObjectItemCaseSensitive(global, "autoRestart") != nullptr &&
+      config_int(global, "autoRestart") > 0) {
+    source.input_options = "-stream_loop -1 ";
+  }
+  source.input_options += joined_options(config_array(input, "formatOptions"), true);
+  source.input_options += config_string(input, "customOptions");
+  const cJSON* filter = nullptr;
+  cJSON_ArrayForEach(filter, config_array(input, "filters")) {
+    if (cJSON_IsString(filter) && filter->valuestring != nullptr) {
+      source.filters.emplace_back(filter->valuestring);
+    }
+  }
+  if (input != nullptr && input->child != nullptr) {
+    const cJSON* map = nullptr;
+    cJSON_ArrayForEach(map, config_array(input, "map")) {
+      if (cJSON_IsString(map) && map->valuestring != nullptr && map->valuestring[0] != '\0') {
+        append_format(source.map_options, "-map %d:%s ", entry, map->valuestring);
+      }
+    }
+    if (source.map_options.empty() && several_entries) {
+      append_format(source.map_options, "-map %d", entry);
+    }
+  }
+  return 0;
+}
+
+int fill_targets(const cJSON* document, int channel, const Supplier& supplier, int entry,
+                 bool several_entries, std::vector<TargetGroup>& groups) {
+  const cJSON* output = config_object(supplier.object, "output");
+  const cJSON* targets = config_array(output, "targets");
+  std::size_t filled = 0;
+  const cJSON* target = nullptr;
+  cJSON_ArrayForEach(target, targets) {
+    if (filled == groups.size()) break;
+    EngineTarget record;
+    record.format = format_id_from_name(config_string(target, "format"));
+    read_media(target, record);
+    record.video.options = target_option_text(target, entry, several_entries);
+    if (supplier.bound && !groups[filled].empty()) {
+      // A bound channel's streams join the master's output.
+      record.url = groups[filled].front().url;
+      record.format_options = groups[filled].front().format_options;
+    } else {
+      record.mux_rate_kbps = config_int(config_object(target, "mux"), "bitRate");
+      build_target_options(document, channel, output, target, record);
+    }
+    groups[filled].push_back(std::move(record));
+    ++filled;
+  }
+  return filled < groups.size() ? kErrorBoundTargetsMissing : 0;
+}
+
+std::size_t bounded_size(const cJSON* array, int limit) {
+  const int size = cJSON_GetArraySize(array);
+  return static_cast<std::size_t>(size < limit ? size : limit);
+}
+
+}  // namespace
+
+void build_target_options(const cJSON* document, int channel, const cJSON* output,
+                          const cJSON* target, EngineTarget& record) {
+  const std::string configured_url = config_string(target, "url");
+  std::string url = configured_url;
+  if (record.format == FormatId::http || record.format == FormatId::html5) {
+    const int http_port = config_int(global_of(document), "httpPort", kDefaultHttpPort);
+    url = with_served_port(url, http_port + channel + 1);
+  }
+  if (url_is_rtmp(url)) url = with_rtmp_credentials(url, config_object(target, "rtmp"));
+  if (record.format == FormatId::file && !url_has_scheme(url)) url = with_start_time(url);
+  record.format_options =
+      target_format_options(document, output, target, configured_url, url, record.mux_rate_kbps);
+  record.url = std::move(url);
+}
+
+void apply_multibitrate_hls(std::vector<TargetGroup>& groups) {
+  if (groups.size() < 2 || groups.front().empty() || groups.back().empty()) return;
+  const std::size_t count = groups.size();
+  // The last entry of a group writes its muxer and destination: the result goes there.
+  EngineTarget& result = groups.back().back();
+  for (std::size_t i = 0; i < count; ++i)
+    result.format_options += "-map 0:v -map 0:a ";
+  result.format_options += "-var_stream_map \"";
+  for (std::size_t i = 0; i < count; ++i) {
+    const std::string& url = groups[i].back().url;
+    const std::size_t slash = url.rfind('/');
+    std::string name = slash == std::string::npos ? url : url.substr(slash + 1);
+    name = name.substr(0, name.rfind('.'));
+    append_format(result.format_options, "v:%zu,a:%zu,name:%s ", i, i, name.c_str());
+  }
+  result.format_options += "\"";
+  const std::string& first_url = groups.front().back().url;
+  const std::size_t slash = first_url.rfind('/');
+  const std::string folder =
+      slash == std::string::npos ? std::string() : first_url.substr(0, slash + 1);
+  for (std::size_t i = 0; i + 1 < count; ++i) {
+    for (EngineTarget& entry : groups[i])
+      entry.url.clear();
+  }
+  for (EngineTarget& entry : groups.back())
+    entry.url = folder + "%v.m3u8";
+}
+
+int compile_channel(const cJSON* document, int channel, StartRequest& request) {
+  const cJSON* compiled = channel_at(document, channel);
+  if (compiled == nullptr) return kErrorNoSuchChannel;
+  const cJSON* entries = config_array(config_object(compiled, "input"), "sources");
+  const std::size_t source_limit = bounded_size(entries, kMaxChannelSources);
+  const std::size_t group_count =
+      bounded_size(config_array(config_object(compiled, "output"), "targets"), kMaxChannelTargets);
+  const bool several_entries = cJSON_GetArraySize(entries) > 1;
+
+  request = StartRequest{};
+  request.groups.resize(group_count);
+  const cJSON* entry_object = nullptr;
+  cJSON_ArrayForEach(entry_object, entries) {
+    if (request.sources.size() == source_limit) break;
+    Supplier supplier;
+    if (!resolve_supplier(document, channel, entry_object, supplier)) continue;
+    const int entry = static_cast<int>(request.sources.size());
+    EngineSource source;
+    if (int code = fill_source(document, supplier, entry, several_entries, source); code != 0) {
+      return code;
+    }
+    if (int code =
+            fill_targets(document, channel, supplier, entry, several_entries, request.groups);
+        code != 0) {
+      return code;
+    }
+    request.sources.push_back(std::move(source));
+  }
+  if (group_count > 1 && !request.groups.front().empty() &&
+      request.groups.front().front().format == FormatId::hls) {
+    apply_multibitrate_hls(request.groups);
+  }
+  return 0;
+}
+
+int compile_and_start_channel(const cJSON* document, int channel) {
+  StartRequest request;
+  if (int code = compile_channel(document, channel, request); code != 0) return code;
+  return engine_start_channel(channel, request);
+}
+
+int start_channel_preview(const cJSON* document, int channel) {
+  const cJSON* compiled = channel_at(document, channel);
+  const cJSON* first = first_source_of(compiled);
+  const cJSON* input = config_object(compiled, "input");
+  StartRequest request;
+  request.preview = true;
+  EngineSource source;
+  source.kind = format_id_from_name(config_string(first, "format"));
+  source.url = config_string(first, "url");
+  if (int code = resolve_folder_source(document, channel, source.url); code != 0) return code;
+  source.input_options =
+      "-stream_loop -1 " + joined_options(config_array(input, "formatOptions"), true);
+  const cJSON* option = nullptr;
+  // Hardware decoding would leave frames on the GPU that the preview's encoder cannot take.
+  cJSON_ArrayForEach(option, config_array(config_object(first, "video"), "options")) {
+    if (cJSON_IsString(option) && option->valuestring != nullptr &&
+        option->valuestring[0] != '\0' && !istarts_with(option->valuestring, "-hwaccel")) {
+      source.video.options += option->valuestring;
+      source.video.options += ' ';
+    }
+  }
+  cJSON_ArrayForEach(option, config_array(input, "map")) {
+    if (cJSON_IsString(option) && option->valuestring != nullptr &&
+        option->valuestring[0] != '\0') {
+      append_format(source.map_options, "-map %s ", option->valuestring);
+    }
+  }
+  request.sources.push_back(std::move(source));
+
+  EngineTarget target;
+  target.format = FormatId::html5;
+  target.video.enable = true;
+  target.video.codec = kCodecH264;
+  target.video.width = 320;
+  target.video.height = 240;
+  target.video.key_frame_interval = 5;
+  target.audio.enable = true;
+  target.audio.codec = codec_id_from_name("aac");
+  const cJSON* global = global_of(document);
+  const bool secure = config_bool(global, "sslEnable");
+  append_format(target.url, "%s://0.0.0.0:%d", secure ? "https" : "http", kPreviewPort);
+  if (secure) {
+    append_format(target.format_options, "-user_agent \"%s\" -referer \"%s\"",
+                  config_string(global, "sslCert"), config_string(global, "sslKey"));
+  }
+  request.groups.push_back(TargetGroup{std::move(target)});
+  return engine_start_channel(channel, request);
+}
+
+void stop_channel(const cJSON* document, int channel, int force) {
+  const cJSON* output = config_object(channel_at(document, channel), "output");
+  if (config_int(output, "timeShift") != 0) engine_stop_channel(channel + kChannelCount, force);
+  engine_stop_channel(channel, force);
+}
+
+}  // namespace vx

@@ -1,0 +1,41 @@
+// The only road from the configuration document into the engine: one configured channel (with
+// the channels bound to it) becomes the engine records of one start. It also rewrites the target
+// URLs the system owns (HTTP ports, RTMP credentials, time-stamped recordings), folds several HLS
+// targets into one multi-bit-rate output, and offers the browser preview and the stop.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include "engine/records.h"
+
+namespace vx {
+
+// Compiler failures; engine failures pass through unchanged.
+inline constexpr int kErrorFolderUnplayable = -7;     // a folder source without a playable file
+inline constexpr int kErrorBoundTargetsMissing = -8;  // a bound channel has fewer targets
+inline constexpr int kErrorNoSuchChannel = -2;
+
+// The records for channel `channel` (0-based) of the document, without starting anything.
+// Folder sources rebuild the channel's playlist. Returns 0 or a negative code.
+int compile_channel(const cJSON* document, int channel, StartRequest& request);
+
+// Compiles the channel and starts it in slot `channel`.
+int compile_and_start_channel(const cJSON* document, int channel);
+
+// The browser preview of the channel (HTML5 on port 9528, or 9528 over TLS when the web server
+// uses it) in slot `channel`.
+int start_channel_preview(const cJSON* document, int channel);
+
+// Stops the channel's slot (its time-shift companion first when "timeShift" is a non-zero
+// scalar). force 1 kills; callers pass it when the channel is already stopping.
+void stop_channel(const cJSON* document, int channel, int force);
+
+// Destination URL and muxer options of one of the compiled channel's own targets.
+void build_target_options(const cJSON* document, int channel, const cJSON* output,
+                          const cJSON* target, EngineTarget& record);
+
+// Several HLS targets become one output "%v.m3u8" with a variant stream map; the groups before
+// the last only contribute their encoder settings.
+void apply_multibitrate_hls(std::vector<TargetGroup>& groups);
+
+}  // namespace vx
