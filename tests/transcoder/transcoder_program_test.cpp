@@ -1,0 +1,234 @@
+// morvi-transcoder as the engine runs it: a process fed one line on its standard input, with
+// ffmpeg (real, or a script standing in for it) underneath.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+#include <thread>
+
+#include "engine/transcoder_protocol.h"
+#include "platform/host.h"
+#include "platform/process.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+
+std::string read_text(const fs::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  return text.str();
+}
+
+// Alive and not a zombie.
+bool process_exists(pid_t pid) {
+  const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
+pid_t first_child_of(pid_t parent) {
+  std::istringstream children(read_text("/proc/" + std::to_string(parent) + "/task/" +
+                                        std::to_string(parent) + "/children"));
+  pid_t child = 0;
+  children >> child;
+  return child;
+}
+
+class TranscoderProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fs::temp_directory_path() /
+              ("vx-transcoder-" + std::to_string(getpid()) + "-" +
+               ::testing::UnitTest::GetInstance()->current_test_info()->name());
+    fs::remove_all(folder_);
+    fs::create_directories(folder_);
+  }
+  void TearDown() override {
+    if (child_.pid > 0) {
+      signal_child_group(child_.pid, SIGKILL);
+      std::uint32_t code = 0;
+      while (!child_has_ended(child_.pid, code))
+        std::this_thread::sleep_for(5ms);
+    }
+    ::unsetenv("MORVI_FFMPEG");
+    ::unsetenv("MORVI_FROZEN_VIDEO_SECONDS");
+    fs::remove_all(folder_);
+  }
+
+  // A script that stands in for ffmpeg.
+  void fake_ffmpeg(const std::string& body) {
+    const fs::path script = folder_ / "ffmpeg";
+    std::ofstream(script) << "#!/bin/sh\n" << body << "\n";
+    fs::permissions(script, fs::perms::owner_all);
+    ::setenv("MORVI_FFMPEG", script.c_str(), 1);
+  }
+
+  void start(const std::string& first_line) {
+    ASSERT_EQ(spawn_child({module_folder() + "/" + std::string(kTranscoderFileName)}, child_), 0);
+    const std::string line = first_line + "\n";
+    // The line may be longer than a pipe holds: write it as the program takes it.
+    std::size_t sent = 0;
+    const auto deadline = std::chrono::steady_clock::now() + 10s;
+    while (sent < line.size() && std::chrono::steady_clock::now() < deadline) {
+      const ssize_t count = ::write(child_.input.get(), line.data() + sent, line.size() - sent);
+      if (count > 0) sent += static_cast<std::size_t>(count);
+      collect_output();
+      if (count <= 0) std::this_thread::sleep_for(1ms);
+    }
+    child_.input.reset();
+  }
+
+  void collect_output() {
+    char buffer[4096];
+    long count;
+    while ((count = read_available(child_.output.get(), buffer, sizeof buffer)) > 0) {
+      output_.append(buffer, static_cast<std::size_t>(count));
+    }
+  }
+
+  // The exit code (0x80 + N after signal N), or -1 when it did not end in time.
+  int wait_for_end(std::chrono::milliseconds limit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    std::uint32_t code = 0;
+    while (std::chrono::steady_clock::now() < deadline) {
+      collect_output();
+      if (child_has_ended(child_.pid, code)) {
+        collect_output();
+        child_.pid = 0;
+        return static_cast<int>(code);
+      }
+      std::this_thread::sleep_for(10ms);
+    }
+    return -1;
+  }
+
+  bool wait_for_output(const std::string& text, std::chrono::milliseconds limit = 10s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      collect_output();
+      if (output_.find(text) != std::string::npos) return true;
+      std::this_thread::sleep_for(10ms);
+    }
+    return false;
+  }
+
+  fs::path folder_;
+  ChildProcess child_;
+  std::string output_;
+};
+
+TEST_F(TranscoderProgram, WrongTokenOrEmptyLineStartsNothing) {
+  fake_ffmpeg("touch \"" + (folder_ / "started").string() + "\"");
+  for (const std::string line : {"wrong_token -i a -f null -", "", "xoTra_6142 "}) {
+    output_.clear();
+    start(line);
+    EXPECT_EQ(wait_for_end(), 1) << line;
+    EXPECT_EQ(std::count(output_.begin(), output_.end(), '\n'), 1) << output_;
+    EXPECT_EQ(output_.rfind("morvi-transcoder: ", 0), 0u) << output_;
+  }
+  EXPECT_FALSE(fs::exists(folder_ / "started"));
+}
+
+TEST_F(TranscoderProgram, LongLinesArriveWholeAndFfmpegsStatusIsOurs) {
+  // The stand-in answers "-encoders" with nothing, so no encoder check applies.
+  fake_ffmpeg("[ \"$2\" = -encoders ] && exit 1\nfor a; do echo \"arg:$a\"; done\nexit 7");
+  const std::string long_text(20000, 'x');
+  start("xoTra_6142 -i \"/m/a b.mp4\" -metadata title=" + long_text +
+        " -filter:v \"scale=1280\\:720\" -f null -");
+  EXPECT_EQ(wait_for_end(), 7);
+  EXPECT_NE(output_.find("arg:-nostdin\narg:-i\narg:/m/a b.mp4\narg:-metadata\narg:title=" +
+                         long_text + "\narg:-filter:v\narg:scale=1280:720\n"),
+            std::string::npos)
+      << output_.substr(0, 300);
+}
+
+TEST_F(TranscoderProgram, FrozenVideoIsReportedOnceWhileProgressContinues) {
+  ::setenv("MORVI_FROZEN_VIDEO_SECONDS", "1", 1);
+  fake_ffmpeg(
+      "[ \"$2\" = -encoders ] && exit 1\n"
+      "i=0; while [ $i -lt 30 ]; do printf 'frame=   42 fps=0.0 q=28.0 size=10kB "
+      "time=00:00:01.68 bitrate=48.8kbits/s speed=1x    \\r'; sleep 0.1; i=$((i+1)); done");
+  start("xoTra_6142 -i a.mp4 -f null -");
+  EXPECT_EQ(wait_for_end(), 0);
+  std::size_t reports = 0;
+  for (std::size_t at = output_.find("output video frame freezing"); at != std::string::npos;
+       at = output_.find("output video frame freezing", at + 1)) {
+    ++reports;
+  }
+  EXPECT_EQ(reports, 1u) << output_;
+}
+
+class TranscoderWithFfmpeg : public TranscoderProgram {
+ protected:
+  void SetUp() override {
+    TranscoderProgram::SetUp();
+    clip_ = folder_ / "clip.mp4";
+    const std::string line =
+        "xoTra_6142 -f lavfi -i testsrc=size=320x240:rate=25 -f lavfi -i "
+        "sine=frequency=440 -t 2 -c:v libx264 -c:a aac -y \"" +
+        clip_.string() + "\"";
+    start(line);
+    ASSERT_EQ(wait_for_end(), 0) << output_;
+    output_.clear();
+  }
+
+  std::string probe(const fs::path& file) {
+    ChildProcess probe;
+    EXPECT_EQ(spawn_child({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of",
+                           "csv=p=0", file.string()},
+                          probe),
+              0);
+    std::string text;
+    std::uint32_t code = 0;
+    char buffer[1024];
+    const auto deadline = std::chrono::steady_clock::now() + 20s;
+    while (std::chrono::steady_clock::now() < deadline) {
+      long count;
+      while ((count = read_available(probe.output.get(), buffer, sizeof buffer)) > 0) {
+        text.append(buffer, static_cast<std::size_t>(count));
+      }
+      if (child_has_ended(probe.pid, code)) break;
+      std::this_thread::sleep_for(10ms);
+    }
+    return code == 0 ? text : "ffprobe failed: " + text;
+  }
+
+  fs::path clip_;
+};
+
+TEST_F(TranscoderWithFfmpeg, OrderlyStopLeavesAPlayableRecording) {
+  const fs::path recording = folder_ / "live.mp4";
+  start("xoTra_6142 -re -stream_loop -1 -i \"" + clip_.string() +
+        "\" -c:a aac -c:v libx264 -preset:v ultrafast -y \"" + recording.string() + "\"");
+  ASSERT_TRUE(wait_for_output(" time=00:00:01")) << output_;
+  signal_child_group(child_.pid, SIGINT);
+  EXPECT_NE(wait_for_end(), -1);
+  EXPECT_EQ(probe(recording), "h264\naac\n");  // the trailer was written
+}
+
+TEST_F(TranscoderWithFfmpeg, KillingTheTranscoderTakesFfmpegAlong) {
+  start("xoTra_6142 -re -stream_loop -1 -i \"" + clip_.string() + "\" -f null -");
+  ASSERT_TRUE(wait_for_output(" time=")) << output_;
+  const pid_t ffmpeg = first_child_of(child_.pid);
+  ASSERT_GT(ffmpeg, 0);
+  ASSERT_TRUE(process_exists(ffmpeg));
+  ::kill(child_.pid, SIGKILL);  // the transcoder alone, not its group
+  EXPECT_EQ(wait_for_end(), 0x80 + SIGKILL);
+  const auto deadline = std::chrono::steady_clock::now() + 5s;
+  while (process_exists(ffmpeg) && std::chrono::steady_clock::now() < deadline) {
+    std::this_thread::sleep_for(10ms);
+  }
+  EXPECT_FALSE(process_exists(ffmpeg));
+}
+
+}  // namespace
+}  // namespace vx

@@ -1,0 +1,198 @@
+#include "transcoder/translation.h"
+
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "engine/transcoder_protocol.h"
+#include "transcoder/token_line.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+using Args = std::vector<std::string>;
+
+Translation translate(const std::string& line, const TranslationContext& context = {}) {
+  return translate_arguments(split_argument_line(line), context);
+}
+
+TEST(TokenLine, OnlyTheRightTokenWithArgumentsStartsAnything) {
+  std::string error;
+  EXPECT_EQ(argument_line_from("xoTra_6142 -i a -f null -", error).value_or(""), "-i a -f null -");
+  EXPECT_EQ(argument_line_from("xoTra_6142 -i a\r", error).value_or(""), "-i a");
+  for (const char* bad : {"", "xoTra_6142", "xoTra_6142   ", "xotra_6142 -i a", "xoTra_61420 -i a",
+                          " xoTra_6142 -i a", "-i a"}) {
+    error.clear();
+    EXPECT_FALSE(argument_line_from(bad, error).has_value()) << bad;
+    EXPECT_EQ(error.rfind("morvi-transcoder: ", 0), 0u) << bad;
+    EXPECT_EQ(error.find('\n'), std::string::npos);
+  }
+  const std::string long_line = "xoTra_6142 -i a " + std::string(20000, 'x');
+  EXPECT_EQ(argument_line_from(long_line, error).value_or("").size(), 20005u);
+}
+
+TEST(Translation, PlainLinesPassUnchangedAndMuxRateIsTheMuxersOption) {
+  const Translation plain = translate(
+      "-re -i \"/m/a b.mp4\" -c:a aac -c:v libx264 -f mpegts "
+      "udp://127.0.0.1:1234 -bitrate 5000k -f flv \"rtmp://h/a\"");
+  ASSERT_TRUE(plain.error.empty()) << plain.error;
+  EXPECT_EQ(plain.arguments,
+            (Args{"-re", "-i", "/m/a b.mp4", "-c:a", "aac", "-c:v", "libx264", "-f", "mpegts",
+                  "udp://127.0.0.1:1234", "-muxrate", "5000k", "-f", "flv", "rtmp://h/a"}));
+  EXPECT_TRUE(plain.served.empty());
+}
+
+TEST(Translation, HttpServedOutputsBecomePipes) {
+  const Translation result = translate(
+      "-i http://src/a.ts -c:s copy -f mpegts http://0.0.0.0:9530 -movflags dash -f mp4 "
+      "http://127.0.0.1:9528/3.mp4 -f mjpeg http://[::1]:9531/3.mjpg -f hls -y "
+      "\"http://upload.example/live.m3u8\"");
+  ASSERT_TRUE(result.error.empty()) << result.error;
+  EXPECT_EQ(result.arguments,
+            (Args{"-i", "http://src/a.ts", "-c:s", "copy", "-f", "mpegts", "pipe:3", "-movflags",
+                  "dash", "-f", "mp4", "pipe:4", "-f", "mjpeg", "pipe:5", "-f", "hls", "-y",
+                  "http://upload.example/live.m3u8"}));
+  ASSERT_EQ(result.served.size(), 3u);
+  EXPECT_EQ(result.served[0].fd, 3);
+  EXPECT_EQ(result.served[0].fanout.host, "0.0.0.0");
+  EXPECT_EQ(result.served[0].fanout.port, 9530);
+  EXPECT_EQ(result.served[0].fanout.kind, StreamKind::mpegts);
+  EXPECT_EQ(result.served[1].fanout.kind, StreamKind::fragmented_mp4);
+  EXPECT_EQ(result.served[1].fanout.port, 9528);
+  EXPECT_EQ(result.served[2].fanout.kind, StreamKind::mjpeg);
+  EXPECT_EQ(result.served[2].fanout.host, "::1");
+  EXPECT_TRUE(result.served[2].fanout.tls_cert_path.empty());
+}
+
+TEST(Translation, HttpsOutputsTakeTheirCertificateAndKey) {
+  const Translation result = translate(
+      "-i a.mp4 -user_agent \"/etc/vx/cert.pem\" -referer \"/etc/vx/key.pem\" -c:s copy "
+      "-f mpegts https://0.0.0.0:9530 -f mpegts udp://h:1");
+  ASSERT_TRUE(result.error.empty()) << result.error;
+  EXPECT_EQ(result.arguments, (Args{"-i", "a.mp4", "-c:s", "copy", "-f", "mpegts", "pipe:3", "-f",
+                                    "mpegts", "udp://h:1"}));
+  ASSERT_EQ(result.served.size(), 1u);
+  EXPECT_EQ(result.served[0].fanout.tls_cert_path, "/etc/vx/cert.pem");
+  EXPECT_EQ(result.served[0].fanout.tls_key_path, "/etc/vx/key.pem");
+  EXPECT_EQ(result.served[0].fanout.port, 9530);
+
+  EXPECT_NE(translate("-i a.mp4 -f mpegts https://0.0.0.0:9530").error.find("certificate"),
+            std::string::npos);
+  for (const char* bad : {"http://0.0.0.0:99999", "http://:80", "http://h:8x", "http://[::1"}) {
+    const Translation refused = translate(std::string("-i a -f mpegts ") + bad);
+    EXPECT_NE(refused.error.find("cannot listen"), std::string::npos) << bad;
+    EXPECT_TRUE(refused.arguments.empty());
+  }
+}
+
+TEST(Translation, WhatThisSystemCannotDoIsNamed) {
+  TranslationContext context;
+  context.encoders = {"libx264", "aac", "mpeg2video"};
+  struct Case {
+    const char* line;
+    const char* named;
+  };
+  const Case cases[] = {
+      {"-i a -c:v omx_enc_avc -f mpegts udp://h:1", "omx_enc_avc"},
+      {"-i a -c:v libx264 -omx_core \"/x\" -f mpegts udp://h:1", "-omx_core"},
+      {"-i a -c:v libx264 -f omx_ts_mux udp://h:1", "omx_ts_mux"},
+      {"-i a -c:v libx264 -f libndi_newtek \"Studio\"", "libndi_newtek"},
+      {"-f decklink -i \"Mini Recorder\" -c:v libx264 -f mpegts udp://h:1", "decklink"},
+      {"-i a -c:a libfdk_aac -f mpegts udp://h:1", "libfdk_aac"},
+      {"-i a -c:v:1 libx265 -f mpegts udp://h:1", "libx265"},
+      {"-i udp://h:1 -lavfi:v \"[0:v][v1]streamselect\" -f mpegts udp://h:2", "-lavfi:v"},
+  };
+  for (const Case& c : cases) {
+    const Translation result = translate(c.line, context);
+    EXPECT_NE(result.error.find(c.named), std::string::npos) << c.line << "\n" << result.error;
+    EXPECT_TRUE(result.arguments.empty()) << c.line;
+  }
+  EXPECT_TRUE(translate("-i a -c:v libx264 -c:a copy -c:s copy -f mpegts udp://h:1", context)
+                  .error.empty());
+}
+
+TEST(Translation, EncoderListIsReadFromFfmpeg) {
+  const std::string listing =
+      "Encoders:\n V..... = Video\n A..... = Audio\n ------\n"
+      " V....D libx264              libx264 H.264 / AVC\n"
+      " A....D aac                  AAC (Advanced Audio Coding)\n"
+      " V....D h263p                H.263+\n";
+  EXPECT_EQ(parse_encoder_list(listing), (std::set<std::string>{"libx264", "aac", "h263p"}));
+  EXPECT_TRUE(parse_encoder_list("garbage without a table").empty());
+}
+
+class CaptureDevices : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    root_ = fs::temp_directory_path() / ("vx-devices-" + std::to_string(getpid()));
+    fs::remove_all(root_);
+    add_video("video0", "USB Camera", "0");
+    add_video("video1", "USB Camera", "1");  // the same camera's metadata node
+    add_video("video2", "USB Camera", "0");  // a second camera of the same model
+    add_video("video10", "HDMI Grabber", "0");
+    fs::create_directories(root_ / "proc/asound");
+    std::ofstream(root_ / "proc/asound/pcm")
+        << "00-00: ALC892 Analog : ALC892 Analog : playback 1 : capture 1\n"
+           "00-01: ALC892 Digital : ALC892 Digital : playback 1\n"
+           "01-00: USB Audio : USB Audio : capture 1\n";
+    context_.devices = {(root_ / "sys").string(), (root_ / "proc").string(), "/dev"};
+  }
+  void TearDown() override { fs::remove_all(root_); }
+
+  void add_video(const std::string& node, const std::string& name, const std::string& index) {
+    const fs::path folder = root_ / "sys/class/video4linux" / node;
+    fs::create_directories(folder);
+    std::ofstream(folder / "name") << name << "\n";
+    std::ofstream(folder / "index") << index << "\n";
+  }
+
+  fs::path root_;
+  TranslationContext context_;
+};
+
+TEST_F(CaptureDevices, DeviceTextBecomesV4l2AndAlsaInputs) {
+  const Translation both = translate(
+      "-f dshow -rtbufsize 100M -video_device_number 1 -s 1280x720 -framerate 25 "
+      "-show_video_crossbar_connection_dialog true -i video=\"USB Camera\":audio=\"USB Audio\" "
+      "-re -i \"/m/b.mp4\" -map 0:v -map 1:v -c:v libx264 -f mpegts udp://h:1",
+      context_);
+  ASSERT_TRUE(both.error.empty()) << both.error;
+  EXPECT_EQ(both.arguments,
+            (Args{"-f",  "v4l2",        "-video_size", "1280x720", "-framerate", "25",
+                  "-i",  "/dev/video2", "-f",          "alsa",     "-i",         "plughw:1,0",
+                  "-re", "-i",          "/m/b.mp4",    "-map",     "0:v",        "-map",
+                  "2:v", "-c:v",        "libx264",     "-f",       "mpegts",     "udp://h:1"}));
+
+  const Translation grabber =
+      translate("-f dshow -i video=\"HDMI Grabber\" -f mpegts udp://h:1", context_);
+  EXPECT_EQ(grabber.arguments,
+            (Args{"-f", "v4l2", "-i", "/dev/video10", "-f", "mpegts", "udp://h:1"}));
+  const Translation audio =
+      translate("-f dshow -sample_rate 48000 -i audio=\"ALC892 Analog\" -f mp3 x.mp3", context_);
+  EXPECT_EQ(audio.arguments, (Args{"-f", "alsa", "-sample_rate", "48000", "-i", "plughw:0,0", "-f",
+                                   "mp3", "x.mp3"}));
+}
+
+TEST_F(CaptureDevices, UnknownOrMissingDevicesAreNamed) {
+  struct Case {
+    const char* line;
+    const char* named;
+  };
+  const Case cases[] = {
+      {"-f dshow -i video=\"Missing Cam\" -f null -", "Missing Cam"},
+      {"-f dshow -video_device_number 2 -i video=\"USB Camera\" -f null -", "USB Camera"},
+      {"-f dshow -i video=\"USB Camera\":audio=\"ALC892 Digital\" -f null -", "ALC892 Digital"},
+      {"-f dshow -i \"Studio\" -f null -", "Studio"},
+      {"-f dshow -rtbufsize 1M", "without a device"},
+  };
+  for (const Case& c : cases) {
+    const Translation result = translate(c.line, context_);
+    EXPECT_NE(result.error.find(c.named), std::string::npos) << c.line << "\n" << result.error;
+  }
+}
+
+}  // namespace
+}  // namespace vx

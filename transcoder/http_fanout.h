@@ -1,0 +1,66 @@
+// HttpFanout: the transcoder's own HTTP(S) server for the outputs it serves itself. It takes one
+// stream (MPEG-TS, fragmented MP4 or MJPEG) as ffmpeg writes it and gives it to any number of
+// viewers, each from the live edge; a viewer that cannot keep up is dropped, never the stream.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace vx {
+
+enum class StreamKind { mpegts, fragmented_mp4, mjpeg };
+
+struct FanoutConfig {
+  std::string host{};      // listening address from the output URL, e.g. "0.0.0.0" or "127.0.0.1"
+  std::uint16_t port = 0;  // 0 picks a free port; see HttpFanout::port()
+  StreamKind kind = StreamKind::mpegts;
+  // Both set: HTTPS with this PEM certificate and key; both empty: HTTP.
+  std::string tls_cert_path{};
+  std::string tls_key_path{};
+  // How far (in bytes) a viewer may fall behind the live edge before it is dropped. It is also
+  // all the stream memory held for every viewer together, so it must exceed the largest
+  // fragment or picture of the stream.
+  std::size_t viewer_backlog_limit = std::size_t{8} << 20;
+};
+
+struct FanoutStatistics {
+  std::uint64_t viewers_served = 0;   // stream requests answered
+  std::uint64_t viewers_dropped = 0;  // for falling too far behind
+  std::uint64_t bytes_fed = 0;
+  // Stream responses MHD still holds: dropped viewers count until their connection is gone.
+  std::size_t open_responses = 0;
+};
+
+struct FanoutState;  // the server, the stream and its viewers; in http_fanout.cpp
+
+class HttpFanout {
+ public:
+  // Listens and serves every path on that port (GET and HEAD). nullptr and a one-line error text
+  // (naming the address and port and the reason) on failure.
+  static std::unique_ptr<HttpFanout> start(const FanoutConfig& config, std::string& error);
+
+  HttpFanout(const HttpFanout&) = delete;
+  HttpFanout& operator=(const HttpFanout&) = delete;
+  ~HttpFanout();  // stops serving, closes every viewer
+
+  // The stream's bytes in order as ffmpeg writes them, in any chunk sizes. feed(), finish() and
+  // the destructor come from one thread (the transcoder's reader). Never blocks on viewers.
+  void feed(std::string_view bytes);
+  // The end of the stream: viewers get the rest and their responses end.
+  void finish();
+
+  // Viewers connected and not dropped, including those waiting for their first fragment.
+  std::size_t viewer_count() const;
+  std::uint16_t port() const;
+  FanoutStatistics statistics() const;
+
+ private:
+  explicit HttpFanout(std::unique_ptr<FanoutState> state);
+
+  std::unique_ptr<FanoutState> state_;
+};
+
+}  // namespace vx

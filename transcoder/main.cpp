@@ -1,0 +1,47 @@
+// morvi-transcoder: started by the engine with no arguments. Its first input line is the access
+// token and the argument line; it runs ffmpeg with that line and exits with ffmpeg's status.
+#include <unistd.h>
+
+#include <cstdlib>
+#include <iostream>
+#include <string>
+
+#include "engine/transcoder_protocol.h"
+#include "platform/file_io.h"
+#include "transcoder/ffmpeg_session.h"
+#include "transcoder/token_line.h"
+#include "transcoder/translation.h"
+
+namespace {
+
+int refuse(const std::string& line) {
+  vx::write_all(STDOUT_FILENO, line + "\n");
+  return 1;
+}
+
+int frozen_video_seconds() {
+  // Tests shorten the wait; operators never set it.
+  const char* configured = std::getenv("MORVI_FROZEN_VIDEO_SECONDS");
+  const int seconds = configured != nullptr ? std::atoi(configured) : 0;
+  return seconds > 0 ? seconds : vx::kFrozenVideoSeconds;
+}
+
+}  // namespace
+
+int main() {
+  std::string first_line;
+  std::getline(std::cin, first_line);
+  std::string error;
+  const std::optional<std::string> line = vx::argument_line_from(first_line, error);
+  if (!line) return refuse(error);
+
+  vx::SessionOptions options;
+  options.ffmpeg = vx::ffmpeg_program();
+  options.frozen_video_seconds = frozen_video_seconds();
+  vx::TranslationContext context;
+  context.encoders = vx::ffmpeg_encoders(options.ffmpeg);
+  const vx::Translation translation =
+      vx::translate_arguments(vx::split_argument_line(*line), context);
+  if (!translation.error.empty()) return refuse(translation.error);
+  return vx::run_ffmpeg_session(translation, options);
+}

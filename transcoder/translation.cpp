@@ -1,0 +1,271 @@
+#include "transcoder/translation.h"
+
+#include <algorithm>
+#include <array>
+#include <sstream>
+#include <string_view>
+
+#include "transcoder/capture_devices.h"
+
+namespace vx {
+namespace {
+
+bool starts_with(std::string_view text, std::string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+struct Refused {
+  std::string_view format;
+  std::string_view what;
+};
+
+// Formats of the original platform that this system's ffmpeg does not have.
+constexpr std::array<Refused, 3> kRefusedFormats = {{
+    {"omx_ts_mux", "the MainConcept MPEG-TS muxer"},
+    {"libndi_newtek", "NDI"},
+    {"decklink", "DeckLink cards"},
+}};
+
+std::string refusal(std::string_view what, std::string_view option) {
+  return "morvi-transcoder: " + std::string(what) + " cannot be used on this system (" +
+         std::string(option) + "); nothing started";
+}
+
+bool is_codec_option(std::string_view option) {
+  return option == "-c" || option == "-codec" || option == "-vcodec" || option == "-acodec" ||
+         starts_with(option, "-c:") || starts_with(option, "-codec:");
+}
+
+bool is_served_muxer(std::string_view muxer, StreamKind& kind) {
+  if (muxer == "mpegts") {
+    kind = StreamKind::mpegts;
+  } else if (muxer == "mp4") {
+    kind = StreamKind::fragmented_mp4;
+  } else if (muxer == "mjpeg") {
+    kind = StreamKind::mjpeg;
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// "http://0.0.0.0:9528/3.mp4" -> host "0.0.0.0", port 9528.
+bool parse_listen_address(std::string_view url, bool secure, FanoutConfig& config) {
+  url.remove_prefix(url.find("://") + 3);
+  url = url.substr(0, url.find('/'));
+  std::string_view port_text;
+  if (starts_with(url, "[")) {
+    const std::size_t close = url.find(']');
+    if (close == std::string_view::npos) return false;
+    config.host = std::string(url.substr(1, close - 1));
+    if (close + 1 < url.size()) {
+      if (url[close + 1] != ':') return false;
+      port_text = url.substr(close + 2);
+    }
+  } else {
+    const std::size_t colon = url.rfind(':');
+    config.host = std::string(url.substr(0, colon));
+    if (colon != std::string_view::npos) port_text = url.substr(colon + 1);
+  }
+  if (config.host.empty()) return false;
+  if (port_text.empty()) {
+    config.port = secure ? 443 : 80;
+    return true;
+  }
+  unsigned port = 0;
+  for (char c : port_text) {
+    if (c < '0' || c > '9') return false;
+    port = port * 10 + static_cast<unsigned>(c - '0');
+    if (port > 65535) return false;
+  }
+  if (port == 0) return false;
+  config.port = static_cast<std::uint16_t>(port);
+  return true;
+}
+
+// Takes the nearest "-name value" pair at or after `from` out of the arguments.
+bool take_option(std::vector<std::string>& arguments, std::size_t from, std::string_view name,
+                 std::string& value) {
+  for (std::size_t k = arguments.size(); k-- > from;) {
+    if (arguments[k] == name && k + 1 < arguments.size()) {
+      value = arguments[k + 1];
+      arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(k),
+                      arguments.begin() + static_cast<std::ptrdiff_t>(k + 2));
+      return true;
+    }
+  }
+  return false;
+}
+
+class Translator {
+ public:
+  Translator(const std::vector<std::string>& arguments, const TranslationContext& context)
+      : in_(arguments), context_(context) {}
+
+  Translation run() {
+    for (i_ = 0; i_ < in_.size() && result_.error.empty(); ++i_)
+      take(in_[i_]);
+    if (result_.error.empty()) renumber_maps();
+    if (!result_.error.empty()) {
+      result_.arguments.clear();
+      result_.served.clear();
+    }
+    return std::move(result_);
+  }
+
+ private:
+  bool has_value() const { return i_ + 1 < in_.size(); }
+  const std::string& value() const { return in_[i_ + 1]; }
+  std::vector<std::string>& out() { return result_.arguments; }
+
+  void take(const std::string& argument) {
+    if (argument == "-lavfi:v" || argument == "-lavfi:a") {
+      result_.error = refusal("Continuous streaming on input failure", argument);
+    } else if (argument == "-omx_core") {
+      result_.error = refusal("The MainConcept plug-in", argument);
+    } else if (argument == "-f" && has_value() && value() == "dshow") {
+      take_device_input();
+    } else if (argument == "-f" && has_value() && refuse_format(value())) {
+    } else if (is_codec_option(argument) && has_value() && refuse_encoder(argument, value())) {
+    } else if (argument == "-bitrate" && has_value()) {
+      // The constant multiplex rate is the MPEG-TS muxer's own option.
+      out().insert(out().end(), {"-muxrate", value()});
+      ++i_;
+    } else if (argument == "-i" && has_value()) {
+      out().insert(out().end(), {argument, value()});
+      input_numbers_.push_back(next_input_++);
+      ++i_;
+      segment_start_ = out().size();
+    } else if (starts_with(argument, "http://") || starts_with(argument, "https://")) {
+      if (!take_served_output(argument)) out().push_back(argument);
+    } else {
+      out().push_back(argument);
+    }
+  }
+
+  bool refuse_format(const std::string& format) {
+    for (const Refused& refused : kRefusedFormats) {
+      if (format == refused.format) {
+        result_.error = refusal(refused.what, "-f " + format);
+        return true;
+      }
+    }
+    return false;
+  }
+
+  bool refuse_encoder(const std::string& option, const std::string& encoder) {
+    if (encoder == "copy") return false;
+    if (starts_with(encoder, "omx_enc_")) {
+      result_.error = refusal("The MainConcept encoder", option + " " + encoder);
+      return true;
+    }
+    if (!context_.encoders.empty() && context_.encoders.count(encoder) == 0) {
+      result_.error = "morvi-transcoder: ffmpeg on this system has no encoder \"" + encoder +
+                      "\" (" + option + "); nothing started";
+      return true;
+    }
+    return false;
+  }
+
+  // "-f dshow [options] -i video=NAME:audio=NAME"
+  void take_device_input() {
+    std::size_t k = i_ + 2;
+    std::vector<std::string> options;
+    while (k < in_.size() && in_[k] != "-i")
+      options.push_back(in_[k++]);
+    if (k + 1 >= in_.size()) {
+      result_.error = "morvi-transcoder: a capture device input without a device; nothing started";
+      return;
+    }
+    const DeviceInputs inputs = map_device_input(options, in_[k + 1], context_.devices);
+    if (!inputs.error.empty()) {
+      result_.error = inputs.error + "; nothing started";
+      return;
+    }
+    out().insert(out().end(), inputs.arguments.begin(), inputs.arguments.end());
+    input_numbers_.push_back(next_input_);
+    next_input_ += inputs.input_count;
+    i_ = k + 1;
+    segment_start_ = out().size();
+  }
+
+  // An output URL right after "-f mpegts|mp4|mjpeg" is served by the transcoder: ffmpeg writes
+  // into a pipe instead.
+  bool take_served_output(const std::string& url) {
+    const std::size_t count = out().size();
+    StreamKind kind{};
+    if (count < 2 || out()[count - 2] != "-f" || !is_served_muxer(out()[count - 1], kind)) {
+      return false;
+    }
+    ServedOutput served;
+    served.url = url;
+    served.fanout.kind = kind;
+    const bool secure = starts_with(url, "https://");
+    if (!parse_listen_address(url, secure, served.fanout)) {
+      result_.error = "morvi-transcoder: cannot listen on \"" + url + "\"; nothing started";
+      return true;
+    }
+    if (secure &&
+        (!take_option(out(), segment_start_, "-user_agent", served.fanout.tls_cert_path) ||
+         !take_option(out(), segment_start_, "-referer", served.fanout.tls_key_path))) {
+      result_.error = "morvi-transcoder: the https output \"" + url +
+                      "\" comes without its certificate and key; nothing started";
+      return true;
+    }
+    served.fd = context_.first_pipe_fd + static_cast<int>(result_.served.size());
+    out().push_back("pipe:" + std::to_string(served.fd));
+    result_.served.push_back(std::move(served));
+    segment_start_ = out().size();
+    return true;
+  }
+
+  // A capture device that became two inputs moves every later input up by one.
+  void renumber_maps() {
+    std::vector<std::string>& arguments = out();
+    for (std::size_t k = 0; k + 1 < arguments.size(); ++k) {
+      if (arguments[k] != "-map") continue;
+      std::string& map = arguments[k + 1];
+      const std::size_t digits = map.find_first_not_of("0123456789");
+      if (digits == 0 || map.empty()) continue;
+      const std::size_t number = std::stoul(map.substr(0, std::min(digits, std::size_t{6})));
+      if (number < input_numbers_.size()) {
+        map = std::to_string(input_numbers_[number]) +
+              (digits == std::string::npos ? std::string() : map.substr(digits));
+      }
+    }
+  }
+
+  const std::vector<std::string>& in_;
+  const TranslationContext& context_;
+  Translation result_;
+  std::size_t i_ = 0;
+  std::size_t segment_start_ = 0;   // where the options of the output being read begin
+  std::vector<int> input_numbers_;  // the engine's input number -> ffmpeg's
+  int next_input_ = 0;
+};
+
+}  // namespace
+
+Translation translate_arguments(const std::vector<std::string>& arguments,
+                                const TranslationContext& context) {
+  return Translator(arguments, context).run();
+}
+
+std::set<std::string> parse_encoder_list(const std::string& listing) {
+  std::set<std::string> encoders;
+  std::istringstream lines(listing);
+  std::string line;
+  bool in_table = false;
+  while (std::getline(lines, line)) {
+    if (!in_table) {
+      in_table = line.find("------") != std::string::npos;
+      continue;
+    }
+    std::istringstream fields(line);
+    std::string flags, name;
+    if (fields >> flags >> name) encoders.insert(name);
+  }
+  return encoders;
+}
+
+}  // namespace vx

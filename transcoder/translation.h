@@ -1,0 +1,42 @@
+// From the engine's argument line to stock ffmpeg's: capture devices become V4L2/ALSA inputs,
+// the constant mux rate becomes the muxer's option, HTTP-served outputs become pipes that the
+// transcoder serves itself, and what this system cannot do is refused with one clear line.
+#pragma once
+
+#include <cstdint>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "platform/capture_devices.h"
+#include "transcoder/http_fanout.h"
+
+namespace vx {
+
+// An output ffmpeg writes into pipe `fd` and the transcoder serves over HTTP(S).
+struct ServedOutput {
+  int fd = 0;
+  std::string url;
+  FanoutConfig fanout;
+};
+
+struct Translation {
+  std::vector<std::string> arguments;  // for ffmpeg, without the program name
+  std::vector<ServedOutput> served;
+  std::string error;  // one line for the channel log; empty when the line can run
+};
+
+struct TranslationContext {
+  CaptureDeviceRoots devices;
+  // The encoders this ffmpeg has; empty: not checked.
+  std::set<std::string> encoders;
+  int first_pipe_fd = 3;
+};
+
+Translation translate_arguments(const std::vector<std::string>& arguments,
+                                const TranslationContext& context);
+
+// The names listed by "ffmpeg -encoders".
+std::set<std::string> parse_encoder_list(const std::string& listing);
+
+}  // namespace vx
