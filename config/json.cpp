@@ -30,4 +30,9 @@ std::optional<std::string> json_print(const cJSON* item) {
   return take_printed(cJSON_Print(item));
 }
 
+std::optional<std::string> json_print_unformatted(const cJSON* item) {
+  if (item == nullptr) return std::nullopt;
+  return take_printed(cJSON_PrintUnformatted(item));
+}
+
 }  // namespace vx

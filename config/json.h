@@ -22,4 +22,7 @@ JsonPtr json_parse(std::string_view text);
 // The formatted (indented) text of the tree, as written to the configuration file.
 std::optional<std::string> json_print(const cJSON* item);
 
+// The text without any layout white space (one line), as cJSON_PrintUnformatted writes it.
+std::optional<std::string> json_print_unformatted(const cJSON* item);
+
 }  // namespace vx

@@ -1,0 +1,97 @@
+#include "config/normalise.h"
+
+#include "config/document.h"
+
+namespace vx {
+namespace {
+
+bool has_member(const cJSON* object, const char* key) {
+  return cJSON_GetObjectItemCaseSensitive(object, key) != nullptr;
+}
+
+void drop_items_beyond(cJSON* array, int keep) {
+  if (array == nullptr) return;
+  cJSON* item = array->child;
+  for (int index = 0; item != nullptr && index < keep; ++index) {
+    item = item->next;
+  }
+  while (item != nullptr) {
+    cJSON* const next = item->next;
+    cJSON_Delete(cJSON_DetachItemViaPointer(array, item));
+    item = next;
+  }
+}
+
+// A port the web server could never listen on (0, negative, above 65535, or text that reads as
+// none of those) would lock the operator out of the web administration.
+bool usable_port(std::int32_t port) {
+  return port > 0 && port <= 65535;
+}
+
+void apply_global_defaults(cJSON* global) {
+  if (!cJSON_IsObject(global)) return;
+  if (!has_member(global, "log")) cJSON_AddNumberToObject(global, "log", 0);
+  if (!usable_port(config_int(global, "httpPort"))) {
+    // Replaced rather than given a new number value: a text or a literal keeps its type
+    // otherwise, and every later read would still find no port.
+    config_set_int(global, "httpPort", kDefaultHttpPort);
+  }
+  if (!has_member(global, "autoRestart")) {
+    cJSON_AddNumberToObject(global, "autoRestart", kDefaultAutoRestart);
+  }
+}
+
+// Moves from->key into to under new_key; the detached item belongs to `to` afterwards.
+bool move_member(cJSON* from, const char* key, cJSON* to, const char* new_key) {
+  if (!cJSON_IsObject(from) || !has_member(from, key)) return false;
+  cJSON* item = cJSON_DetachItemFromObjectCaseSensitive(from, key);
+  cJSON_AddItemToObject(to, new_key, item);  // `to` owns the item from here on
+  return true;
+}
+
+// Earlier versions kept the filters and the stream selection among the output settings.
+void move_input_lists(cJSON* channel) {
+  cJSON* input = config_object(channel, "input");
+  cJSON* output = config_object(channel, "output");
+  if (!has_member(input, "filters") && !move_member(output, "filters", input, "filters")) {
+    cJSON_AddArrayToObject(input, "filters");
+  }
+  if (!has_member(input, "map") && !move_member(input, "mapOptions", input, "map") &&
+      !move_member(output, "mapOptions", input, "map")) {
+    cJSON_AddArrayToObject(input, "map");
+  }
+}
+
+void normalise_channel(cJSON* channel) {
+  drop_items_beyond(config_array(config_object(channel, "input"), "sources"), kMaxChannelSources);
+  drop_items_beyond(config_array(config_object(channel, "output"), "targets"), kMaxChannelTargets);
+  move_input_lists(channel);
+}
+
+void normalise_channels(cJSON* channels) {
+  if (!cJSON_IsArray(channels)) return;
+  // Walks the list itself: indexed access would make a huge array quadratic.
+  cJSON* channel = channels->child;
+  while (channel != nullptr) {
+    cJSON* const next = channel->next;
+    if (channel_is_valid(channel)) {
+      normalise_channel(channel);
+    } else {
+      // The next channel moves into this place, so every later channel's number drops by one.
+      cJSON_Delete(cJSON_DetachItemViaPointer(channels, channel));
+    }
+    channel = next;
+  }
+  drop_items_beyond(channels, kMaxChannels);
+}
+
+}  // namespace
+
+bool normalise_document(cJSON* root) {
+  if (!cJSON_IsObject(root)) return false;
+  apply_global_defaults(config_object(root, "global"));
+  normalise_channels(config_array(root, "channels"));
+  return true;
+}
+
+}  // namespace vx

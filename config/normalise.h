@@ -1,0 +1,18 @@
+// The rules every JSON text passes before it becomes the configuration document: defaults in
+// "global", channels that may not stay removed, the per-channel limits, and older key layouts
+// moved to where readers look for them.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+namespace vx {
+
+inline constexpr int kDefaultHttpPort = 9527;
+inline constexpr int kDefaultAutoRestart = 1;
+
+// Brings a parsed tree into the document's shape, in place. Only a JSON object can be the
+// document; for anything else (an array such as "[]", a string, a number) nothing is changed
+// and false is returned.
+bool normalise_document(cJSON* root);
+
+}  // namespace vx

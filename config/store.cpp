@@ -1,0 +1,229 @@
+#include "config/store.h"
+
+#include <pwd.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+
+#include "config/atomic_file.h"
+#include "config/document.h"
+#include "config/json.h"
+#include "config/legacy.h"
+#include "config/normalise.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct ConfigStore {
+  std::string path;
+  JsonPtr document;
+  // What config_save() writes while there is no document at all; start values unless a
+  // tag-format file was read.
+  LegacyRecords legacy;
+  FolderPlaylistLoader playlist_loader;
+};
+
+ConfigStore& store() {
+  static ConfigStore instance;
+  return instance;
+}
+
+std::string home_folder() {
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return home;
+  // Start-up only, before any other thread exists, so the static result of getpwuid is safe.
+  const passwd* entry = ::getpwuid(::getuid());
+  return entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/' ? entry->pw_dir
+                                                                                 : "";
+}
+
+std::string configuration_home() {
+  // A relative XDG_CONFIG_HOME is invalid and must be ignored.
+  const char* xdg = std::getenv("XDG_CONFIG_HOME");
+  if (xdg != nullptr && xdg[0] == '/') return xdg;
+  const std::string home = home_folder();
+  return home.empty() ? "" : home + "/.config";
+}
+
+bool path_exists(const std::string& path) {
+  std::error_code error;
+  return fs::exists(fs::symlink_status(path, error));
+}
+
+bool load_file() {
+  const std::optional<std::string> text = file_read_whole(store().path);
+  return text && config_normalise(*text) != nullptr;
+}
+
+void run_playlist_loader() {
+  if (store().playlist_loader) store().playlist_loader(config_folder_playlists());
+}
+
+// An unusable file is the operator's text all the same (a hand edit with one comma too many):
+// it is set aside before the default or imported configuration takes its name.
+void keep_unusable_file() {
+  const std::string& path = store().path;
+  if (path_exists(path)) std::rename(path.c_str(), (path + ".invalid").c_str());
+}
+
+void import_legacy_or_write_defaults() {
+  ConfigStore& s = store();
+  const std::string legacy_path = config_path_with_extension(".conf");
+  const std::optional<LegacyRecords> records = legacy_read(legacy_path);
+  s.legacy = records.value_or(LegacyRecords{});
+  const std::string text = legacy_write(s.legacy);
+  keep_unusable_file();
+  if (file_replace(s.path, text)) {
+    // Set aside only once its channels are safely on disk in the new form.
+    if (records) std::rename(legacy_path.c_str(), (legacy_path + ".imported").c_str());
+    if (load_file()) return;
+  }
+  // The folder refuses writes: run with the imported channels all the same.
+  config_normalise(text);
+}
+
+std::string transfer_text(const char* action, const std::string& path) {
+  return std::string(action) + " <" + path + ">";
+}
+
+ConfigTransfer transfer_failed(std::string text, std::string reason) {
+  return {false, std::move(text) + " error!\n", std::move(reason)};
+}
+
+ConfigTransfer transfer_done(std::string text) {
+  return {true, std::move(text) + " successfully!\n", ""};
+}
+
+}  // namespace
+
+std::string data_folder() {
+  const std::string base = configuration_home();
+  if (base.empty()) return "";
+  const std::string folder = base + "/Zentravia/morvi";
+  std::error_code error;
+  fs::create_directories(folder, error);
+  return fs::is_directory(folder, error) ? folder : "";
+}
+
+std::string config_path_in(const std::string& folder) {
+  return folder.empty() ? "" : folder + "/morvi.json";
+}
+
+void config_set_path(std::string path) {
+  store().path = std::move(path);
+}
+
+const std::string& config_path() {
+  return store().path;
+}
+
+std::string config_folder() {
+  const std::string& path = store().path;
+  const std::size_t slash = path.rfind('/');
+  if (slash == std::string::npos) return path.empty() ? "" : ".";
+  return slash == 0 ? "/" : path.substr(0, slash);
+}
+
+std::string config_path_with_extension(std::string_view extension) {
+  const std::string& path = store().path;
+  if (path.empty()) return "";
+  const std::size_t slash = path.rfind('/');
+  const std::size_t dot = path.rfind('.');
+  const bool has_extension =
+      dot != std::string::npos && (slash == std::string::npos || dot > slash);
+  return (has_extension ? path.substr(0, dot) : path) + std::string(extension);
+}
+
+cJSON* config_document() {
+  return store().document.get();
+}
+
+cJSON* config_normalise(std::string_view text) {
+  JsonPtr tree = json_parse(text);
+  if (!tree || !normalise_document(tree.get())) return nullptr;
+  store().document = std::move(tree);  // the old document is deleted here
+  return store().document.get();
+}
+
+bool config_load() {
+  ConfigStore& s = store();
+  if (s.path.empty()) return s.document != nullptr;
+  // A document from before stays when the file does not parse, and no import happens.
+  if (!load_file() && !s.document) import_legacy_or_write_defaults();
+  run_playlist_loader();
+  return s.document != nullptr;
+}
+
+int config_save() {
+  return config_save(store().path);
+}
+
+int config_save(const std::string& path) {
+  if (path.empty()) return -1;
+  const ConfigStore& s = store();
+  const std::optional<std::string> text =
+      s.document ? json_print(s.document.get()) : legacy_write(s.legacy);
+  if (!text) return -1;
+  return file_replace(path, *text) ? 0 : -1;
+}
+
+std::optional<std::string> config_print() {
+  return json_print(store().document.get());
+}
+
+void config_free() {
+  store().document.reset();
+  store().legacy = LegacyRecords{};
+}
+
+ConfigTransfer config_export(const std::string& path) {
+  const std::string text = transfer_text("Export all channels to", path);
+  if (config_save(path) != 0) return transfer_failed(text, "The file could not be written.");
+  return transfer_done(text);
+}
+
+ConfigTransfer config_import(const std::string& path) {
+  const std::string text = transfer_text("Import all channels from", path);
+  const std::optional<std::string> contents = file_read_whole(path);
+  if (!contents) return transfer_failed(text, "The file could not be read.");
+  const JsonPtr tree = json_parse(*contents);
+  if (!cJSON_IsObject(tree.get())) {
+    return transfer_failed(text, "The file does not hold a configuration (a JSON object).");
+  }
+  if (store().path.empty() || !file_replace(store().path, *contents)) {
+    return transfer_failed(text, "The configuration file could not be written.");
+  }
+  config_normalise(*contents);
+  run_playlist_loader();
+  return transfer_done(text);
+}
+
+std::vector<FolderPlaylist> config_folder_playlists() {
+  const cJSON* document = store().document.get();
+  const cJSON* global = config_object(document, "global");
+  const bool recursive = config_bool(global, "folderRecur");
+  const bool shuffle = config_bool(global, "folderShuffle");
+  const cJSON* channels = config_array(document, "channels");
+
+  std::vector<FolderPlaylist> playlists;
+  const cJSON* channel = channels != nullptr ? channels->child : nullptr;
+  for (int index = 0; index < kMaxChannels; ++index) {
+    const cJSON* sources = config_array(config_object(channel, "input"), "sources");
+    const std::string url = config_string(cJSON_GetArrayItem(sources, 0), "url");
+    std::error_code error;
+    const bool is_folder = !url.empty() && fs::is_directory(url, error);
+    playlists.push_back({index, is_folder ? url : "", recursive, shuffle});
+    if (channel != nullptr) channel = channel->next;
+  }
+  return playlists;
+}
+
+void config_set_playlist_loader(FolderPlaylistLoader loader) {
+  store().playlist_loader = std::move(loader);
+}
+
+}  // namespace vx
