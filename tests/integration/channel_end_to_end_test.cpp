@@ -1,0 +1,161 @@
+// Channels of a configuration document started through the compiler, the engine and the real
+// morvi-transcoder with ffmpeg, and read back by real receivers.
+#include <gtest/gtest.h>
+#include <unistd.h>
+
+#include <filesystem>
+
+#include "config/document.h"
+#include "config/store.h"
+#include "engine/channel_compiler.h"
+#include "engine/channel_status.h"
+#include "engine/engine.h"
+#include "engine/playlist.h"
+#include "platform/host.h"
+#include "tests/support/media_tools.h"
+
+namespace vx {
+namespace {
+
+using namespace testing_support;
+
+class ChannelEndToEnd : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    folder_ = fs::temp_directory_path() / ("vx-channels-" + std::to_string(getpid()));
+    fs::remove_all(folder_);
+    fs::create_directories(folder_ / "clips");
+    for (const char* name : {"a.mp4", "b.mp4", "c.mp4"}) {
+      Process maker(ffmpeg_argv({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2",
+                                 "-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-c:v",
+                                 "libx264", "-c:a", "aac", (folder_ / "clips" / name).string()}),
+                    folder_, "/dev/null", folder_ / "clip.err");
+      clips_ready_ = maker.wait(kProcessLimit) == 0;
+    }
+  }
+  static void TearDownTestSuite() { fs::remove_all(folder_); }
+
+  void SetUp() override {
+    ASSERT_TRUE(clips_ready_) << read_text(folder_ / "clip.err");
+    EngineSettings settings;
+    settings.transcoder_folder = module_folder();  // morvi-transcoder is built beside the tests
+    settings.log_folder = folder_.string();
+    settings.log_level = 32;
+    ASSERT_EQ(engine_init(settings), 0);
+  }
+  void TearDown() override {
+    engine_shutdown();
+    config_free();
+  }
+
+  // The new-channel template with its source and its UDP-format target filled in.
+  static JsonPtr template_channel(const std::string& source_url, const std::string& target_url) {
+    JsonPtr channel = channel_template();
+    config_set_string(first_source(channel.get()), "url", source_url);
+    cJSON* target =
+        cJSON_GetArrayItem(config_array(config_object(channel.get(), "output"), "targets"), 0);
+    config_set_string(target, "url", target_url);
+    return channel;
+  }
+
+  static cJSON* first_source(cJSON* channel) {
+    return cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
+  }
+
+  static std::string text_of(const JsonPtr& channel) {
+    return json_print(channel.get()).value_or("");
+  }
+
+  // With auto-restart on, a single local file loops.
+  static cJSON* install(const std::string& channels, int auto_restart = 0) {
+    cJSON* document =
+        config_normalise(R"({"global": {"log": 32, "autoRestart": )" +
+                         std::to_string(auto_restart) + R"(}, "channels": [)" + channels + "]}");
+    EXPECT_NE(document, nullptr);
+    return document;
+  }
+
+  static bool poll_until(const std::function<bool()>& done, std::chrono::seconds limit = 20s) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    while (std::chrono::steady_clock::now() < deadline) {
+      engine_poll_channel();
+      if (done()) return true;
+      std::this_thread::sleep_for(50ms);
+    }
+    return false;
+  }
+
+  static std::string log_text() { return read_text(folder_ / "morv_001.log"); }
+
+  static inline fs::path folder_;
+  static inline bool clips_ready_ = false;
+};
+
+TEST_F(ChannelEndToEnd, TemplateChannelStreamsToAUdpReceiver) {
+  const std::uint16_t port = free_udp_ports(1);
+  ASSERT_NE(port, 0);
+  const fs::path capture = folder_ / "capture.ts";
+  Process receiver(
+      ffmpeg_argv({"-y", "-i", "udp://127.0.0.1:" + std::to_string(port) + "?timeout=10000000",
+                   "-t", "1", "-c", "copy", capture.string()}),
+      folder_, "/dev/null", folder_ / "receiver.err");
+  while (!udp_port_bound(port) && receiver.running())
+    std::this_thread::sleep_for(20ms);
+
+  cJSON* document = install(text_of(template_channel((folder_ / "clips/a.mp4").string(),
+                                                     "udp://127.0.0.1:" + std::to_string(port))),
+                            1);
+  ASSERT_EQ(compile_and_start_channel(document, 0), 0);
+  const cJSON* channel = cJSON_GetArrayItem(config_array(document, "channels"), 0);
+  std::string status;
+  ASSERT_TRUE(poll_until([&] {
+    status = channel_status_text(channel, 0);
+    return status.find("fps@") != std::string::npos;
+  })) << log_text();
+  EXPECT_EQ(channel_state(channel, 0), ChannelState::running);
+  EXPECT_EQ(status.substr(0, 2), "00");
+  EXPECT_NE(status.find("Kbps"), std::string::npos) << status;
+
+  ASSERT_EQ(receiver.wait(kProcessLimit), 0) << read_text(folder_ / "receiver.err");
+  EXPECT_EQ(kinds(probe(capture)), (std::vector<std::string>{"audio aac", "video h264"}));
+  stop_channel(document, 0, 0);
+  EXPECT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::idle; }));
+}
+
+TEST_F(ChannelEndToEnd, FolderChannelPlaysItsFirstFile) {
+  attach_folder_playlists_to_config();
+  cJSON* document =
+      install(text_of(template_channel((folder_ / "clips").string(), "udp://127.0.0.1:9")));
+  ASSERT_EQ(compile_and_start_channel(document, 0), 0);
+  EXPECT_NE(log_text().find("-i \"" + (folder_ / "clips/a.mp4").string() + "\""),
+            std::string::npos);
+  const cJSON* channel = cJSON_GetArrayItem(config_array(document, "channels"), 0);
+  EXPECT_EQ(channel_status_text(channel, 0), "a.mp4");
+  stop_channel(document, 0, 1);
+  EXPECT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::idle; }));
+}
+
+TEST_F(ChannelEndToEnd, MasterAndSlaveShareOneOutput) {
+  const fs::path output = folder_ / "both.ts";
+  JsonPtr master = template_channel((folder_ / "clips/a.mp4").string(), output.string());
+  // The master lists its slave after its own source; the slave names its master.
+  JsonPtr bind_entry = json_parse(R"({"bind": 2})");
+  cJSON_AddItemToArray(config_array(config_object(master.get(), "input"), "sources"),
+                       bind_entry.release());  // the array owns it now
+  JsonPtr slave = template_channel((folder_ / "clips/b.mp4").string(), "udp://ignored:1");
+  config_set_int(slave.get(), "bind", 1);
+  cJSON* document = install(text_of(master) + ", " + text_of(slave));
+  StartRequest request;
+  ASSERT_EQ(compile_channel(document, 0, request), 0);
+  ASSERT_EQ(request.sources.size(), 2u);
+  ASSERT_EQ(compile_and_start_channel(document, 0), 0);
+  const cJSON* channel = cJSON_GetArrayItem(config_array(document, "channels"), 0);
+  ASSERT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::idle; }))
+      << log_text();
+  EXPECT_EQ(engine_get_exit_code(0), 0u) << log_text();
+  EXPECT_EQ(kinds(probe(output)),
+            (std::vector<std::string>{"audio aac", "audio aac", "video h264", "video h264"}));
+}
+
+}  // namespace
+}  // namespace vx
