@@ -19,9 +19,13 @@
 #include "engine/engine_clock.h"
 #include "engine/transcoder_protocol.h"
 #include "platform/host.h"
+#include "tests/support/media_tools.h"
 
 namespace vx {
 namespace {
+
+using testing_support::process_exists;
+using testing_support::read_text;
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -31,26 +35,11 @@ std::int64_t fake_clock() {
   return fake_now.load();
 }
 
-std::string read_text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
 int open_descriptor_count() {
   int count = 0;
   for ([[maybe_unused]] const auto& entry : fs::directory_iterator("/proc/self/fd"))
     ++count;
   return count;
-}
-
-// Alive and not a zombie waiting for its parent.
-bool process_exists(pid_t pid) {
-  if (pid <= 0) return false;
-  const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
-  const std::size_t close = stat.rfind(')');
-  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
 }
 
 class Engine : public ::testing::Test {

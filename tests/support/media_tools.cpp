@@ -22,6 +22,13 @@ std::string read_text(const fs::path& path) {
   return text.str();
 }
 
+bool process_exists(pid_t pid) {
+  if (pid <= 0) return false;
+  const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
+  const std::size_t close = stat.rfind(')');
+  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
+}
+
 std::vector<std::string> ffmpeg_argv(std::vector<std::string> arguments) {
   std::vector<std::string> argv = {"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error"};
   argv.insert(argv.end(), arguments.begin(), arguments.end());

@@ -27,6 +27,9 @@ inline constexpr auto kProcessLimit = 60s;
 
 std::string read_text(const fs::path& path);
 
+// Alive and not a zombie waiting for its parent.
+bool process_exists(pid_t pid);
+
 // A child started from PATH in `folder`, standard input from /dev/null, its output in files.
 // One still running when the object goes is killed and reaped.
 class Process {

@@ -14,26 +14,16 @@
 #include "engine/transcoder_protocol.h"
 #include "platform/host.h"
 #include "platform/process.h"
+#include "tests/support/media_tools.h"
 
 namespace vx {
 namespace {
 
+using testing_support::process_exists;
+using testing_support::read_text;
+
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
-
-std::string read_text(const fs::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  std::stringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
-
-// Alive and not a zombie.
-bool process_exists(pid_t pid) {
-  const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");
-  const std::size_t close = stat.rfind(')');
-  return close != std::string::npos && close + 2 < stat.size() && stat[close + 2] != 'Z';
-}
 
 pid_t first_child_of(pid_t parent) {
   std::istringstream children(read_text("/proc/" + std::to_string(parent) + "/task/" +
