@@ -19,7 +19,7 @@
 #include "engine/engine_clock.h"
 #include "engine/transcoder_protocol.h"
 #include "platform/host.h"
-#include "tests/support/media_tools.h"
+#include "tests/support/peers.h"
 
 namespace vx {
 namespace {

@@ -12,7 +12,7 @@
 #include "engine/engine.h"
 #include "engine/playlist.h"
 #include "platform/host.h"
-#include "tests/support/media_tools.h"
+#include "tests/support/peers.h"
 
 namespace vx {
 namespace {
@@ -26,11 +26,11 @@ class ChannelEndToEnd : public ::testing::Test {
     fs::remove_all(folder_);
     fs::create_directories(folder_ / "clips");
     for (const char* name : {"a.mp4", "b.mp4", "c.mp4"}) {
-      Process maker(ffmpeg_argv({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2",
-                                 "-f", "lavfi", "-i", "sine=frequency=440:duration=2", "-c:v",
-                                 "libx264", "-c:a", "aac", (folder_ / "clips" / name).string()}),
-                    folder_, "/dev/null", folder_ / "clip.err");
-      clips_ready_ = maker.wait(kProcessLimit) == 0;
+      Peer maker(ffmpeg_argv({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=2", "-f",
+                              "lavfi", "-i", "sine=frequency=440:duration=2", "-c:v", "libx264",
+                              "-c:a", "aac", (folder_ / "clips" / name).string()}),
+                 "/dev/null", folder_ / "clip.err");
+      clips_ready_ = maker.wait(kRunLimit) == 0;
     }
   }
   static void TearDownTestSuite() { fs::remove_all(folder_); }
@@ -95,11 +95,11 @@ TEST_F(ChannelEndToEnd, TemplateChannelStreamsToAUdpReceiver) {
   const std::uint16_t port = free_udp_ports(1);
   ASSERT_NE(port, 0);
   const fs::path capture = folder_ / "capture.ts";
-  Process receiver(
+  Peer receiver(
       ffmpeg_argv({"-y", "-i", "udp://127.0.0.1:" + std::to_string(port) + "?timeout=10000000",
                    "-t", "1", "-c", "copy", capture.string()}),
-      folder_, "/dev/null", folder_ / "receiver.err");
-  while (!udp_port_bound(port) && receiver.running())
+      "/dev/null", folder_ / "receiver.err");
+  while (!port_taken(Transport::udp, port) && receiver.running())
     std::this_thread::sleep_for(20ms);
 
   cJSON* document = install(text_of(template_channel((folder_ / "clips/a.mp4").string(),
@@ -116,8 +116,8 @@ TEST_F(ChannelEndToEnd, TemplateChannelStreamsToAUdpReceiver) {
   EXPECT_EQ(status.substr(0, 2), "00");
   EXPECT_NE(status.find("Kbps"), std::string::npos) << status;
 
-  ASSERT_EQ(receiver.wait(kProcessLimit), 0) << read_text(folder_ / "receiver.err");
-  EXPECT_EQ(kinds(probe(capture)), (std::vector<std::string>{"audio aac", "video h264"}));
+  ASSERT_EQ(receiver.wait(kRunLimit), 0) << read_text(folder_ / "receiver.err");
+  EXPECT_EQ(probe_file(capture).kinds(), (std::vector<std::string>{"audio aac", "video h264"}));
   stop_channel(document, 0, 0);
   EXPECT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::idle; }));
 }
@@ -153,7 +153,7 @@ TEST_F(ChannelEndToEnd, MasterAndSlaveShareOneOutput) {
   ASSERT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::idle; }))
       << log_text();
   EXPECT_EQ(engine_get_exit_code(0), 0u) << log_text();
-  EXPECT_EQ(kinds(probe(output)),
+  EXPECT_EQ(probe_file(output).kinds(),
             (std::vector<std::string>{"audio aac", "audio aac", "video h264", "video h264"}));
 }
 

@@ -26,7 +26,7 @@
 #include "engine/command_line.h"
 #include "engine/transcoder_protocol.h"
 #include "platform/unique_fd.h"
-#include "tests/support/media_tools.h"
+#include "tests/support/peers.h"
 
 namespace vx {
 namespace {
@@ -64,11 +64,11 @@ class EngineLine : public ::testing::Test {
     fs::remove_all(folder_);
     fs::create_directories(folder_);
     clip_ = folder_ / "clip.mp4";
-    Process maker(ffmpeg_argv({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=3", "-f",
-                               "lavfi", "-i", "sine=frequency=440:duration=3", "-c:v", "libx264",
-                               "-c:a", "aac", clip_.string()}),
-                  folder_, "/dev/null", folder_ / "clip.err");
-    clip_ready_ = maker.wait(kProcessLimit) == 0;
+    Peer maker(ffmpeg_argv({"-f", "lavfi", "-i", "testsrc=size=320x240:rate=25:duration=3", "-f",
+                            "lavfi", "-i", "sine=frequency=440:duration=3", "-c:v", "libx264",
+                            "-c:a", "aac", clip_.string()}),
+               "/dev/null", folder_ / "clip.err");
+    clip_ready_ = maker.wait(kRunLimit) == 0;
   }
   static void TearDownTestSuite() { fs::remove_all(folder_); }
 
@@ -95,15 +95,15 @@ class EngineLine : public ::testing::Test {
   }
 
   // Starts ffmpeg on the line, split as the transcoder splits it; its messages go to `err`.
-  static std::unique_ptr<Process> start_ffmpeg(const std::string& line, const fs::path& err) {
+  static std::unique_ptr<Peer> start_ffmpeg(const std::string& line, const fs::path& err) {
     const std::vector<std::string> arguments = split_argument_line(line);
     EXPECT_EQ(std::count(arguments.begin(), arguments.end(), ""), 0) << "empty argument: " << line;
-    return std::make_unique<Process>(ffmpeg_argv(arguments), folder_, "/dev/null", err);
+    return std::make_unique<Peer>(ffmpeg_argv(arguments), "/dev/null", err);
   }
 
-  static void expect_clean_exit(Process& ffmpeg, const std::string& line, const fs::path& err) {
-    const std::optional<int> status = ffmpeg.wait(kProcessLimit);
-    ASSERT_TRUE(status.has_value()) << "ffmpeg killed after " << kProcessLimit.count()
+  static void expect_clean_exit(Peer& ffmpeg, const std::string& line, const fs::path& err) {
+    const std::optional<int> status = ffmpeg.wait(kRunLimit);
+    ASSERT_TRUE(status.has_value()) << "ffmpeg killed after " << kRunLimit.count()
                                     << " s\nline: " << line << "\nffmpeg: " << read_text(err);
     ASSERT_EQ(*status, 0) << "line: " << line << "\nffmpeg: " << read_text(err);
   }
@@ -148,12 +148,12 @@ TEST_P(EngineLineToOneOutput, FfmpegWritesTheStreamsAskedFor) {
   request.groups = {{target}};
   ASSERT_NO_FATAL_FAILURE(transcode(request, c.slot));
 
-  const std::vector<Stream> streams = probe(folder_ / c.file);
-  EXPECT_EQ(kinds(streams), c.streams);
+  const ProbeResult probed = probe_file(folder_ / c.file);
+  EXPECT_EQ(probed.kinds(), c.streams);
   if (c.field_order == nullptr) return;
-  const auto video = std::find_if(streams.begin(), streams.end(),
-                                  [](const Stream& s) { return s.codec_type == "video"; });
-  ASSERT_NE(video, streams.end());
+  const auto video = std::find_if(probed.streams.begin(), probed.streams.end(),
+                                  [](const Stream& s) { return s.type == "video"; });
+  ASSERT_NE(video, probed.streams.end());
   EXPECT_EQ(video->field_order, c.field_order);
 }
 
@@ -191,7 +191,7 @@ TEST_F(EngineLine, HlsVariantsWriteOnePlaylistEach) {
     const std::string name = "v" + std::to_string(variant);
     SCOPED_TRACE(name);
     ASSERT_TRUE(fs::exists(folder_ / (name + ".m3u8")));
-    EXPECT_EQ(kinds(probe(folder_ / (name + ".m3u8"))), kH264Aac);
+    EXPECT_EQ(probe_file(folder_ / (name + ".m3u8")).kinds(), kH264Aac);
     for (const fs::directory_entry& entry : fs::directory_iterator(folder_)) {
       const std::string file = entry.path().filename().string();
       if (file.starts_with(name) && file.ends_with(".ts")) bytes[variant] += entry.file_size();
@@ -217,7 +217,7 @@ TEST_F(EngineLine, TwoInputsEncodedIntoOneOutput) {
   request.groups = {{first, second}};
   ASSERT_NO_FATAL_FAILURE(transcode(request, 5));
 
-  EXPECT_EQ(kinds(probe(folder_ / "two.ts")),
+  EXPECT_EQ(probe_file(folder_ / "two.ts").kinds(),
             (std::vector<std::string>{"audio aac", "audio aac", "video h264", "video mpeg2video"}));
 }
 
@@ -245,20 +245,20 @@ TEST_F(EngineLine, RtpNativeInputIsReadThroughItsSessionFile) {
   EXPECT_NE(description.find("m=video " + std::to_string(port)), std::string::npos) << description;
 
   const fs::path err = folder_ / "rtp_in.err";
-  const std::unique_ptr<Process> receiver = start_ffmpeg(line, err);
+  const std::unique_ptr<Peer> receiver = start_ffmpeg(line, err);
   // The sender's only key frame comes first, so it may start once the receiver listens.
   const auto deadline = std::chrono::steady_clock::now() + 10s;
-  while (!udp_port_bound(port) && receiver->running() &&
+  while (!port_taken(Transport::udp, port) && receiver->running() &&
          std::chrono::steady_clock::now() < deadline) {
     std::this_thread::sleep_for(20ms);
   }
-  Process sender(ffmpeg_argv({"-re", "-i", clip_.string(), "-map", "0:v", "-c:v", "libx264", "-f",
-                              "rtp", "rtp://127.0.0.1:" + std::to_string(port)}),
-                 folder_, "/dev/null", folder_ / "rtp_sender.err");
+  Peer sender(ffmpeg_argv({"-re", "-i", clip_.string(), "-map", "0:v", "-c:v", "libx264", "-f",
+                           "rtp", "rtp://127.0.0.1:" + std::to_string(port)}),
+              "/dev/null", folder_ / "rtp_sender.err");
   ASSERT_NO_FATAL_FAILURE(expect_clean_exit(*receiver, line, err));
-  sender.wait(kProcessLimit);  // its status does not matter: the receiver may have gone first
+  sender.wait(kRunLimit);  // its status does not matter: the receiver may have gone first
 
-  EXPECT_EQ(kinds(probe(folder_ / "from_rtp.ts")), std::vector<std::string>{"video h264"});
+  EXPECT_EQ(probe_file(folder_ / "from_rtp.ts").kinds(), std::vector<std::string>{"video h264"});
 }
 
 TEST_F(EngineLine, RtpNativeOutputWritesItsSessionFile) {

@@ -14,7 +14,7 @@
 #include "engine/transcoder_protocol.h"
 #include "platform/host.h"
 #include "platform/process.h"
-#include "tests/support/media_tools.h"
+#include "tests/support/peers.h"
 
 namespace vx {
 namespace {
