@@ -92,6 +92,16 @@ void release_process(ChannelSlot& slot) {
   slot.saved_request.reset();  // a yt-dlp stage that was stopped leaves its start behind
 }
 
+void discard_process(ChannelSlot& slot) {
+  if (slot.pid <= 0) return;
+  signal_child_group(slot.pid, SIGKILL);
+  std::uint32_t ignored = 0;
+  for (int attempt = 0; attempt < 50 && !child_has_ended(slot.pid, ignored); ++attempt) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(2));
+  }
+  release_process(slot);
+}
+
 // ----- starting ---------------------------------------------------------------------------------
 
 int launch_ytdlp(int slot_number, ChannelSlot& slot, const StartRequest& request) {
@@ -144,7 +154,9 @@ int launch_transcoder(int slot_number, ChannelSlot& slot, const StartRequest& re
     engine_log_printf(slot_number, true, "error %d", kErrorLogUnwritable);
     return kErrorLogUnwritable;
   }
-  // A yt-dlp stage leaves its finished process behind; its pipes go with the new launch.
+  // A start while yt-dlp still runs (a second start in EXTRACT) replaces it: it must not be
+  // left behind unreaped with its pipes gone.
+  discard_process(slot);
   if (int code = launch(slot, {engine.transcoder_path}); code != 0) {
     engine_log_printf(slot_number, true, "error %d", code);
     return code;
@@ -415,13 +427,9 @@ void engine_shutdown() {
   for (int slot_number = 0; slot_number < kSlotCount; ++slot_number) {
     ChannelSlot& slot = *engine_slot(slot_number);
     if (slot.state == ChannelState::idle) continue;
-    signal_child_group(slot.pid, SIGKILL);
     slot.state = ChannelState::stopping;
     engine_log(slot_number, true, "stop transcoding forcedly");
-    // SIGKILL ends it at once; reap it so that no zombie outlives the engine.
-    for (int attempt = 0; attempt < 50 && !child_has_ended(slot.pid, slot.exit_code); ++attempt) {
-      std::this_thread::sleep_for(std::chrono::milliseconds(2));
-    }
+    discard_process(slot);  // SIGKILL ends it at once; reaped, no zombie outlives the engine
   }
   reset_slots();
   channel_log_close();

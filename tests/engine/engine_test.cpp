@@ -290,6 +290,14 @@ TEST_F(Engine, YtdlpFailuresReturnTheSlotToIdle) {
   ASSERT_TRUE(poll_until_idle(13));
   EXPECT_EQ(engine_slot(13)->saved_request, nullptr);
 
+  write_ytdlp("sleep 30");  // started again while it resolves: the transcoder replaces it
+  ASSERT_EQ(engine_start_channel(14, request), 0);
+  const pid_t resolver = engine_slot(14)->pid;
+  ASSERT_EQ(engine_start_channel(14, request), 0);
+  EXPECT_EQ(engine_get_state(14), ChannelState::running);
+  EXPECT_FALSE(process_exists(resolver));
+  EXPECT_EQ(::waitpid(resolver, nullptr, WNOHANG), -1);  // reaped
+
   write_ytdlp("exit 2");
   ASSERT_EQ(engine_start_channel(12, request), 0);
   ASSERT_TRUE(poll_until_idle(12));
