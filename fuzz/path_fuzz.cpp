@@ -1,0 +1,32 @@
+// Fuzzes the reading of a request URL: its path, the channel number after "/channel", and the
+// joined argument text built from its query pairs.
+#include <cstddef>
+#include <cstdint>
+#include <cstdlib>
+#include <string>
+#include <string_view>
+
+#include "web/request_text.h"
+
+extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
+  const std::string_view url(reinterpret_cast<const char*>(data), size);
+  const std::string_view path = vx::path_without_query(url);
+  const int channel = vx::channel_number(path);
+  if (channel < 0 || channel > vx::kMaxChannelNumber) std::abort();
+
+  // Query pairs as libmicrohttpd hands them over: NUL-terminated names and values.
+  const std::string_view query = url.substr(path.size());
+  std::string arguments;
+  std::size_t pos = query.empty() ? 0 : 1;
+  while (pos < query.size()) {
+    const std::size_t end = std::min(query.find('&', pos), query.size());
+    const std::string_view pair = query.substr(pos, end - pos);
+    const std::size_t equals = pair.find('=');
+    const std::string name(pair.substr(0, equals));
+    const std::string value(equals == std::string_view::npos ? "" : pair.substr(equals + 1));
+    vx::append_pair(arguments, name, equals == std::string_view::npos ? nullptr : value.c_str());
+    if (arguments.size() > vx::kMaxPairText) std::abort();
+    pos = end + 1;
+  }
+  return 0;
+}

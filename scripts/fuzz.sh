@@ -1,0 +1,48 @@
+#!/usr/bin/env bash
+# Builds the libFuzzer targets of fuzz/ with clang++ into build-fuzz/ and runs each for the given
+# number of seconds (default 60). The normal build never needs clang; only this script does.
+#   scripts/fuzz.sh [seconds] [target...]     e.g. scripts/fuzz.sh 300 cookie_fuzz
+set -euo pipefail
+
+root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
+out="$root/build-fuzz"
+seconds="${1:-60}"
+shift || true
+cxx="${CXX_FUZZ:-clang++}"
+
+declare -A sources=(
+  [acl_fuzz]="web/acl.cpp"
+  [cookie_fuzz]="web/login.cpp"
+  [multipart_fuzz]="web/request_text.cpp"
+  [path_fuzz]="web/request_text.cpp"
+)
+targets=("$@")
+[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz multipart_fuzz path_fuzz)
+
+mkdir -p "$out"
+for target in "${targets[@]}"; do
+  [ -n "${sources[$target]:-}" ] || { echo "unknown fuzz target: $target" >&2; exit 2; }
+  echo "== building $target"
+  srcs=()
+  for src in ${sources[$target]}; do srcs+=("$root/$src"); done
+  "$cxx" -std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
+    -fno-sanitize-recover=all -Wall -Wextra -Werror -I"$root" \
+    "$root/fuzz/$target.cpp" "${srcs[@]}" -o "$out/$target"
+done
+
+status=0
+for target in "${targets[@]}"; do
+  corpus="$out/corpus/$target"
+  mkdir -p "$corpus" "$out/findings"
+  echo "== running $target for ${seconds}s"
+  if ! (cd "$out/findings" && "$out/$target" -max_total_time="$seconds" -max_len=4096 \
+        -print_final_stats=1 "$corpus" 2>&1 | tee "$out/$target.log" | grep -E \
+        '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)|deadly signal'); then
+    :
+  fi
+  if ! grep -q '^Done ' "$out/$target.log"; then
+    echo "!! $target stopped early; see $out/$target.log and $out/findings/" >&2
+    status=1
+  fi
+done
+exit $status

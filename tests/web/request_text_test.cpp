@@ -1,0 +1,108 @@
+#include "web/request_text.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "web/login.h"
+
+namespace vx {
+namespace {
+
+TEST(AppendPair, JoinsAndLeavesOutPairsThatDoNotFit) {
+  std::string text;
+  EXPECT_TRUE(append_pair(text, "start", nullptr));
+  EXPECT_TRUE(append_pair(text, "a", "1"));
+  EXPECT_TRUE(append_pair(text, "b", ""));
+  EXPECT_EQ(text, "start&a=1&b=");
+
+  // A 10 KB cookie is left out whole; the auth cookie after it still gets in and passes.
+  std::string cookies;
+  EXPECT_TRUE(append_pair(cookies, "theme", "dark"));
+  EXPECT_FALSE(append_pair(cookies, "tracking", std::string(10240, 'z').c_str()));
+  EXPECT_TRUE(append_pair(cookies, "auth", "a%2Bb"));
+  EXPECT_EQ(cookies, "theme=dark&auth=a%2Bb");
+  EXPECT_TRUE(auth_check(cookies, "a+b"));
+
+  std::string full;
+  EXPECT_TRUE(append_pair(full, std::string(997, 'n'), "v"));
+  EXPECT_EQ(full.size(), kMaxPairText);
+  EXPECT_FALSE(append_pair(full, "", nullptr));
+  EXPECT_EQ(full.size(), kMaxPairText);
+}
+
+TEST(ChannelNumber, Paths) {
+  struct Case {
+    const char* path;
+    int number;
+  };
+  const Case cases[] = {
+      {"/channel3", 3},
+      {"/CHANNEL3", 3},
+      {"/Channel12x", 12},
+      {"/channel007", 7},
+      {"/channelx", 0},
+      {"/channel", 0},
+      {"/chan", 0},
+      {"/status", 0},
+      {"", 0},
+      {"/channel9999", 9999},
+      {"/channel10000", 0},
+      {"/channel99999999999", 0},
+      {"/channel4294967297", 0},
+      {"/channel-1", 0},
+      {"/channel\xc3\xa9", 0},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(channel_number(c.path), c.number) << c.path;
+  EXPECT_EQ(channel_number("/channel" + std::string(1000, '9')), 0);
+  EXPECT_EQ(path_without_query("/channel3?start"), "/channel3");
+  EXPECT_EQ(path_without_query("/status"), "/status");
+}
+
+TEST(MultipartBody, Cut) {
+  struct Case {
+    const char* content_type;
+    std::string body;
+    std::string part;
+  };
+  const std::string form =
+      "------b\r\nContent-Disposition: form-data; name=\"file\"\r\n\r\n{\"a\":1}\r\n------b--\r\n";
+  const Case cases[] = {
+      {"multipart/form-data; boundary=----b", form, "{\"a\":1}"},
+      {"MULTIPART/FORM-DATA", form, "{\"a\":1}"},
+      {"application/json", form, form},
+      {"", form, form},
+      {"multipart/form-dat", form, form},
+      // Truncated bodies: no blank line keeps everything, no closing boundary keeps the rest.
+      {"multipart/form-data", "{\"a\":1}\r\n--b", "{\"a\":1}"},
+      {"multipart/form-data", "head\r\n\r\n{\"a\":", "{\"a\":"},
+      {"multipart/form-data", "head\r\n\r", "head\r\n\r"},
+      {"multipart/form-data", "head\r\n\r\n", ""},
+      {"multipart/form-data", "", ""},
+      {"multipart/form-data", std::string("a\0b\r\n\r\nc\0d\r\n--", 15), std::string("c\0d", 3)},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(multipart_body(c.content_type, c.body), c.part) << c.content_type << c.body;
+  }
+}
+
+TEST(UploadBody, StaysBelowCapacityAndNeverSkipsAChunk) {
+  UploadBody body;
+  EXPECT_TRUE(body.append(std::string(kUploadCapacity - 2, 'a')));
+  EXPECT_TRUE(body.append("b"));
+  EXPECT_FALSE(body.append("c"));  // would reach the capacity
+  EXPECT_TRUE(body.truncated());
+  EXPECT_FALSE(body.append(""));
+  EXPECT_EQ(body.text().size(), kUploadCapacity - 1);
+
+  body.clear();
+  EXPECT_TRUE(body.text().empty());
+  EXPECT_TRUE(body.append("head"));
+  EXPECT_FALSE(body.append(std::string(kUploadCapacity, 'x')));
+  EXPECT_FALSE(body.append("tail"));  // would fit, but would leave a hole in the body
+  EXPECT_EQ(body.text(), "head");
+}
+
+}  // namespace
+}  // namespace vx

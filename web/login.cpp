@@ -1,0 +1,84 @@
+#include "web/login.h"
+
+#include <algorithm>
+
+namespace vx {
+namespace {
+
+int hex_value(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  return -1;
+}
+
+// The cookie-octet set of RFC 6265; form encoding only ever produces bytes from it.
+bool is_cookie_octet(char c) {
+  const auto byte = static_cast<unsigned char>(c);
+  return byte >= 0x21 && byte <= 0x7E && c != '"' && c != ',' && c != ';' && c != '\\';
+}
+
+}  // namespace
+
+std::optional<std::string> url_decode(std::string_view text, std::size_t max_bytes) {
+  std::string decoded;
+  for (std::size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (c == '+') {
+      c = ' ';
+    } else if (c == '%' && i + 2 < text.size() && hex_value(text[i + 1]) >= 0 &&
+               hex_value(text[i + 2]) >= 0) {
+      c = static_cast<char>(hex_value(text[i + 1]) * 16 + hex_value(text[i + 2]));
+      i += 2;
+    }
+    if (decoded.size() == max_bytes) return std::nullopt;
+    decoded.push_back(c);
+  }
+  return decoded;
+}
+
+std::string_view auth_cookie_value(std::string_view cookie_text) {
+  constexpr std::string_view kSeparators = "&; ";
+  constexpr std::string_view kPrefix = "auth=";
+  std::size_t pos = 0;
+  while (pos < cookie_text.size()) {
+    const std::size_t end =
+        std::min(cookie_text.find_first_of(kSeparators, pos), cookie_text.size());
+    const std::string_view token = cookie_text.substr(pos, end - pos);
+    if (token.starts_with(kPrefix)) return token.substr(kPrefix.size());
+    pos = end + 1;
+  }
+  return {};
+}
+
+bool constant_time_equal(std::string_view a, std::string_view b) {
+  const std::size_t length = std::max(a.size(), b.size());
+  unsigned difference = a.size() == b.size() ? 0u : 1u;
+  for (std::size_t i = 0; i < length; ++i) {
+    const auto x = i < a.size() ? static_cast<unsigned char>(a[i]) : 0u;
+    const auto y = i < b.size() ? static_cast<unsigned char>(b[i]) : 0u;
+    difference |= x ^ y;
+  }
+  return difference == 0;
+}
+
+bool auth_check(std::string_view cookie_text, std::string_view login_pass) {
+  if (login_pass.empty()) return true;
+  const std::optional<std::string> value = url_decode(auth_cookie_value(cookie_text));
+  return value && constant_time_equal(*value, login_pass);
+}
+
+std::optional<std::string_view> login_form_value(std::string_view body) {
+  constexpr std::string_view kPrefix = "auth=";
+  const std::string_view field = body.substr(0, body.find('&'));
+  if (!field.starts_with(kPrefix)) return std::nullopt;
+  return field.substr(kPrefix.size());
+}
+
+std::optional<std::string> login_set_cookie(std::string_view login_value) {
+  if (login_value.size() > kMaxLoginCookieValue) return std::nullopt;
+  if (!std::all_of(login_value.begin(), login_value.end(), is_cookie_octet)) return std::nullopt;
+  return "auth=" + std::string(login_value);
+}
+
+}  // namespace vx

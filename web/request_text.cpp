@@ -1,0 +1,61 @@
+#include "web/request_text.h"
+
+#include "engine/ascii.h"
+
+namespace vx {
+
+bool append_pair(std::string& text, std::string_view name, const char* value) {
+  const std::string_view value_text = value != nullptr ? std::string_view(value) : "";
+  const std::size_t added =
+      (text.empty() ? 0 : 1) + name.size() + (value != nullptr ? 1 + value_text.size() : 0);
+  if (text.size() > kMaxPairText || added > kMaxPairText - text.size()) return false;
+  if (!text.empty()) text += '&';
+  text += name;
+  if (value != nullptr) {
+    text += '=';
+    text += value_text;
+  }
+  return true;
+}
+
+std::string_view path_without_query(std::string_view url) {
+  return url.substr(0, url.find('?'));
+}
+
+int channel_number(std::string_view path) {
+  constexpr std::string_view kPrefix = "/channel";
+  if (!istarts_with(path, kPrefix)) return 0;
+  int number = 0;
+  for (const char c : path.substr(kPrefix.size())) {
+    if (c < '0' || c > '9') break;
+    number = number * 10 + (c - '0');
+    if (number > kMaxChannelNumber) return 0;
+  }
+  return number;
+}
+
+std::string_view multipart_body(std::string_view content_type, std::string_view body) {
+  if (!istarts_with(content_type, "multipart/form-data")) return body;
+  const std::size_t blank = body.find("\r\n\r\n");
+  if (blank != std::string_view::npos) body.remove_prefix(blank + 4);
+  return body.substr(0, body.find("\r\n--"));
+}
+
+bool UploadBody::append(std::string_view chunk) {
+  // Below the capacity, never at it, leaving room for a terminating NUL for C readers.
+  if (truncated_) return false;
+  if (chunk.size() >= kUploadCapacity - text_.size()) {
+    truncated_ = true;
+    return false;
+  }
+  text_ += chunk;
+  return true;
+}
+
+void UploadBody::clear() {
+  text_.clear();
+  text_.shrink_to_fit();
+  truncated_ = false;
+}
+
+}  // namespace vx
