@@ -10,6 +10,7 @@
 #include "config/document.h"
 #include "config/legacy.h"
 #include "engine/ascii.h"
+#include "engine/utf8.h"
 
 namespace vx {
 namespace {
@@ -17,44 +18,6 @@ namespace {
 constexpr std::size_t kMaxLegacyChannels = kMaxChannels;
 
 // ---- Text encoding ----
-
-// Length of the well-formed UTF-8 sequence at the start of text, or 0 (overlong forms,
-// surrogates and code points above U+10FFFF are not well-formed).
-std::size_t utf8_sequence_length(std::string_view text) {
-  const auto byte = [&](std::size_t i) { return static_cast<unsigned char>(text[i]); };
-  const unsigned char lead = byte(0);
-  if (lead < 0x80) return 1;
-  std::size_t length = 0;
-  unsigned char low = 0x80;
-  unsigned char high = 0xBF;
-  if (lead >= 0xC2 && lead <= 0xDF) {
-    length = 2;
-  } else if (lead >= 0xE0 && lead <= 0xEF) {
-    length = 3;
-    if (lead == 0xE0) low = 0xA0;
-    if (lead == 0xED) high = 0x9F;
-  } else if (lead >= 0xF0 && lead <= 0xF4) {
-    length = 4;
-    if (lead == 0xF0) low = 0x90;
-    if (lead == 0xF4) high = 0x8F;
-  } else {
-    return 0;
-  }
-  if (text.size() < length || byte(1) < low || byte(1) > high) return 0;
-  for (std::size_t i = 2; i < length; ++i) {
-    if (byte(i) < 0x80 || byte(i) > 0xBF) return 0;
-  }
-  return length;
-}
-
-bool is_utf8(std::string_view text) {
-  while (!text.empty()) {
-    const std::size_t length = utf8_sequence_length(text);
-    if (length == 0) return false;
-    text.remove_prefix(length);
-  }
-  return true;
-}
 
 // Windows-1252 at 0x80..0x9F; its five unassigned bytes keep their own code point.
 constexpr std::uint16_t kCp1252High[32] = {
