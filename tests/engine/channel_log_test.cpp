@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "tests/support/peers.h"
+
 namespace vx {
 namespace {
 
@@ -39,11 +41,7 @@ void write_sized_file(const fs::path& path, const std::string& marker, std::uint
 class ChannelLog : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("vx-log-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
+    folder_ = testing_support::fresh_test_folder("vx-log");
     channel_log_open(folder_.string(), 32);
   }
   void TearDown() override {

@@ -45,10 +45,7 @@ int open_descriptor_count() {
 class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("vx-engine-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
+    folder_ = testing_support::fresh_test_folder("vx-engine");
     fs::create_directories(folder_ / "bin");
     fs::create_directories(folder_ / "log");
     fs::create_symlink(fs::path(module_folder()) / "vx_fake_transcoder",

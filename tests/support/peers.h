@@ -53,6 +53,16 @@ inline std::string read_text(const fs::path& path) {
   return text.str();
 }
 
+// An empty folder of its own for the running test: <tmp>/<prefix>-<pid>-<test name>.
+inline fs::path fresh_test_folder(const std::string& prefix) {
+  const fs::path folder =
+      fs::temp_directory_path() / (prefix + "-" + std::to_string(getpid()) + "-" +
+                                   ::testing::UnitTest::GetInstance()->current_test_info()->name());
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder;
+}
+
 // Alive and not a zombie waiting for its parent.
 inline bool process_exists(pid_t pid) {
   if (pid <= 0) return false;

@@ -35,13 +35,7 @@ pid_t first_child_of(pid_t parent) {
 
 class TranscoderProgram : public ::testing::Test {
  protected:
-  void SetUp() override {
-    folder_ = fs::temp_directory_path() /
-              ("vx-transcoder-" + std::to_string(getpid()) + "-" +
-               ::testing::UnitTest::GetInstance()->current_test_info()->name());
-    fs::remove_all(folder_);
-    fs::create_directories(folder_);
-  }
+  void SetUp() override { folder_ = testing_support::fresh_test_folder("vx-transcoder"); }
   void TearDown() override {
     if (child_.pid > 0) {
       signal_child_group(child_.pid, SIGKILL);
