@@ -25,7 +25,7 @@ bool playback_requested(const char* output_arg) {
   if (!output_arg) return false;
   errno = 0;
   char* end = nullptr;
-  const long value = std::strtol(output_arg, &end, 10);
+  const long value = std::strtol(output_arg, &end, 0);
   return end != output_arg && errno == 0 && value != 0;
 }
 

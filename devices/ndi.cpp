@@ -127,7 +127,7 @@ int ndi_timeout_from_query(const char* timeout_arg) {
   if (!timeout_arg) return kNdiDefaultTimeoutSeconds;
   errno = 0;
   char* end = nullptr;
-  const long value = std::strtol(timeout_arg, &end, 10);
+  const long value = std::strtol(timeout_arg, &end, 0);
   if (end == timeout_arg) return kNdiDefaultTimeoutSeconds;
   if (errno == ERANGE) return value < 0 ? 0 : kNdiMaxTimeoutSeconds;
   return static_cast<int>(std::clamp<long>(value, 0, kNdiMaxTimeoutSeconds));

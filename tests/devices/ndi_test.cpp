@@ -86,13 +86,9 @@ TEST_F(NdiDiscovery, QueryTimeoutIsBoundedBeforeItReachesTheLibrary) {
     const char* query;
     int seconds;
   };
-  const Case cases[] = {{nullptr, 5},
-                        {"", 5},
-                        {"abc", 5},
-                        {"7", 7},
-                        {"-3", 0},
-                        {"4000", 3600},
-                        {"99999999999999999999", 3600}};
+  const Case cases[] = {{nullptr, 5}, {"", 5},        {"abc", 5},
+                        {"7", 7},     {"0x10", 16},   {"010", 8},
+                        {"-3", 0},    {"4000", 3600}, {"99999999999999999999", 3600}};
   for (const Case& c : cases) {
     EXPECT_EQ(ndi_timeout_from_query(c.query), c.seconds) << (c.query ? c.query : "absent");
   }
