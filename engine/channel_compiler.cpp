@@ -19,7 +19,6 @@ namespace vx {
 namespace {
 
 constexpr int kDefaultHttpPort = 9527;
-constexpr int kPreviewPort = 9528;
 
 const cJSON* channel_at(const cJSON* document, int channel) {
   return cJSON_GetArrayItem(config_array(document, "channels"), channel);
@@ -116,17 +115,6 @@ void read_media(const cJSON* target, EngineTarget& record) {
 }
 
 // ----- target URLs ---------------------------------------------------------------------------
-
-// The system chooses the port of its HTTP-served outputs: httpPort + channel number.
-std::string with_served_port(const std::string& url, int port) {
-  const std::size_t scheme = url.find("://");
-  const std::size_t host = scheme == std::string::npos ? 0 : scheme + 3;
-  // The host ends at its port or at the path (a URL without a port keeps no path either).
-  const std::size_t end = url.find_first_of(":/", host);
-  std::string rewritten = url.substr(0, end);
-  append_format(rewritten, ":%d", port);
-  return rewritten;
-}
 
 std::string with_rtmp_credentials(const std::string& url, const cJSON* rtmp) {
   const std::string user = config_string(rtmp, "user");
@@ -281,6 +269,16 @@ std::size_t bounded_size(const cJSON* array, int limit) {
 }
 
 }  // namespace
+
+std::string with_served_port(const std::string& url, int port) {
+  const std::size_t scheme = url.find("://");
+  const std::size_t host = scheme == std::string::npos ? 0 : scheme + 3;
+  // The host ends at its port or at the path (a URL without a port keeps no path either).
+  const std::size_t end = url.find_first_of(":/", host);
+  std::string rewritten = url.substr(0, end);
+  append_format(rewritten, ":%d", port);
+  return rewritten;
+}
 
 void build_target_options(const cJSON* document, int channel, const cJSON* output,
                           const cJSON* target, EngineTarget& record) {

@@ -6,6 +6,8 @@
 
 #include <cjson/cJSON.h>
 
+#include <string>
+
 #include "engine/records.h"
 
 namespace vx {
@@ -22,6 +24,9 @@ int compile_channel(const cJSON* document, int channel, StartRequest& request);
 // Compiles the channel and starts it in slot `channel`.
 int compile_and_start_channel(const cJSON* document, int channel);
 
+// The fixed port of the browser preview.
+inline constexpr int kPreviewPort = 9528;
+
 // The browser preview of the channel (HTML5 on port 9528, or 9528 over TLS when the web server
 // uses it) in slot `channel`.
 int start_channel_preview(const cJSON* document, int channel);
@@ -29,6 +34,11 @@ int start_channel_preview(const cJSON* document, int channel);
 // Stops the channel's slot (its time-shift companion first when "timeShift" is a non-zero
 // scalar). force 1 kills; callers pass it when the channel is already stopping.
 void stop_channel(const cJSON* document, int channel, int force);
+
+// The system chooses the port of its HTTP-served outputs (httpPort + channel number): the URL
+// cut where its host ends (at the first ':' or '/' after "://"), then ":port". The path is
+// not kept; the transcoder serves every path on that port.
+std::string with_served_port(const std::string& url, int port);
 
 // Destination URL and muxer options of one of the compiled channel's own targets.
 void build_target_options(const cJSON* document, int channel, const cJSON* output,
