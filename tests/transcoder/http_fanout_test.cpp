@@ -27,6 +27,7 @@
 #include <vector>
 
 #include "platform/unique_fd.h"
+#include "tests/support/http_client.h"
 #include "transcoder/stream_framing.h"
 #include "transcoder/stream_ring.h"
 
@@ -36,6 +37,11 @@ namespace vx {
 namespace {
 
 namespace fs = std::filesystem;
+using testing_support::connect_local;
+using testing_support::read_to_end;
+using testing_support::Reply;
+using testing_support::send_text;
+using testing_support::split_reply;
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
@@ -147,55 +153,6 @@ bool wait_until(const std::function<bool()>& condition, Clock::duration limit = 
     std::this_thread::sleep_for(10ms);
   }
   return true;
-}
-
-// A receive buffer, when given, is set before connecting so the window stays that small.
-UniqueFd connect_local(std::uint16_t port, int receive_buffer = 0) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  if (receive_buffer > 0)
-    ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    return {};
-  return fd;
-}
-
-bool send_text(int fd, std::string_view text) {
-  return ::send(fd, text.data(), text.size(), MSG_NOSIGNAL) == static_cast<ssize_t>(text.size());
-}
-
-// Everything until the peer closes (or resets) the connection, or the limit passes; `closed`
-// tells which.
-std::string read_to_end(int fd, Clock::duration limit = 30s, bool* closed = nullptr) {
-  std::string received;
-  const auto deadline = Clock::now() + limit;
-  char buffer[65536];
-  if (closed) *closed = false;
-  while (Clock::now() < deadline) {
-    pollfd waiting{fd, POLLIN, 0};
-    if (::poll(&waiting, 1, 100) <= 0) continue;
-    const ssize_t count = ::recv(fd, buffer, sizeof buffer, 0);
-    if (count <= 0) {
-      if (closed) *closed = true;
-      break;
-    }
-    received.append(buffer, static_cast<std::size_t>(count));
-  }
-  return received;
-}
-
-struct Reply {
-  std::string head;
-  std::string body;
-};
-
-Reply split_reply(const std::string& raw) {
-  const std::size_t end = raw.find("\r\n\r\n");
-  if (end == std::string::npos) return {raw, {}};
-  return {raw.substr(0, end + 2), raw.substr(end + 4)};
 }
 
 std::string request(const std::string& method, const std::string& path) {
