@@ -81,4 +81,23 @@ std::optional<std::string> login_set_cookie(std::string_view login_value) {
   return "auth=" + std::string(login_value);
 }
 
+std::string password_set_cookie(std::string_view password) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string cookie = "auth=";
+  for (const char c : password) {
+    const auto byte = static_cast<unsigned char>(c);
+    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
+                            (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
+                            c == '~';
+    if (unreserved) {
+      cookie += c;
+    } else {
+      cookie += '%';
+      cookie += kHex[byte >> 4];
+      cookie += kHex[byte & 15];
+    }
+  }
+  return cookie;
+}
+
 }  // namespace vx

@@ -40,4 +40,13 @@ std::optional<std::string_view> login_form_value(std::string_view body);
 // cookie attributes.
 std::optional<std::string> login_set_cookie(std::string_view login_value);
 
+// The "Set-Cookie" value that keeps a browser logged in after the password was changed: the
+// password percent-encoded (every byte but letters, digits and "-._~"), so that auth_check,
+// which decodes the cookie, finds the password again whatever characters it holds.
+std::string password_set_cookie(std::string_view password);
+
+// Added to every auth cookie the server sets: scripts cannot read it and other sites' pages
+// cannot make the browser send it.
+inline constexpr std::string_view kAuthCookieAttributes = "; HttpOnly; SameSite=Strict";
+
 }  // namespace vx

@@ -1,0 +1,22 @@
+# cmake -DOUTPUT=<file.cpp> -DFILES=<a;b;...> -P embed_files.cmake
+# Writes the browser client's files into one C++ source as a table of names and bytes, so the
+# program serves them without reading its installation folder.
+set(body "// Generated at build time from web/client/; edit those files instead.\n")
+string(APPEND body "#include \"web/embedded_files.h\"\n\nnamespace vx {\nnamespace {\n\n")
+set(table "")
+set(index 0)
+foreach(file IN LISTS FILES)
+  get_filename_component(name "${file}" NAME)
+  file(READ "${file}" hex HEX)
+  file(SIZE "${file}" size)
+  string(REGEX REPLACE "([0-9a-f][0-9a-f])" "'\\\\x\\1'," bytes "${hex}")
+  string(APPEND body "constexpr char kFile${index}[] = {${bytes} 0};\n")
+  string(APPEND table "    {\"${name}\", std::string_view(kFile${index}, ${size})},\n")
+  math(EXPR index "${index} + 1")
+endforeach()
+string(APPEND body "\nconstexpr EmbeddedFile kFiles[] = {\n${table}    {\"\", {}}};\n\n}  // namespace\n\n")
+string(APPEND body "std::span<const EmbeddedFile> embedded_client_files() {\n")
+string(APPEND body "  return std::span<const EmbeddedFile>(kFiles, ${index});\n}\n\n}  // namespace vx\n")
+file(WRITE "${OUTPUT}.tmp" "${body}")
+file(COPY_FILE "${OUTPUT}.tmp" "${OUTPUT}" ONLY_IF_DIFFERENT)
+file(REMOVE "${OUTPUT}.tmp")

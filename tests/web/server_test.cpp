@@ -1,0 +1,463 @@
+// The administration server over real HTTP on 127.0.0.1: login and cookies, address rules, the
+// request log, the output redirect, every endpoint, channel actions against a stand-in
+// transcoder, TLS, and requests no browser would send.
+#include "web/server.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <regex>
+#include <thread>
+
+#include "config/document.h"
+#include "config/store.h"
+#include "engine/channel_slot.h"
+#include "engine/core_lock.h"
+#include "engine/engine.h"
+#include "tests/devices/fake_ndi_control.h"
+#include "tests/support/http_client.h"
+#include "tests/support/peers.h"
+#include "web/embedded_files.h"
+#include "web/login.h"
+#include "web/router.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace testing_support;
+
+class RecordingEvents : public WebServerEvents {
+ public:
+  void commit_configuration() override { ++commits; }
+  void reload_channels() override { ++reloads; }
+  void restart_web_server() override { ++restarts; }
+  std::atomic<int> commits{0}, reloads{0}, restarts{0};
+};
+
+// A channel that passes the validity rules; its stand-in transcoder ignores SIGINT and runs
+// until it is killed.
+JsonPtr test_channel(const std::string& target_format = "udp",
+                     const std::string& target_url = "udp://127.0.0.1:1234") {
+  JsonPtr channel = channel_template();
+  cJSON* source =
+      cJSON_GetArrayItem(config_array(config_object(channel.get(), "input"), "sources"), 0);
+  config_set_string(source, "url", "/media/clip.mp4");
+  config_set_string(config_object(channel.get(), "input"), "customOptions",
+                    "\"--script=ignore-int|hang\"");
+  cJSON* target =
+      cJSON_GetArrayItem(config_array(config_object(channel.get(), "output"), "targets"), 0);
+  config_set_string(target, "format", target_format);
+  config_set_string(target, "url", target_url);
+  return channel;
+}
+
+std::string document_text(std::uint16_t port, int channel_count, const std::string& password = {}) {
+  JsonPtr root(cJSON_CreateObject());
+  cJSON* global = cJSON_AddObjectToObject(root.get(), "global");
+  config_set_int(global, "httpPort", port);
+  config_set_int(global, "log", 1);
+  if (!password.empty()) config_set_string(global, "loginPass", password);
+  cJSON* channels = cJSON_AddArrayToObject(root.get(), "channels");
+  for (int i = 0; i < channel_count; ++i)
+    cJSON_AddItemToArray(channels, test_channel().release());
+  return *json_print(root.get());
+}
+
+class WebServer : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fresh_test_folder("vx-web");
+    config_set_path((folder_ / "morvi.json").string());
+    port_ = free_tcp_port();
+    install(document_text(port_, 3));
+    web_server_configure({&events_, folder_.string(), VX_FAKE_NDI, nullptr});
+    ASSERT_TRUE(web_server_start());
+  }
+
+  void TearDown() override {
+    web_server_stop();
+    engine_shutdown();
+    config_free();
+    fs::remove_all(folder_);
+  }
+
+  void install(const std::string& text) {
+    const CoreLock lock = core_lock();
+    ASSERT_NE(config_normalise(text), nullptr) << text;
+    ASSERT_EQ(config_save(), 0);
+  }
+
+  template <typename Change>
+  void change_global(Change change) {
+    const CoreLock lock = core_lock();
+    change(config_object(config_document(), "global"));
+  }
+
+  cJSON* channel(int index) {
+    return cJSON_GetArrayItem(config_array(config_document(), "channels"), index);
+  }
+
+  std::string log_text() const { return read_text(folder_ / "morvi_cgi.log"); }
+  std::string file_text() const { return read_text(folder_ / "morvi.json"); }
+
+  fs::path folder_;
+  std::uint16_t port_ = 0;
+  RecordingEvents events_;
+};
+
+std::string cookie(const std::string& value) {
+  return "Cookie: " + value + "\r\n";
+}
+
+TEST_F(WebServer, LoginPageCookieAndFirstFieldRule) {
+  const std::string index(embedded_client_files()[0].bytes);
+  // No password: everything is open and /login is just an unknown file.
+  EXPECT_EQ(http_get(port_, "/").body, index);
+  EXPECT_EQ(http_get(port_, "/login").status(), 404);
+
+  change_global([](cJSON* global) { config_set_string(global, "loginPass", "a+b"); });
+  const Reply page = http_get(port_, "/index.html");
+  EXPECT_EQ(page.status(), 200);
+  EXPECT_EQ(page.header("Content-Type"), "text/html");
+  EXPECT_EQ(page.body, login_page_text());
+  EXPECT_NE(page.body.find("<title>Vantorix</title>"), std::string::npos);
+  EXPECT_NE(page.body.find("<h2>MORVI Login Authentication</h2>"), std::string::npos);
+
+  const std::string form = "Content-Type: application/x-www-form-urlencoded\r\n";
+  const Reply login = http_post(port_, "/login", "auth=a%2Bb", form);
+  EXPECT_EQ(login.status(), 301);
+  EXPECT_EQ(login.header("Location"), "/");
+  EXPECT_EQ(login.header("Set-Cookie"), "auth=a%2Bb; HttpOnly; SameSite=Strict");
+  // The browser sends the still-encoded value back; it is decoded before the comparison.
+  EXPECT_EQ(http_get(port_, "/", cookie("auth=a%2Bb")).body, index);
+  EXPECT_EQ(http_get(port_, "/", cookie("auth=a+b")).body, login_page_text()) << "'+' is a space";
+  // A 10 KB cookie beside the right one neither breaks the request nor hides the login.
+  EXPECT_EQ(http_get(port_, "/", cookie("big=" + std::string(10000, 'x') + "; auth=a%2Bb")).body,
+            index);
+
+  const Reply second_field = http_post(port_, "/login", "x=1&auth=a%2Bb", form);
+  EXPECT_EQ(second_field.status(), 301);
+  EXPECT_FALSE(second_field.has_header("Set-Cookie"));
+  const Reply too_long = http_post(port_, "/LOGIN", "auth=" + std::string(200, 'p'), form);
+  EXPECT_EQ(too_long.status(), 301);
+  EXPECT_FALSE(too_long.has_header("Set-Cookie"));
+  const Reply injected = http_post(port_, "/login", "auth=x%0D%0ASet-Cookie:%20evil", form);
+  EXPECT_EQ(injected.header("Set-Cookie"),
+            "auth=x%0D%0ASet-Cookie:%20evil; HttpOnly; SameSite=Strict");
+}
+
+TEST_F(WebServer, AddressRulesDecideBeforeAnyRequest) {
+  struct Case {
+    const char* rules;
+    bool admitted;
+  };
+  const Case cases[] = {{"deny all", false},
+                        {"deny all\r\nallow 127.0.0.1", true},
+                        {"allow", true},
+                        {"allow all deny 127.0.0.0/8", false},
+                        {"deny 127.0.0.2/31", true},
+                        {"%% ### 1.2.3.4/99 deny", true},
+                        {"DENY ALL ALLOW 126.255.255.255/8", true}};
+  for (const Case& c : cases) {
+    change_global([&](cJSON* global) { config_set_string(global, "ipACL", c.rules); });
+    const std::size_t logged = log_text().size();
+    const Reply reply = http_get(port_, "/runtime");
+    EXPECT_EQ(reply.status(), c.admitted ? 200 : 0) << c.rules;
+    if (!c.admitted) {
+      EXPECT_EQ(log_text().size(), logged) << "a refused client is not logged";
+    }
+  }
+}
+
+TEST_F(WebServer, RequestLogSkipsStatusAndEscapesControlBytes) {
+  http_get(port_, "/status");
+  http_get(port_, "/STATUS");
+  EXPECT_EQ(log_text(), "");
+  http_get(port_, "/runtime");
+  http_get(port_, "/a%0Ab");
+  std::istringstream lines(log_text());
+  std::vector<std::string> seen;
+  for (std::string line; std::getline(lines, line);)
+    seen.push_back(line);
+  ASSERT_EQ(seen.size(), 4U) << log_text();
+  const std::regex runtime_line(
+      R"(\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\] GET /runtime from 127\.0\.0\.1:\d+)");
+  EXPECT_TRUE(std::regex_match(seen[0], runtime_line)) << seen[0];
+  EXPECT_EQ(seen[1], seen[0]) << "one line per handler call";
+  EXPECT_NE(seen[2].find("GET /a\\x0ab from"), std::string::npos) << seen[2];
+
+  change_global([](cJSON* global) { config_set_int(global, "log", 0); });
+  http_get(port_, "/runtime");
+  const std::string after = log_text();
+  EXPECT_EQ(std::count(after.begin(), after.end(), '\n'), 4);
+}
+
+TEST_F(WebServer, OutputRedirectComesBeforeLoginAndNamesTheChannelsPort) {
+  std::string text = document_text(port_, 3, "secret");
+  JsonPtr root = json_parse(text);
+  cJSON* channels = config_array(root.get(), "channels");
+  cJSON_AddItemToArray(channels, test_channel("http", "http://host:9527/live").release());
+  cJSON_ReplaceItemInArray(channels, 1, test_channel("html5", "http://other").release());
+  install(*json_print(root.get()));
+
+  const Reply moved = http_get(port_, "/LIVE");
+  EXPECT_EQ(moved.status(), 301);
+  EXPECT_EQ(moved.header("Location"), "http://host:" + std::to_string(port_ + 4));
+  EXPECT_EQ(http_get(port_, "/live2").body, login_page_text());
+  EXPECT_EQ(http_get(port_, "/").body, login_page_text());
+}
+
+TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
+  {
+    const CoreLock lock = core_lock();
+    cJSON* source =
+        cJSON_GetArrayItem(config_array(config_object(channel(1), "input"), "sources"), 0);
+    config_set_string(source, "url", "");
+  }
+  const Reply status = http_get(port_, "/status");
+  EXPECT_EQ(status.header("Content-Type"), "application/json");
+  EXPECT_EQ(status.header("Pragma"), "no-cache");
+  EXPECT_EQ(status.header("Cache-Control"), "no-cache");
+  EXPECT_EQ(status.body.rfind(
+                "{\n  \"channels\": [\n    {\"state\": \"idle\", \"status\": \"IDLE\"}\n  ],\n"
+                "  \"cpu\": [",
+                0),
+            0U)
+      << status.body;
+  JsonPtr parsed = json_parse(status.body);
+  ASSERT_NE(parsed, nullptr) << status.body;
+  EXPECT_EQ(cJSON_GetArraySize(config_array(parsed.get(), "channels")), 1);
+
+  EXPECT_EQ(http_get(port_, "/runtime").body,
+            "{\n  \"app\": \"Vantorix\",\n  \"appAbbr\": \"MORVI\",\n  \"title\": \"Vantorix\",\n"
+            "  \"version\": \"6.5.7.1d\",\n  \"channels\": 16,\n  \"website\": \"vantorix.org\",\n"
+            "  \"platform\": \"linux\",\n  \"previewPort\": 9528\n}");
+}
+
+TEST_F(WebServer, ConfigurationDownloadPostAndImport) {
+  const Reply download = http_get(port_, "/config?dl=1");
+  EXPECT_EQ(download.header("Content-Disposition"), "attachment; filename=morvi.json");
+  EXPECT_EQ(download.body, file_text());
+  EXPECT_FALSE(http_get(port_, "/config").has_header("Content-Disposition"));
+
+  const std::string before = file_text();
+  const std::string json = "Content-Type: application/json\r\n";
+  std::string oversized = document_text(port_, 1);
+  oversized.insert(1, 100000, ' ');
+  for (const std::string& bad : {std::string("not json"), std::string("[]"), oversized}) {
+    const Reply refused = http_post(port_, "/config", bad, json);
+    EXPECT_EQ(refused.status(), 400) << bad.substr(0, 40);
+    EXPECT_EQ(refused.body, "");
+  }
+  EXPECT_EQ(file_text(), before);
+  EXPECT_EQ(events_.reloads, 0);
+
+  // The first part of a multipart form; its second channel has no source and is dropped.
+  JsonPtr posted = json_parse(document_text(port_, 2));
+  cJSON* second = cJSON_GetArrayItem(config_array(posted.get(), "channels"), 1);
+  cJSON_DeleteItemFromObject(second, "input");
+  const std::string document = *json_print(posted.get());
+  const std::string form =
+      "--XyZ\r\nContent-Disposition: form-data; name=\"file\"; filename=\"m.json\"\r\n"
+      "Content-Type: application/json\r\n\r\n" +
+      document + "\r\n--XyZ--\r\n";
+  const Reply imported = http_post(port_, "/config?import", form,
+                                   "Content-Type: multipart/form-data; boundary=XyZ\r\n");
+  EXPECT_EQ(imported.status(), 301);
+  EXPECT_EQ(imported.header("Location"), "/");
+  EXPECT_EQ(imported.body, "");
+  EXPECT_EQ(events_.commits, 1);
+  EXPECT_EQ(events_.reloads, 1);
+  EXPECT_EQ(events_.restarts, 0);
+  {
+    const CoreLock lock = core_lock();
+    EXPECT_EQ(cJSON_GetArraySize(config_array(config_document(), "channels")), 1);
+  }
+
+  const Reply normal =
+      http_post(port_, "/config", form, "Content-Type: multipart/form-data; boundary=XyZ\r\n");
+  EXPECT_EQ(normal.status(), 200);
+  EXPECT_EQ(normal.body, file_text());
+  EXPECT_NE(normal.body.find("\"autoRestart\""), std::string::npos) << "defaults are added";
+  EXPECT_FALSE(normal.has_header("Set-Cookie"));
+
+  // A new port and a password: the server is to be restarted, and the browser stays logged in
+  // whatever characters the password holds.
+  std::string changed = document_text(port_ + 1, 1, "p%+ w");
+  const Reply with_password = http_post(port_, "/config", changed, json);
+  EXPECT_EQ(with_password.status(), 200);
+  EXPECT_EQ(events_.restarts, 1);
+  const std::string set_cookie = with_password.header("Set-Cookie");
+  EXPECT_EQ(set_cookie, "auth=p%25%2B%20w; HttpOnly; SameSite=Strict");
+  const Reply after =
+      http_get(port_, "/runtime", cookie(set_cookie.substr(0, set_cookie.find(';'))));
+  EXPECT_EQ(after.header("Content-Type"), "application/json");
+}
+
+TEST_F(WebServer, ChannelActionsStartStopPreviewAndReportFailures) {
+  const fs::path bin = folder_ / "bin";
+  fs::create_directories(bin);
+  fs::create_symlink(fs::path(module_folder()) / "vx_fake_transcoder",
+                     bin / std::string(kTranscoderFileName));
+  EngineSettings settings;
+  settings.transcoder_folder = bin.string();
+  ASSERT_EQ(engine_init(settings), 0);
+  install(document_text(port_, 16));
+  const auto state = [](int slot) {
+    const CoreLock lock = core_lock();
+    engine_poll_channel();
+    return engine_get_state(slot);
+  };
+  const auto enabled = [this](int index) {
+    JsonPtr saved = json_parse(file_text());
+    return config_bool(cJSON_GetArrayItem(config_array(saved.get(), "channels"), index), "enable");
+  };
+
+  for (const char* missing :
+       {"/channel0?start", "/channel17?start", "/channelx?start", "/channel99999999999?start"}) {
+    EXPECT_EQ(http_get(port_, missing).status(), 404) << missing;
+  }
+  EXPECT_EQ(http_get(port_, "/channel2").status(), 400) << "no action word";
+
+  const Reply started = http_get(port_, "/CHANNEL2?Start");
+  EXPECT_EQ(started.status(), 200);
+  EXPECT_FALSE(started.has_header("Content-Type"));
+  EXPECT_EQ(state(1), ChannelState::running);
+  EXPECT_TRUE(enabled(1));
+  EXPECT_EQ(http_get(port_, "/channel2?start").status(), 200) << "already running";
+  EXPECT_TRUE(enabled(1));
+
+  EXPECT_EQ(http_get(port_, "/channel2?stop").status(), 200);
+  EXPECT_FALSE(enabled(1));
+  EXPECT_EQ(state(1), ChannelState::stopping) << "the stand-in ignores SIGINT";
+  EXPECT_EQ(http_get(port_, "/channel2?stop").status(), 200);
+  EXPECT_TRUE(wait_until([&] { return state(1) == ChannelState::idle; }, 5s))
+      << "a stop while stopping kills";
+
+  EXPECT_EQ(http_get(port_, "/channel3?preview").status(), 200);
+  EXPECT_EQ(state(2), ChannelState::preview);
+  EXPECT_FALSE(enabled(2));
+  http_get(port_, "/channel3?stop");
+  http_get(port_, "/channel3?stop");
+  EXPECT_TRUE(wait_until([&] { return state(2) == ChannelState::idle; }, 5s));
+
+  engine_shutdown();
+  const Reply refused = http_get(port_, "/channel4?start");
+  EXPECT_EQ(refused.status(), 400);
+  EXPECT_EQ(refused.body, "not initialized");
+  EXPECT_TRUE(enabled(3)) << "a failed start still marks the channel to run";
+}
+
+TEST_F(WebServer, BadRequestsLeaveTheServerAnswering) {
+  EXPECT_EQ(http_get(port_, "/runtime", {}, "PUT").status(), 0) << "closed without an answer";
+  EXPECT_EQ(http_get(port_, "/runtime", {}, "BREW").status(), 0);
+  for (const char* path : {"/../morvi.json", "/%2e%2e/morvi.json", "/morvi.json%00.png",
+                           "/\xff\xfe.js", "/config/../config"}) {
+    EXPECT_EQ(http_get(port_, path).status(), 404) << path;
+  }
+  EXPECT_EQ(http_get(port_, "/status?" + std::string(1000, 'q')).status(), 200);
+
+  // Two POSTs at once: the second is closed unanswered while the first is collected, and an
+  // upload the client abandons gives the buffer back.
+  const std::string valid = document_text(port_, 1);
+  const std::string head =
+      "POST /config HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+      "Content-Length: " +
+      std::to_string(valid.size()) + "\r\n\r\n";
+  UniqueFd first = connect_local(port_);
+  ASSERT_TRUE(send_text(first.get(), head + valid.substr(0, 10)));
+  std::this_thread::sleep_for(200ms);
+  EXPECT_EQ(http_post(port_, "/config", valid).status(), 0);
+  ASSERT_TRUE(send_text(first.get(), valid.substr(10)));
+  EXPECT_EQ(split_reply(read_to_end(first.get(), 10s)).status(), 200);
+
+  UniqueFd abandoned = connect_local(port_);
+  ASSERT_TRUE(send_text(abandoned.get(), head + valid.substr(0, 10)));
+  std::this_thread::sleep_for(200ms);
+  abandoned.reset();
+  EXPECT_TRUE(wait_until([&] { return http_post(port_, "/config", valid).status() == 200; }, 5s));
+  EXPECT_EQ(http_get(port_, "/runtime").status(), 200);
+}
+
+TEST_F(WebServer, TlsFromPemFilesFallsBackToPlainWhenTheyFail) {
+  Peer openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
+                "/CN=127.0.0.1", "-days", "1", "-keyout", (folder_ / "key.pem").string(), "-out",
+                (folder_ / "cert.pem").string()},
+               folder_ / "openssl.out", folder_ / "openssl.err");
+  ASSERT_EQ(openssl.wait(60s), 0) << openssl.report();
+  std::ofstream(folder_ / "garbage.pem") << "-----BEGIN CERTIFICATE-----\nnot one\n";
+
+  const auto use = [&](const std::string& cert, const std::string& key) {
+    web_server_stop();
+    change_global([&](cJSON* global) {
+      config_set_bool(global, "sslEnable", true);
+      config_set_string(global, "sslCert", (folder_ / cert).string());
+      config_set_string(global, "sslKey", (folder_ / key).string());
+    });
+    return web_server_start();
+  };
+  const auto ssl_enable = [] {
+    const CoreLock lock = core_lock();
+    return config_bool(config_object(config_document(), "global"), "sslEnable");
+  };
+
+  ASSERT_TRUE(use("cert.pem", "key.pem"));
+  EXPECT_TRUE(web_server_uses_tls());
+  const std::string url = "https://127.0.0.1:" + std::to_string(port_) + "/runtime";
+  Peer curl({"curl", "-k", "-s", "-S", "--max-time", "20", url}, folder_ / "curl.out",
+            folder_ / "curl.err");
+  ASSERT_EQ(curl.wait(30s), 0) << curl.report();
+  EXPECT_NE(curl.out().find("\"platform\": \"linux\""), std::string::npos) << curl.out();
+
+  ASSERT_TRUE(use("missing.pem", "key.pem"));
+  EXPECT_FALSE(web_server_uses_tls());
+  EXPECT_TRUE(ssl_enable()) << "a missing file leaves the setting alone";
+
+  ASSERT_TRUE(use("garbage.pem", "key.pem"));
+  EXPECT_FALSE(web_server_uses_tls());
+  EXPECT_FALSE(ssl_enable()) << "a certificate the library refuses turns TLS off in memory";
+  EXPECT_EQ(http_get(port_, "/runtime").status(), 200);
+
+  // A restart takes the new port; the old one goes quiet.
+  const std::uint16_t old_port = port_;
+  port_ = free_tcp_port();
+  change_global([&](cJSON* global) { config_set_int(global, "httpPort", port_); });
+  web_server_restart();
+  EXPECT_EQ(http_get(port_, "/runtime").status(), 200);
+  EXPECT_EQ(http_get(old_port, "/runtime").status(), 0);
+}
+
+TEST_F(WebServer, DeviceListsAndStaticFiles) {
+  EXPECT_EQ(http_get(port_, "/decklink_config?output=1").body, "{ \"devices\": [\n ]\n}\n");
+
+  FakeNdi fake(VX_FAKE_NDI);
+  fake.set_rounds({2});
+  fake.set_source(1, "Cam \"B\"", "10.0.0.2:5961");
+  const Reply sources = http_get(port_, "/ndi_config");
+  EXPECT_EQ(fake.stats().last_timeout_ms, 5000U) << "five seconds unless the query says";
+  JsonPtr parsed = json_parse(sources.body);
+  ASSERT_NE(parsed, nullptr) << sources.body;
+  const cJSON* list = config_array(parsed.get(), "sources");
+  ASSERT_EQ(cJSON_GetArraySize(list), 2);
+  EXPECT_STREQ(config_string(cJSON_GetArrayItem(list, 1), "name"), "Cam \"B\"");
+  http_get(port_, "/ndi_config?timeout=0x2");
+  EXPECT_EQ(fake.stats().last_timeout_ms, 2000U);
+
+  EXPECT_EQ(http_get(port_, "/morvoem.png").status(), 404);
+  std::ofstream(folder_ / "morvoem.png", std::ios::binary)
+      << std::string("\x89PNG\r\n\x1a\n\0x", 10);
+  const Reply logo = http_get(port_, "/morvoem.png");
+  EXPECT_EQ(logo.header("Content-Type"), "image/png");
+  EXPECT_EQ(logo.header("Cache-Control"), "max-age=86400");
+  EXPECT_EQ(logo.body, std::string("\x89PNG\r\n\x1a\n\0x", 10));
+  const Reply page = http_get(port_, "/INDEX.HTML?dl=1");
+  EXPECT_EQ(page.header("Content-Disposition"), "attachment");
+  EXPECT_EQ(page.header("Cache-Control"), "max-age=86400");
+  EXPECT_EQ(http_get(port_, "/style.css").status(), 404) << "not embedded";
+}
+
+}  // namespace
+}  // namespace vx

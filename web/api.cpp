@@ -1,0 +1,262 @@
+#include "web/api.h"
+
+#include <cstring>
+
+#include "config/document.h"
+#include "config/store.h"
+#include "devices/decklink.h"
+#include "devices/device_text.h"
+#include "devices/ndi.h"
+#include "engine/ascii.h"
+#include "engine/channel_compiler.h"
+#include "engine/channel_status.h"
+#include "engine/command_line.h"
+#include "engine/core_lock.h"
+#include "engine/engine.h"
+#include "engine/load_monitor.h"
+#include "engine/product.h"
+#include "engine/text_format.h"
+#include "web/login.h"
+
+namespace vx {
+namespace {
+
+// Status texts are the engine's own, but a folder channel shows a file name, which may hold
+// quotes or bytes that are not UTF-8.
+constexpr std::size_t kMaxStatusCharacters = 999;
+
+const char* status_entry_prefix(ChannelState state) {
+  switch (state) {
+    case ChannelState::extract:
+      return R"(    {"state": "running", "status": "EXTRACT"})";
+    case ChannelState::running:
+      return nullptr;  // written with its status text
+    case ChannelState::preview:
+      return R"(    {"state": "preview", "status": "PREVIEW"})";
+    case ChannelState::no_signal:
+      return R"(    {"state": "stopping", "status": "NO SIGNAL"})";
+    case ChannelState::stopping:
+      return R"(    {"state": "stopping", "status": "STOPPING"})";
+    case ChannelState::idle:
+      break;
+  }
+  return R"(    {"state": "idle", "status": "IDLE"})";
+}
+
+void append_status_entry(std::string& text, const cJSON* channel, int index) {
+  const ChannelState state = channel_state(channel, index);
+  if (const char* fixed = status_entry_prefix(state)) {
+    text += fixed;
+    return;
+  }
+  std::string status = channel_status_text(channel, index);
+  if (status.empty()) status = "RUNNING";
+  text += R"(    {"state": "running", "status": )";
+  text += device_text_json(status, kMaxStatusCharacters);
+  text += '}';
+}
+
+struct WebSettings {
+  std::int32_t port = 0;
+  bool ssl_enable = false;
+  std::string ssl_cert;
+  std::string ssl_key;
+
+  bool operator==(const WebSettings&) const = default;
+};
+
+WebSettings web_settings_of(const cJSON* document) {
+  const cJSON* global = config_object(document, "global");
+  return WebSettings{config_int(global, "httpPort"), config_bool(global, "sslEnable"),
+                     config_string(global, "sslCert"), config_string(global, "sslKey")};
+}
+
+void apply_engine_options(const cJSON* document) {
+  const cJSON* global = config_object(document, "global");
+  EngineSettings settings;
+  settings.log_level = config_int(global, "log");
+  settings.plugin_core_path = config_string(global, "omxPath");
+  settings.cookies_path = config_string(global, "ytdlpPath");
+  engine_set_options(settings);
+}
+
+const char* start_failure_text(int code) {
+  switch (code) {
+    case kErrorNotInitialised:
+      return "not initialized";
+    case kErrorBadSlot:
+      return "invalid channel";
+    case kErrorSlotBusy:
+      return "channel busy";
+    case kErrorEmptySourceUrl:  // also a folder without a playable file
+      return "source url not valid";
+    case kErrorEmptyFileTarget:  // also a bound channel with too few targets
+      return "target url not valid";
+    case kErrorNoEncoder:
+      return "target codec not valid";
+    default:
+      return "";
+  }
+}
+
+// Runs one channel action on channel `index` of the document; 0 or the start's failure code.
+int run_channel_action(cJSON* document, cJSON* channel, int index, std::string_view action) {
+  const ChannelState state = channel_state(channel, index);
+  if (iequals(action, "start")) {
+    const int result = state == ChannelState::idle ? compile_and_start_channel(document, index) : 0;
+    config_set_bool(channel, "enable", true);
+    config_save();
+    return result;
+  }
+  if (iequals(action, "stop")) {
+    config_set_bool(channel, "enable", false);
+    config_save();
+    stop_channel(document, index, state == ChannelState::stopping ? 1 : 0);
+    return 0;
+  }
+  if (iequals(action, "preview") && state == ChannelState::idle) {
+    start_channel_preview(document, index);
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::optional<std::string> query_value(std::string_view argument_text, std::string_view name) {
+  const std::string key = std::string(name) + "=";
+  const std::size_t at = argument_text.find(key);
+  if (at == std::string_view::npos) return std::nullopt;
+  std::string_view value = argument_text.substr(at + key.size());
+  return std::string(value.substr(0, value.find('&')));
+}
+
+std::string status_text(const cJSON* document) {
+  std::string text = "{\n  \"channels\": [\n";
+  const cJSON* channels = config_array(document, "channels");
+  int index = 0;
+  for (const cJSON* channel = channels != nullptr ? channels->child : nullptr;
+       channel != nullptr && channel_is_valid(channel); channel = channel->next, ++index) {
+    if (index > 0) text += ",\n";
+    append_status_entry(text, channel, index);
+  }
+  text += "\n  ],\n  \"cpu\": [";
+  for (int cpu = 0; cpu < engine_cpu_count(); ++cpu) {
+    if (cpu > 0) text += ", ";
+    append_format(text, "%d", engine_cpu_load(cpu));
+  }
+  text += "]";
+  if (engine_gpu_available()) {
+    append_format(text, ",\n  \"gpu\": %d\n", engine_gpu_load());
+  } else {
+    text += "\n";
+  }
+  text += "}\n";
+  return text;
+}
+
+std::string runtime_text() {
+  std::string text = "{\n";
+  append_format(text, "  \"app\": \"%s\",\n", kProductName);
+  append_format(text, "  \"appAbbr\": \"%s\",\n", kProductAbbreviation);
+  append_format(text, "  \"title\": \"%s\",\n", kApplicationTitle);
+  append_format(text, "  \"version\": \"%s\",\n", engine_version_text());
+  append_format(text, "  \"channels\": %d,\n", kMaxChannels);
+  append_format(text, "  \"website\": \"%s\",\n", kProductWebsite);
+  append_format(text, "  \"platform\": \"%s\",\n", kPlatformName);
+  append_format(text, "  \"previewPort\": %d\n", kPreviewPort);
+  text += "}";
+  return text;
+}
+
+WebAnswer answer_status() {
+  std::string text;
+  {
+    const CoreLock lock = core_lock();
+    text = status_text(config_document());
+  }
+  return WebAnswer{200, json_headers(), std::move(text)};
+}
+
+WebAnswer answer_runtime() {
+  return WebAnswer{200, json_headers(), runtime_text()};
+}
+
+std::optional<WebAnswer> answer_config_download(std::string_view argument_text) {
+  std::optional<std::string> printed;
+  {
+    const CoreLock lock = core_lock();
+    printed = config_print();
+  }
+  if (!printed) return std::nullopt;
+  WebAnswer answer{200,
+                   {{"Connection", "Keep-Alive"},
+                    {"Content-Type", "application/json"},
+                    {"Cache-Control", "no-cache"}},
+                   std::move(*printed)};
+  if (contains(argument_text, "dl=1")) {
+    answer.headers.emplace_back("Content-Disposition", "attachment; filename=morvi.json");
+  }
+  return answer;
+}
+
+WebAnswer answer_config_post(std::string_view argument_text, std::string_view body,
+                             WebServerEvents* events) {
+  const bool import = iequals(argument_text, "import");
+  const CoreLock lock = core_lock();
+  const WebSettings before = web_settings_of(config_document());
+  cJSON* document = config_normalise(body);
+  if (document == nullptr) return empty_answer(400);
+
+  WebAnswer answer{200, {{"Connection", "Keep-Alive"}, {"Content-Type", "application/json"}}, {}};
+  if (!import) answer.body = config_print().value_or("");
+  apply_engine_options(document);
+  config_save();
+  const bool restart = web_settings_of(document) != before;
+  if (events != nullptr) {
+    events->commit_configuration();
+    events->reload_channels();
+    if (restart) events->restart_web_server();
+  }
+  if (import) {
+    answer.status = 301;
+    answer.headers.emplace_back("Location", "/");
+    return answer;
+  }
+  const std::string_view password = config_string(config_object(document, "global"), "loginPass");
+  if (!password.empty()) {
+    answer.headers.emplace_back("Set-Cookie",
+                                password_set_cookie(password) + std::string(kAuthCookieAttributes));
+  }
+  return answer;
+}
+
+WebAnswer answer_channel_action(int number, std::string_view argument_text) {
+  const CoreLock lock = core_lock();
+  cJSON* document = config_document();
+  cJSON* channels = config_array(document, "channels");
+  const int count = channels != nullptr ? cJSON_GetArraySize(channels) : 0;
+  if (number < 1 || number > count) return empty_answer(404);
+  // A request without an action word is answered rather than left hanging.
+  if (argument_text.empty()) return WebAnswer{400, keep_alive_headers(), {}};
+  cJSON* channel = cJSON_GetArrayItem(channels, number - 1);
+  const int result = run_channel_action(document, channel, number - 1, argument_text);
+  if (result == 0) return WebAnswer{200, keep_alive_headers(), {}};
+  return WebAnswer{400, keep_alive_headers(), start_failure_text(result)};
+}
+
+WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver* driver) {
+  const std::optional<std::string> output = query_value(argument_text, "output");
+  const char* output_arg = output ? output->c_str() : nullptr;
+  std::string text = driver != nullptr ? decklink_config_answer(output_arg, *driver)
+                                       : decklink_config_answer(output_arg);
+  return WebAnswer{200, json_headers(), std::move(text)};
+}
+
+WebAnswer answer_ndi_config(std::string_view argument_text, const std::string& library) {
+  // The search waits on the network; it shares nothing with the document, so it runs unlocked.
+  const std::optional<std::string> timeout = query_value(argument_text, "timeout");
+  return WebAnswer{200, json_headers(),
+                   ndi_config_answer(timeout ? timeout->c_str() : nullptr, library)};
+}
+
+}  // namespace vx

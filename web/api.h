@@ -1,0 +1,38 @@
+// The JSON endpoints behind the login: the channel states with the machine's load, the runtime
+// description, the whole configuration read and replaced, the channel actions, and the DeckLink
+// and NDI lists. Each endpoint takes the core lock for as long as it reads or changes the
+// document or the slots, and never while it waits for the network.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "web/web_answer.h"
+#include "web/web_services.h"
+
+namespace vx {
+
+// The value after "name=" wherever it appears in the argument text, up to the next "&".
+std::optional<std::string> query_value(std::string_view argument_text, std::string_view name);
+
+// "/status" for the document: the channels up to the first invalid one, the per-processor
+// load and, when it is measured, the GPU load. The caller holds the core lock.
+std::string status_text(const cJSON* document);
+std::string runtime_text();
+
+WebAnswer answer_status();
+WebAnswer answer_runtime();
+// The formatted document; nullopt when it cannot be printed.
+std::optional<WebAnswer> answer_config_download(std::string_view argument_text);
+// Replaces the whole document with the body (an import when the query is exactly "import").
+WebAnswer answer_config_post(std::string_view argument_text, std::string_view body,
+                             WebServerEvents* events);
+// "/channel" + number with "start", "stop" or "preview" as its query.
+WebAnswer answer_channel_action(int number, std::string_view argument_text);
+WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver* driver);
+WebAnswer answer_ndi_config(std::string_view argument_text, const std::string& library);
+
+}  // namespace vx

@@ -1,0 +1,27 @@
+// Where each request goes: the redirect of HTTP-served channel outputs to their own ports
+// (before any login), the login page and its submission, and the paths behind the login.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "web/web_answer.h"
+#include "web/web_services.h"
+
+namespace vx {
+
+// The "Location" of the first channel whose first target is served over HTTP by the
+// transcoder at exactly this path (compared without regard to case): the target's URL up to
+// the end of its host, then ":" and httpPort + channel number. nullopt when no channel serves
+// the path, or when that port would lie beyond 65535.
+std::optional<std::string> output_redirect_location(const cJSON* document, std::string_view path);
+
+std::string login_page_text();
+
+// The answer for one request.
+WebAnswer route_request(const WebRequest& request, const WebServices& services);
+
+}  // namespace vx

@@ -1,0 +1,281 @@
+#include "web/server.h"
+
+#include <arpa/inet.h>
+#include <microhttpd.h>
+#include <netinet/in.h>
+
+#include <cstring>
+#include <ctime>
+#include <fstream>
+#include <optional>
+#include <sstream>
+#include <string>
+
+#include "config/document.h"
+#include "config/normalise.h"
+#include "config/store.h"
+#include "engine/ascii.h"
+#include "engine/core_lock.h"
+#include "web/acl.h"
+#include "web/request_log.h"
+#include "web/request_text.h"
+#include "web/router.h"
+
+namespace vx {
+namespace {
+
+struct Server {
+  MHD_Daemon* daemon = nullptr;
+  bool tls = false;
+  WebServices services;
+  // The body of the one POST being received, and whether a request has claimed it. Only the
+  // daemon's thread touches them.
+  UploadBody upload;
+  bool upload_claimed = false;
+};
+
+Server& server() {
+  static Server instance;
+  return instance;
+}
+
+// The marker of a GET whose first call was seen; a POST's marker is the upload body itself.
+char get_seen_marker;
+
+struct StartSettings {
+  int port = kDefaultHttpPort;
+  bool tls_wanted = false;
+  std::string certificate_path;
+  std::string key_path;
+};
+
+StartSettings start_settings() {
+  const CoreLock lock = core_lock();
+  const cJSON* global = config_object(config_document(), "global");
+  StartSettings settings;
+  const std::int32_t port = config_int(global, "httpPort");
+  settings.port = port == 0 ? kDefaultHttpPort : port;
+  settings.tls_wanted = config_bool(global, "sslEnable");
+  settings.certificate_path = config_string(global, "sslCert");
+  settings.key_path = config_string(global, "sslKey");
+  return settings;
+}
+
+// The whole file as text, or nullopt when it is missing, empty or unreadable.
+std::optional<std::string> read_pem(const std::string& path) {
+  if (path.empty()) return std::nullopt;
+  std::ifstream file(path, std::ios::binary);
+  if (!file) return std::nullopt;
+  std::ostringstream text;
+  text << file.rdbuf();
+  std::string pem = std::move(text).str();
+  if (pem.empty() || pem.find('\0') != std::string::npos) return std::nullopt;
+  return pem;
+}
+
+void mark_tls_disabled() {
+  const CoreLock lock = core_lock();
+  config_set_bool(config_object(config_document(), "global"), "sslEnable", false);
+}
+
+// ----- per-connection callbacks --------------------------------------------------------------
+
+std::optional<sockaddr_in> client_of(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS);
+  if (info == nullptr || info->client_addr == nullptr || info->client_addr->sa_family != AF_INET) {
+    return std::nullopt;
+  }
+  sockaddr_in address{};
+  std::memcpy(&address, info->client_addr, sizeof address);
+  return address;
+}
+
+MHD_Result acl_callback(void*, const sockaddr* address, socklen_t length) {
+  if (address == nullptr || address->sa_family != AF_INET || length < sizeof(sockaddr_in)) {
+    return MHD_NO;
+  }
+  sockaddr_in client{};
+  std::memcpy(&client, address, sizeof client);
+  std::string rules;
+  {
+    const CoreLock lock = core_lock();
+    rules = config_string(config_object(config_document(), "global"), "ipACL");
+  }
+  return acl_check(ntohl(client.sin_addr.s_addr), rules) ? MHD_YES : MHD_NO;
+}
+
+void log_request(MHD_Connection* connection, const char* method, const char* url) {
+  if (iequals(url, "/status")) return;
+  std::string path;
+  {
+    const CoreLock lock = core_lock();
+    if (config_int(config_object(config_document(), "global"), "log") == 0) return;
+    path = config_path_with_extension("_cgi.log");
+  }
+  const std::optional<sockaddr_in> client = client_of(connection);
+  request_log_append(
+      path, request_log_line(std::time(nullptr), method, url, client ? client->sin_addr.s_addr : 0,
+                             client ? ntohs(client->sin_port) : 0));
+}
+
+MHD_Result append_value(void* text, MHD_ValueKind, const char* key, const char* value) {
+  append_pair(*static_cast<std::string*>(text), key, value);
+  return MHD_YES;
+}
+
+std::string joined_values(MHD_Connection* connection, MHD_ValueKind kind) {
+  std::string text;
+  MHD_get_connection_values(connection, kind, append_value, &text);
+  return text;
+}
+
+MHD_Result queue_answer(MHD_Connection* connection, const WebAnswer& answer) {
+  MHD_Response* response = MHD_create_response_from_buffer(
+      answer.body.size(), const_cast<char*>(answer.body.data()), MHD_RESPMEM_MUST_COPY);
+  if (response == nullptr) return MHD_NO;
+  for (const WebHeader& header : answer.headers) {
+    // The library keeps connections alive itself (and refuses to be told so); it says
+    // "Keep-Alive" to the HTTP/1.0 clients that asked.
+    if (iequals(header.first, "Connection") && iequals(header.second, "Keep-Alive")) continue;
+    // The library refuses a value that would break the header block; then nothing is sent.
+    if (MHD_add_response_header(response, header.first.c_str(), header.second.c_str()) != MHD_YES) {
+      MHD_destroy_response(response);
+      return MHD_NO;
+    }
+  }
+  const MHD_Result queued = MHD_queue_response(connection, answer.status, response);
+  MHD_destroy_response(response);
+  return queued;
+}
+
+MHD_Result answer_request(MHD_Connection* connection, const char* url,
+                          std::optional<std::string> body) {
+  WebRequest request;
+  request.path = path_without_query(url);
+  request.argument_text = joined_values(connection, MHD_GET_ARGUMENT_KIND);
+  request.cookie_text = joined_values(connection, MHD_COOKIE_KIND);
+  request.body = std::move(body);
+  return queue_answer(connection, route_request(request, server().services));
+}
+
+void release_upload() {
+  server().upload.clear();
+  server().upload_claimed = false;
+}
+
+MHD_Result handle_post(MHD_Connection* connection, const char* url, const char* upload_data,
+                       size_t* upload_size, void** marker) {
+  Server& state = server();
+  if (*marker == nullptr) {
+    // Another POST is being collected: refused, and the connection closes without an answer.
+    if (state.upload_claimed) return MHD_NO;
+    state.upload_claimed = true;
+    *marker = &state.upload;
+    return MHD_YES;
+  }
+  if (*upload_size > 0) {
+    state.upload.append(std::string_view(upload_data, *upload_size));
+    *upload_size = 0;
+    return MHD_YES;
+  }
+  const char* content_type =
+      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
+  std::string body(
+      multipart_body(content_type != nullptr ? content_type : "", state.upload.text()));
+  release_upload();
+  *marker = nullptr;
+  return answer_request(connection, url, std::move(body));
+}
+
+MHD_Result access_handler(void*, MHD_Connection* connection, const char* url, const char* method,
+                          const char*, const char* upload_data, size_t* upload_size,
+                          void** marker) {
+  log_request(connection, method, url);
+  if (iequals(method, "GET")) {
+    if (*marker == nullptr) {
+      *marker = &get_seen_marker;
+      return MHD_YES;
+    }
+    return answer_request(connection, url, std::nullopt);
+  }
+  if (iequals(method, "POST"))
+    return handle_post(connection, url, upload_data, upload_size, marker);
+  return MHD_NO;
+}
+
+// A connection that ends before its POST body was complete gives the buffer back.
+void request_completed(void*, MHD_Connection*, void** marker, MHD_RequestTerminationCode) {
+  if (*marker == &server().upload) release_upload();
+  *marker = nullptr;
+}
+
+MHD_Daemon* start_daemon(int port, const std::string* key, const std::string* certificate) {
+  unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD;
+  if (key != nullptr) flags |= MHD_USE_TLS;
+  const auto port16 = static_cast<std::uint16_t>(port);
+  if (key != nullptr) {
+    return MHD_start_daemon(flags, port16, acl_callback, nullptr, access_handler, nullptr,
+                            MHD_OPTION_NOTIFY_COMPLETED, request_completed, nullptr,
+                            MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds,
+                            MHD_OPTION_HTTPS_MEM_KEY, key->c_str(), MHD_OPTION_HTTPS_MEM_CERT,
+                            certificate->c_str(), MHD_OPTION_END);
+  }
+  return MHD_start_daemon(flags, port16, acl_callback, nullptr, access_handler, nullptr,
+                          MHD_OPTION_NOTIFY_COMPLETED, request_completed, nullptr,
+                          MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds, MHD_OPTION_END);
+}
+
+}  // namespace
+
+void web_server_configure(WebServices services) {
+  server().services = std::move(services);
+}
+
+bool web_server_start() {
+  Server& state = server();
+  if (state.daemon != nullptr) return true;
+  const StartSettings settings = start_settings();
+  // A port the socket layer cannot take is not tried at all.
+  if (settings.port < 0 || settings.port > 65535) return false;
+  bool tls_failed = false;
+  if (settings.tls_wanted) {
+    const std::optional<std::string> certificate = read_pem(settings.certificate_path);
+    const std::optional<std::string> key = read_pem(settings.key_path);
+    if (certificate && key) {
+      state.daemon = start_daemon(settings.port, &*key, &*certificate);
+      state.tls = state.daemon != nullptr;
+      tls_failed = state.daemon == nullptr;
+    }
+  }
+  if (state.daemon == nullptr) {
+    state.daemon = start_daemon(settings.port, nullptr, nullptr);
+    // Only when the plain start works was the certificate to blame, not the port.
+    if (state.daemon != nullptr && tls_failed) mark_tls_disabled();
+  }
+  return state.daemon != nullptr;
+}
+
+void web_server_stop() {
+  Server& state = server();
+  if (state.daemon == nullptr) return;
+  MHD_stop_daemon(state.daemon);
+  state.daemon = nullptr;
+  state.tls = false;
+  release_upload();
+}
+
+void web_server_restart() {
+  web_server_stop();
+  web_server_start();
+}
+
+bool web_server_running() {
+  return server().daemon != nullptr;
+}
+
+bool web_server_uses_tls() {
+  return server().tls;
+}
+
+}  // namespace vx

@@ -1,0 +1,25 @@
+#include "web/web_answer.h"
+
+#include "engine/ascii.h"
+
+namespace vx {
+
+const std::string* WebAnswer::header(std::string_view name) const {
+  for (const WebHeader& h : headers) {
+    if (iequals(h.first, name)) return &h.second;
+  }
+  return nullptr;
+}
+
+std::vector<WebHeader> json_headers() {
+  return {{"Connection", "Keep-Alive"},
+          {"Pragma", "no-cache"},
+          {"Cache-Control", "no-cache"},
+          {"Content-Type", "application/json"}};
+}
+
+std::vector<WebHeader> keep_alive_headers() {
+  return {{"Connection", "Keep-Alive"}};
+}
+
+}  // namespace vx

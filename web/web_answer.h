@@ -1,0 +1,39 @@
+// What the dispatcher works on and what it hands back: one request reduced to its path, its
+// joined argument and cookie texts and its body, and one answer as status, headers and bytes.
+// The libmicrohttpd glue turns the answer into a response; nothing here knows the library.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+#include <utility>
+#include <vector>
+
+namespace vx {
+
+struct WebRequest {
+  std::string path;           // the URL without its query
+  std::string argument_text;  // "name=value&name..." (web/request_text.h)
+  std::string cookie_text;
+  std::optional<std::string> body;  // present for a POST, after its multipart cut
+};
+
+using WebHeader = std::pair<std::string, std::string>;
+
+struct WebAnswer {
+  unsigned status = 200;
+  std::vector<WebHeader> headers;
+  std::string body;
+
+  const std::string* header(std::string_view name) const;
+};
+
+// The header sets the answers share.
+std::vector<WebHeader> json_headers();
+std::vector<WebHeader> keep_alive_headers();
+
+inline WebAnswer empty_answer(unsigned status) {
+  return WebAnswer{status, {}, {}};
+}
+
+}  // namespace vx

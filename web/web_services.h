@@ -1,0 +1,35 @@
+// What the administration server needs from the program around it: the owner of the window (or
+// the headless loop) that is told about configuration changes, and where the devices and the
+// branding files are found. Tests replace each of them.
+#pragma once
+
+#include <string>
+
+namespace vx {
+
+class DeckLinkDriver;
+
+// The server's thread never touches the window. It reports through this interface, which the
+// desktop implements with queued calls and the headless loop with its own queue.
+class WebServerEvents {
+ public:
+  virtual ~WebServerEvents() = default;
+  // Called on the server thread with the core lock held, after a configuration post saved the
+  // document: save once more and apply the autostart setting.
+  virtual void commit_configuration() = 0;
+  // Rebuild the channel list from the document without starting or stopping any channel.
+  // Must only queue the work and return.
+  virtual void reload_channels() = 0;
+  // Stop and start the server with its new settings (web_server_restart), later, on the
+  // owner's thread: the server thread cannot stop its own daemon.
+  virtual void restart_web_server() = 0;
+};
+
+struct WebServices {
+  WebServerEvents* events = nullptr;   // not owned; may be null (nothing is told)
+  std::string program_folder;          // "morvoem.png" is read from here; "" = the program's
+  std::string ndi_library;             // "" = the system's NDI runtime
+  DeckLinkDriver* decklink = nullptr;  // not owned; null = the system's driver
+};
+
+}  // namespace vx
