@@ -1,8 +1,9 @@
 // Fuzzes the reading of a request URL: its path, the channel number after "/channel", and the
-// joined argument text built from its query pairs.
+// joined argument text built from its query pairs, and the values read back from it.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -27,6 +28,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     vx::append_pair(arguments, name, equals == std::string_view::npos ? nullptr : value.c_str());
     if (arguments.size() > vx::kMaxPairText) std::abort();
     pos = end + 1;
+  }
+  // The endpoints' numbers are read from the joined text.
+  for (const std::string_view name : {"output", "timeout"}) {
+    const std::optional<std::string> value = vx::query_value(arguments, name);
+    if (value &&
+        (value->find('&') != std::string::npos || arguments.find(*value) == std::string::npos)) {
+      std::abort();
+    }
   }
   return 0;
 }

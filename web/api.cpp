@@ -17,6 +17,7 @@
 #include "engine/product.h"
 #include "engine/text_format.h"
 #include "web/login.h"
+#include "web/request_text.h"
 
 namespace vx {
 namespace {
@@ -121,14 +122,6 @@ int run_channel_action(cJSON* document, cJSON* channel, int index, std::string_v
 }
 
 }  // namespace
-
-std::optional<std::string> query_value(std::string_view argument_text, std::string_view name) {
-  const std::string key = std::string(name) + "=";
-  const std::size_t at = argument_text.find(key);
-  if (at == std::string_view::npos) return std::nullopt;
-  std::string_view value = argument_text.substr(at + key.size());
-  return std::string(value.substr(0, value.find('&')));
-}
 
 std::string status_text(const cJSON* document) {
   std::string text = "{\n  \"channels\": [\n";

@@ -15,9 +15,6 @@
 
 namespace vx {
 
-// The value after "name=" wherever it appears in the argument text, up to the next "&".
-std::optional<std::string> query_value(std::string_view argument_text, std::string_view name);
-
 // "/status" for the document: the channels up to the first invalid one, the per-processor
 // load and, when it is measured, the GPU load. The caller holds the core lock.
 std::string status_text(const cJSON* document);

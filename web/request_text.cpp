@@ -18,6 +18,14 @@ bool append_pair(std::string& text, std::string_view name, const char* value) {
   return true;
 }
 
+std::optional<std::string> query_value(std::string_view argument_text, std::string_view name) {
+  const std::string key = std::string(name) + "=";
+  const std::size_t at = argument_text.find(key);
+  if (at == std::string_view::npos) return std::nullopt;
+  const std::string_view value = argument_text.substr(at + key.size());
+  return std::string(value.substr(0, value.find('&')));
+}
+
 std::string_view path_without_query(std::string_view url) {
   return url.substr(0, url.find('?'));
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -15,6 +16,10 @@ inline constexpr std::size_t kUploadCapacity = 100000;
 // text is not empty. A pair that would take the text past kMaxPairText is left out whole, so a
 // later, shorter pair (the auth cookie after a large one) still gets in; returns whether it fit.
 bool append_pair(std::string& text, std::string_view name, const char* value);
+
+// The value after "name=" wherever it appears in the argument text (even inside a longer
+// name, as the endpoints have always read it), up to the next "&"; nullopt when it is absent.
+std::optional<std::string> query_value(std::string_view argument_text, std::string_view name);
 
 // The URL without its query.
 std::string_view path_without_query(std::string_view url);

@@ -1,8 +1,11 @@
 // A stand-in for the NDI runtime whose sources a test scripts round by round: after the n-th
-// wait the finder sees the n-th scripted number of sources (the last one stays). It never
-// sleeps, so a search takes no time whatever its timeout. Built once complete and once without
-// NDIlib_find_destroy.
+// wait the finder sees the n-th scripted number of sources (the last one stays). A wait takes
+// no time whatever its timeout, unless a test asks for a real pause. Built once complete and
+// once without NDIlib_find_destroy.
+#include <atomic>
+#include <chrono>
 #include <string>
+#include <thread>
 
 #include "devices/ndi_abi.h"
 #include "tests/devices/fake_ndi_control.h"
@@ -23,9 +26,12 @@ struct FakeState {
   NDIlib_source_t sources[kFakeNdiMaxSources] = {};
   FakeNdiStats stats;
   int finder = 0;
+  unsigned pause_ms = 0;
 };
 
 FakeState state;
+// Read by a test thread while a search runs on another.
+std::atomic<bool> waiting{false};
 
 }  // namespace
 
@@ -37,6 +43,14 @@ void fake_ndi_reset() {
     state.default_names[i] = "Fake Source " + std::to_string(i + 1);
     state.default_addresses[i] = "192.0.2." + std::to_string(i + 1) + ":5961";
   }
+}
+
+void fake_ndi_set_pause(unsigned milliseconds) {
+  state.pause_ms = milliseconds;
+}
+
+bool fake_ndi_waiting() {
+  return waiting;
 }
 
 void fake_ndi_set_failures(bool initialize, bool find_create) {
@@ -83,6 +97,11 @@ NDIlib_find_instance_t NDIlib_find_create_v2(const NDIlib_find_create_t* setting
 
 bool NDIlib_find_wait_for_sources(NDIlib_find_instance_t, std::uint32_t timeout_ms) {
   state.stats.last_timeout_ms = timeout_ms;
+  if (state.pause_ms > 0) {
+    waiting = true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(state.pause_ms));
+    waiting = false;
+  }
   const unsigned round = state.stats.waits++;
   if (state.round_count == 0) return false;
   const unsigned now = state.rounds[round < state.round_count ? round : state.round_count - 1];

@@ -48,6 +48,11 @@ class FakeNdi {
   void set_source(unsigned index, const char* name, const char* address) {
     call<void (*)(unsigned, const char*, const char*)>("fake_ndi_set_source")(index, name, address);
   }
+  // Each wait then really sleeps this long; waiting() tells whether one is under way.
+  void set_pause(unsigned milliseconds) {
+    call<void (*)(unsigned)>("fake_ndi_set_pause")(milliseconds);
+  }
+  bool waiting() { return call<bool (*)()>("fake_ndi_waiting")(); }
   FakeNdiStats stats() { return call<FakeNdiStats (*)()>("fake_ndi_stats")(); }
 
  private:

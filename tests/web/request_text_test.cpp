@@ -58,6 +58,10 @@ TEST(ChannelNumber, Paths) {
   EXPECT_EQ(channel_number("/channel" + std::string(1000, '9')), 0);
   EXPECT_EQ(path_without_query("/channel3?start"), "/channel3");
   EXPECT_EQ(path_without_query("/status"), "/status");
+  EXPECT_EQ(query_value("a=1&timeout=7&b", "timeout"), "7");
+  EXPECT_EQ(query_value("output", "output"), std::nullopt) << "a name without a value";
+  EXPECT_EQ(query_value("xoutput=1", "output"), "1");
+  EXPECT_EQ(query_value("output=", "output"), "");
 }
 
 TEST(MultipartBody, Cut) {

@@ -446,6 +446,16 @@ TEST_F(WebServer, DeviceListsAndStaticFiles) {
   http_get(port_, "/ndi_config?timeout=0x2");
   EXPECT_EQ(fake.stats().last_timeout_ms, 2000U);
 
+  // The window thread is not held up by a search: it runs without the core lock.
+  fake.set_pause(1500);
+  std::thread search([&] { http_get(port_, "/ndi_config?timeout=1"); });
+  ASSERT_TRUE(wait_until([&] { return fake.waiting(); }, 5s));
+  const bool free = core_mutex().try_lock();
+  if (free) core_mutex().unlock();
+  EXPECT_TRUE(free);
+  search.join();
+  fake.set_pause(0);
+
   EXPECT_EQ(http_get(port_, "/morvoem.png").status(), 404);
   std::ofstream(folder_ / "morvoem.png", std::ios::binary)
       << std::string("\x89PNG\r\n\x1a\n\0x", 10);
