@@ -15,6 +15,7 @@
 #include "engine/channel_slot.h"
 #include "engine/core_lock.h"
 #include "engine/engine.h"
+#include "engine/load_monitor.h"
 #include "tests/devices/fake_ndi_control.h"
 #include "tests/support/http_client.h"
 #include "tests/support/peers.h"
@@ -230,6 +231,21 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
   JsonPtr parsed = json_parse(status.body);
   ASSERT_NE(parsed, nullptr) << status.body;
   EXPECT_EQ(cJSON_GetArraySize(config_array(parsed.get(), "channels")), 1);
+
+  // The processors as measured, and the GPU only when it reports.
+  const fs::path stat = folder_ / "stat";
+  std::ofstream(stat) << "cpu  0 0 0 0\ncpu0 0 0 0 100\ncpu1 0 0 0 100\n";
+  for (const bool gpu : {true, false}) {
+    load_monitor_open({stat.string(), gpu ? VX_FAKE_NVML : "/nonexistent/libnvidia-ml.so.1"});
+    std::ofstream(stat) << "cpu  0 0 0 0\ncpu0 25 0 0 175\ncpu1 100 0 0 200\n";
+    load_monitor_sample(1000);
+    const std::string body = http_get(port_, "/status").body;
+    EXPECT_TRUE(body.ends_with(gpu ? "  \"cpu\": [25, 50],\n  \"gpu\": 75\n}\n"
+                                   : "  \"cpu\": [25, 50]\n}\n"))
+        << body;
+    std::ofstream(stat) << "cpu  0 0 0 0\ncpu0 0 0 0 100\ncpu1 0 0 0 100\n";
+  }
+  load_monitor_close();
 
   EXPECT_EQ(http_get(port_, "/runtime").body,
             "{\n  \"app\": \"Vantorix\",\n  \"appAbbr\": \"MORVI\",\n  \"title\": \"Vantorix\",\n"
