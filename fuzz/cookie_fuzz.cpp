@@ -1,5 +1,6 @@
 // Fuzzes the login texts: the input is read as a login form body and as a cookie text. Whatever
-// cookie a login sets must let the next request in under the password it carries.
+// cookie a login sets must let the next request in under the password it carries, and so must
+// the cookie a password change sets, whatever bytes the new password holds.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -11,6 +12,11 @@
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   const std::string_view text(reinterpret_cast<const char*>(data), size);
   (void)vx::auth_check(text, "secret");
+
+  if (!text.empty() && text.size() <= vx::kMaxDecodedValue &&
+      !vx::auth_check(vx::password_set_cookie(text), text)) {
+    std::abort();
+  }
 
   const auto decoded = vx::url_decode(text);
   if (decoded && decoded->size() > vx::kMaxDecodedValue) std::abort();

@@ -12,6 +12,7 @@ if [ "${1:-}" = "--sanitize" ]; then
   shift
   dir="$VX_ROOT/build-sanitize"
   cmake_args=(-DVX_SANITIZE=address,undefined)
+  export LSAN_OPTIONS="suppressions=$VX_ROOT/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
 fi
 
 vx_install_deps

@@ -197,6 +197,10 @@ MHD_Result access_handler(void*, MHD_Connection* connection, const char* url, co
       *marker = &get_seen_marker;
       return MHD_YES;
     }
+    if (*upload_size > 0) {  // a body sent with a GET is read and ignored
+      *upload_size = 0;
+      return MHD_YES;
+    }
     return answer_request(connection, url, std::nullopt);
   }
   if (iequals(method, "POST"))

@@ -115,5 +115,12 @@ TEST(LoginSetCookie, BoundedAndHeaderSafe) {
     EXPECT_FALSE(login_set_cookie(value)) << value.size();
 }
 
+TEST(PasswordSetCookie, EveryPasswordComesBackThroughTheCookieCheck) {
+  EXPECT_EQ(password_set_cookie("p%+ w"), "auth=p%25%2B%20w");
+  for (const std::string password : {"p%+ w", "a;b&c=d", "p\xc3\xa4ss\r\n", "~._-Az09"}) {
+    EXPECT_TRUE(auth_check(password_set_cookie(password), password)) << password;
+  }
+}
+
 }  // namespace
 }  // namespace vx

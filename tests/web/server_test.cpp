@@ -375,6 +375,12 @@ TEST_F(WebServer, BadRequestsLeaveTheServerAnswering) {
     EXPECT_EQ(http_get(port_, path).status(), 404) << path;
   }
   EXPECT_EQ(http_get(port_, "/status?" + std::string(1000, 'q')).status(), 200);
+  EXPECT_EQ(http_exchange(port_,
+                          "GET /runtime HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+                          "Content-Length: 5\r\n\r\nhello")
+                .status(),
+            200)
+      << "a GET with a body";
 
   // Two POSTs at once: the second is closed unanswered while the first is collected, and an
   // upload the client abandons gives the buffer back.
