@@ -343,18 +343,27 @@ TEST_F(WebServer, ChannelActionsStartStopPreviewAndReportFailures) {
   EXPECT_FALSE(started.has_header("Content-Type"));
   EXPECT_EQ(state(1), ChannelState::running);
   EXPECT_TRUE(enabled(1));
+  const auto listed_state = [this](int index) {
+    JsonPtr status = json_parse(http_get(port_, "/status").body);
+    return std::string(
+        config_string(cJSON_GetArrayItem(config_array(status.get(), "channels"), index), "state"));
+  };
+  EXPECT_EQ(listed_state(1), "running");
+  EXPECT_EQ(listed_state(0), "idle");
   EXPECT_EQ(http_get(port_, "/channel2?start").status(), 200) << "already running";
   EXPECT_TRUE(enabled(1));
 
   EXPECT_EQ(http_get(port_, "/channel2?stop").status(), 200);
   EXPECT_FALSE(enabled(1));
   EXPECT_EQ(state(1), ChannelState::stopping) << "the stand-in ignores SIGINT";
+  EXPECT_EQ(listed_state(1), "stopping");
   EXPECT_EQ(http_get(port_, "/channel2?stop").status(), 200);
   EXPECT_TRUE(wait_until([&] { return state(1) == ChannelState::idle; }, 5s))
       << "a stop while stopping kills";
 
   EXPECT_EQ(http_get(port_, "/channel3?preview").status(), 200);
   EXPECT_EQ(state(2), ChannelState::preview);
+  EXPECT_EQ(listed_state(2), "preview");
   EXPECT_FALSE(enabled(2));
   http_get(port_, "/channel3?stop");
   http_get(port_, "/channel3?stop");
@@ -450,6 +459,12 @@ TEST_F(WebServer, TlsFromPemFilesFallsBackToPlainWhenTheyFail) {
   web_server_restart();
   EXPECT_EQ(http_get(port_, "/runtime").status(), 200);
   EXPECT_EQ(http_get(old_port, "/runtime").status(), 0);
+
+  // No port at all means the default one.
+  if (port_taken(Transport::tcp, 9527)) GTEST_SKIP() << "port 9527 is in use here";
+  change_global([&](cJSON* global) { config_set_int(global, "httpPort", 0); });
+  web_server_restart();
+  EXPECT_EQ(http_get(9527, "/runtime").status(), 200);
 }
 
 TEST_F(WebServer, DeviceListsAndStaticFiles) {
