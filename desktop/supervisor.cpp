@@ -1,0 +1,262 @@
+#include "desktop/supervisor.h"
+
+#include <algorithm>
+#include <filesystem>
+
+#include "config/store.h"
+#include "engine/channel_compiler.h"
+#include "engine/channel_status.h"
+#include "engine/core_lock.h"
+#include "engine/engine.h"
+#include "engine/load_monitor.h"
+#include "engine/playlist.h"
+
+namespace vx {
+namespace {
+
+cJSON* channel_at(int row) {
+  return cJSON_GetArrayItem(config_array(config_document(), "channels"), row);
+}
+
+const cJSON* global_settings() {
+  return config_object(config_document(), "global");
+}
+
+bool plays_a_folder(const cJSON* channel) {
+  const cJSON* source =
+      cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
+  const char* url = config_string(source, "url");
+  std::error_code ignored;
+  return *url != '\0' && std::filesystem::is_directory(url, ignored);
+}
+
+// "autoRestart" in seconds; a negative value restarts nothing rather than at once.
+int auto_restart_seconds() {
+  return std::max(0, config_int(global_settings(), "autoRestart"));
+}
+
+bool auto_restart_present() {
+  return cJSON_GetObjectItemCaseSensitive(global_settings(), "autoRestart") != nullptr;
+}
+
+}  // namespace
+
+const char* channel_state_word(ChannelState state) {
+  switch (state) {
+    case ChannelState::extract:
+      return "EXTRACT";
+    case ChannelState::running:
+      return "RUNNING";
+    case ChannelState::preview:
+      return "PREVIEW";
+    case ChannelState::no_signal:
+      return "NO SIGNAL";
+    case ChannelState::stopping:
+      return "STOPPING";
+    case ChannelState::idle:
+      break;
+  }
+  return "IDLE";
+}
+
+Supervisor::Supervisor(SupervisorView& view, SupervisorHooks hooks)
+    : view_(view), hooks_(std::move(hooks)) {}
+
+void Supervisor::rebuild_rows(bool automatic_start) {
+  const CoreLock lock = core_lock();
+  const int channels = cJSON_GetArraySize(config_array(config_document(), "channels"));
+  row_count_ = std::min(channels, kMaxChannels);
+  for (int row = 0; row < kMaxChannels; ++row) {
+    // Pending restarts belong to channel positions, not to rows, and survive a rebuild.
+    rows_[row].state = ChannelState::idle;
+    rows_[row].text = channel_state_word(ChannelState::idle);
+  }
+  view_.rows_rebuilt(row_count_);
+  if (!automatic_start) return;
+  for (int row = 0; row < row_count_; ++row) {
+    if (!config_bool(channel_at(row), "enable")) continue;
+    if (compile_and_start_channel(config_document(), row) == 0) show_running(row);
+  }
+}
+
+void Supervisor::tick(SupervisorClock::time_point now) {
+  const CoreLock lock = core_lock();
+  for (int row = 0; row < kMaxChannels; ++row) {
+    if (rows_[row].restart_at && *rows_[row].restart_at <= now) {
+      rows_[row].restart_at.reset();
+      fire_restart(row);
+    }
+  }
+  engine_poll_channel();
+  for (int row = 0; row < row_count_; ++row)
+    supervise_row(row, now);
+  view_.refresh_panel();
+}
+
+void Supervisor::supervise_row(int row, SupervisorClock::time_point now) {
+  const cJSON* channel = channel_at(row);
+  if (channel == nullptr) return;  // the document shrank; the rebuild is on its way
+  const ChannelState state = channel_state(channel, row);
+  if (state == ChannelState::idle && rows_[row].state != ChannelState::idle) {
+    channel_ended(row, now);
+  } else if (state == ChannelState::running) {
+    show_running(row);
+  } else {
+    show(row, state, channel_state_word(state));
+  }
+}
+
+void Supervisor::channel_ended(int row, SupervisorClock::time_point now) {
+  if (!config_bool(channel_at(row), "enable")) {
+    show(row, ChannelState::idle, "IDLE");
+    return;
+  }
+  const int seconds = auto_restart_seconds();
+  if (plays_a_folder(channel_at(row))) {
+    // A folder moves on to its next file at once.
+    if (!start_next_folder_file(row, seconds)) show(row, ChannelState::idle, "IDLE");
+    return;
+  }
+  if (auto_restart_present() && seconds != 0) {
+    if (hooks_.reload_configuration) hooks_.reload_configuration();
+    view_.row_texts_changed(row);
+    rows_[row].restart_at = now + std::chrono::seconds(seconds);
+  }
+  show(row, ChannelState::idle, "IDLE");
+}
+
+bool Supervisor::start_next_folder_file(int row, int auto_restart) {
+  CPlayList& playlist = channel_playlist(row);
+  const int tries = playlist.count();
+  for (int attempt = 0; attempt < tries; ++attempt) {
+    if (!playlist.next(auto_restart != 0)) {
+      if (auto_restart != 0) continue;
+      break;  // the end of the list, and no wrapping
+    }
+    if (compile_and_start_channel(config_document(), row) == 0) {
+      show_running(row);
+      return true;
+    }
+  }
+  return false;
+}
+
+void Supervisor::fire_restart(int row) {
+  if (!valid_row(row) || !config_bool(channel_at(row), "enable")) return;
+  if (compile_and_start_channel(config_document(), row) != 0) return;
+  view_.refresh_panel();
+  show_running(row);
+}
+
+int Supervisor::start_channel(int row) {
+  const CoreLock lock = core_lock();
+  cJSON* channel = channel_at(row);
+  if (!valid_row(row) || channel == nullptr) return kErrorNoSuchChannel;
+  if (channel_state(channel, row) != ChannelState::idle) return 0;
+  const int result = compile_and_start_channel(config_document(), row);
+  if (result != 0) return result;
+  show_running(row);
+  view_.refresh_panel();
+  config_set_bool(channel, "enable", true);
+  commit();
+  return 0;
+}
+
+void Supervisor::stop_channel(int row) {
+  const CoreLock lock = core_lock();
+  cJSON* channel = channel_at(row);
+  if (!valid_row(row) || channel == nullptr) return;
+  config_set_bool(channel, "enable", false);
+  commit();
+  const ChannelState state = channel_state(channel, row);
+  if (state == ChannelState::idle) return;
+  vx::stop_channel(config_document(), row, state == ChannelState::stopping ? 1 : 0);
+  view_.refresh_panel();
+}
+
+void Supervisor::start_all() {
+  const CoreLock lock = core_lock();
+  for (int row = 0; row < row_count_; ++row) {
+    cJSON* channel = channel_at(row);
+    if (channel == nullptr || channel_state(channel, row) != ChannelState::idle) continue;
+    if (compile_and_start_channel(config_document(), row) == 0) show_running(row);
+    config_set_bool(channel, "enable", true);
+  }
+  view_.refresh_panel();
+  commit();
+}
+
+void Supervisor::stop_all() {
+  const CoreLock lock = core_lock();
+  for (int row = 0; row < row_count_; ++row) {
+    cJSON* channel = channel_at(row);
+    if (channel == nullptr) continue;
+    config_set_bool(channel, "enable", false);
+    const ChannelState state = channel_state(channel, row);
+    if (state != ChannelState::idle) {
+      vx::stop_channel(config_document(), row, state == ChannelState::stopping ? 1 : 0);
+    }
+  }
+  view_.refresh_panel();
+  commit();
+}
+
+void Supervisor::next_file(int row) {
+  const CoreLock lock = core_lock();
+  const cJSON* channel = channel_at(row);
+  if (!valid_row(row) || channel_state(channel, row) != ChannelState::running) return;
+  // The channel stays enabled, so the tick starts it again on the next file.
+  vx::stop_channel(config_document(), row, 0);
+}
+
+void Supervisor::previous_file(int row) {
+  const CoreLock lock = core_lock();
+  const cJSON* channel = channel_at(row);
+  if (!valid_row(row) || channel_state(channel, row) != ChannelState::running) return;
+  // Two steps back, so that the tick's step forward lands on the file before this one.
+  const bool wrap = auto_restart_seconds() != 0;
+  channel_playlist(row).previous(wrap);
+  channel_playlist(row).previous(wrap);
+  vx::stop_channel(config_document(), row, 0);
+}
+
+LoadFigures Supervisor::load_figures() const {
+  LoadFigures figures;
+  for (int cpu = 0; cpu < engine_cpu_count(); ++cpu)
+    figures.cpu.push_back(engine_cpu_load(cpu));
+  if (engine_gpu_available()) figures.gpu = engine_gpu_load();
+  return figures;
+}
+
+ChannelState Supervisor::row_state(int row) const {
+  return valid_row(row) ? rows_[row].state : ChannelState::idle;
+}
+
+const std::string& Supervisor::row_text(int row) const {
+  static const std::string none;
+  return valid_row(row) ? rows_[row].text : none;
+}
+
+bool Supervisor::restart_pending(int row) const {
+  return row >= 0 && row < kMaxChannels && rows_[row].restart_at.has_value();
+}
+
+void Supervisor::show(int row, ChannelState state, const std::string& text) {
+  Row& shown = rows_[row];
+  if (shown.state == state && shown.text == text) return;
+  shown.state = state;
+  shown.text = text;
+  view_.row_changed(row, state, text);
+}
+
+void Supervisor::show_running(int row) {
+  std::string text = channel_status_text(channel_at(row), row);
+  if (text.empty()) text = channel_state_word(ChannelState::running);
+  show(row, ChannelState::running, text);
+}
+
+void Supervisor::commit() {
+  if (hooks_.commit_configuration) hooks_.commit_configuration();
+}
+
+}  // namespace vx

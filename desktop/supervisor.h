@@ -1,0 +1,107 @@
+// Keeping channels running: the start and stop commands of the channel list, the automatic start
+// of enabled channels, and the 100 ms supervision tick that polls the engine, notices ended
+// transcoders, moves folder playlists on at once and restarts other channels after
+// "autoRestart" seconds. Written once without any toolkit; the window and the headless loop
+// both drive it and watch it through SupervisorView.
+#pragma once
+
+#include <array>
+#include <chrono>
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "config/document.h"
+#include "engine/channel_state.h"
+
+namespace vx {
+
+using SupervisorClock = std::chrono::steady_clock;
+
+inline constexpr auto kSupervisionPeriod = std::chrono::milliseconds(100);
+inline constexpr auto kLoadFiguresPeriod = std::chrono::milliseconds(1000);
+
+struct LoadFigures {
+  std::vector<int> cpu;    // percent per logical processor
+  std::optional<int> gpu;  // percent over every GPU, when one is measured
+};
+
+// What a front end shows. Every call comes from the thread that drives the supervisor, with the
+// core lock held; a view never calls back into the supervisor from these.
+class SupervisorView {
+ public:
+  virtual ~SupervisorView() = default;
+  // The rows were rebuilt from the configuration: `count` rows, all idle.
+  virtual void rows_rebuilt(int count) { (void)count; }
+  // Row `row` now shows `state` with `text` (the status text, or the state's own word). Only
+  // called when one of them differs from what the row showed.
+  virtual void row_changed(int row, ChannelState state, const std::string& text) {
+    (void)row, (void)state, (void)text;
+  }
+  // The row's source, bind and memo may have changed (the configuration was reread).
+  virtual void row_texts_changed(int row) { (void)row; }
+  // After every tick and command: the editor panel recomputes which controls it offers.
+  virtual void refresh_panel() {}
+};
+
+// What the supervisor asks of the program around it.
+struct SupervisorHooks {
+  std::function<void()> commit_configuration;  // save the document (and apply autostart)
+  std::function<void()> reload_configuration;  // read the document again from its file
+};
+
+// The word a row shows for a state when no status text is given.
+const char* channel_state_word(ChannelState state);
+
+class Supervisor {
+ public:
+  Supervisor(SupervisorView& view, SupervisorHooks hooks);
+
+  // Rebuilds the rows from the document (at most 16). With automatic start every channel whose
+  // "enable" is true is started; a failed start is not retried and leaves the flag true.
+  void rebuild_rows(bool automatic_start);
+
+  // One supervision tick at `now`: fires the restart timers that are due, polls the engine,
+  // and brings every row up to date (end detection, folder stepping, scheduling restarts).
+  void tick(SupervisorClock::time_point now);
+
+  // The commands. start_channel returns 0 or the start's negative code (the window reports
+  // it); a channel that is not idle counts as started.
+  int start_channel(int row);
+  void stop_channel(int row);
+  void start_all();
+  void stop_all();
+  void next_file(int row);
+  void previous_file(int row);
+
+  LoadFigures load_figures() const;
+
+  int row_count() const { return row_count_; }
+  ChannelState row_state(int row) const;
+  const std::string& row_text(int row) const;
+  bool restart_pending(int row) const;
+
+ private:
+  struct Row {
+    ChannelState state = ChannelState::idle;
+    std::string text = "IDLE";
+    std::optional<SupervisorClock::time_point> restart_at;
+  };
+
+  void show(int row, ChannelState state, const std::string& text);
+  void show_running(int row);
+  void commit();
+  void supervise_row(int row, SupervisorClock::time_point now);
+  void channel_ended(int row, SupervisorClock::time_point now);
+  bool start_next_folder_file(int row, int auto_restart);
+  void fire_restart(int row);
+  bool valid_row(int row) const { return row >= 0 && row < row_count_; }
+
+  SupervisorView& view_;
+  SupervisorHooks hooks_;
+  std::array<Row, kMaxChannels> rows_{};
+  int row_count_ = 0;
+};
+
+}  // namespace vx
