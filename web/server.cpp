@@ -27,6 +27,7 @@ namespace {
 struct Server {
   MHD_Daemon* daemon = nullptr;
   bool tls = false;
+  int port = 0;
   WebServices services;
   // The body of the one POST being received, and whether a request has claimed it. Only the
   // daemon's thread touches them.
@@ -257,6 +258,7 @@ bool web_server_start() {
     // Only when the plain start works was the certificate to blame, not the port.
     if (state.daemon != nullptr && tls_failed) mark_tls_disabled();
   }
+  if (state.daemon != nullptr) state.port = settings.port;
   return state.daemon != nullptr;
 }
 
@@ -266,6 +268,7 @@ void web_server_stop() {
   MHD_stop_daemon(state.daemon);
   state.daemon = nullptr;
   state.tls = false;
+  state.port = 0;
   release_upload();
 }
 
@@ -280,6 +283,14 @@ bool web_server_running() {
 
 bool web_server_uses_tls() {
   return server().tls;
+}
+
+int web_server_port() {
+  return server().port;
+}
+
+int web_server_configured_port() {
+  return start_settings().port;
 }
 
 }  // namespace vx

@@ -22,6 +22,10 @@ void web_server_restart();
 
 bool web_server_running();
 bool web_server_uses_tls();
+// The port the running server listens on; 0 when none runs.
+int web_server_port();
+// The port a start would use now: "httpPort", or the default one when it is 0 or missing.
+int web_server_configured_port();
 // Idle connections and stalled uploads are closed after this long, so a client that vanishes
 // mid-upload cannot keep every other POST refused.
 inline constexpr unsigned kConnectionIdleSeconds = 60;
