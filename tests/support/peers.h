@@ -144,6 +144,8 @@ class Peer {
     if (running()) ::kill(pid_, number);
   }
 
+  pid_t pid() const { return pid_; }
+
   std::string out() const { return read_text(out_); }
   std::string err() const { return read_text(err_); }
   std::string report() const { return "peer: " + command_ + "\nits messages: " + last_part(err()); }

@@ -1,0 +1,210 @@
+#include "desktop/application.h"
+
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "config/document.h"
+#include "config/store.h"
+#include "engine/core_lock.h"
+#include "engine/engine.h"
+#include "engine/playlist.h"
+#include "engine/product.h"
+#include "engine/text_format.h"
+#include "platform/autostart.h"
+#include "platform/host.h"
+#include "platform/unique_fd.h"
+#include "web/server.h"
+
+namespace vx {
+namespace {
+
+std::string executable_path() {
+  std::error_code error;
+  const std::filesystem::path path = std::filesystem::read_symlink("/proc/self/exe", error);
+  return error ? module_folder() + "/vantorix" : path.string();
+}
+
+// Why nothing could listen on the port, found by trying it the same way.
+std::string listen_failure(int port) {
+  std::string reason;
+  append_format(reason, "the web administration server cannot listen on port %d", port);
+  const UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (port <= 0 || port > 65535) {
+    reason += ": it is not a port number";
+  } else if (probe &&
+             ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
+    reason += errno == EADDRINUSE ? ": the port is already in use"
+                                  : std::string(": ") + std::strerror(errno);
+  }
+  reason += " (global \"httpPort\"); nothing was started";
+  return reason;
+}
+
+std::string engine_failure(int code) {
+  std::string text;
+  append_format(text, "Oops, MORVI init failed! (%d)", code);
+  if (code == kErrorTranscoderMissing) {
+    text += ": morvi-transcoder was not found beside the program in " + module_folder();
+  } else if (code == kErrorFfmpegMissing) {
+    text += ": ffmpeg was not found (install it, or name it in MORVI_FFMPEG)";
+  }
+  return text;
+}
+
+}  // namespace
+
+void commit_configuration() {
+  const CoreLock lock = core_lock();
+  config_save();
+  const bool auto_run = config_bool(config_object(config_document(), "global"), "autoRun");
+  autostart_apply(auto_run, app_display_name(module_folder()), executable_path());
+}
+
+void reload_configuration() {
+  const CoreLock lock = core_lock();
+  config_set_path(config_path_in(data_folder()));
+  config_load();
+}
+
+Application::Application(WebServerEvents& events, SupervisorView& view, UserMessages& messages)
+    : events_(events),
+      messages_(messages),
+      supervisor_(view, {commit_configuration, reload_configuration}) {}
+
+Application::~Application() {
+  if (running_) exit_sequence();
+}
+
+std::optional<int> Application::start(bool with_window) {
+  const std::string folder = data_folder();
+  if (folder.empty()) {
+    messages_.error(kProductName,
+                    "the data folder cannot be made (is HOME or XDG_CONFIG_HOME usable?)");
+    return 1;
+  }
+  instance_ = std::make_unique<SingleInstance>(SingleInstance::acquire(folder));
+  if (instance_->role() == InstanceRole::second) return refuse_second_copy();
+  if (instance_->role() == InstanceRole::failed) {
+    messages_.warning(kProductName,
+                      "another copy cannot be told apart from this one: " + instance_->error());
+  }
+  (void)with_window;
+
+  {
+    const CoreLock lock = core_lock();
+    attach_folder_playlists_to_config();
+    config_set_path(config_path_in(folder));
+    if (!config_load()) {
+      messages_.error(kProductName, "the configuration cannot be read or written in " + folder);
+      undo_start();
+      return 1;
+    }
+  }
+  const std::string log_folder = folder + "/log";
+  std::error_code ignored;
+  std::filesystem::create_directories(log_folder, ignored);
+  if (std::optional<int> failed = start_engine(log_folder)) return failed;
+  if (std::optional<int> failed = start_web_server()) return failed;
+  running_ = true;
+
+  bool insecure = false;
+  {
+    const CoreLock lock = core_lock();
+    insecure = *config_string(config_object(config_document(), "global"), "loginPass") == '\0';
+  }
+  if (insecure) messages_.warning(kSecurityWarningCaption, kSecurityWarning);
+  supervisor_.rebuild_rows(true);
+  for (const std::string& address : web_addresses()) {
+    messages_.note("web administration: " + address);
+  }
+  return std::nullopt;
+}
+
+std::optional<int> Application::refuse_second_copy() {
+  switch (instance_->ask_first_to_show()) {
+    case InstanceAnswer::window_shown:
+      messages_.note("Vantorix is already running; its window was brought to the front");
+      return 0;
+    case InstanceAnswer::headless:
+      messages_.error(kProductName,
+                      "Vantorix is already running without a window; stop that copy first");
+      return 1;
+    case InstanceAnswer::no_answer:
+      break;
+  }
+  messages_.error(kProductName, "Vantorix is already running but does not answer");
+  return 1;
+}
+
+std::optional<int> Application::start_engine(const std::string& log_folder) {
+  EngineSettings settings;
+  {
+    const CoreLock lock = core_lock();
+    const cJSON* global = config_object(config_document(), "global");
+    settings.log_level = config_int(global, "log");
+    settings.log_folder = log_folder;
+    settings.plugin_core_path = config_string(global, "omxPath");
+    settings.cookies_path = config_string(global, "ytdlpPath");
+  }
+  const int result = engine_init(settings);
+  if (result == 0) return std::nullopt;
+  messages_.error(kProductName, engine_failure(result));
+  engine_shutdown();
+  undo_start();
+  return 1;
+}
+
+std::optional<int> Application::start_web_server() {
+  WebServices services;
+  services.events = &events_;
+  web_server_configure(services);
+  if (web_server_start()) return std::nullopt;
+  messages_.error(kProductName, listen_failure(web_server_configured_port()));
+  engine_shutdown();
+  undo_start();
+  return 1;
+}
+
+void Application::undo_start() {
+  const CoreLock lock = core_lock();
+  config_free();
+  instance_.reset();
+}
+
+void Application::exit_sequence() {
+  if (!running_) return;
+  running_ = false;
+  web_server_stop();  // never under the core lock: its thread may be waiting for it
+  engine_shutdown();
+  commit_configuration();
+  {
+    const CoreLock lock = core_lock();
+    config_free();
+  }
+  instance_.reset();
+}
+
+std::vector<std::string> Application::web_addresses() const {
+  const char* scheme = web_server_uses_tls() ? "https" : "http";
+  const int port = web_server_port();
+  std::vector<std::string> addresses;
+  std::vector<std::string> hosts = {"127.0.0.1"};
+  for (std::string& host : local_ipv4_addresses())
+    hosts.push_back(std::move(host));
+  for (const std::string& host : hosts) {
+    std::string address;
+    append_format(address, "%s://%s:%d/", scheme, host.c_str(), port);
+    addresses.push_back(std::move(address));
+  }
+  return addresses;
+}
+
+}  // namespace vx

@@ -1,0 +1,244 @@
+// The vantorix program itself, headless, in a configuration folder of its own: first start,
+// channels started at launch and kept running, folders played through, the single instance,
+// an orderly stop on SIGTERM and a start that cannot listen.
+#include <dirent.h>
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <fstream>
+#include <regex>
+#include <set>
+
+#include "config/document.h"
+#include "config/json.h"
+#include "tests/support/http_client.h"
+#include "tests/support/peers.h"
+
+namespace vx {
+namespace {
+
+namespace fs = std::filesystem;
+using namespace std::chrono_literals;
+using namespace testing_support;
+
+constexpr auto kStartLimit = 20s;
+
+// The pids of the program's transcoders: its children named morvi-transcoder.
+std::set<pid_t> transcoders_of(pid_t parent) {
+  std::set<pid_t> found;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return found;
+  while (const dirent* entry = ::readdir(proc)) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(entry->d_name));
+    if (pid <= 0) continue;
+    const std::string stat = read_text("/proc/" + std::string(entry->d_name) + "/stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos || stat.find("(morvi-transcode") == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    if (ppid == parent && state != 'Z') found.insert(pid);
+  }
+  ::closedir(proc);
+  return found;
+}
+
+class Program : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    folder_ = fresh_test_folder("vx-program");
+    fs::create_directories(config_folder());
+    fs::create_directories(folder_ / "run");
+    fs::permissions(folder_ / "run", fs::perms::owner_all);
+    ::setenv("XDG_CONFIG_HOME", (folder_ / "config").c_str(), 1);
+    ::setenv("XDG_RUNTIME_DIR", (folder_ / "run").c_str(), 1);
+    ::unsetenv("DISPLAY");
+    ::unsetenv("WAYLAND_DISPLAY");
+    port_ = free_tcp_port();
+  }
+  void TearDown() override {
+    for (auto& program : programs_) {
+      program->signal(SIGTERM);
+      program->wait(15s);
+    }
+    programs_.clear();
+    fs::remove_all(folder_);
+  }
+
+  fs::path config_folder() const { return folder_ / "config" / "Zentravia" / "morvi"; }
+
+  Peer& launch(const std::string& name = "vantorix") {
+    programs_.push_back(
+        std::make_unique<Peer>(std::vector<std::string>{module_folder() + "/vantorix", "-quiet"},
+                               folder_ / (name + ".out"), folder_ / (name + ".err")));
+    return *programs_.back();
+  }
+
+  // A configuration with these channels, the test's port and automatic restarts after
+  // `auto_restart` seconds.
+  void configure(int auto_restart, const std::vector<std::string>& sources, int log = 0) {
+    JsonPtr root(cJSON_CreateObject());
+    cJSON* global = cJSON_AddObjectToObject(root.get(), "global");
+    config_set_int(global, "httpPort", port_);
+    config_set_int(global, "autoRestart", auto_restart);
+    config_set_int(global, "log", log);
+    config_set_string(global, "loginPass", "pw");
+    cJSON* channels = cJSON_AddArrayToObject(root.get(), "channels");
+    for (const std::string& source : sources) {
+      JsonPtr channel = channel_template();
+      config_set_bool(channel.get(), "enable", true);
+      cJSON* input = config_object(channel.get(), "input");
+      config_set_string(cJSON_GetArrayItem(config_array(input, "sources"), 0), "url", source);
+      cJSON* target =
+          cJSON_GetArrayItem(config_array(config_object(channel.get(), "output"), "targets"), 0);
+      config_set_string(target, "url",
+                        "udp://127.0.0.1:" + std::to_string(free_udp_ports(1)) + "?pkt_size=1316");
+      cJSON_AddItemToArray(channels, channel.release());
+    }
+    std::ofstream(config_folder() / "morvi.json") << *json_print(root.get());
+  }
+
+  // A short test clip made on the spot.
+  fs::path clip(const std::string& name, int seconds) {
+    const fs::path path = folder_ / "media" / name;
+    fs::create_directories(path.parent_path());
+    Peer ffmpeg(
+        ffmpeg_argv({"-f", "lavfi", "-i",
+                     "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds), "-f",
+                     "lavfi", "-i", "sine=duration=" + std::to_string(seconds), "-c:v", "libx264",
+                     "-preset", "ultrafast", "-c:a", "aac", path.string()}),
+        folder_ / "clip.out", folder_ / "clip.err");
+    EXPECT_EQ(ffmpeg.wait(60s), 0) << ffmpeg.report();
+    return path;
+  }
+
+  Reply get(const std::string& target) { return http_get(port_, target, "Cookie: auth=pw\r\n"); }
+
+  // The "status" word and text of channel `index` in /status.
+  std::pair<std::string, std::string> channel_status(int index) {
+    JsonPtr status = json_parse(get("/status").body);
+    const cJSON* entry = cJSON_GetArrayItem(config_array(status.get(), "channels"), index);
+    return {config_string(entry, "state"), config_string(entry, "status")};
+  }
+
+  bool wait_for_state(int index, const std::string& state, Clock::duration limit = kStartLimit) {
+    return wait_until([&] { return channel_status(index).first == state; }, limit);
+  }
+
+  bool saved_enable(int index) {
+    JsonPtr saved = json_parse(read_text(config_folder() / "morvi.json"));
+    return config_bool(cJSON_GetArrayItem(config_array(saved.get(), "channels"), index), "enable");
+  }
+
+  fs::path folder_;
+  std::uint16_t port_ = 0;
+  std::vector<std::unique_ptr<Peer>> programs_;
+};
+
+TEST_F(Program, FirstStartWritesDefaultsServesAndRefusesASecondCopy) {
+  if (port_taken(Transport::tcp, 9527)) GTEST_SKIP() << "port 9527 is in use here";
+  port_ = 9527;
+  Peer& first = launch();
+  ASSERT_TRUE(wait_until([&] { return http_get(9527, "/runtime").status() == 200; }, kStartLimit))
+      << first.report();
+  const std::string written = read_text(config_folder() / "morvi.json");
+  JsonPtr defaults = json_parse(written);
+  ASSERT_NE(defaults, nullptr) << written;
+  EXPECT_EQ(config_int(config_object(defaults.get(), "global"), "httpPort"), 9527);
+  EXPECT_EQ(http_get(9527, "/status").status(), 200) << "no password in the defaults";
+  EXPECT_NE(first.err().find("CAUTION! MORVI web interface is INSECURE!"), std::string::npos)
+      << first.err();
+  EXPECT_NE(first.out().find("web administration: http://127.0.0.1:9527/"), std::string::npos)
+      << first.out();
+
+  Peer& second = launch("second");
+  EXPECT_EQ(second.wait(10s), 1);
+  EXPECT_NE(second.err().find("already running"), std::string::npos) << second.err();
+  EXPECT_EQ(read_text(config_folder() / "morvi.json"), written);
+  EXPECT_EQ(http_get(9527, "/runtime").status(), 200) << "the first copy keeps running";
+}
+
+TEST_F(Program, StartWithItsPortTakenEndsWithAMessage) {
+  configure(1, {});
+  const UniqueFd taken = bound_socket(Transport::tcp, port_);
+  ASSERT_EQ(::listen(taken.get(), 1), 0);
+  Peer& program = launch();
+  EXPECT_EQ(program.wait(kStartLimit), 1);
+  EXPECT_NE(program.err().find("port " + std::to_string(port_)), std::string::npos)
+      << program.err();
+}
+
+TEST_F(Program, ChannelRunsAtLaunchComesBackAfterAKillAndStopsOnSigterm) {
+  configure(1, {clip("long.mp4", 30).string()});
+  Peer& program = launch();
+  const std::regex progress(R"(\d\d:\d\d:\d\d   \d+fps@\d+Kbps)");
+  ASSERT_TRUE(
+      wait_until([&] { return std::regex_match(channel_status(0).second, progress); }, kStartLimit))
+      << channel_status(0).second << program.report();
+  const std::set<pid_t> before = transcoders_of(program.pid());
+  ASSERT_EQ(before.size(), 1U);
+
+  ::kill(*before.begin(), SIGKILL);
+  ASSERT_TRUE(wait_until(
+      [&] {
+        const std::set<pid_t> now = transcoders_of(program.pid());
+        return now.size() == 1 && *now.begin() != *before.begin();
+      },
+      kStartLimit))
+      << "restarted one second after it ended";
+  EXPECT_TRUE(wait_for_state(0, "running"));
+
+  const std::set<pid_t> running = transcoders_of(program.pid());
+  program.signal(SIGTERM);
+  EXPECT_EQ(program.wait(15s), 0) << program.report();
+  for (const pid_t pid : running)
+    EXPECT_FALSE(process_exists(pid)) << pid;
+  EXPECT_TRUE(saved_enable(0)) << "a channel running at exit starts again next time";
+}
+
+TEST_F(Program, WithoutAutoRestartAKilledChannelStaysIdleAndAStopCancelsAPendingRestart) {
+  const fs::path media = clip("long.mp4", 30);
+  for (const int auto_restart : {0, 3}) {
+    SCOPED_TRACE(auto_restart);
+    configure(auto_restart, {media.string()});
+    Peer& program = launch("run" + std::to_string(auto_restart));
+    ASSERT_TRUE(wait_for_state(0, "running")) << program.report();
+    ASSERT_TRUE(wait_until([&] { return transcoders_of(program.pid()).size() == 1; }, 5s));
+    ::kill(*transcoders_of(program.pid()).begin(), SIGKILL);
+    ASSERT_TRUE(wait_for_state(0, "idle", 5s));
+    if (auto_restart != 0) {
+      EXPECT_EQ(get("/channel1?stop").status(), 200);
+    }
+    std::this_thread::sleep_for(4s);
+    EXPECT_EQ(channel_status(0).first, "idle");
+    EXPECT_TRUE(transcoders_of(program.pid()).empty());
+    EXPECT_EQ(saved_enable(0), auto_restart == 0);
+    program.signal(SIGTERM);
+    EXPECT_EQ(program.wait(15s), 0);
+  }
+}
+
+TEST_F(Program, FolderChannelPlaysEveryClipThenStops) {
+  for (const char* name : {"a.mp4", "b.mp4", "c.mp4"})
+    clip("folder/" + std::string(name), 2);
+  configure(0, {(folder_ / "media" / "folder").string()});
+  Peer& program = launch();
+  std::vector<std::string> played;
+  wait_until(
+      [&] {
+        const auto [state, text] = channel_status(0);
+        if (state == "running" && !text.empty() && text != "RUNNING" &&
+            (played.empty() || played.back() != text)) {
+          played.push_back(text);
+        }
+        return played.size() == 3 && state == "idle";
+      },
+      40s);
+  EXPECT_EQ(played, (std::vector<std::string>{"a.mp4", "b.mp4", "c.mp4"})) << program.report();
+  EXPECT_EQ(channel_status(0).first, "idle");
+  EXPECT_TRUE(saved_enable(0));
+}
+
+}  // namespace
+}  // namespace vx
