@@ -169,6 +169,24 @@ TEST_F(Program, StartWithItsPortTakenEndsWithAMessage) {
       << program.err();
 }
 
+TEST_F(Program, ConfigurationPostWithANewPortMovesTheWebServer) {
+  configure(1, {});
+  Peer& program = launch();
+  ASSERT_TRUE(wait_until([&] { return get("/runtime").status() == 200; }, kStartLimit))
+      << program.report();
+  const std::uint16_t old_port = port_;
+  JsonPtr document = json_parse(get("/config").body);
+  port_ = free_tcp_port();
+  config_set_int(config_object(document.get(), "global"), "httpPort", port_);
+  EXPECT_EQ(
+      http_post(old_port, "/config", *json_print(document.get()), "Cookie: auth=pw\r\n").status(),
+      200);
+  EXPECT_TRUE(wait_until([&] { return get("/runtime").status() == 200; }, 5s));
+  EXPECT_EQ(http_get(old_port, "/runtime").status(), 0);
+  JsonPtr saved = json_parse(read_text(config_folder() / "morvi.json"));
+  EXPECT_EQ(config_int(config_object(saved.get(), "global"), "httpPort"), port_);
+}
+
 TEST_F(Program, ChannelRunsAtLaunchComesBackAfterAKillAndStopsOnSigterm) {
   configure(1, {clip("long.mp4", 30).string()});
   Peer& program = launch();
