@@ -24,6 +24,7 @@
 
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
+#include "tests/support/http_client.h"
 #include "transcoder/http_fanout.h"
 #include "transcoder/stream_framing.h"
 
@@ -80,16 +81,7 @@ struct Seen {
   }
 };
 
-vx::UniqueFd connect_local(std::uint16_t port) {
-  vx::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(port);
-  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
-    return {};
-  return fd;
-}
+using vx::testing_support::connect_local;
 
 // The child: connects every viewer, reads until every response has ended (or a minute has
 // passed), and writes one line per viewer: "first next packets gap ended".
