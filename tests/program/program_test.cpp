@@ -169,7 +169,7 @@ TEST_F(Program, StartWithItsPortTakenEndsWithAMessage) {
       << program.err();
 }
 
-TEST_F(Program, ConfigurationPostWithANewPortMovesTheWebServer) {
+TEST_F(Program, ConfigurationPostMovesTheWebServerAndWritesTheAutostartEntry) {
   configure(1, {});
   Peer& program = launch();
   ASSERT_TRUE(wait_until([&] { return get("/runtime").status() == 200; }, kStartLimit))
@@ -178,6 +178,7 @@ TEST_F(Program, ConfigurationPostWithANewPortMovesTheWebServer) {
   JsonPtr document = json_parse(get("/config").body);
   port_ = free_tcp_port();
   config_set_int(config_object(document.get(), "global"), "httpPort", port_);
+  config_set_bool(config_object(document.get(), "global"), "autoRun", true);
   EXPECT_EQ(
       http_post(old_port, "/config", *json_print(document.get()), "Cookie: auth=pw\r\n").status(),
       200);
@@ -185,6 +186,10 @@ TEST_F(Program, ConfigurationPostWithANewPortMovesTheWebServer) {
   EXPECT_EQ(http_get(old_port, "/runtime").status(), 0);
   JsonPtr saved = json_parse(read_text(config_folder() / "morvi.json"));
   EXPECT_EQ(config_int(config_object(saved.get(), "global"), "httpPort"), port_);
+  const std::string entry = read_text(folder_ / "config" / "autostart" / "Vantorix.desktop");
+  EXPECT_NE(entry.find("Exec=\"" + module_folder() + "/vantorix\" -quiet\n"), std::string::npos)
+      << "\"autoRun\" starts the program with the session:\n"
+      << entry;
 }
 
 TEST_F(Program, ChannelRunsAtLaunchComesBackAfterAKillAndStopsOnSigterm) {
