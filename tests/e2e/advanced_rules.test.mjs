@@ -137,6 +137,7 @@ test('encoder', async (t) => {
   await t.test('h264 high10 carries its pixel format and the start preset', () => {
     assert.deepEqual(R.encoderToOptions(fields('h264', { profile: 'High10', threads: '4' }), 'h264'),
       ['-profile:v high10', '-pix_fmt:v yuv420p10', '-threads:v 4', '-preset:v faster']);
+    assert.equal(R.pixelFormat('main444-8'), 'yuv444p', 'a 4:4:4 profile never gets 4:2:0 input');
   });
   await t.test('nv264 uses the NVENC preset names both ways', () => {
     assert.deepEqual(R.encoderToOptions(fields('nv264', { preset: 6 }), 'nv264'), ['-preset:v hq']);

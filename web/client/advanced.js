@@ -445,7 +445,8 @@
   const THREADS = ['auto', '1', '2', '4', '8'];
 
   const PIXEL_FORMATS = {
-    'main444-12': 'yuv444p12', 'main444-10': 'yuv444p10', high444: 'yuv444p', high444p: 'yuv444p',
+    'main444-12': 'yuv444p12', 'main444-10': 'yuv444p10', 'main444-8': 'yuv444p',
+    high444: 'yuv444p', high444p: 'yuv444p',
     'main422-12': 'yuv422p12', 'main422-10': 'yuv422p10', high422: 'yuv422p',
     high10: 'yuv420p10', main10: 'yuv420p10', main12: 'yuv420p12'
   };
