@@ -8,11 +8,21 @@ vx_wanted_packages() {
   sed -e 's/#.*//' "$VX_ROOT/scripts/deps" | tr -s ' \t' '\n\n' | grep -v '^$'
 }
 
+# The names installed packages provide besides their own: some nodejs builds carry npm and say
+# so, and asking apt for the separate npm package then fails on the conflict.
+vx_provided_packages() {
+  dpkg-query -W -f='${db:Status-Abbrev}|${Provides}\n' 2>/dev/null |
+    awk -F'|' '$1 ~ /^ii/ { print $2 }' | tr ',' '\n' | sed -e 's/^ *//' -e 's/[ :(].*//' |
+    grep -v '^$' | sort -u
+}
+
 vx_missing_packages() {
-  local pkg
+  local pkg provided
+  provided=$(vx_provided_packages)
   for pkg in $(vx_wanted_packages); do
-    dpkg-query -W -f='${Status}\n' "$pkg" 2>/dev/null | grep -q '^install ok installed$' ||
-      echo "$pkg"
+    dpkg-query -W -f='${Status}\n' "$pkg" 2>/dev/null | grep -q '^install ok installed$' && continue
+    grep -qxF -- "$pkg" <<<"$provided" && continue
+    echo "$pkg"
   done
 }
 

@@ -1,5 +1,5 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds build/ and runs every test.
+# Installs what is missing, builds build/ and runs every test, the browser tests included.
 #   scripts/test.sh             the suite, in build/
 #   scripts/test.sh --sanitize  the suite built with AddressSanitizer and UBSan, in build-sanitize/
 #   Further arguments go to ctest (for example -R ChannelLog).
@@ -17,5 +17,22 @@ fi
 
 vx_install_deps
 vx_build "$dir" "${cmake_args[@]}"
+
+# The browser tests' node packages, as tests/e2e/package-lock.json pins them; installed again
+# whenever the lock file is newer than what is there.
+e2e="$VX_ROOT/tests/e2e"
+if [ ! -d "$e2e/node_modules" ] || [ "$e2e/package-lock.json" -nt "$e2e/node_modules" ]; then
+  echo "Installing the browser tests' node packages (npm ci in tests/e2e)"
+  npm_log=$(mktemp)
+  if ! (cd "$e2e" && npm ci --no-audit --no-fund --loglevel=error) >"$npm_log" 2>&1; then
+    cat "$npm_log" >&2
+    rm -f "$npm_log"
+    echo "error: npm ci in tests/e2e failed; the browser tests (ctest -L e2e) cannot run" >&2
+    exit 1
+  fi
+  rm -f "$npm_log"
+  touch "$e2e/node_modules"
+fi
+
 cd "$dir"
 ctest --output-on-failure -j "$(nproc)" "$@"
