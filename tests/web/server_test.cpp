@@ -19,7 +19,7 @@
 #include "tests/devices/fake_ndi_control.h"
 #include "tests/support/http_client.h"
 #include "tests/support/peers.h"
-#include "web/embedded_files.h"
+#include "web/static_files.h"
 #include "web/login.h"
 #include "web/router.h"
 
@@ -114,7 +114,7 @@ std::string cookie(const std::string& value) {
 }
 
 TEST_F(WebServer, LoginPageCookieAndFirstFieldRule) {
-  const std::string index(embedded_client_files()[0].bytes);
+  const std::string index(*embedded_file("index.html"));
   // No password: everything is open and /login is just an unknown file.
   EXPECT_EQ(http_get(port_, "/").body, index);
   EXPECT_EQ(http_get(port_, "/login").status(), 404);
@@ -503,7 +503,9 @@ TEST_F(WebServer, DeviceListsAndStaticFiles) {
   const Reply page = http_get(port_, "/INDEX.HTML?dl=1");
   EXPECT_EQ(page.header("Content-Disposition"), "attachment");
   EXPECT_EQ(page.header("Cache-Control"), "max-age=86400");
-  EXPECT_EQ(http_get(port_, "/style.css").status(), 404) << "not embedded";
+  EXPECT_EQ(http_get(port_, "/style.css").header("Content-Type"), "text/css");
+  EXPECT_EQ(http_get(port_, "/main.js").header("Content-Type"), "text/javascript");
+  EXPECT_EQ(http_get(port_, "/theme.css").status(), 404) << "not embedded";
 }
 
 }  // namespace
