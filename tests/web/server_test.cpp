@@ -39,15 +39,15 @@ class RecordingEvents : public WebServerEvents {
 };
 
 // A channel that passes the validity rules; its stand-in transcoder ignores SIGINT and runs
-// until it is killed.
+// until it is killed. The script rides in the input format options, which the preview keeps too.
 JsonPtr test_channel(const std::string& target_format = "udp",
                      const std::string& target_url = "udp://127.0.0.1:1234") {
   JsonPtr channel = channel_template();
   cJSON* source =
       cJSON_GetArrayItem(config_array(config_object(channel.get(), "input"), "sources"), 0);
   config_set_string(source, "url", "/media/clip.mp4");
-  config_set_string(config_object(channel.get(), "input"), "customOptions",
-                    "\"--script=ignore-int|hang\"");
+  cJSON* format_options = config_array(config_object(channel.get(), "input"), "formatOptions");
+  cJSON_AddItemToArray(format_options, cJSON_CreateString("\"--script=ignore-int|hang\""));
   cJSON* target =
       cJSON_GetArrayItem(config_array(config_object(channel.get(), "output"), "targets"), 0);
   config_set_string(target, "format", target_format);
