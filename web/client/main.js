@@ -884,12 +884,18 @@ async function stopAll() {
   pollStatus();
 }
 
+const kPreviewRetries = 20;
+const kPreviewRetryMs = 500;
+let previewRetry = null;
+
 async function preview() {
   if (!requireSelection()) return;
   const n = state.selected;
   const video = $('preview-video');
   const status = statusOf(n);
   if (state.previewing) {
+    clearTimeout(previewRetry);
+    video.onerror = null;
     if (status && status.state === 'preview') await channelAction(n, 'stop');
     video.pause();
     video.removeAttribute('src');
@@ -915,6 +921,18 @@ async function preview() {
   state.previewing = true;
   $('logo').hidden = true;
   video.hidden = false;
+  // The transcoder opens the preview port a moment after "?preview" was answered, so a refused
+  // load is tried again for a while.
+  let retries = kPreviewRetries;
+  video.onerror = () => {
+    if (!state.previewing || retries-- <= 0) return;
+    clearTimeout(previewRetry);
+    previewRetry = setTimeout(() => {
+      if (!state.previewing) return;
+      video.src = source;
+      video.play().catch(() => {});
+    }, kPreviewRetryMs);
+  };
   video.src = source;
   video.play().catch(() => {});
   $('btn-preview').textContent = 'Stop';
@@ -1112,7 +1130,16 @@ function applyNdiChoice() {
 
 // ----- pop-ups ----------------------------------------------------------------------------------
 
+// The pop-up opened last is drawn above the others (they share one z-index, so the later one in
+// the document wins).
+function raisePopup(popup) {
+  if (popup && popup.parentNode === document.body && document.body.lastElementChild !== popup) {
+    document.body.append(popup);
+  }
+}
+
 function openPopup(id) {
+  raisePopup($(id));
   $(id).classList.add('open');
 }
 
@@ -1224,8 +1251,12 @@ function wireControls() {
       setTargetUrl: (text) => { $('target-url').value = text; },
       onApplied: () => {},
     });
+    raisePopup($('adv-format'));
   });
-  $('btn-video-advanced').addEventListener('click', () => Advanced.openVideoSettings());
+  $('btn-video-advanced').addEventListener('click', () => {
+    Advanced.openVideoSettings();
+    raisePopup($('adv-video'));
+  });
   $('g-ok').addEventListener('click', saveGlobalSettings);
   $('g-autorestart').addEventListener('change', () => {
     $('g-autorestart-seconds').value = $('g-autorestart').checked ? '1' : '0';
