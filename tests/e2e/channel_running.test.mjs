@@ -5,9 +5,11 @@ import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
 
 import {
+  channelStatus,
   freePort,
   launchBrowser,
   screenshot,
+  sleep,
   startProgram,
   waitFor,
   waitForChannelState,
@@ -254,6 +256,17 @@ describe('preview', () => {
       await page.click('#btn-stop');
       await waitForChannelState(program, 0, 'idle');
       await waitFor(async () => (await page.textContent('#btn-preview')) === 'Preview', { what: 'Stop to read Preview' });
+      assert.equal(await page.isVisible('#preview-video'), false);
+
+      // Stop right after Preview, before any status poll has shown the preview, still ends it
+      // on the server and in the page.
+      await waitFor(async () => (await statusCell(page, 1)).text === 'IDLE', { what: 'the table to show IDLE' });
+      await page.click('#btn-preview');
+      await page.click('#btn-stop');
+      await waitFor(async () => (await page.textContent('#btn-preview')) === 'Preview', { what: 'a quick Stop to read Preview' });
+      await waitFor(async () => (await channelStatus(program, 0)).state === 'idle', { timeoutMs: 10_000, what: 'the quick stop to reach the server' });
+      await sleep(1500);
+      assert.equal((await channelStatus(program, 0)).state, 'idle', 'the preview does not come back');
       assert.equal(await page.isVisible('#preview-video'), false);
       assert.deepEqual(uncaught, []);
     } finally {

@@ -27,7 +27,9 @@ const state = {
   curChannel: null,
   activeTarget: 0,
   previewing: false,
-  cpuCount: -1,
+  previewStarted: false,  // the shown preview was started by this page ("?preview")
+  previewChannel: 0,      // the channel the player shows
+
 };
 
 const $ = (id) => document.getElementById(id);
@@ -865,8 +867,9 @@ async function stopChannel() {
   const n = state.selected;
   const channel = channels()[n - 1];
   if (channel) channel.enable = false;
-  const status = statusOf(n);
-  if (status && status.state === 'preview') {
+  // The preview this page shows is ended through the player (which stops it on the server);
+  // any other state, a preview started elsewhere included, gets a plain stop.
+  if (state.previewing && state.previewChannel === n) {
     await preview();
     return;
   }
@@ -892,11 +895,14 @@ async function preview() {
   if (!requireSelection()) return;
   const n = state.selected;
   const video = $('preview-video');
-  const status = statusOf(n);
   if (state.previewing) {
+    const shown = state.previewChannel;
+    const status = statusOf(shown);
     clearTimeout(previewRetry);
     video.onerror = null;
-    if (status && status.state === 'preview') await channelAction(n, 'stop');
+    // A preview this page started is stopped even before the status poll has shown it.
+    if (state.previewStarted || (status && status.state === 'preview')) await channelAction(shown, 'stop');
+    state.previewStarted = false;
     video.pause();
     video.removeAttribute('src');
     video.load();
@@ -907,11 +913,13 @@ async function preview() {
     updateButtons();
     return;
   }
+  const status = statusOf(n);
   const target = firstTarget(channels()[n - 1]);
   let source = '';
   if (!status || status.state === 'idle') {
     const response = await channelAction(n, 'preview');
     if (!response.ok) return;
+    state.previewStarted = true;
     source = `${window.location.protocol}//${pageHost()}:${state.runtime.previewPort}`;
   } else if (target && target.format === 'html5') {
     source = target.url;
@@ -919,6 +927,7 @@ async function preview() {
     return;
   }
   state.previewing = true;
+  state.previewChannel = n;
   $('logo').hidden = true;
   video.hidden = false;
   // The transcoder opens the preview port a moment after "?preview" was answered, so a refused
