@@ -8,6 +8,8 @@
 
 #include "engine/transcoder_protocol.h"
 #include "platform/file_io.h"
+#include "transcoder/failover_plan.h"
+#include "transcoder/failover_session.h"
 #include "transcoder/ffmpeg_session.h"
 #include "transcoder/token_line.h"
 #include "transcoder/translation.h"
@@ -40,8 +42,14 @@ int main() {
   options.frozen_video_seconds = frozen_video_seconds();
   vx::TranslationContext context;
   context.encoders = vx::ffmpeg_encoders(options.ffmpeg);
-  const vx::Translation translation =
-      vx::translate_arguments(vx::split_argument_line(*line), context);
+  const std::vector<std::string> arguments = vx::split_argument_line(*line);
+  if (vx::is_failover_line(arguments)) {
+    // Kept alive on the alternate input: decoders, the switch and one encoder.
+    const std::optional<vx::FailoverPlan> plan = vx::parse_failover_plan(arguments, error);
+    if (!plan) return refuse(error);
+    return vx::run_failover_session(*plan, context, options);
+  }
+  const vx::Translation translation = vx::translate_arguments(arguments, context);
   if (!translation.error.empty()) return refuse(translation.error);
   return vx::run_ffmpeg_session(translation, options);
 }

@@ -197,6 +197,7 @@ class Transcoder {
   }
 
   bool started() const { return child_.pid > 0 || code_.has_value(); }
+  pid_t pid() const { return child_.pid; }
 
   // The orderly stop the engine sends: SIGINT to the whole group.
   void interrupt() {

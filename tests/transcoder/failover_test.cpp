@@ -1,0 +1,185 @@
+// morvi-transcoder keeping an output alive on its alternate input, with real ffmpeg on
+// 127.0.0.1: a UDP sender the test stops and resumes, the recorded output read back packet by
+// packet, the switching texts, and the encoder that must never be restarted.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <cmath>
+#include <set>
+#include <sstream>
+
+#include "engine/codecs.h"
+#include "engine/command_line.h"
+#include "tests/support/peers.h"
+
+namespace vx {
+namespace {
+
+using namespace testing_support;
+
+constexpr double kRate = 25.0;
+
+// A live MPEG-TS source on UDP, in real time, as a camera feed would arrive.
+std::unique_ptr<Peer> start_sender(const fs::path& folder, std::uint16_t port, const char* name) {
+  return std::make_unique<Peer>(
+      ffmpeg_argv({"-re",
+                   "-f",
+                   "lavfi",
+                   "-i",
+                   "testsrc=size=320x240:rate=25",
+                   "-f",
+                   "lavfi",
+                   "-i",
+                   "sine=frequency=440",
+                   "-c:v",
+                   "libx264",
+                   "-preset",
+                   "ultrafast",
+                   "-g",
+                   "10",
+                   "-c:a",
+                   "aac",
+                   "-f",
+                   "mpegts",
+                   "udp://127.0.0.1:" + std::to_string(port) + "?pkt_size=1316"}),
+      folder / (std::string(name) + ".out"), folder / (std::string(name) + ".err"));
+}
+
+// The line the engine writes for a UDP source kept alive on `alternate`, recorded to `file`.
+std::string failover_line(std::uint16_t port, const std::string& alternate, const fs::path& file) {
+  StartRequest request;
+  EngineSource source;
+  source.kind = FormatId::udp;
+  source.url = "udp://127.0.0.1:" + std::to_string(port);
+  source.alternate_input = alternate;
+  request.sources.push_back(source);
+  EngineTarget target;
+  target.format = FormatId::file;
+  target.url = file.string();
+  target.video.enable = true;
+  target.video.codec = kCodecH264;
+  target.video.width = 320;
+  target.video.height = 240;
+  target.video.frame_rate = 25;
+  target.video.key_frame_interval = 1;
+  target.video.options = "-preset:v ultrafast";
+  target.audio.enable = true;
+  target.audio.codec = codec_id_from_name("aac");
+  target.audio.channels = 2;
+  request.groups.push_back(TargetGroup{target});
+  std::string line;
+  EXPECT_EQ(build_command_line(request, CommandSettings{}, line), 0) << line;
+  return line;
+}
+
+// The video packets' times in the recording.
+std::vector<double> video_times(const fs::path& folder, const fs::path& file) {
+  Peer ffprobe({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                "packet=pts_time", "-of", "csv=p=0", file.string()},
+               folder / "times.out", folder / "times.err");
+  EXPECT_EQ(ffprobe.wait(kRunLimit), 0) << ffprobe.report();
+  std::vector<double> times;
+  std::istringstream lines(ffprobe.out());
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.empty()) times.push_back(std::atof(line.c_str()));
+  }
+  std::sort(times.begin(), times.end());
+  return times;
+}
+
+// The ffmpeg children of the transcoder that read the switch's pictures.
+std::set<pid_t> encoders_of(pid_t transcoder) {
+  std::set<pid_t> found;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
+    if (pid <= 0) continue;
+    const std::string stat = read_text(entry.path() / "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    char state = 0;
+    pid_t ppid = 0;
+    rest >> state >> ppid;
+    std::string command = read_text(entry.path() / "cmdline");
+    std::replace(command.begin(), command.end(), '\0', ' ');
+    if (ppid == transcoder && command.find("-i pipe:3") != std::string::npos) found.insert(pid);
+  }
+  return found;
+}
+
+void expect_continuous(const std::vector<double>& times, double seconds) {
+  ASSERT_GT(times.size(), 10U);
+  double widest = 0;
+  for (std::size_t k = 1; k < times.size(); ++k)
+    widest = std::max(widest, times[k] - times[k - 1]);
+  EXPECT_LE(widest, 2.0 / kRate) << "a hole in the output's timestamps";
+  const double span = times.back() - times.front() + 1.0 / kRate;
+  EXPECT_NEAR(static_cast<double>(times.size()), span * kRate, span * kRate * 0.01)
+      << "frames against duration";
+  EXPECT_GT(span, seconds) << "the output ran the whole time";
+}
+
+class Failover : public ::testing::Test {
+ protected:
+  void SetUp() override { folder_ = fresh_test_folder("vx-failover"); }
+  void TearDown() override { fs::remove_all(folder_); }
+  fs::path folder_;
+};
+
+TEST_F(Failover, OutputRunsThroughAnInputDropAndComesBackToThePrimary) {
+  const std::uint16_t port = free_udp_ports(1);
+  const fs::path recording = folder_ / "out.ts";
+  std::unique_ptr<Peer> sender = start_sender(folder_, port, "sender1");
+  Transcoder transcoder(failover_line(port, "default", recording));
+  ASSERT_TRUE(transcoder.started());
+  ASSERT_TRUE(wait_until([&] { return encoders_of(transcoder.pid()).size() == 1; }, 20s))
+      << transcoder.report();
+  const pid_t encoder = *encoders_of(transcoder.pid()).begin();
+
+  std::this_thread::sleep_for(5s);
+  sender.reset();  // the feed drops
+  ASSERT_TRUE(transcoder.wait_for_output(std::string(kPrimaryInputTimedOut), 10s))
+      << transcoder.report();
+  std::this_thread::sleep_for(5s);
+  sender = start_sender(folder_, port, "sender2");
+  ASSERT_TRUE(transcoder.wait_for_output(std::string(kPrimaryInputBack), 20s))
+      << transcoder.report();
+  std::this_thread::sleep_for(3s);
+  EXPECT_EQ(encoders_of(transcoder.pid()), std::set<pid_t>{encoder}) << "never restarted";
+  transcoder.interrupt();
+  transcoder.wait_for_end(20s);
+
+  const std::string said = transcoder.output();
+  const std::size_t away = said.find(kPrimaryInputTimedOut);
+  const std::size_t back = said.find(kPrimaryInputBack);
+  EXPECT_LT(away, back);
+  EXPECT_EQ(said.find(kPrimaryInputTimedOut, away + 1), std::string::npos) << "said once";
+  EXPECT_EQ(said.find(kPrimaryInputBack, back + 1), std::string::npos) << "said once";
+  expect_continuous(video_times(folder_, recording), 15.0);
+}
+
+TEST_F(Failover, ADeadPrimaryStartsOnAMediaFileAndSwitchesWhenItArrives) {
+  const fs::path slate = folder_ / "slate.mp4";
+  Peer maker(ffmpeg_argv({"-f", "lavfi", "-i", "testsrc2=size=320x240:rate=25:duration=2", "-f",
+                          "lavfi", "-i", "sine=frequency=880:duration=2", "-c:v", "libx264",
+                          "-preset", "ultrafast", "-c:a", "aac", slate.string()}),
+             folder_ / "slate.out", folder_ / "slate.err");
+  ASSERT_EQ(maker.wait(kRunLimit), 0) << maker.report();
+
+  const std::uint16_t port = free_udp_ports(1);
+  const fs::path recording = folder_ / "out.ts";
+  Transcoder transcoder(failover_line(port, slate.string(), recording));
+  ASSERT_TRUE(transcoder.started());
+  std::this_thread::sleep_for(6s);  // nothing arrives: the slate loops
+  std::unique_ptr<Peer> sender = start_sender(folder_, port, "sender");
+  ASSERT_TRUE(transcoder.wait_for_output(std::string(kPrimaryInputBack), 20s))
+      << transcoder.report();
+  std::this_thread::sleep_for(2s);
+  transcoder.interrupt();
+  transcoder.wait_for_end(20s);
+  expect_continuous(video_times(folder_, recording), 7.0);
+}
+
+}  // namespace
+}  // namespace vx

@@ -1,0 +1,104 @@
+#include "transcoder/child_process.h"
+
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/prctl.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+
+#include "platform/file_io.h"
+
+namespace vx {
+
+void say(std::string_view line) {
+  write_all(STDOUT_FILENO, line);
+}
+
+bool Pipe::open() {
+  int ends[2];
+  if (::pipe2(ends, O_CLOEXEC) != 0) return false;
+  read_end.reset(ends[0]);
+  write_end.reset(ends[1]);
+  return true;
+}
+
+namespace {
+
+[[noreturn]] void become_child(const ChildPlan& plan) {
+  // ffmpeg must not outlive a transcoder that is killed outright.
+  ::prctl(PR_SET_PDEATHSIG, SIGKILL);
+  if (::getppid() != plan.parent) _exit(127);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
+  ::signal(SIGINT, SIG_DFL);
+  ::signal(SIGTERM, SIG_DFL);
+  ::signal(SIGPIPE, SIG_DFL);
+  // Other threads may hold allocator locks: no allocation from here on. Every source is first
+  // copied above the numbers being handed out, so none is overwritten before it is used.
+  constexpr std::size_t kMaxPipes = 32;
+  if (plan.pipes.size() > kMaxPipes) _exit(127);
+  int sources[kMaxPipes];
+  for (std::size_t k = 0; k < plan.pipes.size(); ++k) {
+    sources[k] = ::fcntl(plan.pipes[k].first, F_DUPFD_CLOEXEC, 512);
+    if (sources[k] < 0) _exit(127);
+  }
+  const int output = ::fcntl(plan.output, F_DUPFD_CLOEXEC, 512);
+  const int null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  if (output < 0 || null_input < 0) _exit(127);
+  for (std::size_t k = 0; k < plan.pipes.size(); ++k) {
+    if (::dup2(sources[k], plan.pipes[k].second) < 0) _exit(127);
+  }
+  if (::dup2(null_input, STDIN_FILENO) < 0 || ::dup2(output, STDOUT_FILENO) < 0 ||
+      ::dup2(output, STDERR_FILENO) < 0) {
+    _exit(127);
+  }
+  ::execvp(plan.argv[0], plan.argv.data());
+  _exit(127);
+}
+
+}  // namespace
+
+pid_t start_child(ChildPlan& plan) {
+  plan.parent = ::getpid();
+  const pid_t pid = ::fork();
+  if (pid == 0) become_child(plan);
+  return pid;
+}
+
+int exit_status_of(int status) {
+  if (WIFEXITED(status)) return WEXITSTATUS(status);
+  if (WIFSIGNALED(status)) return 128 + WTERMSIG(status);
+  return 1;
+}
+
+int wait_for(pid_t pid) {
+  int status = 0;
+  while (::waitpid(pid, &status, 0) < 0) {
+    if (errno != EINTR) return 1;
+  }
+  return exit_status_of(status);
+}
+
+std::vector<char*> argv_of(std::vector<std::string>& arguments) {
+  std::vector<char*> argv;
+  for (std::string& argument : arguments)
+    argv.push_back(argument.data());
+  argv.push_back(nullptr);
+  return argv;
+}
+
+void pump(int fd, HttpFanout& fanout) {
+  char buffer[64 * 1024];
+  for (;;) {
+    const ssize_t count = ::read(fd, buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    fanout.feed(std::string_view(buffer, static_cast<std::size_t>(count)));
+  }
+  fanout.finish();
+}
+
+}  // namespace vx

@@ -1,0 +1,662 @@
+#include "transcoder/failover_session.h"
+
+#include <poll.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <cstdio>
+#include <cstdlib>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <span>
+#include <thread>
+
+#include "engine/transcoder_protocol.h"
+#include "platform/file_io.h"
+#include "transcoder/child_process.h"
+#include "transcoder/input_switch.h"
+#include "transcoder/progress_watch.h"
+
+namespace vx {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using namespace std::chrono_literals;
+
+constexpr PictureSize kFallbackSize{1280, 720};
+constexpr int kAudioRate = 48000;
+constexpr int kAudioChannels = 2;
+constexpr const char* kCredit = "powered by vantorix.org";
+// A returning live source is picked up quickly: short probing.
+const std::vector<std::string> kQuickProbe = {"-probesize", "1000000", "-analyzeduration",
+                                              "1000000"};
+
+void survive_signal(int) {}
+
+void install_signal_handling() {
+  struct sigaction action {};
+  action.sa_handler = survive_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
+std::string rate_text(FrameRate rate) {
+  return std::to_string(rate.numerator) + "/" + std::to_string(rate.denominator);
+}
+
+std::string size_text(PictureSize size) {
+  return std::to_string(size.width) + "x" + std::to_string(size.height);
+}
+
+std::size_t picture_bytes(PictureSize size) {
+  return static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height) * 3 / 2;
+}
+
+// The ffprobe beside the ffmpeg in use.
+std::string ffprobe_of(const std::string& ffmpeg) {
+  const std::size_t slash = ffmpeg.rfind('/');
+  if (slash == std::string::npos) return "ffprobe";
+  return ffmpeg.substr(0, slash + 1) + "ffprobe";
+}
+
+// Reads until the pipe ends or `bytes` were read; false when it ended first.
+bool read_exactly(int fd, char* into, std::size_t bytes) {
+  std::size_t got = 0;
+  while (got < bytes) {
+    const ssize_t count = ::read(fd, into + got, bytes - got);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) return false;
+    got += static_cast<std::size_t>(count);
+  }
+  return true;
+}
+
+// Runs a short-lived child and gives everything it wrote on pipe 3, killing it after `limit`.
+std::optional<std::string> run_for_output(std::vector<std::string> arguments,
+                                          std::chrono::milliseconds limit) {
+  Pipe data;
+  Pipe chatter;
+  if (!data.open() || !chatter.open()) return std::nullopt;
+  ChildPlan plan;
+  plan.argv = argv_of(arguments);
+  plan.output = chatter.write_end.get();
+  plan.pipes.emplace_back(data.write_end.get(), 3);
+  const pid_t pid = start_child(plan);
+  if (pid < 0) return std::nullopt;
+  data.write_end.reset();
+  chatter.write_end.reset();
+  std::string bytes;
+  const auto deadline = Clock::now() + limit;
+  char buffer[64 * 1024];
+  pollfd ready{data.read_end.get(), POLLIN, 0};
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+    const ssize_t count = ::read(data.read_end.get(), buffer, sizeof buffer);
+    if (count < 0 && errno == EINTR) continue;
+    if (count <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(count));
+  }
+  return wait_for(pid) == 0 ? std::optional<std::string>(bytes) : std::nullopt;
+}
+
+// The primary's picture size, probed briefly; nullopt when it does not answer.
+std::optional<PictureSize> probe_size(const std::string& ffprobe, const std::string& url) {
+  std::optional<std::string> text =
+      run_for_output({ffprobe, "-v", "error", "-probesize", "1000000", "-analyzeduration",
+                      "1000000", "-select_streams", "v:0", "-show_entries", "stream=width,height",
+                      "-of", "csv=p=0:s=x", "-o", "pipe:3", url},
+                     5s);
+  int width = 0;
+  int height = 0;
+  if (!text || std::sscanf(text->c_str(), "%dx%d", &width, &height) != 2 || width <= 0 ||
+      height <= 0) {
+    return std::nullopt;
+  }
+  return PictureSize{width & ~1, height & ~1};
+}
+
+// The still alternate picture: the test bars with the credit line, in the output's size.
+std::string render_bars(const std::string& ffmpeg, PictureSize size) {
+  const std::string fit = "scale=" + std::to_string(size.width) + ":" +
+                          std::to_string(size.height) + ",setsar=1,format=yuv420p";
+  for (const std::string& credit :
+       {std::string("drawtext=text=") + kCredit + ":fontsize=12:fontcolor=black:y=h-th,",
+        std::string()}) {
+    std::optional<std::string> frame = run_for_output(
+        {ffmpeg, "-hide_banner", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "pal100bars",
+         "-vf", credit + fit, "-frames:v", "1", "-f", "rawvideo", "pipe:3"},
+        10s);
+    if (frame && frame->size() == picture_bytes(size)) return *frame;
+  }
+  // Without ffmpeg's help: black.
+  std::string black(picture_bytes(size), '\0');
+  std::fill(black.begin(), black.begin() + size.width * size.height, '\x10');
+  std::fill(black.begin() + size.width * size.height, black.end(), '\x80');
+  return black;
+}
+
+// Global options and input options of the primary as the line gave them, without the verbosity
+// (the decoder only reports errors) and with short probing before its "-i".
+std::vector<std::string> decoder_input(const std::vector<std::string>& primary_input) {
+  std::vector<std::string> input;
+  for (std::size_t k = 0; k < primary_input.size(); ++k) {
+    if ((primary_input[k] == "-v" || primary_input[k] == "-loglevel") &&
+        k + 1 < primary_input.size()) {
+      ++k;
+      continue;
+    }
+    if (primary_input[k] == "-i") input.insert(input.end(), kQuickProbe.begin(), kQuickProbe.end());
+    input.push_back(primary_input[k]);
+  }
+  return input;
+}
+
+// One decoder: its input turned into raw pictures on pipe 3 and raw sound on pipe 4, read by two
+// threads that hand them to the switch.
+class Decoder {
+ public:
+  using PictureSink = std::function<void(std::string&&)>;
+  using SoundSink = std::function<void(std::string_view)>;
+
+  Decoder(std::vector<std::string> arguments, std::size_t picture_size, bool sound,
+          PictureSink pictures, SoundSink samples)
+      : arguments_(std::move(arguments)),
+        picture_size_(picture_size),
+        sound_(sound),
+        pictures_(std::move(pictures)),
+        samples_(std::move(samples)) {}
+  Decoder(const Decoder&) = delete;
+  Decoder& operator=(const Decoder&) = delete;
+  ~Decoder() { stop(); }
+
+  bool start() {
+    Pipe video;
+    Pipe audio;
+    Pipe chatter;
+    if (!video.open() || !audio.open() || !chatter.open()) return false;
+    ChildPlan plan;
+    plan.argv = argv_of(arguments_);
+    plan.output = chatter.write_end.get();
+    plan.pipes.emplace_back(video.write_end.get(), 3);
+    plan.pipes.emplace_back(audio.write_end.get(), 4);
+    pid_ = start_child(plan);
+    if (pid_ < 0) return false;
+    video.write_end.reset();
+    audio.write_end.reset();
+    chatter.write_end.reset();
+    video_ = std::move(video.read_end);
+    audio_ = std::move(audio.read_end);
+    chatter_ = std::move(chatter.read_end);
+    picture_reader_ = std::thread([this] { read_pictures(); });
+    sound_reader_ = std::thread([this] { read_sound(); });
+    chatter_reader_ = std::thread([this] { relay_errors(); });
+    return true;
+  }
+
+  // True once the process is gone and its pipes are drained.
+  bool ended() {
+    if (pid_ <= 0) return true;
+    int status = 0;
+    if (::waitpid(pid_, &status, WNOHANG) != pid_) return false;
+    pid_ = -1;
+    join();
+    return true;
+  }
+
+  void stop() {
+    if (pid_ > 0) {
+      ::kill(pid_, SIGKILL);
+      wait_for(pid_);
+      pid_ = -1;
+    }
+    join();
+  }
+
+ private:
+  void join() {
+    for (std::thread* thread : {&picture_reader_, &sound_reader_, &chatter_reader_}) {
+      if (thread->joinable()) thread->join();
+    }
+  }
+
+  void read_pictures() {
+    for (;;) {
+      std::string picture(picture_size_, '\0');
+      if (!read_exactly(video_.get(), picture.data(), picture.size())) break;
+      pictures_(std::move(picture));
+    }
+  }
+
+  void read_sound() {
+    char buffer[16 * 1024];
+    for (;;) {
+      const ssize_t count = ::read(audio_.get(), buffer, sizeof buffer);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) break;
+      if (sound_) samples_(std::string_view(buffer, static_cast<std::size_t>(count)));
+    }
+  }
+
+  // The decoder only prints errors; they reach the channel log marked as the input's.
+  void relay_errors() {
+    char buffer[4096];
+    for (;;) {
+      const ssize_t count = ::read(chatter_.get(), buffer, sizeof buffer);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) break;
+      say("[input] " + std::string(buffer, static_cast<std::size_t>(count)));
+    }
+  }
+
+  std::vector<std::string> arguments_;
+  std::size_t picture_size_;
+  bool sound_;
+  PictureSink pictures_;
+  SoundSink samples_;
+  pid_t pid_ = -1;
+  UniqueFd video_;
+  UniqueFd audio_;
+  UniqueFd chatter_;
+  std::thread picture_reader_;
+  std::thread sound_reader_;
+  std::thread chatter_reader_;
+};
+
+// The decoder's output part: the picture in the switch's format, the sound at 48 kHz stereo.
+std::vector<std::string> decoder_output(const std::string& filters, PictureSize size,
+                                        FrameRate rate) {
+  const std::string w = std::to_string(size.width);
+  const std::string h = std::to_string(size.height);
+  std::string chain = filters.empty() ? std::string() : filters + ",";
+  chain += "scale=" + w + ":" + h + ":force_original_aspect_ratio=decrease,pad=" + w + ":" + h +
+           ":(ow-iw)/2:(oh-ih)/2,setsar=1,fps=" + rate_text(rate) + ",format=yuv420p";
+  return {"-map",
+          "0:v:0",
+          "-vf",
+          chain,
+          "-f",
+          "rawvideo",
+          "pipe:3",
+          "-map",
+          "0:a:0?",
+          "-af",
+          "aresample=" + std::to_string(kAudioRate) + ":async=1",
+          "-ac",
+          std::to_string(kAudioChannels),
+          "-f",
+          "s16le",
+          "pipe:4"};
+}
+
+std::span<const std::uint8_t> as_bytes(std::string_view text) {
+  return {reinterpret_cast<const std::uint8_t*>(text.data()), text.size()};
+}
+
+std::string_view as_text(std::span<const std::uint8_t> bytes) {
+  return {reinterpret_cast<const char*>(bytes.data()), bytes.size()};
+}
+
+// The bytes for one of the encoder's inputs, written by a thread of its own: ffmpeg opens its
+// inputs one after the other and reads each while it opens it, so a single writer feeding both
+// would wait on one pipe while ffmpeg waits on the other.
+class InputFeed {
+ public:
+  InputFeed(int fd, std::size_t limit) : fd_(fd), limit_(limit), writer_([this] { write(); }) {}
+  InputFeed(const InputFeed&) = delete;
+  InputFeed& operator=(const InputFeed&) = delete;
+  ~InputFeed() {
+    close();
+    writer_.join();
+  }
+
+  // Waits while `limit` pieces are queued (the encoder is behind). False once the encoder is gone.
+  bool push(std::string_view bytes) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    room_.wait(lock, [this] { return queue_.size() < limit_ || closed_ || broken_; });
+    if (closed_ || broken_) return false;
+    queue_.emplace_back(bytes);
+    ready_.notify_one();
+    return true;
+  }
+
+  void close() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    closed_ = true;
+    ready_.notify_all();
+    room_.notify_all();
+  }
+
+ private:
+  void write() {
+    for (;;) {
+      std::string piece;
+      {
+        std::unique_lock<std::mutex> lock(mutex_);
+        ready_.wait(lock, [this] { return !queue_.empty() || closed_; });
+        if (queue_.empty()) break;
+        piece = std::move(queue_.front());
+        queue_.pop_front();
+        room_.notify_one();
+      }
+      if (!write_all(fd_, piece)) {
+        std::lock_guard<std::mutex> lock(mutex_);
+        broken_ = true;
+        room_.notify_all();
+        break;
+      }
+    }
+    ::close(fd_);  // the encoder sees the end of this input
+  }
+
+  int fd_;
+  std::size_t limit_;
+  std::mutex mutex_;
+  std::condition_variable ready_;
+  std::condition_variable room_;
+  std::deque<std::string> queue_;
+  bool closed_ = false;
+  bool broken_ = false;
+  std::thread writer_;
+};
+
+}  // namespace
+
+PictureSize requested_size(const std::vector<std::string>& output) {
+  for (std::size_t k = 0; k + 1 < output.size(); ++k) {
+    if (output[k] != "-s:v" && output[k] != "-s") continue;
+    int width = 0;
+    int height = 0;
+    if (std::sscanf(output[k + 1].c_str(), "%dx%d", &width, &height) == 2 && width > 0 &&
+        height > 0) {
+      return {(width + 1) & ~1, (height + 1) & ~1};
+    }
+  }
+  return {};
+}
+
+FrameRate requested_rate(const std::vector<std::string>& output) {
+  struct Named {
+    const char* name;
+    FrameRate rate;
+  };
+  static constexpr Named kNames[] = {{"ntsc", {30000, 1001}},  {"pal", {25, 1}},
+                                     {"film", {24, 1}},        {"ntsc-film", {24000, 1001}},
+                                     {"qntsc", {30000, 1001}}, {"qpal", {25, 1}}};
+  for (std::size_t k = 0; k + 1 < output.size(); ++k) {
+    if (output[k] != "-r:v" && output[k] != "-r") continue;
+    const std::string& text = output[k + 1];
+    for (const Named& named : kNames) {
+      if (text == named.name) return named.rate;
+    }
+    int numerator = 0;
+    int denominator = 0;
+    if (std::sscanf(text.c_str(), "%d/%d", &numerator, &denominator) == 2 && numerator > 0 &&
+        denominator > 0) {
+      return {numerator, denominator};
+    }
+    const double value = std::atof(text.c_str());
+    if (value > 0 && value <= 240) {
+      // Decimal rates such as 23.976 or 59.94 are the NTSC ones.
+      const double rounded = static_cast<double>(static_cast<int>(value + 0.5));
+      if (rounded - value > 0.01) return {static_cast<int>(rounded) * 1000, 1001};
+      return {static_cast<int>(rounded), 1};
+    }
+  }
+  return {};
+}
+
+int run_failover_session(const FailoverPlan& plan, const TranslationContext& context,
+                         const SessionOptions& options) {
+  install_signal_handling();
+  // Pipes 3 and 4 carry the switch's pictures and sound into the encoder.
+  TranslationContext output_context = context;
+  output_context.first_pipe_fd = 5;
+  Translation output = translate_arguments(plan.output, output_context);
+  if (!output.error.empty()) {
+    say(output.error + "\n");
+    return 1;
+  }
+
+  const std::string& url = plan.primary_input.back();
+  PictureSize size = requested_size(plan.output);
+  if (size.width == 0) size = probe_size(ffprobe_of(options.ffmpeg), url).value_or(kFallbackSize);
+  if (!plan.video) size = {16, 16};  // sound alone: the switch still counts frames
+  const FrameRate rate = requested_rate(plan.output);
+
+  InputSwitchSettings settings;
+  settings.width = size.width;
+  settings.height = size.height;
+  settings.rate_num = rate.numerator;
+  settings.rate_den = rate.denominator;
+  const std::string bars = render_bars(options.ffmpeg, size);
+  settings.still_picture.assign(bars.begin(), bars.end());
+  std::string error;
+  const std::unique_ptr<InputSwitch> created = InputSwitch::create(settings, &error);
+  if (!created) {
+    say("morvi-transcoder: " + error + "; nothing started\n");
+    return 1;
+  }
+  InputSwitch& input_switch = *created;
+  const std::size_t frame_bytes = picture_bytes(size);
+
+  // Each decoder run: a picture goes with the sound of its frame period. A primary without sound
+  // gets silence for each picture; a primary with sound alone gets a blank picture per frame of
+  // sound, so the switch sees it alive.
+  struct Run {
+    std::mutex mutex;
+    std::uint64_t pictures = 0;
+    std::uint64_t sound_bytes = 0;
+    bool silent = false;  // no sound after two seconds of pictures: silence is made here
+  };
+  auto run = std::make_shared<Run>();
+  const std::string blank(frame_bytes, '\0');
+  const auto sound_bytes_before = [rate](std::uint64_t frame) {
+    return frame * kAudioRate * static_cast<std::uint64_t>(rate.denominator) /
+           static_cast<std::uint64_t>(rate.numerator) * kSwitchSampleBytes;
+  };
+  const auto push_silence = [&](std::uint64_t from_frame, std::uint64_t to_frame) {
+    const std::string silence(sound_bytes_before(to_frame) - sound_bytes_before(from_frame), '\0');
+    input_switch.push_primary_audio(as_bytes(silence));
+  };
+  const auto on_primary_picture = [&](std::string&& picture) {
+    if (!plan.video) return;
+    std::lock_guard<std::mutex> lock(run->mutex);
+    input_switch.push_primary_picture(as_bytes(picture), Clock::now());
+    ++run->pictures;
+    if (run->silent) {
+      push_silence(run->pictures - 1, run->pictures);
+    } else if (run->sound_bytes == 0 &&
+               run->pictures > 2 * static_cast<std::uint64_t>(rate.numerator / rate.denominator)) {
+      run->silent = true;
+      push_silence(0, run->pictures);
+    }
+  };
+  const auto on_primary_sound = [&](std::string_view samples) {
+    std::lock_guard<std::mutex> lock(run->mutex);
+    if (run->silent) return;
+    run->sound_bytes += samples.size();
+    input_switch.push_primary_audio(as_bytes(samples));
+    if (plan.video) return;
+    while (sound_bytes_before(run->pictures + 1) <= run->sound_bytes) {
+      input_switch.push_primary_picture(as_bytes(blank), Clock::now());
+      ++run->pictures;
+    }
+  };
+
+  std::vector<std::string> primary_arguments = {options.ffmpeg, "-hide_banner", "-nostdin",
+                                                "-nostats",     "-v",           "error"};
+  for (std::string& argument : decoder_input(plan.primary_input)) {
+    primary_arguments.push_back(std::move(argument));
+  }
+  for (std::string& argument : decoder_output(plan.primary_filters, size, rate)) {
+    primary_arguments.push_back(std::move(argument));
+  }
+  auto make_primary = [&] {
+    {
+      std::lock_guard<std::mutex> lock(run->mutex);
+      run->pictures = 0;
+      run->sound_bytes = 0;
+      run->silent = false;
+    }
+    return std::make_unique<Decoder>(primary_arguments, frame_bytes, true, on_primary_picture,
+                                     on_primary_sound);
+  };
+
+  std::unique_ptr<Decoder> alternate;
+  if (!plan.alternate_file.empty()) {
+    std::vector<std::string> arguments = {
+        options.ffmpeg, "-hide_banner", "-nostdin", "-nostats",         "-v", "error", "-re",
+        "-stream_loop", "-1",           "-i",       plan.alternate_file};
+    for (std::string& argument : decoder_output("", size, rate))
+      arguments.push_back(argument);
+    alternate = std::make_unique<Decoder>(
+        arguments, frame_bytes, true,
+        [&](std::string&& picture) { input_switch.push_alternate_picture(as_bytes(picture)); },
+        [&](std::string_view samples) { input_switch.push_alternate_audio(as_bytes(samples)); });
+    if (!alternate->start()) say("morvi-transcoder: the alternate input cannot be started\n");
+  }
+
+  // The encoder: the switch's pictures and sound in, the line's own outputs out.
+  Pipe pictures;
+  Pipe sound;
+  Pipe chatter;
+  if (!pictures.open() || !sound.open() || !chatter.open()) {
+    say("morvi-transcoder: no pipes for the encoder; nothing started\n");
+    return 1;
+  }
+  std::vector<std::string> encoder = {options.ffmpeg, "-hide_banner", "-nostdin"};
+  if (plan.video) {
+    encoder.insert(encoder.end(),
+                   {"-thread_queue_size", "512", "-f", "rawvideo", "-pix_fmt", "yuv420p",
+                    "-video_size", size_text(size), "-framerate", rate_text(rate), "-i", "pipe:3"});
+  }
+  if (plan.audio) {
+    encoder.insert(encoder.end(),
+                   {"-thread_queue_size", "512", "-f", "s16le", "-ar", std::to_string(kAudioRate),
+                    "-ac", std::to_string(kAudioChannels), "-i", "pipe:4"});
+  }
+  if (plan.video) encoder.insert(encoder.end(), {"-map", "0:v"});
+  if (plan.audio) encoder.insert(encoder.end(), {"-map", plan.video ? "1:a" : "0:a"});
+  encoder.insert(encoder.end(), output.arguments.begin(), output.arguments.end());
+
+  std::vector<std::unique_ptr<HttpFanout>> fanouts;
+  std::vector<Pipe> served_pipes(output.served.size());
+  for (std::size_t k = 0; k < output.served.size(); ++k) {
+    std::string reason;
+    fanouts.push_back(HttpFanout::start(output.served[k].fanout, reason));
+    if (!fanouts.back() || !served_pipes[k].open()) {
+      say("morvi-transcoder: " + (reason.empty() ? "no pipe for " + output.served[k].url : reason) +
+          "; nothing started\n");
+      return 1;
+    }
+  }
+  ChildPlan plan_of_encoder;
+  plan_of_encoder.argv = argv_of(encoder);
+  plan_of_encoder.output = chatter.write_end.get();
+  plan_of_encoder.pipes.emplace_back(pictures.read_end.get(), 3);
+  plan_of_encoder.pipes.emplace_back(sound.read_end.get(), 4);
+  for (std::size_t k = 0; k < served_pipes.size(); ++k) {
+    plan_of_encoder.pipes.emplace_back(served_pipes[k].write_end.get(), output.served[k].fd);
+  }
+  const pid_t encoder_pid = start_child(plan_of_encoder);
+  if (encoder_pid < 0) {
+    say("morvi-transcoder: cannot start " + options.ffmpeg + "\n");
+    return 1;
+  }
+  pictures.read_end.reset();
+  sound.read_end.reset();
+  chatter.write_end.reset();
+  std::vector<std::thread> pumps;
+  for (std::size_t k = 0; k < served_pipes.size(); ++k) {
+    served_pipes[k].write_end.reset();
+    pumps.emplace_back(pump, served_pipes[k].read_end.get(), std::ref(*fanouts[k]));
+  }
+
+  // The output clock: one picture and its sound every frame period, whatever the inputs do.
+  const std::size_t queue_limit =
+      5 * static_cast<std::size_t>(rate.numerator / rate.denominator + 1);
+  std::optional<InputFeed> picture_feed;
+  std::optional<InputFeed> sound_feed;
+  if (plan.video) picture_feed.emplace(pictures.write_end.release(), queue_limit);
+  if (plan.audio) sound_feed.emplace(sound.write_end.release(), queue_limit);
+  pictures.write_end.reset();
+  sound.write_end.reset();
+  std::atomic<bool> stopping{false};
+  std::thread clock([&] {
+    const auto period = std::chrono::duration_cast<Clock::duration>(
+        std::chrono::duration<double>(static_cast<double>(rate.denominator) / rate.numerator));
+    auto next = Clock::now();
+    while (!stopping) {
+      std::this_thread::sleep_until(next);
+      const OutputFrame frame = input_switch.next_frame(Clock::now());
+      if (frame.event == SwitchEvent::switched_to_alternate) {
+        say(std::string("\n") + std::string(kPrimaryInputTimedOut) + "\n");
+      } else if (frame.event == SwitchEvent::switched_back) {
+        say(std::string("\n") + std::string(kPrimaryInputBack) + "\n");
+      }
+      if (picture_feed && !picture_feed->push(as_text(frame.picture))) break;
+      if (sound_feed && !sound_feed->push(as_text(frame.audio))) break;
+      next += period;
+      if (next < Clock::now() - 10 * period) next = Clock::now();  // the encoder held us up
+    }
+    if (picture_feed) picture_feed->close();
+    if (sound_feed) sound_feed->close();
+  });
+
+  // The primary decoder, restarted with a growing pause whenever it ends.
+  std::unique_ptr<Decoder> primary = make_primary();
+  if (!primary->start()) say("morvi-transcoder: the primary input cannot be started\n");
+  ProgressWatch watch(options.frozen_video_seconds);
+  char buffer[16 * 1024];
+  pollfd ready{chatter.read_end.get(), POLLIN, 0};
+  for (;;) {
+    if (::poll(&ready, 1, 100) > 0) {
+      const ssize_t count = ::read(chatter.read_end.get(), buffer, sizeof buffer);
+      if (count < 0 && errno == EINTR) continue;
+      if (count <= 0) break;
+      const std::string_view text(buffer, static_cast<std::size_t>(count));
+      say(text);
+      const double now = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
+      if (watch.frozen_after(text, now)) say("\noutput video frame freezing\n");
+    }
+    if (primary && primary->ended()) {
+      input_switch.primary_ended(Clock::now());
+      primary.reset();
+    }
+    if (!primary && input_switch.restart_due(Clock::now())) {
+      primary = make_primary();
+      if (!primary->start()) primary.reset();
+    }
+  }
+  const int status = wait_for(encoder_pid);
+  stopping = true;
+  if (picture_feed) picture_feed->close();
+  if (sound_feed) sound_feed->close();
+  clock.join();
+  picture_feed.reset();
+  sound_feed.reset();
+  primary.reset();
+  alternate.reset();
+  for (std::thread& thread : pumps)
+    thread.join();
+  return status;
+}
+
+}  // namespace vx
