@@ -77,12 +77,14 @@ class Program : public ::testing::Test {
 
   // A configuration with these channels, the test's port and automatic restarts after
   // `auto_restart` seconds.
-  void configure(int auto_restart, const std::vector<std::string>& sources, int log = 0) {
+  void configure(int auto_restart, const std::vector<std::string>& sources, int log = 0,
+                 const std::string& alternate = {}) {
     JsonPtr root(cJSON_CreateObject());
     cJSON* global = cJSON_AddObjectToObject(root.get(), "global");
     config_set_int(global, "httpPort", port_);
     config_set_int(global, "autoRestart", auto_restart);
     config_set_int(global, "log", log);
+    config_set_string(global, "altInput", alternate);
     config_set_string(global, "loginPass", "pw");
     cJSON* channels = cJSON_AddArrayToObject(root.get(), "channels");
     for (const std::string& source : sources) {
@@ -240,6 +242,50 @@ TEST_F(Program, WithoutAutoRestartAKilledChannelStaysIdleAndAStopCancelsAPending
     program.signal(SIGTERM);
     EXPECT_EQ(program.wait(15s), 0);
   }
+}
+
+TEST_F(Program, ALiveSourceThatDropsShowsNoSignalAndComesBack) {
+  const std::uint16_t feed = free_udp_ports(1);
+  const auto sender = [&](const char* name) {
+    return std::make_unique<Peer>(
+        ffmpeg_argv({"-re",
+                     "-f",
+                     "lavfi",
+                     "-i",
+                     "testsrc=size=320x240:rate=25",
+                     "-f",
+                     "lavfi",
+                     "-i",
+                     "sine",
+                     "-c:v",
+                     "libx264",
+                     "-preset",
+                     "ultrafast",
+                     "-g",
+                     "10",
+                     "-c:a",
+                     "aac",
+                     "-f",
+                     "mpegts",
+                     "udp://127.0.0.1:" + std::to_string(feed) + "?pkt_size=1316"}),
+        folder_ / (std::string(name) + ".out"), folder_ / (std::string(name) + ".err"));
+  };
+  std::unique_ptr<Peer> camera = sender("camera");
+  configure(1, {"udp://127.0.0.1:" + std::to_string(feed)}, 0, "default");
+  Peer& program = launch();
+  ASSERT_TRUE(wait_for_state(0, "running")) << program.report();
+  ASSERT_TRUE(wait_until([&] { return transcoders_of(program.pid()).size() == 1; }, 5s));
+  const pid_t transcoder = *transcoders_of(program.pid()).begin();
+
+  camera.reset();  // the feed drops; the output goes on with the test picture
+  EXPECT_TRUE(wait_until([&] { return channel_status(0).second == "NO SIGNAL"; }, 15s))
+      << channel_status(0).second;
+  EXPECT_EQ(channel_status(0).first, "stopping");
+  camera = sender("camera-again");
+  EXPECT_TRUE(wait_until([&] { return channel_status(0).first == "running"; }, 30s))
+      << channel_status(0).second;
+  EXPECT_EQ(transcoders_of(program.pid()), std::set<pid_t>{transcoder})
+      << "the same transcoder carried the channel through";
 }
 
 TEST_F(Program, FolderChannelPlaysEveryClipThenStops) {
