@@ -590,8 +590,8 @@ int run_failover_session(const FailoverPlan& plan, const TranslationContext& con
   }
 
   // The output clock: one picture and its sound every frame period, whatever the inputs do.
-  const std::size_t queue_limit =
-      5 * static_cast<std::size_t>(rate.numerator / rate.denominator + 1);
+  // About one second of frames may wait for a slow encoder; more would only hold memory.
+  const std::size_t queue_limit = static_cast<std::size_t>(rate.numerator / rate.denominator + 1);
   std::optional<InputFeed> picture_feed;
   std::optional<InputFeed> sound_feed;
   if (plan.video) picture_feed.emplace(pictures.write_end.release(), queue_limit);
