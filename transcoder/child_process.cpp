@@ -12,6 +12,22 @@
 
 namespace vx {
 
+namespace {
+
+void survive_signal(int) {}
+
+}  // namespace
+
+void install_signal_handling() {
+  struct sigaction action {};
+  action.sa_handler = survive_signal;
+  sigemptyset(&action.sa_mask);
+  action.sa_flags = SA_RESTART;
+  ::sigaction(SIGINT, &action, nullptr);
+  ::sigaction(SIGTERM, &action, nullptr);
+  ::signal(SIGPIPE, SIG_IGN);
+}
+
 void say(std::string_view line) {
   write_all(STDOUT_FILENO, line);
 }

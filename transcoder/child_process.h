@@ -15,6 +15,12 @@
 
 namespace vx {
 
+// ffmpeg shares our process group, so an orderly stop sent to the group (as the engine sends it)
+// reaches it directly. It must arrive exactly once: a second SIGINT makes ffmpeg abandon its
+// output's trailer. So the transcoder only survives SIGINT and SIGTERM and waits for ffmpeg to
+// finish; SIGPIPE is ignored so a reader that goes away shows as a failed write.
+void install_signal_handling();
+
 // Writes to our standard output, which the engine reads.
 void say(std::string_view line);
 

@@ -39,18 +39,6 @@ constexpr const char* kCredit = "powered by vantorix.org";
 const std::vector<std::string> kQuickProbe = {"-probesize", "1000000", "-analyzeduration",
                                               "1000000"};
 
-void survive_signal(int) {}
-
-void install_signal_handling() {
-  struct sigaction action {};
-  action.sa_handler = survive_signal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-}
-
 std::string rate_text(FrameRate rate) {
   return std::to_string(rate.numerator) + "/" + std::to_string(rate.denominator);
 }

@@ -20,21 +20,6 @@
 namespace vx {
 namespace {
 
-// ffmpeg shares our process group, so an orderly stop sent to the group (as the engine sends it)
-// reaches it directly. It must arrive exactly once: a second SIGINT makes ffmpeg abandon its
-// output's trailer. So the transcoder only survives the signal and waits for ffmpeg to finish.
-void survive_signal(int) {}
-
-void install_signal_handling() {
-  struct sigaction action {};
-  action.sa_handler = survive_signal;
-  sigemptyset(&action.sa_mask);
-  action.sa_flags = SA_RESTART;
-  ::sigaction(SIGINT, &action, nullptr);
-  ::sigaction(SIGTERM, &action, nullptr);
-  ::signal(SIGPIPE, SIG_IGN);
-}
-
 double seconds_now() {
   return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }

@@ -246,31 +246,7 @@ TEST_F(Program, WithoutAutoRestartAKilledChannelStaysIdleAndAStopCancelsAPending
 
 TEST_F(Program, ALiveSourceThatDropsShowsNoSignalAndComesBack) {
   const std::uint16_t feed = free_udp_ports(1);
-  const auto sender = [&](const char* name) {
-    return std::make_unique<Peer>(
-        ffmpeg_argv({"-re",
-                     "-f",
-                     "lavfi",
-                     "-i",
-                     "testsrc=size=320x240:rate=25",
-                     "-f",
-                     "lavfi",
-                     "-i",
-                     "sine",
-                     "-c:v",
-                     "libx264",
-                     "-preset",
-                     "ultrafast",
-                     "-g",
-                     "10",
-                     "-c:a",
-                     "aac",
-                     "-f",
-                     "mpegts",
-                     "udp://127.0.0.1:" + std::to_string(feed) + "?pkt_size=1316"}),
-        folder_ / (std::string(name) + ".out"), folder_ / (std::string(name) + ".err"));
-  };
-  std::unique_ptr<Peer> camera = sender("camera");
+  std::unique_ptr<Peer> camera = start_live_udp_sender(folder_, feed, "camera");
   configure(1, {"udp://127.0.0.1:" + std::to_string(feed)}, 0, "default");
   Peer& program = launch();
   ASSERT_TRUE(wait_for_state(0, "running")) << program.report();
@@ -281,7 +257,7 @@ TEST_F(Program, ALiveSourceThatDropsShowsNoSignalAndComesBack) {
   EXPECT_TRUE(wait_until([&] { return channel_status(0).second == "NO SIGNAL"; }, 15s))
       << channel_status(0).second;
   EXPECT_EQ(channel_status(0).first, "stopping");
-  camera = sender("camera-again");
+  camera = start_live_udp_sender(folder_, feed, "camera-again");
   EXPECT_TRUE(wait_until([&] { return channel_status(0).first == "running"; }, 30s))
       << channel_status(0).second;
   EXPECT_EQ(transcoders_of(program.pid()), std::set<pid_t>{transcoder})

@@ -22,6 +22,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <memory>
 #include <mutex>
 #include <optional>
 #include <sstream>
@@ -267,6 +268,34 @@ inline std::vector<std::string> ffmpeg_argv(std::vector<std::string> arguments) 
   std::vector<std::string> argv = {"ffmpeg", "-hide_banner", "-nostdin", "-loglevel", "error"};
   argv.insert(argv.end(), arguments.begin(), arguments.end());
   return argv;
+}
+
+// A live MPEG-TS feed on UDP in real time (320x240, 25 fps, h264 and aac), as a camera would
+// send it; it runs until the Peer is destroyed.
+inline std::unique_ptr<Peer> start_live_udp_sender(const fs::path& folder, std::uint16_t port,
+                                                   const std::string& name) {
+  return std::make_unique<Peer>(
+      ffmpeg_argv({"-re",
+                   "-f",
+                   "lavfi",
+                   "-i",
+                   "testsrc=size=320x240:rate=25",
+                   "-f",
+                   "lavfi",
+                   "-i",
+                   "sine=frequency=440",
+                   "-c:v",
+                   "libx264",
+                   "-preset",
+                   "ultrafast",
+                   "-g",
+                   "10",
+                   "-c:a",
+                   "aac",
+                   "-f",
+                   "mpegts",
+                   "udp://127.0.0.1:" + std::to_string(port) + "?pkt_size=1316"}),
+      folder / (name + ".out"), folder / (name + ".err"));
 }
 
 // ---------------------------------------------------------------------------------------------

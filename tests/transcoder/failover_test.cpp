@@ -20,32 +20,6 @@ using namespace testing_support;
 
 constexpr double kRate = 25.0;
 
-// A live MPEG-TS source on UDP, in real time, as a camera feed would arrive.
-std::unique_ptr<Peer> start_sender(const fs::path& folder, std::uint16_t port, const char* name) {
-  return std::make_unique<Peer>(
-      ffmpeg_argv({"-re",
-                   "-f",
-                   "lavfi",
-                   "-i",
-                   "testsrc=size=320x240:rate=25",
-                   "-f",
-                   "lavfi",
-                   "-i",
-                   "sine=frequency=440",
-                   "-c:v",
-                   "libx264",
-                   "-preset",
-                   "ultrafast",
-                   "-g",
-                   "10",
-                   "-c:a",
-                   "aac",
-                   "-f",
-                   "mpegts",
-                   "udp://127.0.0.1:" + std::to_string(port) + "?pkt_size=1316"}),
-      folder / (std::string(name) + ".out"), folder / (std::string(name) + ".err"));
-}
-
 // The line the engine writes for a UDP source kept alive on `alternate`, recorded to `file`.
 std::string failover_line(std::uint16_t port, const std::string& alternate, const fs::path& file) {
   StartRequest request;
@@ -130,7 +104,7 @@ class Failover : public ::testing::Test {
 TEST_F(Failover, OutputRunsThroughAnInputDropAndComesBackToThePrimary) {
   const std::uint16_t port = free_udp_ports(1);
   const fs::path recording = folder_ / "out.ts";
-  std::unique_ptr<Peer> sender = start_sender(folder_, port, "sender1");
+  std::unique_ptr<Peer> sender = start_live_udp_sender(folder_, port, "sender1");
   Transcoder transcoder(failover_line(port, "default", recording));
   ASSERT_TRUE(transcoder.started());
   ASSERT_TRUE(wait_until([&] { return encoders_of(transcoder.pid()).size() == 1; }, 20s))
@@ -142,7 +116,7 @@ TEST_F(Failover, OutputRunsThroughAnInputDropAndComesBackToThePrimary) {
   ASSERT_TRUE(transcoder.wait_for_output(std::string(kPrimaryInputTimedOut), 10s))
       << transcoder.report();
   std::this_thread::sleep_for(5s);
-  sender = start_sender(folder_, port, "sender2");
+  sender = start_live_udp_sender(folder_, port, "sender2");
   ASSERT_TRUE(transcoder.wait_for_output(std::string(kPrimaryInputBack), 20s))
       << transcoder.report();
   std::this_thread::sleep_for(3s);
@@ -172,7 +146,7 @@ TEST_F(Failover, ADeadPrimaryStartsOnAMediaFileAndSwitchesWhenItArrives) {
   Transcoder transcoder(failover_line(port, slate.string(), recording));
   ASSERT_TRUE(transcoder.started());
   std::this_thread::sleep_for(6s);  // nothing arrives: the slate loops
-  std::unique_ptr<Peer> sender = start_sender(folder_, port, "sender");
+  std::unique_ptr<Peer> sender = start_live_udp_sender(folder_, port, "sender");
   ASSERT_TRUE(transcoder.wait_for_output(std::string(kPrimaryInputBack), 20s))
       << transcoder.report();
   std::this_thread::sleep_for(2s);
