@@ -20,8 +20,10 @@ using namespace testing_support;
 
 constexpr double kRate = 25.0;
 
-// The line the engine writes for a UDP source kept alive on `alternate`, recorded to `file`.
-std::string failover_line(std::uint16_t port, const std::string& alternate, const fs::path& file) {
+// The line the engine writes for a UDP source kept alive on `alternate`, recorded to `file` (or
+// sent to `file` when it is a URL).
+std::string failover_line(std::uint16_t port, const std::string& alternate, const fs::path& file,
+                          FormatId format = FormatId::file) {
   StartRequest request;
   EngineSource source;
   source.kind = FormatId::udp;
@@ -29,7 +31,7 @@ std::string failover_line(std::uint16_t port, const std::string& alternate, cons
   source.alternate_input = alternate;
   request.sources.push_back(source);
   EngineTarget target;
-  target.format = FormatId::file;
+  target.format = format;
   target.url = file.string();
   target.video.enable = true;
   target.video.codec = kCodecH264;
@@ -153,6 +155,26 @@ TEST_F(Failover, ADeadPrimaryStartsOnAMediaFileAndSwitchesWhenItArrives) {
   transcoder.interrupt();
   transcoder.wait_for_end(20s);
   expect_continuous(video_times(folder_, recording), 7.0);
+}
+
+TEST_F(Failover, OutputsServedOverHttpWorkTheSameWay) {
+  const std::uint16_t port = free_udp_ports(1);
+  const std::uint16_t http = free_tcp_port();
+  std::unique_ptr<Peer> sender = start_live_udp_sender(folder_, port, "sender");
+  Transcoder transcoder(
+      failover_line(port, "default", "http://127.0.0.1:" + std::to_string(http), FormatId::http));
+  ASSERT_TRUE(transcoder.started());
+  ASSERT_TRUE(wait_until([&] { return port_taken(Transport::tcp, http); }, 20s))
+      << transcoder.report();
+  Peer curl({"curl", "-s", "--max-time", "3", "-o", (folder_ / "got.ts").string(),
+             "http://127.0.0.1:" + std::to_string(http) + "/live"},
+            folder_ / "curl.out", folder_ / "curl.err");
+  curl.wait(10s);
+  const std::string got = read_text(folder_ / "got.ts");
+  ASSERT_GT(got.size(), 188U * 100) << transcoder.report();
+  EXPECT_EQ(got[0], '\x47') << "a viewer starts on a transport stream packet";
+  transcoder.interrupt();
+  transcoder.wait_for_end(20s);
 }
 
 }  // namespace
