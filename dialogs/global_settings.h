@@ -1,0 +1,94 @@
+// The global settings dialog without its window: the record of every control, loaded from the
+// document's "global" object, the interplay of its check boxes, and what OK stores and triggers.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace vx {
+
+inline constexpr const char* kGlobalSettingsTitle = "Global Settings";
+inline constexpr const char* kPortErrorCaption = "Port Error";
+inline constexpr const char* kPortErrorText = "Please enter port number between 0 and 65535";
+// What an empty rule text shows, so the operator sees that nobody is shut out.
+inline constexpr const char* kAllowAllRule = "allow all";
+// The alternate input value meaning "the program's own picture" rather than a file.
+inline constexpr const char* kDefaultAlternateInput = "default";
+
+inline constexpr std::size_t kTlsPathMaxBytes = 259;
+inline constexpr std::size_t kGlobalTextMaxBytes = 999;
+inline constexpr std::int32_t kAutoRestartMaxSeconds = 32767;  // the spin control's range
+inline constexpr std::int32_t kDebugLogLevel = 32;
+
+// One field per control; texts are UTF-8. The automatic-restart check box has no field of its
+// own: it is ticked exactly when auto_restart_seconds is above 0.
+struct GlobalSettings {
+  std::int64_t http_port = 0;  // wide enough for any digits typed before the range check
+  bool tls_enabled = false;
+  std::string tls_cert;
+  std::string tls_key;
+  std::string login_password;
+  std::string ip_acl;  // lines separated by line feeds (a carriage return before one is dropped)
+  bool debug_log = false;
+  bool auto_run = false;
+  std::int32_t auto_restart_seconds = 0;
+  bool continuous_streaming = false;
+  std::string alternate_input;  // the file box; empty while continuous streaming is off
+  bool folder_recursive = false;
+  bool folder_shuffle = false;
+  std::string plugin_core_path;
+  std::string cookies_path;
+};
+
+// The record as the dialog shows it when created; a null or non-object "global" gives the
+// defaults (with "allow all" as the rules).
+GlobalSettings load_global_settings(const cJSON* global);
+
+// The automatic-restart check box and its seconds.
+bool auto_restart_ticked(const GlobalSettings& settings);
+// Ticking with no positive delay starts at one second; clearing sets the delay to 0.
+void set_auto_restart_ticked(GlobalSettings& settings, bool ticked);
+// A typed number (clamped to the spin range); the check box follows it.
+void set_auto_restart_seconds(GlobalSettings& settings, std::int32_t seconds);
+
+// Clearing continuous streaming also empties (and disables) the alternate input file box.
+void set_continuous_streaming(GlobalSettings& settings, bool ticked);
+bool alternate_input_enabled(const GlobalSettings& settings);
+
+// What OK triggers beyond the document itself. The desktop implements it with its own
+// commit_configuration and engine_set_options; tests record the calls.
+class GlobalSettingsActions {
+ public:
+  virtual ~GlobalSettingsActions() = default;
+  virtual void error(std::string_view caption, std::string_view text) = 0;
+  // Writes the configuration file and applies "autoRun".
+  virtual void commit_configuration() = 0;
+  // The engine's log level, plug-in core file and cookies file; every other engine setting is
+  // left at its zero value.
+  virtual void engine_set_options(std::int32_t log_level, const std::string& plugin_core_path,
+                                  const std::string& cookies_path) = 0;
+};
+
+struct GlobalSettingsResult {
+  bool accepted = false;  // false: the dialog stays open and nothing was stored
+  // The port or the TLS settings changed: the caller restarts the web server once the dialog
+  // has closed.
+  bool restart_web_server = false;
+};
+
+// Writes the record into "global" (keys replaced in place or appended) without the range check
+// or the follow-up calls. Returns whether the web server's part changed. False also when
+// global is not an object (then nothing is written).
+bool store_global_settings(const GlobalSettings& settings, cJSON* global);
+
+// OK: the port check (an error through actions, nothing stored), the store into the "global"
+// object of document (made when missing), commit_configuration and engine_set_options. The
+// document is the one current at OK, so an import made while the dialog was open receives the
+// dialog's fields. A document that is not an object is refused without any call.
+GlobalSettingsResult global_settings_ok(const GlobalSettings& settings, cJSON* document,
+                                        GlobalSettingsActions& actions);
+
+}  // namespace vx
