@@ -1,0 +1,102 @@
+// The three picture filter tabs of the advanced video settings (Crop/Pad, Blur/Sharpen, Overlay):
+// their state records, the filter text each builds and recognises, and their place in the
+// channel's input "filters" array.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace vx {
+
+// Each filter text is cut to this many bytes when stored in the channel.
+inline constexpr std::size_t kFilterTextMaxBytes = 1000;
+
+// The slider ranges of the Blur/Sharpen tab; strength is in tenths.
+inline constexpr std::int32_t kBlurRadiusMin = 1;
+inline constexpr std::int32_t kBlurRadiusMax = 6;
+inline constexpr std::int32_t kBlurStrengthMin = 1;
+inline constexpr std::int32_t kBlurStrengthMax = 15;
+
+// The overlay text that asks for the running time stamp instead of a text of its own.
+inline constexpr std::string_view kTimestampText = "%timestamp";
+
+// Tab "Crop/Pad" (CVideoCropPadDlg); all sizes in pixels.
+struct VideoCropPadDlg {
+  enum Mode : std::int32_t { kCrop = 0, kPad = 1 };
+  bool enabled = false;
+  std::int32_t mode = kCrop;
+  std::int32_t left = 0;
+  std::int32_t top = 0;
+  std::int32_t right = 0;
+  std::int32_t bottom = 0;
+};
+
+// Tab "Blur/Sharpen" (CVideoBlurSharpenDlg).
+struct VideoBlurSharpenDlg {
+  enum Mode : std::int32_t { kBlur = 0, kSharpen = 1 };
+  bool enabled = false;
+  std::int32_t mode = kBlur;
+  std::int32_t radius = 5;     // matrix size 2 x radius + 1
+  std::int32_t strength = 10;  // tenths of the unsharp amount
+};
+
+// Tab "Overlay" (CVideoOverlayDlg): a picture or video file, or else a text, laid over the
+// picture at a distance from its left or right and top or bottom edge. Texts are UTF-8.
+struct VideoOverlayDlg {
+  bool enabled = false;
+  std::string file;
+  std::string text{kTimestampText};
+  std::int32_t font_size = 16;
+  std::uint8_t red = 0;
+  std::uint8_t green = 255;
+  std::uint8_t blue = 255;
+  bool right_aligned = false;
+  std::int32_t horizontal_offset = 0;
+  bool bottom_aligned = false;
+  std::int32_t vertical_offset = 0;
+};
+
+// BuildFilter of each tab: the FFmpeg filter text, or nothing while the tab is off (or, for
+// crop/pad, all four sizes are 0; for the overlay, neither a file nor a text is given).
+std::optional<std::string> BuildFilter(const VideoCropPadDlg& tab);
+std::optional<std::string> BuildFilter(const VideoBlurSharpenDlg& tab);
+std::optional<std::string> BuildFilter(const VideoOverlayDlg& tab);
+
+// ParseFilter of each tab: when the entry is the tab's own kind of filter, the tab takes its
+// values from it (read with scanf's rules, so an entry of another form fills only what matches)
+// and becomes enabled; true then. Any other entry leaves the tab unchanged and gives false.
+bool ParseFilter(VideoCropPadDlg& tab, std::string_view entry);
+bool ParseFilter(VideoBlurSharpenDlg& tab, std::string_view entry);
+bool ParseFilter(VideoOverlayDlg& tab, std::string_view entry);
+
+// A number typed into the Radius or Strength box, clamped into its slider's range as the box
+// and the slider show it.
+void set_blur_radius(VideoBlurSharpenDlg& tab, std::int32_t typed);
+void set_blur_strength(VideoBlurSharpenDlg& tab, std::int32_t typed);
+
+// The three tabs together, as the advanced video settings dialog holds them.
+struct PictureFilterTabs {
+  VideoCropPadDlg crop_pad;
+  VideoBlurSharpenDlg blur_sharpen;
+  VideoOverlayDlg overlay;
+};
+
+// Offers one entry to the crop/pad, blur/sharpen and overlay tabs, in that order.
+void offer_filter(PictureFilterTabs& tabs, std::string_view entry);
+
+// Resets the tabs, then offers them every string entry of channel."input"."filters" in array
+// order; a channel without that array leaves the tabs at their initial state.
+void load_picture_filters(const cJSON* channel, PictureFilterTabs& tabs);
+
+// Empties channel."input"."filters" and appends the crop/pad and blur/sharpen filters; an overlay
+// filter replaces them both, so it is then the only entry. Filters the Misc tab owns are put back
+// by its own save, which runs afterwards. False (and nothing changed) when the channel has no
+// "input" object holding a "filters" array.
+bool save_picture_filters(cJSON* channel, const PictureFilterTabs& tabs);
+
+}  // namespace vx
