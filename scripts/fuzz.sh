@@ -15,9 +15,14 @@ declare -A sources=(
   [cookie_fuzz]="web/login.cpp"
   [multipart_fuzz]="web/request_text.cpp"
   [path_fuzz]="web/request_text.cpp"
+  [dialog_filters_fuzz]="dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp engine/codecs.cpp engine/formats.cpp"
+)
+# Libraries a target links besides its sources.
+declare -A libraries=(
+  [dialog_filters_fuzz]="-lcjson"
 )
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz multipart_fuzz path_fuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz multipart_fuzz path_fuzz dialog_filters_fuzz)
 
 mkdir -p "$out"
 for target in "${targets[@]}"; do
@@ -27,7 +32,7 @@ for target in "${targets[@]}"; do
   for src in ${sources[$target]}; do srcs+=("$root/$src"); done
   "$cxx" -std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
     -fno-sanitize-recover=all -Wall -Wextra -Werror -I"$root" \
-    "$root/fuzz/$target.cpp" "${srcs[@]}" -o "$out/$target"
+    "$root/fuzz/$target.cpp" "${srcs[@]}" ${libraries[$target]:-} -o "$out/$target"
 done
 
 status=0
