@@ -1,0 +1,36 @@
+// The crop/pad, blur/sharpen and overlay tabs as the advanced video settings host sees them:
+// each record behind the host's tab interface, so the host loads and saves the real tabs.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "dialogs/advanced_video.h"
+#include "dialogs/picture_filters.h"
+
+namespace vx {
+
+template <typename Record>
+class PictureFilterTab final : public VideoFilterTab {
+ public:
+  void Reset() override { record = Record{}; }
+  void ParseFilter(std::string_view filter) override { vx::ParseFilter(record, filter); }
+  std::optional<std::string> BuildFilter() const override { return vx::BuildFilter(record); }
+
+  Record record;  // what the window shows and edits
+};
+
+// The three tabs together, wired into one host.
+struct VideoSettingsTabs {
+  PictureFilterTab<VideoCropPadDlg> crop_pad;
+  PictureFilterTab<VideoBlurSharpenDlg> blur_sharpen;
+  PictureFilterTab<VideoOverlayDlg> overlay;
+  CVideoSettingsDlg host{&crop_pad, &blur_sharpen, &overlay};
+
+  VideoSettingsTabs() = default;
+  VideoSettingsTabs(const VideoSettingsTabs&) = delete;  // the host points at the tabs
+  VideoSettingsTabs& operator=(const VideoSettingsTabs&) = delete;
+};
+
+}  // namespace vx
