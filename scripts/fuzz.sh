@@ -16,13 +16,15 @@ declare -A sources=(
   [multipart_fuzz]="web/request_text.cpp"
   [path_fuzz]="web/request_text.cpp"
   [dialog_filters_fuzz]="dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp engine/codecs.cpp engine/formats.cpp"
+  [dialog_records_fuzz]="dialogs/advanced_format.cpp dialogs/advanced_video.cpp dialogs/global_settings.cpp dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp engine/codecs.cpp engine/formats.cpp"
 )
 # Libraries a target links besides its sources.
 declare -A libraries=(
   [dialog_filters_fuzz]="-lcjson"
+  [dialog_records_fuzz]="-lcjson"
 )
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz multipart_fuzz path_fuzz dialog_filters_fuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz multipart_fuzz path_fuzz dialog_filters_fuzz dialog_records_fuzz)
 
 mkdir -p "$out"
 for target in "${targets[@]}"; do
