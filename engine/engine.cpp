@@ -383,7 +383,10 @@ void engine_stop_channel(int slot_number, int force) {
   ChannelSlot* slot = engine_slot(slot_number);
   if (slot == nullptr || slot->state == ChannelState::idle) return;
   if (force == 0) {
-    signal_child_group(slot->pid, SIGINT);
+    // A yt-dlp still resolving has nothing to finish, and an interrupt sent just after it
+    // started was seen to go unheeded on a loaded machine (it then ran on for its whole
+    // time-out), so it is ended at once.
+    signal_child_group(slot->pid, slot->state == ChannelState::extract ? SIGKILL : SIGINT);
     engine_log(slot_number, true, "stop transcoding");
   } else if (force == 1) {
     signal_child_group(slot->pid, SIGKILL);
