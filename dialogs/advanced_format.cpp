@@ -48,18 +48,9 @@ std::string without_char(std::string_view text, char gone) {
   return kept;
 }
 
-// The white-space delimited word after key (leading blanks skipped, as a "%s" read does); empty
-// when the key is absent or nothing follows it.
+// The word after key ("%s" reading); empty when the key is absent or nothing follows it.
 std::string token_after(std::string_view entry, std::string_view key) {
-  const std::size_t at = entry.find(key);
-  if (at == std::string_view::npos) return {};
-  std::size_t begin = at + key.size();
-  while (begin < entry.size() && is_space(entry[begin]))
-    ++begin;
-  std::size_t end = begin;
-  while (end < entry.size() && !is_space(entry[end]))
-    ++end;
-  return std::string(entry.substr(begin, end - begin));
+  return word_after(entry, key);
 }
 
 // A leading integer in strtol's manner: base 0 is C integer syntax (0x hex, leading 0 octal),

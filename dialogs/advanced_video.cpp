@@ -130,15 +130,8 @@ bool equal_ignoring_case(std::string_view a, std::string_view b) {
 std::optional<std::string> token_after(std::string_view entry,
                                        std::span<const std::string_view> keys) {
   for (std::string_view key : keys) {
-    const std::size_t at = entry.find(key);
-    if (at == std::string_view::npos) continue;
-    std::size_t begin = at + key.size();
-    while (begin < entry.size() && is_space(entry[begin]))
-      ++begin;
-    std::size_t end = begin;
-    while (end < entry.size() && !is_space(entry[end]))
-      ++end;
-    if (end > begin) return std::string(entry.substr(begin, end - begin));
+    std::string word = word_after(entry, key);
+    if (!word.empty()) return word;
   }
   return std::nullopt;
 }

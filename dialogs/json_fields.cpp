@@ -48,6 +48,21 @@ std::string cut_to_bytes(std::string_view text, std::size_t max_bytes) {
   return std::string(text.substr(0, end));
 }
 
+std::string word_after(std::string_view entry, std::string_view key) {
+  const auto is_blank = [](char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+  };
+  const std::size_t at = entry.find(key);
+  if (at == std::string_view::npos) return {};
+  std::size_t begin = at + key.size();
+  while (begin < entry.size() && is_blank(entry[begin]))
+    ++begin;
+  std::size_t end = begin;
+  while (end < entry.size() && !is_blank(entry[end]))
+    ++end;
+  return std::string(entry.substr(begin, end - begin));
+}
+
 void remove_options(std::vector<std::string>& options, const std::vector<std::string_view>& parts) {
   std::erase_if(options, [&](const std::string& option) {
     return option.empty() || std::any_of(parts.begin(), parts.end(), [&](std::string_view part) {

@@ -27,6 +27,10 @@ cJSON* object_member(cJSON* object, const char* key);
 // At most max_bytes bytes of text, never ending inside a UTF-8 sequence.
 std::string cut_to_bytes(std::string_view text, std::size_t max_bytes);
 
+// The white-space delimited word after the first `key` in entry (leading blanks skipped, as a
+// "%s" read does); empty when the key is absent or nothing follows it.
+std::string word_after(std::string_view entry, std::string_view key);
+
 // Removes every entry that is empty or contains any of the parts.
 void remove_options(std::vector<std::string>& options, const std::vector<std::string_view>& parts);
 
