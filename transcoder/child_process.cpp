@@ -106,6 +106,9 @@ std::vector<char*> argv_of(std::vector<std::string>& arguments) {
   return argv;
 }
 
+namespace {
+
+// Carries one served output from ffmpeg's pipe to its viewers until the pipe ends.
 void pump(int fd, HttpFanout& fanout) {
   char buffer[64 * 1024];
   for (;;) {
@@ -115,6 +118,45 @@ void pump(int fd, HttpFanout& fanout) {
     fanout.feed(std::string_view(buffer, static_cast<std::size_t>(count)));
   }
   fanout.finish();
+}
+
+}  // namespace
+
+bool ServedOutputs::open(const std::vector<ServedOutput>& served) {
+  for (const ServedOutput& output : served) {
+    std::string error;
+    fanouts_.push_back(HttpFanout::start(output.fanout, error));
+    if (!fanouts_.back()) {
+      say("morvi-transcoder: " + error + "; nothing started\n");
+      return false;
+    }
+    pipes_.emplace_back();
+    if (!pipes_.back().open()) {
+      say("morvi-transcoder: no pipe for " + output.url + "; nothing started\n");
+      return false;
+    }
+    numbers_.push_back(output.fd);
+  }
+  return true;
+}
+
+void ServedOutputs::hand_to(ChildPlan& plan) const {
+  for (std::size_t k = 0; k < pipes_.size(); ++k) {
+    plan.pipes.emplace_back(pipes_[k].write_end.get(), numbers_[k]);
+  }
+}
+
+void ServedOutputs::start_pumping() {
+  for (std::size_t k = 0; k < pipes_.size(); ++k) {
+    pipes_[k].write_end.reset();
+    pumps_.emplace_back(pump, pipes_[k].read_end.get(), std::ref(*fanouts_[k]));
+  }
+}
+
+void ServedOutputs::join() {
+  for (std::thread& thread : pumps_) {
+    if (thread.joinable()) thread.join();
+  }
 }
 
 }  // namespace vx

@@ -5,13 +5,16 @@
 
 #include <sys/types.h>
 
+#include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "platform/unique_fd.h"
 #include "transcoder/http_fanout.h"
+#include "transcoder/translation.h"
 
 namespace vx {
 
@@ -49,7 +52,29 @@ int wait_for(pid_t pid);
 // argv for execvp; the strings must outlive it.
 std::vector<char*> argv_of(std::vector<std::string>& arguments);
 
-// Carries one served output from ffmpeg's pipe to its viewers until the pipe ends.
-void pump(int fd, HttpFanout& fanout);
+// The outputs ffmpeg writes into pipes that the transcoder serves over HTTP(S): their fan-outs,
+// the pipes, and one thread per output carrying the bytes to the viewers until ffmpeg ends.
+class ServedOutputs {
+ public:
+  ServedOutputs() = default;
+  ServedOutputs(const ServedOutputs&) = delete;
+  ServedOutputs& operator=(const ServedOutputs&) = delete;
+  ~ServedOutputs() { join(); }
+
+  // Starts every fan-out and opens its pipe; false after one line that says why.
+  bool open(const std::vector<ServedOutput>& served);
+  // Hands the pipes to the child under the numbers its arguments name.
+  void hand_to(ChildPlan& plan) const;
+  // Once the child runs: our write ends close and the pumps start.
+  void start_pumping();
+  // Waits until every pipe has ended (the child is gone).
+  void join();
+
+ private:
+  std::vector<int> numbers_;
+  std::vector<std::unique_ptr<HttpFanout>> fanouts_;
+  std::vector<Pipe> pipes_;
+  std::vector<std::thread> pumps_;
+};
 
 }  // namespace vx

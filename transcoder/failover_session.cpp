@@ -544,25 +544,14 @@ int run_failover_session(const FailoverPlan& plan, const TranslationContext& con
   if (plan.audio) encoder.insert(encoder.end(), {"-map", plan.video ? "1:a" : "0:a"});
   encoder.insert(encoder.end(), output.arguments.begin(), output.arguments.end());
 
-  std::vector<std::unique_ptr<HttpFanout>> fanouts;
-  std::vector<Pipe> served_pipes(output.served.size());
-  for (std::size_t k = 0; k < output.served.size(); ++k) {
-    std::string reason;
-    fanouts.push_back(HttpFanout::start(output.served[k].fanout, reason));
-    if (!fanouts.back() || !served_pipes[k].open()) {
-      say("morvi-transcoder: " + (reason.empty() ? "no pipe for " + output.served[k].url : reason) +
-          "; nothing started\n");
-      return 1;
-    }
-  }
+  ServedOutputs served;
+  if (!served.open(output.served)) return 1;
   ChildPlan plan_of_encoder;
   plan_of_encoder.argv = argv_of(encoder);
   plan_of_encoder.output = chatter.write_end.get();
   plan_of_encoder.pipes.emplace_back(pictures.read_end.get(), 3);
   plan_of_encoder.pipes.emplace_back(sound.read_end.get(), 4);
-  for (std::size_t k = 0; k < served_pipes.size(); ++k) {
-    plan_of_encoder.pipes.emplace_back(served_pipes[k].write_end.get(), output.served[k].fd);
-  }
+  served.hand_to(plan_of_encoder);
   const pid_t encoder_pid = start_child(plan_of_encoder);
   if (encoder_pid < 0) {
     say("morvi-transcoder: cannot start " + options.ffmpeg + "\n");
@@ -571,11 +560,7 @@ int run_failover_session(const FailoverPlan& plan, const TranslationContext& con
   pictures.read_end.reset();
   sound.read_end.reset();
   chatter.write_end.reset();
-  std::vector<std::thread> pumps;
-  for (std::size_t k = 0; k < served_pipes.size(); ++k) {
-    served_pipes[k].write_end.reset();
-    pumps.emplace_back(pump, served_pipes[k].read_end.get(), std::ref(*fanouts[k]));
-  }
+  served.start_pumping();
 
   // The output clock: one picture and its sound every frame period, whatever the inputs do.
   // About one second of frames may wait for a slow encoder; more would only hold memory.
@@ -642,8 +627,7 @@ int run_failover_session(const FailoverPlan& plan, const TranslationContext& con
   sound_feed.reset();
   primary.reset();
   alternate.reset();
-  for (std::thread& thread : pumps)
-    thread.join();
+  served.join();
   return status;
 }
 

@@ -55,20 +55,8 @@ std::set<std::string> ffmpeg_encoders(const std::string& ffmpeg) {
 int run_ffmpeg_session(const Translation& translation, const SessionOptions& options) {
   install_signal_handling();
 
-  std::vector<std::unique_ptr<HttpFanout>> fanouts;
-  std::vector<Pipe> served_pipes(translation.served.size());
-  for (std::size_t k = 0; k < translation.served.size(); ++k) {
-    std::string error;
-    fanouts.push_back(HttpFanout::start(translation.served[k].fanout, error));
-    if (!fanouts.back()) {
-      say("morvi-transcoder: " + error + "; nothing started\n");
-      return 1;
-    }
-    if (!served_pipes[k].open()) {
-      say("morvi-transcoder: no pipe for " + translation.served[k].url + "; nothing started\n");
-      return 1;
-    }
-  }
+  ServedOutputs served;
+  if (!served.open(translation.served)) return 1;
   Pipe output;
   if (!output.open()) {
     say("morvi-transcoder: no pipe for ffmpeg's output; nothing started\n");
@@ -80,9 +68,7 @@ int run_ffmpeg_session(const Translation& translation, const SessionOptions& opt
   ChildPlan plan;
   plan.argv = argv_of(arguments);
   plan.output = output.write_end.get();
-  for (std::size_t k = 0; k < served_pipes.size(); ++k) {
-    plan.pipes.emplace_back(served_pipes[k].write_end.get(), translation.served[k].fd);
-  }
+  served.hand_to(plan);
   const pid_t pid = start_child(plan);
   if (pid < 0) {
     say("morvi-transcoder: cannot start " + options.ffmpeg + "\n");
@@ -90,11 +76,7 @@ int run_ffmpeg_session(const Translation& translation, const SessionOptions& opt
   }
   output.write_end.reset();
 
-  std::vector<std::thread> pumps;
-  for (std::size_t k = 0; k < served_pipes.size(); ++k) {
-    served_pipes[k].write_end.reset();
-    pumps.emplace_back(pump, served_pipes[k].read_end.get(), std::ref(*fanouts[k]));
-  }
+  served.start_pumping();
 
   ProgressWatch watch(options.frozen_video_seconds);
   char buffer[16 * 1024];
@@ -107,8 +89,7 @@ int run_ffmpeg_session(const Translation& translation, const SessionOptions& opt
     if (watch.frozen_after(text, seconds_now())) say("\noutput video frame freezing\n");
   }
   const int status = wait_for(pid);
-  for (std::thread& thread : pumps)
-    thread.join();
+  served.join();
   return status;
 }
 
