@@ -48,7 +48,7 @@ if (files.length === 0) {
 // with it.
 const runner = spawn(
   process.execPath,
-  ['--test', '--test-concurrency=1', '--test-reporter=spec', ...files],
+  ['--test', '--test-concurrency=1', ...files],
   { stdio: 'inherit', detached: true },
 );
 
