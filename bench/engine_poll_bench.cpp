@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "engine/engine.h"
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 
 namespace vx {

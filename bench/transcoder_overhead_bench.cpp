@@ -14,7 +14,7 @@
 #include <string>
 #include <vector>
 
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 #include "platform/process.h"
 

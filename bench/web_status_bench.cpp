@@ -17,7 +17,7 @@
 #include "config/document.h"
 #include "config/json.h"
 #include "config/store.h"
-#include "engine/core_lock.h"
+#include "config/core_lock.h"
 #include "engine/load_monitor.h"
 #include "web/server.h"
 

@@ -18,7 +18,7 @@ if(VX_SANITIZE)
 endif()
 
 # vx_library(name SOURCES...): one static library per subsystem folder, with the repository
-# root on the include path so that headers are named by folder ("engine/codecs.h").
+# root on the include path so that headers are named by folder ("vocabulary/codecs.h").
 function(vx_library name)
   add_library(${name} STATIC ${ARGN})
   target_include_directories(${name} PUBLIC ${PROJECT_SOURCE_DIR})

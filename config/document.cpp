@@ -5,8 +5,8 @@
 #include <limits>
 #include <string>
 
-#include "engine/codecs.h"
-#include "engine/formats.h"
+#include "vocabulary/codecs.h"
+#include "vocabulary/formats.h"
 
 namespace vx {
 namespace {

@@ -9,8 +9,8 @@
 #include <string_view>
 #include <vector>
 
-#include "engine/codecs.h"
-#include "engine/formats.h"
+#include "vocabulary/codecs.h"
+#include "vocabulary/formats.h"
 
 namespace vx {
 

@@ -9,8 +9,8 @@
 #include "config/atomic_file.h"
 #include "config/document.h"
 #include "config/legacy.h"
-#include "engine/ascii.h"
-#include "engine/utf8.h"
+#include "vocabulary/ascii.h"
+#include "vocabulary/utf8.h"
 
 namespace vx {
 namespace {

@@ -5,8 +5,8 @@
 #include <cstdlib>
 #include <string>
 
-#include "desktop/headless_loop.h"
-#include "engine/ascii.h"
+#include "app/headless_loop.h"
+#include "vocabulary/ascii.h"
 
 namespace {
 

@@ -1,7 +1,7 @@
 #include "devices/device_text.h"
 
 #include "config/json.h"
-#include "engine/utf8.h"
+#include "vocabulary/utf8.h"
 
 namespace vx {
 namespace {

@@ -11,7 +11,7 @@
 #include "config/document.h"
 #include "config/json.h"
 #include "dialogs/json_fields.h"
-#include "engine/formats.h"
+#include "vocabulary/formats.h"
 
 namespace vx {
 namespace {
@@ -206,16 +206,16 @@ bool is_mpegts_target(FormatId format) {
 
 // ---- MPEG-TS input ----
 
-void CAdvCfgMPEGTSInDlg::add_row() {
+void MpegTsInputSettings::add_row() {
   SourceStreamList.push_back({std::to_string(SourceStreamList.size() + 1), ""});
 }
 
-void CAdvCfgMPEGTSInDlg::remove_row(std::size_t position) {
+void MpegTsInputSettings::remove_row(std::size_t position) {
   if (position < SourceStreamList.size())
     SourceStreamList.erase(SourceStreamList.begin() + static_cast<std::ptrdiff_t>(position));
 }
 
-void CAdvCfgMPEGTSInDlg::load(const cJSON* channel) {
+void MpegTsInputSettings::load(const cJSON* channel) {
   SourceStreamList.clear();
   for (const std::string& entry : string_array(config_object(channel, "input"), "map")) {
     const std::vector<std::string> tokens = split_colons(entry);
@@ -240,7 +240,7 @@ void CAdvCfgMPEGTSInDlg::load(const cJSON* channel) {
   }
 }
 
-bool CAdvCfgMPEGTSInDlg::save(cJSON* channel) const {
+bool MpegTsInputSettings::save(cJSON* channel) const {
   std::vector<std::string> map;
   for (const Row& row : SourceStreamList) {
     // A PID names one stream exactly, so it wins over the program.
@@ -256,20 +256,20 @@ bool CAdvCfgMPEGTSInDlg::save(cJSON* channel) const {
 
 // ---- MPEG-TS output ----
 
-void CAdvCfgMPEGTSOutDlg::add_program() {
+void MpegTsOutputSettings::add_program() {
   const std::size_t number = ProgramList.size() + 1;
   char name[32];
   std::snprintf(name, sizeof name, "Program%02zu", number);
   ProgramList.push_back({std::to_string(number), name, std::to_string(number)});
 }
 
-void CAdvCfgMPEGTSOutDlg::remove_row(std::size_t position) {
+void MpegTsOutputSettings::remove_row(std::size_t position) {
   if (position < ProgramList.size())
     ProgramList.erase(ProgramList.begin() + static_cast<std::ptrdiff_t>(position));
 }
 
-void CAdvCfgMPEGTSOutDlg::load(const cJSON* channel, int target_index) {
-  *this = CAdvCfgMPEGTSOutDlg{};
+void MpegTsOutputSettings::load(const cJSON* channel, int target_index) {
+  *this = MpegTsOutputSettings{};
   const FormatId format = format_of(target_of(channel, target_index));
   if (!is_mpegts_target(format)) return;  // every control stays disabled
   enabled = true;
@@ -314,7 +314,7 @@ void CAdvCfgMPEGTSOutDlg::load(const cJSON* channel, int target_index) {
   fec_enabled = format == FormatId::rtpts;
 }
 
-bool CAdvCfgMPEGTSOutDlg::save(cJSON* channel, int /*target_index*/) const {
+bool MpegTsOutputSettings::save(cJSON* channel, int /*target_index*/) const {
   if (!enabled) return true;
   std::vector<std::string> options;
   for (const Row& row : ProgramList) {
@@ -348,9 +348,9 @@ bool CAdvCfgMPEGTSOutDlg::save(cJSON* channel, int /*target_index*/) const {
 
 // ---- RTMP ----
 
-void CAdvCfgRTMPDlg::load(const cJSON* channel, int target_index) {
+void RtmpSettings::load(const cJSON* channel, int target_index) {
   // A tab that does not apply shows empty boxes rather than another channel's credentials.
-  *this = CAdvCfgRTMPDlg{};
+  *this = RtmpSettings{};
   const cJSON* target = target_of(channel, target_index);
   if (format_of(target) != FormatId::rtmp) return;
   enabled = true;
@@ -361,7 +361,7 @@ void CAdvCfgRTMPDlg::load(const cJSON* channel, int target_index) {
   passwd = config_string(rtmp_object, "passwd");
 }
 
-bool CAdvCfgRTMPDlg::save(cJSON* channel, int target_index) const {
+bool RtmpSettings::save(cJSON* channel, int target_index) const {
   const cJSON* target = target_of(channel, target_index);
   if (format_of(target) != FormatId::rtmp) return true;
   cJSON* rtmp_object = writable(config_object(target, "rtmp"));
@@ -375,8 +375,8 @@ bool CAdvCfgRTMPDlg::save(cJSON* channel, int target_index) const {
 
 // ---- HLS ----
 
-void CAdvCfgHLSDlg::load(const cJSON* channel, int target_index) {
-  *this = CAdvCfgHLSDlg{};
+void HlsSettings::load(const cJSON* channel, int target_index) {
+  *this = HlsSettings{};
   if (format_of(target_of(channel, target_index)) != FormatId::hls) return;
   enabled = true;
   for (const std::string& entry : string_array(config_object(channel, "output"), "formatOptions")) {
@@ -403,7 +403,7 @@ void CAdvCfgHLSDlg::load(const cJSON* channel, int target_index) {
   master_enabled = target_count(channel) > 1;
 }
 
-bool CAdvCfgHLSDlg::save(cJSON* channel, int target_index, DialogMessage* message) const {
+bool HlsSettings::save(cJSON* channel, int target_index, DialogMessage* message) const {
   if (format_of(target_of(channel, target_index)) != FormatId::hls) return true;
   const char* problem = segment_length == 0  ? "HLS segment length invalid!"
                         : playlist_size == 0 ? "m3u8 playlist entry size invalid!"
@@ -430,9 +430,9 @@ bool CAdvCfgHLSDlg::save(cJSON* channel, int target_index, DialogMessage* messag
 
 // ---- SRT ----
 
-void CAdvCfgSRTDlg::load(const cJSON* channel, int target_index) {
+void SrtSettings::load(const cJSON* channel, int target_index) {
   std::vector<std::string> choices = std::move(local_address_choices);
-  *this = CAdvCfgSRTDlg{};
+  *this = SrtSettings{};
   local_address_choices = std::move(choices);
   const cJSON* source = first_source_of(channel);
   const cJSON* target = target_of(channel, target_index);
@@ -468,7 +468,7 @@ void CAdvCfgSRTDlg::load(const cJSON* channel, int target_index) {
   }
 }
 
-bool CAdvCfgSRTDlg::save(cJSON* channel, int target_index) const {
+bool SrtSettings::save(cJSON* channel, int target_index) const {
   if (!enabled) return true;
   const cJSON* source = first_source_of(channel);
   const bool input_side = format_of(source) == FormatId::srt;
@@ -497,12 +497,12 @@ bool CAdvCfgSRTDlg::save(cJSON* channel, int target_index) const {
 
 // ---- Custom parameters ----
 
-void CAdvCfgCustomDlg::load(const cJSON* channel) {
+void CustomFormatSettings::load(const cJSON* channel) {
   source_params = trim(config_string(config_object(channel, "input"), "customOptions"));
   target_params = trim(config_string(config_object(channel, "output"), "customOptions"));
 }
 
-bool CAdvCfgCustomDlg::save(cJSON* channel) const {
+bool CustomFormatSettings::save(cJSON* channel) const {
   const std::pair<const char*, const std::string*> sides[] = {{"input", &source_params},
                                                               {"output", &target_params}};
   for (const auto& [side, text] : sides) {
@@ -520,7 +520,7 @@ bool CAdvCfgCustomDlg::save(cJSON* channel) const {
 
 // ---- Host ----
 
-void CAdvancedSettingsDlg::LoadChannel(cJSON* channel, int target) {
+void AdvancedFormatSettings::load_channel(cJSON* channel, int target) {
   editingChannel = channel;
   target_index = target;
   mpegts_in.load(channel);
@@ -532,7 +532,7 @@ void CAdvancedSettingsDlg::LoadChannel(cJSON* channel, int target) {
   custom.load(channel);
 }
 
-bool CAdvancedSettingsDlg::SaveChannel() {
+bool AdvancedFormatSettings::save_channel() {
   rejection.reset();
   if (!cJSON_IsObject(editingChannel)) return false;
   DialogMessage message;

@@ -21,7 +21,7 @@ struct DialogMessage {
 };
 
 // "MPEG-TS Input": which programs and PIDs to take from the source (input "map").
-struct CAdvCfgMPEGTSInDlg {
+struct MpegTsInputSettings {
   struct Row {
     std::string program;  // "Program #"
     std::string pid;      // "PID"
@@ -38,7 +38,7 @@ struct CAdvCfgMPEGTSInDlg {
 };
 
 // "MPEG-TS Output": program table, PIDs, provider and Pro-MPEG FEC (output "formatOptions").
-struct CAdvCfgMPEGTSOutDlg {
+struct MpegTsOutputSettings {
   static constexpr const char* kDefaultProvider = "Vantorix";
   struct Row {
     std::string program;  // "Program #"
@@ -67,7 +67,7 @@ struct CAdvCfgMPEGTSOutDlg {
 };
 
 // "RTMP Config": publish credentials in the target's "rtmp" object.
-struct CAdvCfgRTMPDlg {
+struct RtmpSettings {
   std::string flash_ver;  // "flashVer"
   std::string swf_url;    // "swfUrl"
   std::string user;       // "user"
@@ -79,7 +79,7 @@ struct CAdvCfgRTMPDlg {
 };
 
 // "HLS Config": segmenting and playlists (output "formatOptions").
-struct CAdvCfgHLSDlg {
+struct HlsSettings {
   std::int32_t segment_format = 0;  // 0 MPEG-TS, 1 fragmented MP4
   std::uint32_t segment_length = 2;
   std::uint32_t playlist_size = 5;
@@ -96,7 +96,7 @@ struct CAdvCfgHLSDlg {
 };
 
 // "SRT Config": connection mode and bonding of the SRT input or, failing that, the SRT target.
-struct CAdvCfgSRTDlg {
+struct SrtSettings {
   enum class Side { none, input, output };
   std::int32_t mode = 0;  // 0 caller, 1 listener
   std::string remote1;
@@ -118,7 +118,7 @@ struct CAdvCfgSRTDlg {
 };
 
 // "Custom Param": free option text of the input and the output ("customOptions").
-struct CAdvCfgCustomDlg {
+struct CustomFormatSettings {
   std::string source_params;
   std::string target_params;
 
@@ -127,26 +127,26 @@ struct CAdvCfgCustomDlg {
 };
 
 // "Advanced Format Settings": the channel being edited (not owned), the target and the six tabs.
-struct CAdvancedSettingsDlg {
+struct AdvancedFormatSettings {
   cJSON* editingChannel = nullptr;
   int target_index = 0;
-  CAdvCfgMPEGTSInDlg mpegts_in;
-  CAdvCfgMPEGTSOutDlg mpegts_out;
-  CAdvCfgRTMPDlg rtmp;
-  CAdvCfgHLSDlg hls;
-  CAdvCfgSRTDlg srt;
-  CAdvCfgCustomDlg custom;
+  MpegTsInputSettings mpegts_in;
+  MpegTsOutputSettings mpegts_out;
+  RtmpSettings rtmp;
+  HlsSettings hls;
+  SrtSettings srt;
+  CustomFormatSettings custom;
   // The host's addresses, handed to the SRT tab on every load.
   std::vector<std::string> local_addresses;
-  // Why the last SaveChannel failed, for the window layer to show.
+  // Why the last save_channel failed, for the window layer to show.
   std::optional<DialogMessage> rejection;
 
-  void LoadChannel(cJSON* channel, int target);
+  void load_channel(cJSON* channel, int target);
   // Saves the tabs in order and stops at the first that rejects its input. False also when no
   // channel is loaded.
-  bool SaveChannel();
+  bool save_channel();
   // Cancel: the edits are discarded by loading the remembered channel again.
-  void Cancel() { LoadChannel(editingChannel, target_index); }
+  void Cancel() { load_channel(editingChannel, target_index); }
 };
 
 }  // namespace vx

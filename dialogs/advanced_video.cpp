@@ -235,7 +235,7 @@ std::span<const std::string_view> nvenc_preset_names() {
 std::span<const std::string_view> amf_preset_names() {
   return kAmfNames;
 }
-std::span<const PresetRange> PresetRangeTable() {
+std::span<const PresetRange> preset_range_table() {
   return kPresetRanges;
 }
 
@@ -246,10 +246,10 @@ const PresetRange* preset_range(CodecId codec) {
   return nullptr;
 }
 
-std::span<const ProfileList> ProfileListTable() {
+std::span<const ProfileList> profile_list_table() {
   return kProfileLists;
 }
-std::span<const PixelFormatRule> PixelFormatRules() {
+std::span<const PixelFormatRule> pixel_format_rules() {
   return kPixelFormatRules;
 }
 
@@ -281,7 +281,7 @@ std::int32_t threads_to_write(std::string_view text) {
   return static_cast<std::int32_t>(std::min<std::int64_t>(n, 8));
 }
 
-void CVideoH264Dlg::Load(cJSON* video_object) {
+void VideoEncoderSettings::Load(cJSON* video_object) {
   Reset();
   video = video_object;
   const CodecId codec = codec_of(video_object);
@@ -341,7 +341,7 @@ void CVideoH264Dlg::Load(cJSON* video_object) {
   }
 }
 
-void CVideoH264Dlg::Save() const {
+void VideoEncoderSettings::Save() const {
   if (video == nullptr) return;
   const CodecId codec = codec_of(video);
   cJSON* options = array_member(video, "options");
@@ -364,7 +364,7 @@ void CVideoH264Dlg::Save() const {
   }
 }
 
-std::span<const DecoderChoice> DecoderChoiceTable() {
+std::span<const DecoderChoice> decoder_choice_table() {
   return kDecoderChoices;
 }
 
@@ -377,7 +377,7 @@ std::span<const std::string_view> scan_type_texts() {
   return kScanTypeTexts;
 }
 
-void CVideoMiscDlg::Load(cJSON* source_options_array, cJSON* video_object, cJSON* filters_array) {
+void VideoMiscSettings::Load(cJSON* source_options_array, cJSON* video_object, cJSON* filters_array) {
   Reset();
   source_options = source_options_array;
   video = video_object;
@@ -403,7 +403,7 @@ void CVideoMiscDlg::Load(cJSON* source_options_array, cJSON* video_object, cJSON
   gpu_number_enabled = nvenc;
 }
 
-std::optional<DialogWarning> CVideoMiscDlg::Save() {
+std::optional<DialogWarning> VideoMiscSettings::Save() {
   if (!cJSON_IsArray(source_options) || !cJSON_IsObject(video) || !cJSON_IsArray(filters)) {
     return std::nullopt;
   }
@@ -472,7 +472,7 @@ std::optional<DialogWarning> CVideoMiscDlg::Save() {
   return warning;
 }
 
-void CVideoSettingsDlg::LoadChannel(cJSON* channel, std::int32_t target_index) {
+void AdvancedVideoSettings::load_channel(cJSON* channel, std::int32_t target_index) {
   channel_ = channel;
   target_index_ = target_index;
   last_warning_.reset();
@@ -481,12 +481,12 @@ void CVideoSettingsDlg::LoadChannel(cJSON* channel, std::int32_t target_index) {
   for (VideoFilterTab* tab : {crop_pad_, blur_sharpen_, overlay_}) {
     if (tab != nullptr) tab->Reset();
   }
-  AttachTabs();
+  attach_tabs();
   encoder_.Load(encoder_.video);
 
   for (const std::string& filter : string_array(misc_.filters)) {
     for (VideoFilterTab* tab : {crop_pad_, blur_sharpen_, overlay_}) {
-      if (tab != nullptr) tab->ParseFilter(filter);
+      if (tab != nullptr) tab->parse_filter(filter);
     }
   }
   misc_.Load(misc_.source_options, misc_.video, misc_.filters);
@@ -494,7 +494,7 @@ void CVideoSettingsDlg::LoadChannel(cJSON* channel, std::int32_t target_index) {
 
 // Finds the objects again from the channel, so that a save after the editor replaced a part of
 // the channel writes into the current tree rather than into a deleted one.
-void CVideoSettingsDlg::AttachTabs() {
+void AdvancedVideoSettings::attach_tabs() {
   cJSON* input = object_child(channel_, "input");
   cJSON* output = object_child(channel_, "output");
   cJSON* target = array_item(array_member(output, "targets"), target_index_);
@@ -506,20 +506,20 @@ void CVideoSettingsDlg::AttachTabs() {
   misc_.filters = array_member(input, "filters");
 }
 
-bool CVideoSettingsDlg::SaveChannel() {
+bool AdvancedVideoSettings::save_channel() {
   if (channel_ == nullptr) return true;
-  AttachTabs();
+  attach_tabs();
   encoder_.Save();
 
   cJSON* filters = misc_.filters;
   clear_array(filters);
   for (VideoFilterTab* tab : {crop_pad_, blur_sharpen_}) {
     if (tab == nullptr) continue;
-    if (auto filter = tab->BuildFilter()) append(filters, cut_to_bytes(*filter, kMaxFilterBytes));
+    if (auto filter = tab->build_filter()) append(filters, cut_to_bytes(*filter, kMaxFilterBytes));
   }
   // The overlay filter chain carries its own picture work, so it stands alone.
   if (overlay_ != nullptr) {
-    if (auto filter = overlay_->BuildFilter()) {
+    if (auto filter = overlay_->build_filter()) {
       clear_array(filters);
       append(filters, cut_to_bytes(*filter, kMaxFilterBytes));
     }

@@ -12,7 +12,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/codecs.h"
+#include "vocabulary/codecs.h"
 
 namespace vx {
 
@@ -45,21 +45,21 @@ std::span<const std::string_view> nvenc_preset_names();
 std::span<const std::string_view> amf_preset_names();
 
 // One row per codec with a preset slider; a codec without a row disables the encoder tab.
-std::span<const PresetRange> PresetRangeTable();
+std::span<const PresetRange> preset_range_table();
 const PresetRange* preset_range(CodecId codec);
 
 struct ProfileList {
   std::string_view codec;
   std::span<const std::string_view> profiles;  // offered after "default"
 };
-std::span<const ProfileList> ProfileListTable();
+std::span<const ProfileList> profile_list_table();
 
 struct PixelFormatRule {
   std::string_view profile_part;  // "" matches every profile (the last rule)
   std::string_view pixel_format;
 };
 // Ordered: the first rule whose part occurs in the profile text (case-sensitive) wins.
-std::span<const PixelFormatRule> PixelFormatRules();
+std::span<const PixelFormatRule> pixel_format_rules();
 std::string_view pixel_format_for_profile(std::string_view profile);
 
 std::span<const std::string_view> level_choices();
@@ -71,7 +71,7 @@ std::int32_t threads_to_write(std::string_view threads_text);
 // ---------------------------------------------------------------------------------------------
 // Encoder tab
 
-struct CVideoH264Dlg {
+struct VideoEncoderSettings {
   std::string profile = "default";
   std::string level = "default";
   std::string threads = "auto";
@@ -89,7 +89,7 @@ struct CVideoH264Dlg {
   cJSON* video = nullptr;  // the target's "video" object; not owned
 
   // Back to the initial state, forgetting the video object.
-  void Reset() { *this = CVideoH264Dlg{}; }
+  void Reset() { *this = VideoEncoderSettings{}; }
   // Starts from the initial state, then reads the options of the video object (may be null).
   void Load(cJSON* video_object);
   // Replaces the video object's "options" entries with this tab's; nothing without a video
@@ -108,7 +108,7 @@ struct DecoderChoice {
   std::string_view option_text;  // written to the source options and searched for on load
   DecoderFamily family;
 };
-std::span<const DecoderChoice> DecoderChoiceTable();
+std::span<const DecoderChoice> decoder_choice_table();
 // The row at the index, clamped into the table.
 const DecoderChoice& decoder_choice_row(std::int32_t index);
 
@@ -123,18 +123,18 @@ struct DialogWarning {
 inline constexpr DialogWarning kAspectWarning{
     "Video Size not specified in channel setting.\nAspect ratio ignored.", "Video Aspect Ratio"};
 
-struct CVideoMiscDlg {
+struct VideoMiscSettings {
   bool aspect_override = false;
   std::int32_t scan_type = 0;       // 0..3
   std::uint32_t gpu_number = 0;     // 0 = none given
-  std::int32_t decoder_choice = 0;  // index into DecoderChoiceTable
+  std::int32_t decoder_choice = 0;  // index into decoder_choice_table
   bool gpu_number_enabled = false;  // only NVENC encoders take a GPU number
 
   cJSON* source_options = nullptr;  // first source's video "options" array; not owned
   cJSON* video = nullptr;           // target's "video" object; not owned
   cJSON* filters = nullptr;         // input "filters" array; not owned
 
-  void Reset() { *this = CVideoMiscDlg{}; }
+  void Reset() { *this = VideoMiscSettings{}; }
   // Starts from the initial state, then reads the three (each may be null).
   void Load(cJSON* source_options_array, cJSON* video_object, cJSON* filters_array);
   // Nothing unless all three are present. Returns the warning the window shows when the aspect
@@ -150,8 +150,8 @@ class VideoFilterTab {
  public:
   virtual ~VideoFilterTab() = default;
   virtual void Reset() = 0;
-  virtual void ParseFilter(std::string_view filter) = 0;
-  virtual std::optional<std::string> BuildFilter() const = 0;
+  virtual void parse_filter(std::string_view filter) = 0;
+  virtual std::optional<std::string> build_filter() const = 0;
 };
 
 inline constexpr std::size_t kMaxFilterBytes = 1000;
@@ -159,32 +159,32 @@ inline constexpr std::size_t kMaxFilterBytes = 1000;
 inline constexpr std::array<std::string_view, 5> kVideoSettingsTabCaptions = {
     "H.264/HEVC/VPX/AV1 Encodings", "Crop/Pad", "Blur/Sharpen", "Overlay", "Misc."};
 
-class CVideoSettingsDlg {
+class AdvancedVideoSettings {
  public:
   // The filter tabs are not owned and may be null (then they take no part).
-  CVideoSettingsDlg(VideoFilterTab* crop_pad = nullptr, VideoFilterTab* blur_sharpen = nullptr,
+  AdvancedVideoSettings(VideoFilterTab* crop_pad = nullptr, VideoFilterTab* blur_sharpen = nullptr,
                     VideoFilterTab* overlay = nullptr)
       : crop_pad_(crop_pad), blur_sharpen_(blur_sharpen), overlay_(overlay) {}
 
-  // Remembers the channel (not owned; it must stay alive until the next LoadChannel) and fills
+  // Remembers the channel (not owned; it must stay alive until the next load_channel) and fills
   // every tab from it, starting each from its initial state.
-  void LoadChannel(cJSON* channel, std::int32_t target_index);
+  void load_channel(cJSON* channel, std::int32_t target_index);
   // Writes every tab into the remembered channel; always true, and nothing without a channel.
-  bool SaveChannel();
+  bool save_channel();
 
-  CVideoH264Dlg& encoder() { return encoder_; }
-  CVideoMiscDlg& misc() { return misc_; }
-  // The warning of the last SaveChannel, if any.
+  VideoEncoderSettings& encoder() { return encoder_; }
+  VideoMiscSettings& misc() { return misc_; }
+  // The warning of the last save_channel, if any.
   const std::optional<DialogWarning>& last_warning() const { return last_warning_; }
 
  private:
-  void AttachTabs();
+  void attach_tabs();
 
   VideoFilterTab* crop_pad_;
   VideoFilterTab* blur_sharpen_;
   VideoFilterTab* overlay_;
-  CVideoH264Dlg encoder_;
-  CVideoMiscDlg misc_;
+  VideoEncoderSettings encoder_;
+  VideoMiscSettings misc_;
   cJSON* channel_ = nullptr;
   std::int32_t target_index_ = 0;
   std::optional<DialogWarning> last_warning_;

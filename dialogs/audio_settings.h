@@ -7,7 +7,7 @@
 #include <array>
 #include <string_view>
 
-#include "engine/codecs.h"
+#include "vocabulary/codecs.h"
 
 namespace vx {
 

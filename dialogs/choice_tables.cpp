@@ -1,6 +1,6 @@
 #include "dialogs/choice_tables.h"
 
-#include "engine/codecs.h"
+#include "vocabulary/codecs.h"
 
 namespace vx {
 namespace {

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <string_view>
 
-#include "engine/formats.h"
+#include "vocabulary/formats.h"
 
 namespace vx {
 

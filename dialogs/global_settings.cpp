@@ -5,7 +5,7 @@
 
 #include "config/document.h"
 #include "dialogs/json_fields.h"
-#include "engine/ascii.h"
+#include "vocabulary/ascii.h"
 
 namespace vx {
 namespace {

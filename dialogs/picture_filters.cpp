@@ -235,28 +235,28 @@ std::string hex_byte(std::uint8_t value) {
 
 }  // namespace
 
-std::optional<std::string> BuildFilter(const VideoCropPadDlg& tab) {
+std::optional<std::string> build_filter(const CropPadFilter& tab) {
   if (!tab.enabled) return std::nullopt;
   if (tab.left == 0 && tab.top == 0 && tab.right == 0 && tab.bottom == 0) return std::nullopt;
   // Sums in 64 bits, so that the text says what the fields say even at their limits.
   const std::int64_t width = std::int64_t{tab.left} + tab.right;
   const std::int64_t height = std::int64_t{tab.top} + tab.bottom;
-  const bool pad = tab.mode == VideoCropPadDlg::kPad;
+  const bool pad = tab.mode == CropPadFilter::kPad;
   return std::string(pad ? "pad=iw+" : "crop=iw-") + std::to_string(width) +
          (pad ? ":ih+" : ":ih-") + std::to_string(height) + ":" + std::to_string(tab.left) + ":" +
          std::to_string(tab.top);
 }
 
-bool ParseFilter(VideoCropPadDlg& tab, std::string_view entry) {
+bool parse_filter(CropPadFilter& tab, std::string_view entry) {
   std::optional<std::string_view> rest = after(entry, "crop=");
-  std::int32_t mode = VideoCropPadDlg::kCrop;
+  std::int32_t mode = CropPadFilter::kCrop;
   if (!rest) {
     rest = after(entry, "pad=");
-    mode = VideoCropPadDlg::kPad;
+    mode = CropPadFilter::kPad;
   }
   if (!rest) return false;
   tab.mode = mode;
-  const char* sign = mode == VideoCropPadDlg::kPad ? "+" : "-";
+  const char* sign = mode == CropPadFilter::kPad ? "+" : "-";
   std::int32_t width = 0;
   std::int32_t height = 0;
   // left and top are read into the tab itself: a field the pattern does not reach keeps the
@@ -276,16 +276,16 @@ bool ParseFilter(VideoCropPadDlg& tab, std::string_view entry) {
   return true;
 }
 
-std::optional<std::string> BuildFilter(const VideoBlurSharpenDlg& tab) {
+std::optional<std::string> build_filter(const BlurSharpenFilter& tab) {
   if (!tab.enabled) return std::nullopt;
   const std::string matrix = std::to_string(2 * std::int64_t{tab.radius} + 1);
   double amount = tab.strength / 10.0;
-  if (tab.mode != VideoBlurSharpenDlg::kSharpen) amount = -amount;
+  if (tab.mode != BlurSharpenFilter::kSharpen) amount = -amount;
   const std::string half = matrix + ":" + matrix + ":" + one_decimal(amount);
   return "unsharp=" + half + ":" + half;
 }
 
-bool ParseFilter(VideoBlurSharpenDlg& tab, std::string_view entry) {
+bool parse_filter(BlurSharpenFilter& tab, std::string_view entry) {
   const std::optional<std::string_view> rest = after(entry, "unsharp=");
   if (!rest) return false;
   // Every integer is read into the same place, so the last one read is the one that counts;
@@ -304,7 +304,7 @@ bool ParseFilter(VideoBlurSharpenDlg& tab, std::string_view entry) {
       .integer(matrix)
       .literal(":")
       .real(amount);
-  tab.mode = amount > 0 ? VideoBlurSharpenDlg::kSharpen : VideoBlurSharpenDlg::kBlur;
+  tab.mode = amount > 0 ? BlurSharpenFilter::kSharpen : BlurSharpenFilter::kBlur;
   tab.radius = static_cast<std::int32_t>((std::int64_t{matrix} - 1) / 2);
   const double tenths = std::fabs(amount) * 10;
   tab.strength = tenths < static_cast<double>(kInt32Max) ? static_cast<std::int32_t>(tenths)
@@ -313,7 +313,7 @@ bool ParseFilter(VideoBlurSharpenDlg& tab, std::string_view entry) {
   return true;
 }
 
-std::optional<std::string> BuildFilter(const VideoOverlayDlg& tab) {
+std::optional<std::string> build_filter(const OverlayFilter& tab) {
   if (!tab.enabled) return std::nullopt;
   if (!tab.file.empty()) {
     return "movie='" + tab.file + "', setpts=N/TB/FR[logo]; [0][logo]overlay=" +
@@ -331,7 +331,7 @@ std::optional<std::string> BuildFilter(const VideoOverlayDlg& tab) {
   return filter;
 }
 
-bool ParseFilter(VideoOverlayDlg& tab, std::string_view entry) {
+bool parse_filter(OverlayFilter& tab, std::string_view entry) {
   // The x and y parts are read into texts of their own: a part the pattern does not reach is
   // empty and so gives a left or top placement at offset 0.
   std::string x_part;
@@ -369,18 +369,18 @@ bool ParseFilter(VideoOverlayDlg& tab, std::string_view entry) {
   return true;
 }
 
-void set_blur_radius(VideoBlurSharpenDlg& tab, std::int32_t typed) {
+void set_blur_radius(BlurSharpenFilter& tab, std::int32_t typed) {
   tab.radius = std::clamp(typed, kBlurRadiusMin, kBlurRadiusMax);
 }
 
-void set_blur_strength(VideoBlurSharpenDlg& tab, std::int32_t typed) {
+void set_blur_strength(BlurSharpenFilter& tab, std::int32_t typed) {
   tab.strength = std::clamp(typed, kBlurStrengthMin, kBlurStrengthMax);
 }
 
 void offer_filter(PictureFilterTabs& tabs, std::string_view entry) {
-  ParseFilter(tabs.crop_pad, entry);
-  ParseFilter(tabs.blur_sharpen, entry);
-  ParseFilter(tabs.overlay, entry);
+  parse_filter(tabs.crop_pad, entry);
+  parse_filter(tabs.blur_sharpen, entry);
+  parse_filter(tabs.overlay, entry);
 }
 
 void load_picture_filters(const cJSON* channel, PictureFilterTabs& tabs) {
@@ -402,9 +402,9 @@ bool save_picture_filters(cJSON* channel, const PictureFilterTabs& tabs) {
     cJSON_AddItemToArray(filters, cJSON_CreateString(stored.c_str()));
   };
   empty();
-  if (const auto filter = BuildFilter(tabs.crop_pad)) append(*filter);
-  if (const auto filter = BuildFilter(tabs.blur_sharpen)) append(*filter);
-  if (const auto filter = BuildFilter(tabs.overlay)) {
+  if (const auto filter = build_filter(tabs.crop_pad)) append(*filter);
+  if (const auto filter = build_filter(tabs.blur_sharpen)) append(*filter);
+  if (const auto filter = build_filter(tabs.overlay)) {
     empty();
     append(*filter);
   }

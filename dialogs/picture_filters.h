@@ -25,8 +25,8 @@ inline constexpr std::int32_t kBlurStrengthMax = 15;
 // The overlay text that asks for the running time stamp instead of a text of its own.
 inline constexpr std::string_view kTimestampText = "%timestamp";
 
-// Tab "Crop/Pad" (CVideoCropPadDlg); all sizes in pixels.
-struct VideoCropPadDlg {
+// Tab "Crop/Pad" (CropPadFilter); all sizes in pixels.
+struct CropPadFilter {
   enum Mode : std::int32_t { kCrop = 0, kPad = 1 };
   bool enabled = false;
   std::int32_t mode = kCrop;
@@ -36,8 +36,8 @@ struct VideoCropPadDlg {
   std::int32_t bottom = 0;
 };
 
-// Tab "Blur/Sharpen" (CVideoBlurSharpenDlg).
-struct VideoBlurSharpenDlg {
+// Tab "Blur/Sharpen" (BlurSharpenFilter).
+struct BlurSharpenFilter {
   enum Mode : std::int32_t { kBlur = 0, kSharpen = 1 };
   bool enabled = false;
   std::int32_t mode = kBlur;
@@ -45,9 +45,9 @@ struct VideoBlurSharpenDlg {
   std::int32_t strength = 10;  // tenths of the unsharp amount
 };
 
-// Tab "Overlay" (CVideoOverlayDlg): a picture or video file, or else a text, laid over the
+// Tab "Overlay" (OverlayFilter): a picture or video file, or else a text, laid over the
 // picture at a distance from its left or right and top or bottom edge. Texts are UTF-8.
-struct VideoOverlayDlg {
+struct OverlayFilter {
   bool enabled = false;
   std::string file;
   std::string text{kTimestampText};
@@ -61,29 +61,29 @@ struct VideoOverlayDlg {
   std::int32_t vertical_offset = 0;
 };
 
-// BuildFilter of each tab: the FFmpeg filter text, or nothing while the tab is off (or, for
+// build_filter of each tab: the FFmpeg filter text, or nothing while the tab is off (or, for
 // crop/pad, all four sizes are 0; for the overlay, neither a file nor a text is given).
-std::optional<std::string> BuildFilter(const VideoCropPadDlg& tab);
-std::optional<std::string> BuildFilter(const VideoBlurSharpenDlg& tab);
-std::optional<std::string> BuildFilter(const VideoOverlayDlg& tab);
+std::optional<std::string> build_filter(const CropPadFilter& tab);
+std::optional<std::string> build_filter(const BlurSharpenFilter& tab);
+std::optional<std::string> build_filter(const OverlayFilter& tab);
 
-// ParseFilter of each tab: when the entry is the tab's own kind of filter, the tab takes its
+// parse_filter of each tab: when the entry is the tab's own kind of filter, the tab takes its
 // values from it (read with scanf's rules, so an entry of another form fills only what matches)
 // and becomes enabled; true then. Any other entry leaves the tab unchanged and gives false.
-bool ParseFilter(VideoCropPadDlg& tab, std::string_view entry);
-bool ParseFilter(VideoBlurSharpenDlg& tab, std::string_view entry);
-bool ParseFilter(VideoOverlayDlg& tab, std::string_view entry);
+bool parse_filter(CropPadFilter& tab, std::string_view entry);
+bool parse_filter(BlurSharpenFilter& tab, std::string_view entry);
+bool parse_filter(OverlayFilter& tab, std::string_view entry);
 
 // A number typed into the Radius or Strength box, clamped into its slider's range as the box
 // and the slider show it.
-void set_blur_radius(VideoBlurSharpenDlg& tab, std::int32_t typed);
-void set_blur_strength(VideoBlurSharpenDlg& tab, std::int32_t typed);
+void set_blur_radius(BlurSharpenFilter& tab, std::int32_t typed);
+void set_blur_strength(BlurSharpenFilter& tab, std::int32_t typed);
 
 // The three tabs together, as the advanced video settings dialog holds them.
 struct PictureFilterTabs {
-  VideoCropPadDlg crop_pad;
-  VideoBlurSharpenDlg blur_sharpen;
-  VideoOverlayDlg overlay;
+  CropPadFilter crop_pad;
+  BlurSharpenFilter blur_sharpen;
+  OverlayFilter overlay;
 };
 
 // Offers one entry to the crop/pad, blur/sharpen and overlay tabs, in that order.

@@ -15,18 +15,18 @@ template <typename Record>
 class PictureFilterTab final : public VideoFilterTab {
  public:
   void Reset() override { record = Record{}; }
-  void ParseFilter(std::string_view filter) override { vx::ParseFilter(record, filter); }
-  std::optional<std::string> BuildFilter() const override { return vx::BuildFilter(record); }
+  void parse_filter(std::string_view filter) override { vx::parse_filter(record, filter); }
+  std::optional<std::string> build_filter() const override { return vx::build_filter(record); }
 
   Record record;  // what the window shows and edits
 };
 
 // The three tabs together, wired into one host.
 struct VideoSettingsTabs {
-  PictureFilterTab<VideoCropPadDlg> crop_pad;
-  PictureFilterTab<VideoBlurSharpenDlg> blur_sharpen;
-  PictureFilterTab<VideoOverlayDlg> overlay;
-  CVideoSettingsDlg host{&crop_pad, &blur_sharpen, &overlay};
+  PictureFilterTab<CropPadFilter> crop_pad;
+  PictureFilterTab<BlurSharpenFilter> blur_sharpen;
+  PictureFilterTab<OverlayFilter> overlay;
+  AdvancedVideoSettings host{&crop_pad, &blur_sharpen, &overlay};
 
   VideoSettingsTabs() = default;
   VideoSettingsTabs(const VideoSettingsTabs&) = delete;  // the host points at the tabs

@@ -7,13 +7,13 @@
 #include <string_view>
 
 #include "config/document.h"
-#include "engine/ascii.h"
+#include "vocabulary/ascii.h"
 #include "engine/channel_slot.h"
 #include "engine/engine.h"
 #include "engine/engine_clock.h"
 #include "engine/playlist.h"
-#include "engine/text_format.h"
-#include "engine/url_predicates.h"
+#include "vocabulary/text_format.h"
+#include "vocabulary/url_predicates.h"
 
 namespace vx {
 namespace {

@@ -8,7 +8,7 @@
 
 #include <string>
 
-#include "engine/records.h"
+#include "vocabulary/records.h"
 
 namespace vx {
 

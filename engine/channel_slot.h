@@ -9,8 +9,8 @@
 #include <memory>
 #include <string>
 
-#include "engine/channel_state.h"
-#include "engine/records.h"
+#include "vocabulary/channel_state.h"
+#include "vocabulary/records.h"
 #include "platform/unique_fd.h"
 
 namespace vx {

@@ -7,7 +7,7 @@
 #include "config/document.h"
 #include "engine/channel_slot.h"
 #include "engine/playlist.h"
-#include "engine/text_format.h"
+#include "vocabulary/text_format.h"
 
 namespace vx {
 namespace {

@@ -8,7 +8,7 @@
 #include <cstddef>
 #include <string>
 
-#include "engine/channel_state.h"
+#include "vocabulary/channel_state.h"
 
 namespace vx {
 

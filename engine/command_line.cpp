@@ -3,10 +3,10 @@
 #include <array>
 #include <cstdlib>
 
-#include "engine/ascii.h"
+#include "vocabulary/ascii.h"
 #include "engine/session_description.h"
-#include "engine/text_format.h"
-#include "engine/url_predicates.h"
+#include "vocabulary/text_format.h"
+#include "vocabulary/url_predicates.h"
 
 namespace vx {
 namespace {

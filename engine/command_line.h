@@ -7,7 +7,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/records.h"
+#include "vocabulary/records.h"
 
 namespace vx {
 

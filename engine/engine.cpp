@@ -13,8 +13,8 @@
 #include "engine/engine_clock.h"
 #include "engine/load_monitor.h"
 #include "engine/output_parser.h"
-#include "engine/text_format.h"
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/text_format.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 #include "platform/process.h"
 

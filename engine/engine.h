@@ -7,7 +7,7 @@
 #include <string>
 
 #include "engine/channel_slot.h"
-#include "engine/records.h"
+#include "vocabulary/records.h"
 
 namespace vx {
 

@@ -10,8 +10,8 @@
 #include "engine/channel_log.h"
 #include "engine/channel_slot.h"
 #include "engine/engine_clock.h"
-#include "engine/text_format.h"
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/text_format.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "platform/process.h"
 
 namespace vx {

@@ -6,7 +6,7 @@
 
 #include <string_view>
 
-#include "engine/text_format.h"
+#include "vocabulary/text_format.h"
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
 

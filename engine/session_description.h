@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "engine/records.h"
+#include "vocabulary/records.h"
 
 namespace vx {
 

@@ -23,31 +23,31 @@ void check_filter_text(std::string_view entry) {
   vx::PictureFilterTabs tabs;
   tabs.crop_pad.left = 3;
   tabs.overlay.file = "kept.png";
-  const std::string before = vx::BuildFilter(tabs.overlay).value_or("") + "|" +
+  const std::string before = vx::build_filter(tabs.overlay).value_or("") + "|" +
                              std::to_string(tabs.crop_pad.left) + "|" +
                              std::to_string(tabs.blur_sharpen.radius);
   vx::offer_filter(tabs, entry);
   const bool claimed = tabs.crop_pad.enabled || tabs.blur_sharpen.enabled || tabs.overlay.enabled;
   // A text that is none of the three kinds must leave every tab as it was.
   if (claimed != has_marker(entry)) std::abort();
-  if (!claimed && before != vx::BuildFilter(tabs.overlay).value_or("") + "|" +
+  if (!claimed && before != vx::build_filter(tabs.overlay).value_or("") + "|" +
                                 std::to_string(tabs.crop_pad.left) + "|" +
                                 std::to_string(tabs.blur_sharpen.radius)) {
     std::abort();
   }
   // Whatever was read must build and read back without trouble, and a blur/sharpen tab read from
   // its own built text must build that text again (for strengths the text holds exactly).
-  for (const auto& filter : {vx::BuildFilter(tabs.crop_pad), vx::BuildFilter(tabs.blur_sharpen),
-                             vx::BuildFilter(tabs.overlay)}) {
+  for (const auto& filter : {vx::build_filter(tabs.crop_pad), vx::build_filter(tabs.blur_sharpen),
+                             vx::build_filter(tabs.overlay)}) {
     if (filter) vx::offer_filter(tabs, *filter);
   }
   if (tabs.blur_sharpen.enabled) {
-    vx::VideoBlurSharpenDlg again;
-    const auto built = vx::BuildFilter(tabs.blur_sharpen);
-    if (!built || !vx::ParseFilter(again, *built)) std::abort();
+    vx::BlurSharpenFilter again;
+    const auto built = vx::build_filter(tabs.blur_sharpen);
+    if (!built || !vx::parse_filter(again, *built)) std::abort();
     // A strength of 0 is written as 0.0, which reads back as a blur whatever the mode was.
     const std::int32_t strength = tabs.blur_sharpen.strength;
-    if (strength >= 1 && strength <= 1000000 && vx::BuildFilter(again) != built) std::abort();
+    if (strength >= 1 && strength <= 1000000 && vx::build_filter(again) != built) std::abort();
   }
 }
 

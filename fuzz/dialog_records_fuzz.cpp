@@ -33,13 +33,13 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
       vx::json_parse(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));
   if (!document) return 0;
 
-  vx::CAdvancedSettingsDlg format;
-  format.LoadChannel(document.get(), target);
-  format.SaveChannel();
+  vx::AdvancedFormatSettings format;
+  format.load_channel(document.get(), target);
+  format.save_channel();
 
   vx::VideoSettingsTabs video;
-  video.host.LoadChannel(document.get(), target);
-  video.host.SaveChannel();
+  video.host.load_channel(document.get(), target);
+  video.host.save_channel();
 
   // The global settings read and store the same keys, so a second round is stable.
   check_stable(document.get(), [](cJSON* global) {

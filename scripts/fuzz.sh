@@ -15,8 +15,8 @@ declare -A sources=(
   [cookie_fuzz]="web/login.cpp"
   [multipart_fuzz]="web/request_text.cpp"
   [path_fuzz]="web/request_text.cpp"
-  [dialog_filters_fuzz]="dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp engine/codecs.cpp engine/formats.cpp"
-  [dialog_records_fuzz]="dialogs/advanced_format.cpp dialogs/advanced_video.cpp dialogs/global_settings.cpp dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp engine/codecs.cpp engine/formats.cpp"
+  [dialog_filters_fuzz]="dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp"
+  [dialog_records_fuzz]="dialogs/advanced_format.cpp dialogs/advanced_video.cpp dialogs/global_settings.cpp dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp"
 )
 # Libraries a target links besides its sources.
 declare -A libraries=(

@@ -19,7 +19,7 @@
 #include <span>
 #include <thread>
 
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "platform/file_io.h"
 #include "transcoder/child_process.h"
 #include "transcoder/input_switch.h"

@@ -6,7 +6,7 @@
 #include <iostream>
 #include <string>
 
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "platform/file_io.h"
 #include "transcoder/failover_plan.h"
 #include "transcoder/failover_session.h"

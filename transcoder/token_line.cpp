@@ -1,6 +1,6 @@
 #include "transcoder/token_line.h"
 
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 

@@ -1,6 +1,6 @@
 #include "web/acl.h"
 
-#include "engine/ascii.h"
+#include "vocabulary/ascii.h"
 
 namespace vx {
 namespace {

@@ -2,7 +2,7 @@
 
 #include <fcntl.h>
 
-#include "engine/text_format.h"
+#include "vocabulary/text_format.h"
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
 

@@ -1,6 +1,6 @@
 #include "web/request_text.h"
 
-#include "engine/ascii.h"
+#include "vocabulary/ascii.h"
 
 namespace vx {
 

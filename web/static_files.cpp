@@ -3,8 +3,8 @@
 #include <fstream>
 #include <sstream>
 
-#include "engine/ascii.h"
-#include "engine/text_format.h"
+#include "vocabulary/ascii.h"
+#include "vocabulary/text_format.h"
 #include "platform/host.h"
 #include "web/api.h"
 #include "web/embedded_files.h"

@@ -1,6 +1,6 @@
 #include "web/web_answer.h"
 
-#include "engine/ascii.h"
+#include "vocabulary/ascii.h"
 
 namespace vx {
 

@@ -60,7 +60,7 @@ Texts input_options(cJSON* channel) {
 TEST(AdvancedMpegTsInput, MapEntriesLoadAsRows) {
   struct Case {
     const char* entry;
-    std::vector<CAdvCfgMPEGTSInDlg::Row> rows;
+    std::vector<MpegTsInputSettings::Row> rows;
   };
   const Case cases[] = {
       {"#256", {{"", "256"}}},
@@ -75,7 +75,7 @@ TEST(AdvancedMpegTsInput, MapEntriesLoadAsRows) {
   for (const Case& c : cases) {
     JsonPtr channel = channel_with("file", "a.ts", {{"udp", "udp://1.2.3.4:5"}});
     set_string_array(input_of(channel.get()), "map", {c.entry});
-    CAdvCfgMPEGTSInDlg tab;
+    MpegTsInputSettings tab;
     tab.SourceStreamList = {{"9", "9"}};  // whatever was there before goes
     tab.load(channel.get());
     ASSERT_EQ(tab.SourceStreamList.size(), c.rows.size()) << c.entry;
@@ -90,7 +90,7 @@ TEST(AdvancedMpegTsInput, SaveWritesPidBeforeProgramAndRowsAreClamped) {
   JsonPtr channel = channel_with("file", "a.ts", {{"udp", "udp://1.2.3.4:5"}});
   JsonPtr parsed = json_parse(R"(["p:2:#256", 7, null, "p:3", "#0x44"])");
   config_set_item(input_of(channel.get()), "map", std::move(parsed));
-  CAdvCfgMPEGTSInDlg tab;
+  MpegTsInputSettings tab;
   tab.load(channel.get());
   ASSERT_EQ(tab.SourceStreamList.size(), 3u) << "items that are no texts are skipped";
   tab.add_row();
@@ -109,7 +109,7 @@ TEST(AdvancedMpegTsInput, SaveWritesPidBeforeProgramAndRowsAreClamped) {
 TEST(AdvancedMpegTsOutput, UntouchedTabStoresProgramAndProviderOnly) {
   JsonPtr channel = channel_with("file", "a.ts", {{"udp", "udp://1.2.3.4:5"}});
   set_string_array(output_of(channel.get()), "formatOptions", {"-something old"});
-  CAdvCfgMPEGTSOutDlg tab;
+  MpegTsOutputSettings tab;
   tab.load(channel.get(), 0);
   EXPECT_TRUE(tab.enabled);
   EXPECT_FALSE(tab.fec_enabled);
@@ -119,7 +119,7 @@ TEST(AdvancedMpegTsOutput, UntouchedTabStoresProgramAndProviderOnly) {
   EXPECT_EQ(output_options(channel.get()),
             (Texts{"-program program_num=1:title='Program01':if=0",
                    std::string("-metadata service_provider='") +
-                       CAdvCfgMPEGTSOutDlg::kDefaultProvider + "'"}));
+                       MpegTsOutputSettings::kDefaultProvider + "'"}));
 }
 
 TEST(AdvancedMpegTsOutput, PidsOutsideTheRangeOrAtTheirDefaultStoreNothing) {
@@ -132,7 +132,7 @@ TEST(AdvancedMpegTsOutput, PidsOutsideTheRangeOrAtTheirDefaultStoreNothing) {
                             {"8187", false}, {"abc", false},    {"", false}};
   for (const Case& c : pmt_cases) {
     JsonPtr channel = channel_with("file", "a.ts", {{"mpegts", "udp://1.2.3.4:5"}});
-    CAdvCfgMPEGTSOutDlg tab;
+    MpegTsOutputSettings tab;
     tab.load(channel.get(), 0);
     tab.pmt_pid = c.text;
     tab.provider.clear();
@@ -145,7 +145,7 @@ TEST(AdvancedMpegTsOutput, PidsOutsideTheRangeOrAtTheirDefaultStoreNothing) {
   const Case video_cases[] = {{"0x100", false}, {"256", false}, {"300", true}, {"0x101", true}};
   for (const Case& c : video_cases) {
     JsonPtr channel = channel_with("file", "a.ts", {{"http", "http://h/x"}});
-    CAdvCfgMPEGTSOutDlg tab;
+    MpegTsOutputSettings tab;
     tab.load(channel.get(), 0);
     tab.video_pid = c.text;
     tab.audio_pid = "0x101";
@@ -160,7 +160,7 @@ TEST(AdvancedMpegTsOutput, PidsOutsideTheRangeOrAtTheirDefaultStoreNothing) {
 
 TEST(AdvancedMpegTsOutput, EverySettingRoundTrips) {
   JsonPtr channel = channel_with("file", "a.ts", {{"rtp", "rtp://1.2.3.4:5"}});
-  CAdvCfgMPEGTSOutDlg tab;
+  MpegTsOutputSettings tab;
   tab.load(channel.get(), 0);
   EXPECT_TRUE(tab.fec_enabled) << "FEC only for MPEG-TS over RTP";
   tab.add_program();
@@ -185,7 +185,7 @@ TEST(AdvancedMpegTsOutput, EverySettingRoundTrips) {
                    "-streamid 0:0x300", "-streamid 1:0x301", "-streamid 2:0x302",
                    "-fec prompeg=l=8:d=4"}));
 
-  CAdvCfgMPEGTSOutDlg again;
+  MpegTsOutputSettings again;
   again.load(channel.get(), 0);
   ASSERT_EQ(again.ProgramList.size(), 2u);
   EXPECT_EQ(again.ProgramList[1].program, "2");
@@ -208,14 +208,14 @@ TEST(AdvancedMpegTsOutput, MalformedEntriesKeepTheInitialValues) {
           "-fec prompeg", "-fec PROMPEG=l=9", "-metadata", "-metadata service_provider=''",
           "-streamid 0:", "-mpegts_pmt_start_pid", 12, {"a": 1}, "-program "])");
   config_set_item(output_of(channel.get()), "formatOptions", std::move(garbage));
-  CAdvCfgMPEGTSOutDlg tab;
+  MpegTsOutputSettings tab;
   tab.load(channel.get(), 0);
   ASSERT_EQ(tab.ProgramList.size(), 1u);
   EXPECT_EQ(tab.ProgramList[0].name, "Program01") << "no valid program: the initial row";
   EXPECT_TRUE(tab.fec_on);
   EXPECT_EQ(tab.fec_columns, 9);
   EXPECT_EQ(tab.fec_rows, 5);
-  EXPECT_EQ(tab.provider, CAdvCfgMPEGTSOutDlg::kDefaultProvider);
+  EXPECT_EQ(tab.provider, MpegTsOutputSettings::kDefaultProvider);
   EXPECT_EQ(tab.video_pid, "0x100");
   EXPECT_EQ(tab.pmt_pid, "0x1000");
   EXPECT_FALSE(tab.fec_enabled);
@@ -224,7 +224,7 @@ TEST(AdvancedMpegTsOutput, MalformedEntriesKeepTheInitialValues) {
 TEST(AdvancedMpegTsOutput, OtherTargetFormatsDisableTheTab) {
   JsonPtr channel = channel_with("file", "a.ts", {{"rtmp", "rtmp://h/app/key"}});
   set_string_array(output_of(channel.get()), "formatOptions", {"-keep 1"});
-  CAdvCfgMPEGTSOutDlg tab;
+  MpegTsOutputSettings tab;
   tab.load(channel.get(), 0);
   EXPECT_FALSE(tab.enabled);
   tab.save(channel.get(), 0);
@@ -236,7 +236,7 @@ TEST(AdvancedRtmp, CredentialsAreTrimmedCutAndOnlyForRtmpTargets) {
   cJSON* rtmp_object = config_object(target_at(channel.get(), 0), "rtmp");
   cJSON_DeleteItemFromObjectCaseSensitive(rtmp_object, "passwd");
   config_set_string(rtmp_object, "user", "alice");
-  CAdvCfgRTMPDlg tab;
+  RtmpSettings tab;
   tab.load(channel.get(), 0);
   EXPECT_TRUE(tab.enabled);
   EXPECT_EQ(tab.user, "alice");
@@ -267,12 +267,12 @@ TEST(AdvancedHls, StartNumberIsStoredMinusOne) {
   const Case cases[] = {{1, {}}, {10, {"-start_number 9"}}, {0, {"-start_number -1"}}};
   for (const Case& c : cases) {
     JsonPtr channel = channel_with("file", "a.ts", {{"hls", "/var/www/x.m3u8"}});
-    CAdvCfgHLSDlg tab;
+    HlsSettings tab;
     tab.load(channel.get(), 0);
     tab.index_start = c.shown;
     ASSERT_TRUE(tab.save(channel.get(), 0, nullptr));
     EXPECT_EQ(output_options(channel.get()), c.stored) << c.shown;
-    CAdvCfgHLSDlg again;
+    HlsSettings again;
     again.load(channel.get(), 0);
     EXPECT_EQ(again.index_start, c.shown);
   }
@@ -283,7 +283,7 @@ TEST(AdvancedHls, EverySettingRoundTripsAndMasterNeedsTwoTargets) {
     JsonPtr channel =
         two_targets ? channel_with("file", "a.ts", {{"hls", "/w/a.m3u8"}, {"hls", "/w/b.m3u8"}})
                     : channel_with("file", "a.ts", {{"hls", "/w/a.m3u8"}});
-    CAdvCfgHLSDlg tab;
+    HlsSettings tab;
     tab.load(channel.get(), 0);
     EXPECT_EQ(tab.master_enabled, two_targets);
     tab.segment_format = 1;
@@ -298,7 +298,7 @@ TEST(AdvancedHls, EverySettingRoundTripsAndMasterNeedsTwoTargets) {
     if (two_targets) expected.push_back("-master_pl_name all.m3u8");
     EXPECT_EQ(output_options(channel.get()), expected);
 
-    CAdvCfgHLSDlg again;
+    HlsSettings again;
     again.load(channel.get(), 0);
     EXPECT_EQ(again.segment_format, 1);
     EXPECT_EQ(again.segment_length, 6u);
@@ -321,7 +321,7 @@ TEST(AdvancedHls, ZeroLengthOrSizeIsRejectedAndChangesNothing) {
   for (const Case& c : cases) {
     JsonPtr channel = channel_with("file", "a.ts", {{"hls", "/w/a.m3u8"}});
     set_string_array(output_of(channel.get()), "formatOptions", {"-hls_time 4"});
-    CAdvCfgHLSDlg tab;
+    HlsSettings tab;
     tab.load(channel.get(), 0);
     tab.segment_length = c.length;
     tab.playlist_size = c.size;
@@ -336,7 +336,7 @@ TEST(AdvancedHls, ZeroLengthOrSizeIsRejectedAndChangesNothing) {
 
 TEST(AdvancedHls, TextsEndAtWhiteSpaceAndBadNumbersKeepDefaults) {
   JsonPtr channel = channel_with("file", "a.ts", {{"hls", "/w/a.m3u8"}});
-  CAdvCfgHLSDlg tab;
+  HlsSettings tab;
   tab.load(channel.get(), 0);
   tab.base_url = "http://cdn/my live/";
   tab.save(channel.get(), 0, nullptr);
@@ -364,9 +364,9 @@ TEST(AdvancedHls, TextsEndAtWhiteSpaceAndBadNumbersKeepDefaults) {
 TEST(AdvancedSrt, CallerRewritesTheUrlHost) {
   JsonPtr channel =
       channel_with("srt", "srt://10.0.0.5:9000?latency=200", {{"udp", "udp://1.2.3.4:5"}});
-  CAdvCfgSRTDlg tab;
+  SrtSettings tab;
   tab.load(channel.get(), 0);
-  EXPECT_EQ(tab.side, CAdvCfgSRTDlg::Side::input);
+  EXPECT_EQ(tab.side, SrtSettings::Side::input);
   EXPECT_EQ(tab.mode, 0);
   EXPECT_EQ(tab.remote1, "10.0.0.5");
   tab.remote1 = "10.0.0.9";
@@ -396,9 +396,9 @@ TEST(AdvancedSrt, CallerRewritesTheUrlHost) {
 TEST(AdvancedSrt, InputSideWinsAndOutputSideDefaultsToListener) {
   JsonPtr both = channel_with("srt", "srt://1.1.1.1:1", {{"srt", "srt://2.2.2.2:2"}});
   set_string_array(output_of(both.get()), "formatOptions", {"-localaddr 9.9.9.9"});
-  CAdvCfgSRTDlg tab;
+  SrtSettings tab;
   tab.load(both.get(), 0);
-  EXPECT_EQ(tab.side, CAdvCfgSRTDlg::Side::input);
+  EXPECT_EQ(tab.side, SrtSettings::Side::input);
   EXPECT_EQ(tab.remote1, "1.1.1.1");
   EXPECT_EQ(tab.local1, "") << "the output's options are not read";
   tab.local1 = "3.3.3.3";
@@ -409,7 +409,7 @@ TEST(AdvancedSrt, InputSideWinsAndOutputSideDefaultsToListener) {
 
   JsonPtr out = channel_with("file", "a.ts", {{"srt", "srt://2.2.2.2:2?mode=x"}});
   tab.load(out.get(), 0);
-  EXPECT_EQ(tab.side, CAdvCfgSRTDlg::Side::output);
+  EXPECT_EQ(tab.side, SrtSettings::Side::output);
   EXPECT_EQ(tab.mode, 1);
   EXPECT_FALSE(tab.caller_controls_enabled());
   tab.save(out.get(), 0);
@@ -426,14 +426,14 @@ TEST(AdvancedSrt, InputSideWinsAndOutputSideDefaultsToListener) {
   set_string_array(output_of(none.get()), "formatOptions", {"-keep"});
   tab.load(none.get(), 0);
   EXPECT_FALSE(tab.enabled);
-  EXPECT_EQ(tab.side, CAdvCfgSRTDlg::Side::none);
+  EXPECT_EQ(tab.side, SrtSettings::Side::none);
   tab.save(none.get(), 0);
   EXPECT_EQ(output_options(none.get()), (Texts{"-keep"}));
 }
 
 TEST(AdvancedSrt, BondedCallerRoundTripsAndListenerStopsEarly) {
   JsonPtr channel = channel_with("srt", "srt://1.1.1.1:1", {{"udp", "udp://1.2.3.4:5"}});
-  CAdvCfgSRTDlg tab;
+  SrtSettings tab;
   tab.local_address_choices = {"192.168.1.2"};
   tab.load(channel.get(), 0);
   EXPECT_EQ(tab.local_address_choices, (Texts{"192.168.1.2"})) << "the offered addresses stay";
@@ -446,7 +446,7 @@ TEST(AdvancedSrt, BondedCallerRoundTripsAndListenerStopsEarly) {
   EXPECT_EQ(input_options(channel.get()),
             (Texts{"-localaddr 192.168.1.2", "-backup_remote 5.5.5.5", "-backup_local 192.168.2.2",
                    "-grouptype broadcast", "-minstable_timeout 768"}));
-  CAdvCfgSRTDlg again;
+  SrtSettings again;
   again.load(channel.get(), 0);
   EXPECT_EQ(again.local1, "192.168.1.2");
   EXPECT_EQ(again.remote2, "5.5.5.5");
@@ -475,7 +475,7 @@ TEST(AdvancedSrt, BondedCallerRoundTripsAndListenerStopsEarly) {
 TEST(AdvancedCustom, QuotesAndLineBreaksAreDropped) {
   JsonPtr channel = channel_with("file", "a.ts", {{"udp", "udp://1.2.3.4:5"}});
   config_set_string(input_of(channel.get()), "customOptions", "  -re \n");
-  CAdvCfgCustomDlg tab;
+  CustomFormatSettings tab;
   tab.load(channel.get());
   EXPECT_EQ(tab.source_params, "-re");
   EXPECT_EQ(tab.target_params, "");
@@ -498,7 +498,7 @@ TEST(AdvancedHost, EachOutputFormatKeepsOnlyItsOwnEntries) {
     Texts options;
   };
   const std::string provider =
-      std::string("-metadata service_provider='") + CAdvCfgMPEGTSOutDlg::kDefaultProvider + "'";
+      std::string("-metadata service_provider='") + MpegTsOutputSettings::kDefaultProvider + "'";
   const Case cases[] = {
       {"srt", {"-mode caller"}},
       {"hls", {"-hls_time 4"}},
@@ -511,24 +511,24 @@ TEST(AdvancedHost, EachOutputFormatKeepsOnlyItsOwnEntries) {
   for (const Case& c : cases) {
     JsonPtr channel = channel_with("file", "a.ts", {{c.format, "x://h:1"}});
     set_string_array(output_of(channel.get()), "formatOptions", {"-old"});
-    CAdvancedSettingsDlg host;
-    host.LoadChannel(channel.get(), 0);
+    AdvancedFormatSettings host;
+    host.load_channel(channel.get(), 0);
     host.srt.mode = 0;
     host.hls.segment_length = 4;
-    EXPECT_TRUE(host.SaveChannel()) << c.format;
+    EXPECT_TRUE(host.save_channel()) << c.format;
     EXPECT_EQ(output_options(channel.get()), c.options) << c.format;
   }
 }
 
 TEST(AdvancedHost, HlsRejectionStopsTheLaterTabs) {
   JsonPtr channel = channel_with("srt", "srt://1.1.1.1:1", {{"hls", "/w/a.m3u8"}});
-  CAdvancedSettingsDlg host;
-  host.LoadChannel(channel.get(), 0);
+  AdvancedFormatSettings host;
+  host.load_channel(channel.get(), 0);
   host.mpegts_in.add_row();
   host.hls.playlist_size = 0;
   host.srt.local1 = "2.2.2.2";
   host.custom.source_params = "-re";
-  EXPECT_FALSE(host.SaveChannel());
+  EXPECT_FALSE(host.save_channel());
   ASSERT_TRUE(host.rejection.has_value());
   EXPECT_EQ(host.rejection->text, "m3u8 playlist entry size invalid!");
   EXPECT_EQ(string_array(input_of(channel.get()), "map"), (Texts{"p:1"})) << "earlier tab saved";
@@ -536,7 +536,7 @@ TEST(AdvancedHost, HlsRejectionStopsTheLaterTabs) {
   EXPECT_STREQ(config_string(input_of(channel.get()), "customOptions"), "");
 
   host.hls.playlist_size = 5;
-  EXPECT_TRUE(host.SaveChannel());
+  EXPECT_TRUE(host.save_channel());
   EXPECT_FALSE(host.rejection.has_value());
   EXPECT_EQ(input_options(channel.get()), (Texts{"-localaddr 2.2.2.2"}));
   EXPECT_STREQ(config_string(input_of(channel.get()), "customOptions"), "-re");
@@ -553,11 +553,11 @@ TEST(AdvancedHost, LoadingAnotherChannelLeavesNothingBehind) {
   config_set_string(config_object(target_at(a.get(), 0), "rtmp"), "user", "alice");
   config_set_string(output_of(a.get()), "customOptions", "-x");
   JsonPtr b = channel_with("file", "b.ts", {{"udp", "udp://1.2.3.4:5"}});
-  CAdvancedSettingsDlg host;
-  host.LoadChannel(a.get(), 0);
+  AdvancedFormatSettings host;
+  host.load_channel(a.get(), 0);
   EXPECT_EQ(host.rtmp.user, "alice");
   EXPECT_EQ(host.srt.local1, "3.3.3.3");
-  host.LoadChannel(b.get(), 0);
+  host.load_channel(b.get(), 0);
   EXPECT_TRUE(host.mpegts_in.SourceStreamList.empty());
   EXPECT_EQ(host.rtmp.user, "");
   EXPECT_FALSE(host.rtmp.enabled);
@@ -570,9 +570,9 @@ TEST(AdvancedHost, LoadingAnotherChannelLeavesNothingBehind) {
 }
 
 TEST(AdvancedHost, BrokenChannelsNeitherCrashNorLoseValues) {
-  CAdvancedSettingsDlg host;
-  host.LoadChannel(nullptr, 0);
-  EXPECT_FALSE(host.SaveChannel()) << "nothing to store into";
+  AdvancedFormatSettings host;
+  host.load_channel(nullptr, 0);
+  EXPECT_FALSE(host.save_channel()) << "nothing to store into";
 
   const char* broken[] = {
       R"({})",
@@ -585,26 +585,26 @@ TEST(AdvancedHost, BrokenChannelsNeitherCrashNorLoseValues) {
     JsonPtr channel = json_parse(text);
     ASSERT_NE(channel, nullptr) << text;
     for (const int target : {-3, 0, 1, 99}) {
-      host.LoadChannel(channel.get(), target);
+      host.load_channel(channel.get(), target);
       host.mpegts_in.add_row();
-      EXPECT_TRUE(host.SaveChannel()) << text;
+      EXPECT_TRUE(host.save_channel()) << text;
     }
   }
   JsonPtr channel = json_parse(R"({"input": "text", "output": [1, 2]})");
-  host.LoadChannel(channel.get(), 0);
+  host.load_channel(channel.get(), 0);
   host.mpegts_in.add_row();
-  host.SaveChannel();
+  host.save_channel();
   EXPECT_STREQ(config_string(channel.get(), "input"), "text") << "values of other types stay";
   EXPECT_TRUE(cJSON_IsArray(cJSON_GetObjectItemCaseSensitive(channel.get(), "output")));
 }
 
 TEST(AdvancedHost, TargetPositionsAreClamped) {
   JsonPtr channel = channel_with("file", "a.ts", {{"udp", "udp://a:1"}, {"hls", "/w/b.m3u8"}});
-  CAdvancedSettingsDlg host;
-  host.LoadChannel(channel.get(), 7);
+  AdvancedFormatSettings host;
+  host.load_channel(channel.get(), 7);
   EXPECT_TRUE(host.hls.enabled) << "past the end: the last target";
   EXPECT_TRUE(host.hls.master_enabled);
-  host.LoadChannel(channel.get(), -1);
+  host.load_channel(channel.get(), -1);
   EXPECT_FALSE(host.hls.enabled) << "before the start: the first target";
   EXPECT_TRUE(host.mpegts_out.enabled);
 }

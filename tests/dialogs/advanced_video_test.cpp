@@ -70,7 +70,7 @@ TEST(AdvancedVideoEncoder, SaveWritesTheOptionsInOrder) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.codec);
     JsonPtr video = video_object(c.codec, R"(["-old 1", 5])");
-    CVideoH264Dlg tab;
+    VideoEncoderSettings tab;
     tab.Load(video.get());
     tab.profile = c.profile;
     tab.level = c.level;
@@ -115,7 +115,7 @@ TEST(AdvancedVideoEncoder, LoadReadsProfileLevelThreadsAndPreset) {
   for (const Case& c : cases) {
     SCOPED_TRACE(std::string(c.codec) + " " + c.options);
     JsonPtr video = video_object(c.codec, c.options);
-    CVideoH264Dlg tab;
+    VideoEncoderSettings tab;
     tab.Load(video.get());
     EXPECT_EQ(tab.profile, c.profile);
     EXPECT_EQ(tab.level, c.level);
@@ -127,7 +127,7 @@ TEST(AdvancedVideoEncoder, LoadReadsProfileLevelThreadsAndPreset) {
 TEST(AdvancedVideoEncoder, RoundTripsAndOutOfRangePositions) {
   // vp9 -cpu-used 3 is position 5 and is written back unchanged.
   JsonPtr vp9 = video_object("vp9", R"(["-cpu-used 3"])");
-  CVideoH264Dlg tab;
+  VideoEncoderSettings tab;
   tab.Load(vp9.get());
   EXPECT_EQ(tab.preset_position, 5);
   tab.Save();
@@ -187,7 +187,7 @@ TEST(AdvancedVideoEncoder, ControlsFollowTheCodec) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.codec);
     JsonPtr video = video_object(c.codec, "[]");
-    CVideoH264Dlg tab;
+    VideoEncoderSettings tab;
     tab.Load(video.get());
     EXPECT_EQ(tab.controls_enabled, c.controls);
     EXPECT_EQ(tab.profile_list_enabled, c.profiles);
@@ -201,12 +201,12 @@ TEST(AdvancedVideoEncoder, ControlsFollowTheCodec) {
 }
 
 TEST(AdvancedVideoEncoder, TablesAndRules) {
-  EXPECT_EQ(PresetRangeTable().size(), 13u);
-  EXPECT_EQ(ProfileListTable().size(), 10u);
+  EXPECT_EQ(preset_range_table().size(), 13u);
+  EXPECT_EQ(profile_list_table().size(), 10u);
   EXPECT_EQ(x264_preset_names().size(), 9u);
   EXPECT_EQ(nvenc_preset_names()[3], "default");
   EXPECT_EQ(amf_preset_names().size(), 3u);
-  for (const PresetRange& row : PresetRangeTable()) {
+  for (const PresetRange& row : preset_range_table()) {
     SCOPED_TRACE(row.codec);
     EXPECT_LE(row.minimum, row.default_position);
     EXPECT_LE(row.default_position, row.maximum);
@@ -243,7 +243,7 @@ TEST(AdvancedVideoEncoder, TablesAndRules) {
 }
 
 TEST(AdvancedVideoEncoder, DamagedVideoObjectsLoseNothing) {
-  CVideoH264Dlg tab;
+  VideoEncoderSettings tab;
   tab.Save();  // nothing loaded: nothing happens
   tab.Load(nullptr);
   tab.Save();
@@ -284,11 +284,11 @@ TEST(AdvancedVideoMisc, DecoderChoiceLastMatchWins) {
   };
   for (const auto& [source, choice] : cases) {
     MiscJson json = misc_json(source, R"({"codec": "h264"})", "[]");
-    CVideoMiscDlg tab;
+    VideoMiscSettings tab;
     tab.Load(json.source.get(), json.video.get(), json.filters.get());
     EXPECT_EQ(tab.decoder_choice, choice) << source;
   }
-  EXPECT_EQ(DecoderChoiceTable().size(), 8u);
+  EXPECT_EQ(decoder_choice_table().size(), 8u);
   EXPECT_EQ(decoder_choice_row(-3).index, 0);
   EXPECT_EQ(decoder_choice_row(99).index, 7);
 }
@@ -316,7 +316,7 @@ TEST(AdvancedVideoMisc, LoadReadsAspectScanTypeAndGpu) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.video);
     MiscJson json = misc_json("[]", c.video, "[]");
-    CVideoMiscDlg tab;
+    VideoMiscSettings tab;
     tab.Load(json.source.get(), json.video.get(), json.filters.get());
     EXPECT_EQ(tab.aspect_override, c.aspect);
     EXPECT_EQ(tab.scan_type, c.scan);
@@ -428,7 +428,7 @@ TEST(AdvancedVideoMisc, SaveByDecoderFamily) {
                                   std::to_string(c.width) + R"(, "height": )" +
                                   std::to_string(c.height) + R"(, "options": []})",
                               c.filters_before);
-    CVideoMiscDlg tab;
+    VideoMiscSettings tab;
     tab.Load(json.source.get(), json.video.get(), json.filters.get());
     tab.decoder_choice = c.choice;
     tab.scan_type = c.scan;
@@ -444,7 +444,7 @@ TEST(AdvancedVideoMisc, SaveAspectGpuAndMissingParts) {
   MiscJson json = misc_json("[]", R"({"codec": "nv265", "width": "1280", "height": 720,
                                       "options": ["-preset:v hq"]})",
                             "[]");
-  CVideoMiscDlg tab;
+  VideoMiscSettings tab;
   tab.Load(json.source.get(), json.video.get(), json.filters.get());
   tab.aspect_override = true;
   tab.gpu_number = 3;
@@ -478,11 +478,11 @@ class FakeFilterTab : public VideoFilterTab {
  public:
   explicit FakeFilterTab(std::string prefix) : prefix_(std::move(prefix)) {}
   void Reset() override { filter.reset(); }
-  void ParseFilter(std::string_view text) override {
+  void parse_filter(std::string_view text) override {
     offered.emplace_back(text);
     if (text.starts_with(prefix_)) filter = std::string(text);
   }
-  std::optional<std::string> BuildFilter() const override { return filter; }
+  std::optional<std::string> build_filter() const override { return filter; }
 
   std::optional<std::string> filter;
   Texts offered;
@@ -510,11 +510,11 @@ constexpr const char* kChannelB = R"({
 
 TEST(AdvancedVideoHost, LoadsTheSelectedTargetAndLeavesNothingOfTheLastChannel) {
   FakeFilterTab crop("crop"), blur("unsharp"), overlay("overlay");
-  CVideoSettingsDlg dialog(&crop, &blur, &overlay);
+  AdvancedVideoSettings dialog(&crop, &blur, &overlay);
   JsonPtr a = parse(kChannelA);
   JsonPtr b = parse(kChannelB);
 
-  dialog.LoadChannel(a.get(), 1);
+  dialog.load_channel(a.get(), 1);
   EXPECT_EQ(dialog.encoder().profile, "high");
   EXPECT_EQ(dialog.encoder().level, "4.2");
   EXPECT_EQ(dialog.encoder().preset_position, 6);
@@ -526,7 +526,7 @@ TEST(AdvancedVideoHost, LoadsTheSelectedTargetAndLeavesNothingOfTheLastChannel) 
   EXPECT_EQ(blur.filter, "unsharp=5");
   EXPECT_EQ(overlay.offered, (Texts{"crop=1:2", "unsharp=5", "yadif"})) << "every tab sees all";
 
-  dialog.LoadChannel(b.get(), 0);
+  dialog.load_channel(b.get(), 0);
   EXPECT_EQ(dialog.encoder().profile, "default");
   EXPECT_EQ(dialog.encoder().level, "default");
   EXPECT_EQ(dialog.encoder().preset_position, 5);
@@ -537,7 +537,7 @@ TEST(AdvancedVideoHost, LoadsTheSelectedTargetAndLeavesNothingOfTheLastChannel) 
   EXPECT_FALSE(crop.filter.has_value());
   EXPECT_FALSE(blur.filter.has_value());
 
-  dialog.SaveChannel();
+  dialog.save_channel();
   EXPECT_EQ(string_array(config_array(config_object(b.get(), "input"), "filters")), Texts{});
   const cJSON* b_video = cJSON_GetObjectItem(
       cJSON_GetArrayItem(cJSON_GetObjectItem(cJSON_GetObjectItem(b.get(), "output"), "targets"), 0),
@@ -547,14 +547,14 @@ TEST(AdvancedVideoHost, LoadsTheSelectedTargetAndLeavesNothingOfTheLastChannel) 
 
 TEST(AdvancedVideoHost, SaveOrderAndFilters) {
   FakeFilterTab crop("crop"), blur("unsharp"), overlay("overlay");
-  CVideoSettingsDlg dialog(&crop, &blur, &overlay);
+  AdvancedVideoSettings dialog(&crop, &blur, &overlay);
   JsonPtr a = parse(kChannelA);
   cJSON* input = config_object(a.get(), "input");
   cJSON* source_video =
       config_object(cJSON_GetArrayItem(config_array(input, "sources"), 0), "video");
 
-  dialog.LoadChannel(a.get(), 1);
-  EXPECT_TRUE(dialog.SaveChannel());
+  dialog.load_channel(a.get(), 1);
+  EXPECT_TRUE(dialog.save_channel());
   cJSON* target_video = config_object(
       cJSON_GetArrayItem(config_array(config_object(a.get(), "output"), "targets"), 1), "video");
   EXPECT_EQ(
@@ -566,26 +566,26 @@ TEST(AdvancedVideoHost, SaveOrderAndFilters) {
   EXPECT_EQ(dialog.misc().decoder_choice, 0);
 
   // An overlay replaces the other filters.
-  dialog.LoadChannel(a.get(), 1);
+  dialog.load_channel(a.get(), 1);
   overlay.filter = std::string(1200, 'o');
   dialog.misc().scan_type = 0;
-  dialog.SaveChannel();
+  dialog.save_channel();
   const Texts filters = string_array(input, "filters");
   ASSERT_EQ(filters.size(), 1u);
   EXPECT_EQ(filters[0].size(), kMaxFilterBytes);
 
   // Without filters the decoder choice survives the save.
   JsonPtr b = parse(kChannelB);
-  dialog.LoadChannel(b.get(), 0);
+  dialog.load_channel(b.get(), 0);
   dialog.misc().decoder_choice = 2;
-  dialog.SaveChannel();
+  dialog.save_channel();
   EXPECT_EQ(string_array(config_array(config_object(b.get(), "input"), "filters")),
             (Texts{"hwdownload", "format=nv12"}));
 }
 
 TEST(AdvancedVideoHost, MissingChannelPartsAndTargetsOutsideTheList) {
-  CVideoSettingsDlg dialog;
-  EXPECT_TRUE(dialog.SaveChannel()) << "nothing loaded";
+  AdvancedVideoSettings dialog;
+  EXPECT_TRUE(dialog.save_channel()) << "nothing loaded";
 
   const char* damaged[] = {
       "{}",
@@ -596,21 +596,21 @@ TEST(AdvancedVideoHost, MissingChannelPartsAndTargetsOutsideTheList) {
   for (const char* text : damaged) {
     JsonPtr channel = parse(text);
     const std::string before = json_print_unformatted(channel.get()).value_or("");
-    dialog.LoadChannel(channel.get(), 0);
+    dialog.load_channel(channel.get(), 0);
     dialog.misc().aspect_override = true;
     dialog.misc().scan_type = 1;
-    dialog.SaveChannel();
+    dialog.save_channel();
     EXPECT_EQ(json_print_unformatted(channel.get()).value_or(""), before) << text;
   }
 
   JsonPtr a = parse(kChannelA);
   for (std::int32_t index : {-1, 2, 1000}) {
-    dialog.LoadChannel(a.get(), index);
+    dialog.load_channel(a.get(), index);
     EXPECT_FALSE(dialog.encoder().controls_enabled);
     dialog.misc().decoder_choice = 0;
   }
   // Without a target the Misc tab has no video object and writes nothing; the encoder neither.
-  dialog.SaveChannel();
+  dialog.save_channel();
   const Texts filters = string_array(config_array(config_object(a.get(), "input"), "filters"));
   EXPECT_TRUE(filters.empty()) << "the host still rewrites the filter list";
   cJSON* targets = config_array(config_object(a.get(), "output"), "targets");

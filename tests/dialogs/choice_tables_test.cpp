@@ -6,8 +6,8 @@
 
 #include <string>
 
-#include "engine/codecs.h"
-#include "engine/formats.h"
+#include "vocabulary/codecs.h"
+#include "vocabulary/formats.h"
 
 namespace vx {
 namespace {

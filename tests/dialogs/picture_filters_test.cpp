@@ -13,26 +13,26 @@
 namespace vx {
 namespace {
 
-VideoCropPadDlg crop_pad(std::int32_t mode, std::int32_t left, std::int32_t top, std::int32_t right,
+CropPadFilter crop_pad(std::int32_t mode, std::int32_t left, std::int32_t top, std::int32_t right,
                          std::int32_t bottom) {
   return {true, mode, left, top, right, bottom};
 }
 
 TEST(CropPadFilter, BuildsCropOrPadOnlyWhenSomethingIsCut) {
   struct Case {
-    VideoCropPadDlg tab;
+    CropPadFilter tab;
     std::optional<std::string> filter;
   };
   const Case cases[] = {
-      {crop_pad(VideoCropPadDlg::kCrop, 8, 4, 8, 0), "crop=iw-16:ih-4:8:4"},
-      {crop_pad(VideoCropPadDlg::kPad, 8, 4, 8, 0), "pad=iw+16:ih+4:8:4"},
-      {crop_pad(VideoCropPadDlg::kCrop, 0, 0, 0, 2), "crop=iw-0:ih-2:0:0"},
-      {crop_pad(VideoCropPadDlg::kCrop, 0, 0, 0, 0), std::nullopt},
-      {VideoCropPadDlg{false, 0, 8, 4, 8, 0}, std::nullopt},
-      {crop_pad(VideoCropPadDlg::kPad, 2147483647, 0, 1, 0), "pad=iw+2147483648:ih+0:2147483647:0"},
+      {crop_pad(CropPadFilter::kCrop, 8, 4, 8, 0), "crop=iw-16:ih-4:8:4"},
+      {crop_pad(CropPadFilter::kPad, 8, 4, 8, 0), "pad=iw+16:ih+4:8:4"},
+      {crop_pad(CropPadFilter::kCrop, 0, 0, 0, 2), "crop=iw-0:ih-2:0:0"},
+      {crop_pad(CropPadFilter::kCrop, 0, 0, 0, 0), std::nullopt},
+      {CropPadFilter{false, 0, 8, 4, 8, 0}, std::nullopt},
+      {crop_pad(CropPadFilter::kPad, 2147483647, 0, 1, 0), "pad=iw+2147483648:ih+0:2147483647:0"},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(BuildFilter(c.tab), c.filter) << c.filter.value_or("-");
+    EXPECT_EQ(build_filter(c.tab), c.filter) << c.filter.value_or("-");
 }
 
 TEST(CropPadFilter, ReadsItsPatternWithScanfRules) {
@@ -42,23 +42,23 @@ TEST(CropPadFilter, ReadsItsPatternWithScanfRules) {
   };
   // Every case starts from a tab holding left 3, top 2 (and pad), to show what is kept.
   const Case cases[] = {
-      {"crop=iw-16:ih-4:8:4", VideoCropPadDlg::kCrop, 8, 4, 8, 0},
-      {"pad=iw+10:ih+20:5:5", VideoCropPadDlg::kPad, 5, 5, 5, 15},
-      {"[in]crop=iw-16:ih-4:8:4,scale=1280:720", VideoCropPadDlg::kCrop, 8, 4, 8, 0},
-      {"crop=iw- 16:ih-+4:\t8:-4", VideoCropPadDlg::kCrop, 8, -4, 8, 8},  // %d skips blanks
-      {"crop=iw--16:ih-4:8:4", VideoCropPadDlg::kCrop, 8, 4, -24, 0},
-      {"crop=iw-16:ih-4", VideoCropPadDlg::kCrop, 3, 2, 13, 2},  // left, top kept
-      {"crop=iw-16:ih-4:8", VideoCropPadDlg::kCrop, 8, 2, 8, 2},
-      {"crop= iw-16:ih-4:8:4", VideoCropPadDlg::kCrop, 3, 2, -3, -2},  // a literal skips nothing
-      {"crop=640:360:0:0", VideoCropPadDlg::kCrop, 3, 2, -3, -2},
-      {"crop=iw+16:ih+4:8:4", VideoCropPadDlg::kCrop, 3, 2, -3, -2},
-      {"pad=iw-16:ih-4:8:4", VideoCropPadDlg::kPad, 3, 2, -3, -2},
-      {"crop=iw-99999999999:ih-4:1:0", VideoCropPadDlg::kCrop, 1, 0, 2147483646, 4},
-      {"crop=iw-0:ih-0:-2147483648:0", VideoCropPadDlg::kCrop, -2147483647 - 1, 0, 2147483647, 0},
+      {"crop=iw-16:ih-4:8:4", CropPadFilter::kCrop, 8, 4, 8, 0},
+      {"pad=iw+10:ih+20:5:5", CropPadFilter::kPad, 5, 5, 5, 15},
+      {"[in]crop=iw-16:ih-4:8:4,scale=1280:720", CropPadFilter::kCrop, 8, 4, 8, 0},
+      {"crop=iw- 16:ih-+4:\t8:-4", CropPadFilter::kCrop, 8, -4, 8, 8},  // %d skips blanks
+      {"crop=iw--16:ih-4:8:4", CropPadFilter::kCrop, 8, 4, -24, 0},
+      {"crop=iw-16:ih-4", CropPadFilter::kCrop, 3, 2, 13, 2},  // left, top kept
+      {"crop=iw-16:ih-4:8", CropPadFilter::kCrop, 8, 2, 8, 2},
+      {"crop= iw-16:ih-4:8:4", CropPadFilter::kCrop, 3, 2, -3, -2},  // a literal skips nothing
+      {"crop=640:360:0:0", CropPadFilter::kCrop, 3, 2, -3, -2},
+      {"crop=iw+16:ih+4:8:4", CropPadFilter::kCrop, 3, 2, -3, -2},
+      {"pad=iw-16:ih-4:8:4", CropPadFilter::kPad, 3, 2, -3, -2},
+      {"crop=iw-99999999999:ih-4:1:0", CropPadFilter::kCrop, 1, 0, 2147483646, 4},
+      {"crop=iw-0:ih-0:-2147483648:0", CropPadFilter::kCrop, -2147483647 - 1, 0, 2147483647, 0},
   };
   for (const Case& c : cases) {
-    VideoCropPadDlg tab{false, VideoCropPadDlg::kPad, 3, 2, 0, 0};
-    EXPECT_TRUE(ParseFilter(tab, c.entry)) << c.entry;
+    CropPadFilter tab{false, CropPadFilter::kPad, 3, 2, 0, 0};
+    EXPECT_TRUE(parse_filter(tab, c.entry)) << c.entry;
     EXPECT_TRUE(tab.enabled) << c.entry;
     EXPECT_EQ(tab.mode, c.mode) << c.entry;
     EXPECT_EQ(tab.left, c.left) << c.entry;
@@ -67,14 +67,14 @@ TEST(CropPadFilter, ReadsItsPatternWithScanfRules) {
     EXPECT_EQ(tab.bottom, c.bottom) << c.entry;
   }
   // From the initial state, a crop of another form is an enabled crop of nothing.
-  VideoCropPadDlg fresh;
-  EXPECT_TRUE(ParseFilter(fresh, "crop=640:360:0:0"));
+  CropPadFilter fresh;
+  EXPECT_TRUE(parse_filter(fresh, "crop=640:360:0:0"));
   EXPECT_TRUE(fresh.enabled);
-  EXPECT_EQ(BuildFilter(fresh), std::nullopt);
+  EXPECT_EQ(build_filter(fresh), std::nullopt);
 
   for (const char* other : {"scale=1280:720", "", "unsharp=3:3:1.0:3:3:1.0", "crop", "pa d="}) {
-    VideoCropPadDlg tab{false, VideoCropPadDlg::kPad, 3, 2, 1, 1};
-    EXPECT_FALSE(ParseFilter(tab, other)) << other;
+    CropPadFilter tab{false, CropPadFilter::kPad, 3, 2, 1, 1};
+    EXPECT_FALSE(parse_filter(tab, other)) << other;
     EXPECT_FALSE(tab.enabled);
     EXPECT_EQ(tab.left, 3);
     EXPECT_EQ(tab.right, 1);
@@ -82,13 +82,13 @@ TEST(CropPadFilter, ReadsItsPatternWithScanfRules) {
 }
 
 TEST(CropPadFilter, RoundTripsThroughItsText) {
-  for (std::int32_t mode : {VideoCropPadDlg::kCrop, VideoCropPadDlg::kPad}) {
-    for (const VideoCropPadDlg& built :
+  for (std::int32_t mode : {CropPadFilter::kCrop, CropPadFilter::kPad}) {
+    for (const CropPadFilter& built :
          {crop_pad(mode, 8, 4, 8, 0), crop_pad(mode, 0, 0, 1, 0), crop_pad(mode, 1920, 7, 3, 1080),
           crop_pad(mode, -5, 6, 10, -1)}) {
-      VideoCropPadDlg read;
-      ASSERT_TRUE(ParseFilter(read, BuildFilter(built).value()));
-      EXPECT_EQ(BuildFilter(read), BuildFilter(built));
+      CropPadFilter read;
+      ASSERT_TRUE(parse_filter(read, build_filter(built).value()));
+      EXPECT_EQ(build_filter(read), build_filter(built));
       EXPECT_EQ(read.right, built.right);
       EXPECT_EQ(read.bottom, built.bottom);
     }
@@ -97,18 +97,18 @@ TEST(CropPadFilter, RoundTripsThroughItsText) {
 
 TEST(BlurSharpenFilter, BuildsOneMatrixAndAmountForLumaAndChroma) {
   struct Case {
-    VideoBlurSharpenDlg tab;
+    BlurSharpenFilter tab;
     std::optional<std::string> filter;
   };
   const Case cases[] = {
-      {{true, VideoBlurSharpenDlg::kBlur, 5, 10}, "unsharp=11:11:-1.0:11:11:-1.0"},
-      {{true, VideoBlurSharpenDlg::kSharpen, 1, 7}, "unsharp=3:3:0.7:3:3:0.7"},
-      {{true, VideoBlurSharpenDlg::kSharpen, 6, 15}, "unsharp=13:13:1.5:13:13:1.5"},
-      {{true, VideoBlurSharpenDlg::kBlur, 2, 0}, "unsharp=5:5:-0.0:5:5:-0.0"},
-      {{false, VideoBlurSharpenDlg::kBlur, 5, 10}, std::nullopt},
+      {{true, BlurSharpenFilter::kBlur, 5, 10}, "unsharp=11:11:-1.0:11:11:-1.0"},
+      {{true, BlurSharpenFilter::kSharpen, 1, 7}, "unsharp=3:3:0.7:3:3:0.7"},
+      {{true, BlurSharpenFilter::kSharpen, 6, 15}, "unsharp=13:13:1.5:13:13:1.5"},
+      {{true, BlurSharpenFilter::kBlur, 2, 0}, "unsharp=5:5:-0.0:5:5:-0.0"},
+      {{false, BlurSharpenFilter::kBlur, 5, 10}, std::nullopt},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(BuildFilter(c.tab), c.filter) << c.filter.value_or("-");
+    EXPECT_EQ(build_filter(c.tab), c.filter) << c.filter.value_or("-");
 }
 
 TEST(BlurSharpenFilter, TakesTheLastIntegerAndRealRead) {
@@ -117,52 +117,52 @@ TEST(BlurSharpenFilter, TakesTheLastIntegerAndRealRead) {
     std::int32_t mode, radius, strength;
   };
   const Case cases[] = {
-      {"unsharp=11:11:-1.0:11:11:-1.0", VideoBlurSharpenDlg::kBlur, 5, 10},
-      {"unsharp=5:5:1.5:5:5:1.5", VideoBlurSharpenDlg::kSharpen, 2, 15},
-      {"unsharp=3:5:0.2:7:9:0.4", VideoBlurSharpenDlg::kSharpen, 4, 4},
-      {"unsharp=7:7:0.8", VideoBlurSharpenDlg::kSharpen, 3, 8},  // stops after the first real
-      {"unsharp=5", VideoBlurSharpenDlg::kBlur, 2, 0},           // no real: 0 is a blur
-      {"unsharp=5:5:abc:9:9:1.0", VideoBlurSharpenDlg::kBlur, 2, 0},
-      {"unsharp=x", VideoBlurSharpenDlg::kBlur, 0, 0},  // (0 - 1) / 2 is 0
-      {"unsharp= 9:9: .5e1:9:9:+2.", VideoBlurSharpenDlg::kSharpen, 4, 20},
-      {"unsharp=3:3:1e:3:3:2", VideoBlurSharpenDlg::kSharpen, 1, 10},  // "e" without digits
-      {"unsharp=3:3:inf:3:3:1", VideoBlurSharpenDlg::kBlur, 1, 0},
-      {"unsharp=3:3:1e999", VideoBlurSharpenDlg::kSharpen, 1, 2147483647},
-      {"unsharp=-4", VideoBlurSharpenDlg::kBlur, -2, 0},
+      {"unsharp=11:11:-1.0:11:11:-1.0", BlurSharpenFilter::kBlur, 5, 10},
+      {"unsharp=5:5:1.5:5:5:1.5", BlurSharpenFilter::kSharpen, 2, 15},
+      {"unsharp=3:5:0.2:7:9:0.4", BlurSharpenFilter::kSharpen, 4, 4},
+      {"unsharp=7:7:0.8", BlurSharpenFilter::kSharpen, 3, 8},  // stops after the first real
+      {"unsharp=5", BlurSharpenFilter::kBlur, 2, 0},           // no real: 0 is a blur
+      {"unsharp=5:5:abc:9:9:1.0", BlurSharpenFilter::kBlur, 2, 0},
+      {"unsharp=x", BlurSharpenFilter::kBlur, 0, 0},  // (0 - 1) / 2 is 0
+      {"unsharp= 9:9: .5e1:9:9:+2.", BlurSharpenFilter::kSharpen, 4, 20},
+      {"unsharp=3:3:1e:3:3:2", BlurSharpenFilter::kSharpen, 1, 10},  // "e" without digits
+      {"unsharp=3:3:inf:3:3:1", BlurSharpenFilter::kBlur, 1, 0},
+      {"unsharp=3:3:1e999", BlurSharpenFilter::kSharpen, 1, 2147483647},
+      {"unsharp=-4", BlurSharpenFilter::kBlur, -2, 0},
   };
   for (const Case& c : cases) {
-    VideoBlurSharpenDlg tab;
-    tab.mode = VideoBlurSharpenDlg::kSharpen;
-    EXPECT_TRUE(ParseFilter(tab, c.entry)) << c.entry;
+    BlurSharpenFilter tab;
+    tab.mode = BlurSharpenFilter::kSharpen;
+    EXPECT_TRUE(parse_filter(tab, c.entry)) << c.entry;
     EXPECT_TRUE(tab.enabled) << c.entry;
     EXPECT_EQ(tab.mode, c.mode) << c.entry;
     EXPECT_EQ(tab.radius, c.radius) << c.entry;
     EXPECT_EQ(tab.strength, c.strength) << c.entry;
   }
-  VideoBlurSharpenDlg tab;
-  EXPECT_FALSE(ParseFilter(tab, "unsharp:5:5:1.0"));
-  EXPECT_FALSE(ParseFilter(tab, "crop=iw-16:ih-4:8:4"));
+  BlurSharpenFilter tab;
+  EXPECT_FALSE(parse_filter(tab, "unsharp:5:5:1.0"));
+  EXPECT_FALSE(parse_filter(tab, "crop=iw-16:ih-4:8:4"));
   EXPECT_FALSE(tab.enabled);
   EXPECT_EQ(tab.radius, 5);
 }
 
 TEST(BlurSharpenFilter, EverySliderPositionRoundTrips) {
-  for (std::int32_t mode : {VideoBlurSharpenDlg::kBlur, VideoBlurSharpenDlg::kSharpen}) {
+  for (std::int32_t mode : {BlurSharpenFilter::kBlur, BlurSharpenFilter::kSharpen}) {
     for (std::int32_t radius = kBlurRadiusMin; radius <= kBlurRadiusMax; ++radius) {
       for (std::int32_t strength = kBlurStrengthMin; strength <= kBlurStrengthMax; ++strength) {
-        const VideoBlurSharpenDlg built{true, mode, radius, strength};
-        VideoBlurSharpenDlg read;
-        ASSERT_TRUE(ParseFilter(read, BuildFilter(built).value()));
+        const BlurSharpenFilter built{true, mode, radius, strength};
+        BlurSharpenFilter read;
+        ASSERT_TRUE(parse_filter(read, build_filter(built).value()));
         EXPECT_EQ(read.mode, mode);
         EXPECT_EQ(read.radius, radius);
-        EXPECT_EQ(read.strength, strength) << BuildFilter(built).value();
+        EXPECT_EQ(read.strength, strength) << build_filter(built).value();
       }
     }
   }
 }
 
 TEST(BlurSharpenFilter, TypedNumbersAreClampedToTheSliders) {
-  VideoBlurSharpenDlg tab;
+  BlurSharpenFilter tab;
   set_blur_radius(tab, 9);
   set_blur_strength(tab, 0);
   EXPECT_EQ(tab.radius, 6);
@@ -173,9 +173,9 @@ TEST(BlurSharpenFilter, TypedNumbersAreClampedToTheSliders) {
   EXPECT_EQ(tab.strength, 15);
 }
 
-VideoOverlayDlg overlay(std::string file, std::string text, bool right, std::int32_t x, bool bottom,
+OverlayFilter overlay(std::string file, std::string text, bool right, std::int32_t x, bool bottom,
                         std::int32_t y) {
-  VideoOverlayDlg tab;
+  OverlayFilter tab;
   tab.enabled = true;
   tab.file = std::move(file);
   tab.text = std::move(text);
@@ -187,15 +187,15 @@ VideoOverlayDlg overlay(std::string file, std::string text, bool right, std::int
 }
 
 TEST(OverlayFilter, BuildsAMovieOrADrawtextFilter) {
-  VideoOverlayDlg coloured = overlay("", "a b", false, -3, true, 0);
+  OverlayFilter coloured = overlay("", "a b", false, -3, true, 0);
   coloured.font_size = 40;
   coloured.red = 0x12;
   coloured.green = 0x0a;
   coloured.blue = 0xff;
-  VideoOverlayDlg disabled = overlay("x.png", "LIVE", false, 1, false, 1);
+  OverlayFilter disabled = overlay("x.png", "LIVE", false, 1, false, 1);
   disabled.enabled = false;
   struct Case {
-    VideoOverlayDlg tab;
+    OverlayFilter tab;
     std::optional<std::string> filter;
   };
   const Case cases[] = {
@@ -217,7 +217,7 @@ TEST(OverlayFilter, BuildsAMovieOrADrawtextFilter) {
       {disabled, std::nullopt},
   };
   for (const Case& c : cases)
-    EXPECT_EQ(BuildFilter(c.tab), c.filter) << c.filter.value_or("-");
+    EXPECT_EQ(build_filter(c.tab), c.filter) << c.filter.value_or("-");
 }
 
 TEST(OverlayFilter, ReadsMovieEntries) {
@@ -244,9 +244,9 @@ TEST(OverlayFilter, ReadsMovieEntries) {
       {"movie='x.png', [logo]overlay=W-w-abc:H-h-", "x.png", true, 0, true, 0},
   };
   for (const Case& c : cases) {
-    VideoOverlayDlg tab = overlay("old.png", "LIVE", true, 99, true, 99);
+    OverlayFilter tab = overlay("old.png", "LIVE", true, 99, true, 99);
     tab.enabled = false;
-    EXPECT_TRUE(ParseFilter(tab, c.entry)) << c.entry;
+    EXPECT_TRUE(parse_filter(tab, c.entry)) << c.entry;
     EXPECT_TRUE(tab.enabled) << c.entry;
     EXPECT_EQ(tab.file, c.file) << c.entry;
     EXPECT_EQ(tab.right_aligned, c.right) << c.entry;
@@ -291,13 +291,13 @@ TEST(OverlayFilter, ReadsDrawtextEntries) {
        false, -5, false, 7},
   };
   for (const Case& c : cases) {
-    VideoOverlayDlg tab = overlay("", "old", true, 99, true, 99);
+    OverlayFilter tab = overlay("", "old", true, 99, true, 99);
     tab.enabled = false;
     tab.font_size = 20;
     tab.red = 1;
     tab.green = 2;
     tab.blue = 3;
-    EXPECT_TRUE(ParseFilter(tab, c.entry)) << c.entry;
+    EXPECT_TRUE(parse_filter(tab, c.entry)) << c.entry;
     EXPECT_TRUE(tab.enabled) << c.entry;
     EXPECT_EQ(tab.text, c.text) << c.entry;
     EXPECT_EQ(tab.font_size, c.font_size) << c.entry;
@@ -310,25 +310,25 @@ TEST(OverlayFilter, ReadsDrawtextEntries) {
     EXPECT_EQ(tab.vertical_offset, c.y) << c.entry;
   }
   for (const char* other : {"", "scale=1:1", "overlay=10:10", "draw text=x"}) {
-    VideoOverlayDlg tab;
-    EXPECT_FALSE(ParseFilter(tab, other)) << other;
+    OverlayFilter tab;
+    EXPECT_FALSE(parse_filter(tab, other)) << other;
     EXPECT_FALSE(tab.enabled) << other;
   }
 }
 
 TEST(OverlayFilter, RoundTripsThroughItsText) {
-  VideoOverlayDlg coloured = overlay("", "Channel 1", true, 0, false, 33);
+  OverlayFilter coloured = overlay("", "Channel 1", true, 0, false, 33);
   coloured.font_size = 32767;
   coloured.red = 0xfe;
   coloured.green = 0x01;
   coloured.blue = 0x80;
-  for (const VideoOverlayDlg& built :
+  for (const OverlayFilter& built :
        {overlay("C:\\logo.png", "", true, 10, false, 10),
         overlay("/a b/c.mp4", "x", false, -2, true, 5), overlay("", "LIVE", true, 10, true, 20),
         overlay("", "%timestamp", false, 10, false, 10), coloured}) {
-    VideoOverlayDlg read;
-    ASSERT_TRUE(ParseFilter(read, BuildFilter(built).value()));
-    EXPECT_EQ(BuildFilter(read), BuildFilter(built));
+    OverlayFilter read;
+    ASSERT_TRUE(parse_filter(read, build_filter(built).value()));
+    EXPECT_EQ(build_filter(read), build_filter(built));
   }
 }
 
@@ -400,7 +400,7 @@ TEST(PictureFilterTabs, LoadingAnotherChannelLeavesNothingOfTheFirst) {
     PictureFilterTabs loaded = tabs;
     load_picture_filters(channel.get(), loaded);
     const PictureFilterTabs initial;
-    EXPECT_EQ(BuildFilter(loaded.crop_pad), std::nullopt) << second;
+    EXPECT_EQ(build_filter(loaded.crop_pad), std::nullopt) << second;
     EXPECT_FALSE(loaded.crop_pad.enabled || loaded.blur_sharpen.enabled || loaded.overlay.enabled)
         << second;
     EXPECT_EQ(loaded.crop_pad.left, initial.crop_pad.left);
@@ -415,7 +415,7 @@ TEST(PictureFilterTabs, LoadingAnotherChannelLeavesNothingOfTheFirst) {
 
 TEST(PictureFilterTabs, SaveNeedsAFiltersArrayAndCutsLongTexts) {
   PictureFilterTabs tabs;
-  tabs.crop_pad = crop_pad(VideoCropPadDlg::kCrop, 1, 1, 1, 1);
+  tabs.crop_pad = crop_pad(CropPadFilter::kCrop, 1, 1, 1, 1);
   for (const char* text : {R"({"input": {"filters": "keep"}})", R"({"input": {}})",
                            R"({"input": "keep"})", "{}", "[]"}) {
     JsonPtr channel = json_parse(text);
@@ -433,7 +433,7 @@ TEST(PictureFilterTabs, SaveNeedsAFiltersArrayAndCutsLongTexts) {
   const std::vector<std::string> saved = saved_filters(channel.get());
   ASSERT_EQ(saved.size(), 1u);
   EXPECT_EQ(saved[0].size(), 998u) << "cut before the character that would cross 1000 bytes";
-  EXPECT_EQ(saved[0], cut_to_bytes(BuildFilter(tabs.overlay).value(), kFilterTextMaxBytes));
+  EXPECT_EQ(saved[0], cut_to_bytes(build_filter(tabs.overlay).value(), kFilterTextMaxBytes));
 }
 
 }  // namespace

@@ -23,14 +23,14 @@ TEST(VideoFilterTabs, TabsReachTheChannelAndComeBack) {
   VideoSettingsTabs tabs;
   JsonPtr channel = json_parse(kChannel);
   ASSERT_NE(channel, nullptr);
-  tabs.host.LoadChannel(channel.get(), 0);
+  tabs.host.load_channel(channel.get(), 0);
   EXPECT_FALSE(tabs.crop_pad.record.enabled);
 
   tabs.crop_pad.record.enabled = true;
   tabs.crop_pad.record.left = 16;
   tabs.crop_pad.record.right = 16;
   tabs.blur_sharpen.record.enabled = true;
-  ASSERT_TRUE(tabs.host.SaveChannel());
+  ASSERT_TRUE(tabs.host.save_channel());
   const std::vector<std::string> filters =
       string_array(config_object(channel.get(), "input"), "filters");
   ASSERT_EQ(filters.size(), 2U) << json_print(channel.get()).value_or("");
@@ -39,19 +39,19 @@ TEST(VideoFilterTabs, TabsReachTheChannelAndComeBack) {
 
   // Loaded again, the tabs show what was saved; another channel shows nothing of it.
   VideoSettingsTabs again;
-  again.host.LoadChannel(channel.get(), 0);
+  again.host.load_channel(channel.get(), 0);
   EXPECT_TRUE(again.crop_pad.record.enabled);
   EXPECT_EQ(again.crop_pad.record.left, 16);
   EXPECT_TRUE(again.blur_sharpen.record.enabled);
   JsonPtr plain = json_parse(kChannel);
-  again.host.LoadChannel(plain.get(), 0);
+  again.host.load_channel(plain.get(), 0);
   EXPECT_FALSE(again.crop_pad.record.enabled);
   EXPECT_FALSE(again.blur_sharpen.record.enabled);
 
   // An overlay stands alone in the filters.
-  tabs.host.LoadChannel(channel.get(), 0);
+  tabs.host.load_channel(channel.get(), 0);
   tabs.overlay.record.enabled = true;
-  tabs.host.SaveChannel();
+  tabs.host.save_channel();
   const std::vector<std::string> alone =
       string_array(config_object(channel.get(), "input"), "filters");
   ASSERT_EQ(alone.size(), 1U);

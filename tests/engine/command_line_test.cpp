@@ -11,7 +11,7 @@
 #include <sstream>
 #include <string>
 
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {

@@ -17,7 +17,7 @@
 #include "engine/channel_log.h"
 #include "engine/command_line.h"
 #include "engine/engine_clock.h"
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 #include "tests/support/peers.h"
 

@@ -21,7 +21,7 @@
 #include <string>
 #include <thread>
 
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace {
 

@@ -24,7 +24,7 @@
 #include <vector>
 
 #include "engine/command_line.h"
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "platform/unique_fd.h"
 #include "tests/support/peers.h"
 

@@ -13,7 +13,7 @@
 #include <string>
 #include <string_view>
 
-#include "engine/ascii.h"
+#include "vocabulary/ascii.h"
 #include "platform/unique_fd.h"
 
 namespace vx::testing_support {

@@ -32,7 +32,7 @@
 
 #include <gtest/gtest.h>
 
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 #include "platform/process.h"
 #include "platform/unique_fd.h"

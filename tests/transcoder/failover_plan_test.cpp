@@ -5,9 +5,9 @@
 
 #include <algorithm>
 
-#include "engine/codecs.h"
+#include "vocabulary/codecs.h"
 #include "engine/command_line.h"
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {

@@ -9,7 +9,7 @@
 #include <set>
 #include <sstream>
 
-#include "engine/codecs.h"
+#include "vocabulary/codecs.h"
 #include "engine/command_line.h"
 #include "tests/support/peers.h"
 

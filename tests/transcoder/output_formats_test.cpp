@@ -17,9 +17,9 @@
 #include <vector>
 
 #include "engine/channel_compiler.h"
-#include "engine/codecs.h"
+#include "vocabulary/codecs.h"
 #include "engine/command_line.h"
-#include "engine/records.h"
+#include "vocabulary/records.h"
 #include "tests/support/peers.h"
 
 namespace vx {

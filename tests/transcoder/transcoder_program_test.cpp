@@ -11,7 +11,7 @@
 #include <sstream>
 #include <thread>
 
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 #include "platform/process.h"
 #include "tests/support/peers.h"

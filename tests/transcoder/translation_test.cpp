@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "transcoder/token_line.h"
 
 namespace vx {

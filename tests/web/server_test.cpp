@@ -13,7 +13,7 @@
 #include "config/document.h"
 #include "config/store.h"
 #include "engine/channel_slot.h"
-#include "engine/core_lock.h"
+#include "config/core_lock.h"
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
 #include "tests/devices/fake_ndi_control.h"

@@ -1,4 +1,4 @@
-#include "engine/text_format.h"
+#include "vocabulary/text_format.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>

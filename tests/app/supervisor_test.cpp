@@ -1,7 +1,7 @@
 // The supervision rules against the stand-in transcoder: restarts after "autoRestart" seconds
 // (on a clock the test moves), folders moving on file by file, the commands and their flags, and
 // a view told only about changes.
-#include "desktop/supervisor.h"
+#include "app/supervisor.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include "config/store.h"
 #include "engine/channel_compiler.h"
 #include "engine/channel_slot.h"
-#include "engine/core_lock.h"
+#include "config/core_lock.h"
 #include "engine/engine.h"
 #include "engine/playlist.h"
 #include "tests/support/peers.h"

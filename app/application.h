@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "desktop/supervisor.h"
+#include "app/supervisor.h"
 #include "platform/single_instance.h"
 #include "web/web_services.h"
 

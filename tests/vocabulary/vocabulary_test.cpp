@@ -3,9 +3,9 @@
 #include <set>
 #include <string>
 
-#include "engine/channel_state.h"
-#include "engine/codecs.h"
-#include "engine/formats.h"
+#include "vocabulary/channel_state.h"
+#include "vocabulary/codecs.h"
+#include "vocabulary/formats.h"
 
 namespace vx {
 namespace {

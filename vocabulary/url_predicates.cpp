@@ -1,8 +1,8 @@
-#include "engine/url_predicates.h"
+#include "vocabulary/url_predicates.h"
 
 #include <array>
 
-#include "engine/ascii.h"
+#include "vocabulary/ascii.h"
 
 namespace vx {
 namespace {

@@ -5,7 +5,7 @@
 
 #include <atomic>
 
-#include "desktop/application.h"
+#include "app/application.h"
 #include "platform/unique_fd.h"
 
 namespace vx {

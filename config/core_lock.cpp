@@ -1,4 +1,4 @@
-#include "engine/core_lock.h"
+#include "config/core_lock.h"
 
 namespace vx {
 

@@ -1,4 +1,4 @@
-#include "desktop/application.h"
+#include "app/application.h"
 
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -10,11 +10,11 @@
 
 #include "config/document.h"
 #include "config/store.h"
-#include "engine/core_lock.h"
+#include "config/core_lock.h"
 #include "engine/engine.h"
 #include "engine/playlist.h"
-#include "engine/product.h"
-#include "engine/text_format.h"
+#include "vocabulary/product.h"
+#include "vocabulary/text_format.h"
 #include "platform/autostart.h"
 #include "platform/host.h"
 #include "platform/unique_fd.h"

@@ -1,4 +1,4 @@
-#include "engine/url_predicates.h"
+#include "vocabulary/url_predicates.h"
 
 #include <gtest/gtest.h>
 

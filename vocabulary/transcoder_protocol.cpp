@@ -1,4 +1,4 @@
-#include "engine/transcoder_protocol.h"
+#include "vocabulary/transcoder_protocol.h"
 
 #include <algorithm>
 #include <array>

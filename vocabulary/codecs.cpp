@@ -1,8 +1,8 @@
-#include "engine/codecs.h"
+#include "vocabulary/codecs.h"
 
 #include <array>
 
-#include "engine/ascii.h"
+#include "vocabulary/ascii.h"
 
 namespace vx {
 namespace {

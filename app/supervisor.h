@@ -13,7 +13,7 @@
 #include <vector>
 
 #include "config/document.h"
-#include "engine/channel_state.h"
+#include "vocabulary/channel_state.h"
 
 namespace vx {
 

@@ -1,4 +1,4 @@
-#include "desktop/headless_loop.h"
+#include "app/headless_loop.h"
 
 #include <poll.h>
 #include <signal.h>

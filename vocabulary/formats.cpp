@@ -1,9 +1,9 @@
-#include "engine/formats.h"
+#include "vocabulary/formats.h"
 
 #include <array>
 #include <initializer_list>
 
-#include "engine/ascii.h"
+#include "vocabulary/ascii.h"
 
 namespace vx {
 namespace {

@@ -1,4 +1,4 @@
-#include "engine/channel_state.h"
+#include "vocabulary/channel_state.h"
 
 #include <array>
 

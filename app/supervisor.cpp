@@ -1,4 +1,4 @@
-#include "desktop/supervisor.h"
+#include "app/supervisor.h"
 
 #include <algorithm>
 #include <filesystem>
@@ -6,7 +6,7 @@
 #include "config/store.h"
 #include "engine/channel_compiler.h"
 #include "engine/channel_status.h"
-#include "engine/core_lock.h"
+#include "config/core_lock.h"
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
 #include "engine/playlist.h"

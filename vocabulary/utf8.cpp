@@ -1,4 +1,4 @@
-#include "engine/utf8.h"
+#include "vocabulary/utf8.h"
 
 namespace vx {
 

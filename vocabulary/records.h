@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "engine/codecs.h"
-#include "engine/formats.h"
+#include "vocabulary/codecs.h"
+#include "vocabulary/formats.h"
 
 namespace vx {
 
