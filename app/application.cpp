@@ -50,21 +50,25 @@ std::string listen_failure(int port) {
 
 std::string engine_failure(int code) {
   std::string text;
-  append_format(text, "Oops, MORVI init failed! (%d)", code);
-  if (code == kErrorTranscoderMissing) {
-    text += ": morvi-transcoder was not found beside the program in " + module_folder();
-  } else if (code == kErrorFfmpegMissing) {
-    text += ": ffmpeg was not found (install it, or name it in MORVI_FFMPEG)";
-  }
+  append_format(text, "Oops, MORVI init failed! (%d): ", code);
+  text += error_text(code);
+  if (code == kErrorTranscoderMissing) text += " in " + module_folder();
   return text;
 }
 
 }  // namespace
 
 void commit_configuration() {
-  const CoreLock lock = core_lock();
   config_save();
-  const bool auto_run = config_bool(config_object(config_document(), "global"), "autoRun");
+  apply_autostart_setting();
+}
+
+void apply_autostart_setting() {
+  bool auto_run = false;
+  {
+    const CoreLock lock = core_lock();
+    auto_run = config_bool(config_object(config_document(), "global"), "autoRun");
+  }
   autostart_apply(auto_run, app_display_name(module_folder()), executable_path());
 }
 
@@ -165,6 +169,7 @@ std::optional<int> Application::start_engine(const std::string& log_folder) {
 std::optional<int> Application::start_web_server() {
   WebServices services;
   services.events = &events_;
+  services.commands = &commands_;
   web_server_configure(services);
   if (web_server_start()) return std::nullopt;
   messages_.error(kProductName, listen_failure(web_server_configured_port()));
@@ -182,6 +187,8 @@ void Application::undo_start() {
 void Application::exit_sequence() {
   if (!running_) return;
   running_ = false;
+  // Requests waiting for a command are answered first: the server's stop waits for them.
+  commands_.close();
   web_server_stop();  // never under the core lock: its thread may be waiting for it
   engine_shutdown();
   commit_configuration();
@@ -190,6 +197,12 @@ void Application::exit_sequence() {
     config_free();
   }
   instance_.reset();
+}
+
+void Application::restart_web_server() {
+  commands_.close();
+  web_server_restart();
+  commands_.open();
 }
 
 std::vector<std::string> Application::web_addresses() const {

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "app/command_queue.h"
 #include "app/supervisor.h"
 #include "platform/single_instance.h"
 #include "web/web_services.h"
@@ -20,9 +21,12 @@ inline constexpr const char* kSecurityWarning =
     "could be exposed to unexpected streamers over the internet. Please set up web login "
     "password in Global Settings immediately!";
 
-// Saves the document to its file, then writes or removes the autostart entry as global
-// "autoRun" says. A failure of either is silent (the operator sees the file as it is).
+// Saves the document to its file, then applies the autostart setting. A failure of either is
+// silent (the operator sees the file as it is). Call it without the core lock: the file and
+// the autostart entry are written outside it.
 void commit_configuration();
+// Writes or removes the autostart entry as global "autoRun" says.
+void apply_autostart_setting();
 // Reads the configuration file again into the document.
 void reload_configuration();
 
@@ -53,6 +57,11 @@ class Application {
   void exit_sequence();
 
   Supervisor& supervisor() { return supervisor_; }
+  // The web server's channel commands; the loop carries them out when its descriptor is
+  // readable (CommandQueue::carry_out with supervisor()).
+  CommandQueue& commands() { return commands_; }
+  // Stops and starts the web server with its settings as they are now; on the loop's thread.
+  void restart_web_server();
   SingleInstance* instance() { return instance_.get(); }
   // "http://<address>:<port>/" for the loopback address and each of the host's addresses.
   std::vector<std::string> web_addresses() const;
@@ -66,6 +75,7 @@ class Application {
   WebServerEvents& events_;
   UserMessages& messages_;
   Supervisor supervisor_;
+  CommandQueue commands_;
   std::unique_ptr<SingleInstance> instance_;
   bool running_ = false;
 };

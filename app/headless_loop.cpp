@@ -42,6 +42,7 @@ int HeadlessLoop::run(Application& application) {
     const auto now = SupervisorClock::now();
     if (now >= next_tick) {
       carry_out_requests(application);
+      application.commands().carry_out(application.supervisor());
       application.supervisor().tick(now);
       // Later copies are answered once a tick; a socket that keeps failing cannot spin the loop.
       if (instance != nullptr) instance->answer_pending(true);
@@ -49,10 +50,16 @@ int HeadlessLoop::run(Application& application) {
       if (next_tick < now) next_tick = now + kSupervisionPeriod;  // after a long stall
       continue;
     }
-    pollfd watched{signals_.get(), POLLIN, 0};
+    pollfd watched[] = {{signals_.get(), POLLIN, 0},
+                        {application.commands().wake_descriptor(), POLLIN, 0}};
     const auto wait =
         std::chrono::duration_cast<std::chrono::milliseconds>(next_tick - now).count() + 1;
-    if (::poll(&watched, 1, static_cast<int>(wait)) <= 0) continue;
+    if (::poll(watched, 2, static_cast<int>(wait)) <= 0) continue;
+    if (watched[1].revents != 0) {
+      carry_out_requests(application);
+      application.commands().carry_out(application.supervisor());
+    }
+    if (watched[0].revents == 0) continue;
     signalfd_siginfo received{};
     if (::read(signals_.get(), &received, sizeof received) == sizeof received) {
       return static_cast<int>(received.ssi_signo);
@@ -60,14 +67,16 @@ int HeadlessLoop::run(Application& application) {
   }
 }
 
+// Before any waiting command, so a command for a channel that a post has just added finds its
+// row.
 void HeadlessLoop::carry_out_requests(Application& application) {
   if (reload_requested_.exchange(false)) application.supervisor().rebuild_rows(false);
   // Restarted here, never on the server's own thread, and without the core lock.
-  if (restart_requested_.exchange(false)) web_server_restart();
+  if (restart_requested_.exchange(false)) application.restart_web_server();
 }
 
-void HeadlessLoop::commit_configuration() {
-  vx::commit_configuration();
+void HeadlessLoop::configuration_saved() {
+  apply_autostart_setting();
 }
 
 void HeadlessLoop::warning(std::string_view caption, std::string_view text) {

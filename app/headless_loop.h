@@ -1,6 +1,7 @@
 // The program without a window: a loop on the program's own thread that ticks the supervisor
-// every 100 ms, carries out what the web server asked for, answers later copies of the program,
-// and ends on SIGTERM, SIGINT or SIGHUP so the exit sequence can stop every transcoder.
+// every 100 ms, carries out what the web server asked for (its channel commands at once, between
+// ticks), answers later copies of the program, and ends on SIGTERM, SIGINT or SIGHUP so the exit
+// sequence can stop every transcoder.
 #pragma once
 
 #include <atomic>
@@ -20,7 +21,7 @@ class HeadlessLoop final : public WebServerEvents, public SupervisorView, public
   int run(Application& application);
 
   // WebServerEvents, from the web server's thread.
-  void commit_configuration() override;
+  void configuration_saved() override;
   void reload_channels() override { reload_requested_ = true; }
   void restart_web_server() override { restart_requested_ = true; }
 

@@ -87,7 +87,7 @@ void Supervisor::tick(SupervisorClock::time_point now) {
       fire_restart(row);
     }
   }
-  engine_poll_channel();
+  engine_poll_slots();
   for (int row = 0; row < row_count_; ++row)
     supervise_row(row, now);
   view_.refresh_panel();
@@ -148,57 +148,94 @@ void Supervisor::fire_restart(int row) {
   show_running(row);
 }
 
+int Supervisor::run_channel_command(ChannelCommand command, int row) {
+  switch (command) {
+    case ChannelCommand::start:
+      return start_channel(row);
+    case ChannelCommand::stop:
+      return stop_channel(row);
+    case ChannelCommand::preview:
+      return preview_channel(row);
+  }
+  return 0;
+}
+
 int Supervisor::start_channel(int row) {
-  const CoreLock lock = core_lock();
-  cJSON* channel = channel_at(row);
-  if (!valid_row(row) || channel == nullptr) return kErrorNoSuchChannel;
-  if (channel_state(channel, row) != ChannelState::idle) return 0;
-  const int result = compile_and_start_channel(config_document(), row);
-  if (result != 0) return result;
-  show_running(row);
-  view_.refresh_panel();
-  config_set_bool(channel, "enable", true);
+  {
+    const CoreLock lock = core_lock();
+    cJSON* channel = channel_at(row);
+    if (!valid_row(row) || channel == nullptr) return kErrorNoSuchChannel;
+    // A channel that runs, or is on its way out, only needs its flag: the tick restarts an
+    // enabled channel that ends.
+    if (channel_state(channel, row) == ChannelState::idle) {
+      const int result = compile_and_start_channel(config_document(), row);
+      if (result != 0) return result;  // not marked to run: nothing runs, and the caller says why
+      show_running(row);
+    }
+    config_set_bool(channel, "enable", true);
+    view_.refresh_panel();
+  }
   commit();
   return 0;
 }
 
-void Supervisor::stop_channel(int row) {
-  const CoreLock lock = core_lock();
-  cJSON* channel = channel_at(row);
-  if (!valid_row(row) || channel == nullptr) return;
-  config_set_bool(channel, "enable", false);
+int Supervisor::stop_channel(int row) {
+  {
+    const CoreLock lock = core_lock();
+    cJSON* channel = channel_at(row);
+    if (!valid_row(row) || channel == nullptr) return kErrorNoSuchChannel;
+    config_set_bool(channel, "enable", false);
+    stop_if_running(row);
+    view_.refresh_panel();
+  }
   commit();
-  const ChannelState state = channel_state(channel, row);
-  if (state == ChannelState::idle) return;
-  vx::stop_channel(config_document(), row, state == ChannelState::stopping ? 1 : 0);
+  return 0;
+}
+
+int Supervisor::preview_channel(int row) {
+  const CoreLock lock = core_lock();
+  const cJSON* channel = channel_at(row);
+  if (!valid_row(row) || channel == nullptr) return kErrorNoSuchChannel;
+  if (channel_state(channel, row) != ChannelState::idle) return 0;
+  const int result = start_channel_preview(config_document(), row);
   view_.refresh_panel();
+  return result;
 }
 
 void Supervisor::start_all() {
-  const CoreLock lock = core_lock();
-  for (int row = 0; row < row_count_; ++row) {
-    cJSON* channel = channel_at(row);
-    if (channel == nullptr || channel_state(channel, row) != ChannelState::idle) continue;
-    if (compile_and_start_channel(config_document(), row) == 0) show_running(row);
-    config_set_bool(channel, "enable", true);
+  {
+    const CoreLock lock = core_lock();
+    for (int row = 0; row < row_count_; ++row) {
+      cJSON* channel = channel_at(row);
+      if (channel == nullptr || channel_state(channel, row) != ChannelState::idle) continue;
+      if (compile_and_start_channel(config_document(), row) == 0) show_running(row);
+      config_set_bool(channel, "enable", true);
+    }
+    view_.refresh_panel();
   }
-  view_.refresh_panel();
   commit();
 }
 
 void Supervisor::stop_all() {
-  const CoreLock lock = core_lock();
-  for (int row = 0; row < row_count_; ++row) {
-    cJSON* channel = channel_at(row);
-    if (channel == nullptr) continue;
-    config_set_bool(channel, "enable", false);
-    const ChannelState state = channel_state(channel, row);
-    if (state != ChannelState::idle) {
-      vx::stop_channel(config_document(), row, state == ChannelState::stopping ? 1 : 0);
+  {
+    const CoreLock lock = core_lock();
+    for (int row = 0; row < row_count_; ++row) {
+      cJSON* channel = channel_at(row);
+      if (channel == nullptr) continue;
+      config_set_bool(channel, "enable", false);
+      stop_if_running(row);
     }
+    view_.refresh_panel();
   }
-  view_.refresh_panel();
   commit();
+}
+
+void Supervisor::stop_if_running(int row) {
+  const ChannelState state = channel_state(channel_at(row), row);
+  if (state == ChannelState::idle) return;
+  // A second stop of a channel that is already stopping kills it.
+  stop_compiled_channel(config_document(), row,
+                        state == ChannelState::stopping ? StopMode::kill : StopMode::orderly);
 }
 
 void Supervisor::next_file(int row) {
@@ -206,7 +243,7 @@ void Supervisor::next_file(int row) {
   const cJSON* channel = channel_at(row);
   if (!valid_row(row) || channel_state(channel, row) != ChannelState::running) return;
   // The channel stays enabled, so the tick starts it again on the next file.
-  vx::stop_channel(config_document(), row, 0);
+  stop_compiled_channel(config_document(), row, StopMode::orderly);
 }
 
 void Supervisor::previous_file(int row) {
@@ -217,7 +254,7 @@ void Supervisor::previous_file(int row) {
   const bool wrap = auto_restart_seconds() != 0;
   channel_playlist(row).previous(wrap);
   channel_playlist(row).previous(wrap);
-  vx::stop_channel(config_document(), row, 0);
+  stop_compiled_channel(config_document(), row, StopMode::orderly);
 }
 
 LoadFigures Supervisor::load_figures() const {
@@ -255,6 +292,7 @@ void Supervisor::show_running(int row) {
   show(row, ChannelState::running, text);
 }
 
+// Outside the core lock: the save writes a copy of the document taken under it.
 void Supervisor::commit() {
   if (hooks_.commit_configuration) hooks_.commit_configuration();
 }

@@ -14,6 +14,7 @@
 
 #include "config/document.h"
 #include "vocabulary/channel_state.h"
+#include "web/web_services.h"
 
 namespace vx {
 
@@ -28,7 +29,7 @@ struct LoadFigures {
 };
 
 // What a front end shows. Every call comes from the thread that drives the supervisor, with the
-// core lock held; a view never calls back into the supervisor from these.
+// core lock held; a view never calls back into the supervisor from these, and never waits.
 class SupervisorView {
  public:
   virtual ~SupervisorView() = default;
@@ -54,7 +55,7 @@ struct SupervisorHooks {
 // The word a row shows for a state when no status text is given.
 const char* channel_state_word(ChannelState state);
 
-class Supervisor {
+class Supervisor final : public ChannelCommands {
  public:
   Supervisor(SupervisorView& view, SupervisorHooks hooks);
 
@@ -66,10 +67,20 @@ class Supervisor {
   // and brings every row up to date (end detection, folder stepping, scheduling restarts).
   void tick(SupervisorClock::time_point now);
 
-  // The commands. start_channel returns 0 or the start's negative code (the window reports
-  // it); a channel that is not idle counts as started.
+  // The channel commands, the one road by which every front end starts and stops channels
+  // (web requests arrive through CommandQueue). Each takes the core lock itself; call them
+  // without holding it, so the save that follows a change of "enable" is written outside it.
+  // Each returns 0 or an error code (vocabulary/errors.h) for the front end to report.
+  int run_channel_command(ChannelCommand command, int row) override;
+  // Starts the channel and marks it to run ("enable"). A channel that is not idle counts as
+  // started and is marked; a start that fails leaves the mark as it was.
   int start_channel(int row);
-  void stop_channel(int row);
+  // Marks the channel not to run and stops it; a channel already stopping is killed.
+  int stop_channel(int row);
+  // The browser preview of an idle channel; the mark is left alone.
+  int preview_channel(int row);
+  // Starts every idle channel and marks every one to run, also those whose start failed, so
+  // the next start of the program tries them again.
   void start_all();
   void stop_all();
   void next_file(int row);
@@ -96,6 +107,7 @@ class Supervisor {
   void channel_ended(int row, SupervisorClock::time_point now);
   bool start_next_folder_file(int row, int auto_restart);
   void fire_restart(int row);
+  void stop_if_running(int row);
   bool valid_row(int row) const { return row >= 0 && row < row_count_; }
 
   SupervisorView& view_;

@@ -41,7 +41,7 @@ RunCost run_measured(const std::vector<std::string>& argv, const std::string& in
   RunCost cost;
   const auto start = Clock::now();
   ChildProcess child;
-  if (spawn_child(argv, child) != 0) return cost;
+  if (spawn_child(argv, child) != SpawnResult::started) return cost;
   std::size_t sent = 0;
   while (sent < input.size()) {
     const ssize_t count = ::write(child.input.get(), input.data() + sent, input.size() - sent);

@@ -9,12 +9,9 @@
 #include <string_view>
 
 #include "config/json.h"
+#include "vocabulary/product.h"
 
 namespace vx {
-
-inline constexpr int kMaxChannels = 16;
-inline constexpr int kMaxChannelSources = 20;
-inline constexpr int kMaxChannelTargets = 5;
 
 // A number truncated toward zero (saturating at the 32-bit limits); a string read like atol
 // (leading blanks, optional sign, digits up to the first other character; "" gives 0); true 1,

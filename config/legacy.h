@@ -11,6 +11,7 @@
 
 #include "vocabulary/codecs.h"
 #include "vocabulary/formats.h"
+#include "vocabulary/product.h"
 
 namespace vx {
 
@@ -18,7 +19,7 @@ inline constexpr std::size_t kLegacyLineLimit = 2000;
 inline constexpr int kLegacyMaxFilters = 32;
 
 struct LegacyGlobal {
-  int http_port = 9527;
+  int http_port = kDefaultHttpPort;
   int rtsp_port = 0;
   int log = 0;
   int auto_start = 0;

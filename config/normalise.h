@@ -7,7 +7,6 @@
 
 namespace vx {
 
-inline constexpr int kDefaultHttpPort = 9527;
 inline constexpr int kDefaultAutoRestart = 1;
 
 // Brings a parsed tree into the document's shape, in place. Only a JSON object can be the

@@ -3,11 +3,15 @@
 #include <pwd.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
+#include <mutex>
 
 #include "config/atomic_file.h"
+#include "config/core_lock.h"
 #include "config/document.h"
 #include "config/json.h"
 #include "config/legacy.h"
@@ -158,17 +162,44 @@ bool config_load() {
   return s.document != nullptr;
 }
 
+std::optional<ConfigSnapshot> config_snapshot(const std::string& path) {
+  static std::atomic<std::uint64_t> next_sequence{1};
+  if (path.empty()) return std::nullopt;
+  const ConfigStore& s = store();
+  std::optional<std::string> text =
+      s.document ? json_print(s.document.get()) : legacy_write(s.legacy);
+  if (!text) return std::nullopt;
+  return ConfigSnapshot{path, std::move(*text), next_sequence++};
+}
+
+int config_write(const ConfigSnapshot& snapshot) {
+  // One writer at a time, and per file the newest snapshot wins.
+  static std::mutex writing;
+  static std::map<std::string, std::uint64_t> written;
+  const std::lock_guard<std::mutex> lock(writing);
+  std::uint64_t& last = written[snapshot.path];
+  if (snapshot.sequence <= last) return 0;
+  if (!file_replace(snapshot.path, snapshot.text)) return -1;
+  last = snapshot.sequence;
+  return 0;
+}
+
 int config_save() {
-  return config_save(store().path);
+  std::string path;
+  {
+    const CoreLock lock = core_lock();
+    path = store().path;
+  }
+  return config_save(path);
 }
 
 int config_save(const std::string& path) {
-  if (path.empty()) return -1;
-  const ConfigStore& s = store();
-  const std::optional<std::string> text =
-      s.document ? json_print(s.document.get()) : legacy_write(s.legacy);
-  if (!text) return -1;
-  return file_replace(path, *text) ? 0 : -1;
+  std::optional<ConfigSnapshot> snapshot;
+  {
+    const CoreLock lock = core_lock();
+    snapshot = config_snapshot(path);
+  }
+  return snapshot ? config_write(*snapshot) : -1;
 }
 
 std::optional<std::string> config_print() {

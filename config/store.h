@@ -2,14 +2,16 @@
 // (with the one-time import of the older tag-format file), normalising every JSON text that
 // becomes the document, crash-safe saving, and the export and import of the whole configuration.
 //
-// Nothing here locks. The desktop thread and the web thread share the document, so every caller
-// holds the process-wide core lock around these calls and around every use of the tree that
-// config_document() returns; a tree pointer is not kept past the lock, since the next
-// normalisation deletes it.
+// The desktop thread and the web thread share the document, so every caller holds the
+// process-wide core lock (config/core_lock.h) around these calls and around every use of the tree
+// that config_document() returns; a tree pointer is not kept past the lock, since the next
+// normalisation deletes it. Saving is the exception: config_save() takes the lock itself, only
+// to copy the document, and writes the copy after letting go, so no disk ever holds the lock.
 #pragma once
 
 #include <cjson/cJSON.h>
 
+#include <cstdint>
 #include <functional>
 #include <optional>
 #include <string>
@@ -53,9 +55,25 @@ cJSON* config_normalise(std::string_view text);
 // playlist loader (below) runs. Returns whether a document exists afterwards.
 bool config_load();
 
-// Writes the document (cJSON_Print layout) to the path, or to config_path(), replacing the file
-// crash-safely. 0 on success; -1 when there is no path or the file cannot be written, and then
-// the old file is untouched.
+// The document as config_save() writes it, copied under the core lock and written without it.
+struct ConfigSnapshot {
+  std::string path;
+  std::string text;
+  std::uint64_t sequence = 0;  // later copies have higher numbers
+};
+
+// The caller holds the core lock. nullopt when the path is empty or nothing can be printed.
+std::optional<ConfigSnapshot> config_snapshot(const std::string& path);
+
+// Replaces the snapshot's file crash-safely, unless a later snapshot of the same file has been
+// written already (a slower writer never puts an older document back). Needs no lock. 0 on
+// success (also when skipped); -1 when the file cannot be written, and then it is untouched.
+int config_write(const ConfigSnapshot& snapshot);
+
+// Writes the document (cJSON_Print layout) to the path, or to config_path(): a snapshot taken
+// under the core lock, written after it is released (call it without holding the lock, or the
+// write happens under the caller's hold). 0 on success; -1 when there is no path or the file
+// cannot be written, and then the old file is untouched.
 int config_save();
 int config_save(const std::string& path);
 

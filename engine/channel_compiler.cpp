@@ -13,12 +13,12 @@
 #include "engine/engine_clock.h"
 #include "engine/playlist.h"
 #include "vocabulary/text_format.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "vocabulary/url_predicates.h"
 
 namespace vx {
 namespace {
 
-constexpr int kDefaultHttpPort = 9527;
 
 const cJSON* channel_at(const cJSON* document, int channel) {
   return cJSON_GetArrayItem(config_array(document, "channels"), channel);
@@ -168,8 +168,7 @@ std::string target_format_options(const cJSON* document, const cJSON* output, co
   if (!custom.empty()) options += custom + " ";
   if (istarts_with(url, "https://")) {
     const cJSON* global = global_of(document);
-    append_format(options, "-user_agent \"%s\" -referer \"%s\"", config_string(global, "sslCert"),
-                  config_string(global, "sslKey"));
+    options += served_tls_options(config_string(global, "sslCert"), config_string(global, "sslKey"));
   }
   return options;
 }
@@ -406,17 +405,17 @@ int start_channel_preview(const cJSON* document, int channel) {
   const bool secure = config_bool(global, "sslEnable");
   append_format(target.url, "%s://0.0.0.0:%d", secure ? "https" : "http", kPreviewPort);
   if (secure) {
-    append_format(target.format_options, "-user_agent \"%s\" -referer \"%s\"",
-                  config_string(global, "sslCert"), config_string(global, "sslKey"));
+    target.format_options +=
+        served_tls_options(config_string(global, "sslCert"), config_string(global, "sslKey"));
   }
   request.groups.push_back(TargetGroup{std::move(target)});
   return engine_start_channel(channel, request);
 }
 
-void stop_channel(const cJSON* document, int channel, int force) {
+void stop_compiled_channel(const cJSON* document, int channel, StopMode mode) {
   const cJSON* output = config_object(channel_at(document, channel), "output");
-  if (config_int(output, "timeShift") != 0) engine_stop_channel(channel + kChannelCount, force);
-  engine_stop_channel(channel, force);
+  if (config_int(output, "timeShift") != 0) engine_stop_channel(channel + kMaxChannels, mode);
+  engine_stop_channel(channel, mode);
 }
 
 }  // namespace vx

@@ -8,14 +8,11 @@
 
 #include <string>
 
+#include "vocabulary/channel_state.h"
+#include "vocabulary/errors.h"
 #include "vocabulary/records.h"
 
 namespace vx {
-
-// Compiler failures; engine failures pass through unchanged.
-inline constexpr int kErrorFolderUnplayable = -7;     // a folder source without a playable file
-inline constexpr int kErrorBoundTargetsMissing = -8;  // a bound channel has fewer targets
-inline constexpr int kErrorNoSuchChannel = -2;
 
 // The records for channel `channel` (0-based) of the document, without starting anything.
 // Folder sources rebuild the channel's playlist. Returns 0 or a negative code.
@@ -24,16 +21,13 @@ int compile_channel(const cJSON* document, int channel, StartRequest& request);
 // Compiles the channel and starts it in slot `channel`.
 int compile_and_start_channel(const cJSON* document, int channel);
 
-// The fixed port of the browser preview.
-inline constexpr int kPreviewPort = 9528;
-
 // The browser preview of the channel (HTML5 on port 9528, or 9528 over TLS when the web server
 // uses it) in slot `channel`.
 int start_channel_preview(const cJSON* document, int channel);
 
-// Stops the channel's slot (its time-shift companion first when "timeShift" is a non-zero
-// scalar). force 1 kills; callers pass it when the channel is already stopping.
-void stop_channel(const cJSON* document, int channel, int force);
+// Stops the slot of channel `channel` (its time-shift companion first when "timeShift" is a
+// non-zero scalar).
+void stop_compiled_channel(const cJSON* document, int channel, StopMode mode);
 
 // The system chooses the port of its HTTP-served outputs (httpPort + channel number): the URL
 // cut where its host ends (at the first ':' or '/' after "://"), then ":port". The path is

@@ -10,13 +10,14 @@
 #include <string>
 
 #include "vocabulary/channel_state.h"
+#include "vocabulary/product.h"
 #include "vocabulary/records.h"
 #include "platform/unique_fd.h"
 
 namespace vx {
 
-inline constexpr int kChannelCount = 16;
-inline constexpr int kSlotCount = 2 * kChannelCount;
+// A slot for every channel and one for its time-shift companion.
+inline constexpr int kSlotCount = 2 * kMaxChannels;
 
 struct ChannelSlot {
   pid_t pid = 0;                // the running process, also its process group; 0 when none

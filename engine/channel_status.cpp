@@ -48,7 +48,7 @@ std::size_t utf8_prefix_length(const std::string& text, std::size_t limit) {
 
 ChannelState channel_state(const cJSON* channel, int channel_number) {
   const bool time_shifted = config_int(config_object(channel, "output"), "timeShift") != 0;
-  const int slot = time_shifted ? channel_number + kChannelCount : channel_number;
+  const int slot = time_shifted ? channel_number + kMaxChannels : channel_number;
   const ChannelState own = engine_get_state(slot);
   if (own != ChannelState::idle) return own;
   const int master = bound_master(channel);

@@ -56,7 +56,14 @@ bool ffmpeg_is_available() {
 
 int launch(ChannelSlot& slot, const std::vector<std::string>& argv) {
   ChildProcess child;
-  if (int code = spawn_child(argv, child); code != 0) return code;
+  switch (spawn_child(argv, child)) {
+    case SpawnResult::started:
+      break;
+    case SpawnResult::no_pipe:
+      return kErrorPipe;
+    case SpawnResult::not_started:
+      return kErrorProcess;
+  }
   slot.pid = child.pid;
   slot.input = std::move(child.input);
   slot.output = std::move(child.output);
@@ -307,15 +314,6 @@ void reset_slots() {
 
 }  // namespace
 
-const char* engine_version_text() {
-  static const std::string text = [] {
-    std::string version;
-    append_format(version, "%d.%d.%d.%02x", 6, 5, 7, 29);
-    return version;
-  }();
-  return text.c_str();
-}
-
 bool engine_is_initialised() {
   return globals().initialised;
 }
@@ -359,8 +357,8 @@ int engine_set_options(const EngineSettings& settings) {
 int engine_start_channel(int slot_number, const StartRequest& request) {
   const EngineGlobals& engine = globals();
   if (engine.initialised) {
-    engine_log_printf(slot_number, true, "morv_linux_%dch_v%s start %s", kChannelCount,
-                      engine_version_text(), request.preview ? "preview" : "transcoding");
+    engine_log_printf(slot_number, true, "morv_linux_%dch_v%s start %s", kMaxChannels,
+                      version_text(), request.preview ? "preview" : "transcoding");
   }
   if (!engine.initialised) return kErrorNotInitialised;
   ChannelSlot* slot = engine_slot(slot_number);
@@ -379,25 +377,23 @@ int engine_start_channel(int slot_number, const StartRequest& request) {
   return launch_transcoder(slot_number, *slot, request);
 }
 
-void engine_stop_channel(int slot_number, int force) {
+void engine_stop_channel(int slot_number, StopMode mode) {
   ChannelSlot* slot = engine_slot(slot_number);
   if (slot == nullptr || slot->state == ChannelState::idle) return;
-  if (force == 0) {
+  if (mode == StopMode::orderly) {
     // A yt-dlp still resolving has nothing to finish, and an interrupt sent just after it
     // started was seen to go unheeded on a loaded machine (it then ran on for its whole
     // time-out), so it is ended at once.
     signal_child_group(slot->pid, slot->state == ChannelState::extract ? SIGKILL : SIGINT);
     engine_log(slot_number, true, "stop transcoding");
-  } else if (force == 1) {
+  } else {
     signal_child_group(slot->pid, SIGKILL);
     engine_log(slot_number, true, "stop transcoding forcedly");
-  } else {
-    return;
   }
   slot->state = ChannelState::stopping;
 }
 
-void engine_poll_channel() {
+void engine_poll_slots() {
   const std::int64_t now = engine_now();
   for (int slot_number = 0; slot_number < kSlotCount; ++slot_number) {
     poll_slot(slot_number, *engine_slot(slot_number), now);
@@ -423,7 +419,7 @@ void engine_shutdown() {
   for (int slot_number = 0; slot_number < kSlotCount; ++slot_number) {
     while (engine_slot(slot_number)->state != ChannelState::idle && waits < kShutdownWaits) {
       std::this_thread::sleep_for(kShutdownWait);
-      engine_poll_channel();
+      engine_poll_slots();
       ++waits;
     }
   }

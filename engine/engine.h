@@ -7,6 +7,8 @@
 #include <string>
 
 #include "engine/channel_slot.h"
+#include "vocabulary/channel_state.h"
+#include "vocabulary/errors.h"
 #include "vocabulary/records.h"
 
 namespace vx {
@@ -19,19 +21,6 @@ struct EngineSettings {
   std::string plugin_core_path;        // MainConcept plug-in core file, may be empty
   std::string cookies_path;            // browser cookies file for yt-dlp, may be empty
 };
-
-// Start failures beyond those of the command line (engine/command_line.h).
-inline constexpr int kErrorNotInitialised = -1;
-inline constexpr int kErrorBadSlot = -2;
-inline constexpr int kErrorSlotBusy = -3;
-inline constexpr int kErrorTranscoderMissing = -3;  // from engine_init
-inline constexpr int kErrorFfmpegMissing = -4;      // from engine_init
-inline constexpr int kErrorPipe = -5;
-inline constexpr int kErrorLogUnwritable = -12;
-inline constexpr int kErrorProcess = -13;
-
-// "6.5.7.1d"
-const char* engine_version_text();
 
 // 0, kErrorTranscoderMissing (no morvi-transcoder in the transcoder folder) or
 // kErrorFfmpegMissing (no ffmpeg in MORVI_FFMPEG or on PATH); then the engine stays
@@ -49,12 +38,14 @@ bool engine_is_initialised();
 // and the transcoder follows from a later poll.
 int engine_start_channel(int slot, const StartRequest& request);
 
-// force 0: an orderly stop (SIGINT); force 1: kill. Nothing for an idle or unknown slot.
-void engine_stop_channel(int slot, int force);
+// Nothing for an idle or unknown slot. An orderly stop interrupts the transcoder (SIGINT) so it
+// writes its trailers; a kill ends it at once. Either way the slot is stopping until the next
+// poll sees the process gone.
+void engine_stop_channel(int slot, StopMode mode);
 
 // One pass over every slot: hands out output, notices ended processes, kills silent ones, and
 // samples the load at most once a second.
-void engine_poll_channel();
+void engine_poll_slots();
 
 // Stops every slot (orderly, then by force after about three seconds in all) and releases the
 // engine.

@@ -258,8 +258,8 @@ void CPlayList::move_to(const std::optional<std::string>& path) {
 }
 
 CPlayList* channel_playlist_at(int channel) {
-  static std::array<CPlayList, kChannelCount> playlists;
-  if (channel < 0 || channel >= kChannelCount) return nullptr;
+  static std::array<CPlayList, kMaxChannels> playlists;
+  if (channel < 0 || channel >= kMaxChannels) return nullptr;
   return &playlists[static_cast<std::size_t>(channel)];
 }
 
@@ -271,7 +271,7 @@ CPlayList& channel_playlist(int channel) {
 }
 
 std::string playlist_file_path(const std::string& config_folder, int channel) {
-  if (channel < 0 || channel >= kChannelCount) return "";
+  if (channel < 0 || channel >= kMaxChannels) return "";
   char name[32];
   std::snprintf(name, sizeof name, "/log/morv_%03d.pls", channel + 1);
   return config_folder + name;

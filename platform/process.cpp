@@ -76,15 +76,15 @@ class SpawnSetup {
 
 }  // namespace
 
-int spawn_child(const std::vector<std::string>& argv, ChildProcess& child) {
-  if (argv.empty()) return kSpawnFailed;
+SpawnResult spawn_child(const std::vector<std::string>& argv, ChildProcess& child) {
+  if (argv.empty()) return SpawnResult::not_started;
   UniqueFd child_input, our_input, our_output, child_output;
   if (!make_pipe(child_input, our_input) || !make_pipe(our_output, child_output) ||
       !make_non_blocking(our_input.get()) || !make_non_blocking(our_output.get())) {
-    return kSpawnPipeFailed;
+    return SpawnResult::no_pipe;
   }
   SpawnSetup setup;
-  if (!setup.configure(child_input.get(), child_output.get())) return kSpawnFailed;
+  if (!setup.configure(child_input.get(), child_output.get())) return SpawnResult::not_started;
 
   std::vector<char*> arguments;
   arguments.reserve(argv.size() + 1);
@@ -95,12 +95,12 @@ int spawn_child(const std::vector<std::string>& argv, ChildProcess& child) {
   pid_t pid = 0;
   if (posix_spawnp(&pid, arguments[0], setup.actions(), setup.attributes(), arguments.data(),
                    environ) != 0) {
-    return kSpawnFailed;
+    return SpawnResult::not_started;
   }
   child.pid = pid;
   child.input = std::move(our_input);
   child.output = std::move(our_output);
-  return 0;  // the child's ends close here; the child holds its own copies
+  return SpawnResult::started;  // the child's ends close here; the child holds its own copies
 }
 
 bool child_has_ended(pid_t pid, std::uint32_t& exit_code) {

@@ -20,12 +20,11 @@ struct ChildProcess {
   UniqueFd output;  // our end of its standard output and error; non-blocking, close-on-exec
 };
 
-inline constexpr int kSpawnPipeFailed = -5;
-inline constexpr int kSpawnFailed = -13;
+enum class SpawnResult { started, no_pipe, not_started };
 
-// Starts argv[0] (looked up on PATH when it holds no '/'). Returns 0, kSpawnPipeFailed or
-// kSpawnFailed. The child starts with default signal handling and an empty signal mask.
-int spawn_child(const std::vector<std::string>& argv, ChildProcess& child);
+// Starts argv[0] (looked up on PATH when it holds no '/'). The child starts with default signal
+// handling and an empty signal mask.
+SpawnResult spawn_child(const std::vector<std::string>& argv, ChildProcess& child);
 
 // Reaps the child when it has ended, without waiting. Its exit code is the exit status, or
 // 0x80 + N after a death by signal N. A pid that is not our child counts as ended with code 0.

@@ -19,6 +19,7 @@
 #include <span>
 #include <thread>
 
+#include "vocabulary/product.h"
 #include "vocabulary/transcoder_protocol.h"
 #include "platform/file_io.h"
 #include "transcoder/child_process.h"
@@ -34,7 +35,6 @@ using namespace std::chrono_literals;
 constexpr PictureSize kFallbackSize{1280, 720};
 constexpr int kAudioRate = 48000;
 constexpr int kAudioChannels = 2;
-constexpr const char* kCredit = "powered by vantorix.org";
 // A returning live source is picked up quickly: short probing.
 const std::vector<std::string> kQuickProbe = {"-probesize", "1000000", "-analyzeduration",
                                               "1000000"};
@@ -125,7 +125,7 @@ std::string render_bars(const std::string& ffmpeg, PictureSize size) {
   const std::string fit = "scale=" + std::to_string(size.width) + ":" +
                           std::to_string(size.height) + ",setsar=1,format=yuv420p";
   for (const std::string& credit :
-       {std::string("drawtext=text=") + kCredit + ":fontsize=12:fontcolor=black:y=h-th,",
+       {std::string("drawtext=text=") + kCreditLine + ":fontsize=12:fontcolor=black:y=h-th,",
         std::string()}) {
     std::optional<std::string> frame = run_for_output(
         {ffmpeg, "-hide_banner", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "pal100bars",

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "transcoder/capture_devices.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {
@@ -206,8 +207,9 @@ class Translator {
       return true;
     }
     if (secure &&
-        (!take_option(out(), segment_start_, "-user_agent", served.fanout.tls_cert_path) ||
-         !take_option(out(), segment_start_, "-referer", served.fanout.tls_key_path))) {
+        (!take_option(out(), segment_start_, kServedCertificateOption,
+                      served.fanout.tls_cert_path) ||
+         !take_option(out(), segment_start_, kServedKeyOption, served.fanout.tls_key_path))) {
       result_.error = "morvi-transcoder: the https output \"" + url +
                       "\" comes without its certificate and key; nothing started";
       return true;

@@ -5,6 +5,10 @@
 
 namespace vx {
 
+// How a channel is stopped: orderly (the transcoder finishes its outputs), or killed, which is
+// what a second stop of a channel that is already stopping does.
+enum class StopMode { orderly, kill };
+
 enum class ChannelState : std::uint32_t {
   idle = 0,
   extract = 1,  // yt-dlp is resolving the source's stream URL

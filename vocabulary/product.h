@@ -1,5 +1,6 @@
-// The names the product shows: in the window caption, the login page and the runtime
-// description the browser client reads.
+// What the product is and its fixed numbers, each said once: the names it shows (window caption,
+// login page, runtime description), its version and web site, how many channels, sources and
+// targets it runs, and the ports it uses unless told otherwise.
 #pragma once
 
 namespace vx {
@@ -8,7 +9,22 @@ inline constexpr const char* kProductName = "Vantorix";
 inline constexpr const char* kProductAbbreviation = "MORVI";
 // The main window's caption and the browser page's title.
 inline constexpr const char* kApplicationTitle = "Vantorix";
-inline constexpr const char* kProductWebsite = "vantorix.org";  // as on the alternate picture
+// Shown in the runtime description and drawn on the alternate picture's credit line.
+inline constexpr const char* kProductWebsite = "vantorix.org";
+inline constexpr const char* kCreditLine = "powered by vantorix.org";
 inline constexpr const char* kPlatformName = "linux";
+
+// The channels an operator can define; channel c (0-based) runs in engine slot c.
+inline constexpr int kMaxChannels = 16;
+inline constexpr int kMaxChannelSources = 20;
+inline constexpr int kMaxChannelTargets = 5;
+
+// The administration server's port when "httpPort" names none.
+inline constexpr int kDefaultHttpPort = 9527;
+// The fixed port of the browser preview.
+inline constexpr int kPreviewPort = 9528;
+
+// "6.5.7.1d": major, minor and patch in decimal, the build number as two hex digits.
+const char* version_text();
 
 }  // namespace vx

@@ -71,9 +71,6 @@ struct EngineSource {
 // Entry j of a group is how input j is encoded for that group's output.
 using TargetGroup = std::vector<EngineTarget>;
 
-inline constexpr std::size_t kMaxSources = 20;
-inline constexpr std::size_t kMaxTargets = 5;
-
 // Everything engine_start_channel was given, kept while yt-dlp resolves the first source's URL.
 struct StartRequest {
   std::vector<EngineSource> sources;

@@ -51,4 +51,12 @@ std::vector<std::string> split_argument_line(std::string_view line) {
   return arguments;
 }
 
+std::string served_tls_options(std::string_view certificate_path, std::string_view key_path) {
+  std::string options(kServedCertificateOption);
+  options.append(" \"").append(certificate_path).append("\" ");
+  options.append(kServedKeyOption);
+  options.append(" \"").append(key_path).append("\"");
+  return options;
+}
+
 }  // namespace vx

@@ -37,6 +37,15 @@ inline constexpr std::string_view kPrimaryInputBack =
 // "-filter:v", "-lavfi:v" or "-lavfi:a"); those backslashes are removed again here.
 std::vector<std::string> split_argument_line(std::string_view line);
 
+// An HTTPS output that the transcoder serves itself needs a certificate and a key, and ffmpeg's
+// arguments have no place for them. They travel as the values of two HTTP client options that a
+// served output has no use for: the engine writes them after the output's muxer options, the
+// transcoder takes them out again before ffmpeg sees the line.
+inline constexpr std::string_view kServedCertificateOption = "-user_agent";
+inline constexpr std::string_view kServedKeyOption = "-referer";
+// "-user_agent \"<certificate>\" -referer \"<key>\"" for the engine's line.
+std::string served_tls_options(std::string_view certificate_path, std::string_view key_path);
+
 // After its first output, a transcoder silent for longer than this is killed.
 inline constexpr int kLivenessLimitSeconds = 30;
 

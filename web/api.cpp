@@ -8,9 +8,7 @@
 #include "devices/device_text.h"
 #include "devices/ndi.h"
 #include "vocabulary/ascii.h"
-#include "engine/channel_compiler.h"
 #include "engine/channel_status.h"
-#include "engine/command_line.h"
 #include "config/core_lock.h"
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
@@ -81,44 +79,11 @@ void apply_engine_options(const cJSON* document) {
   engine_set_options(settings);
 }
 
-const char* start_failure_text(int code) {
-  switch (code) {
-    case kErrorNotInitialised:
-      return "not initialized";
-    case kErrorBadSlot:
-      return "invalid channel";
-    case kErrorSlotBusy:
-      return "channel busy";
-    case kErrorEmptySourceUrl:  // also a folder without a playable file
-      return "source url not valid";
-    case kErrorEmptyFileTarget:  // also a bound channel with too few targets
-      return "target url not valid";
-    case kErrorNoEncoder:
-      return "target codec not valid";
-    default:
-      return "";
-  }
-}
-
-// Runs one channel action on channel `index` of the document; 0 or the start's failure code.
-int run_channel_action(cJSON* document, cJSON* channel, int index, std::string_view action) {
-  const ChannelState state = channel_state(channel, index);
-  if (iequals(action, "start")) {
-    const int result = state == ChannelState::idle ? compile_and_start_channel(document, index) : 0;
-    config_set_bool(channel, "enable", true);
-    config_save();
-    return result;
-  }
-  if (iequals(action, "stop")) {
-    config_set_bool(channel, "enable", false);
-    config_save();
-    stop_channel(document, index, state == ChannelState::stopping ? 1 : 0);
-    return 0;
-  }
-  if (iequals(action, "preview") && state == ChannelState::idle) {
-    start_channel_preview(document, index);
-  }
-  return 0;
+std::optional<ChannelCommand> channel_command_named(std::string_view word) {
+  if (iequals(word, "start")) return ChannelCommand::start;
+  if (iequals(word, "stop")) return ChannelCommand::stop;
+  if (iequals(word, "preview")) return ChannelCommand::preview;
+  return std::nullopt;
 }
 
 }  // namespace
@@ -152,7 +117,7 @@ std::string runtime_text() {
   append_format(text, "  \"app\": \"%s\",\n", kProductName);
   append_format(text, "  \"appAbbr\": \"%s\",\n", kProductAbbreviation);
   append_format(text, "  \"title\": \"%s\",\n", kApplicationTitle);
-  append_format(text, "  \"version\": \"%s\",\n", engine_version_text());
+  append_format(text, "  \"version\": \"%s\",\n", version_text());
   append_format(text, "  \"channels\": %d,\n", kMaxChannels);
   append_format(text, "  \"website\": \"%s\",\n", kProductWebsite);
   append_format(text, "  \"platform\": \"%s\",\n", kPlatformName);
@@ -195,18 +160,23 @@ std::optional<WebAnswer> answer_config_download(std::string_view argument_text) 
 WebAnswer answer_config_post(std::string_view argument_text, std::string_view body,
                              WebServerEvents* events) {
   const bool import = iequals(argument_text, "import");
-  const CoreLock lock = core_lock();
-  const WebSettings before = web_settings_of(config_document());
-  cJSON* document = config_normalise(body);
-  if (document == nullptr) return empty_answer(400);
-
   WebAnswer answer{200, {{"Connection", "Keep-Alive"}, {"Content-Type", "application/json"}}, {}};
-  if (!import) answer.body = config_print().value_or("");
-  apply_engine_options(document);
+  bool restart = false;
+  std::string password;
+  {
+    const CoreLock lock = core_lock();
+    const WebSettings before = web_settings_of(config_document());
+    cJSON* document = config_normalise(body);
+    if (document == nullptr) return empty_answer(400);
+    if (!import) answer.body = config_print().value_or("");
+    apply_engine_options(document);
+    restart = web_settings_of(document) != before;
+    password = config_string(config_object(document, "global"), "loginPass");
+  }
+  // Saved once, after the lock is let go: the tick and "/status" never wait for the disk.
   config_save();
-  const bool restart = web_settings_of(document) != before;
   if (events != nullptr) {
-    events->commit_configuration();
+    events->configuration_saved();
     events->reload_channels();
     if (restart) events->restart_web_server();
   }
@@ -215,7 +185,6 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
     answer.headers.emplace_back("Location", "/");
     return answer;
   }
-  const std::string_view password = config_string(config_object(document, "global"), "loginPass");
   if (!password.empty()) {
     answer.headers.emplace_back("Set-Cookie",
                                 password_set_cookie(password) + std::string(kAuthCookieAttributes));
@@ -223,18 +192,23 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
   return answer;
 }
 
-WebAnswer answer_channel_action(int number, std::string_view argument_text) {
-  const CoreLock lock = core_lock();
-  cJSON* document = config_document();
-  cJSON* channels = config_array(document, "channels");
-  const int count = channels != nullptr ? cJSON_GetArraySize(channels) : 0;
+WebAnswer answer_channel_action(int number, std::string_view argument_text,
+                                ChannelCommands* commands) {
+  int count = 0;
+  {
+    const CoreLock lock = core_lock();
+    count = cJSON_GetArraySize(config_array(config_document(), "channels"));
+  }
   if (number < 1 || number > count) return empty_answer(404);
   // A request without an action word is answered rather than left hanging.
   if (argument_text.empty()) return WebAnswer{400, keep_alive_headers(), {}};
-  cJSON* channel = cJSON_GetArrayItem(channels, number - 1);
-  const int result = run_channel_action(document, channel, number - 1, argument_text);
+  const std::optional<ChannelCommand> command = channel_command_named(argument_text);
+  if (!command) return WebAnswer{200, keep_alive_headers(), {}};  // an unknown word does nothing
+  // The command is handed over without the core lock: the thread that carries it out takes it.
+  const int result = commands != nullptr ? commands->run_channel_command(*command, number - 1)
+                                         : kErrorNotTaken;
   if (result == 0) return WebAnswer{200, keep_alive_headers(), {}};
-  return WebAnswer{400, keep_alive_headers(), start_failure_text(result)};
+  return WebAnswer{400, keep_alive_headers(), std::string(error_text(result))};
 }
 
 WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver* driver) {

@@ -1,7 +1,8 @@
 // The JSON endpoints behind the login: the channel states with the machine's load, the runtime
 // description, the whole configuration read and replaced, the channel actions, and the DeckLink
 // and NDI lists. Each endpoint takes the core lock for as long as it reads or changes the
-// document or the slots, and never while it waits for the network.
+// document or the slots, and never while it waits for the network, a disk write or the
+// program's thread.
 #pragma once
 
 #include <cjson/cJSON.h>
@@ -27,8 +28,9 @@ std::optional<WebAnswer> answer_config_download(std::string_view argument_text);
 // Replaces the whole document with the body (an import when the query is exactly "import").
 WebAnswer answer_config_post(std::string_view argument_text, std::string_view body,
                              WebServerEvents* events);
-// "/channel" + number with "start", "stop" or "preview" as its query.
-WebAnswer answer_channel_action(int number, std::string_view argument_text);
+// "/channel" + number with "start", "stop" or "preview" as its query, carried out by `commands`.
+WebAnswer answer_channel_action(int number, std::string_view argument_text,
+                                ChannelCommands* commands);
 WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver* driver);
 WebAnswer answer_ndi_config(std::string_view argument_text, const std::string& library);
 

@@ -61,7 +61,9 @@ WebAnswer protected_answer(const WebRequest& request, const WebServices& service
   if (iequals(path, "/runtime")) return answer_runtime();
   if (iequals(path, "/decklink_config")) return answer_decklink_config(args, services.decklink);
   if (iequals(path, "/ndi_config")) return answer_ndi_config(args, services.ndi_library);
-  if (istarts_with(path, "/channel")) return answer_channel_action(channel_number(path), args);
+  if (istarts_with(path, "/channel")) {
+    return answer_channel_action(channel_number(path), args, services.commands);
+  }
   return answer_static_file(path.substr(path.empty() ? 0 : 1), args, services.program_folder);
 }
 

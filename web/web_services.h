@@ -1,6 +1,6 @@
 // What the administration server needs from the program around it: the owner of the window (or
-// the headless loop) that is told about configuration changes, and where the devices and the
-// branding files are found. Tests replace each of them.
+// the headless loop) that is told about configuration changes and carries out channel commands,
+// and where the devices and the branding files are found. Tests replace each of them.
 #pragma once
 
 #include <string>
@@ -14,9 +14,9 @@ class DeckLinkDriver;
 class WebServerEvents {
  public:
   virtual ~WebServerEvents() = default;
-  // Called on the server thread with the core lock held, after a configuration post saved the
-  // document: save once more and apply the autostart setting.
-  virtual void commit_configuration() = 0;
+  // Called on the server thread, without the core lock, after a configuration post replaced the
+  // document and saved it: apply what else follows a change (the autostart entry).
+  virtual void configuration_saved() = 0;
   // Rebuild the channel list from the document without starting or stopping any channel.
   // Must only queue the work and return.
   virtual void reload_channels() = 0;
@@ -25,8 +25,22 @@ class WebServerEvents {
   virtual void restart_web_server() = 0;
 };
 
+// The commands of the channel action endpoint. Channels are started and stopped on one road, the
+// program's supervisor, whichever front end asks.
+enum class ChannelCommand { start, stop, preview };
+
+class ChannelCommands {
+ public:
+  virtual ~ChannelCommands() = default;
+  // Carries out the command for channel `index` (0-based) and returns 0 or an error code of
+  // vocabulary/errors.h. Called on the server thread without the core lock; it may wait a while
+  // for the program's own thread to take the command.
+  virtual int run_channel_command(ChannelCommand command, int index) = 0;
+};
+
 struct WebServices {
-  WebServerEvents* events = nullptr;   // not owned; may be null (nothing is told)
+  WebServerEvents* events = nullptr;      // not owned; may be null (nothing is told)
+  ChannelCommands* commands = nullptr;    // not owned; null: channel actions are refused
   std::string program_folder;          // "morvoem.png" is read from here; "" = the program's
   std::string ndi_library;             // "" = the system's NDI runtime
   DeckLinkDriver* decklink = nullptr;  // not owned; null = the system's driver

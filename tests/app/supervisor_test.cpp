@@ -233,12 +233,17 @@ TEST_F(SupervisorTest, CommandsKeepTheirFlagsAndAStopWhileStoppingKills) {
   EXPECT_TRUE(enabled(0));
   EXPECT_FALSE(enabled(1)) << "a running channel keeps its flag";
   EXPECT_EQ(engine_get_state(2), ChannelState::idle) << "an empty folder cannot start";
-  EXPECT_TRUE(enabled(2)) << "a failed start is still marked to run";
-  EXPECT_EQ(supervisor_.start_channel(2), kErrorFolderUnplayable);
+  EXPECT_TRUE(enabled(2)) << "Start All marks even a failed start to run";
+  supervisor_.stop_channel(2);
+  EXPECT_EQ(supervisor_.run_channel_command(ChannelCommand::start, 2), kErrorFolderUnplayable);
+  EXPECT_FALSE(enabled(2)) << "a single start that failed is not marked to run";
+  EXPECT_EQ(supervisor_.run_channel_command(ChannelCommand::start, 3), kErrorNoSuchChannel);
 
   supervisor_.stop_channel(0);
   EXPECT_FALSE(enabled(0));
   EXPECT_EQ(engine_get_state(0), ChannelState::stopping) << "the stand-in ignores SIGINT";
+  EXPECT_EQ(supervisor_.start_channel(0), 0);
+  EXPECT_TRUE(enabled(0)) << "a start while stopping marks it, so the tick restarts it";
   supervisor_.stop_channel(0);
   const auto now = SupervisorClock::now();
   EXPECT_TRUE(tick_until([&] { return engine_get_state(0) == ChannelState::idle; }, now));

@@ -199,7 +199,7 @@ TEST_F(ChannelCompiler, StopCoversTheTimeShiftCompanionOnlyForScalars) {
     ASSERT_TRUE(document_) << time_shift;
     engine_slot(0)->state = ChannelState::running;
     engine_slot(16)->state = ChannelState::running;
-    stop_channel(document_.get(), 0, 0);
+    stop_compiled_channel(document_.get(), 0, StopMode::orderly);
     EXPECT_EQ(engine_get_state(0), ChannelState::stopping);
     EXPECT_EQ(engine_get_state(16),
               time_shift == R"("1")" ? ChannelState::stopping : ChannelState::running);

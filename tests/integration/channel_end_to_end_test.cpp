@@ -78,7 +78,7 @@ class ChannelEndToEnd : public ::testing::Test {
   static bool poll_until(const std::function<bool()>& done, std::chrono::seconds limit = 20s) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
-      engine_poll_channel();
+      engine_poll_slots();
       if (done()) return true;
       std::this_thread::sleep_for(50ms);
     }
@@ -118,7 +118,7 @@ TEST_F(ChannelEndToEnd, TemplateChannelStreamsToAUdpReceiver) {
 
   ASSERT_EQ(receiver.wait(kRunLimit), 0) << read_text(folder_ / "receiver.err");
   EXPECT_EQ(probe_file(capture).kinds(), (std::vector<std::string>{"audio aac", "video h264"}));
-  stop_channel(document, 0, 0);
+  stop_compiled_channel(document, 0, StopMode::orderly);
   EXPECT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::idle; }));
 }
 
@@ -131,7 +131,7 @@ TEST_F(ChannelEndToEnd, FolderChannelPlaysItsFirstFile) {
             std::string::npos);
   const cJSON* channel = cJSON_GetArrayItem(config_array(document, "channels"), 0);
   EXPECT_EQ(channel_status_text(channel, 0), "a.mp4");
-  stop_channel(document, 0, 1);
+  stop_compiled_channel(document, 0, StopMode::kill);
   EXPECT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::idle; }));
 }
 

@@ -166,7 +166,7 @@ class Transcoder {
  public:
   explicit Transcoder(const std::string& argument_line) : line_(argument_line) {
     const std::string program = module_folder() + "/" + std::string(kTranscoderFileName);
-    if (spawn_child({program}, child_) != 0) {
+    if (spawn_child({program}, child_) != SpawnResult::started) {
       child_.pid = 0;
       return;
     }

@@ -57,7 +57,8 @@ class TranscoderProgram : public ::testing::Test {
   }
 
   void start(const std::string& first_line) {
-    ASSERT_EQ(spawn_child({module_folder() + "/" + std::string(kTranscoderFileName)}, child_), 0);
+    ASSERT_EQ(spawn_child({module_folder() + "/" + std::string(kTranscoderFileName)}, child_),
+              SpawnResult::started);
     const std::string line = first_line + "\n";
     // The line may be longer than a pipe holds: write it as the program takes it.
     std::size_t sent = 0;
@@ -170,7 +171,7 @@ class TranscoderWithFfmpeg : public TranscoderProgram {
     EXPECT_EQ(spawn_child({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name", "-of",
                            "csv=p=0", file.string()},
                           probe),
-              0);
+              SpawnResult::started);
     std::string text;
     std::uint32_t code = 0;
     char buffer[1024];

@@ -17,6 +17,7 @@
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
 #include "tests/devices/fake_ndi_control.h"
+#include "app/supervisor.h"
 #include "tests/support/http_client.h"
 #include "tests/support/peers.h"
 #include "web/static_files.h"
@@ -32,7 +33,7 @@ using namespace testing_support;
 
 class RecordingEvents : public WebServerEvents {
  public:
-  void commit_configuration() override { ++commits; }
+  void configuration_saved() override { ++commits; }
   void reload_channels() override { ++reloads; }
   void restart_web_server() override { ++restarts; }
   std::atomic<int> commits{0}, reloads{0}, restarts{0};
@@ -67,6 +68,18 @@ std::string document_text(std::uint16_t port, int channel_count, const std::stri
   return *json_print(root.get());
 }
 
+// Channel actions reach the supervisor as the program's loop would hand them over, here on the
+// server's thread.
+class SupervisorCommands : public ChannelCommands {
+ public:
+  int run_channel_command(ChannelCommand command, int index) override {
+    supervisor.rebuild_rows(false);  // the rows follow the document the test installed
+    return supervisor.run_channel_command(command, index);
+  }
+  SupervisorView view;
+  Supervisor supervisor{view, {[] { config_save(); }, {}}};
+};
+
 class WebServer : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -74,7 +87,7 @@ class WebServer : public ::testing::Test {
     config_set_path((folder_ / "morvi.json").string());
     port_ = free_tcp_port();
     install(document_text(port_, 3));
-    web_server_configure({&events_, folder_.string(), VX_FAKE_NDI, nullptr});
+    web_server_configure({&events_, &commands_, folder_.string(), VX_FAKE_NDI, nullptr});
     ASSERT_TRUE(web_server_start());
   }
 
@@ -107,6 +120,7 @@ class WebServer : public ::testing::Test {
   fs::path folder_;
   std::uint16_t port_ = 0;
   RecordingEvents events_;
+  SupervisorCommands commands_;
 };
 
 std::string cookie(const std::string& value) {
@@ -324,7 +338,7 @@ TEST_F(WebServer, ChannelActionsStartStopPreviewAndReportFailures) {
   install(document_text(port_, 16));
   const auto state = [](int slot) {
     const CoreLock lock = core_lock();
-    engine_poll_channel();
+    engine_poll_slots();
     return engine_get_state(slot);
   };
   const auto enabled = [this](int index) {
@@ -373,7 +387,7 @@ TEST_F(WebServer, ChannelActionsStartStopPreviewAndReportFailures) {
   const Reply refused = http_get(port_, "/channel4?start");
   EXPECT_EQ(refused.status(), 400);
   EXPECT_EQ(refused.body, "not initialized");
-  EXPECT_TRUE(enabled(3)) << "a failed start still marks the channel to run";
+  EXPECT_FALSE(enabled(3)) << "a start that failed does not mark the channel to run";
 }
 
 TEST_F(WebServer, BadRequestsLeaveTheServerAnswering) {
