@@ -19,11 +19,11 @@
 #include <span>
 #include <thread>
 
-#include "vocabulary/transcoder_protocol.h"
 #include "platform/file_io.h"
 #include "transcoder/child_process.h"
 #include "transcoder/input_switch.h"
 #include "transcoder/progress_watch.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {
@@ -62,8 +62,7 @@ std::string ffprobe_of(const std::string& ffmpeg) {
 bool read_exactly(int fd, char* into, std::size_t bytes) {
   std::size_t got = 0;
   while (got < bytes) {
-    const ssize_t count = ::read(fd, into + got, bytes - got);
-    if (count < 0 && errno == EINTR) continue;
+    const ssize_t count = read_some(fd, into + got, bytes - got);
     if (count <= 0) return false;
     got += static_cast<std::size_t>(count);
   }
@@ -96,8 +95,7 @@ std::optional<std::string> run_for_output(std::vector<std::string> arguments,
       break;
     }
     if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
-    const ssize_t count = ::read(data.read_end.get(), buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
+    const ssize_t count = read_some(data.read_end.get(), buffer, sizeof buffer);
     if (count <= 0) break;
     bytes.append(buffer, static_cast<std::size_t>(count));
   }
@@ -233,24 +231,15 @@ class Decoder {
   }
 
   void read_sound() {
-    char buffer[16 * 1024];
-    for (;;) {
-      const ssize_t count = ::read(audio_.get(), buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;
-      if (sound_) samples_(std::string_view(buffer, static_cast<std::size_t>(count)));
-    }
+    read_until_end(audio_.get(), 16 * 1024, [this](std::string_view samples) {
+      if (sound_) samples_(samples);
+    });
   }
 
   // The decoder only prints errors; they reach the channel log marked as the input's.
   void relay_errors() {
-    char buffer[4096];
-    for (;;) {
-      const ssize_t count = ::read(chatter_.get(), buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;
-      say("[input] " + std::string(buffer, static_cast<std::size_t>(count)));
-    }
+    read_until_end(chatter_.get(), 4096,
+                   [](std::string_view text) { say("[input] " + std::string(text)); });
   }
 
   std::vector<std::string> arguments_;

@@ -42,13 +42,8 @@ std::set<std::string> ffmpeg_encoders(const std::string& ffmpeg) {
   if (pid < 0) return {};
   output.write_end.reset();
   std::string listing;
-  char buffer[16 * 1024];
-  for (;;) {
-    const ssize_t count = ::read(output.read_end.get(), buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    listing.append(buffer, static_cast<std::size_t>(count));
-  }
+  read_until_end(output.read_end.get(), 16 * 1024,
+                 [&listing](std::string_view piece) { listing.append(piece); });
   return wait_for(pid) == 0 ? parse_encoder_list(listing) : std::set<std::string>{};
 }
 
