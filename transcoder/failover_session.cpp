@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -22,7 +21,7 @@
 #include "platform/file_io.h"
 #include "transcoder/child_process.h"
 #include "transcoder/input_switch.h"
-#include "transcoder/progress_watch.h"
+#include "transcoder/output_relay.h"
 #include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
@@ -585,19 +584,7 @@ int run_failover_session(const FailoverPlan& plan, const TranslationContext& con
   // The primary decoder, restarted with a growing pause whenever it ends.
   std::unique_ptr<Decoder> primary = make_primary();
   if (!primary->start()) say("morvi-transcoder: the primary input cannot be started\n");
-  ProgressWatch watch(options.frozen_video_seconds);
-  char buffer[16 * 1024];
-  pollfd ready{chatter.read_end.get(), POLLIN, 0};
-  for (;;) {
-    if (::poll(&ready, 1, 100) > 0) {
-      const ssize_t count = ::read(chatter.read_end.get(), buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;
-      const std::string_view text(buffer, static_cast<std::size_t>(count));
-      say(text);
-      const double now = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-      if (watch.frozen_after(text, now)) say("\noutput video frame freezing\n");
-    }
+  OutputRelay(options.frozen_video_seconds).relay(chatter.read_end.get(), 100ms, [&] {
     if (primary && primary->ended()) {
       input_switch.primary_ended(Clock::now());
       primary.reset();
@@ -606,7 +593,7 @@ int run_failover_session(const FailoverPlan& plan, const TranslationContext& con
       primary = make_primary();
       if (!primary->start()) primary.reset();
     }
-  }
+  });
   const int status = wait_for(encoder_pid);
   stopping = true;
   if (picture_feed) picture_feed->close();
