@@ -7,6 +7,7 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <string>
 
 #include "platform/file_io.h"
 
@@ -38,6 +39,23 @@ bool Pipe::open() {
   read_end.reset(ends[0]);
   write_end.reset(ends[1]);
   return true;
+}
+
+ssize_t read_some(int fd, char* into, std::size_t capacity) {
+  for (;;) {
+    const ssize_t count = ::read(fd, into, capacity);
+    if (count >= 0 || errno != EINTR) return count;
+  }
+}
+
+void read_until_end(int fd, std::size_t piece_size,
+                    const std::function<void(std::string_view)>& take) {
+  std::string buffer(piece_size, '\0');
+  for (;;) {
+    const ssize_t count = read_some(fd, buffer.data(), buffer.size());
+    if (count <= 0) return;
+    take(std::string_view(buffer.data(), static_cast<std::size_t>(count)));
+  }
 }
 
 namespace {
@@ -110,13 +128,7 @@ namespace {
 
 // Carries one served output from ffmpeg's pipe to its viewers until the pipe ends.
 void pump(int fd, HttpFanout& fanout) {
-  char buffer[64 * 1024];
-  for (;;) {
-    const ssize_t count = ::read(fd, buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    fanout.feed(std::string_view(buffer, static_cast<std::size_t>(count)));
-  }
+  read_until_end(fd, 64 * 1024, [&fanout](std::string_view bytes) { fanout.feed(bytes); });
   fanout.finish();
 }
 

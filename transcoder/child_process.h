@@ -5,6 +5,8 @@
 
 #include <sys/types.h>
 
+#include <cstddef>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -32,6 +34,15 @@ struct Pipe {
   UniqueFd write_end;
   bool open();
 };
+
+// One read of up to `capacity` bytes, retried while a signal interrupts it: the byte count, 0 once
+// every writer has closed the pipe, -1 on a failure.
+ssize_t read_some(int fd, char* into, std::size_t capacity);
+
+// Reads until the pipe ends (or fails), handing on each piece of at most `piece_size` bytes as it
+// arrives.
+void read_until_end(int fd, std::size_t piece_size,
+                    const std::function<void(std::string_view)>& take);
 
 // What the child does between fork and exec: only calls that are safe there.
 struct ChildPlan {

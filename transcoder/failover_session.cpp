@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
@@ -18,13 +17,14 @@
 #include <optional>
 #include <span>
 #include <thread>
+#include <utility>
 
-#include "vocabulary/product.h"
-#include "vocabulary/transcoder_protocol.h"
 #include "platform/file_io.h"
 #include "transcoder/child_process.h"
 #include "transcoder/input_switch.h"
-#include "transcoder/progress_watch.h"
+#include "transcoder/output_relay.h"
+#include "vocabulary/product.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {
@@ -62,8 +62,7 @@ std::string ffprobe_of(const std::string& ffmpeg) {
 bool read_exactly(int fd, char* into, std::size_t bytes) {
   std::size_t got = 0;
   while (got < bytes) {
-    const ssize_t count = ::read(fd, into + got, bytes - got);
-    if (count < 0 && errno == EINTR) continue;
+    const ssize_t count = read_some(fd, into + got, bytes - got);
     if (count <= 0) return false;
     got += static_cast<std::size_t>(count);
   }
@@ -96,8 +95,7 @@ std::optional<std::string> run_for_output(std::vector<std::string> arguments,
       break;
     }
     if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
-    const ssize_t count = ::read(data.read_end.get(), buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
+    const ssize_t count = read_some(data.read_end.get(), buffer, sizeof buffer);
     if (count <= 0) break;
     bytes.append(buffer, static_cast<std::size_t>(count));
   }
@@ -163,11 +161,10 @@ class Decoder {
   using PictureSink = std::function<void(std::string&&)>;
   using SoundSink = std::function<void(std::string_view)>;
 
-  Decoder(std::vector<std::string> arguments, std::size_t picture_size, bool sound,
-          PictureSink pictures, SoundSink samples)
+  Decoder(std::vector<std::string> arguments, std::size_t picture_size, PictureSink pictures,
+          SoundSink samples)
       : arguments_(std::move(arguments)),
         picture_size_(picture_size),
-        sound_(sound),
         pictures_(std::move(pictures)),
         samples_(std::move(samples)) {}
   Decoder(const Decoder&) = delete;
@@ -232,30 +229,16 @@ class Decoder {
     }
   }
 
-  void read_sound() {
-    char buffer[16 * 1024];
-    for (;;) {
-      const ssize_t count = ::read(audio_.get(), buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;
-      if (sound_) samples_(std::string_view(buffer, static_cast<std::size_t>(count)));
-    }
-  }
+  void read_sound() { read_until_end(audio_.get(), 16 * 1024, samples_); }
 
   // The decoder only prints errors; they reach the channel log marked as the input's.
   void relay_errors() {
-    char buffer[4096];
-    for (;;) {
-      const ssize_t count = ::read(chatter_.get(), buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;
-      say("[input] " + std::string(buffer, static_cast<std::size_t>(count)));
-    }
+    read_until_end(chatter_.get(), 4096,
+                   [](std::string_view text) { say("[input] " + std::string(text)); });
   }
 
   std::vector<std::string> arguments_;
   std::size_t picture_size_;
-  bool sound_;
   PictureSink pictures_;
   SoundSink samples_;
   pid_t pid_ = -1;
@@ -306,7 +289,8 @@ std::string_view as_text(std::span<const std::uint8_t> bytes) {
 // would wait on one pipe while ffmpeg waits on the other.
 class InputFeed {
  public:
-  InputFeed(int fd, std::size_t limit) : fd_(fd), limit_(limit), writer_([this] { write(); }) {}
+  InputFeed(UniqueFd fd, std::size_t limit)
+      : fd_(std::move(fd)), limit_(limit), writer_([this] { write(); }) {}
   InputFeed(const InputFeed&) = delete;
   InputFeed& operator=(const InputFeed&) = delete;
   ~InputFeed() {
@@ -343,17 +327,17 @@ class InputFeed {
         queue_.pop_front();
         room_.notify_one();
       }
-      if (!write_all(fd_, piece)) {
+      if (!write_all(fd_.get(), piece)) {
         std::lock_guard<std::mutex> lock(mutex_);
         broken_ = true;
         room_.notify_all();
         break;
       }
     }
-    ::close(fd_);  // the encoder sees the end of this input
+    fd_.reset();  // the encoder sees the end of this input
   }
 
-  int fd_;
+  UniqueFd fd_;
   std::size_t limit_;
   std::mutex mutex_;
   std::condition_variable ready_;
@@ -362,6 +346,144 @@ class InputFeed {
   bool closed_ = false;
   bool broken_ = false;
   std::thread writer_;
+};
+
+// The picture size the switch and the encoder work in: the output's own, else the primary's, else
+// 720p. Sound alone gets a tiny one: the switch still counts frames.
+PictureSize working_size(const FailoverPlan& plan, const std::string& ffmpeg) {
+  PictureSize size = requested_size(plan.output);
+  if (size.width == 0) {
+    size = probe_size(ffprobe_of(ffmpeg), plan.primary_input.back()).value_or(kFallbackSize);
+  }
+  if (!plan.video) size = {16, 16};
+  return size;
+}
+
+// The switch, with the test bars as the still picture of the built-in alternate.
+std::unique_ptr<InputSwitch> make_switch(const std::string& ffmpeg, PictureSize size,
+                                         FrameRate rate, std::string* error) {
+  InputSwitchSettings settings;
+  settings.width = size.width;
+  settings.height = size.height;
+  settings.rate_num = rate.numerator;
+  settings.rate_den = rate.denominator;
+  const std::string bars = render_bars(ffmpeg, size);
+  settings.still_picture.assign(bars.begin(), bars.end());
+  return InputSwitch::create(settings, error);
+}
+
+std::vector<std::string> primary_decoder_arguments(const FailoverPlan& plan,
+                                                   const std::string& ffmpeg, PictureSize size,
+                                                   FrameRate rate) {
+  std::vector<std::string> arguments = {ffmpeg,     "-hide_banner", "-nostdin",
+                                        "-nostats", "-v",           "error"};
+  for (std::string& argument : decoder_input(plan.primary_input)) {
+    arguments.push_back(std::move(argument));
+  }
+  for (std::string& argument : decoder_output(plan.primary_filters, size, rate)) {
+    arguments.push_back(std::move(argument));
+  }
+  return arguments;
+}
+
+// The media alternate: the file in a loop, at its own pace.
+std::vector<std::string> alternate_decoder_arguments(const std::string& file,
+                                                     const std::string& ffmpeg, PictureSize size,
+                                                     FrameRate rate) {
+  std::vector<std::string> arguments = {ffmpeg, "-hide_banner", "-nostdin", "-nostats",
+                                        "-v",   "error",        "-re",      "-stream_loop",
+                                        "-1",   "-i",           file};
+  for (std::string& argument : decoder_output("", size, rate)) {
+    arguments.push_back(std::move(argument));
+  }
+  return arguments;
+}
+
+// The encoder: the switch's pictures (pipe 3) and sound (pipe 4) in, the line's own outputs out.
+std::vector<std::string> encoder_arguments(const FailoverPlan& plan, const std::string& ffmpeg,
+                                           PictureSize size, FrameRate rate,
+                                           const std::vector<std::string>& outputs) {
+  std::vector<std::string> encoder = {ffmpeg, "-hide_banner", "-nostdin"};
+  if (plan.video) {
+    encoder.insert(encoder.end(),
+                   {"-thread_queue_size", "512", "-f", "rawvideo", "-pix_fmt", "yuv420p",
+                    "-video_size", size_text(size), "-framerate", rate_text(rate), "-i", "pipe:3"});
+  }
+  if (plan.audio) {
+    encoder.insert(encoder.end(),
+                   {"-thread_queue_size", "512", "-f", "s16le", "-ar", std::to_string(kAudioRate),
+                    "-ac", std::to_string(kAudioChannels), "-i", "pipe:4"});
+  }
+  if (plan.video) encoder.insert(encoder.end(), {"-map", "0:v"});
+  if (plan.audio) encoder.insert(encoder.end(), {"-map", plan.video ? "1:a" : "0:a"});
+  encoder.insert(encoder.end(), outputs.begin(), outputs.end());
+  return encoder;
+}
+
+// One run of the primary decoder on its way into the switch: a picture goes with the sound of its
+// frame period. A primary without sound gets silence for each picture; a primary with sound alone
+// gets a blank picture per frame of sound, so the switch sees it alive. The decoder's two reader
+// threads call in at the same time.
+class PrimaryRun {
+ public:
+  PrimaryRun(InputSwitch& input_switch, FrameRate rate, bool video, std::size_t picture_size)
+      : switch_(input_switch), rate_(rate), video_(video), blank_(picture_size, '\0') {}
+  PrimaryRun(const PrimaryRun&) = delete;
+  PrimaryRun& operator=(const PrimaryRun&) = delete;
+
+  // A new decoder run counts from its own first picture and sample.
+  void start_over() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    pictures_ = 0;
+    sound_bytes_ = 0;
+    silent_ = false;
+  }
+
+  void take_picture(std::string_view picture) {
+    if (!video_) return;
+    std::lock_guard<std::mutex> lock(mutex_);
+    switch_.push_primary_picture(as_bytes(picture), Clock::now());
+    ++pictures_;
+    if (silent_) {
+      push_silence(pictures_ - 1, pictures_);
+    } else if (sound_bytes_ == 0 &&
+               pictures_ > 2 * static_cast<std::uint64_t>(rate_.numerator / rate_.denominator)) {
+      silent_ = true;
+      push_silence(0, pictures_);
+    }
+  }
+
+  void take_sound(std::string_view samples) {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (silent_) return;
+    sound_bytes_ += samples.size();
+    switch_.push_primary_audio(as_bytes(samples));
+    if (video_) return;
+    while (sound_bytes_before(pictures_ + 1) <= sound_bytes_) {
+      switch_.push_primary_picture(as_bytes(blank_), Clock::now());
+      ++pictures_;
+    }
+  }
+
+ private:
+  std::uint64_t sound_bytes_before(std::uint64_t frame) const {
+    return frame * kAudioRate * static_cast<std::uint64_t>(rate_.denominator) /
+           static_cast<std::uint64_t>(rate_.numerator) * kSwitchSampleBytes;
+  }
+
+  void push_silence(std::uint64_t from_frame, std::uint64_t to_frame) {
+    const std::string silence(sound_bytes_before(to_frame) - sound_bytes_before(from_frame), '\0');
+    switch_.push_primary_audio(as_bytes(silence));
+  }
+
+  InputSwitch& switch_;
+  const FrameRate rate_;
+  const bool video_;
+  const std::string blank_;
+  std::mutex mutex_;
+  std::uint64_t pictures_ = 0;
+  std::uint64_t sound_bytes_ = 0;
+  bool silent_ = false;  // no sound after two seconds of pictures: silence is made here
 };
 
 }  // namespace
@@ -410,225 +532,210 @@ FrameRate requested_rate(const std::vector<std::string>& output) {
   return {};
 }
 
-int run_failover_session(const FailoverPlan& plan, const TranslationContext& context,
-                         const SessionOptions& options) {
-  install_signal_handling();
+namespace {
+
+// One failover from start to end. The members own every child, pipe and thread; shut_down() stops
+// them, whether the encoder ended or the set could not start.
+class FailoverSession {
+ public:
+  FailoverSession(const FailoverPlan& plan, const SessionOptions& options)
+      : plan_(plan), options_(options) {}
+  FailoverSession(const FailoverSession&) = delete;
+  FailoverSession& operator=(const FailoverSession&) = delete;
+  ~FailoverSession() { shut_down(); }
+
+  // Until the encoder ends: its exit status, or 1 after one line when the set cannot start.
+  int run(const TranslationContext& context);
+
+ private:
+  bool prepare_switch();
+  void start_alternate();
+  bool start_encoder(const Translation& output);
+  bool start_primary();
+  void look_after_primary();
+  void start_clock();
+  void run_clock();
+  void stop_clock();
+  int shut_down();
+
+  const FailoverPlan& plan_;
+  const SessionOptions& options_;
+  PictureSize size_;
+  FrameRate rate_;
+  std::unique_ptr<InputSwitch> switch_;
+  std::optional<PrimaryRun> primary_run_;
+  std::vector<std::string> primary_arguments_;
+  // The encoder's pipes: the switch's pictures and sound in, what it prints out.
+  Pipe pictures_;
+  Pipe sound_;
+  Pipe chatter_;
+  ServedOutputs served_;
+  pid_t encoder_ = -1;
+  int status_ = 1;
+  std::optional<InputFeed> picture_feed_;
+  std::optional<InputFeed> sound_feed_;
+  std::atomic<bool> stopping_{false};
+  std::thread clock_;
+  std::unique_ptr<Decoder> alternate_;
+  std::unique_ptr<Decoder> primary_;
+};
+
+int FailoverSession::run(const TranslationContext& context) {
   // Pipes 3 and 4 carry the switch's pictures and sound into the encoder.
   TranslationContext output_context = context;
   output_context.first_pipe_fd = 5;
-  Translation output = translate_arguments(plan.output, output_context);
+  const Translation output = translate_arguments(plan_.output, output_context);
   if (!output.error.empty()) {
     say(output.error + "\n");
     return 1;
   }
-
-  const std::string& url = plan.primary_input.back();
-  PictureSize size = requested_size(plan.output);
-  if (size.width == 0) size = probe_size(ffprobe_of(options.ffmpeg), url).value_or(kFallbackSize);
-  if (!plan.video) size = {16, 16};  // sound alone: the switch still counts frames
-  const FrameRate rate = requested_rate(plan.output);
-
-  InputSwitchSettings settings;
-  settings.width = size.width;
-  settings.height = size.height;
-  settings.rate_num = rate.numerator;
-  settings.rate_den = rate.denominator;
-  const std::string bars = render_bars(options.ffmpeg, size);
-  settings.still_picture.assign(bars.begin(), bars.end());
-  std::string error;
-  const std::unique_ptr<InputSwitch> created = InputSwitch::create(settings, &error);
-  if (!created) {
-    say("morvi-transcoder: " + error + "; nothing started\n");
-    return 1;
-  }
-  InputSwitch& input_switch = *created;
-  const std::size_t frame_bytes = picture_bytes(size);
-
-  // Each decoder run: a picture goes with the sound of its frame period. A primary without sound
-  // gets silence for each picture; a primary with sound alone gets a blank picture per frame of
-  // sound, so the switch sees it alive.
-  struct Run {
-    std::mutex mutex;
-    std::uint64_t pictures = 0;
-    std::uint64_t sound_bytes = 0;
-    bool silent = false;  // no sound after two seconds of pictures: silence is made here
-  };
-  auto run = std::make_shared<Run>();
-  const std::string blank(frame_bytes, '\0');
-  const auto sound_bytes_before = [rate](std::uint64_t frame) {
-    return frame * kAudioRate * static_cast<std::uint64_t>(rate.denominator) /
-           static_cast<std::uint64_t>(rate.numerator) * kSwitchSampleBytes;
-  };
-  const auto push_silence = [&](std::uint64_t from_frame, std::uint64_t to_frame) {
-    const std::string silence(sound_bytes_before(to_frame) - sound_bytes_before(from_frame), '\0');
-    input_switch.push_primary_audio(as_bytes(silence));
-  };
-  const auto on_primary_picture = [&](std::string&& picture) {
-    if (!plan.video) return;
-    std::lock_guard<std::mutex> lock(run->mutex);
-    input_switch.push_primary_picture(as_bytes(picture), Clock::now());
-    ++run->pictures;
-    if (run->silent) {
-      push_silence(run->pictures - 1, run->pictures);
-    } else if (run->sound_bytes == 0 &&
-               run->pictures > 2 * static_cast<std::uint64_t>(rate.numerator / rate.denominator)) {
-      run->silent = true;
-      push_silence(0, run->pictures);
-    }
-  };
-  const auto on_primary_sound = [&](std::string_view samples) {
-    std::lock_guard<std::mutex> lock(run->mutex);
-    if (run->silent) return;
-    run->sound_bytes += samples.size();
-    input_switch.push_primary_audio(as_bytes(samples));
-    if (plan.video) return;
-    while (sound_bytes_before(run->pictures + 1) <= run->sound_bytes) {
-      input_switch.push_primary_picture(as_bytes(blank), Clock::now());
-      ++run->pictures;
-    }
-  };
-
-  std::vector<std::string> primary_arguments = {options.ffmpeg, "-hide_banner", "-nostdin",
-                                                "-nostats",     "-v",           "error"};
-  for (std::string& argument : decoder_input(plan.primary_input)) {
-    primary_arguments.push_back(std::move(argument));
-  }
-  for (std::string& argument : decoder_output(plan.primary_filters, size, rate)) {
-    primary_arguments.push_back(std::move(argument));
-  }
-  auto make_primary = [&] {
-    {
-      std::lock_guard<std::mutex> lock(run->mutex);
-      run->pictures = 0;
-      run->sound_bytes = 0;
-      run->silent = false;
-    }
-    return std::make_unique<Decoder>(primary_arguments, frame_bytes, true, on_primary_picture,
-                                     on_primary_sound);
-  };
-
-  std::unique_ptr<Decoder> alternate;
-  if (!plan.alternate_file.empty()) {
-    std::vector<std::string> arguments = {
-        options.ffmpeg, "-hide_banner", "-nostdin", "-nostats",         "-v", "error", "-re",
-        "-stream_loop", "-1",           "-i",       plan.alternate_file};
-    for (std::string& argument : decoder_output("", size, rate))
-      arguments.push_back(argument);
-    alternate = std::make_unique<Decoder>(
-        arguments, frame_bytes, true,
-        [&](std::string&& picture) { input_switch.push_alternate_picture(as_bytes(picture)); },
-        [&](std::string_view samples) { input_switch.push_alternate_audio(as_bytes(samples)); });
-    if (!alternate->start()) say("morvi-transcoder: the alternate input cannot be started\n");
-  }
-
-  // The encoder: the switch's pictures and sound in, the line's own outputs out.
-  Pipe pictures;
-  Pipe sound;
-  Pipe chatter;
-  if (!pictures.open() || !sound.open() || !chatter.open()) {
-    say("morvi-transcoder: no pipes for the encoder; nothing started\n");
-    return 1;
-  }
-  std::vector<std::string> encoder = {options.ffmpeg, "-hide_banner", "-nostdin"};
-  if (plan.video) {
-    encoder.insert(encoder.end(),
-                   {"-thread_queue_size", "512", "-f", "rawvideo", "-pix_fmt", "yuv420p",
-                    "-video_size", size_text(size), "-framerate", rate_text(rate), "-i", "pipe:3"});
-  }
-  if (plan.audio) {
-    encoder.insert(encoder.end(),
-                   {"-thread_queue_size", "512", "-f", "s16le", "-ar", std::to_string(kAudioRate),
-                    "-ac", std::to_string(kAudioChannels), "-i", "pipe:4"});
-  }
-  if (plan.video) encoder.insert(encoder.end(), {"-map", "0:v"});
-  if (plan.audio) encoder.insert(encoder.end(), {"-map", plan.video ? "1:a" : "0:a"});
-  encoder.insert(encoder.end(), output.arguments.begin(), output.arguments.end());
-
-  ServedOutputs served;
-  if (!served.open(output.served)) return 1;
-  ChildPlan plan_of_encoder;
-  plan_of_encoder.argv = argv_of(encoder);
-  plan_of_encoder.output = chatter.write_end.get();
-  plan_of_encoder.pipes.emplace_back(pictures.read_end.get(), 3);
-  plan_of_encoder.pipes.emplace_back(sound.read_end.get(), 4);
-  served.hand_to(plan_of_encoder);
-  const pid_t encoder_pid = start_child(plan_of_encoder);
-  if (encoder_pid < 0) {
-    say("morvi-transcoder: cannot start " + options.ffmpeg + "\n");
-    return 1;
-  }
-  pictures.read_end.reset();
-  sound.read_end.reset();
-  chatter.write_end.reset();
-  served.start_pumping();
-
-  // The output clock: one picture and its sound every frame period, whatever the inputs do.
-  // About one second of frames may wait for a slow encoder; more would only hold memory.
-  const std::size_t queue_limit = static_cast<std::size_t>(rate.numerator / rate.denominator + 1);
-  std::optional<InputFeed> picture_feed;
-  std::optional<InputFeed> sound_feed;
-  if (plan.video) picture_feed.emplace(pictures.write_end.release(), queue_limit);
-  if (plan.audio) sound_feed.emplace(sound.write_end.release(), queue_limit);
-  pictures.write_end.reset();
-  sound.write_end.reset();
-  std::atomic<bool> stopping{false};
-  std::thread clock([&] {
-    const auto period = std::chrono::duration_cast<Clock::duration>(
-        std::chrono::duration<double>(static_cast<double>(rate.denominator) / rate.numerator));
-    auto next = Clock::now();
-    while (!stopping) {
-      std::this_thread::sleep_until(next);
-      const OutputFrame frame = input_switch.next_frame(Clock::now());
-      if (frame.event == SwitchEvent::switched_to_alternate) {
-        say(std::string("\n") + std::string(kPrimaryInputTimedOut) + "\n");
-      } else if (frame.event == SwitchEvent::switched_back) {
-        say(std::string("\n") + std::string(kPrimaryInputBack) + "\n");
-      }
-      if (picture_feed && !picture_feed->push(as_text(frame.picture))) break;
-      if (sound_feed && !sound_feed->push(as_text(frame.audio))) break;
-      next += period;
-      if (next < Clock::now() - 10 * period) next = Clock::now();  // the encoder held us up
-    }
-    if (picture_feed) picture_feed->close();
-    if (sound_feed) sound_feed->close();
+  if (!prepare_switch()) return 1;
+  start_alternate();
+  if (!start_encoder(output)) return 1;
+  start_clock();
+  if (!start_primary()) say("morvi-transcoder: the primary input cannot be started\n");
+  OutputRelay(options_.frozen_video_seconds).relay(chatter_.read_end.get(), 100ms, [this] {
+    look_after_primary();
   });
+  return shut_down();
+}
 
-  // The primary decoder, restarted with a growing pause whenever it ends.
-  std::unique_ptr<Decoder> primary = make_primary();
-  if (!primary->start()) say("morvi-transcoder: the primary input cannot be started\n");
-  ProgressWatch watch(options.frozen_video_seconds);
-  char buffer[16 * 1024];
-  pollfd ready{chatter.read_end.get(), POLLIN, 0};
-  for (;;) {
-    if (::poll(&ready, 1, 100) > 0) {
-      const ssize_t count = ::read(chatter.read_end.get(), buffer, sizeof buffer);
-      if (count < 0 && errno == EINTR) continue;
-      if (count <= 0) break;
-      const std::string_view text(buffer, static_cast<std::size_t>(count));
-      say(text);
-      const double now = std::chrono::duration<double>(Clock::now().time_since_epoch()).count();
-      if (watch.frozen_after(text, now)) say("\noutput video frame freezing\n");
-    }
-    if (primary && primary->ended()) {
-      input_switch.primary_ended(Clock::now());
-      primary.reset();
-    }
-    if (!primary && input_switch.restart_due(Clock::now())) {
-      primary = make_primary();
-      if (!primary->start()) primary.reset();
-    }
+bool FailoverSession::prepare_switch() {
+  size_ = working_size(plan_, options_.ffmpeg);
+  rate_ = requested_rate(plan_.output);
+  std::string error;
+  switch_ = make_switch(options_.ffmpeg, size_, rate_, &error);
+  if (!switch_) {
+    say("morvi-transcoder: " + error + "; nothing started\n");
+    return false;
   }
-  const int status = wait_for(encoder_pid);
-  stopping = true;
-  if (picture_feed) picture_feed->close();
-  if (sound_feed) sound_feed->close();
-  clock.join();
-  picture_feed.reset();
-  sound_feed.reset();
-  primary.reset();
-  alternate.reset();
-  served.join();
-  return status;
+  primary_run_.emplace(*switch_, rate_, plan_.video, picture_bytes(size_));
+  primary_arguments_ = primary_decoder_arguments(plan_, options_.ffmpeg, size_, rate_);
+  return true;
+}
+
+void FailoverSession::start_alternate() {
+  if (plan_.alternate_file.empty()) return;
+  alternate_ = std::make_unique<Decoder>(
+      alternate_decoder_arguments(plan_.alternate_file, options_.ffmpeg, size_, rate_),
+      picture_bytes(size_),
+      [this](std::string&& picture) { switch_->push_alternate_picture(as_bytes(picture)); },
+      [this](std::string_view samples) { switch_->push_alternate_audio(as_bytes(samples)); });
+  if (!alternate_->start()) say("morvi-transcoder: the alternate input cannot be started\n");
+}
+
+bool FailoverSession::start_encoder(const Translation& output) {
+  if (!pictures_.open() || !sound_.open() || !chatter_.open()) {
+    say("morvi-transcoder: no pipes for the encoder; nothing started\n");
+    return false;
+  }
+  std::vector<std::string> arguments =
+      encoder_arguments(plan_, options_.ffmpeg, size_, rate_, output.arguments);
+  if (!served_.open(output.served)) return false;
+  ChildPlan plan;
+  plan.argv = argv_of(arguments);
+  plan.output = chatter_.write_end.get();
+  plan.pipes.emplace_back(pictures_.read_end.get(), 3);
+  plan.pipes.emplace_back(sound_.read_end.get(), 4);
+  served_.hand_to(plan);
+  encoder_ = start_child(plan);
+  if (encoder_ < 0) {
+    say("morvi-transcoder: cannot start " + options_.ffmpeg + "\n");
+    return false;
+  }
+  pictures_.read_end.reset();
+  sound_.read_end.reset();
+  chatter_.write_end.reset();
+  served_.start_pumping();
+  return true;
+}
+
+// A new run of the primary decoder; false when it could not start.
+bool FailoverSession::start_primary() {
+  primary_run_->start_over();
+  primary_ = std::make_unique<Decoder>(
+      primary_arguments_, picture_bytes(size_),
+      [this](std::string&& picture) { primary_run_->take_picture(picture); },
+      [this](std::string_view samples) { primary_run_->take_sound(samples); });
+  return primary_->start();
+}
+
+// The primary decoder, restarted with a growing pause whenever it ends.
+void FailoverSession::look_after_primary() {
+  if (primary_ && primary_->ended()) {
+    switch_->primary_ended(Clock::now());
+    primary_.reset();
+  }
+  if (!primary_ && switch_->restart_due(Clock::now())) {
+    if (!start_primary()) primary_.reset();
+  }
+}
+
+// About one second of frames may wait for a slow encoder; more would only hold memory.
+void FailoverSession::start_clock() {
+  const std::size_t queue_limit = static_cast<std::size_t>(rate_.numerator / rate_.denominator + 1);
+  if (plan_.video) {
+    picture_feed_.emplace(std::move(pictures_.write_end), queue_limit);  // the feed closes it
+  }
+  if (plan_.audio) {
+    sound_feed_.emplace(std::move(sound_.write_end), queue_limit);  // the feed closes it
+  }
+  pictures_.write_end.reset();  // a stream the line does not switch gets no writer
+  sound_.write_end.reset();
+  clock_ = std::thread([this] { run_clock(); });
+}
+
+// The output clock: one picture and its sound every frame period, whatever the inputs do.
+void FailoverSession::run_clock() {
+  const auto period = std::chrono::duration_cast<Clock::duration>(
+      std::chrono::duration<double>(static_cast<double>(rate_.denominator) / rate_.numerator));
+  auto next = Clock::now();
+  while (!stopping_) {
+    std::this_thread::sleep_until(next);
+    const OutputFrame frame = switch_->next_frame(Clock::now());
+    if (frame.event == SwitchEvent::switched_to_alternate) {
+      say(std::string("\n") + std::string(kPrimaryInputTimedOut) + "\n");
+    } else if (frame.event == SwitchEvent::switched_back) {
+      say(std::string("\n") + std::string(kPrimaryInputBack) + "\n");
+    }
+    if (picture_feed_ && !picture_feed_->push(as_text(frame.picture))) break;
+    if (sound_feed_ && !sound_feed_->push(as_text(frame.audio))) break;
+    next += period;
+    if (next < Clock::now() - 10 * period) next = Clock::now();  // the encoder held us up
+  }
+  if (picture_feed_) picture_feed_->close();
+  if (sound_feed_) sound_feed_->close();
+}
+
+void FailoverSession::stop_clock() {
+  stopping_ = true;
+  if (picture_feed_) picture_feed_->close();
+  if (sound_feed_) sound_feed_->close();
+  if (clock_.joinable()) clock_.join();
+  picture_feed_.reset();
+  sound_feed_.reset();
+}
+
+// The one order of the end. The clock and the encoder's inputs go first: after the encoder's own
+// end that changes nothing, and an encoder still running then ends its outputs properly (it is
+// never sent a signal: a second SIGINT would cost the trailer). Then the encoder is reaped, the
+// decoders that feed the switch stop, and the served outputs drain.
+int FailoverSession::shut_down() {
+  stop_clock();
+  if (encoder_ > 0) status_ = wait_for(std::exchange(encoder_, -1));
+  primary_.reset();
+  alternate_.reset();
+  served_.join();
+  return status_;
+}
+
+}  // namespace
+
+int run_failover_session(const FailoverPlan& plan, const TranslationContext& context,
+                         const SessionOptions& options) {
+  install_signal_handling();
+  FailoverSession session(plan, options);
+  return session.run(context);
 }
 
 }  // namespace vx

@@ -1,30 +1,12 @@
 #include "transcoder/ffmpeg_session.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <sys/prctl.h>
-#include <sys/wait.h>
-#include <unistd.h>
-
-#include <cerrno>
-#include <chrono>
 #include <cstdlib>
-#include <memory>
-#include <thread>
+#include <string_view>
 
-#include "platform/file_io.h"
-#include "platform/unique_fd.h"
 #include "transcoder/child_process.h"
+#include "transcoder/output_relay.h"
 
 namespace vx {
-namespace {
-
-double seconds_now() {
-  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
-}
-
-}  // namespace
 
 std::string ffmpeg_program() {
   const char* configured = std::getenv("MORVI_FFMPEG");
@@ -42,13 +24,8 @@ std::set<std::string> ffmpeg_encoders(const std::string& ffmpeg) {
   if (pid < 0) return {};
   output.write_end.reset();
   std::string listing;
-  char buffer[16 * 1024];
-  for (;;) {
-    const ssize_t count = ::read(output.read_end.get(), buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    listing.append(buffer, static_cast<std::size_t>(count));
-  }
+  read_until_end(output.read_end.get(), 16 * 1024,
+                 [&listing](std::string_view piece) { listing.append(piece); });
   return wait_for(pid) == 0 ? parse_encoder_list(listing) : std::set<std::string>{};
 }
 
@@ -78,16 +55,7 @@ int run_ffmpeg_session(const Translation& translation, const SessionOptions& opt
 
   served.start_pumping();
 
-  ProgressWatch watch(options.frozen_video_seconds);
-  char buffer[16 * 1024];
-  for (;;) {
-    const ssize_t count = ::read(output.read_end.get(), buffer, sizeof buffer);
-    if (count < 0 && errno == EINTR) continue;
-    if (count <= 0) break;
-    const std::string_view text(buffer, static_cast<std::size_t>(count));
-    say(text);
-    if (watch.frozen_after(text, seconds_now())) say("\noutput video frame freezing\n");
-  }
+  OutputRelay(options.frozen_video_seconds).relay(output.read_end.get());
   const int status = wait_for(pid);
   served.join();
   return status;

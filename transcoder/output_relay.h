@@ -1,0 +1,29 @@
+// What the encoder (ffmpeg) prints, on its way to our standard output where the engine reads its
+// progress; the frozen-video check reads along.
+#pragma once
+
+#include <chrono>
+#include <functional>
+#include <string_view>
+
+#include "transcoder/progress_watch.h"
+
+namespace vx {
+
+class OutputRelay {
+ public:
+  explicit OutputRelay(int frozen_video_seconds) : watch_(frozen_video_seconds) {}
+
+  // Relays until every writer has closed the pipe.
+  void relay(int fd);
+  // The same, and runs `step` after each piece and whenever `period` passes without one, so the
+  // caller can look after its other children between reads.
+  void relay(int fd, std::chrono::milliseconds period, const std::function<void()>& step);
+
+ private:
+  void pass_on(std::string_view text);
+
+  ProgressWatch watch_;
+};
+
+}  // namespace vx
