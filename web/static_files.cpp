@@ -31,7 +31,7 @@ std::optional<std::string> read_logo(const std::string& program_folder) {
 const char* content_type_for(std::string_view name) {
   const std::size_t dot = name.rfind('.');
   const std::string_view extension = dot == std::string_view::npos ? "" : name.substr(dot);
-  if (iequals(extension, ".js")) return "text/javascript";
+  if (iequals(extension, ".js") || iequals(extension, ".mjs")) return "text/javascript";
   if (iequals(extension, ".css")) return "text/css";
   if (iequals(extension, ".png")) return "image/png";
   return "text/html";

@@ -10,8 +10,8 @@
 
 namespace vx {
 
-// "text/javascript", "text/css" or "image/png" by the extension after the last "."; "text/html"
-// for anything else.
+// "text/javascript" (".js", ".mjs": browsers refuse a module of another type), "text/css" or
+// "image/png" by the extension after the last "."; "text/html" for anything else.
 const char* content_type_for(std::string_view name);
 
 // The embedded file of that name (compared without regard to case), or nullopt.

@@ -519,6 +519,7 @@ TEST_F(WebServer, DeviceListsAndStaticFiles) {
   EXPECT_EQ(page.header("Cache-Control"), "max-age=86400");
   EXPECT_EQ(http_get(port_, "/style.css").header("Content-Type"), "text/css");
   EXPECT_EQ(http_get(port_, "/main.js").header("Content-Type"), "text/javascript");
+  EXPECT_STREQ(content_type_for("rules.MJS"), "text/javascript");
   EXPECT_EQ(http_get(port_, "/theme.css").status(), 404) << "not embedded";
 }
 

@@ -1,0 +1,56 @@
+// Rules of the administration page (web/client/rules.js, helpers.js) that the browser tests do
+// not reach: presets for other formats, page addresses and platforms, how a stored source shows
+// while it is edited, stored sizes, DeckLink format codes and the one integer reading of the page.
+//
+// Run: node --test tests/e2e/page_rules.test.mjs
+import { test } from 'node:test';
+import assert from 'node:assert/strict';
+
+import { toInt } from '../../web/client/helpers.js';
+import {
+  deckLinkFormatOption, frameSizeName, sourceEditFields, sourceUrlWithScheme, targetUrlPreset,
+} from '../../web/client/rules.js';
+
+test('target URL presets follow the page address and the server platform', () => {
+  const https = { protocol: 'https:', host: '10.1.2.3', port: '' };
+  const http = { protocol: 'http:', host: 'box', port: '8080' };
+  const linux = { platform: 'linux' };
+  for (const [format, page, runtime, want] of [
+    ['http', https, linux, 'https://10.1.2.3:443/morv_ch4'],
+    ['html5', { ...http, port: '' }, linux, 'http://box:80/morv_ch4'],
+    ['httpmjpg', http, linux, 'http://box:8080/morv_ch4'],
+    ['rtpts', https, linux, 'rtp://10.1.2.3:1234'],
+    ['file', https, { platform: 'windows' }, 'c:\\media\\morv_ch4_recorded.mp4'],
+    ['dash', https, null, '/media/morv_ch4.mpd'],
+    ['device', https, linux, ''],
+  ]) {
+    assert.equal(targetUrlPreset(format, 4, page, runtime), want, format);
+  }
+});
+
+test('a stored source shows its scheme as the format, and applying it unchanged keeps the URL', () => {
+  for (const [source, want] of [
+    [{ format: 'file', url: 'rtsp://cam/1' }, { format: 'rtsp', url: 'cam/1' }],
+    [{ format: 'http', url: 'HTTPS://x/y' }, { format: 'http', url: 'HTTPS://x/y' }],
+    [{ format: 'ftp', url: 'sftp://x/y' }, { format: 'ftp', url: 'sftp://x/y' }],
+    [{ format: 'ytdlp', url: 'https://video/1' }, { format: 'ytdlp', url: 'https://video/1' }],
+    [{ url: '/media/a.mp4' }, { format: 'file', url: '/media/a.mp4' }],
+  ]) {
+    const fields = sourceEditFields(source);
+    assert.deepEqual(fields, want, source.url);
+    assert.equal(sourceUrlWithScheme(fields.format, fields.url), source.url, source.url);
+  }
+  assert.deepEqual(sourceEditFields({ format: 5, url: 7 }), { format: 'file', url: '' });
+});
+
+test('stored sizes, DeckLink codes and integers', () => {
+  assert.equal(frameSizeName(1280, 720), 'hd');
+  assert.equal(frameSizeName(0, 0), 'original');
+  assert.equal(frameSizeName(1280, 721), 'other');
+  // 'Hp60' (1080p60) as the DeckLink API packs it, high byte first.
+  assert.equal(deckLinkFormatOption({ fmtcode: 0x48703630 }), '-format_code Hp60');
+  for (const [value, want] of [[' 12abc', 12], ['0x10', 0], ['-3', -3], [2.9, 2], [-2.9, -2],
+    [true, 1], [Infinity, 0], ['', 0], [null, 0], [[5], 0]]) {
+    assert.equal(toInt(value), want, String(value));
+  }
+});

@@ -1,0 +1,127 @@
+// A channel's edit from start to apply or cancel, new channels and removing one: the edit works
+// on a copy, and applying it posts the whole configuration document.
+
+import * as Advanced from './advanced.js';
+import { $, closePopup, deepCopy, firstSource, pageAddress, toInt } from './helpers.js';
+import {
+  applyBind, editError, hasDuplicateUrls, mbrFormats, newChannelTemplate, removalBlocked,
+  sourceUrlWithScheme, targetsOf,
+} from './rules.js';
+import { sendConfig } from './server.js';
+import { channels, state } from './state.js';
+import { fillTable, markSelection, requireSelection } from './table.js';
+import { applyTarget, selectRow, updateButtons, updateSettings } from './editor.js';
+
+export function onRowClick(n) {
+  if (state.editing || n > channels().length) return;
+  selectRow(n);
+}
+
+export function onRowDoubleClick(n) {
+  if (state.editing || n > channels().length) return;
+  selectRow(n);
+  startEdit();
+}
+
+function startEdit() {
+  if (!requireSelection()) return;
+  const stored = channels()[state.selected - 1];
+  if (!stored) return;
+  state.editing = true;
+  state.newChannel = false;
+  updateSettings(state.selected, deepCopy(stored));
+}
+
+function closeEditor() {
+  state.editing = false;
+  Advanced.closeAll();
+  for (const id of ['popup-decklink', 'popup-ndi']) closePopup(id);
+}
+
+async function applyEdit() {
+  const n = state.selected;
+  const channel = state.curChannel;
+  const format = $('edit-source-format').value;
+  const url = $('edit-source-url').value.trim();
+  const bind = toInt($('edit-bind').value);
+  const error = editError({
+    n, sourceUrl: url, bind, targetUrl: $('target-url').value.trim(), channelCount: state.runtime.channels,
+  });
+  if (error) {
+    alert(error);
+    return;
+  }
+  channel.enable = false;
+  const source = firstSource(channel);
+  source.format = format;
+  source.url = sourceUrlWithScheme(format, url);
+  applyTarget();
+  const targets = targetsOf(channel);
+  if (!mbrFormats.includes(targets[0].format)) {
+    targets.splice(1);
+  } else if (hasDuplicateUrls(targets) &&
+             !confirm('Duplicated target URLs found in multi-bitrate output!\nSure to continue?')) {
+    return;
+  }
+  const list = channels();
+  applyBind(list, n, channel, bind);
+  channel.memo = $('edit-memo').value;
+  if (n - 1 < list.length) list[n - 1] = channel; else list.push(channel);
+  closeEditor();
+  state.newChannel = false;
+  await sendConfig();
+  fillTable();
+  updateSettings(n);
+}
+
+export function cancelEdit() {
+  const wasNew = state.newChannel;
+  closeEditor();
+  state.newChannel = false;
+  fillTable();
+  if (wasNew) {
+    const count = channels().length;
+    state.selected = count;
+    markSelection();
+    updateSettings(count);
+  } else {
+    updateSettings(state.selected);
+  }
+  updateButtons();
+}
+
+function newChannel() {
+  if (channels().length >= state.runtime.channels) {
+    alert(`All ${state.runtime.channels} channels are in use.`);
+    return;
+  }
+  state.selected = channels().length + 1;
+  state.editing = true;
+  state.newChannel = true;
+  markSelection();
+  updateSettings(state.selected, newChannelTemplate(pageAddress().host));
+  $('edit-source-url').focus();
+}
+
+async function removeChannel() {
+  const n = state.selected;
+  if (!requireSelection()) return;
+  if (removalBlocked(state.channelStatus, n, channels().length)) {
+    alert('Please stop all channels before removing this channel.');
+    return;
+  }
+  if (!confirm('Warning: Remove this channel?')) return;
+  channels().splice(n - 1, 1);
+  await sendConfig();
+  state.selected = Math.min(n, channels().length);
+  fillTable();
+  updateSettings(state.selected);
+}
+
+export function wireEditing() {
+  $('btn-edit').addEventListener('click', startEdit);
+  $('btn-apply').addEventListener('click', applyEdit);
+  $('btn-cancel').addEventListener('click', cancelEdit);
+  $('btn-new').addEventListener('click', newChannel);
+  $('btn-remove').addEventListener('click', removeChannel);
+}

@@ -1,0 +1,367 @@
+// The editor beside the table: the state of the page's buttons, the settings of the selected
+// channel with one tab per target, what the fields do while they change, and copying them back
+// into the channel being edited.
+
+import * as Advanced from './advanced.js';
+import {
+  $, addMissingOption, deepCopy, firstSource, firstTarget, h, hasOption, pageAddress, toFloat, toInt,
+} from './helpers.js';
+import { openDeckLinkPicker, openNdiPicker } from './popups.js';
+import {
+  cbrRefused, deckLinkFormatOption, deckLinkVideo, frameSizeLabels, frameSizeName, frameSizes, maxTargets,
+  mbrFormats, needsOmxPath, previewPlan, sourceEditFields, tabLabel, targetsOf, targetUrlPreset,
+} from './rules.js';
+import { channels, editedTarget, globalSettings, state, statusOf } from './state.js';
+import { fillRowTexts, markSelection, putEditFieldsInRow } from './table.js';
+
+// ----- buttons and the shown channel ------------------------------------------------------------
+
+export function updateButtons() {
+  const n = state.selected;
+  const editing = state.editing;
+  $('btn-edit').disabled = editing || !n;
+  $('btn-apply').disabled = !editing;
+  $('btn-cancel').disabled = !editing;
+  $('btn-new').disabled = editing;
+  $('btn-remove').disabled = editing || !n;
+  $('btn-start').disabled = editing || !n;
+  $('btn-stop').disabled = editing || !n;
+  for (const id of ['btn-format-advanced', 'btn-video-advanced']) $(id).disabled = !editing;
+  const previewable = previewPlan(statusOf(n), firstTarget(state.curChannel)) !== '';
+  $('btn-preview').disabled = !state.previewing && !previewable;
+  $('editor').classList.toggle('readonly', !editing);
+  for (const box of ['target-box', 'video-box', 'audio-box']) {
+    for (const control of $(box).querySelectorAll('input, select, button')) {
+      if (control.closest('#mbr-tabs')) continue;
+      if (control.id === 'btn-format-advanced' || control.id === 'btn-video-advanced') continue;
+      control.disabled = !editing;
+    }
+  }
+  if (editing) applyVideoEnableRules();
+}
+
+function applyVideoEnableRules() {
+  const other = $('frame-size').value === 'other';
+  $('video-width').readOnly = !other;
+  $('video-height').readOnly = !other;
+}
+
+// Shows channel n, or `copy` of it while it is edited.
+export function updateSettings(n, copy) {
+  const channel = copy || channels()[n - 1] || null;
+  state.curChannel = channel;
+  $('editor-title').textContent = n ? `Channel ${n}` : 'Channel';
+  if (!channel) {
+    showMbrTabs(false);
+    updateButtons();
+    return;
+  }
+  const source = firstSource(channel);
+  if (source && !source.video) source.video = { options: [] };
+  if (state.editing) {
+    putEditFieldsInRow(n, sourceEditFields(source), channel.bind, channel.memo || '', onSourceFormatChange);
+  } else if (n) {
+    fillRowTexts(n);
+  }
+  Advanced.updateOverlay(channel);
+  state.activeTarget = 0;
+  showMbrTabs(mbrFormats.includes((firstTarget(channel) || {}).format));
+  updateTarget(0);
+  updateButtons();
+}
+
+export function selectRow(n) {
+  state.selected = n;
+  markSelection();
+  updateSettings(n);
+  updateButtons();
+}
+
+// ----- targets ----------------------------------------------------------------------------------
+
+function showMbrTabs(show) {
+  const bar = $('mbr-tabs');
+  bar.hidden = !show;
+  bar.textContent = '';
+  if (!show || !state.curChannel) return;
+  targetsOf(state.curChannel).forEach((target, index) => {
+    const tab = h('button', {
+      class: 'mbr-tab' + (index === state.activeTarget ? ' active' : ''), 'data-index': String(index),
+      text: tabLabel(target), title: target.url || '',
+    });
+    tab.addEventListener('click', () => onTabClick(index));
+    bar.append(tab);
+  });
+  const add = h('button', { id: 'mbr-add', text: '+', title: 'Add a target of another bit rate' });
+  add.addEventListener('click', onAddTarget);
+  const remove = h('button', { id: 'mbr-remove', text: '-', title: 'Remove this target' });
+  remove.addEventListener('click', onRemoveTarget);
+  bar.append(add, remove);
+  add.disabled = remove.disabled = !state.editing;
+}
+
+function onTabClick(index) {
+  if (state.editing) applyTarget();
+  state.activeTarget = index;
+  showMbrTabs(true);
+  updateTarget(index);
+}
+
+function onAddTarget() {
+  if (!state.editing) return;
+  const targets = targetsOf(state.curChannel);
+  if (targets.length >= maxTargets) {
+    alert(`At most ${maxTargets} targets can be set for one channel.`);
+    return;
+  }
+  applyTarget();
+  targets.push(deepCopy(targets[targets.length - 1]));
+  state.activeTarget = targets.length - 1;
+  showMbrTabs(true);
+  updateTarget(state.activeTarget);
+}
+
+function onRemoveTarget() {
+  if (!state.editing) return;
+  const targets = targetsOf(state.curChannel);
+  if (targets.length < 2) return;
+  targets.splice(state.activeTarget, 1);
+  state.activeTarget = 0;
+  showMbrTabs(true);
+  updateTarget(0);
+}
+
+// A value with a list of common choices beside its field: the list shows it when it offers it.
+function setChoice(select, field, value, zeroLabelValue = '0') {
+  const text = value ? String(value) : zeroLabelValue;
+  select.value = hasOption(select, text) ? text : '';
+  field.value = String(value || 0);
+}
+
+function copyChoice(select, field) {
+  if (select.value !== '') field.value = select.value;
+}
+
+function updateTarget(index) {
+  if (!state.curChannel) return;
+  const target = targetsOf(state.curChannel)[index] || {};
+  $('target-format').value = target.format || 'udp';
+  $('target-url').value = target.url || '';
+  $('target-url').title = target.url || '';
+  const mux = target.mux || {};
+  $('mux-bitrate').value = String(mux.bitRate || 0);
+  $('cbr').checked = mux.cbr === true;
+  updateTargetVideo(target);
+  const audio = target.audio || {};
+  $('audio-enable').checked = audio.enable === true;
+  $('audio-codec').value = String(audio.codec || 'aac').toLowerCase();
+  setChoice($('sample-rate-choice'), $('sample-rate'), audio.sampleRate);
+  $('audio-channels').value = String(audio.channels === undefined ? 2 : audio.channels);
+  setChoice($('audio-bitrate-choice'), $('audio-bitrate'), audio.bitRate);
+}
+
+function updateTargetVideo(target) {
+  const video = target.video || {};
+  $('video-enable').checked = video.enable === true;
+  const codec = String(video.codec || 'h264').toLowerCase();
+  addMissingOption($('video-codec'), codec);
+  $('video-codec').value = codec;
+  const width = toInt(video.width);
+  const height = toInt(video.height);
+  $('frame-size').value = frameSizeName(width, height);
+  $('video-width').value = String(width);
+  $('video-height').value = String(height);
+  setChoice($('frame-rate-choice'), $('frame-rate'), toFloat(video.frameRate));
+  $('quality').value = String(toInt(video.quality));
+  setChoice($('video-bitrate-choice'), $('video-bitrate'), toInt(video.bitRate));
+  $('keyframe-interval').value = String(toInt(video.keyFrameInterval));
+  applyVideoEnableRules();
+  Advanced.updateVideoTabs(state.curChannel, target);
+}
+
+// Copies the fields into the target whose tab is shown.
+export function applyTarget() {
+  if (!state.curChannel) return;
+  const target = editedTarget();
+  target.format = $('target-format').value;
+  target.url = $('target-url').value.trim();
+  applyTargetVideo(target);
+  target.audio = {
+    enable: $('audio-enable').checked,
+    codec: $('audio-codec').value,
+    sampleRate: toInt($('sample-rate').value),
+    channels: toInt($('audio-channels').value),
+    bitRate: toInt($('audio-bitrate').value),
+  };
+  if (!target.mux || typeof target.mux !== 'object') target.mux = {};
+  target.mux.bitRate = toInt($('mux-bitrate').value);
+  target.mux.cbr = $('cbr').checked;
+  if (target.format !== 'rtmp' || !target.rtmp) {
+    const kept = target.format === 'rtmp' ? target.rtmp : null;
+    target.rtmp = kept || { flashVer: '', swfUrl: '', user: '', passwd: '' };
+  }
+}
+
+function applyTargetVideo(target) {
+  if (!target.video || typeof target.video !== 'object') target.video = {};
+  const video = target.video;
+  video.enable = $('video-enable').checked;
+  video.codec = $('video-codec').value;
+  video.width = toInt($('video-width').value);
+  video.height = toInt($('video-height').value);
+  video.frameRate = toFloat($('frame-rate').value);
+  video.quality = toInt($('quality').value);
+  video.bitRate = toInt($('video-bitrate').value);
+  video.keyFrameInterval = toInt($('keyframe-interval').value);
+  Advanced.applyVideoTabs(state.curChannel, target);
+}
+
+// ----- field changes ----------------------------------------------------------------------------
+
+function addSourceFormatOption(option) {
+  const input = state.curChannel.input;
+  if (!Array.isArray(input.formatOptions)) input.formatOptions = [];
+  input.formatOptions.push(option);
+}
+
+function useDeckLinkSource(device, mode) {
+  $('edit-source-url').value = device.name;
+  if (mode) addSourceFormatOption(deckLinkFormatOption(mode));
+}
+
+function useDeckLinkTarget(device, mode) {
+  $('target-url').value = device.name;
+  const target = targetsOf(state.curChannel)[0];
+  if (!target.video) target.video = {};
+  Object.assign(target.video, deckLinkVideo(mode));
+  if (state.activeTarget === 0) updateTargetVideo(target);
+}
+
+function useNdiSource(name, timeout) {
+  $('edit-source-url').value = name;
+  addSourceFormatOption(`-wait_sources ${timeout}`);
+}
+
+function onSourceFormatChange() {
+  const format = $('edit-source-format').value;
+  const url = $('edit-source-url');
+  url.value = '';
+  if (format === 'decklink') openDeckLinkPicker(false, useDeckLinkSource);
+  if (format === 'ndi') openNdiPicker(useNdiSource);
+  if (format === 'udp' || format === 'rtp') url.value = '0.0.0.0:1234';
+  if (format === 'srt') url.value = `${pageAddress().host}:1234`;
+  const channel = state.curChannel;
+  if (!channel.input) channel.input = {};
+  channel.input.formatOptions = [];
+  const source = firstSource(channel);
+  if (source) source.video = { ...(source.video || {}), options: [] };
+}
+
+function onTargetFormatChange() {
+  const format = $('target-format').value;
+  const channel = state.curChannel;
+  $('video-enable').checked = true;
+  $('audio-enable').checked = true;
+  $('video-codec').value = 'h264';
+  onVideoCodecChange();
+  $('quality').value = '0';
+  $('mux-bitrate').value = '0';
+  $('cbr').checked = false;
+  $('audio-codec').value = 'aac';
+  setChoice($('sample-rate-choice'), $('sample-rate'), 0);
+  $('audio-channels').value = '2';
+  if (format === 'decklink') {
+    openDeckLinkPicker(true, useDeckLinkTarget);
+  } else {
+    $('target-url').value = targetUrlPreset(format, state.selected, pageAddress(), state.runtime);
+  }
+  if (format === 'httpmjpg') {
+    $('video-codec').value = 'mjpeg';
+    onVideoCodecChange();
+    $('audio-enable').checked = false;
+  }
+  const targets = targetsOf(channel);
+  targets.splice(1);
+  state.activeTarget = 0;
+  channel.output.formatOptions = [];
+  showMbrTabs(mbrFormats.includes(format));
+}
+
+function onVideoCodecChange() {
+  const select = $('video-codec');
+  const codec = select.value;
+  const target = editedTarget();
+  if (!target.video) target.video = {};
+  if (needsOmxPath(codec, globalSettings().omxPath)) {
+    alert('Please make sure to install MainConcept FFmpeg Plugin and\nconfigure plugin core file path in Global Settings to use MainConcept encoder.');
+    select.value = String(target.video.codec || 'h264').toLowerCase();
+    return;
+  }
+  target.video.codec = codec;
+  if (codec === 'copy') {
+    Object.assign(target.video, { width: 0, height: 0, frameRate: 0, quality: 0, bitRate: 0, keyFrameInterval: 5 });
+  } else {
+    // The fields as they stand now; the codec change keeps what the operator typed.
+    Object.assign(target.video, {
+      width: toInt($('video-width').value), height: toInt($('video-height').value),
+      frameRate: toFloat($('frame-rate').value), quality: toInt($('quality').value),
+      bitRate: toInt($('video-bitrate').value), keyFrameInterval: toInt($('keyframe-interval').value),
+    });
+  }
+  target.video.enable = $('video-enable').checked;
+  target.video.options = [];
+  updateTargetVideo(target);
+}
+
+function onCbrChange() {
+  if (cbrRefused($('cbr').checked, toInt($('video-bitrate').value))) {
+    $('cbr').checked = false;
+    alert('Cannot enable CBR with ZERO video bitrate!');
+  }
+}
+
+function onFrameSizeChange() {
+  const name = $('frame-size').value;
+  if (name !== 'other') {
+    $('video-width').value = String(frameSizes[name][0]);
+    $('video-height').value = String(frameSizes[name][1]);
+  }
+  applyVideoEnableRules();
+}
+
+// ----- wiring -----------------------------------------------------------------------------------
+
+function fillChoices() {
+  const sizes = $('frame-size');
+  for (const name of [...Object.keys(frameSizes), 'other']) sizes.add(new Option(frameSizeLabels[name], name));
+  const quality = $('quality');
+  quality.add(new Option('Default', '0'));
+  for (let q = 1; q <= 51; q++) quality.add(new Option(String(q), String(q)));
+}
+
+function openFormatSettings() {
+  Advanced.openFormatSettings({
+    channel: state.curChannel,
+    target: editedTarget(),
+    sourceFormat: $('edit-source-format').value,
+    targetFormat: $('target-format').value,
+    getSourceUrl: () => $('edit-source-url').value,
+    setSourceUrl: (text) => { $('edit-source-url').value = text; },
+    getTargetUrl: () => $('target-url').value,
+    setTargetUrl: (text) => { $('target-url').value = text; },
+    onApplied: () => {},
+  });
+}
+
+export function wireEditor() {
+  fillChoices();
+  $('target-format').addEventListener('change', onTargetFormatChange);
+  $('video-codec').addEventListener('change', onVideoCodecChange);
+  $('cbr').addEventListener('change', onCbrChange);
+  $('frame-size').addEventListener('change', onFrameSizeChange);
+  for (const name of ['frame-rate', 'video-bitrate', 'sample-rate', 'audio-bitrate']) {
+    $(`${name}-choice`).addEventListener('change', () => copyChoice($(`${name}-choice`), $(name)));
+  }
+  $('btn-format-advanced').addEventListener('click', openFormatSettings);
+  $('btn-video-advanced').addEventListener('click', Advanced.openVideoSettings);
+}

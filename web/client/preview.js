@@ -1,0 +1,77 @@
+// The player under the table: Preview starts an idle channel in preview mode (or plays a running
+// HTML5 output) in the page, and the same button stops it.
+
+import { $, firstTarget, pageAddress } from './helpers.js';
+import { updateButtons } from './editor.js';
+import { previewPlan } from './rules.js';
+import { channelAction } from './server.js';
+import { channels, state, statusOf } from './state.js';
+import { requireSelection } from './table.js';
+
+const kPreviewRetries = 20;
+const kPreviewRetryMs = 500;
+let previewRetry = null;
+
+async function stopPreview(video) {
+  const shown = state.previewChannel;
+  const status = statusOf(shown);
+  clearTimeout(previewRetry);
+  video.onerror = null;
+  // A preview this page started is stopped even before the status poll has shown it.
+  if (state.previewStarted || (status && status.state === 'preview')) await channelAction(shown, 'stop');
+  state.previewStarted = false;
+  video.pause();
+  video.removeAttribute('src');
+  video.load();
+  video.hidden = true;
+  $('logo').hidden = false;
+  $('btn-preview').textContent = 'Preview';
+  state.previewing = false;
+  updateButtons();
+}
+
+// Where to play channel n from ({url}), or null when it cannot be previewed.
+async function previewSource(n) {
+  const target = firstTarget(channels()[n - 1]);
+  const plan = previewPlan(statusOf(n), target);
+  if (plan === 'html5') return { url: target.url };
+  if (plan !== 'start') return null;
+  const response = await channelAction(n, 'preview');
+  if (!response.ok) return null;
+  state.previewStarted = true;
+  const page = pageAddress();
+  return { url: `${page.protocol}//${page.host}:${state.runtime.previewPort}` };
+}
+
+export async function preview() {
+  if (!requireSelection()) return;
+  const n = state.selected;
+  const video = $('preview-video');
+  if (state.previewing) {
+    await stopPreview(video);
+    return;
+  }
+  const found = await previewSource(n);
+  if (!found) return;
+  const source = found.url;
+  state.previewing = true;
+  state.previewChannel = n;
+  $('logo').hidden = true;
+  video.hidden = false;
+  // The transcoder opens the preview port a moment after "?preview" was answered, so a refused
+  // load is tried again for a while.
+  let retries = kPreviewRetries;
+  video.onerror = () => {
+    if (!state.previewing || retries-- <= 0) return;
+    clearTimeout(previewRetry);
+    previewRetry = setTimeout(() => {
+      if (!state.previewing) return;
+      video.src = source;
+      video.play().catch(() => {});
+    }, kPreviewRetryMs);
+  };
+  video.src = source;
+  video.play().catch(() => {});
+  $('btn-preview').textContent = 'Stop';
+  updateButtons();
+}

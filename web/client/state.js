@@ -1,0 +1,41 @@
+// The page's one shared state: the documents the server sent last and what the operator is
+// doing with them (selection, edit, preview).
+
+import { asList } from './helpers.js';
+import { targetsOf } from './rules.js';
+
+export const state = {
+  runtime: null,        // jsonRuntime
+  config: null,         // jsonConfig
+  channelStatus: [],    // "channels" of the last /status
+  selected: 0,          // selected row number, 0 for none
+  editing: false,
+  newChannel: false,    // the edit is of a channel not stored yet
+  curChannel: null,
+  activeTarget: 0,
+  previewing: false,
+  previewStarted: false,  // the shown preview was started by this page ("?preview")
+  previewChannel: 0,      // the channel the player shows
+};
+
+export function channels() {
+  return asList(state.config && state.config.channels);
+}
+
+export function globalSettings() {
+  return (state.config && state.config.global) || {};
+}
+
+// The number of channel slots the program has (rows of the table).
+export function slotCount() {
+  return state.runtime ? state.runtime.channels : 0;
+}
+
+export function statusOf(n) {
+  return state.channelStatus[n - 1] || null;
+}
+
+// The target whose tab the editor shows.
+export function editedTarget() {
+  return targetsOf(state.curChannel)[state.activeTarget];
+}
