@@ -146,7 +146,7 @@ struct AdvancedFormatSettings {
   // channel is loaded.
   bool save_channel();
   // Cancel: the edits are discarded by loading the remembered channel again.
-  void Cancel() { load_channel(editingChannel, target_index); }
+  void cancel() { load_channel(editingChannel, target_index); }
 };
 
 }  // namespace vx

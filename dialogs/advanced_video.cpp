@@ -281,8 +281,8 @@ std::int32_t threads_to_write(std::string_view text) {
   return static_cast<std::int32_t>(std::min<std::int64_t>(n, 8));
 }
 
-void VideoEncoderSettings::Load(cJSON* video_object) {
-  Reset();
+void VideoEncoderSettings::load(cJSON* video_object) {
+  reset();
   video = video_object;
   const CodecId codec = codec_of(video_object);
   const PresetRange* range = preset_range(codec);
@@ -341,7 +341,7 @@ void VideoEncoderSettings::Load(cJSON* video_object) {
   }
 }
 
-void VideoEncoderSettings::Save() const {
+void VideoEncoderSettings::save() const {
   if (video == nullptr) return;
   const CodecId codec = codec_of(video);
   cJSON* options = array_member(video, "options");
@@ -377,8 +377,8 @@ std::span<const std::string_view> scan_type_texts() {
   return kScanTypeTexts;
 }
 
-void VideoMiscSettings::Load(cJSON* source_options_array, cJSON* video_object, cJSON* filters_array) {
-  Reset();
+void VideoMiscSettings::load(cJSON* source_options_array, cJSON* video_object, cJSON* filters_array) {
+  reset();
   source_options = source_options_array;
   video = video_object;
   filters = filters_array;
@@ -403,7 +403,7 @@ void VideoMiscSettings::Load(cJSON* source_options_array, cJSON* video_object, c
   gpu_number_enabled = nvenc;
 }
 
-std::optional<DialogWarning> VideoMiscSettings::Save() {
+std::optional<DialogWarning> VideoMiscSettings::save() {
   if (!cJSON_IsArray(source_options) || !cJSON_IsObject(video) || !cJSON_IsArray(filters)) {
     return std::nullopt;
   }
@@ -476,20 +476,20 @@ void AdvancedVideoSettings::load_channel(cJSON* channel, std::int32_t target_ind
   channel_ = channel;
   target_index_ = target_index;
   last_warning_.reset();
-  encoder_.Reset();
-  misc_.Reset();
+  encoder_.reset();
+  misc_.reset();
   for (VideoFilterTab* tab : {crop_pad_, blur_sharpen_, overlay_}) {
-    if (tab != nullptr) tab->Reset();
+    if (tab != nullptr) tab->reset();
   }
   attach_tabs();
-  encoder_.Load(encoder_.video);
+  encoder_.load(encoder_.video);
 
   for (const std::string& filter : string_array(misc_.filters)) {
     for (VideoFilterTab* tab : {crop_pad_, blur_sharpen_, overlay_}) {
       if (tab != nullptr) tab->parse_filter(filter);
     }
   }
-  misc_.Load(misc_.source_options, misc_.video, misc_.filters);
+  misc_.load(misc_.source_options, misc_.video, misc_.filters);
 }
 
 // Finds the objects again from the channel, so that a save after the editor replaced a part of
@@ -509,7 +509,7 @@ void AdvancedVideoSettings::attach_tabs() {
 bool AdvancedVideoSettings::save_channel() {
   if (channel_ == nullptr) return true;
   attach_tabs();
-  encoder_.Save();
+  encoder_.save();
 
   cJSON* filters = misc_.filters;
   clear_array(filters);
@@ -524,7 +524,7 @@ bool AdvancedVideoSettings::save_channel() {
       append(filters, cut_to_bytes(*filter, kMaxFilterBytes));
     }
   }
-  last_warning_ = misc_.Save();
+  last_warning_ = misc_.save();
   return true;
 }
 

@@ -75,9 +75,9 @@ struct VideoEncoderSettings {
   std::string profile = "default";
   std::string level = "default";
   std::string threads = "auto";
-  std::int32_t preset_position = 0;  // may lie outside the slider after a load; see Save
+  std::int32_t preset_position = 0;  // may lie outside the slider after a load; see save
 
-  // What the window shows enabled and offers; set by Load.
+  // What the window shows enabled and offers; set by load.
   bool controls_enabled = false;
   bool profile_list_enabled = false;
   bool level_enabled = false;
@@ -89,12 +89,12 @@ struct VideoEncoderSettings {
   cJSON* video = nullptr;  // the target's "video" object; not owned
 
   // Back to the initial state, forgetting the video object.
-  void Reset() { *this = VideoEncoderSettings{}; }
+  void reset() { *this = VideoEncoderSettings{}; }
   // Starts from the initial state, then reads the options of the video object (may be null).
-  void Load(cJSON* video_object);
+  void load(cJSON* video_object);
   // Replaces the video object's "options" entries with this tab's; nothing without a video
   // object, and nothing is created when "options" is not an array.
-  void Save() const;
+  void save() const;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -134,12 +134,12 @@ struct VideoMiscSettings {
   cJSON* video = nullptr;           // target's "video" object; not owned
   cJSON* filters = nullptr;         // input "filters" array; not owned
 
-  void Reset() { *this = VideoMiscSettings{}; }
+  void reset() { *this = VideoMiscSettings{}; }
   // Starts from the initial state, then reads the three (each may be null).
-  void Load(cJSON* source_options_array, cJSON* video_object, cJSON* filters_array);
+  void load(cJSON* source_options_array, cJSON* video_object, cJSON* filters_array);
   // Nothing unless all three are present. Returns the warning the window shows when the aspect
   // override is on without a video size; the rest of the save still happens.
-  std::optional<DialogWarning> Save();
+  std::optional<DialogWarning> save();
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -149,7 +149,7 @@ struct VideoMiscSettings {
 class VideoFilterTab {
  public:
   virtual ~VideoFilterTab() = default;
-  virtual void Reset() = 0;
+  virtual void reset() = 0;
   virtual void parse_filter(std::string_view filter) = 0;
   virtual std::optional<std::string> build_filter() const = 0;
 };

@@ -14,7 +14,7 @@ namespace vx {
 template <typename Record>
 class PictureFilterTab final : public VideoFilterTab {
  public:
-  void Reset() override { record = Record{}; }
+  void reset() override { record = Record{}; }
   void parse_filter(std::string_view filter) override { vx::parse_filter(record, filter); }
   std::optional<std::string> build_filter() const override { return vx::build_filter(record); }
 

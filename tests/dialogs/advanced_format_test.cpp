@@ -542,7 +542,7 @@ TEST(AdvancedHost, HlsRejectionStopsTheLaterTabs) {
   EXPECT_STREQ(config_string(input_of(channel.get()), "customOptions"), "-re");
 
   host.custom.source_params = "-changed";
-  host.Cancel();
+  host.cancel();
   EXPECT_EQ(host.custom.source_params, "-re") << "cancel reloads the stored values";
 }
 

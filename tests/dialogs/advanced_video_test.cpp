@@ -71,12 +71,12 @@ TEST(AdvancedVideoEncoder, SaveWritesTheOptionsInOrder) {
     SCOPED_TRACE(c.codec);
     JsonPtr video = video_object(c.codec, R"(["-old 1", 5])");
     VideoEncoderSettings tab;
-    tab.Load(video.get());
+    tab.load(video.get());
     tab.profile = c.profile;
     tab.level = c.level;
     tab.preset_position = c.position;
     tab.threads = c.threads;
-    tab.Save();
+    tab.save();
     EXPECT_EQ(string_array(video.get(), "options"), c.expected);
     EXPECT_EQ(cJSON_GetArraySize(cJSON_GetObjectItem(video.get(), "options")),
               static_cast<int>(c.expected.size()))
@@ -116,7 +116,7 @@ TEST(AdvancedVideoEncoder, LoadReadsProfileLevelThreadsAndPreset) {
     SCOPED_TRACE(std::string(c.codec) + " " + c.options);
     JsonPtr video = video_object(c.codec, c.options);
     VideoEncoderSettings tab;
-    tab.Load(video.get());
+    tab.load(video.get());
     EXPECT_EQ(tab.profile, c.profile);
     EXPECT_EQ(tab.level, c.level);
     EXPECT_EQ(tab.threads, c.threads);
@@ -128,16 +128,16 @@ TEST(AdvancedVideoEncoder, RoundTripsAndOutOfRangePositions) {
   // vp9 -cpu-used 3 is position 5 and is written back unchanged.
   JsonPtr vp9 = video_object("vp9", R"(["-cpu-used 3"])");
   VideoEncoderSettings tab;
-  tab.Load(vp9.get());
+  tab.load(vp9.get());
   EXPECT_EQ(tab.preset_position, 5);
-  tab.Save();
+  tab.save();
   EXPECT_EQ(string_array(vp9.get(), "options"), Texts{"-cpu-used 3"});
 
   // A number outside the slider stays as stored until the slider moves.
   JsonPtr far = video_object("vp9", R"(["-cpu-used -4"])");
-  tab.Load(far.get());
+  tab.load(far.get());
   EXPECT_EQ(tab.preset_position, 12);
-  tab.Save();
+  tab.save();
   EXPECT_EQ(string_array(far.get(), "options"), Texts{"-cpu-used -4"});
 
   // Name tables are never indexed outside themselves: the position is clamped to the slider.
@@ -156,14 +156,14 @@ TEST(AdvancedVideoEncoder, RoundTripsAndOutOfRangePositions) {
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
     JsonPtr video = video_object(c.codec, c.options);
-    tab.Load(video.get());
-    tab.Save();
+    tab.load(video.get());
+    tab.save();
     const Texts written = string_array(video.get(), "options");
     EXPECT_NE(std::find(written.begin(), written.end(), c.written), written.end());
   }
-  tab.Load(vp9.get());
+  tab.load(vp9.get());
   tab.preset_position = -1000;
-  tab.Save();  // reversed numbers are not indexes; they stay exact
+  tab.save();  // reversed numbers are not indexes; they stay exact
   EXPECT_EQ(string_array(vp9.get(), "options"), Texts{"-cpu-used 1008"});
 }
 
@@ -188,7 +188,7 @@ TEST(AdvancedVideoEncoder, ControlsFollowTheCodec) {
     SCOPED_TRACE(c.codec);
     JsonPtr video = video_object(c.codec, "[]");
     VideoEncoderSettings tab;
-    tab.Load(video.get());
+    tab.load(video.get());
     EXPECT_EQ(tab.controls_enabled, c.controls);
     EXPECT_EQ(tab.profile_list_enabled, c.profiles);
     EXPECT_EQ(tab.level_enabled, c.level);
@@ -244,19 +244,19 @@ TEST(AdvancedVideoEncoder, TablesAndRules) {
 
 TEST(AdvancedVideoEncoder, DamagedVideoObjectsLoseNothing) {
   VideoEncoderSettings tab;
-  tab.Save();  // nothing loaded: nothing happens
-  tab.Load(nullptr);
-  tab.Save();
+  tab.save();  // nothing loaded: nothing happens
+  tab.load(nullptr);
+  tab.save();
 
   JsonPtr no_options = parse(R"({"codec": "h264"})");
-  tab.Load(no_options.get());
-  tab.Save();
+  tab.load(no_options.get());
+  tab.save();
   EXPECT_EQ(cJSON_GetObjectItem(no_options.get(), "options"), nullptr) << "nothing is created";
 
   JsonPtr text_options = parse(R"({"codec": 7, "options": "-preset:v slow"})");
-  tab.Load(text_options.get());
+  tab.load(text_options.get());
   EXPECT_FALSE(tab.controls_enabled);
-  tab.Save();
+  tab.save();
   EXPECT_STREQ(cJSON_GetObjectItem(text_options.get(), "options")->valuestring, "-preset:v slow");
 }
 
@@ -285,7 +285,7 @@ TEST(AdvancedVideoMisc, DecoderChoiceLastMatchWins) {
   for (const auto& [source, choice] : cases) {
     MiscJson json = misc_json(source, R"({"codec": "h264"})", "[]");
     VideoMiscSettings tab;
-    tab.Load(json.source.get(), json.video.get(), json.filters.get());
+    tab.load(json.source.get(), json.video.get(), json.filters.get());
     EXPECT_EQ(tab.decoder_choice, choice) << source;
   }
   EXPECT_EQ(decoder_choice_table().size(), 8u);
@@ -317,7 +317,7 @@ TEST(AdvancedVideoMisc, LoadReadsAspectScanTypeAndGpu) {
     SCOPED_TRACE(c.video);
     MiscJson json = misc_json("[]", c.video, "[]");
     VideoMiscSettings tab;
-    tab.Load(json.source.get(), json.video.get(), json.filters.get());
+    tab.load(json.source.get(), json.video.get(), json.filters.get());
     EXPECT_EQ(tab.aspect_override, c.aspect);
     EXPECT_EQ(tab.scan_type, c.scan);
     EXPECT_EQ(tab.gpu_number, c.gpu);
@@ -429,11 +429,11 @@ TEST(AdvancedVideoMisc, SaveByDecoderFamily) {
                                   std::to_string(c.height) + R"(, "options": []})",
                               c.filters_before);
     VideoMiscSettings tab;
-    tab.Load(json.source.get(), json.video.get(), json.filters.get());
+    tab.load(json.source.get(), json.video.get(), json.filters.get());
     tab.decoder_choice = c.choice;
     tab.scan_type = c.scan;
     tab.gpu_number = c.gpu;
-    EXPECT_FALSE(tab.Save().has_value());
+    EXPECT_FALSE(tab.save().has_value());
     EXPECT_EQ(string_array(json.source.get()), c.source);
     EXPECT_EQ(string_array(json.filters.get()), c.filters);
     EXPECT_EQ(config_int(json.video.get(), "scanType"), c.scan);
@@ -445,18 +445,18 @@ TEST(AdvancedVideoMisc, SaveAspectGpuAndMissingParts) {
                                       "options": ["-preset:v hq"]})",
                             "[]");
   VideoMiscSettings tab;
-  tab.Load(json.source.get(), json.video.get(), json.filters.get());
+  tab.load(json.source.get(), json.video.get(), json.filters.get());
   tab.aspect_override = true;
   tab.gpu_number = 3;
-  EXPECT_FALSE(tab.Save().has_value());
+  EXPECT_FALSE(tab.save().has_value());
   EXPECT_EQ(string_array(json.video.get(), "options"),
             (Texts{"-preset:v hq", "-aspect:v 1280:720", "-gpu:v 3"}));
 
   MiscJson unsized = misc_json("[]", R"({"codec": "h264", "width": 1280, "options": []})", "[]");
-  tab.Load(unsized.source.get(), unsized.video.get(), unsized.filters.get());
+  tab.load(unsized.source.get(), unsized.video.get(), unsized.filters.get());
   tab.aspect_override = true;
   tab.scan_type = 2;
-  const auto warning = tab.Save();
+  const auto warning = tab.save();
   ASSERT_TRUE(warning.has_value());
   EXPECT_EQ(warning->title, "Video Aspect Ratio");
   EXPECT_TRUE(string_array(unsized.video.get(), "options").empty());
@@ -464,9 +464,9 @@ TEST(AdvancedVideoMisc, SaveAspectGpuAndMissingParts) {
 
   // Any of the three missing: nothing at all is written.
   MiscJson partial = misc_json(R"(["-c:v h264_qsv"])", R"({"codec": "h264"})", "[]");
-  tab.Load(partial.source.get(), partial.video.get(), nullptr);
+  tab.load(partial.source.get(), partial.video.get(), nullptr);
   tab.scan_type = 1;
-  tab.Save();
+  tab.save();
   EXPECT_EQ(string_array(partial.source.get()), Texts{"-c:v h264_qsv"});
   EXPECT_EQ(cJSON_GetObjectItem(partial.video.get(), "scanType"), nullptr);
 }
@@ -477,7 +477,7 @@ TEST(AdvancedVideoMisc, SaveAspectGpuAndMissingParts) {
 class FakeFilterTab : public VideoFilterTab {
  public:
   explicit FakeFilterTab(std::string prefix) : prefix_(std::move(prefix)) {}
-  void Reset() override { filter.reset(); }
+  void reset() override { filter.reset(); }
   void parse_filter(std::string_view text) override {
     offered.emplace_back(text);
     if (text.starts_with(prefix_)) filter = std::string(text);
