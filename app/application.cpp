@@ -125,7 +125,11 @@ std::optional<int> Application::start(bool with_window) {
     insecure = *config_string(config_object(config_document(), "global"), "loginPass") == '\0';
   }
   if (insecure) messages_.warning(kSecurityWarningCaption, kSecurityWarning);
-  supervisor_.rebuild_rows(true);
+  for (const Supervisor::StartFailure& failed : supervisor_.rebuild_rows(true)) {
+    std::string text;
+    append_format(text, "channel %d did not start: ", failed.row + 1);
+    messages_.note(text + std::string(error_text(failed.code)));
+  }
   for (const std::string& address : web_addresses()) {
     messages_.note("web administration: " + address);
   }

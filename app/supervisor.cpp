@@ -62,7 +62,7 @@ const char* channel_state_word(ChannelState state) {
 Supervisor::Supervisor(SupervisorView& view, SupervisorHooks hooks)
     : view_(view), hooks_(std::move(hooks)) {}
 
-void Supervisor::rebuild_rows(bool automatic_start) {
+std::vector<Supervisor::StartFailure> Supervisor::rebuild_rows(bool automatic_start) {
   const CoreLock lock = core_lock();
   const int channels = cJSON_GetArraySize(config_array(config_document(), "channels"));
   row_count_ = std::min(channels, kMaxChannels);
@@ -72,11 +72,18 @@ void Supervisor::rebuild_rows(bool automatic_start) {
     rows_[row].text = channel_state_word(ChannelState::idle);
   }
   view_.rows_rebuilt(row_count_);
-  if (!automatic_start) return;
+  std::vector<StartFailure> failures;
+  if (!automatic_start) return failures;
   for (int row = 0; row < row_count_; ++row) {
     if (!config_bool(channel_at(row), "enable")) continue;
-    if (compile_and_start_channel(config_document(), row) == 0) show_running(row);
+    const int result = compile_and_start_channel(config_document(), row);
+    if (result == 0) {
+      show_running(row);
+    } else {
+      failures.push_back({row, result});
+    }
   }
+  return failures;
 }
 
 void Supervisor::tick(SupervisorClock::time_point now) {

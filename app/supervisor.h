@@ -59,9 +59,14 @@ class Supervisor final : public ChannelCommands {
  public:
   Supervisor(SupervisorView& view, SupervisorHooks hooks);
 
+  struct StartFailure {
+    int row;
+    int code;  // vocabulary/errors.h
+  };
   // Rebuilds the rows from the document (at most 16). With automatic start every channel whose
-  // "enable" is true is started; a failed start is not retried and leaves the flag true.
-  void rebuild_rows(bool automatic_start);
+  // "enable" is true is started; a failed start is not retried, leaves the flag true and is
+  // returned for the front end to tell.
+  std::vector<StartFailure> rebuild_rows(bool automatic_start);
 
   // One supervision tick at `now`: fires the restart timers that are due, polls the engine,
   // and brings every row up to date (end detection, folder stepping, scheduling restarts).

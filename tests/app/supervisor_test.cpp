@@ -140,8 +140,13 @@ TEST_F(SupervisorTest, EndedChannelRestartsAfterAutoRestartSecondsUnlessStopped)
 TEST_F(SupervisorTest, WithoutAutoRestartAnEndedChannelStaysIdleAndEnabled) {
   std::vector<JsonPtr> channels;
   channels.push_back(scripted_channel("/media/a.mp4", "exit 0", true));
+  fs::create_directories(folder_ / "media" / "none");
+  channels.push_back(scripted_channel((folder_ / "media" / "none").string(), "hang", true));
   install(0, std::move(channels));
-  supervisor_.rebuild_rows(true);
+  const std::vector<Supervisor::StartFailure> failed = supervisor_.rebuild_rows(true);
+  ASSERT_EQ(failed.size(), 1u) << "the automatic start tells which channel did not start";
+  EXPECT_EQ(failed[0].row, 1);
+  EXPECT_EQ(failed[0].code, kErrorFolderUnplayable);
   const auto now = SupervisorClock::now();
   ASSERT_TRUE(tick_until([&] { return engine_get_state(0) == ChannelState::idle; }, now));
   supervisor_.tick(now);
