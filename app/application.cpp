@@ -8,16 +8,16 @@
 #include <cstring>
 #include <filesystem>
 
+#include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
-#include "config/core_lock.h"
 #include "engine/engine.h"
 #include "engine/playlist.h"
-#include "vocabulary/product.h"
-#include "vocabulary/text_format.h"
 #include "platform/autostart.h"
 #include "platform/host.h"
 #include "platform/unique_fd.h"
+#include "vocabulary/product.h"
+#include "vocabulary/text_format.h"
 #include "web/server.h"
 
 namespace vx {

@@ -22,7 +22,8 @@ int CommandQueue::run_channel_command(ChannelCommand command, int index) {
     const std::uint64_t one = 1;
     (void)::write(wake_.get(), &one, sizeof one);
   }
-  if (!answered_.wait_for(lock, answer_limit_, [&] { return pending->answered || pending->taken; })) {
+  if (!answered_.wait_for(lock, answer_limit_,
+                          [&] { return pending->answered || pending->taken; })) {
     // Withdrawn before the loop saw it, so it never runs after the client was told it did not.
     waiting_.erase(std::remove(waiting_.begin(), waiting_.end(), pending), waiting_.end());
     return kErrorNotTaken;

@@ -3,10 +3,10 @@
 #include <algorithm>
 #include <filesystem>
 
+#include "config/core_lock.h"
 #include "config/store.h"
 #include "engine/channel_compiler.h"
 #include "engine/channel_status.h"
-#include "config/core_lock.h"
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
 #include "engine/playlist.h"

@@ -9,8 +9,8 @@
 #include <thread>
 
 #include "engine/engine.h"
-#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {

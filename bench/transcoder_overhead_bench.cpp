@@ -14,9 +14,9 @@
 #include <string>
 #include <vector>
 
-#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 #include "platform/process.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {

@@ -14,10 +14,10 @@
 #include <string>
 #include <vector>
 
+#include "config/core_lock.h"
 #include "config/document.h"
 #include "config/json.h"
 #include "config/store.h"
-#include "config/core_lock.h"
 #include "engine/load_monitor.h"
 #include "web/server.h"
 
@@ -46,10 +46,11 @@ std::string sixteen_channels(int port) {
 
 int run_wrk(int port, const std::string& connections, const std::string& seconds) {
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/status";
-  std::vector<std::string> argv = {"wrk",       "-t2", "-c" + connections, "-d" + seconds + "s",
+  std::vector<std::string> argv = {"wrk",       "-t2", "-c" + connections,   "-d" + seconds + "s",
                                    "--latency", "-H",  "Cookie: auth=bench", url};
   std::vector<char*> args;
-  for (std::string& arg : argv) args.push_back(arg.data());
+  for (std::string& arg : argv)
+    args.push_back(arg.data());
   args.push_back(nullptr);
   pid_t pid = -1;
   if (posix_spawnp(&pid, "wrk", nullptr, nullptr, args.data(), environ) != 0) {

@@ -377,7 +377,8 @@ std::span<const std::string_view> scan_type_texts() {
   return kScanTypeTexts;
 }
 
-void VideoMiscSettings::load(cJSON* source_options_array, cJSON* video_object, cJSON* filters_array) {
+void VideoMiscSettings::load(cJSON* source_options_array, cJSON* video_object,
+                             cJSON* filters_array) {
   reset();
   source_options = source_options_array;
   video = video_object;

@@ -163,7 +163,7 @@ class AdvancedVideoSettings {
  public:
   // The filter tabs are not owned and may be null (then they take no part).
   AdvancedVideoSettings(VideoFilterTab* crop_pad = nullptr, VideoFilterTab* blur_sharpen = nullptr,
-                    VideoFilterTab* overlay = nullptr)
+                        VideoFilterTab* overlay = nullptr)
       : crop_pad_(crop_pad), blur_sharpen_(blur_sharpen), overlay_(overlay) {}
 
   // Remembers the channel (not owned; it must stay alive until the next load_channel) and fills

@@ -7,18 +7,17 @@
 #include <string_view>
 
 #include "config/document.h"
-#include "vocabulary/ascii.h"
 #include "engine/channel_slot.h"
 #include "engine/engine.h"
 #include "engine/engine_clock.h"
 #include "engine/playlist.h"
+#include "vocabulary/ascii.h"
 #include "vocabulary/text_format.h"
 #include "vocabulary/transcoder_protocol.h"
 #include "vocabulary/url_predicates.h"
 
 namespace vx {
 namespace {
-
 
 const cJSON* channel_at(const cJSON* document, int channel) {
   return cJSON_GetArrayItem(config_array(document, "channels"), channel);
@@ -168,7 +167,8 @@ std::string target_format_options(const cJSON* document, const cJSON* output, co
   if (!custom.empty()) options += custom + " ";
   if (istarts_with(url, "https://")) {
     const cJSON* global = global_of(document);
-    options += served_tls_options(config_string(global, "sslCert"), config_string(global, "sslKey"));
+    options +=
+        served_tls_options(config_string(global, "sslCert"), config_string(global, "sslKey"));
   }
   return options;
 }

@@ -9,10 +9,10 @@
 #include <memory>
 #include <string>
 
+#include "platform/unique_fd.h"
 #include "vocabulary/channel_state.h"
 #include "vocabulary/product.h"
 #include "vocabulary/records.h"
-#include "platform/unique_fd.h"
 
 namespace vx {
 

@@ -3,8 +3,8 @@
 #include <array>
 #include <cstdlib>
 
-#include "vocabulary/ascii.h"
 #include "engine/session_description.h"
+#include "vocabulary/ascii.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 #include "vocabulary/url_predicates.h"
@@ -200,8 +200,7 @@ void append_alternate_video_graph(std::string& line, const EngineSource& source)
     append_escaped_filters(line, source.filters);
     line += "[fv0]; ";
   }
-  append_format(line, "[1]drawtext=text=%s:fontsize=12:fontcolor=black:y=h-th[dt1]; ",
-                kCreditLine);
+  append_format(line, "[1]drawtext=text=%s:fontsize=12:fontcolor=black:y=h-th[dt1]; ", kCreditLine);
   append_format(line, "[dt1][%s]scale=rw:rh[v1]; ", primary);
   append_format(line, "[%s][v1]streamselect\" ", primary);
 }

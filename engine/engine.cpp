@@ -13,10 +13,10 @@
 #include "engine/engine_clock.h"
 #include "engine/load_monitor.h"
 #include "engine/output_parser.h"
-#include "vocabulary/text_format.h"
-#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 #include "platform/process.h"
+#include "vocabulary/text_format.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {

@@ -10,9 +10,9 @@
 #include "engine/channel_log.h"
 #include "engine/channel_slot.h"
 #include "engine/engine_clock.h"
+#include "platform/process.h"
 #include "vocabulary/text_format.h"
 #include "vocabulary/transcoder_protocol.h"
-#include "platform/process.h"
 
 namespace vx {
 namespace {

@@ -6,9 +6,9 @@
 
 #include <string_view>
 
-#include "vocabulary/text_format.h"
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
+#include "vocabulary/text_format.h"
 
 namespace vx {
 namespace {

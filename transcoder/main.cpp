@@ -6,13 +6,13 @@
 #include <iostream>
 #include <string>
 
-#include "vocabulary/transcoder_protocol.h"
 #include "platform/file_io.h"
 #include "transcoder/failover_plan.h"
 #include "transcoder/failover_session.h"
 #include "transcoder/ffmpeg_session.h"
 #include "transcoder/token_line.h"
 #include "transcoder/translation.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace {
 

@@ -9,9 +9,9 @@ namespace vx {
 
 // Starting a channel: the engine.
 inline constexpr int kErrorNotInitialised = -1;
-inline constexpr int kErrorBadSlot = -2;   // a slot number outside the slot table
-inline constexpr int kErrorSlotBusy = -3;  // the slot runs a transcoder already
-inline constexpr int kErrorPipe = -5;      // no pipe for the child's input or output
+inline constexpr int kErrorBadSlot = -2;      // a slot number outside the slot table
+inline constexpr int kErrorSlotBusy = -3;     // the slot runs a transcoder already
+inline constexpr int kErrorPipe = -5;         // no pipe for the child's input or output
 inline constexpr int kErrorSessionFile = -6;  // rtp_native input without port, or no SDP file
 inline constexpr int kErrorEmptySourceUrl = -7;
 inline constexpr int kErrorEmptyFileTarget = -8;
@@ -21,7 +21,7 @@ inline constexpr int kErrorLogUnwritable = -12;
 inline constexpr int kErrorProcess = -13;  // the child process could not be started
 
 // The engine's start-up.
-inline constexpr int kErrorFfmpegMissing = -4;  // no ffmpeg in MORVI_FFMPEG or on PATH
+inline constexpr int kErrorFfmpegMissing = -4;       // no ffmpeg in MORVI_FFMPEG or on PATH
 inline constexpr int kErrorTranscoderMissing = -14;  // no morvi-transcoder beside the program
 
 // Starting a channel of the configuration: the channel compiler.

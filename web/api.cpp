@@ -2,16 +2,16 @@
 
 #include <cstring>
 
+#include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
 #include "devices/decklink.h"
 #include "devices/device_text.h"
 #include "devices/ndi.h"
-#include "vocabulary/ascii.h"
 #include "engine/channel_status.h"
-#include "config/core_lock.h"
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
+#include "vocabulary/ascii.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 #include "web/login.h"
@@ -205,8 +205,8 @@ WebAnswer answer_channel_action(int number, std::string_view argument_text,
   const std::optional<ChannelCommand> command = channel_command_named(argument_text);
   if (!command) return WebAnswer{200, keep_alive_headers(), {}};  // an unknown word does nothing
   // The command is handed over without the core lock: the thread that carries it out takes it.
-  const int result = commands != nullptr ? commands->run_channel_command(*command, number - 1)
-                                         : kErrorNotTaken;
+  const int result =
+      commands != nullptr ? commands->run_channel_command(*command, number - 1) : kErrorNotTaken;
   if (result == 0) return WebAnswer{200, keep_alive_headers(), {}};
   return WebAnswer{400, keep_alive_headers(), std::string(error_text(result))};
 }

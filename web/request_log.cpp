@@ -2,9 +2,9 @@
 
 #include <fcntl.h>
 
-#include "vocabulary/text_format.h"
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
+#include "vocabulary/text_format.h"
 
 namespace vx {
 namespace {

@@ -1,11 +1,11 @@
 #include "web/router.h"
 
+#include "config/core_lock.h"
 #include "config/document.h"
 #include "config/normalise.h"
 #include "config/store.h"
-#include "vocabulary/ascii.h"
 #include "engine/channel_compiler.h"
-#include "config/core_lock.h"
+#include "vocabulary/ascii.h"
 #include "vocabulary/formats.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"

@@ -11,11 +11,11 @@
 #include <sstream>
 #include <string>
 
+#include "config/core_lock.h"
 #include "config/document.h"
 #include "config/normalise.h"
 #include "config/store.h"
 #include "vocabulary/ascii.h"
-#include "config/core_lock.h"
 #include "web/acl.h"
 #include "web/request_log.h"
 #include "web/request_text.h"

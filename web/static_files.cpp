@@ -3,9 +3,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "platform/host.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/text_format.h"
-#include "platform/host.h"
 #include "web/api.h"
 #include "web/embedded_files.h"
 

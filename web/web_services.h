@@ -39,11 +39,11 @@ class ChannelCommands {
 };
 
 struct WebServices {
-  WebServerEvents* events = nullptr;      // not owned; may be null (nothing is told)
-  ChannelCommands* commands = nullptr;    // not owned; null: channel actions are refused
-  std::string program_folder;          // "morvoem.png" is read from here; "" = the program's
-  std::string ndi_library;             // "" = the system's NDI runtime
-  DeckLinkDriver* decklink = nullptr;  // not owned; null = the system's driver
+  WebServerEvents* events = nullptr;    // not owned; may be null (nothing is told)
+  ChannelCommands* commands = nullptr;  // not owned; null: channel actions are refused
+  std::string program_folder;           // "morvoem.png" is read from here; "" = the program's
+  std::string ndi_library;              // "" = the system's NDI runtime
+  DeckLinkDriver* decklink = nullptr;   // not owned; null = the system's driver
 };
 
 }  // namespace vx

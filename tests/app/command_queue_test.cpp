@@ -43,8 +43,8 @@ TEST(CommandQueue, TheLoopAnswersWhatTheServerThreadAsks) {
   ASSERT_TRUE(readable(queue.wake_descriptor(), 5000));
   queue.carry_out(runner);
   EXPECT_EQ(refused.get(), kErrorSlotBusy) << "the runner's code comes back";
-  EXPECT_EQ(runner.ran, (std::vector<std::pair<ChannelCommand, int>>{
-                            {ChannelCommand::start, 2}, {ChannelCommand::stop, 7}}));
+  EXPECT_EQ(runner.ran, (std::vector<std::pair<ChannelCommand, int>>{{ChannelCommand::start, 2},
+                                                                     {ChannelCommand::stop, 7}}));
   EXPECT_FALSE(readable(queue.wake_descriptor(), 0)) << "nothing left to wake for";
 }
 

@@ -8,10 +8,10 @@
 #include <fstream>
 #include <thread>
 
+#include "config/core_lock.h"
 #include "config/store.h"
 #include "engine/channel_compiler.h"
 #include "engine/channel_slot.h"
-#include "config/core_lock.h"
 #include "engine/engine.h"
 #include "engine/playlist.h"
 #include "tests/support/peers.h"

@@ -14,7 +14,7 @@ namespace vx {
 namespace {
 
 CropPadFilter crop_pad(std::int32_t mode, std::int32_t left, std::int32_t top, std::int32_t right,
-                         std::int32_t bottom) {
+                       std::int32_t bottom) {
   return {true, mode, left, top, right, bottom};
 }
 
@@ -174,7 +174,7 @@ TEST(BlurSharpenFilter, TypedNumbersAreClampedToTheSliders) {
 }
 
 OverlayFilter overlay(std::string file, std::string text, bool right, std::int32_t x, bool bottom,
-                        std::int32_t y) {
+                      std::int32_t y) {
   OverlayFilter tab;
   tab.enabled = true;
   tab.file = std::move(file);

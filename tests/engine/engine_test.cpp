@@ -17,9 +17,9 @@
 #include "engine/channel_log.h"
 #include "engine/command_line.h"
 #include "engine/engine_clock.h"
-#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 #include "tests/support/peers.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {

@@ -24,9 +24,9 @@
 #include <vector>
 
 #include "engine/command_line.h"
-#include "vocabulary/transcoder_protocol.h"
 #include "platform/unique_fd.h"
 #include "tests/support/peers.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {

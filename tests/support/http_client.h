@@ -13,8 +13,8 @@
 #include <string>
 #include <string_view>
 
-#include "vocabulary/ascii.h"
 #include "platform/unique_fd.h"
+#include "vocabulary/ascii.h"
 
 namespace vx::testing_support {
 

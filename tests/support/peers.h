@@ -32,10 +32,10 @@
 
 #include <gtest/gtest.h>
 
-#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 #include "platform/process.h"
 #include "platform/unique_fd.h"
+#include "vocabulary/transcoder_protocol.h"
 
 extern char** environ;
 

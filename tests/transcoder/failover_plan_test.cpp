@@ -5,8 +5,8 @@
 
 #include <algorithm>
 
-#include "vocabulary/codecs.h"
 #include "engine/command_line.h"
+#include "vocabulary/codecs.h"
 #include "vocabulary/transcoder_protocol.h"
 
 namespace vx {

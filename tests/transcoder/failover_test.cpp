@@ -9,9 +9,9 @@
 #include <set>
 #include <sstream>
 
-#include "vocabulary/codecs.h"
 #include "engine/command_line.h"
 #include "tests/support/peers.h"
+#include "vocabulary/codecs.h"
 
 namespace vx {
 namespace {

@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "engine/channel_compiler.h"
-#include "vocabulary/codecs.h"
 #include "engine/command_line.h"
-#include "vocabulary/records.h"
 #include "tests/support/peers.h"
+#include "vocabulary/codecs.h"
+#include "vocabulary/records.h"
 
 namespace vx {
 namespace {

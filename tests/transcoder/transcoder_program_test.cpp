@@ -11,10 +11,10 @@
 #include <sstream>
 #include <thread>
 
-#include "vocabulary/transcoder_protocol.h"
 #include "platform/host.h"
 #include "platform/process.h"
 #include "tests/support/peers.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {

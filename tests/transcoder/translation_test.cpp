@@ -6,8 +6,8 @@
 #include <filesystem>
 #include <fstream>
 
-#include "vocabulary/transcoder_protocol.h"
 #include "transcoder/token_line.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {

@@ -10,19 +10,19 @@
 #include <regex>
 #include <thread>
 
+#include "app/supervisor.h"
+#include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
 #include "engine/channel_slot.h"
-#include "config/core_lock.h"
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
 #include "tests/devices/fake_ndi_control.h"
-#include "app/supervisor.h"
 #include "tests/support/http_client.h"
 #include "tests/support/peers.h"
-#include "web/static_files.h"
 #include "web/login.h"
 #include "web/router.h"
+#include "web/static_files.h"
 
 namespace vx {
 namespace {
