@@ -17,14 +17,22 @@ declare -A sources=(
   [path_fuzz]="web/request_text.cpp"
   [dialog_filters_fuzz]="dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp"
   [dialog_records_fuzz]="dialogs/advanced_format.cpp dialogs/advanced_video.cpp dialogs/global_settings.cpp dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp"
+  [config_post_fuzz]="config/store.cpp config/normalise.cpp config/document.cpp config/json.cpp config/atomic_file.cpp config/legacy_read.cpp config/legacy_write.cpp platform/file_io.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp"
+  [legacy_read_fuzz]="config/legacy_read.cpp config/legacy_write.cpp config/store.cpp config/normalise.cpp config/document.cpp config/json.cpp config/atomic_file.cpp platform/file_io.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp"
+  [output_parser_fuzz]="engine/output_parser.cpp engine/channel_slot.cpp engine/channel_status.cpp engine/channel_log.cpp engine/engine_clock.cpp engine/playlist.cpp config/store.cpp config/normalise.cpp config/document.cpp config/json.cpp config/atomic_file.cpp config/legacy_read.cpp config/legacy_write.cpp platform/process.cpp platform/file_io.cpp vocabulary/text_format.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp"
+  [token_line_fuzz]="transcoder/token_line.cpp transcoder/translation.cpp transcoder/capture_devices.cpp transcoder/failover_plan.cpp platform/capture_devices.cpp vocabulary/transcoder_protocol.cpp"
 )
 # Libraries a target links besides its sources.
 declare -A libraries=(
   [dialog_filters_fuzz]="-lcjson"
   [dialog_records_fuzz]="-lcjson"
+  [config_post_fuzz]="-lcjson"
+  [legacy_read_fuzz]="-lcjson"
+  [output_parser_fuzz]="-lcjson"
 )
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz multipart_fuzz path_fuzz dialog_filters_fuzz dialog_records_fuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz multipart_fuzz path_fuzz dialog_filters_fuzz
+  dialog_records_fuzz config_post_fuzz legacy_read_fuzz output_parser_fuzz token_line_fuzz)
 
 mkdir -p "$out"
 for target in "${targets[@]}"; do
@@ -41,9 +49,12 @@ status=0
 for target in "${targets[@]}"; do
   corpus="$out/corpus/$target"
   mkdir -p "$corpus" "$out/findings"
+  # libFuzzer adds new inputs to the first folder only, so the committed seeds stay as they are.
+  seeds=()
+  [ -d "$root/fuzz/corpus/$target" ] && seeds=("$root/fuzz/corpus/$target")
   echo "== running $target for ${seconds}s"
   if ! (cd "$out/findings" && "$out/$target" -max_total_time="$seconds" -max_len=4096 \
-        -print_final_stats=1 "$corpus" 2>&1 | tee "$out/$target.log" | grep -E \
+        -print_final_stats=1 "$corpus" "${seeds[@]}" 2>&1 | tee "$out/$target.log" | grep -E \
         '^(Done|stat::number_of_executed_units|==[0-9]+==ERROR|SUMMARY)|deadly signal'); then
     :
   fi
