@@ -41,7 +41,7 @@ bool allowed_step(vx::ChannelState from, vx::ChannelState to) {
 }
 
 void check_status(int slot) {
-  if (slot < 0 || slot >= vx::kChannelCount) return;
+  if (slot < 0 || slot >= vx::kMaxChannels) return;
   const std::string text = vx::channel_status_text(nullptr, slot);
   if (text.size() > kStatusLimit) std::abort();
   char buffer[8];
