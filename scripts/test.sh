@@ -2,6 +2,7 @@
 # Installs what is missing, builds build/ and runs every test, the browser tests included.
 #   scripts/test.sh             the suite, in build/
 #   scripts/test.sh --sanitize  the suite built with AddressSanitizer and UBSan, in build-sanitize/
+#   scripts/test.sh --tsan      the suite built with ThreadSanitizer, in build-tsan/
 #   Further arguments go to ctest (for example -R ChannelLog).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
@@ -13,6 +14,17 @@ if [ "${1:-}" = "--sanitize" ]; then
   dir="$VX_ROOT/build-sanitize"
   cmake_args=(-DVX_SANITIZE=address,undefined)
   export LSAN_OPTIONS="suppressions=$VX_ROOT/tests/lsan.supp${LSAN_OPTIONS:+:$LSAN_OPTIONS}"
+elif [ "${1:-}" = "--tsan" ]; then
+  shift
+  dir="$VX_ROOT/build-tsan"
+  cmake_args=(-DVX_SANITIZE=thread)
+  # Reports go to files, one per process: a child program (morvi-transcoder, the fake
+  # transcoder) that races exits non-zero, but the test that ran it rarely shows its stderr.
+  tsan_reports="$dir/tsan-reports"
+  rm -rf "$tsan_reports"
+  mkdir -p "$tsan_reports"
+  tsan_options="halt_on_error=1:second_deadlock_stack=1:exitcode=66:log_path=$tsan_reports/report"
+  export TSAN_OPTIONS="$tsan_options${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
 fi
 
 vx_install_deps
@@ -35,4 +47,12 @@ if [ ! -d "$e2e/node_modules" ] || [ "$e2e/package-lock.json" -nt "$e2e/node_mod
 fi
 
 cd "$dir"
-ctest --output-on-failure -j "$(nproc)" "$@"
+status=0
+ctest --output-on-failure -j "$(nproc)" "$@" || status=$?
+if [ -n "${tsan_reports:-}" ] && [ -n "$(ls -A "$tsan_reports")" ]; then
+  echo "ThreadSanitizer reports in $tsan_reports:" >&2
+  ls -l "$tsan_reports" >&2
+  grep -h '^SUMMARY' "$tsan_reports"/* | sort | uniq -c >&2 || true
+  [ "$status" -ne 0 ] || status=1
+fi
+exit "$status"
