@@ -178,8 +178,8 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
   if (events != nullptr) {
     events->configuration_saved();
     events->reload_channels();
-    if (restart) events->restart_web_server();
   }
+  answer.restart_server_after = restart;
   if (import) {
     answer.status = 301;
     answer.headers.emplace_back("Location", "/");

@@ -40,8 +40,10 @@ Server& server() {
   return instance;
 }
 
-// The marker of a GET whose first call was seen; a POST's marker is the upload body itself.
+// The marker of a GET whose first call was seen; a POST's marker is the upload body itself, and
+// once answered, this one when the answer asks for a restart.
 char get_seen_marker;
+char restart_after_marker;
 
 struct StartSettings {
   int port = kDefaultHttpPort;
@@ -151,13 +153,15 @@ MHD_Result queue_answer(MHD_Connection* connection, const WebAnswer& answer) {
 }
 
 MHD_Result answer_request(MHD_Connection* connection, const char* url,
-                          std::optional<std::string> body) {
+                          std::optional<std::string> body, void** marker) {
   WebRequest request;
   request.path = path_without_query(url);
   request.argument_text = joined_values(connection, MHD_GET_ARGUMENT_KIND);
   request.cookie_text = joined_values(connection, MHD_COOKIE_KIND);
   request.body = std::move(body);
-  return queue_answer(connection, route_request(request, server().services));
+  const WebAnswer answer = route_request(request, server().services);
+  if (answer.restart_server_after) *marker = &restart_after_marker;
+  return queue_answer(connection, answer);
 }
 
 void release_upload() {
@@ -186,7 +190,7 @@ MHD_Result handle_post(MHD_Connection* connection, const char* url, const char* 
       multipart_body(content_type != nullptr ? content_type : "", state.upload.text()));
   release_upload();
   *marker = nullptr;
-  return answer_request(connection, url, std::move(body));
+  return answer_request(connection, url, std::move(body), marker);
 }
 
 MHD_Result access_handler(void*, MHD_Connection* connection, const char* url, const char* method,
@@ -202,16 +206,20 @@ MHD_Result access_handler(void*, MHD_Connection* connection, const char* url, co
       *upload_size = 0;
       return MHD_YES;
     }
-    return answer_request(connection, url, std::nullopt);
+    return answer_request(connection, url, std::nullopt, marker);
   }
   if (iequals(method, "POST"))
     return handle_post(connection, url, upload_data, upload_size, marker);
   return MHD_NO;
 }
 
-// A connection that ends before its POST body was complete gives the buffer back.
+// A connection that ends before its POST body was complete gives the buffer back. An answer that
+// asked for a restart has gone out (or its client has gone): now the restart may stop us.
 void request_completed(void*, MHD_Connection*, void** marker, MHD_RequestTerminationCode) {
   if (*marker == &server().upload) release_upload();
+  if (*marker == &restart_after_marker && server().services.events != nullptr) {
+    server().services.events->restart_web_server();
+  }
   *marker = nullptr;
 }
 

@@ -24,6 +24,9 @@ struct WebAnswer {
   unsigned status = 200;
   std::vector<WebHeader> headers;
   std::string body;
+  // The server's own settings changed: it restarts once this answer has gone out (a restart
+  // before that would drop the answer).
+  bool restart_server_after = false;
 
   const std::string* header(std::string_view name) const;
 };

@@ -21,7 +21,8 @@ class WebServerEvents {
   // Must only queue the work and return.
   virtual void reload_channels() = 0;
   // Stop and start the server with its new settings (web_server_restart), later, on the
-  // owner's thread: the server thread cannot stop its own daemon.
+  // owner's thread: the server thread cannot stop its own daemon. Asked once the answer to the
+  // request that changed the settings has been sent.
   virtual void restart_web_server() = 0;
 };
 
