@@ -1,6 +1,8 @@
 #include "engine/command_line.h"
 
+#include <algorithm>
 #include <array>
+#include <cmath>
 #include <cstdlib>
 
 #include "engine/session_description.h"
@@ -300,6 +302,12 @@ void append_preset(std::string& line, const OutputEntry& out, const EncoderRules
   }
 }
 
+// The lowest quantiser an encoder takes on the "-qmin/-qmax" path: ffmpeg's own encoders
+// (MPEG-1/2/4, H.261/263, FLV, MJPEG) refuse 0, the hardware ones count from 0.
+double lowest_quantiser(CodecId codec) {
+  return codec_family(codec) == CodecFamily::software ? 1.0 : 0.0;
+}
+
 // Quality 1..100 maps onto the 51..0 scale of the encoders; with neither quality nor bit rate
 // the encoder gets the system's default quality.
 void append_rate_control(std::string& line, const OutputEntry& out, const EncoderRules& rules) {
@@ -313,12 +321,12 @@ void append_rate_control(std::string& line, const OutputEntry& out, const Encode
     if (rules.quality_as_crf) {
       append_format(line, "-crf:v%s %.1f ", x, static_cast<double>(value));
     } else {
+      const double qmin = std::max(static_cast<double>(value), lowest_quantiser(video.codec));
       if (out.suffix.empty()) {
-        append_format(line, "-qmin %.1f -qmax %.1f ", static_cast<double>(value), 51.0);
+        append_format(line, "-qmin %.1f -qmax %.1f ", qmin, 51.0);
       } else {
         // Several encoders share this output: the range must reach this stream only.
-        append_format(line, "-qmin:v%s %.1f -qmax:v%s %.1f ", x, static_cast<double>(value), x,
-                      51.0);
+        append_format(line, "-qmin:v%s %.1f -qmax:v%s %.1f ", x, qmin, x, 51.0);
       }
     }
   } else if (quality == 0 && bitrate == 0) {
@@ -346,13 +354,34 @@ const char* frame_rate_name(float rate) {
 }
 
 // HLS segments must start on key frames: the key-frame interval follows the segment length.
-int hls_key_frame_interval(const EngineTarget& target, int interval) {
+int hls_key_frame_seconds(const EngineTarget& target, int seconds) {
   const std::size_t at = target.format_options.find("-hls_time ");
   if (at != std::string::npos) {
-    interval =
-        std::atoi(target.format_options.c_str() + at + std::string_view("-hls_time ").size());
+    seconds = std::atoi(target.format_options.c_str() + at + std::string_view("-hls_time ").size());
   }
-  return interval == 0 ? 5 : interval;
+  return seconds <= 0 ? 5 : seconds;
+}
+
+// The operator's own key-frame options keep their meaning and replace ours.
+bool sets_own_key_frames(const std::string& options) {
+  return contains(" " + options, " -g ") || contains(" " + options, " -g:") ||
+         contains(options, "-force_key_frames");
+}
+
+// The highest frame rate the operator can choose: with the source's own rate ("Original") the
+// group of pictures is made long enough for it, and the forced key frames set the interval.
+constexpr int kHighestFrameRate = 60;
+
+// "keyFrameInterval" counts seconds. Encoders count frames ("-g"), so the key frames are forced
+// on the clock ("-force_key_frames"), which holds whatever the rate, and the group of pictures
+// is made exactly that long when the rate is known (no key frames in between).
+void append_key_frames(std::string& line, const OutputEntry& out, int seconds) {
+  const MediaDescriptor& video = out.target.video;
+  const char* x = out.suffix.c_str();
+  const double rate = video.frame_rate > 0 ? video.frame_rate : kHighestFrameRate;
+  const long frames = std::lround(rate * seconds);
+  append_format(line, "-g:v%s %ld -force_key_frames:v%s expr:gte(t,n_forced*%d) ", x, frames, x,
+                seconds);
 }
 
 std::uint16_t at_least_eight(std::uint16_t size) {
@@ -378,12 +407,13 @@ void append_picture_settings(std::string& line, const OutputEntry& out) {
       append_format(line, "-r:v%s %g ", x, static_cast<double>(video.frame_rate));
     }
   }
-  int key_frame_interval = video.key_frame_interval;
+  int key_frame_seconds = video.key_frame_interval;
   if (target.format == FormatId::hls) {
-    key_frame_interval = hls_key_frame_interval(target, key_frame_interval);
+    key_frame_seconds = hls_key_frame_seconds(target, key_frame_seconds);
   }
-  if (!card_output && key_frame_interval > 0)
-    append_format(line, "-g:v%s %d ", x, key_frame_interval);
+  if (!card_output && key_frame_seconds > 0 && !sets_own_key_frames(video.options)) {
+    append_key_frames(line, out, key_frame_seconds);
+  }
   const bool decklink = target.format == FormatId::decklink;
   if (video.scan_type == 2) {
     if (decklink) {

@@ -79,7 +79,8 @@ TEST(CommandLine, TemplateChannelGivesTheReferenceLine) {
   const StartRequest request = request_of(file_source(), template_target());
   EXPECT_EQ(line_of(request),
             "-re -i \"/media/clip.mp4\" -c:a aac -ac:a 2 -c:v libx264 -preset:v faster  "
-            "-crf:v 23 -g:v 5 -c:s copy -f mpegts udp://127.0.0.1:1234 ");
+            "-crf:v 23 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) -c:s copy -f mpegts "
+            "udp://127.0.0.1:1234 ");
 
   CommandSettings logging;
   logging.log_level = 32;
@@ -238,7 +239,8 @@ TEST(CommandLineFilters, DefaultAlternateInputSwitchesPictureAndSound) {
             "-lavfi:v \"" +
                 kCredit +
                 "[dt1][0:v]scale=rw:rh[v1]; [0:v][v1]streamselect\" -lavfi:a \"astreamselect\" "
-                "-c:a aac -ac:a 2 -c:v libx264 -preset:v faster  -crf:v 23 -g:v 5 -c:s copy "
+                "-c:a aac -ac:a 2 -c:v libx264 -preset:v faster  -crf:v 23 -g:v 300 "
+                "-force_key_frames:v expr:gte(t,n_forced*5) -c:s copy "
                 "-f mpegts udp://127.0.0.1:1234 ");
 
   EngineTarget audio_only = template_target();
@@ -303,16 +305,33 @@ TEST(CommandLineVideo, QualityMapsOntoTheEncoderScale) {
     std::string expected;
   };
   const Case cases[] = {
-      {kCodecH264, 100, "-c:v libx264 -preset:v faster  -crf:v 0.0 -g:v 5 "},
-      {kCodecH264, 1, "-c:v libx264 -preset:v faster  -crf:v 51.0 -g:v 5 "},
-      {kCodecH264, 50, "-c:v libx264 -preset:v faster  -crf:v 25.8 -g:v 5 "},
-      {kCodecMpeg2Video, 100, "-c:v mpeg2video -preset:v faster  -qmin 0.0 -qmax 51.0 -g:v 5 "},
-      {kCodecMpeg2Video, 0, "-c:v mpeg2video -preset:v faster  -qmin:v 2 -g:v 5 "},
-      {kCodecH264, -1, "-c:v libx264 -preset:v faster  -g:v 5 "},
-      {136, 0, "-c:v libx265 -preset:v faster  -crf:v 28 -g:v 5 "},
-      {157, 0, "-c:v libvpx-vp9 -preset:v faster  -cpu-used:v 3 -crf:v 32 -g:v 5 "},
-      {158, 0, "-c:v libsvtav1 -preset:v faster  -g:v 5 "},
-      {140, 0, "-c:v h264_qsv -preset:v faster  -g:v 5 "},
+      {kCodecH264, 100,
+       "-c:v libx264 -preset:v faster  -crf:v 0.0 -g:v 300 -force_key_frames:v "
+       "expr:gte(t,n_forced*5) "},
+      {kCodecH264, 1,
+       "-c:v libx264 -preset:v faster  -crf:v 51.0 -g:v 300 -force_key_frames:v "
+       "expr:gte(t,n_forced*5) "},
+      {kCodecH264, 50,
+       "-c:v libx264 -preset:v faster  -crf:v 25.8 -g:v 300 -force_key_frames:v "
+       "expr:gte(t,n_forced*5) "},
+      {kCodecMpeg2Video, 100,
+       "-c:v mpeg2video -preset:v faster  -qmin 1.0 -qmax 51.0 -g:v 300 -force_key_frames:v "
+       "expr:gte(t,n_forced*5) "},
+      {kCodecMpeg2Video, 0,
+       "-c:v mpeg2video -preset:v faster  -qmin:v 2 -g:v 300 -force_key_frames:v "
+       "expr:gte(t,n_forced*5) "},
+      {kCodecH264, -1,
+       "-c:v libx264 -preset:v faster  -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) "},
+      {136, 0,
+       "-c:v libx265 -preset:v faster  -crf:v 28 -g:v 300 -force_key_frames:v "
+       "expr:gte(t,n_forced*5) "},
+      {157, 0,
+       "-c:v libvpx-vp9 -preset:v faster  -cpu-used:v 3 -crf:v 32 -g:v 300 -force_key_frames:v "
+       "expr:gte(t,n_forced*5) "},
+      {158, 0,
+       "-c:v libsvtav1 -preset:v faster  -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) "},
+      {140, 0,
+       "-c:v h264_qsv -preset:v faster  -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) "},
   };
   for (const Case& c : cases) {
     EngineTarget target = template_target();
@@ -325,14 +344,24 @@ TEST(CommandLineVideo, QualityMapsOntoTheEncoderScale) {
 TEST(CommandLineVideo, PresetDefaultsUnlessTheOptionsNameOne) {
   EngineTarget target = template_target();
   target.video.options.clear();
-  EXPECT_EQ(video_part(target), "-c:v libx264 -preset:v faster -crf:v 23 -g:v 5 ");
+  EXPECT_EQ(video_part(target),
+            "-c:v libx264 -preset:v faster -crf:v 23 -g:v 300 -force_key_frames:v "
+            "expr:gte(t,n_forced*5) ");
   target.video.codec = 137;
-  EXPECT_EQ(video_part(target), "-c:v h264_nvenc -preset:v default -g:v 5 ");
+  EXPECT_EQ(
+      video_part(target),
+      "-c:v h264_nvenc -preset:v default -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) ");
   target.video.codec = 141;
-  EXPECT_EQ(video_part(target), "-c:v hevc_qsv -preset:v medium -g:v 5 ");
+  EXPECT_EQ(video_part(target),
+            "-c:v hevc_qsv -preset:v medium -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) ");
   target.video.codec = 156;
   target.video.options = "-cpu-used 5 ";
-  EXPECT_EQ(video_part(target), "-c:v libvpx -cpu-used 5  -crf:v 32 -g:v 5 ");
+  EXPECT_EQ(
+      video_part(target),
+      "-c:v libvpx -cpu-used 5  -crf:v 32 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) ");
+  // A group of pictures the operator sets counts frames, as ffmpeg counts it, and replaces ours.
+  target.video.options = "-g 50";
+  EXPECT_EQ(video_part(target), "-c:v libvpx -g 50 -cpu-used:v 3 -crf:v 32 ");
 }
 
 TEST(CommandLineVideo, BitRateAndConstantRateMultiplexing) {
@@ -342,12 +371,14 @@ TEST(CommandLineVideo, BitRateAndConstantRateMultiplexing) {
   nvenc.video.bitrate_kbps = 4000;
   EXPECT_EQ(video_part(nvenc),
             "-c:v h264_nvenc -preset:v default -b:v 4000k -maxrate:v 4000k -cbr 1 "
-            "-bufsize:v 4000k -g:v 5 ");
+            "-bufsize:v 4000k -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) ");
 
   nvenc.mux_rate_kbps = 5000;
   nvenc.format_options = "-bitrate 5000k ";
   const std::string line = line_of(file_source(), nvenc);
-  EXPECT_CONTAINS(line, "-cbr 1 -bufsize:v 800k -g:v 5 -muxrate 5000k -bitrate 5000k  -c:s copy");
+  EXPECT_CONTAINS(line,
+                  "-cbr 1 -bufsize:v 800k -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) "
+                  "-muxrate 5000k -bitrate 5000k  -c:s copy");
 
   EngineTarget av1 = template_target();
   av1.video.codec = 158;
@@ -355,7 +386,7 @@ TEST(CommandLineVideo, BitRateAndConstantRateMultiplexing) {
   av1.video.bitrate_kbps = 2000;
   EXPECT_EQ(video_part(av1),
             "-c:v libsvtav1 -preset:v 13 -b:v 2000k -svtav1-params rc=2:pred-struct=1 "
-            "-bufsize:v 2000k -g:v 5 ");
+            "-bufsize:v 2000k -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) ");
 
   EngineTarget x264 = template_target();
   x264.video.quality = 80;
@@ -371,14 +402,15 @@ TEST(CommandLineVideo, PictureSizeFrameRateAndKeyFrames) {
     std::string expected_tail;  // after the rate control
   };
   const Case cases[] = {
-      {0, 0, 25.0f, "-r:v 25 -g:v 5 "},
-      {0, 0, 29.97f, "-r:v ntsc -g:v 5 "},
-      {0, 0, 23.976f, "-r:v ntsc-film -g:v 5 "},
-      {0, 0, 59.94f, "-r:v 60000/1001 -g:v 5 "},
-      {0, 0, 12.5f, "-r:v 12.5 -g:v 5 "},
-      {4, 2, 0, "-s:v 8x8 -g:v 5 "},
-      {1280, 720, 50.0f, "-s:v 1280x720 -r:v 50 -g:v 5 "},
-      {0, 720, 0, "-g:v 5 "},
+      {0, 0, 25.0f, "-r:v 25 -g:v 125 -force_key_frames:v expr:gte(t,n_forced*5) "},
+      {0, 0, 29.97f, "-r:v ntsc -g:v 150 -force_key_frames:v expr:gte(t,n_forced*5) "},
+      {0, 0, 23.976f, "-r:v ntsc-film -g:v 120 -force_key_frames:v expr:gte(t,n_forced*5) "},
+      {0, 0, 59.94f, "-r:v 60000/1001 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) "},
+      {0, 0, 12.5f, "-r:v 12.5 -g:v 63 -force_key_frames:v expr:gte(t,n_forced*5) "},
+      {4, 2, 0, "-s:v 8x8 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) "},
+      {1280, 720, 50.0f,
+       "-s:v 1280x720 -r:v 50 -g:v 250 -force_key_frames:v expr:gte(t,n_forced*5) "},
+      {0, 720, 0, "-g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) "},
   };
   for (const Case& c : cases) {
     EngineTarget target = template_target();
@@ -404,21 +436,27 @@ TEST(CommandLineVideo, HlsKeyFramesFollowTheSegmentLength) {
   hls.url = "/var/www/live/index.m3u8";
   hls.video.key_frame_interval = 2;
   hls.format_options = "-hls_time 4 -hls_list_size 5 ";
-  EXPECT_CONTAINS(line_of(file_source(), hls), "-crf:v 23 -g:v 4 -hls_time 4");
+  EXPECT_CONTAINS(line_of(file_source(), hls),
+                  "-crf:v 23 -g:v 240 -force_key_frames:v expr:gte(t,n_forced*4) -hls_time 4");
 
   hls.format_options.clear();
   hls.video.key_frame_interval = 0;
   EXPECT_EQ(line_of(file_source(), hls).substr(line_of(file_source(), hls).find("-crf:v 23")),
-            "-crf:v 23 -g:v 5 -f hls -y \"/var/www/live/index.m3u8\" ");
+            "-crf:v 23 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) -f hls -y "
+            "\"/var/www/live/index.m3u8\" ");
 }
 
 TEST(CommandLineVideo, InterlacingAndPlayoutCards) {
   EngineTarget top = template_target();
   top.video.scan_type = 2;
-  EXPECT_CONTAINS(video_part(top), "-g:v 5 -flags:v +ilme+ildct -top:v 1 -x264opts:v tff=1 ");
+  EXPECT_CONTAINS(video_part(top),
+                  "-g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) -flags:v +ilme+ildct -top:v "
+                  "1 -x264opts:v tff=1 ");
   EngineTarget bottom = template_target();
   bottom.video.scan_type = 3;
-  EXPECT_CONTAINS(video_part(bottom), "-g:v 5 -flags:v +ilme+ildct -top:v 0 -x264opts:v bff=1 ");
+  EXPECT_CONTAINS(video_part(bottom),
+                  "-g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) -flags:v +ilme+ildct -top:v "
+                  "0 -x264opts:v bff=1 ");
 
   EngineTarget decklink = template_target();
   decklink.format = FormatId::decklink;
@@ -476,7 +514,8 @@ TEST(CommandLineOutputs, EveryFormatWritesItsMuxerAndDestination) {
     FormatId format;
     std::string url;
     std::string format_options;
-    std::string tail;  // the line after the video section's "-g:v 5 "
+    std::string tail;  // the line after the video section's "-g:v 300 -force_key_frames:v
+                       // expr:gte(t,n_forced*5) "
   };
   const Case cases[] = {
       {FormatId::file, "/rec/show.ts", "", "-y \"/rec/show.ts\" "},
@@ -508,7 +547,8 @@ TEST(CommandLineOutputs, EveryFormatWritesItsMuxerAndDestination) {
     target.url = c.url;
     target.format_options = c.format_options;
     const std::string line = line_of(request_of(file_source(), target), slot_two);
-    const std::size_t video_end = line.find("-g:v 5 ") + 7;
+    const std::string key_frames = "-g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) ";
+    const std::size_t video_end = line.find(key_frames) + key_frames.size();
     EXPECT_EQ(line.substr(video_end), c.tail) << format_name_from_id(c.format) << " " << c.url;
   }
 }
@@ -521,7 +561,8 @@ TEST(CommandLineOutputs, PluginCorePathReachesEncoderAndMuxer) {
   target.video.codec = 148;
   target.video.options.clear();
   EXPECT_CONTAINS(line_of(request_of(file_source(), target), plugin),
-                  "-c:v omx_enc_avc -omx_core \"/opt/mc/core.so\" -crf:v 23 -g:v 5 -c:s copy "
+                  "-c:v omx_enc_avc -omx_core \"/opt/mc/core.so\" -crf:v 23 -g:v 300 "
+                  "-force_key_frames:v expr:gte(t,n_forced*5) -c:s copy "
                   "-f omx_ts_mux -omx_core \"/opt/mc/core.so\" udp://127.0.0.1:1234 ");
   EXPECT_CONTAINS(line_of(file_source(), target), "-c:v omx_enc_avc -crf:v 23 ");
 }
@@ -559,7 +600,8 @@ TEST(CommandLineOutputs, NativeRtpSendsEachStreamOnItsOwn) {
   EXPECT_EQ(line_of(request_of(file_source(), rtp), settings),
             "-re -i \"/media/clip.mp4\" -c:a aac -ac:a 2 -vn -f rtp "
             "-flags:a +global_header -rtpflags +latm rtp://239.1.1.1:5002 "
-            "-c:v libx264 -preset:v faster  -crf:v 23 -g:v 5 -an -f rtp -flags +global_header "
+            "-c:v libx264 -preset:v faster  -crf:v 23 -g:v 300 -force_key_frames:v "
+            "expr:gte(t,n_forced*5) -an -f rtp -flags +global_header "
             "-payload_type 98  rtp://239.1.1.1:5000?localport=6000 "
             "-sdp_file \"/var/log/vx/morv_001_out.sdp\" ");
 
@@ -569,7 +611,8 @@ TEST(CommandLineOutputs, NativeRtpSendsEachStreamOnItsOwn) {
   rtp.video.options.clear();
   const std::string line = line_of(request_of(file_source(), rtp), settings);
   EXPECT_CONTAINS(line,
-                  "\" -an -c:v h263 -qmin:v 2 -g:v 5 -an -f rtp -flags -global_header "
+                  "\" -an -c:v h263 -qmin:v 2 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) "
+                  "-an -f rtp -flags -global_header "
                   "-rtpflags +rfc2190 ");
 }
 
@@ -591,13 +634,16 @@ TEST(CommandLineGroups, TwoInputsShareOneOutput) {
   EXPECT_EQ(line_of(request),
             "-re -i \"/media/a.mp4\" -i \"udp://239.0.0.2:1234\" "
             "-map 0:v -map 0:a  -c:a:0 aac -ac:a:0 2 -c:v:0 libx264 -preset:v:0 veryfast  "
-            "-crf:v:0 23 -g:v:0 5 "
-            "-map 1:v -map 1:a  -c:a:1 mp2 -ac:a:1 2 -c:v:1 mpeg2video -qmin:v:1 2 -g:v:1 5 "
+            "-crf:v:0 23 -g:v:0 300 -force_key_frames:v:0 expr:gte(t,n_forced*5) "
+            "-map 1:v -map 1:a  -c:a:1 mp2 -ac:a:1 2 -c:v:1 mpeg2video -qmin:v:1 2 -g:v:1 300 "
+            "-force_key_frames:v:1 expr:gte(t,n_forced*5) "
             "-c:s copy -f mpegts udp://127.0.0.1:1234 ");
 
   // A quality range reaches only its own stream.
   request.groups[0][1].video.quality = 50;
-  EXPECT_CONTAINS(line_of(request), "-c:v:1 mpeg2video -qmin:v:1 25.8 -qmax:v:1 51.0 -g:v:1 5 ");
+  EXPECT_CONTAINS(line_of(request),
+                  "-c:v:1 mpeg2video -qmin:v:1 25.8 -qmax:v:1 51.0 -g:v:1 300 "
+                  "-force_key_frames:v:1 expr:gte(t,n_forced*5) ");
 
   request.groups[0].pop_back();  // a group must hold an entry for every input
   EXPECT_EQ(code_of(request), kErrorNotAnOutput);
@@ -618,7 +664,8 @@ TEST(CommandLineGroups, HlsVariantsAreNumberedByGroup) {
   EXPECT_CONTAINS(line, "-c:a:0 aac -ac:a:0 2 -c:v:0 libx264 -preset:v faster  -b:v:0 3000k ");
   EXPECT_CONTAINS(line, "-c:a:1 aac -ac:a:1 2 -c:v:1 libx264 -preset:v faster  -b:v:1 800k ");
   EXPECT_CONTAINS(line,
-                  "-g:v:1 5 -var_stream_map \"v:0,a:0 v:1,a:1\"  -f hls -y \"/www/%v.m3u8\" ");
+                  "-g:v:1 300 -force_key_frames:v:1 expr:gte(t,n_forced*5) -var_stream_map "
+                  "\"v:0,a:0 v:1,a:1\"  -f hls -y \"/www/%v.m3u8\" ");
 
   // Non-HLS groups keep plain option names.
   request.groups[0][0].format = FormatId::udp;

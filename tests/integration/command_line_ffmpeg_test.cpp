@@ -168,6 +168,49 @@ INSTANTIATE_TEST_SUITE_P(
         OneOutputCase{"udp_top_field_first", 3, FormatId::udp, "tff.ts", 2, kH264Aac, "tt"}),
     [](const ::testing::TestParamInfo<OneOutputCase>& param) { return param.param.name; });
 
+// The encoders on the quantiser path take the highest qualities, and "keyFrameInterval" counts
+// seconds whatever the frame rate: key frames at 0, 1 and 2 s of the 3 s clip, and none between.
+TEST_F(EngineLine, QualitiesAndKeyFrameSecondsAreWhatFfmpegTakes) {
+  struct Case {
+    const char* file;
+    CodecId codec;
+    std::int32_t quality;
+    float frame_rate;  // 0: the clip's own
+  };
+  const Case cases[] = {{"q100.ts", 132, 100, 0},
+                        {"q99.ts", 133, 99, 0},
+                        {"k25.ts", kCodecH264, 0, 25},
+                        {"k30.ts", kCodecH264, 0, 30},
+                        {"kown.ts", kCodecH264, 0, 0}};
+  int slot = 4;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.file);
+    StartRequest request;
+    request.sources = {clip_source()};
+    EngineTarget target = template_target(FormatId::file, folder_ / c.file);
+    target.video.codec = c.codec;
+    target.video.quality = c.quality;
+    target.video.frame_rate = c.frame_rate;
+    target.video.key_frame_interval = 1;
+    request.groups = {{target}};
+    ASSERT_NO_FATAL_FAILURE(transcode(request, slot++));
+    Peer key_frames(
+        {"ffprobe", "-v", "error", "-select_streams", "v:0", "-skip_frame", "nokey",
+         "-show_entries", "frame=pts_time", "-of", "csv=p=0", (folder_ / c.file).string()},
+        folder_ / (std::string(c.file) + ".keys"), folder_ / "keys.err");
+    ASSERT_EQ(key_frames.wait(kRunLimit), 0) << read_text(folder_ / "keys.err");
+    std::vector<double> seconds;
+    std::istringstream listed(key_frames.out());
+    for (std::string row; std::getline(listed, row);) {
+      if (!row.empty()) seconds.push_back(std::stod(row));
+    }
+    ASSERT_EQ(seconds.size(), 3u) << key_frames.out();
+    for (std::size_t k = 0; k < seconds.size(); ++k) {
+      EXPECT_NEAR(seconds[k] - seconds[0], static_cast<double>(k), 0.05) << key_frames.out();
+    }
+  }
+}
+
 // Several HLS targets run as one output: the channel compiler leaves every group but the last
 // without a URL (they only contribute their encoder settings, numbered by variant) and gives the
 // last one the maps and the variant stream map.
