@@ -463,11 +463,10 @@ int append_video_section(std::string& line, const OutputEntry& out,
   return 0;
 }
 
-// The text after the last input names a muxer of its own ("-f ...").
-bool options_name_a_muxer(const std::string& line) {
-  const std::size_t last_input = line.rfind(" -i ");
-  return contains(std::string_view(line).substr(last_input == std::string::npos ? 0 : last_input),
-                  " -f ");
+// The target's own options name its muxer ("-f ..."); another target's muxer earlier in the
+// line is not this one's.
+bool options_name_a_muxer(const EngineTarget& target) {
+  return contains(" " + target.format_options, " -f ");
 }
 
 int append_destination(std::string& line, const EngineTarget& target,
@@ -501,7 +500,7 @@ int append_destination(std::string& line, const EngineTarget& target,
       append_format(line, "%s ", url.c_str());
       return 0;
     case FormatId::srt:
-      if (!options_name_a_muxer(line)) line += "-f mpegts ";
+      if (!options_name_a_muxer(target)) line += "-f mpegts ";
       append_format(line, "%s ", url.c_str());
       return 0;
     case FormatId::hls:

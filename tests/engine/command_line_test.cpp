@@ -649,6 +649,23 @@ TEST(CommandLineGroups, TwoInputsShareOneOutput) {
   EXPECT_EQ(code_of(request), kErrorNotAnOutput);
 }
 
+// Each target decides its muxer from its own options: an SRT target after an RTMP one (whose
+// "-f flv" stands earlier in the line) still gets MPEG-TS, or ffmpeg cannot guess a format.
+TEST(CommandLineGroups, EachTargetChoosesItsOwnMuxer) {
+  StartRequest request;
+  request.sources = {file_source("/media/a.mp4")};
+  EngineTarget rtmp = template_target();
+  rtmp.format = FormatId::rtmp;
+  rtmp.url = "rtmp://host/live/key";
+  EngineTarget srt = template_target();
+  srt.format = FormatId::srt;
+  srt.url = "srt://host:9000";
+  request.groups = {{rtmp}, {srt}};
+  const std::string line = line_of(request);
+  EXPECT_CONTAINS(line, "-f flv \"rtmp://host/live/key\" ");
+  EXPECT_CONTAINS(line, "-f mpegts srt://host:9000 ");
+}
+
 TEST(CommandLineGroups, HlsVariantsAreNumberedByGroup) {
   StartRequest request = request_of(file_source(), template_target());
   request.groups.clear();
