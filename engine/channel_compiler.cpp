@@ -249,7 +249,8 @@ int fill_targets(const cJSON* document, int channel, const Supplier& supplier, i
     read_media(target, record);
     record.video.options = target_option_text(target, entry, several_entries);
     if (supplier.bound && !groups[filled].empty()) {
-      // A bound channel's streams join the master's output.
+      // A bound channel's streams join the master's output, muxed as the master's target is.
+      record.format = groups[filled].front().format;
       record.url = groups[filled].front().url;
       record.format_options = groups[filled].front().format_options;
     } else {

@@ -142,7 +142,8 @@ TEST_F(ChannelCompiler, BoundChannelsJoinTheMastersProcess) {
               target("udp", "udp://239.0.0.1:1234") + ", " + target("srt", "srt://h:9000"));
   const std::string slave = channel(
       R"({"format": "udp", "url": "udp://239.0.0.9:5000"})",
-      target("udp", "udp://ignored:1") + ", " + target("srt", "srt://ignored:2"), R"(, "bind": 1)");
+      target("udp", "udp://ignored:1") + ", " + target("rtmp", "rtmp://ignored/live/key"),
+      R"(, "bind": 1)");
   const StartRequest request = compile("{}", {master, slave}, 0);
   ASSERT_EQ(request.sources.size(), 2u);  // the self-bind entry is skipped
   EXPECT_EQ(request.sources[1].url, "udp://239.0.0.9:5000");
@@ -151,6 +152,7 @@ TEST_F(ChannelCompiler, BoundChannelsJoinTheMastersProcess) {
   ASSERT_EQ(request.groups.size(), 2u);
   ASSERT_EQ(request.groups[1].size(), 2u);
   EXPECT_EQ(request.groups[1][1].url, "srt://h:9000");  // the master's destination
+  EXPECT_EQ(request.groups[1][1].format, FormatId::srt) << "and the master's muxer with it";
   EXPECT_EQ(request.groups[0][1].video.options, "-preset:v:1 faster ");
   EXPECT_EQ(request.groups[0][0].video.options, "-preset:v:0 faster ");
 
