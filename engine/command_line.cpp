@@ -170,6 +170,7 @@ int append_input_part(std::string& line, const EngineSource& source,
       return 0;
     default:
       append_url_input(line, source.url);
+      if (!source.sound_url.empty()) append_url_input(line, source.sound_url);
       return 0;
   }
 }

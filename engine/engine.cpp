@@ -7,6 +7,7 @@
 #include <chrono>
 #include <cstdlib>
 #include <thread>
+#include <vector>
 
 #include "engine/channel_log.h"
 #include "engine/command_line.h"
@@ -197,9 +198,10 @@ void read_extract_output(ChannelSlot& slot) {
   }
 }
 
-// yt-dlp prints one stream URL per line (several for split formats) and, on failure, error
-// texts that may quote the page URL: the first line that is a URL alone is the stream.
-std::string first_stream_url(std::string_view text) {
+// yt-dlp prints one stream URL per line (picture, then sound, for sites that serve them apart)
+// and, on failure, error texts that may quote the page URL: the lines that are a URL alone.
+std::vector<std::string> stream_urls(std::string_view text) {
+  std::vector<std::string> urls;
   while (!text.empty()) {
     const std::size_t end = text.find('\n');
     std::string_view line = text.substr(0, end);
@@ -208,12 +210,18 @@ std::string first_stream_url(std::string_view text) {
     while (!line.empty() && line.front() == ' ')
       line.remove_prefix(1);
     if (contains(line, "://") && line.find_first_of(" \t") == std::string_view::npos) {
-      return std::string(line);
+      urls.emplace_back(line);
     }
     if (end == std::string_view::npos) break;
     text.remove_prefix(end + 1);
   }
-  return {};
+  return urls;
+}
+
+// A second input would move the inputs that the alternate-input graphs and bound channels count
+// by number, so the sound joins only a channel that has neither.
+bool takes_a_sound_input(const StartRequest& request) {
+  return request.sources.size() == 1 && request.sources.front().alternate_input.empty();
 }
 
 void finish_extraction(int slot_number, ChannelSlot& slot) {
@@ -228,12 +236,21 @@ void finish_extraction(int slot_number, ChannelSlot& slot) {
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
     text.pop_back();
   engine_log_printf(slot_number, true, "yt-dlp output: %s", text.c_str());
-  const std::string stream_url = first_stream_url(text);
-  if (stream_url.empty() || !request || request->sources.empty()) {
+  const std::vector<std::string> urls = stream_urls(text);
+  if (urls.empty() || !request || request->sources.empty()) {
     slot.state = ChannelState::idle;
     return;
   }
-  request->sources.front().url = stream_url;
+  request->sources.front().url = urls[0];
+  if (urls.size() > 1) {
+    if (takes_a_sound_input(*request)) {
+      request->sources.front().sound_url = urls[1];
+    } else {
+      engine_log(slot_number, true,
+                 "yt-dlp gave the sound apart; it is left out with bound channels or an "
+                 "alternate input");
+    }
+  }
   // The slot is still in EXTRACT, so this start skips the yt-dlp stage.
   if (engine_start_channel(slot_number, *request) < 0) slot.state = ChannelState::idle;
 }

@@ -61,6 +61,9 @@ struct EngineSource {
   MediaDescriptor video;  // input-side options; the rest only for "rtp_native"
   MediaDescriptor audio;  // only for "rtp_native"
   std::string url;        // as stored; for a folder the playlist's current file
+  // The sound of a page whose site serves picture and sound apart (yt-dlp gives two URLs): a
+  // second input after `url`, which ffmpeg's own stream choice takes the sound from.
+  std::string sound_url;
   // "" (off), "default" (built-in test picture with silence) or the path of an alternate video.
   std::string alternate_input;
   std::string input_options;         // written before "-i"
