@@ -1,8 +1,11 @@
 #include "engine/channel_compiler.h"
 
+#include <arpa/inet.h>
 #include <sys/stat.h>
 
+#include <cstdlib>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -113,6 +116,74 @@ void read_media(const cJSON* target, EngineTarget& record) {
   record.audio.bitrate_kbps = config_int(audio, "bitRate");
 }
 
+// ----- elementary RTP ------------------------------------------------------------------------
+
+// "rtp://address:port" (the address may be empty or "@" for every local address).
+std::optional<std::pair<std::uint32_t, std::uint16_t>> rtp_url_endpoint(std::string_view url) {
+  if (!istarts_with(url, "rtp://")) return std::nullopt;
+  url.remove_prefix(6);
+  url = url.substr(0, url.find_first_of("/?"));
+  const std::size_t colon = url.rfind(':');
+  if (colon == std::string_view::npos) return std::nullopt;
+  std::string host(url.substr(0, colon));
+  if (host.empty() || host == "@") host = "0.0.0.0";
+  in_addr address{};
+  const int port = std::atoi(std::string(url.substr(colon + 1)).c_str());
+  if (::inet_pton(AF_INET, host.c_str(), &address) != 1 || port <= 0 || port > 65535) {
+    return std::nullopt;
+  }
+  return std::make_pair(address.s_addr, static_cast<std::uint16_t>(port));
+}
+
+// One elementary stream's address, port and format parameters ("IP", "port", "fmtp",
+// "globalHeader" of its object). A source receives on them, a target sends to them.
+void read_rtp_stream(const cJSON* stream, bool receives, MediaDescriptor& media) {
+  in_addr address{};
+  const std::string ip = config_string(stream, "IP");
+  const std::uint32_t parsed =
+      !ip.empty() && ::inet_pton(AF_INET, ip.c_str(), &address) == 1 ? address.s_addr : 0;
+  const int port = config_int(stream, "port");
+  const auto port16 = static_cast<std::uint16_t>(port > 0 && port <= 65535 ? port : 0);
+  (receives ? media.rtp.local_address : media.rtp.remote_address) = parsed;
+  (receives ? media.rtp.local_port : media.rtp.remote_port) = port16;
+  media.fmtp = config_string(stream, "fmtp");
+  media.global_header = config_bool(stream, "globalHeader");
+}
+
+// Where a stream's keys name no port, the URL names the picture's ("rtp://address:port"), and
+// the sound follows two ports above it, as RTP streams pair their RTCP port in between.
+void fill_rtp_from_url(const std::string& url, bool receives, MediaDescriptor& video,
+                       MediaDescriptor& audio) {
+  const auto endpoint = rtp_url_endpoint(url);
+  if (!endpoint) return;
+  const auto fill = [&](MediaDescriptor& media, std::uint16_t port) {
+    std::uint16_t& own_port = receives ? media.rtp.local_port : media.rtp.remote_port;
+    if (own_port != 0) return;
+    (receives ? media.rtp.local_address : media.rtp.remote_address) = endpoint->first;
+    own_port = port;
+  };
+  fill(video, endpoint->second);
+  if (audio.enable && endpoint->second <= 65533) {
+    fill(audio, static_cast<std::uint16_t>(endpoint->second + 2));
+  }
+}
+
+// An "rtp_native" source: the streams it receives, described to the transcoder by a session
+// file.
+void read_rtp_source(const cJSON* source, EngineSource& record) {
+  const cJSON* video = config_object(source, "video");
+  const cJSON* audio = config_object(source, "audio");
+  record.video.enable = config_bool(video, "enable");
+  record.video.codec = codec_id_from_name(config_string(video, "codec"));
+  record.audio.enable = config_bool(audio, "enable");
+  record.audio.codec = codec_id_from_name(config_string(audio, "codec"));
+  record.audio.sample_rate = config_int(audio, "sampleRate");
+  record.audio.channels = config_int(audio, "channels");
+  read_rtp_stream(video, true, record.video);
+  if (record.audio.enable) read_rtp_stream(audio, true, record.audio);
+  fill_rtp_from_url(record.url, true, record.video, record.audio);
+}
+
 // ----- target URLs ---------------------------------------------------------------------------
 
 std::string with_rtmp_credentials(const std::string& url, const cJSON* rtmp) {
@@ -204,6 +275,7 @@ int fill_source(const cJSON* document, const Supplier& supplier, int entry, bool
     return code;
   }
   source.alternate_input = config_string(global, "altInput");
+  if (source.kind == FormatId::rtp_native) read_rtp_source(first, source);
   const cJSON* video = config_object(first, "video");
   if (video != nullptr && video->child != nullptr) {
     source.video.options = joined_options(config_array(video, "options"), false);
@@ -256,6 +328,11 @@ int fill_targets(const cJSON* document, int channel, const Supplier& supplier, i
     } else {
       record.mux_rate_kbps = config_int(config_object(target, "mux"), "bitRate");
       build_target_options(document, channel, output, target, record);
+      if (record.format == FormatId::rtp_native) {
+        read_rtp_stream(config_object(target, "video"), false, record.video);
+        read_rtp_stream(config_object(target, "audio"), false, record.audio);
+        fill_rtp_from_url(record.url, false, record.video, record.audio);
+      }
     }
     groups[filled].push_back(std::move(record));
     ++filled;

@@ -456,6 +456,8 @@ int append_video_section(std::string& line, const OutputEntry& out,
     }
   }
   if (target.format == FormatId::rtp_native) {
+    // Nowhere to send the picture: refused rather than sent to port 0.
+    if (video.rtp.remote_port == 0) return kErrorEmptyFileTarget;
     append_format(line, "-an -f rtp -flags %cglobal_header ", video.global_header ? '+' : '-');
     if (video.codec == kCodecH263) line += "-rtpflags +rfc2190 ";
     append_text_and_space(line, target.format_options);

@@ -46,8 +46,9 @@ int compose_session_description(const MediaDescriptor* video, const MediaDescrip
       const char* name = codec_rtp_name(video->codec);
       if (name == nullptr) return -1;
       const int payload = video->codec == kCodecH263 ? kVideoPayloadH263 : kVideoPayloadDynamic;
-      append_format(text, "c=IN IP4 %s\n", dotted_quad(endpoint.address).c_str());
+      // Each section carries its own connection line, after its media line.
       append_format(text, "m=video %d RTP/AVP %d\n", endpoint.port, payload);
+      append_format(text, "c=IN IP4 %s\n", dotted_quad(endpoint.address).c_str());
       append_format(text, "a=rtpmap:%d %s/90000\n", payload, name);
       if (!video->fmtp.empty()) append_format(text, "a=fmtp:%d %s\n", payload, video->fmtp.c_str());
     }
@@ -59,8 +60,8 @@ int compose_session_description(const MediaDescriptor* video, const MediaDescrip
       if (name == nullptr) return -1;
       const int clock = audio_clock_rate(*audio);
       const int channels = audio->channels < 2 ? 1 : audio->channels;
-      append_format(text, "c=IN IP4 %s\n", dotted_quad(endpoint.address).c_str());
       append_format(text, "m=audio %d RTP/AVP %d\n", endpoint.port, kAudioPayload);
+      append_format(text, "c=IN IP4 %s\n", dotted_quad(endpoint.address).c_str());
       append_format(text, "a=rtpmap:%d %s/%d/%d\n", kAudioPayload, name, clock, channels);
       if (audio->codec == 8) {
         append_format(text, "a=rtpmap:%d MP4A-LATM/%d/%d\n", kAudioPayload, clock, channels);

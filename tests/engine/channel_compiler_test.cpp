@@ -1,5 +1,6 @@
 #include "engine/channel_compiler.h"
 
+#include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <unistd.h>
 
@@ -9,6 +10,7 @@
 
 #include "config/json.h"
 #include "engine/channel_slot.h"
+#include "engine/command_line.h"
 #include "engine/engine_clock.h"
 #include "engine/playlist.h"
 
@@ -140,10 +142,10 @@ TEST_F(ChannelCompiler, BoundChannelsJoinTheMastersProcess) {
   const std::string master =
       channel(kFileSource + R"(, {"bind": 2}, {"bind": 1})",
               target("udp", "udp://239.0.0.1:1234") + ", " + target("srt", "srt://h:9000"));
-  const std::string slave = channel(
-      R"({"format": "udp", "url": "udp://239.0.0.9:5000"})",
-      target("udp", "udp://ignored:1") + ", " + target("rtmp", "rtmp://ignored/live/key"),
-      R"(, "bind": 1)");
+  const std::string slave =
+      channel(R"({"format": "udp", "url": "udp://239.0.0.9:5000"})",
+              target("udp", "udp://ignored:1") + ", " + target("rtmp", "rtmp://ignored/live/key"),
+              R"(, "bind": 1)");
   const StartRequest request = compile("{}", {master, slave}, 0);
   ASSERT_EQ(request.sources.size(), 2u);  // the self-bind entry is skipped
   EXPECT_EQ(request.sources[1].url, "udp://239.0.0.9:5000");
@@ -206,6 +208,40 @@ TEST_F(ChannelCompiler, StopCoversTheTimeShiftCompanionOnlyForScalars) {
     EXPECT_EQ(engine_get_state(16),
               time_shift == R"("1")" ? ChannelState::stopping : ChannelState::running);
   }
+}
+
+// Elementary RTP streams take their endpoints from the channel: a source receives where its
+// stream objects (or its URL) say, a target sends to its URL's port for the picture and two
+// above it for the sound; a target that names no destination is refused, never sent to port 0.
+TEST_F(ChannelCompiler, ElementaryRtpEndpointsComeFromTheChannel) {
+  const std::string source =
+      R"({"format": "rtp_native", "url": "",)"
+      R"( "video": {"enable": true, "codec": "h264", "IP": "0.0.0.0", "port": 5004,)"
+      R"( "fmtp": "packetization-mode=1"},)"
+      R"( "audio": {"enable": true, "codec": "aac", "sampleRate": 48000, "channels": 2,)"
+      R"( "IP": "0.0.0.0", "port": 5008}})";
+  StartRequest request =
+      compile("{}", {channel(source, target("rtp_native", "rtp://127.0.0.1:6000"))}, 0);
+  const EngineSource& in = request.sources[0];
+  EXPECT_EQ(in.video.rtp.local_port, 5004);
+  EXPECT_EQ(in.video.codec, kCodecH264);
+  EXPECT_EQ(in.video.fmtp, "packetization-mode=1");
+  EXPECT_EQ(in.audio.rtp.local_port, 5008);
+  EXPECT_EQ(in.audio.sample_rate, 48000);
+  const EngineTarget& out = request.groups[0][0];
+  EXPECT_EQ(out.video.rtp.remote_address, htonl(0x7f000001));
+  EXPECT_EQ(out.video.rtp.remote_port, 6000);
+  EXPECT_EQ(out.audio.rtp.remote_port, 6002);
+
+  request = compile("{}",
+                    {channel(R"({"format": "rtp_native", "url": "rtp://@:7000",)"
+                             R"( "video": {"enable": true, "codec": "h264"}})",
+                             target("rtp_native", ""))},
+                    0);
+  EXPECT_EQ(request.sources[0].video.rtp.local_port, 7000) << "the URL when no port is named";
+  std::string line;
+  EXPECT_EQ(build_command_line(request, CommandSettings{0, 0, "", ::testing::TempDir()}, line),
+            kErrorEmptyFileTarget);
 }
 
 }  // namespace

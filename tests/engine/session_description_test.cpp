@@ -39,21 +39,22 @@ TEST(SessionDescription, VideoAndAudioSections) {
   audio.channels = 2;
   EXPECT_EQ(describe(&video, &audio),
             kHeader +
-                "c=IN IP4 239.1.1.1\nm=video 5000 RTP/AVP 96\na=rtpmap:96 h264/90000\n"
+                "m=video 5000 RTP/AVP 96\nc=IN IP4 239.1.1.1\na=rtpmap:96 h264/90000\n"
                 "a=fmtp:96 packetization-mode=1\n"
-                "c=IN IP4 239.1.1.1\nm=audio 5002 RTP/AVP 97\n"
+                "m=audio 5002 RTP/AVP 97\nc=IN IP4 239.1.1.1\n"
                 "a=rtpmap:97 MP4A-LATM/48000/2\na=rtpmap:97 MP4A-LATM/48000/2\n\n");
 
   // The output form describes the destinations.
   EXPECT_EQ(describe(&video, nullptr, SessionForm::output),
             kHeader +
-                "c=IN IP4 10.9.9.9\nm=video 6000 RTP/AVP 96\na=rtpmap:96 h264/90000\n"
+                "m=video 6000 RTP/AVP 96\nc=IN IP4 10.9.9.9\na=rtpmap:96 h264/90000\n"
                 "a=fmtp:96 packetization-mode=1\n\n");
 }
 
 TEST(SessionDescription, PayloadTypesClockRatesAndChannels) {
   const MediaDescriptor h263 = stream(kCodecH263, "127.0.0.1", 4000);
-  EXPECT_NE(describe(&h263, nullptr).find("m=video 4000 RTP/AVP 34\na=rtpmap:34 h263/90000\n"),
+  EXPECT_NE(describe(&h263, nullptr)
+                .find("m=video 4000 RTP/AVP 34\nc=IN IP4 127.0.0.1\na=rtpmap:34 h263/90000\n"),
             std::string::npos);
 
   struct Case {
@@ -72,7 +73,7 @@ TEST(SessionDescription, PayloadTypesClockRatesAndChannels) {
     audio.sample_rate = c.sample_rate;
     audio.channels = c.channels;
     EXPECT_EQ(describe(nullptr, &audio),
-              kHeader + "c=IN IP4 127.0.0.1\nm=audio 4002 RTP/AVP 97\n" + c.rtpmap + "\n")
+              kHeader + "m=audio 4002 RTP/AVP 97\nc=IN IP4 127.0.0.1\n" + c.rtpmap + "\n")
         << c.codec;
   }
 }
