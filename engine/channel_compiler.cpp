@@ -476,7 +476,7 @@ int start_channel_preview(const cJSON* document, int channel) {
   target.video.codec = kCodecH264;
   target.video.width = 320;
   target.video.height = 240;
-  target.video.key_frame_interval = 5;
+  target.video.key_frame_interval = 1;  // a viewer that joins sees a picture within a second
   target.audio.enable = true;
   target.audio.codec = codec_id_from_name("aac");
   const cJSON* global = global_of(document);

@@ -39,7 +39,7 @@ using namespace std::chrono_literals;
 constexpr CodecId kCodecAac = 8;
 const std::vector<std::string> kH264Aac = {"audio aac", "video h264"};
 
-// The new-channel template's target: h264 with the "faster" preset and a key frame every 5,
+// The new-channel template's target: h264 with the "faster" preset and a key frame every 5 s,
 // stereo aac.
 EngineTarget template_target(FormatId format, const fs::path& url) {
   EngineTarget target;
