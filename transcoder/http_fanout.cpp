@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <mutex>
+#include <optional>
 #include <sstream>
 #include <vector>
 
@@ -32,12 +33,13 @@ constexpr std::string_view kBoundary = "vantorix-frame";
 struct Viewer {
   FanoutState* owner = nullptr;
   MHD_Connection* connection = nullptr;
-  int socket = -1;      // MHD's socket: shut down here to drop the viewer, never closed here
-  bool joined = false;  // has a place in the stream: the first unit start after connecting
+  int socket = -1;  // MHD's socket: shut down here to drop the viewer, never closed here
+  // Has a place in the stream: the latest key frame, or the first unit start after connecting.
+  bool joined = false;
   bool dropped = false;
   bool suspended = false;
   std::uint64_t position = 0;
-  std::shared_ptr<const std::string> prefix;  // the initialisation segment, sent first
+  std::shared_ptr<const std::string> prefix;  // the init segment or the MPEG-TS tables, sent first
   std::size_t prefix_sent = 0;
 
   bool has_data(const StreamRing& ring) const {
@@ -79,6 +81,7 @@ struct FanoutState {
 
   // Used by the feeding thread only.
   TsPacketAligner ts;
+  TsKeyFrameFinder ts_key_frames;
   Mp4FragmentSplitter mp4;
   JpegFrameSplitter jpeg;
   std::vector<StreamPiece> pieces;
@@ -89,6 +92,9 @@ struct FanoutState {
   StreamRing ring;
   std::vector<std::unique_ptr<Viewer>> viewers;
   std::shared_ptr<const std::string> init_segment;
+  // Where a new viewer can start decoding at once (a ring offset), and what it needs first.
+  std::optional<std::uint64_t> key_start;
+  std::shared_ptr<const std::string> start_prefix;
   bool finished = false;
   bool stopping = false;
   FanoutStatistics statistics;
@@ -139,13 +145,36 @@ void drop_lagging_viewers(FanoutState& state) {
   }
 }
 
+// The framers count the bytes they pass on, which are exactly the ring's, so their offsets are
+// ring offsets.
+void note_key_start(FanoutState& state) {
+  switch (state.config.kind) {
+    case StreamKind::mpegts:
+      state.key_start = state.ts_key_frames.key_frame_start();
+      state.start_prefix = state.ts_key_frames.tables();
+      state.statistics.instant_start_bytes = state.ts_key_frames.held();
+      break;
+    case StreamKind::fragmented_mp4:
+      state.key_start = state.mp4.last_sync_fragment();
+      state.start_prefix = state.init_segment;
+      state.statistics.instant_start_bytes = state.mp4.buffered();
+      break;
+    case StreamKind::mjpeg:
+      break;  // every part is a whole picture: see publish
+  }
+}
+
 void publish(FanoutState& state, const std::vector<StreamPiece>& pieces, std::size_t fed) {
   std::lock_guard lock(state.mutex);
   state.statistics.bytes_fed += fed;
   if (state.config.kind == StreamKind::fragmented_mp4)
     state.init_segment = state.mp4.init_segment();
-  for (const StreamPiece& piece : pieces)
+  for (const StreamPiece& piece : pieces) {
+    if (state.config.kind == StreamKind::mjpeg && piece.unit_start)
+      state.key_start = state.ring.end();
     append_piece(state, piece.bytes, piece.unit_start);
+  }
+  note_key_start(state);
   if (pieces.empty()) return;
   drop_lagging_viewers(state);
   wake_viewers(state);
@@ -193,6 +222,19 @@ ssize_t read_nothing(void*, std::uint64_t, char*, std::size_t) {
   return MHD_CONTENT_READER_END_OF_STREAM;
 }
 
+// Places a new viewer at the latest key frame, so its first picture decodes at once, unless that
+// is so far back that the viewer would start with too little room to catch up.
+void start_at_key_frame(FanoutState& state, Viewer& viewer) {
+  const std::uint64_t most =
+      std::min<std::uint64_t>(state.config.instant_start_limit, state.ring.capacity() / 2);
+  if (!state.key_start || !state.ring.holds_recent(*state.key_start, most)) return;
+  if (state.config.kind != StreamKind::mjpeg && !state.start_prefix) return;
+  viewer.joined = true;
+  viewer.position = *state.key_start;
+  viewer.prefix = state.start_prefix;
+  ++state.statistics.viewers_started_at_key_frame;
+}
+
 Viewer* add_viewer(FanoutState& state, MHD_Connection* connection) {
   const MHD_ConnectionInfo* info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
@@ -202,6 +244,7 @@ Viewer* add_viewer(FanoutState& state, MHD_Connection* connection) {
   viewer->socket = info != nullptr ? info->connect_fd : -1;
   std::lock_guard lock(state.mutex);
   ++state.statistics.viewers_served;
+  start_at_key_frame(state, *viewer);
   state.viewers.push_back(std::move(viewer));
   return state.viewers.back().get();
 }
@@ -419,6 +462,7 @@ void HttpFanout::feed(std::string_view bytes) {
     case StreamKind::mpegts: {
       StreamPiece packets{{}, true};  // every packet boundary is a place to start
       state.ts.push(bytes, packets.bytes);
+      state.ts_key_frames.push(packets.bytes);
       if (!packets.bytes.empty()) state.pieces.push_back(std::move(packets));
       break;
     }

@@ -1,6 +1,7 @@
 // HttpFanout: the transcoder's own HTTP(S) server for the outputs it serves itself. It takes one
 // stream (MPEG-TS, fragmented MP4 or MJPEG) as ffmpeg writes it and gives it to any number of
-// viewers, each from the live edge; a viewer that cannot keep up is dropped, never the stream.
+// viewers, each from the latest key frame so its first picture decodes at once (or, when that is
+// too far back, from the live edge); a viewer that cannot keep up is dropped, never the stream.
 #pragma once
 
 #include <cstddef>
@@ -24,11 +25,18 @@ struct FanoutConfig {
   // all the stream memory held for every viewer together, so it must exceed the largest
   // fragment or picture of the stream.
   std::size_t viewer_backlog_limit = std::size_t{8} << 20;
+  // The most stream bytes since the latest key frame (fragment, picture) a new viewer is started
+  // with. Further back, or at 0, it waits for the next packet boundary, fragment or picture
+  // instead. Never more than half the backlog limit, so such a viewer has room to catch up.
+  std::size_t instant_start_limit = std::size_t{4} << 20;
 };
 
 struct FanoutStatistics {
   std::uint64_t viewers_served = 0;   // stream requests answered
   std::uint64_t viewers_dropped = 0;  // for falling too far behind
+  std::uint64_t viewers_started_at_key_frame = 0;
+  // What instant starts hold besides the ring: the MPEG-TS tables, a moof being judged.
+  std::size_t instant_start_bytes = 0;
   std::uint64_t bytes_fed = 0;
   // Stream responses MHD still holds: dropped viewers count until their connection is gone.
   std::size_t open_responses = 0;

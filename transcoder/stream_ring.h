@@ -20,6 +20,11 @@ class StreamRing {
   // The oldest offset still held.
   std::uint64_t begin() const { return end_ - std::min<std::uint64_t>(end_, capacity_); }
 
+  // Whether every byte from `from` to the end is still held, and no more than `most` of them.
+  bool holds_recent(std::uint64_t from, std::uint64_t most) const {
+    return from >= begin() && from <= end_ && end_ - from <= most;
+  }
+
   // Appends, overwriting the oldest bytes once full.
   void append(std::string_view bytes);
   // Copies up to `max` bytes from offset `from` on; none when `from` is outside [begin, end).

@@ -1,6 +1,7 @@
 // The HTTP fan-out on 127.0.0.1 with real viewers: streams ffmpeg makes on the spot, fed in
-// real time and read by curl, ffprobe and raw sockets; a viewer that stops reading; HTTPS with
-// a certificate made here; addresses that cannot be served. Also the ring every viewer reads.
+// real time and read by curl, ffprobe and raw sockets; viewers that join between key frames; a
+// viewer that stops reading; HTTPS with a certificate made here; addresses that cannot be served.
+// Also the ring every viewer reads.
 #include "transcoder/http_fanout.h"
 
 #include <arpa/inet.h>
@@ -14,6 +15,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <filesystem>
@@ -28,6 +30,7 @@
 
 #include "platform/unique_fd.h"
 #include "tests/support/http_client.h"
+#include "tests/support/synthetic_ts.h"
 #include "transcoder/stream_framing.h"
 #include "transcoder/stream_ring.h"
 
@@ -189,7 +192,10 @@ std::string url(const HttpFanout& fanout, const std::string& path, bool tls = fa
 // ---------------------------------------------------------------------------------------------
 // Streams: from ffmpeg in real time, or numbered MPEG-TS packets made here
 
-std::vector<std::string> ffmpeg_args(const std::vector<std::string>& output) {
+// `gop` pictures (25 a second) from one key frame to the next, `seconds` long.
+std::vector<std::string> ffmpeg_args(const std::vector<std::string>& output,
+                                     const std::string& gop = "25",
+                                     const std::string& seconds = "4") {
   std::vector<std::string> argv = {"ffmpeg",
                                    "-hide_banner",
                                    "-loglevel",
@@ -204,13 +210,13 @@ std::vector<std::string> ffmpeg_args(const std::vector<std::string>& output) {
                                    "-i",
                                    "sine=frequency=440:sample_rate=48000",
                                    "-t",
-                                   "4",
+                                   seconds,
                                    "-c:v",
                                    "libx264",
                                    "-preset",
                                    "ultrafast",
                                    "-g",
-                                   "25",
+                                   gop,
                                    "-pix_fmt",
                                    "yuv420p",
                                    "-c:a",
@@ -392,16 +398,147 @@ std::string view_live_stream(StreamKind kind, const std::vector<std::string>& ff
   return read_file(dir / "late.body");
 }
 
+std::uint16_t pid_of(std::string_view packet) {
+  return static_cast<std::uint16_t>(((packet[1] & 0x1f) << 8) | (packet[2] & 0xff));
+}
+
 TEST(HttpFanout, MpegTsViewersAndALateJoinerEachGetAPlayableStream) {
   std::string fed;
   const std::string joined =
-      view_live_stream(StreamKind::mpegts, {"-f", "mpegts", "pipe:1"}, 2.5, true, fed);
+      view_live_stream(StreamKind::mpegts, {"-f", "mpegts", "pipe:1"}, 2.5, false, fed);
   ASSERT_GT(fed.size(), 100'000U);
   ASSERT_EQ(fed.size() % kTsPacketSize, 0U);
   EXPECT_GT(joined.size(), 10'000U);
   EXPECT_LT(joined.size(), fed.size() * 3 / 4);
   EXPECT_EQ(joined.size() % kTsPacketSize, 0U);
-  EXPECT_TRUE(is_suffix(fed, joined)) << "the late viewer got a gap or foreign bytes";
+  // The PAT and the PMT first, then the stream from the packet that starts a key frame.
+  ASSERT_GT(joined.size(), 3 * kTsPacketSize);
+  EXPECT_EQ(pid_of(joined), 0);
+  const std::string rest = joined.substr(2 * kTsPacketSize);
+  EXPECT_EQ(pid_of(rest), 0x100) << "ffmpeg's first video PID";
+  EXPECT_NE(rest[1] & 0x40, 0) << "not the start of a PES";
+  EXPECT_TRUE(is_suffix(fed, rest)) << "the late viewer got a gap or foreign bytes";
+}
+
+// Seconds from the stream's start at which three viewers join, in [from, to).
+std::vector<double> join_moments(double from, double to) {
+  std::random_device seed;
+  std::mt19937 generator(seed());
+  std::uniform_real_distribution<double> moment(from, to);
+  std::vector<double> moments = {moment(generator), moment(generator), moment(generator)};
+  std::sort(moments.begin(), moments.end());
+  return moments;
+}
+
+// ffmpeg decoding one picture and ending. It would read a live MPEG-TS for its whole analysis
+// time (new streams may still turn up) before decoding anything; a player starts at once.
+std::vector<std::string> first_picture_argv(const std::string& address) {
+  return {"ffmpeg",           "-v", "error", "-probesize", "32",
+          "-analyzeduration", "0",  "-i",    address,      "-an",
+          "-frames:v",        "1",  "-f",    "null",       "-"};
+}
+
+// ffmpeg writes a key frame every 10 s, so viewers joining at random moments between two of
+// them decode their first picture at once only when they start at the last one.
+TEST(HttpFanout, MpegTsViewersJoiningBetweenKeyFramesDecodeTheirFirstPictureWithoutErrors) {
+  TempDir dir;
+  auto fanout = start_fanout({.kind = StreamKind::mpegts});
+  ASSERT_NE(fanout, nullptr);
+  const std::vector<double> moments = join_moments(0.5, 3.5);
+  SCOPED_TRACE(::testing::Message()
+               << "joining at " << moments[0] << ", " << moments[1] << ", " << moments[2] << " s");
+  std::vector<std::unique_ptr<Child>> viewers;
+  feed_from_ffmpeg(
+      *fanout, ffmpeg_args({"-f", "mpegts", "pipe:1"}, "250", "5"), dir, [&](double seconds) {
+        if (viewers.size() == moments.size() || seconds < moments[viewers.size()]) return;
+        const std::string name = "viewer" + std::to_string(viewers.size());
+        viewers.push_back(std::make_unique<Child>(first_picture_argv(url(*fanout, "/live.ts")),
+                                                  dir / (name + ".out"), dir / (name + ".err")));
+      });
+  fanout->finish();
+  ASSERT_EQ(viewers.size(), 3U);
+  for (std::size_t k = 0; k < viewers.size(); ++k) {
+    const std::string name = "viewer" + std::to_string(k);
+    EXPECT_EQ(viewers[k]->wait(20s), 0) << name;
+    EXPECT_EQ(read_file(dir / (name + ".err")), "") << name;
+  }
+  EXPECT_EQ(fanout->statistics().viewers_started_at_key_frame, 3U);
+}
+
+// Fragments cut every half second whatever the pictures, so most start without a key frame:
+// every viewer must still start at one.
+TEST(HttpFanout, Mp4ViewersStartAtTheLatestFragmentThatBeginsWithAKeyFrame) {
+  TempDir dir;
+  auto fanout = start_fanout({.kind = StreamKind::fragmented_mp4});
+  ASSERT_NE(fanout, nullptr);
+  const std::vector<double> moments = join_moments(1.0, 3.5);
+  SCOPED_TRACE(::testing::Message()
+               << "joining at " << moments[0] << ", " << moments[1] << ", " << moments[2] << " s");
+  std::vector<std::unique_ptr<Child>> viewers;
+  feed_from_ffmpeg(*fanout,
+                   ffmpeg_args({"-f", "mp4", "-movflags", "empty_moov+default_base_moof",
+                                "-frag_duration", "500000", "pipe:1"},
+                               "250", "5"),
+                   dir, [&](double seconds) {
+                     if (viewers.size() == moments.size() || seconds < moments[viewers.size()])
+                       return;
+                     viewers.push_back(start_curl(url(*fanout, "/1.mp4"), dir,
+                                                  "viewer" + std::to_string(viewers.size())));
+                   });
+  fanout->finish();
+  ASSERT_EQ(viewers.size(), 3U);
+  for (std::size_t k = 0; k < viewers.size(); ++k) {
+    const std::string name = "viewer" + std::to_string(k);
+    ASSERT_EQ(viewers[k]->wait(20s), 0) << read_file(dir / (name + ".err"));
+    const auto frames =
+        run({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries", "frame=key_frame",
+             "-of", "default=nw=1:nk=1", (dir / (name + ".body")).string()},
+            dir, name + "_frames");
+    EXPECT_EQ(frames.status, 0) << frames.err;
+    EXPECT_EQ(frames.err, "") << name;
+    EXPECT_TRUE(frames.out.starts_with("1\n")) << name << ": " << frames.out.substr(0, 40);
+  }
+  EXPECT_EQ(fanout->statistics().viewers_started_at_key_frame, 3U);
+}
+
+// A key frame further back than the bound would leave a viewer too little room to catch up: it
+// joins at the live edge instead, as before key frames were kept.
+TEST(HttpFanout, KeyFrameFurtherBackThanTheBoundIsNotWhereAViewerStarts) {
+  using namespace testing_support;
+  auto fanout = start_fanout({.kind = StreamKind::mpegts, .viewer_backlog_limit = 64 * 1024});
+  ASSERT_NE(fanout, nullptr);
+  std::string fed;
+  auto feed = [&](const std::string& bytes) {
+    for (std::size_t at = 0; at < bytes.size(); at += 20 * kTsPacketSize) {
+      fanout->feed(std::string_view(bytes).substr(at, 20 * kTsPacketSize));
+      std::this_thread::sleep_for(2ms);
+    }
+    fed += bytes;
+  };
+  auto pictures = [](std::size_t bytes) {
+    std::string stream;
+    while (stream.size() < bytes)
+      stream += ts_pes(kVideoPid, h264_picture(false) + std::string(1500, 'p'), false);
+    return stream;
+  };
+  const std::string tables = ts_pat() + ts_pmt(0x1b);
+  feed(tables);
+  const std::size_t key_at = fed.size();
+  feed(ts_pes(kVideoPid, h264_picture(true), false) + pictures(20 * 1024));
+  auto near = watch(fanout->port());
+  ASSERT_TRUE(wait_until([&] { return fanout->viewer_count() == 1; }));
+  feed(pictures(20 * 1024));  // now more than half the ring since the key frame
+  auto far = watch(fanout->port());
+  ASSERT_TRUE(wait_until([&] { return fanout->viewer_count() == 2; }));
+  const std::size_t far_joined = fed.size();
+  feed(pictures(8 * 1024));
+  fanout->finish();
+
+  EXPECT_TRUE(near.get().body == tables + fed.substr(key_at));
+  EXPECT_TRUE(far.get().body == fed.substr(far_joined));
+  const FanoutStatistics statistics = fanout->statistics();
+  EXPECT_EQ(statistics.viewers_started_at_key_frame, 1U);
+  EXPECT_EQ(statistics.viewers_dropped, 0U);
 }
 
 TEST(HttpFanout, FragmentedMp4ViewersGetTheInitSegmentThenWholeFragments) {

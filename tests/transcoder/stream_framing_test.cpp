@@ -6,12 +6,17 @@
 
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <random>
 #include <string>
 #include <vector>
 
+#include "tests/support/synthetic_ts.h"
+
 namespace vx {
 namespace {
+
+using namespace testing_support;
 
 std::string random_bytes(std::size_t count, std::uint32_t seed) {
   std::mt19937 generator(seed);
@@ -105,6 +110,93 @@ TEST(TsPacketAligner, GarbageNeverPilesUp) {
   ASSERT_EQ(output.size() % kTsPacketSize, 0U);
   for (std::size_t at = 0; at < output.size(); at += kTsPacketSize)
     ASSERT_EQ(output[at], kTsSyncByte);
+}
+
+// ---------------------------------------------------------------------------------------------
+// Where a new MPEG-TS viewer can start decoding
+
+struct Picture {
+  std::string elementary;
+  bool flagged = false;  // the random access flag on its first packet
+};
+
+struct KeyFrameCase {
+  const char* name;
+  std::uint8_t video_type;
+  std::vector<Picture> pictures;
+  int key_frame;  // the picture a new viewer starts at; -1 for none
+};
+
+TEST(TsKeyFrameFinder, FindsTheLatestKeyFrameByItsFlagOrItsPictureHoweverPacketsArrive) {
+  const Picture idr{h264_picture(true), false};
+  const Picture other{h264_picture(false), false};
+  const std::vector<KeyFrameCase> cases = {
+      {"flagged", 0x1b, {{h264_picture(true), true}, other, other}, 0},
+      {"muxer never sets the flag", 0x1b, {idr, other, idr, other, other}, 2},
+      {"start code cut by a packet boundary", 0x1b, {other, {h264_picture(true, 140)}, other}, 1},
+      {"first picture three packets in", 0x1b, {{h264_picture(true, 400)}, other}, 0},
+      {"no key frame yet", 0x1b, {other, other}, -1},
+      {"hevc cra", 0x24, {{hevc_picture(21)}, {hevc_picture(1)}}, 0},
+      {"hevc idr", 0x24, {{hevc_picture(1)}, {hevc_picture(19)}, {hevc_picture(1)}}, 1},
+      // Codecs whose pictures are not read count on the flag alone.
+      {"mpeg-2 unflagged", 0x02, {idr, idr}, -1},
+      {"mpeg-2 flagged", 0x02, {idr, {h264_picture(false), true}, idr}, 1},
+  };
+  for (const KeyFrameCase& c : cases) {
+    std::string stream = ts_pat() + ts_pmt(c.video_type);
+    std::vector<std::uint64_t> starts;
+    for (const Picture& picture : c.pictures) {
+      stream += ts_pes(kAudioPid, "audio", false);
+      starts.push_back(stream.size());
+      stream += ts_pes(kVideoPid, picture.elementary, picture.flagged);
+    }
+    for (std::size_t packets : {std::size_t{1}, std::size_t{3}, stream.size()}) {
+      TsKeyFrameFinder finder;
+      feed_in_chunks(stream, packets * kTsPacketSize,
+                     [&](std::string_view bytes) { finder.push(bytes); });
+      SCOPED_TRACE(std::string(c.name) + ", packets at a time: " + std::to_string(packets));
+      EXPECT_EQ(finder.video_pid(), kVideoPid);
+      ASSERT_NE(finder.tables(), nullptr);
+      EXPECT_EQ(*finder.tables(), ts_pat() + ts_pmt(c.video_type));
+      if (c.key_frame < 0) {
+        EXPECT_FALSE(finder.key_frame_start().has_value());
+      } else {
+        EXPECT_EQ(finder.key_frame_start(), starts[static_cast<std::size_t>(c.key_frame)]);
+      }
+    }
+  }
+}
+
+TEST(TsKeyFrameFinder, ForgetsTheKeyFrameWhenTheVideoStreamChanges) {
+  TsKeyFrameFinder finder;
+  finder.push(ts_pat() + ts_pmt(0x1b) + ts_pes(kVideoPid, h264_picture(true), false));
+  ASSERT_TRUE(finder.key_frame_start().has_value());
+  finder.push(ts_pmt(0x24));  // now HEVC: that picture is of no use to a new viewer
+  EXPECT_FALSE(finder.key_frame_start().has_value());
+  EXPECT_EQ(*finder.tables(), ts_pat() + ts_pmt(0x24));
+}
+
+TEST(TsKeyFrameFinder, GarbagePacketsNeitherCrashNorPileUp) {
+  std::string garbage = random_bytes(2 << 20, 4);
+  std::mt19937 generator(9);
+  for (std::size_t at = 0; at < garbage.size(); at += kTsPacketSize) {
+    garbage[at] = kTsSyncByte;
+    // Many on the PAT, PMT and video PIDs, so every parser meets noise.
+    const std::uint16_t pids[] = {0, kPmtPid, kVideoPid, static_cast<std::uint16_t>(generator())};
+    const std::uint16_t pid = pids[generator() % 4] & 0x1fff;
+    garbage[at + 1] = static_cast<char>((garbage[at + 1] & 0x40) | (pid >> 8));
+    garbage[at + 2] = static_cast<char>(pid & 0xff);
+  }
+  TsKeyFrameFinder finder;
+  std::size_t most_held = 0;
+  feed_in_chunks(garbage, 50 * kTsPacketSize, [&](std::string_view bytes) {
+    finder.push(bytes);
+    most_held = std::max(most_held, finder.held());
+  });
+  EXPECT_LE(most_held, 12U * 1024);
+  if (finder.key_frame_start()) {
+    EXPECT_LT(*finder.key_frame_start(), garbage.size());
+  }
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -233,9 +325,140 @@ TEST(Mp4FragmentSplitter, FindsTheFirstFragmentAfterLeadingNoise) {
   EXPECT_EQ(result.unit_starts, (std::vector<std::size_t>{0}));
 }
 
+// Fragments as ffmpeg writes them: per track a tfhd (default flags optional) and a trun whose
+// first sample's flags stand apart, stand among per-sample flags, or are left to the defaults.
+constexpr std::uint32_t kSync = 0x02000000;
+constexpr std::uint32_t kNonSync = 0x01010000;
+
+std::string boxed(std::string_view type, std::string_view body) {
+  return big_endian(8 + body.size(), 4) + std::string(type) + std::string(body);
+}
+
+enum class FirstFlags { apart, per_sample, defaults };
+
+std::string traf(std::uint32_t track, std::optional<std::uint32_t> default_flags,
+                 std::uint32_t samples, FirstFlags where, std::uint32_t first = 0) {
+  std::string tfhd = big_endian(default_flags ? 0x020020 : 0x020000, 4) + big_endian(track, 4);
+  if (default_flags) tfhd += big_endian(*default_flags, 4);
+  const std::uint32_t run_flags = where == FirstFlags::apart        ? 0x000205
+                                  : where == FirstFlags::per_sample ? 0x000701
+                                                                    : 0x000201;
+  std::string trun = big_endian(run_flags, 4) + big_endian(samples, 4) + big_endian(0x99, 4);
+  if (where == FirstFlags::apart) trun += big_endian(first, 4);
+  for (std::uint32_t n = 0; n < samples; ++n) {
+    if (where == FirstFlags::per_sample) trun += big_endian(512, 4);  // duration
+    trun += big_endian(1000 + n, 4);                                  // size
+    if (where == FirstFlags::per_sample) trun += big_endian(n == 0 ? first : kNonSync, 4);
+  }
+  return boxed("traf", boxed("tfhd", tfhd) + boxed("tfdt", big_endian(0, 8)) + boxed("trun", trun));
+}
+
+std::string moof(const std::vector<std::string>& trafs) {
+  std::string body = boxed("mfhd", big_endian(0, 4) + big_endian(1, 4));
+  for (const std::string& one : trafs)
+    body += one;
+  return boxed("moof", body);
+}
+
+std::string trex(std::uint32_t track, std::uint32_t flags) {
+  return boxed("trex", big_endian(0, 4) + big_endian(track, 4) + big_endian(1, 4) +
+                           big_endian(0, 8) + big_endian(flags, 4));
+}
+
+// Track 1 is video, 2 audio; the trex defaults say so.
+std::string init_segment() {
+  return boxed("ftyp", "isom") +
+         boxed("moov", boxed("mvhd", std::string(100, 'v')) +
+                           boxed("mvex", trex(1, kNonSync) + trex(2, kSync)));
+}
+
+TEST(Mp4Fragments, TrackDefaultsComeFromTheInitSegmentsTrex) {
+  const std::vector<Mp4TrackDefaults> defaults = read_mp4_track_defaults(init_segment());
+  ASSERT_EQ(defaults.size(), 2U);
+  EXPECT_EQ(defaults[0].track_id, 1U);
+  EXPECT_EQ(defaults[0].sample_flags, kNonSync);
+  EXPECT_EQ(defaults[1].track_id, 2U);
+  EXPECT_EQ(defaults[1].sample_flags, kSync);
+  EXPECT_TRUE(read_mp4_track_defaults(std::string(200, 'x')).empty());
+}
+
+TEST(Mp4Fragments, AFragmentIsAStartWhenEveryTracksFirstSampleIsSync) {
+  const std::vector<Mp4TrackDefaults> defaults = read_mp4_track_defaults(init_segment());
+  const std::string audio = traf(2, kSync, 20, FirstFlags::defaults);
+  struct Case {
+    const char* name;
+    std::string moof;
+    Mp4FragmentStart expected;
+  };
+  const std::string cut = moof({traf(1, kNonSync, 5, FirstFlags::apart, kSync), audio});
+  const std::vector<Case> cases = {
+      {"first sample apart", moof({traf(1, kNonSync, 5, FirstFlags::apart, kSync), audio}),
+       Mp4FragmentStart::sync},
+      {"first sample apart, not sync",
+       moof({traf(1, kNonSync, 5, FirstFlags::apart, kNonSync), audio}),
+       Mp4FragmentStart::not_sync},
+      {"per-sample flags", moof({traf(1, std::nullopt, 5, FirstFlags::per_sample, kSync), audio}),
+       Mp4FragmentStart::sync},
+      {"tfhd default sync", moof({traf(1, kSync, 5, FirstFlags::defaults), audio}),
+       Mp4FragmentStart::sync},
+      {"tfhd default not sync", moof({traf(1, kNonSync, 5, FirstFlags::defaults), audio}),
+       Mp4FragmentStart::not_sync},
+      {"trex default not sync", moof({traf(1, std::nullopt, 5, FirstFlags::defaults), audio}),
+       Mp4FragmentStart::not_sync},
+      {"trex default sync", moof({traf(2, std::nullopt, 5, FirstFlags::defaults)}),
+       Mp4FragmentStart::sync},
+      {"no flags anywhere", moof({traf(7, std::nullopt, 5, FirstFlags::defaults)}),
+       Mp4FragmentStart::not_sync},
+      {"empty video track fragment",
+       moof({traf(1, kNonSync, 0, FirstFlags::defaults), traf(2, kSync, 3, FirstFlags::defaults)}),
+       Mp4FragmentStart::sync},
+      {"no samples at all", moof({traf(1, kNonSync, 0, FirstFlags::defaults)}),
+       Mp4FragmentStart::not_sync},
+      {"cut short", cut.substr(0, cut.size() - 10), Mp4FragmentStart::invalid},
+      {"trun shorter than its flags say",
+       moof({boxed("traf", boxed("tfhd", big_endian(0, 4) + big_endian(1, 4)) +
+                               boxed("trun", big_endian(0x000005, 4) + big_endian(1, 4)))}),
+       Mp4FragmentStart::invalid},
+      {"not a moof", boxed("mdat", std::string(50, '\0')), Mp4FragmentStart::invalid},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(classify_mp4_fragment(c.moof, defaults), c.expected) << c.name;
+}
+
+TEST(Mp4FragmentSplitter, RemembersTheLatestFragmentThatStartsWithASyncSample) {
+  const std::string init = init_segment();
+  const std::string audio = traf(2, kSync, 20, FirstFlags::defaults);
+  // As "-movflags dash" writes them: two sidx boxes lead each fragment.
+  auto fragment = [&](std::uint32_t first) {
+    return box("sidx", 44) + box("sidx", 44) +
+           moof({traf(1, kNonSync, 5, FirstFlags::apart, first), audio}) + box("mdat", 3000);
+  };
+  const std::string key = fragment(kSync);
+  const std::string other = fragment(kNonSync);
+  const std::string stream = init + key + other + other + key + other;
+  const std::uint64_t second_key = init.size() + key.size() + 2 * other.size();
+  for (std::size_t chunk : {1, 7, 100, 0}) {
+    Mp4FragmentSplitter splitter;
+    std::vector<std::uint64_t> seen;  // after each chunk
+    feed_in_chunks(stream, chunk, [&](std::string_view bytes) {
+      std::vector<StreamPiece> pieces;
+      splitter.push(bytes, pieces);
+      if (auto start = splitter.last_sync_fragment()) seen.push_back(*start);
+    });
+    ASSERT_FALSE(seen.empty()) << chunk;
+    EXPECT_EQ(seen.front(), init.size()) << chunk;
+    EXPECT_EQ(seen.back(), second_key) << chunk;
+    // A new initialisation segment makes the old fragments useless to a new viewer.
+    std::vector<StreamPiece> pieces;
+    splitter.push(init, pieces);
+    EXPECT_FALSE(splitter.last_sync_fragment().has_value()) << chunk;
+  }
+}
+
 TEST(Mp4FragmentSplitter, GarbageNeverPilesUp) {
   const SplitResult result = split_mp4(random_bytes(4 << 20, 2), 0);
-  EXPECT_LE(result.most_buffered, 16 + Mp4FragmentSplitter::kMaxInitSegment);
+  EXPECT_LE(result.most_buffered,
+            16 + Mp4FragmentSplitter::kMaxInitSegment + Mp4FragmentSplitter::kMaxMoof);
 }
 
 // ---------------------------------------------------------------------------------------------
