@@ -152,6 +152,30 @@ TEST_F(TranscoderProgram, FrozenVideoIsReportedOnceWhileProgressContinues) {
   EXPECT_EQ(reports, 1u) << output_;
 }
 
+// Music with its cover picture: ffmpeg encodes the picture once and then only sound, its frame
+// count standing while the output position moves on. That output is not frozen.
+TEST_F(TranscoderProgram, MusicWithItsCoverPictureIsNotReportedFrozen) {
+  const fs::path cover = folder_ / "cover.jpg";
+  const fs::path music = folder_ / "music.mp3";
+  start("xoTra_6142 -f lavfi -i testsrc=size=160x120:rate=1 -frames:v 1 -y \"" + cover.string() +
+        "\"");
+  ASSERT_EQ(wait_for_end(), 0) << output_;
+  start("xoTra_6142 -f lavfi -i sine=frequency=440:duration=4 -i \"" + cover.string() +
+        "\" -map 0:a -map 1:v -c:a libmp3lame -c:v copy -disposition:v attached_pic -y \"" +
+        music.string() + "\"");
+  ASSERT_EQ(wait_for_end(), 0) << output_;
+  output_.clear();
+
+  ::setenv("MORVI_FROZEN_VIDEO_SECONDS", "1", 1);
+  start("xoTra_6142 -re -i \"" + music.string() +
+        "\" -c:v libx264 -preset:v ultrafast -c:a aac -f mpegts -y \"" +
+        (folder_ / "out.ts").string() + "\"");
+  EXPECT_EQ(wait_for_end(), 0) << output_;
+  EXPECT_NE(output_.find("frame=    1 "), std::string::npos) << output_;
+  EXPECT_NE(output_.find(" time=00:00:03"), std::string::npos) << output_;
+  EXPECT_EQ(output_.find("output video frame freezing"), std::string::npos) << output_;
+}
+
 class TranscoderWithFfmpeg : public TranscoderProgram {
  protected:
   void SetUp() override {
