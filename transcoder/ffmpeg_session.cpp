@@ -48,6 +48,7 @@ int run_ffmpeg_session(const Translation& translation, const SessionOptions& opt
   served.hand_to(plan);
   const pid_t pid = start_child(plan);
   if (pid < 0) {
+    if (interrupted()) return kInterruptedStatus;
     say("morvi-transcoder: cannot start " + options.ffmpeg + "\n");
     return 1;
   }

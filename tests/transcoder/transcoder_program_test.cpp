@@ -33,6 +33,25 @@ pid_t first_child_of(pid_t parent) {
   return child;
 }
 
+// The processes still in a process group (the transcoder's children stay in its group).
+std::vector<pid_t> members_of_group(pid_t group) {
+  std::vector<pid_t> members;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
+    if (pid <= 0) continue;
+    const std::string stat = read_text(entry.path() / "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    pid_t its_group = 0;
+    rest >> state >> parent >> its_group;
+    if (its_group == group) members.push_back(pid);
+  }
+  return members;
+}
+
 class TranscoderProgram : public ::testing::Test {
  protected:
   void SetUp() override { folder_ = testing_support::fresh_test_folder("vx-transcoder"); }
@@ -94,6 +113,16 @@ class TranscoderProgram : public ::testing::Test {
       std::this_thread::sleep_for(10ms);
     }
     return -1;
+  }
+
+  // True once no process is left in the group (a child outliving the transcoder would be).
+  static bool wait_until_gone(pid_t group) {
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!members_of_group(group).empty()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
   }
 
   bool wait_for_output(const std::string& text, std::chrono::milliseconds limit = 10s) {
@@ -174,6 +203,41 @@ TEST_F(TranscoderProgram, MusicWithItsCoverPictureIsNotReportedFrozen) {
   EXPECT_NE(output_.find("frame=    1 "), std::string::npos) << output_;
   EXPECT_NE(output_.find(" time=00:00:03"), std::string::npos) << output_;
   EXPECT_EQ(output_.find("output video frame freezing"), std::string::npos) << output_;
+}
+
+// The engine's orderly stop may come at any moment of a start; the transcoder must not go on to
+// start its encoder after it. A failover of a source that never answers has the longest start;
+// a plain session has the encoder check.
+TEST_F(TranscoderProgram, AStopDuringTheStartEndsTheSession) {
+  const std::uint16_t port = testing_support::free_udp_ports(2);
+  const std::string failover =
+      "xoTra_6142 -i \"udp://127.0.0.1:" + std::to_string(port) +
+      "\" -re -f lavfi -i pal100bars -re -f lavfi -i aevalsrc=0 -lavfi:v \"[1][0:v]streamselect\" "
+      "-lavfi:a \"astreamselect\" -c:v libx264 -preset:v ultrafast -c:a aac -f mpegts "
+      "udp://127.0.0.1:" +
+      std::to_string(port + 1);
+  for (const auto moment : {50ms, 300ms, 1000ms, 2500ms}) {
+    start(failover);
+    const pid_t group = child_.pid;
+    std::this_thread::sleep_for(moment);
+    signal_child_group(child_.pid, SIGINT);
+    EXPECT_NE(wait_for_end(5s), -1)
+        << "still running after a stop " << moment.count() << " ms into the start\n"
+        << output_;
+    EXPECT_TRUE(wait_until_gone(group)) << moment.count() << " ms";
+    if (child_.pid > 0) signal_child_group(child_.pid, SIGKILL), wait_for_end();
+  }
+
+  const fs::path started = folder_ / "started";
+  fake_ffmpeg("if [ \"$2\" = -encoders ]; then sleep 3; exit 1; fi\ntouch \"" + started.string() +
+              "\"\nsleep 10");
+  start("xoTra_6142 -i a.mp4 -f null -");
+  const pid_t group = child_.pid;
+  std::this_thread::sleep_for(300ms);
+  signal_child_group(child_.pid, SIGINT);
+  EXPECT_NE(wait_for_end(5s), -1) << output_;
+  EXPECT_TRUE(wait_until_gone(group));
+  EXPECT_FALSE(fs::exists(started)) << "ffmpeg was started after the stop";
 }
 
 class TranscoderWithFfmpeg : public TranscoderProgram {
