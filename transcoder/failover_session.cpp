@@ -51,13 +51,6 @@ std::size_t picture_bytes(PictureSize size) {
   return static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height) * 3 / 2;
 }
 
-// The ffprobe beside the ffmpeg in use.
-std::string ffprobe_of(const std::string& ffmpeg) {
-  const std::size_t slash = ffmpeg.rfind('/');
-  if (slash == std::string::npos) return "ffprobe";
-  return ffmpeg.substr(0, slash + 1) + "ffprobe";
-}
-
 // Reads until the pipe ends or `bytes` were read; false when it ended first.
 bool read_exactly(int fd, char* into, std::size_t bytes) {
   std::size_t got = 0;
@@ -67,23 +60,6 @@ bool read_exactly(int fd, char* into, std::size_t bytes) {
     got += static_cast<std::size_t>(count);
   }
   return true;
-}
-
-// The primary's picture size, probed briefly; nullopt when it does not answer.
-std::optional<PictureSize> probe_size(const std::string& ffprobe, const std::string& url) {
-  std::optional<std::string> text =
-      run_helper({ffprobe, "-v", "error", "-probesize", "1000000", "-analyzeduration", "1000000",
-                  "-select_streams", "v:0", "-show_entries", "stream=width,height", "-of",
-                  "csv=p=0:s=x", "-o", "pipe:3", url},
-                 5s, 3)
-          .output;
-  int width = 0;
-  int height = 0;
-  if (!text || std::sscanf(text->c_str(), "%dx%d", &width, &height) != 2 || width <= 0 ||
-      height <= 0) {
-    return std::nullopt;
-  }
-  return PictureSize{width & ~1, height & ~1};
 }
 
 // The still alternate picture: the test bars with the credit line, in the output's size.
@@ -318,15 +294,14 @@ class InputFeed {
   std::thread writer_;
 };
 
-// The picture size the switch and the encoder work in: the output's own, else the primary's, else
-// 720p. Sound alone gets a tiny one: the switch still counts frames.
-PictureSize working_size(const FailoverPlan& plan, const std::string& ffmpeg) {
-  PictureSize size = requested_size(plan.output);
-  if (size.width == 0) {
-    size = probe_size(ffprobe_of(ffmpeg), plan.primary_input.back()).value_or(kFallbackSize);
-  }
-  if (!plan.video) size = {16, 16};
-  return size;
+// The picture size the switch and the encoder work in: the output's own, else 720p. Never the
+// primary's: the encoder is started once and at once, so that output flows and a dead primary
+// gives way to the alternate at the timeout, and no probe of a live source answers that quickly.
+// Sound alone gets a tiny one: the switch still counts frames.
+PictureSize working_size(const FailoverPlan& plan) {
+  if (!plan.video) return {16, 16};
+  const PictureSize size = requested_size(plan.output);
+  return size.width == 0 ? kFallbackSize : size;
 }
 
 // The switch, with the test bars as the still picture of the built-in alternate.
@@ -574,7 +549,7 @@ int FailoverSession::run(const TranslationContext& context) {
 }
 
 bool FailoverSession::prepare_switch() {
-  size_ = working_size(plan_, options_.ffmpeg);
+  size_ = working_size(plan_);
   rate_ = requested_rate(plan_.output);
   std::string error;
   switch_ = make_switch(options_.ffmpeg, size_, rate_, &error);
