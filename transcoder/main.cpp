@@ -8,6 +8,7 @@
 
 #include "platform/file_io.h"
 #include "transcoder/child_process.h"
+#include "transcoder/encoder_list.h"
 #include "transcoder/failover_plan.h"
 #include "transcoder/failover_session.h"
 #include "transcoder/ffmpeg_session.h"

@@ -54,7 +54,11 @@ std::vector<pid_t> members_of_group(pid_t group) {
 
 class TranscoderProgram : public ::testing::Test {
  protected:
-  void SetUp() override { folder_ = testing_support::fresh_test_folder("vx-transcoder"); }
+  void SetUp() override {
+    folder_ = testing_support::fresh_test_folder("vx-transcoder");
+    // The encoder lists these runs keep stay in the test's folder.
+    ::setenv("XDG_CACHE_HOME", (folder_ / "cache").c_str(), 1);
+  }
   void TearDown() override {
     if (child_.pid > 0) {
       signal_child_group(child_.pid, SIGKILL);
@@ -64,6 +68,7 @@ class TranscoderProgram : public ::testing::Test {
     }
     ::unsetenv("MORVI_FFMPEG");
     ::unsetenv("MORVI_FROZEN_VIDEO_SECONDS");
+    ::unsetenv("XDG_CACHE_HOME");
     fs::remove_all(folder_);
   }
 
@@ -238,6 +243,61 @@ TEST_F(TranscoderProgram, AStopDuringTheStartEndsTheSession) {
   EXPECT_NE(wait_for_end(5s), -1) << output_;
   EXPECT_TRUE(wait_until_gone(group));
   EXPECT_FALSE(fs::exists(started)) << "ffmpeg was started after the stop";
+}
+
+// An ffmpeg that never answers "-encoders" is given up on after the bound, with one line that says
+// so, and the start goes on without the check.
+TEST_F(TranscoderProgram, AHangingEncoderListDoesNotHoldTheStart) {
+  const fs::path started = folder_ / "started";
+  fake_ffmpeg("if [ \"$2\" = -encoders ]; then exec sleep 60; fi\ntouch \"" + started.string() +
+              "\"");
+  start("xoTra_6142 -i a.mp4 -c:v libx264 -f null -");
+  EXPECT_EQ(wait_for_end(15s), 0) << output_;
+  EXPECT_TRUE(fs::exists(started));
+  const std::size_t said = output_.find("-encoders\" gave no answer");
+  EXPECT_NE(said, std::string::npos) << output_;
+  EXPECT_EQ(output_.find("-encoders\" gave no answer", said + 1), std::string::npos) << output_;
+}
+
+// Real ffmpeg behind a script that counts its runs: the encoder list is asked for once per
+// binary, asked again when the binary changes or its kept answer is damaged, and still refuses an
+// encoder ffmpeg lacks.
+TEST_F(TranscoderProgram, TheEncoderListIsAskedOncePerFfmpegBinary) {
+  const fs::path calls = folder_ / "calls";
+  const std::string wrapper = "echo \"$*\" >> \"" + calls.string() + "\"\nexec ffmpeg \"$@\"";
+  const auto encoder_lists = [&] {
+    std::istringstream lines(read_text(calls));
+    int count = 0;
+    for (std::string line; std::getline(lines, line);)
+      count += line.find("-encoders") != std::string::npos ? 1 : 0;
+    return count;
+  };
+  const std::string line =
+      "xoTra_6142 -f lavfi -i testsrc=size=160x120:rate=25 -t 0.2 -c:v libx264 -f null -";
+  fake_ffmpeg(wrapper);
+  for (int run = 0; run < 2; ++run) {
+    start(line);
+    ASSERT_EQ(wait_for_end(), 0) << output_;
+  }
+  EXPECT_EQ(encoder_lists(), 1) << read_text(calls);
+
+  fake_ffmpeg("# another build\n" + wrapper);  // another size: another binary
+  start(line);
+  ASSERT_EQ(wait_for_end(), 0) << output_;
+  EXPECT_EQ(encoder_lists(), 2) << read_text(calls);
+
+  for (const auto& entry : fs::directory_iterator(folder_ / "cache" / "vantorix")) {
+    std::ofstream(entry.path()) << "garbage";
+  }
+  start(line);
+  ASSERT_EQ(wait_for_end(), 0) << output_;
+  EXPECT_EQ(encoder_lists(), 3) << read_text(calls);
+
+  output_.clear();
+  start("xoTra_6142 -f lavfi -i testsrc -t 0.2 -c:v no_such_encoder -f null -");
+  EXPECT_EQ(wait_for_end(), 1);
+  EXPECT_NE(output_.find("no encoder \"no_such_encoder\""), std::string::npos) << output_;
+  EXPECT_EQ(encoder_lists(), 3) << read_text(calls);
 }
 
 class TranscoderWithFfmpeg : public TranscoderProgram {
