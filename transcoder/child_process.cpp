@@ -1,6 +1,8 @@
 #include "transcoder/child_process.h"
 
 #include <fcntl.h>
+#include <poll.h>
+#include <pthread.h>
 #include <signal.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
@@ -15,18 +17,52 @@ namespace vx {
 
 namespace {
 
-void survive_signal(int) {}
+volatile sig_atomic_t g_interrupted = 0;
+
+void note_stop(int) {
+  g_interrupted = 1;
+}
+
+// SIGINT and SIGTERM held back for as long as it lives.
+class StopsHeld {
+ public:
+  StopsHeld() {
+    sigset_t stops;
+    sigemptyset(&stops);
+    sigaddset(&stops, SIGINT);
+    sigaddset(&stops, SIGTERM);
+    ::pthread_sigmask(SIG_BLOCK, &stops, &before_);
+  }
+  StopsHeld(const StopsHeld&) = delete;
+  StopsHeld& operator=(const StopsHeld&) = delete;
+  ~StopsHeld() { release(); }
+
+  // Lets any stop that arrived meanwhile be noted now.
+  void release() {
+    if (released_) return;
+    released_ = true;
+    ::pthread_sigmask(SIG_SETMASK, &before_, nullptr);
+  }
+
+ private:
+  sigset_t before_;
+  bool released_ = false;
+};
 
 }  // namespace
 
 void install_signal_handling() {
   struct sigaction action {};
-  action.sa_handler = survive_signal;
+  action.sa_handler = note_stop;
   sigemptyset(&action.sa_mask);
   action.sa_flags = SA_RESTART;
   ::sigaction(SIGINT, &action, nullptr);
   ::sigaction(SIGTERM, &action, nullptr);
   ::signal(SIGPIPE, SIG_IGN);
+}
+
+bool interrupted() {
+  return g_interrupted != 0;
 }
 
 void say(std::string_view line) {
@@ -60,16 +96,21 @@ void read_until_end(int fd, std::size_t piece_size,
 
 namespace {
 
-[[noreturn]] void become_child(const ChildPlan& plan) {
+// The child starts with the stops held. Their default action comes first, so that a stop held
+// for it ends it as soon as it lets them through; and it waits for the parent's word, which only
+// comes when the parent had no stop before the fork (one that came after reached the child too).
+[[noreturn]] void become_child(const ChildPlan& plan, int go) {
   // ffmpeg must not outlive a transcoder that is killed outright.
   ::prctl(PR_SET_PDEATHSIG, SIGKILL);
   if (::getppid() != plan.parent) _exit(127);
-  sigset_t none;
-  sigemptyset(&none);
-  ::sigprocmask(SIG_SETMASK, &none, nullptr);
   ::signal(SIGINT, SIG_DFL);
   ::signal(SIGTERM, SIG_DFL);
   ::signal(SIGPIPE, SIG_DFL);
+  char word = 0;
+  if (read_some(go, &word, 1) != 1) _exit(127);
+  sigset_t none;
+  sigemptyset(&none);
+  ::sigprocmask(SIG_SETMASK, &none, nullptr);
   // Other threads may hold allocator locks: no allocation from here on. Every source is first
   // copied above the numbers being handed out, so none is overwritten before it is used.
   constexpr std::size_t kMaxPipes = 32;
@@ -96,10 +137,64 @@ namespace {
 }  // namespace
 
 pid_t start_child(ChildPlan& plan) {
+  StopsHeld held;
+  Pipe go;
+  if (interrupted() || !go.open()) return -1;
   plan.parent = ::getpid();
   const pid_t pid = ::fork();
-  if (pid == 0) become_child(plan);
+  if (pid == 0) become_child(plan, go.read_end.get());
+  if (pid < 0) return -1;
+  held.release();
+  if (interrupted()) {
+    ::kill(pid, SIGKILL);
+    wait_for(pid);
+    return -1;
+  }
+  if (!write_all(go.write_end.get(), "g")) {
+    ::kill(pid, SIGKILL);
+    wait_for(pid);
+    return -1;
+  }
   return pid;
+}
+
+HelperResult run_helper(std::vector<std::string> arguments, std::chrono::milliseconds limit,
+                        int output_number) {
+  using Clock = std::chrono::steady_clock;
+  HelperResult result;
+  Pipe data;
+  const UniqueFd nowhere(::open("/dev/null", O_WRONLY | O_CLOEXEC));
+  if (!data.open() || !nowhere) return result;
+  ChildPlan plan;
+  plan.argv = argv_of(arguments);
+  if (output_number == STDOUT_FILENO) {
+    plan.output = data.write_end.get();
+  } else {
+    plan.output = nowhere.get();
+    plan.pipes.emplace_back(data.write_end.get(), output_number);
+  }
+  const pid_t pid = start_child(plan);
+  if (pid < 0) return result;
+  data.write_end.reset();
+  std::string bytes;
+  const auto deadline = Clock::now() + limit;
+  char buffer[64 * 1024];
+  pollfd ready{data.read_end.get(), POLLIN, 0};
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (interrupted() || left.count() <= 0) {
+      result.timed_out = !interrupted();
+      ::kill(pid, SIGKILL);
+      break;
+    }
+    if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+    const ssize_t count = read_some(data.read_end.get(), buffer, sizeof buffer);
+    if (count <= 0) break;
+    bytes.append(buffer, static_cast<std::size_t>(count));
+  }
+  if (wait_for(pid) == 0 && !result.timed_out) result.output = std::move(bytes);
+  return result;
 }
 
 int exit_status_of(int status) {

@@ -5,9 +5,11 @@
 
 #include <sys/types.h>
 
+#include <chrono>
 #include <cstddef>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -22,9 +24,16 @@ namespace vx {
 
 // ffmpeg shares our process group, so an orderly stop sent to the group (as the engine sends it)
 // reaches it directly. It must arrive exactly once: a second SIGINT makes ffmpeg abandon its
-// output's trailer. So the transcoder only survives SIGINT and SIGTERM and waits for ffmpeg to
-// finish; SIGPIPE is ignored so a reader that goes away shows as a failed write.
+// output's trailer. So the transcoder only survives SIGINT and SIGTERM, notes them and waits for
+// ffmpeg to finish; SIGPIPE is ignored so a reader that goes away shows as a failed write.
 void install_signal_handling();
+
+// True once SIGINT or SIGTERM arrived: a session still starting must not start anything more,
+// as the stop was meant for children that do not exist yet.
+bool interrupted();
+
+// What the transcoder exits with when a stop arrived before its encoder ran.
+inline constexpr int kInterruptedStatus = 130;
 
 // Writes to our standard output, which the engine reads.
 void say(std::string_view line);
@@ -52,9 +61,22 @@ struct ChildPlan {
   pid_t parent = 0;
 };
 
-// -1 when the fork failed. The child gets standard input from /dev/null, an empty signal mask
-// and default dispositions, and is killed when the transcoder dies.
+// -1 when the fork failed or a stop has arrived (interrupted() tells). A stop arriving while the
+// child is forked either reaches the child as well or prevents its exec, so no child ever runs
+// that missed it. The child gets standard input from /dev/null, an empty signal mask and default
+// dispositions, and is killed when the transcoder dies.
 pid_t start_child(ChildPlan& plan);
+
+// A short-lived helper (a probe, the one still picture, ffmpeg's encoder list), killed after
+// `limit` and at a stop.
+struct HelperResult {
+  std::optional<std::string> output;  // what it wrote, when it ended with status 0
+  bool timed_out = false;
+};
+// Takes what the helper writes on `output_number`: 1 for its standard output (then its standard
+// error too), or 3 for a pipe of its own (its messages are then dropped).
+HelperResult run_helper(std::vector<std::string> arguments, std::chrono::milliseconds limit,
+                        int output_number);
 
 // The exit status: its own, or 128 + N after signal N.
 int exit_status_of(int status);

@@ -51,13 +51,6 @@ std::size_t picture_bytes(PictureSize size) {
   return static_cast<std::size_t>(size.width) * static_cast<std::size_t>(size.height) * 3 / 2;
 }
 
-// The ffprobe beside the ffmpeg in use.
-std::string ffprobe_of(const std::string& ffmpeg) {
-  const std::size_t slash = ffmpeg.rfind('/');
-  if (slash == std::string::npos) return "ffprobe";
-  return ffmpeg.substr(0, slash + 1) + "ffprobe";
-}
-
 // Reads until the pipe ends or `bytes` were read; false when it ended first.
 bool read_exactly(int fd, char* into, std::size_t bytes) {
   std::size_t got = 0;
@@ -69,55 +62,6 @@ bool read_exactly(int fd, char* into, std::size_t bytes) {
   return true;
 }
 
-// Runs a short-lived child and gives everything it wrote on pipe 3, killing it after `limit`.
-std::optional<std::string> run_for_output(std::vector<std::string> arguments,
-                                          std::chrono::milliseconds limit) {
-  Pipe data;
-  Pipe chatter;
-  if (!data.open() || !chatter.open()) return std::nullopt;
-  ChildPlan plan;
-  plan.argv = argv_of(arguments);
-  plan.output = chatter.write_end.get();
-  plan.pipes.emplace_back(data.write_end.get(), 3);
-  const pid_t pid = start_child(plan);
-  if (pid < 0) return std::nullopt;
-  data.write_end.reset();
-  chatter.write_end.reset();
-  std::string bytes;
-  const auto deadline = Clock::now() + limit;
-  char buffer[64 * 1024];
-  pollfd ready{data.read_end.get(), POLLIN, 0};
-  for (;;) {
-    const auto left =
-        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    if (left.count() <= 0) {
-      ::kill(pid, SIGKILL);
-      break;
-    }
-    if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
-    const ssize_t count = read_some(data.read_end.get(), buffer, sizeof buffer);
-    if (count <= 0) break;
-    bytes.append(buffer, static_cast<std::size_t>(count));
-  }
-  return wait_for(pid) == 0 ? std::optional<std::string>(bytes) : std::nullopt;
-}
-
-// The primary's picture size, probed briefly; nullopt when it does not answer.
-std::optional<PictureSize> probe_size(const std::string& ffprobe, const std::string& url) {
-  std::optional<std::string> text =
-      run_for_output({ffprobe, "-v", "error", "-probesize", "1000000", "-analyzeduration",
-                      "1000000", "-select_streams", "v:0", "-show_entries", "stream=width,height",
-                      "-of", "csv=p=0:s=x", "-o", "pipe:3", url},
-                     5s);
-  int width = 0;
-  int height = 0;
-  if (!text || std::sscanf(text->c_str(), "%dx%d", &width, &height) != 2 || width <= 0 ||
-      height <= 0) {
-    return std::nullopt;
-  }
-  return PictureSize{width & ~1, height & ~1};
-}
-
 // The still alternate picture: the test bars with the credit line, in the output's size.
 std::string render_bars(const std::string& ffmpeg, PictureSize size) {
   const std::string fit = "scale=" + std::to_string(size.width) + ":" +
@@ -125,10 +69,12 @@ std::string render_bars(const std::string& ffmpeg, PictureSize size) {
   for (const std::string& credit :
        {std::string("drawtext=text=") + kCreditLine + ":fontsize=12:fontcolor=black:y=h-th,",
         std::string()}) {
-    std::optional<std::string> frame = run_for_output(
-        {ffmpeg, "-hide_banner", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "pal100bars",
-         "-vf", credit + fit, "-frames:v", "1", "-f", "rawvideo", "pipe:3"},
-        10s);
+    std::optional<std::string> frame =
+        run_helper(
+            {ffmpeg, "-hide_banner", "-nostdin", "-v", "error", "-f", "lavfi", "-i", "pal100bars",
+             "-vf", credit + fit, "-frames:v", "1", "-f", "rawvideo", "pipe:3"},
+            10s, 3)
+            .output;
     if (frame && frame->size() == picture_bytes(size)) return *frame;
   }
   // Without ffmpeg's help: black.
@@ -348,15 +294,14 @@ class InputFeed {
   std::thread writer_;
 };
 
-// The picture size the switch and the encoder work in: the output's own, else the primary's, else
-// 720p. Sound alone gets a tiny one: the switch still counts frames.
-PictureSize working_size(const FailoverPlan& plan, const std::string& ffmpeg) {
-  PictureSize size = requested_size(plan.output);
-  if (size.width == 0) {
-    size = probe_size(ffprobe_of(ffmpeg), plan.primary_input.back()).value_or(kFallbackSize);
-  }
-  if (!plan.video) size = {16, 16};
-  return size;
+// The picture size the switch and the encoder work in: the output's own, else 720p. Never the
+// primary's: the encoder is started once and at once, so that output flows and a dead primary
+// gives way to the alternate at the timeout, and no probe of a live source answers that quickly.
+// Sound alone gets a tiny one: the switch still counts frames.
+PictureSize working_size(const FailoverPlan& plan) {
+  if (!plan.video) return {16, 16};
+  const PictureSize size = requested_size(plan.output);
+  return size.width == 0 ? kFallbackSize : size;
 }
 
 // The switch, with the test bars as the still picture of the built-in alternate.
@@ -589,11 +534,14 @@ int FailoverSession::run(const TranslationContext& context) {
     say(output.error + "\n");
     return 1;
   }
-  if (!prepare_switch()) return 1;
+  // A stop that arrives before the encoder runs ends the start: it was meant for the encoder.
+  if (!prepare_switch()) return interrupted() ? kInterruptedStatus : 1;
   start_alternate();
-  if (!start_encoder(output)) return 1;
+  if (interrupted() || !start_encoder(output)) return interrupted() ? kInterruptedStatus : 1;
   start_clock();
-  if (!start_primary()) say("morvi-transcoder: the primary input cannot be started\n");
+  if (!start_primary() && !interrupted()) {
+    say("morvi-transcoder: the primary input cannot be started\n");
+  }
   OutputRelay(options_.frozen_video_seconds).relay(chatter_.read_end.get(), 100ms, [this] {
     look_after_primary();
   });
@@ -601,7 +549,7 @@ int FailoverSession::run(const TranslationContext& context) {
 }
 
 bool FailoverSession::prepare_switch() {
-  size_ = working_size(plan_, options_.ffmpeg);
+  size_ = working_size(plan_);
   rate_ = requested_rate(plan_.output);
   std::string error;
   switch_ = make_switch(options_.ffmpeg, size_, rate_, &error);
@@ -621,7 +569,9 @@ void FailoverSession::start_alternate() {
       picture_bytes(size_),
       [this](std::string&& picture) { switch_->push_alternate_picture(as_bytes(picture)); },
       [this](std::string_view samples) { switch_->push_alternate_audio(as_bytes(samples)); });
-  if (!alternate_->start()) say("morvi-transcoder: the alternate input cannot be started\n");
+  if (!alternate_->start() && !interrupted()) {
+    say("morvi-transcoder: the alternate input cannot be started\n");
+  }
 }
 
 bool FailoverSession::start_encoder(const Translation& output) {
@@ -640,6 +590,7 @@ bool FailoverSession::start_encoder(const Translation& output) {
   served_.hand_to(plan);
   encoder_ = start_child(plan);
   if (encoder_ < 0) {
+    if (interrupted()) return false;
     say("morvi-transcoder: cannot start " + options_.ffmpeg + "\n");
     return false;
   }

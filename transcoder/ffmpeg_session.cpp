@@ -1,7 +1,6 @@
 #include "transcoder/ffmpeg_session.h"
 
 #include <cstdlib>
-#include <string_view>
 
 #include "transcoder/child_process.h"
 #include "transcoder/output_relay.h"
@@ -11,22 +10,6 @@ namespace vx {
 std::string ffmpeg_program() {
   const char* configured = std::getenv("MORVI_FFMPEG");
   return configured != nullptr && *configured != '\0' ? configured : "ffmpeg";
-}
-
-std::set<std::string> ffmpeg_encoders(const std::string& ffmpeg) {
-  Pipe output;
-  if (!output.open()) return {};
-  std::vector<std::string> arguments = {ffmpeg, "-hide_banner", "-encoders"};
-  ChildPlan plan;
-  plan.argv = argv_of(arguments);
-  plan.output = output.write_end.get();
-  const pid_t pid = start_child(plan);
-  if (pid < 0) return {};
-  output.write_end.reset();
-  std::string listing;
-  read_until_end(output.read_end.get(), 16 * 1024,
-                 [&listing](std::string_view piece) { listing.append(piece); });
-  return wait_for(pid) == 0 ? parse_encoder_list(listing) : std::set<std::string>{};
 }
 
 int run_ffmpeg_session(const Translation& translation, const SessionOptions& options) {
@@ -48,6 +31,7 @@ int run_ffmpeg_session(const Translation& translation, const SessionOptions& opt
   served.hand_to(plan);
   const pid_t pid = start_child(plan);
   if (pid < 0) {
+    if (interrupted()) return kInterruptedStatus;
     say("morvi-transcoder: cannot start " + options.ffmpeg + "\n");
     return 1;
   }

@@ -3,7 +3,6 @@
 // its HTTP-served outputs fanned out to viewers; its frozen video reported.
 #pragma once
 
-#include <set>
 #include <string>
 #include <vector>
 
@@ -21,9 +20,6 @@ struct SessionOptions {
 // exits with: ffmpeg's own, 128 + N when a signal N ended it, 1 when it could not start (after
 // printing one line that says why).
 int run_ffmpeg_session(const Translation& translation, const SessionOptions& options);
-
-// What "ffmpeg -encoders" lists; empty when it cannot be asked.
-std::set<std::string> ffmpeg_encoders(const std::string& ffmpeg);
 
 // The ffmpeg to run: MORVI_FFMPEG when set, else "ffmpeg" from PATH.
 std::string ffmpeg_program();

@@ -7,6 +7,8 @@
 #include <string>
 
 #include "platform/file_io.h"
+#include "transcoder/child_process.h"
+#include "transcoder/encoder_list.h"
 #include "transcoder/failover_plan.h"
 #include "transcoder/failover_session.h"
 #include "transcoder/ffmpeg_session.h"
@@ -31,6 +33,9 @@ int frozen_video_seconds() {
 }  // namespace
 
 int main() {
+  // From here on a stop is noted rather than fatal, so that one arriving while the session starts
+  // still ends it in order.
+  vx::install_signal_handling();
   std::string first_line;
   std::getline(std::cin, first_line);
   std::string error;
@@ -42,6 +47,7 @@ int main() {
   options.frozen_video_seconds = frozen_video_seconds();
   vx::TranslationContext context;
   context.encoders = vx::ffmpeg_encoders(options.ffmpeg);
+  if (vx::interrupted()) return vx::kInterruptedStatus;
   const std::vector<std::string> arguments = vx::split_argument_line(*line);
   if (vx::is_failover_line(arguments)) {
     // Kept alive on the alternate input: decoders, the switch and one encoder.

@@ -21,9 +21,9 @@ using namespace testing_support;
 constexpr double kRate = 25.0;
 
 // The line the engine writes for a UDP source kept alive on `alternate`, recorded to `file` (or
-// sent to `file` when it is a URL).
+// sent to `file` when it is a URL), at 320x240 or, unsized, at the source's size.
 std::string failover_line(std::uint16_t port, const std::string& alternate, const fs::path& file,
-                          FormatId format = FormatId::file) {
+                          FormatId format = FormatId::file, bool sized = true) {
   StartRequest request;
   EngineSource source;
   source.kind = FormatId::udp;
@@ -35,8 +35,8 @@ std::string failover_line(std::uint16_t port, const std::string& alternate, cons
   target.url = file.string();
   target.video.enable = true;
   target.video.codec = kCodecH264;
-  target.video.width = 320;
-  target.video.height = 240;
+  target.video.width = sized ? 320 : 0;
+  target.video.height = sized ? 240 : 0;
   target.video.frame_rate = 25;
   target.video.key_frame_interval = 1;
   target.video.options = "-preset:v ultrafast";
@@ -155,6 +155,26 @@ TEST_F(Failover, ADeadPrimaryStartsOnAMediaFileAndSwitchesWhenItArrives) {
   transcoder.interrupt();
   transcoder.wait_for_end(20s);
   expect_continuous(video_times(folder_, recording), 7.0);
+}
+
+// A source that never answers, and an output without a size of its own: the output starts on the
+// alternate at once, and the switch is reported at the timeout, not after a wait for the source.
+TEST_F(Failover, ADeadPrimaryGoesToTheAlternateAtTheTimeoutWithOutputFromTheStart) {
+  const std::uint16_t port = free_udp_ports(1);
+  const fs::path recording = folder_ / "out.ts";
+  const auto started = Clock::now();
+  Transcoder transcoder(failover_line(port, "default", recording, FormatId::file, false));
+  ASSERT_TRUE(transcoder.started());
+  ASSERT_TRUE(transcoder.wait_for_output(std::string(kPrimaryInputTimedOut), 20s))
+      << transcoder.report();
+  const double switched = std::chrono::duration<double>(Clock::now() - started).count();
+  transcoder.interrupt();
+  ASSERT_TRUE(transcoder.wait_for_end(20s)) << transcoder.report();
+
+  // The switching timeout is 3 s; a source waited for first took 8 s.
+  EXPECT_LT(switched, 5.0) << transcoder.report();
+  const std::vector<double> times = video_times(folder_, recording);
+  EXPECT_GE(static_cast<double>(times.size()), 2.5 * kRate) << "output from the start";
 }
 
 TEST_F(Failover, OutputsServedOverHttpWorkTheSameWay) {

@@ -2,15 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <string>
 
 namespace vx {
 namespace {
 
-std::string report(int frame) {
-  return "frame=" + std::to_string(frame) +
-         " fps=25 q=28.0 size=100kB time=00:00:04.00 "
-         "bitrate=200.0kbits/s speed=1x    \r";
+std::string report(int frame, const std::string& position = "00:00:04.00") {
+  return "frame=" + std::to_string(frame) + " fps=25 q=28.0 size=100kB time=" + position +
+         " bitrate=200.0kbits/s speed=1x    \r";
+}
+
+std::string position_at(int second) {
+  char text[16];
+  std::snprintf(text, sizeof text, "00:%02d:%02d.00", second / 60, second % 60);
+  return text;
 }
 
 TEST(ProgressWatch, ReportsVideoThatStandsStillOnce) {
@@ -47,6 +53,24 @@ TEST(ProgressWatch, SilenceAudioOnlyAndMovingVideoAreNotFrozen) {
   for (int second = 0; second < 30; ++second) {
     EXPECT_FALSE(moving.frozen_after(report(second * 25), second));
   }
+}
+
+// Music with its cover picture: one frame for good while the output moves on with the sound.
+// Once the position stops as well, the output is frozen after all.
+TEST(ProgressWatch, AStillPictureWithMovingOutputIsNotFrozenUntilTheOutputStops) {
+  ProgressWatch watch(10);
+  int second = 0;
+  for (; second < 60; ++second) {
+    EXPECT_FALSE(watch.frozen_after(report(1, position_at(second)), second)) << second;
+  }
+  int reports = 0;
+  for (int still = 0; still < 30; ++still) {
+    if (watch.frozen_after(report(1, position_at(second)), second + still)) {
+      ++reports;
+      EXPECT_GT(still, 10 - 1);
+    }
+  }
+  EXPECT_EQ(reports, 1);
 }
 
 TEST(ProgressWatch, ReportsSplitAcrossReadsCount) {

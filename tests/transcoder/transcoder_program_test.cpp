@@ -33,9 +33,32 @@ pid_t first_child_of(pid_t parent) {
   return child;
 }
 
+// The processes still in a process group (the transcoder's children stay in its group).
+std::vector<pid_t> members_of_group(pid_t group) {
+  std::vector<pid_t> members;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
+    if (pid <= 0) continue;
+    const std::string stat = read_text(entry.path() / "stat");
+    const std::size_t close = stat.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    char state = 0;
+    pid_t parent = 0;
+    pid_t its_group = 0;
+    rest >> state >> parent >> its_group;
+    if (its_group == group) members.push_back(pid);
+  }
+  return members;
+}
+
 class TranscoderProgram : public ::testing::Test {
  protected:
-  void SetUp() override { folder_ = testing_support::fresh_test_folder("vx-transcoder"); }
+  void SetUp() override {
+    folder_ = testing_support::fresh_test_folder("vx-transcoder");
+    // The encoder lists these runs keep stay in the test's folder.
+    ::setenv("XDG_CACHE_HOME", (folder_ / "cache").c_str(), 1);
+  }
   void TearDown() override {
     if (child_.pid > 0) {
       signal_child_group(child_.pid, SIGKILL);
@@ -45,6 +68,7 @@ class TranscoderProgram : public ::testing::Test {
     }
     ::unsetenv("MORVI_FFMPEG");
     ::unsetenv("MORVI_FROZEN_VIDEO_SECONDS");
+    ::unsetenv("XDG_CACHE_HOME");
     fs::remove_all(folder_);
   }
 
@@ -94,6 +118,16 @@ class TranscoderProgram : public ::testing::Test {
       std::this_thread::sleep_for(10ms);
     }
     return -1;
+  }
+
+  // True once no process is left in the group (a child outliving the transcoder would be).
+  static bool wait_until_gone(pid_t group) {
+    const auto deadline = std::chrono::steady_clock::now() + 3s;
+    while (!members_of_group(group).empty()) {
+      if (std::chrono::steady_clock::now() > deadline) return false;
+      std::this_thread::sleep_for(10ms);
+    }
+    return true;
   }
 
   bool wait_for_output(const std::string& text, std::chrono::milliseconds limit = 10s) {
@@ -150,6 +184,120 @@ TEST_F(TranscoderProgram, FrozenVideoIsReportedOnceWhileProgressContinues) {
     ++reports;
   }
   EXPECT_EQ(reports, 1u) << output_;
+}
+
+// Music with its cover picture: ffmpeg encodes the picture once and then only sound, its frame
+// count standing while the output position moves on. That output is not frozen.
+TEST_F(TranscoderProgram, MusicWithItsCoverPictureIsNotReportedFrozen) {
+  const fs::path cover = folder_ / "cover.jpg";
+  const fs::path music = folder_ / "music.mp3";
+  start("xoTra_6142 -f lavfi -i testsrc=size=160x120:rate=1 -frames:v 1 -y \"" + cover.string() +
+        "\"");
+  ASSERT_EQ(wait_for_end(), 0) << output_;
+  start("xoTra_6142 -f lavfi -i sine=frequency=440:duration=4 -i \"" + cover.string() +
+        "\" -map 0:a -map 1:v -c:a libmp3lame -c:v copy -disposition:v attached_pic -y \"" +
+        music.string() + "\"");
+  ASSERT_EQ(wait_for_end(), 0) << output_;
+  output_.clear();
+
+  ::setenv("MORVI_FROZEN_VIDEO_SECONDS", "1", 1);
+  start("xoTra_6142 -re -i \"" + music.string() +
+        "\" -c:v libx264 -preset:v ultrafast -c:a aac -f mpegts -y \"" +
+        (folder_ / "out.ts").string() + "\"");
+  EXPECT_EQ(wait_for_end(), 0) << output_;
+  EXPECT_NE(output_.find("frame=    1 "), std::string::npos) << output_;
+  EXPECT_NE(output_.find(" time=00:00:03"), std::string::npos) << output_;
+  EXPECT_EQ(output_.find("output video frame freezing"), std::string::npos) << output_;
+}
+
+// The engine's orderly stop may come at any moment of a start; the transcoder must not go on to
+// start its encoder after it. A failover of a source that never answers has the longest start;
+// a plain session has the encoder check.
+TEST_F(TranscoderProgram, AStopDuringTheStartEndsTheSession) {
+  const std::uint16_t port = testing_support::free_udp_ports(2);
+  const std::string failover =
+      "xoTra_6142 -i \"udp://127.0.0.1:" + std::to_string(port) +
+      "\" -re -f lavfi -i pal100bars -re -f lavfi -i aevalsrc=0 -lavfi:v \"[1][0:v]streamselect\" "
+      "-lavfi:a \"astreamselect\" -c:v libx264 -preset:v ultrafast -c:a aac -f mpegts "
+      "udp://127.0.0.1:" +
+      std::to_string(port + 1);
+  for (const auto moment : {50ms, 300ms, 1000ms, 2500ms}) {
+    start(failover);
+    const pid_t group = child_.pid;
+    std::this_thread::sleep_for(moment);
+    signal_child_group(child_.pid, SIGINT);
+    EXPECT_NE(wait_for_end(5s), -1)
+        << "still running after a stop " << moment.count() << " ms into the start\n"
+        << output_;
+    EXPECT_TRUE(wait_until_gone(group)) << moment.count() << " ms";
+    if (child_.pid > 0) signal_child_group(child_.pid, SIGKILL), wait_for_end();
+  }
+
+  const fs::path started = folder_ / "started";
+  fake_ffmpeg("if [ \"$2\" = -encoders ]; then sleep 3; exit 1; fi\ntouch \"" + started.string() +
+              "\"\nsleep 10");
+  start("xoTra_6142 -i a.mp4 -f null -");
+  const pid_t group = child_.pid;
+  std::this_thread::sleep_for(300ms);
+  signal_child_group(child_.pid, SIGINT);
+  EXPECT_NE(wait_for_end(5s), -1) << output_;
+  EXPECT_TRUE(wait_until_gone(group));
+  EXPECT_FALSE(fs::exists(started)) << "ffmpeg was started after the stop";
+}
+
+// An ffmpeg that never answers "-encoders" is given up on after the bound, with one line that says
+// so, and the start goes on without the check.
+TEST_F(TranscoderProgram, AHangingEncoderListDoesNotHoldTheStart) {
+  const fs::path started = folder_ / "started";
+  fake_ffmpeg("if [ \"$2\" = -encoders ]; then exec sleep 60; fi\ntouch \"" + started.string() +
+              "\"");
+  start("xoTra_6142 -i a.mp4 -c:v libx264 -f null -");
+  EXPECT_EQ(wait_for_end(15s), 0) << output_;
+  EXPECT_TRUE(fs::exists(started));
+  const std::size_t said = output_.find("-encoders\" gave no answer");
+  EXPECT_NE(said, std::string::npos) << output_;
+  EXPECT_EQ(output_.find("-encoders\" gave no answer", said + 1), std::string::npos) << output_;
+}
+
+// Real ffmpeg behind a script that counts its runs: the encoder list is asked for once per
+// binary, asked again when the binary changes or its kept answer is damaged, and still refuses an
+// encoder ffmpeg lacks.
+TEST_F(TranscoderProgram, TheEncoderListIsAskedOncePerFfmpegBinary) {
+  const fs::path calls = folder_ / "calls";
+  const std::string wrapper = "echo \"$*\" >> \"" + calls.string() + "\"\nexec ffmpeg \"$@\"";
+  const auto encoder_lists = [&] {
+    std::istringstream lines(read_text(calls));
+    int count = 0;
+    for (std::string line; std::getline(lines, line);)
+      count += line.find("-encoders") != std::string::npos ? 1 : 0;
+    return count;
+  };
+  const std::string line =
+      "xoTra_6142 -f lavfi -i testsrc=size=160x120:rate=25 -t 0.2 -c:v libx264 -f null -";
+  fake_ffmpeg(wrapper);
+  for (int run = 0; run < 2; ++run) {
+    start(line);
+    ASSERT_EQ(wait_for_end(), 0) << output_;
+  }
+  EXPECT_EQ(encoder_lists(), 1) << read_text(calls);
+
+  fake_ffmpeg("# another build\n" + wrapper);  // another size: another binary
+  start(line);
+  ASSERT_EQ(wait_for_end(), 0) << output_;
+  EXPECT_EQ(encoder_lists(), 2) << read_text(calls);
+
+  for (const auto& entry : fs::directory_iterator(folder_ / "cache" / "vantorix")) {
+    std::ofstream(entry.path()) << "garbage";
+  }
+  start(line);
+  ASSERT_EQ(wait_for_end(), 0) << output_;
+  EXPECT_EQ(encoder_lists(), 3) << read_text(calls);
+
+  output_.clear();
+  start("xoTra_6142 -f lavfi -i testsrc -t 0.2 -c:v no_such_encoder -f null -");
+  EXPECT_EQ(wait_for_end(), 1);
+  EXPECT_NE(output_.find("no encoder \"no_such_encoder\""), std::string::npos) << output_;
+  EXPECT_EQ(encoder_lists(), 3) << read_text(calls);
 }
 
 class TranscoderWithFfmpeg : public TranscoderProgram {
