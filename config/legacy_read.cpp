@@ -6,9 +6,9 @@
 #include <cstdint>
 #include <limits>
 
-#include "config/atomic_file.h"
 #include "config/document.h"
 #include "config/legacy.h"
+#include "platform/atomic_file.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/utf8.h"
 

@@ -10,12 +10,12 @@
 #include <map>
 #include <mutex>
 
-#include "config/atomic_file.h"
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/json.h"
 #include "config/legacy.h"
 #include "config/normalise.h"
+#include "platform/atomic_file.h"
 
 namespace vx {
 namespace {

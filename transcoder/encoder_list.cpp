@@ -9,7 +9,7 @@
 #include <sstream>
 #include <vector>
 
-#include "config/atomic_file.h"
+#include "platform/atomic_file.h"
 #include "transcoder/child_process.h"
 #include "transcoder/translation.h"
 

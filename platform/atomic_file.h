@@ -1,5 +1,6 @@
-// Whole-file reads and crash-safe whole-file replacement for the configuration's files: a
-// reader never sees half of a write, whatever moment the process or the machine stops.
+// Whole-file reads and crash-safe whole-file replacement (the configuration, the transcoder's
+// cached encoder list): a reader never sees half of a write, whatever moment the process or the
+// machine stops.
 #pragma once
 
 #include <cstddef>
