@@ -65,6 +65,33 @@ inline fs::path fresh_test_folder(const std::string& prefix) {
 }
 
 // Alive and not a zombie waiting for its parent.
+// A process as /proc/<pid>/stat and cmdline show it (arguments joined by blanks).
+struct ProcessEntry {
+  pid_t pid = 0;
+  pid_t parent = 0;
+  pid_t group = 0;
+  std::string command;
+};
+
+inline std::vector<ProcessEntry> running_processes() {
+  std::vector<ProcessEntry> processes;
+  for (const auto& entry : fs::directory_iterator("/proc")) {
+    ProcessEntry process;
+    process.pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
+    if (process.pid <= 0) continue;
+    const std::string stat = read_text(entry.path() / "stat");
+    const std::size_t close = stat.rfind(')');  // the name may hold blanks and parentheses
+    if (close == std::string::npos || close + 2 > stat.size()) continue;
+    std::istringstream rest(stat.substr(close + 2));
+    char state = 0;
+    rest >> state >> process.parent >> process.group;
+    process.command = read_text(entry.path() / "cmdline");
+    std::replace(process.command.begin(), process.command.end(), '\0', ' ');
+    processes.push_back(std::move(process));
+  }
+  return processes;
+}
+
 inline bool process_exists(pid_t pid) {
   if (pid <= 0) return false;
   const std::string stat = read_text("/proc/" + std::to_string(pid) + "/stat");

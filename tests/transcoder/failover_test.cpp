@@ -67,19 +67,10 @@ std::vector<double> video_times(const fs::path& folder, const fs::path& file) {
 // The ffmpeg children of the transcoder that read the switch's pictures.
 std::set<pid_t> encoders_of(pid_t transcoder) {
   std::set<pid_t> found;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
-    if (pid <= 0) continue;
-    const std::string stat = read_text(entry.path() / "stat");
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 2));
-    char state = 0;
-    pid_t ppid = 0;
-    rest >> state >> ppid;
-    std::string command = read_text(entry.path() / "cmdline");
-    std::replace(command.begin(), command.end(), '\0', ' ');
-    if (ppid == transcoder && command.find("-i pipe:3") != std::string::npos) found.insert(pid);
+  for (const ProcessEntry& process : running_processes()) {
+    if (process.parent == transcoder && process.command.find("-i pipe:3") != std::string::npos) {
+      found.insert(process.pid);
+    }
   }
   return found;
 }

@@ -36,18 +36,8 @@ pid_t first_child_of(pid_t parent) {
 // The processes still in a process group (the transcoder's children stay in its group).
 std::vector<pid_t> members_of_group(pid_t group) {
   std::vector<pid_t> members;
-  for (const auto& entry : fs::directory_iterator("/proc")) {
-    const pid_t pid = static_cast<pid_t>(std::atoi(entry.path().filename().c_str()));
-    if (pid <= 0) continue;
-    const std::string stat = read_text(entry.path() / "stat");
-    const std::size_t close = stat.rfind(')');
-    if (close == std::string::npos) continue;
-    std::istringstream rest(stat.substr(close + 2));
-    char state = 0;
-    pid_t parent = 0;
-    pid_t its_group = 0;
-    rest >> state >> parent >> its_group;
-    if (its_group == group) members.push_back(pid);
+  for (const testing_support::ProcessEntry& process : testing_support::running_processes()) {
+    if (process.group == group) members.push_back(process.pid);
   }
   return members;
 }
