@@ -1,6 +1,5 @@
 #include "config/store.h"
 
-#include <pwd.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -16,6 +15,7 @@
 #include "config/legacy.h"
 #include "config/normalise.h"
 #include "platform/atomic_file.h"
+#include "platform/host.h"
 
 namespace vx {
 namespace {
@@ -34,23 +34,6 @@ struct ConfigStore {
 ConfigStore& store() {
   static ConfigStore instance;
   return instance;
-}
-
-std::string home_folder() {
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return home;
-  // Start-up only, before any other thread exists, so the static result of getpwuid is safe.
-  const passwd* entry = ::getpwuid(::getuid());
-  return entry != nullptr && entry->pw_dir != nullptr && entry->pw_dir[0] == '/' ? entry->pw_dir
-                                                                                 : "";
-}
-
-std::string configuration_home() {
-  // A relative XDG_CONFIG_HOME is invalid and must be ignored.
-  const char* xdg = std::getenv("XDG_CONFIG_HOME");
-  if (xdg != nullptr && xdg[0] == '/') return xdg;
-  const std::string home = home_folder();
-  return home.empty() ? "" : home + "/.config";
 }
 
 bool path_exists(const std::string& path) {
@@ -105,7 +88,7 @@ ConfigTransfer transfer_done(std::string text) {
 }  // namespace
 
 std::string data_folder() {
-  const std::string base = configuration_home();
+  const std::string base = xdg_base_folder("XDG_CONFIG_HOME", "/.config");
   if (base.empty()) return "";
   const std::string folder = base + "/Zentravia/morvi";
   std::error_code error;

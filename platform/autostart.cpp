@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "platform/file_io.h"
+#include "platform/host.h"
 #include "platform/unique_fd.h"
 
 namespace vx {
@@ -34,12 +35,8 @@ bool usable_file_name(const std::string& name) {
 }
 
 std::string default_folder() {
-  // The XDG rules ignore a relative XDG_CONFIG_HOME.
-  const char* config = std::getenv("XDG_CONFIG_HOME");
-  if (config != nullptr && config[0] == '/') return std::string(config) + "/autostart";
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return std::string(home) + "/.config/autostart";
-  return {};
+  const std::string config = xdg_base_folder("XDG_CONFIG_HOME", "/.config");
+  return config.empty() ? "" : config + "/autostart";
 }
 
 // A value of string type in a desktop entry: the readers undo these escapes first, before

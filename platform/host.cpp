@@ -2,8 +2,11 @@
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
+#include <pwd.h>
+#include <unistd.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <filesystem>
 #include <set>
 #include <string_view>
@@ -48,6 +51,21 @@ std::vector<std::string> select_ipv4_addresses(const ifaddrs* list) {
     if (addresses.size() == kMaxLocalAddresses) break;
   }
   return addresses;
+}
+
+std::string xdg_base_folder(const char* variable, const char* fallback) {
+  const char* base = std::getenv(variable);
+  if (base != nullptr && base[0] == '/') return base;
+  const char* home = std::getenv("HOME");
+  if (home != nullptr && home[0] == '/') return std::string(home) + fallback;
+  passwd entry{};
+  passwd* found = nullptr;
+  char buffer[4096];
+  if (::getpwuid_r(::getuid(), &entry, buffer, sizeof buffer, &found) != 0 || found == nullptr ||
+      entry.pw_dir == nullptr || entry.pw_dir[0] != '/') {
+    return {};
+  }
+  return std::string(entry.pw_dir) + fallback;
 }
 
 std::vector<std::string> local_ipv4_addresses() {

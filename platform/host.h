@@ -1,5 +1,5 @@
-// Facts about the running program and its host: the executable's folder and the host's
-// IPv4 addresses as shown to operators (web links, target URL hints).
+// Facts about the running program and its host: the executable's folder, the user's base folders
+// and the host's IPv4 addresses as shown to operators (web links, target URL hints).
 #pragma once
 
 #include <ifaddrs.h>
@@ -11,6 +11,11 @@ namespace vx {
 
 // Folder of the running executable, without a trailing '/'. Computed once, then cached.
 const std::string& module_folder();
+
+// An XDG base folder: the environment variable (XDG_CONFIG_HOME, XDG_CACHE_HOME) when it holds an
+// absolute path (the XDG rules ignore a relative one), else `fallback` ("/.config", "/.cache")
+// below the home folder ($HOME, else the password database's). "" when no home is known.
+std::string xdg_base_folder(const char* variable, const char* fallback);
 
 inline constexpr std::size_t kMaxLocalAddresses = 5;
 

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/host.h"
 #include "transcoder/child_process.h"
 #include "transcoder/translation.h"
 
@@ -84,12 +85,8 @@ std::set<std::string> ask_ffmpeg(const std::string& ffmpeg) {
 }  // namespace
 
 std::string encoder_cache_folder() {
-  // The XDG rules ignore a relative XDG_CACHE_HOME.
-  const char* cache = std::getenv("XDG_CACHE_HOME");
-  if (cache != nullptr && cache[0] == '/') return std::string(cache) + "/vantorix";
-  const char* home = std::getenv("HOME");
-  if (home != nullptr && home[0] == '/') return std::string(home) + "/.cache/vantorix";
-  return {};
+  const std::string cache = xdg_base_folder("XDG_CACHE_HOME", "/.cache");
+  return cache.empty() ? "" : cache + "/vantorix";
 }
 
 std::optional<std::string> resolved_program(const std::string& program) {
