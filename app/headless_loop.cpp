@@ -42,7 +42,10 @@ int HeadlessLoop::run(Application& application) {
     const auto now = SupervisorClock::now();
     if (now >= next_tick) {
       carry_out_requests(application);
-      application.commands().carry_out(application.supervisor());
+      // Commands wake the loop through their descriptor; without one they wait for the tick.
+      if (application.commands().wake_descriptor() < 0) {
+        application.commands().carry_out(application.supervisor());
+      }
       application.supervisor().tick(now);
       // Later copies are answered once a tick; a socket that keeps failing cannot spin the loop.
       if (instance != nullptr) instance->answer_pending(true);

@@ -189,25 +189,29 @@ std::size_t TsKeyFrameFinder::held() const {
          pat_.packets.size() + pat_.bytes.size() + pmt_.packets.size() + pmt_.bytes.size();
 }
 
+// A PAT or PMT packet: once its section is whole, the table is read and its packets are kept as
+// the latest ones a new viewer gets.
+void TsKeyFrameFinder::take_table(Section& section, std::string& kept,
+                                  void (TsKeyFrameFinder::*read)(std::string_view),
+                                  std::string_view packet, bool unit_start,
+                                  std::string_view payload) {
+  take_section(section, packet, unit_start, payload);
+  if (!section.complete()) return;
+  (this->*read)(std::string_view(section.bytes).substr(0, section.length));
+  kept = std::move(section.packets);
+  section = {};
+  publish_tables();
+}
+
 void TsKeyFrameFinder::take_packet(std::string_view packet) {
   TsPacket parsed;
   if (!read_ts_packet(packet, parsed)) return;
   if (parsed.pid == 0) {
-    take_section(pat_, packet, parsed.unit_start, parsed.payload);
-    if (pat_.complete()) {
-      take_pat(std::string_view(pat_.bytes).substr(0, pat_.length));
-      pat_packets_ = std::move(pat_.packets);
-      pat_ = {};
-      publish_tables();
-    }
+    take_table(pat_, pat_packets_, &TsKeyFrameFinder::take_pat, packet, parsed.unit_start,
+               parsed.payload);
   } else if (pmt_pid_ != 0 && parsed.pid == pmt_pid_) {
-    take_section(pmt_, packet, parsed.unit_start, parsed.payload);
-    if (pmt_.complete()) {
-      take_pmt(std::string_view(pmt_.bytes).substr(0, pmt_.length));
-      pmt_packets_ = std::move(pmt_.packets);
-      pmt_ = {};
-      publish_tables();
-    }
+    take_table(pmt_, pmt_packets_, &TsKeyFrameFinder::take_pmt, packet, parsed.unit_start,
+               parsed.payload);
   } else if (video_pid_ != 0 && parsed.pid == video_pid_) {
     take_video(parsed.unit_start, parsed.random_access, parsed.payload);
   }

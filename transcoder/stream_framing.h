@@ -92,6 +92,9 @@ class TsKeyFrameFinder {
   };
 
   void take_packet(std::string_view packet);
+  void take_table(Section& section, std::string& kept,
+                  void (TsKeyFrameFinder::*read)(std::string_view), std::string_view packet,
+                  bool unit_start, std::string_view payload);
   void take_section(Section& section, std::string_view packet, bool unit_start,
                     std::string_view payload);
   void take_pat(std::string_view section);

@@ -420,14 +420,25 @@ TEST(HttpFanout, MpegTsViewersAndALateJoinerEachGetAPlayableStream) {
   EXPECT_TRUE(is_suffix(fed, rest)) << "the late viewer got a gap or foreign bytes";
 }
 
-// Seconds from the stream's start at which three viewers join, in [from, to).
-std::vector<double> join_moments(double from, double to) {
+// Feeds ffmpeg's stream to the fan-out while three viewers join at random moments in
+// [from, to) seconds; `start_viewer(name)` starts one. The viewers, in the order they joined.
+std::vector<std::unique_ptr<Child>> join_three_viewers(
+    HttpFanout& fanout, const std::vector<std::string>& ffmpeg, const TempDir& dir, double from,
+    double to, const std::function<std::unique_ptr<Child>(const std::string&)>& start_viewer) {
   std::random_device seed;
   std::mt19937 generator(seed());
   std::uniform_real_distribution<double> moment(from, to);
   std::vector<double> moments = {moment(generator), moment(generator), moment(generator)};
   std::sort(moments.begin(), moments.end());
-  return moments;
+  SCOPED_TRACE(::testing::Message()
+               << "joining at " << moments[0] << ", " << moments[1] << ", " << moments[2] << " s");
+  std::vector<std::unique_ptr<Child>> viewers;
+  feed_from_ffmpeg(fanout, ffmpeg, dir, [&](double seconds) {
+    if (viewers.size() == moments.size() || seconds < moments[viewers.size()]) return;
+    viewers.push_back(start_viewer("viewer" + std::to_string(viewers.size())));
+  });
+  fanout.finish();
+  return viewers;
 }
 
 // ffmpeg decoding one picture and ending. It would read a live MPEG-TS for its whole analysis
@@ -444,18 +455,12 @@ TEST(HttpFanout, MpegTsViewersJoiningBetweenKeyFramesDecodeTheirFirstPictureWith
   TempDir dir;
   auto fanout = start_fanout({.kind = StreamKind::mpegts});
   ASSERT_NE(fanout, nullptr);
-  const std::vector<double> moments = join_moments(0.5, 3.5);
-  SCOPED_TRACE(::testing::Message()
-               << "joining at " << moments[0] << ", " << moments[1] << ", " << moments[2] << " s");
-  std::vector<std::unique_ptr<Child>> viewers;
-  feed_from_ffmpeg(
-      *fanout, ffmpeg_args({"-f", "mpegts", "pipe:1"}, "250", "5"), dir, [&](double seconds) {
-        if (viewers.size() == moments.size() || seconds < moments[viewers.size()]) return;
-        const std::string name = "viewer" + std::to_string(viewers.size());
-        viewers.push_back(std::make_unique<Child>(first_picture_argv(url(*fanout, "/live.ts")),
-                                                  dir / (name + ".out"), dir / (name + ".err")));
+  const auto viewers = join_three_viewers(
+      *fanout, ffmpeg_args({"-f", "mpegts", "pipe:1"}, "250", "5"), dir, 0.5, 3.5,
+      [&](const std::string& name) {
+        return std::make_unique<Child>(first_picture_argv(url(*fanout, "/live.ts")),
+                                       dir / (name + ".out"), dir / (name + ".err"));
       });
-  fanout->finish();
   ASSERT_EQ(viewers.size(), 3U);
   for (std::size_t k = 0; k < viewers.size(); ++k) {
     const std::string name = "viewer" + std::to_string(k);
@@ -471,21 +476,13 @@ TEST(HttpFanout, Mp4ViewersStartAtTheLatestFragmentThatBeginsWithAKeyFrame) {
   TempDir dir;
   auto fanout = start_fanout({.kind = StreamKind::fragmented_mp4});
   ASSERT_NE(fanout, nullptr);
-  const std::vector<double> moments = join_moments(1.0, 3.5);
-  SCOPED_TRACE(::testing::Message()
-               << "joining at " << moments[0] << ", " << moments[1] << ", " << moments[2] << " s");
-  std::vector<std::unique_ptr<Child>> viewers;
-  feed_from_ffmpeg(*fanout,
-                   ffmpeg_args({"-f", "mp4", "-movflags", "empty_moov+default_base_moof",
-                                "-frag_duration", "500000", "pipe:1"},
-                               "250", "5"),
-                   dir, [&](double seconds) {
-                     if (viewers.size() == moments.size() || seconds < moments[viewers.size()])
-                       return;
-                     viewers.push_back(start_curl(url(*fanout, "/1.mp4"), dir,
-                                                  "viewer" + std::to_string(viewers.size())));
-                   });
-  fanout->finish();
+  const auto viewers = join_three_viewers(
+      *fanout,
+      ffmpeg_args({"-f", "mp4", "-movflags", "empty_moov+default_base_moof", "-frag_duration",
+                   "500000", "pipe:1"},
+                  "250", "5"),
+      dir, 1.0, 3.5,
+      [&](const std::string& name) { return start_curl(url(*fanout, "/1.mp4"), dir, name); });
   ASSERT_EQ(viewers.size(), 3U);
   for (std::size_t k = 0; k < viewers.size(); ++k) {
     const std::string name = "viewer" + std::to_string(k);
