@@ -6,6 +6,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "config/core_lock.h"
@@ -18,6 +19,7 @@
 #include "platform/unique_fd.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
+#include "web/request_log.h"
 #include "web/server.h"
 
 namespace vx {
@@ -73,9 +75,22 @@ void apply_autostart_setting() {
 }
 
 void reload_configuration() {
-  const CoreLock lock = core_lock();
-  config_set_path(config_path_in(data_folder()));
-  config_load();
+  ConfigLoad load;
+  {
+    const CoreLock lock = core_lock();
+    config_set_path(config_path_in(data_folder()));
+    load = config_load();
+  }
+  if (!load.problem.empty()) log_configuration_problem(load.problem);
+}
+
+void log_configuration_problem(const std::string& problem) {
+  std::string log_path;
+  {
+    const CoreLock lock = core_lock();
+    log_path = config_path_with_extension("_cgi.log");
+  }
+  request_log_append(log_path, request_log_note(std::time(nullptr), problem));
 }
 
 Application::Application(WebServerEvents& events, SupervisorView& view, UserMessages& messages)
@@ -102,15 +117,22 @@ std::optional<int> Application::start(bool with_window) {
   }
   (void)with_window;
 
+  ConfigLoad load;
   {
     const CoreLock lock = core_lock();
     attach_folder_playlists_to_config();
     config_set_path(config_path_in(folder));
-    if (!config_load()) {
-      messages_.error(kProductName, "the configuration cannot be read or written in " + folder);
-      undo_start();
-      return 1;
-    }
+    load = config_load();
+  }
+  if (!load.problem.empty()) {
+    // Said wherever the operator may look: the start-up messages and the request log.
+    messages_.warning(kProductName, load.problem);
+    log_configuration_problem(load.problem);
+  }
+  if (!load.loaded) {
+    messages_.error(kProductName, "the configuration cannot be read or written in " + folder);
+    undo_start();
+    return 1;
   }
   const std::string log_folder = folder + "/log";
   std::error_code ignored;
