@@ -1,10 +1,7 @@
 #include "app/application.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <filesystem>
@@ -16,7 +13,6 @@
 #include "engine/playlist.h"
 #include "platform/autostart.h"
 #include "platform/host.h"
-#include "platform/unique_fd.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 #include "web/request_log.h"
@@ -35,17 +31,8 @@ std::string executable_path() {
 std::string listen_failure(int port) {
   std::string reason;
   append_format(reason, "the web administration server cannot listen on port %d", port);
-  const UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (port <= 0 || port > 65535) {
-    reason += ": it is not a port number";
-  } else if (probe &&
-             ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    reason += errno == EADDRINUSE ? ": the port is already in use"
-                                  : std::string(": ") + std::strerror(errno);
-  }
+  const std::string why = port_unusable_reason(port);
+  if (!why.empty()) reason += ": " + why;
   reason += " (global \"httpPort\"); nothing was started";
   return reason;
 }
@@ -227,8 +214,12 @@ void Application::exit_sequence() {
 
 void Application::restart_web_server() {
   commands_.close();
-  web_server_restart();
+  const std::string refused = web_server_restart();
   commands_.open();
+  if (refused.empty()) return;
+  // The document says again where the server is; the file follows.
+  commit_configuration();
+  messages_.warning(kProductName, refused);
 }
 
 std::vector<std::string> Application::web_addresses() const {

@@ -192,7 +192,10 @@ cJSON* config_document() {
 }
 
 cJSON* config_normalise(std::string_view text) {
-  JsonPtr tree = json_parse(text);
+  return config_install(json_parse(text));
+}
+
+cJSON* config_install(JsonPtr tree) {
   if (!tree || !normalise_document(tree.get())) return nullptr;
   store().document = std::move(tree);  // the old document is deleted here
   return store().document.get();

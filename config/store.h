@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/json.h"
+
 namespace vx {
 
 // $XDG_CONFIG_HOME (or ~/.config when it is unset or not an absolute path) + "/Zentravia/morvi",
@@ -47,6 +49,8 @@ cJSON* config_document();
 // document, deleting the old one. Returns the new root, or nullptr when the text is not a JSON
 // object; the old document then stays and nothing is written.
 cJSON* config_normalise(std::string_view text);
+// The same for a tree parsed already; nullptr (old document kept) when it is not an object.
+cJSON* config_install(JsonPtr tree);
 
 // Loads the configuration file. When it gives no document and none was loaded before, the
 // older tag-format file is imported once (else a default configuration is written): an
