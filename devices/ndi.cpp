@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -85,26 +86,56 @@ class NdiFinder {
   NDIlib_find_instance_t finder_;
 };
 
-std::timed_mutex& search_mutex() {
-  static std::timed_mutex mutex;
-  return mutex;
-}
-
 bool is_cancelled(const std::atomic<bool>* cancelled) {
   return cancelled != nullptr && cancelled->load();
 }
 
-// Takes the one search's turn; false when cancelled while another search runs.
-bool wait_for_turn(std::unique_lock<std::timed_mutex>& turn, const std::atomic<bool>* cancelled) {
-  if (cancelled == nullptr) {
-    turn.lock();
+// The one search that may run at a time. A condition variable rather than a timed mutex: a
+// cancelled waiter must notice within a slice, and timed locks are invisible to ThreadSanitizer.
+class SearchTurn {
+ public:
+  // False when cancelled while another search runs.
+  bool take(const std::atomic<bool>* cancelled) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (busy_) {
+      freed_.wait_for(lock, std::chrono::milliseconds(kNdiWaitSliceMs));
+      if (busy_ && is_cancelled(cancelled)) return false;
+    }
+    busy_ = true;
     return true;
   }
-  while (!turn.try_lock_for(std::chrono::milliseconds(kNdiWaitSliceMs))) {
-    if (is_cancelled(cancelled)) return false;
+  void give_back() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      busy_ = false;
+    }
+    freed_.notify_one();
   }
-  return true;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable freed_;
+  bool busy_ = false;
+};
+
+SearchTurn& search_turn() {
+  static SearchTurn turn;
+  return turn;
 }
+
+class HeldTurn {
+ public:
+  HeldTurn() = default;
+  HeldTurn(const HeldTurn&) = delete;
+  HeldTurn& operator=(const HeldTurn&) = delete;
+  ~HeldTurn() {
+    if (held_) search_turn().give_back();
+  }
+  bool take(const std::atomic<bool>* cancelled) { return held_ = search_turn().take(cancelled); }
+
+ private:
+  bool held_ = false;
+};
 
 // One period of the search: true as soon as the library reports a change, false when the whole
 // timeout passed without one (or the search was cancelled).
@@ -129,8 +160,8 @@ std::string source_text(const char* raw) {
 int discover_ndi(NdiSourceList& list, int timeout_seconds, const std::string& library,
                  const std::atomic<bool>* cancelled) {
   list.clear();
-  std::unique_lock<std::timed_mutex> one_search_at_a_time(search_mutex(), std::defer_lock);
-  if (!wait_for_turn(one_search_at_a_time, cancelled)) return 0;
+  HeldTurn one_search_at_a_time;
+  if (!one_search_at_a_time.take(cancelled)) return 0;
   NdiLibrary ndi;
   if (!ndi.load(library) || !ndi.initialize()) return -1;
   const NdiRuntime runtime(ndi);
