@@ -4,8 +4,8 @@
 import * as Advanced from './advanced.js';
 import { $, closePopup, deepCopy, firstSource, pageAddress, toInt } from './helpers.js';
 import {
-  applyBind, editError, hasDuplicateUrls, mbrFormats, newChannelTemplate, removalBlocked,
-  sourceUrlWithScheme, targetsOf,
+  applyBind, channelsAfterRemoval, editError, editedSource, hasDuplicateUrls, mbrFormats, newChannelTemplate,
+  removalBlocked, targetsOf,
 } from './rules.js';
 import { sendConfig } from './server.js';
 import { channels, state } from './state.js';
@@ -53,8 +53,7 @@ async function applyEdit() {
   }
   channel.enable = false;
   const source = firstSource(channel);
-  source.format = format;
-  source.url = sourceUrlWithScheme(format, url);
+  Object.assign(source, editedSource(source, { format, url }));
   applyTarget();
   const targets = targetsOf(channel);
   if (!mbrFormats.includes(targets[0].format)) {
@@ -111,7 +110,7 @@ async function removeChannel() {
     return;
   }
   if (!confirm('Warning: Remove this channel?')) return;
-  channels().splice(n - 1, 1);
+  state.config.channels = channelsAfterRemoval(channels(), n);
   await sendConfig();
   state.selected = Math.min(n, channels().length);
   fillTable();
