@@ -1,6 +1,7 @@
 // The page's global side: the warning banner while no password is set, setting a password from
 // Global Settings without being logged out, the Global Settings form replacing the whole
-// "global" object, and importing and exporting the configuration.
+// "global" object, a new web port that the page follows, and importing and exporting the
+// configuration.
 import assert from 'node:assert/strict';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
 import os from 'node:os';
@@ -9,15 +10,17 @@ import { after, before, describe, test } from 'node:test';
 
 import {
   authCookie,
+  freePort,
   launchBrowser,
   request,
+  screenshot,
   sleep,
   startProgram,
   waitFor,
   watchDialogs,
   watchPageErrors,
 } from './harness.mjs';
-import { channelDocument, isPopupOpen, openClient, row } from './client_page.mjs';
+import { channelDocument, isPopupOpen, openClient, row, waitForClientReady } from './client_page.mjs';
 
 const kInsecure =
   '<b>CAUTION</b> Your MORVI web interface is INSECURE! Channel configuration details and HTTP streams could be ' +
@@ -252,6 +255,36 @@ describe('global settings and configuration files', () => {
     } finally {
       await context.close();
       rmSync(folder, { recursive: true, force: true });
+    }
+  });
+});
+
+describe('a new web port', () => {
+  test('the page says where the server answers now and goes there', async () => {
+    const program = await startProgram({ config: { global: {}, channels: [channelDocument({ memo: 'moved' })] } });
+    try {
+      const { context, page } = await openClient(browser, program, { viewport: { width: 1280, height: 800 } });
+      try {
+        const errors = watchPageErrors(page);
+        const port = await freePort();
+        await page.click('#btn-global');
+        await page.fill('#g-port', String(port));
+        const [answer] = await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]);
+        assert.equal(answer.status(), 200);
+        const address = `http://127.0.0.1:${port}/`;
+        await page.locator('#moved-notice').waitFor({ state: 'visible' });
+        assert.equal(await page.getAttribute('#moved-notice a', 'href'), address);
+        await screenshot(page, 'main-page-moved');
+        await page.waitForURL(address, { timeout: 15_000 });
+        await waitForClientReady(page);
+        assert.equal(await row(page, 1).locator('td.memo').textContent(), 'moved');
+        assert.equal(await page.isVisible('#moved-notice'), false);
+        assert.deepEqual(errors, []);
+      } finally {
+        await context.close();
+      }
+    } finally {
+      await program.stop();
     }
   });
 });

@@ -39,6 +39,7 @@ function showStatus(answer) {
 }
 
 export async function pollStatus() {
+  if (state.leaving) return;
   try {
     showStatus(await getJson('status'));
   } catch (error) {
