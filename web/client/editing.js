@@ -27,6 +27,7 @@ function startEdit() {
   if (!requireSelection()) return;
   const stored = channels()[state.selected - 1];
   if (!stored) return;
+  Advanced.closeAll();
   state.editing = true;
   state.newChannel = false;
   updateSettings(state.selected, deepCopy(stored));
@@ -94,6 +95,7 @@ function newChannel() {
     alert(`All ${state.runtime.channels} channels are in use.`);
     return;
   }
+  Advanced.closeAll();
   state.selected = channels().length + 1;
   state.editing = true;
   state.newChannel = true;
