@@ -155,6 +155,37 @@ describe('pop-ups', () => {
     }
   });
 
+  test('without Edit the advanced pop-ups show the channel read-only', async () => {
+    const { context, page } = await openClient(browser, program, { viewport: { width: 1280, height: 800 } });
+    try {
+      await page.click('#btn-format-advanced');
+      assert.equal(await isPopupOpen(page, 'adv-format'), true);
+      await page.click('#adv-tab-ts-output');
+      await screenshot(page, 'popup-adv-format-readonly');
+      const fields = (id) => page.locator(`#${id} .adv-panels`).locator('input, select, textarea, button');
+      assert.deepEqual([...new Set(await fields('adv-format').evaluateAll((all) => all.map((e) => e.matches(':disabled'))))], [true]);
+      assert.equal(await page.isVisible('#adv-format-ok'), false);
+      assert.equal(await page.textContent('#adv-format-cancel'), 'Close');
+      await page.click('#adv-format-cancel');
+      await page.click('#btn-video-advanced');
+      await page.click('#adv-tab-encoding');
+      assert.equal(await page.textContent('#adv-enc-preset-value'), 'ultrafast', 'the preset by its name');
+      await screenshot(page, 'popup-adv-video-readonly');
+      assert.equal(await page.isDisabled('#adv-enc-profile'), true);
+      await page.keyboard.press('Escape');
+
+      // Opened from an edit, the same pop-up edits.
+      await editRow(page, 1);
+      await page.click('#btn-format-advanced');
+      assert.equal(await page.isVisible('#adv-format-ok'), true);
+      assert.equal(await page.isEnabled('#adv-custom-source'), true);
+      await page.click('#adv-format-cancel');
+      await page.click('#btn-cancel');
+    } finally {
+      await context.close();
+    }
+  });
+
   test('a pop-up moves with its title bar and closes with its title-bar button', async () => {
     const { context, page } = await openClient(browser, program, { viewport: { width: 1280, height: 800 } });
     try {
@@ -180,6 +211,25 @@ describe('pop-ups', () => {
       await page.mouse.up();
       const still = await popup.boundingBox();
       assert.deepEqual([Math.round(still.x), Math.round(still.y)], [Math.round(moved.x), Math.round(moved.y)]);
+
+      // Dropped beyond the window's top left corner, it comes back inside; so it does when the
+      // window shrinks under it.
+      const bar = await page.locator('#popup-global-title').boundingBox();
+      await page.mouse.move(bar.x + 10, bar.y + 5);
+      await page.mouse.down();
+      await page.mouse.move(-400, -300, { steps: 5 });
+      await page.mouse.up();
+      const back = await popup.boundingBox();
+      assert.deepEqual([Math.round(back.x), Math.round(back.y)], [0, 0]);
+      await page.setViewportSize({ width: 900, height: 600 });
+      await page.mouse.move(bar.x + 10, bar.y + 5);
+      await page.mouse.down();
+      await page.mouse.move(bar.x + 700, bar.y + 500, { steps: 5 });
+      await page.mouse.up();
+      await page.setViewportSize({ width: 700, height: 500 });
+      const inside = await popup.boundingBox();
+      assert.ok(inside.x >= 0 && inside.x + inside.width <= 700 + 1, `x ${inside.x} width ${inside.width}`);
+      assert.ok(inside.y >= 0 && inside.y + inside.height <= 500 + 1, `y ${inside.y} height ${inside.height}`);
 
       await page.click('#popup-global .popup-close');
       assert.equal(await isPopupOpen(page, 'popup-global'), false);

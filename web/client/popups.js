@@ -18,9 +18,21 @@ export function wirePopups() {
     }
     makeDraggable(popup);
   }
+  window.addEventListener('resize', () => {
+    for (const popup of document.querySelectorAll('.popup.open')) keepInView(popup);
+  });
 }
 
-// A pop-up moves with its title bar.
+// A pop-up that was dragged (it has a position of its own) is put back inside the window.
+function keepInView(popup) {
+  if (!popup.style.left) return;
+  const box = popup.getBoundingClientRect();
+  const { left, top } = clampIntoView(box, { width: window.innerWidth, height: window.innerHeight });
+  popup.style.left = `${left}px`;
+  popup.style.top = `${top}px`;
+}
+
+// A pop-up moves with its title bar, and lands inside the window.
 function makeDraggable(popup) {
   const bar = popup.querySelector('.popup-title');
   if (!bar || bar.dataset.draggable) return;
@@ -33,9 +45,9 @@ function makeDraggable(popup) {
     const dy = down.clientY - box.top;
     popup.style.transform = 'none';
     followMouse((event) => {
-      popup.style.left = `${Math.max(0, event.clientX - dx)}px`;
-      popup.style.top = `${Math.max(0, event.clientY - dy)}px`;
-    });
+      popup.style.left = `${event.clientX - dx}px`;
+      popup.style.top = `${event.clientY - dy}px`;
+    }, () => keepInView(popup));
   });
 }
 
