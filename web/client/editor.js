@@ -90,7 +90,7 @@ function showMbrTabs(show) {
   targetsOf(state.curChannel).forEach((target, index) => {
     const tab = h('button', {
       class: 'mbr-tab' + (index === state.activeTarget ? ' active' : ''), 'data-index': String(index),
-      text: tabLabel(target), title: target.url || '',
+      text: tabLabel(target, index), title: target.url || '',
     });
     tab.addEventListener('click', () => onTabClick(index));
     bar.append(tab);

@@ -95,10 +95,12 @@ export function targetsOf(channel) {
   return channel.output.targets;
 }
 
-export function tabLabel(target) {
+// The tab of the target at `index`: its number, then the last part of its URL after the last
+// "/" or "\" (copies added with "+" share that part until their URL is changed).
+export function tabLabel(target, index) {
   const url = textOr(target && target.url);
   const cut = Math.max(url.lastIndexOf('/'), url.lastIndexOf('\\'));
-  return url.slice(cut + 1) || '(none)';
+  return `${index + 1}: ${url.slice(cut + 1) || '(none)'}`;
 }
 
 // The URL a newly chosen target format starts with; page is {protocol, host, port} of the page
@@ -243,6 +245,14 @@ export function servedStreamUrl(url, n, global, pageHost) {
 
 export function statusCellView(entry) {
   return { icon: entry ? `${entry.state}.png` : '', words: entry ? String(entry.status) : '' };
+}
+
+// The GPU meter of a status answer: the load while it is above 0, else a word in its place
+// ("none" when the server has no GPU to report).
+export function gpuMeter(answer) {
+  const gpu = answer && typeof answer === 'object' ? answer.gpu : undefined;
+  if (gpu) return { values: [gpu], note: '' };
+  return { values: [], note: gpu === undefined ? 'none' : 'idle' };
 }
 
 // Green up to 50 %, then through yellow to red.
