@@ -1,11 +1,9 @@
 #include "app/application.h"
 
-#include <netinet/in.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <filesystem>
 
 #include "config/core_lock.h"
@@ -15,9 +13,9 @@
 #include "engine/playlist.h"
 #include "platform/autostart.h"
 #include "platform/host.h"
-#include "platform/unique_fd.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
+#include "web/request_log.h"
 #include "web/server.h"
 
 namespace vx {
@@ -33,17 +31,8 @@ std::string executable_path() {
 std::string listen_failure(int port) {
   std::string reason;
   append_format(reason, "the web administration server cannot listen on port %d", port);
-  const UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  sockaddr_in address{};
-  address.sin_family = AF_INET;
-  address.sin_port = htons(static_cast<std::uint16_t>(port));
-  if (port <= 0 || port > 65535) {
-    reason += ": it is not a port number";
-  } else if (probe &&
-             ::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) {
-    reason += errno == EADDRINUSE ? ": the port is already in use"
-                                  : std::string(": ") + std::strerror(errno);
-  }
+  const std::string why = port_unusable_reason(port);
+  if (!why.empty()) reason += ": " + why;
   reason += " (global \"httpPort\"); nothing was started";
   return reason;
 }
@@ -73,9 +62,22 @@ void apply_autostart_setting() {
 }
 
 void reload_configuration() {
-  const CoreLock lock = core_lock();
-  config_set_path(config_path_in(data_folder()));
-  config_load();
+  ConfigLoad load;
+  {
+    const CoreLock lock = core_lock();
+    config_set_path(config_path_in(data_folder()));
+    load = config_load();
+  }
+  if (!load.problem.empty()) log_configuration_problem(load.problem);
+}
+
+void log_configuration_problem(const std::string& problem) {
+  std::string log_path;
+  {
+    const CoreLock lock = core_lock();
+    log_path = config_path_with_extension("_cgi.log");
+  }
+  request_log_append(log_path, request_log_note(std::time(nullptr), problem));
 }
 
 Application::Application(WebServerEvents& events, SupervisorView& view, UserMessages& messages)
@@ -102,15 +104,22 @@ std::optional<int> Application::start(bool with_window) {
   }
   (void)with_window;
 
+  ConfigLoad load;
   {
     const CoreLock lock = core_lock();
     attach_folder_playlists_to_config();
     config_set_path(config_path_in(folder));
-    if (!config_load()) {
-      messages_.error(kProductName, "the configuration cannot be read or written in " + folder);
-      undo_start();
-      return 1;
-    }
+    load = config_load();
+  }
+  if (!load.problem.empty()) {
+    // Said wherever the operator may look: the start-up messages and the request log.
+    messages_.warning(kProductName, load.problem);
+    log_configuration_problem(load.problem);
+  }
+  if (!load.loaded) {
+    messages_.error(kProductName, "the configuration cannot be read or written in " + folder);
+    undo_start();
+    return 1;
   }
   const std::string log_folder = folder + "/log";
   std::error_code ignored;
@@ -205,8 +214,12 @@ void Application::exit_sequence() {
 
 void Application::restart_web_server() {
   commands_.close();
-  web_server_restart();
+  const std::string refused = web_server_restart();
   commands_.open();
+  if (refused.empty()) return;
+  // The document says again where the server is; the file follows.
+  commit_configuration();
+  messages_.warning(kProductName, refused);
 }
 
 std::vector<std::string> Application::web_addresses() const {

@@ -29,6 +29,9 @@ void commit_configuration();
 void apply_autostart_setting();
 // Reads the configuration file again into the document.
 void reload_configuration();
+// Writes what config_load() found wrong with the file into the request log, whatever "log" says:
+// an operator who finds the settings changed must be able to find out why.
+void log_configuration_problem(const std::string& problem);
 
 // Where start-up reports what went wrong: message boxes in the window, standard error without.
 class UserMessages {

@@ -139,6 +139,30 @@ JsonPtr build_channel_template(TemplateForm form, const std::string& target_url)
   return channel;
 }
 
+// The number a reference should hold now; 0 when its channel was removed, or itself when it
+// names no channel of the table.
+int renumbered(int number, const std::vector<int>& new_numbers) {
+  if (number < 1 || number > static_cast<int>(new_numbers.size())) return number;
+  return new_numbers[static_cast<std::size_t>(number - 1)];
+}
+
+void renumber_sources(cJSON* sources, const std::vector<int>& new_numbers) {
+  cJSON* item = sources != nullptr ? sources->child : nullptr;
+  while (item != nullptr) {
+    cJSON* const next = item->next;
+    if (cJSON_GetObjectItemCaseSensitive(item, "bind") != nullptr) {
+      const int bind = config_int(item, "bind");
+      const int now = renumbered(bind, new_numbers);
+      if (now == 0) {
+        cJSON_Delete(cJSON_DetachItemViaPointer(sources, item));
+      } else if (now != bind) {
+        config_set_int(item, "bind", now);
+      }
+    }
+    item = next;
+  }
+}
+
 }  // namespace
 
 std::int32_t config_int(const cJSON* object, const char* key, std::int32_t default_value) {
@@ -216,6 +240,36 @@ bool channel_is_valid(const cJSON* channel) {
   const cJSON* first_target = cJSON_GetArrayItem(targets, 0);
   if (first_source == nullptr || first_target == nullptr) return false;
   return first_source_is_usable(first_source) && first_target_has_a_codec(first_target);
+}
+
+void renumber_channel_references(cJSON* channels, const std::vector<int>& new_numbers) {
+  for (cJSON* channel = channels != nullptr ? channels->child : nullptr; channel != nullptr;
+       channel = channel->next) {
+    if (cJSON_GetObjectItemCaseSensitive(channel, "bind") != nullptr) {
+      const int bind = config_int(channel, "bind");
+      const int now = renumbered(bind, new_numbers);
+      if (now == 0) {
+        cJSON_DeleteItemFromObjectCaseSensitive(channel, "bind");
+      } else if (now != bind) {
+        config_set_int(channel, "bind", now);
+      }
+    }
+    renumber_sources(config_array(config_object(channel, "input"), "sources"), new_numbers);
+  }
+}
+
+bool remove_channel(cJSON* channels, int index) {
+  const int count = cJSON_GetArraySize(channels);
+  if (!cJSON_IsArray(channels) || index < 0 || index >= count) return false;
+  cJSON_DeleteItemFromArray(channels, index);
+  std::vector<int> new_numbers(static_cast<std::size_t>(count));
+  for (int number = 1; number <= count; ++number) {
+    const int removed = index + 1;
+    new_numbers[static_cast<std::size_t>(number - 1)] =
+        number < removed ? number : (number == removed ? 0 : number - 1);
+  }
+  renumber_channel_references(channels, new_numbers);
+  return true;
 }
 
 JsonPtr channel_template() {

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <string_view>
+#include <vector>
 
 #include "config/json.h"
 #include "vocabulary/product.h"
@@ -45,6 +46,18 @@ bool config_set_item(cJSON* object, const char* key, JsonPtr item);  // takes th
 // h263, h263+, mp1v, mp2v, mp4v or h264 video codec, or any other source with a URL; and its first
 // target names a known video codec or a known audio codec.
 bool channel_is_valid(const cJSON* channel);
+
+// Channels are referred to by number (from 1): a bound channel's "bind" names its master, and a
+// source item's "bind" names the channel whose source and targets it brings in. When channels
+// leave the list, every such number follows its channel: new_numbers[old number - 1] is the
+// channel's number now, 0 when it was removed. A channel bound to a removed one is bound no
+// more, and a source item naming a removed one leaves its list, so a channel created later under
+// that number is never mixed into another's output. Numbers beyond the table stay as they are.
+void renumber_channel_references(cJSON* channels, const std::vector<int>& new_numbers);
+
+// Removes channel `index` (from 0) and renumbers the references of the rest. False (nothing
+// changed) when there is no such channel.
+bool remove_channel(cJSON* channels, int index);
 
 // The channel a new one starts from, before the operator fills in its source. The browser
 // client's form sends to udp://<page host>:1234, carries the older RTP keys in its video object

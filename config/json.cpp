@@ -13,16 +13,37 @@ std::optional<std::string> take_printed(char* printed) {
 }  // namespace
 
 JsonPtr json_parse(std::string_view text) {
-  const char* end = nullptr;
-  JsonPtr tree(cJSON_ParseWithLengthOpts(text.data(), text.size(), &end, false));
-  if (!tree) return tree;
-  // Only white space may follow the value.
-  const char* const stop = text.data() + text.size();
-  while (end < stop && (*end == ' ' || *end == '\t' || *end == '\r' || *end == '\n')) {
-    ++end;
+  JsonReading reading = json_read_first_value(text);
+  if (reading.text_after) reading.tree.reset();
+  return std::move(reading.tree);
+}
+
+JsonReading json_read_first_value(std::string_view text) {
+  JsonReading reading;
+  // The library reports where it stopped through this pointer, on success and on failure.
+  const char* stop = text.data();
+  reading.tree.reset(cJSON_ParseWithLengthOpts(text.data(), text.size(), &stop, false));
+  std::size_t offset = stop != nullptr ? static_cast<std::size_t>(stop - text.data()) : 0;
+  if (offset > text.size()) offset = text.size();
+  reading.stop = offset;
+  if (!reading.tree) return reading;
+  const std::size_t rest = text.find_first_not_of(std::string_view(" \t\r\n\0", 5), offset);
+  reading.text_after = rest != std::string_view::npos;
+  if (reading.text_after) reading.stop = rest;
+  return reading;
+}
+
+std::string text_position(std::string_view text, std::size_t offset) {
+  if (offset > text.size()) offset = text.size();
+  std::size_t line = 1;
+  std::size_t line_start = 0;
+  for (std::size_t i = 0; i < offset; ++i) {
+    if (text[i] == '\n') {
+      ++line;
+      line_start = i + 1;
+    }
   }
-  if (end != stop) tree.reset();
-  return tree;
+  return "line " + std::to_string(line) + ", column " + std::to_string(offset - line_start + 1);
 }
 
 std::optional<std::string> json_print(const cJSON* item) {

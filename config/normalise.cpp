@@ -1,5 +1,7 @@
 #include "config/normalise.h"
 
+#include <vector>
+
 #include "config/document.h"
 
 namespace vx {
@@ -71,17 +73,24 @@ void normalise_channel(cJSON* channel) {
 void normalise_channels(cJSON* channels) {
   if (!cJSON_IsArray(channels)) return;
   // Walks the list itself: indexed access would make a huge array quadratic.
+  std::vector<int> new_numbers;
+  int kept = 0;
+  bool dropped = false;
   cJSON* channel = channels->child;
   while (channel != nullptr) {
     cJSON* const next = channel->next;
     if (channel_is_valid(channel)) {
       normalise_channel(channel);
+      new_numbers.push_back(++kept);
     } else {
       // The next channel moves into this place, so every later channel's number drops by one.
       cJSON_Delete(cJSON_DetachItemViaPointer(channels, channel));
+      new_numbers.push_back(0);
+      dropped = true;
     }
     channel = next;
   }
+  if (dropped) renumber_channel_references(channels, new_numbers);
   drop_items_beyond(channels, kMaxChannels);
 }
 

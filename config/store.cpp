@@ -1,5 +1,7 @@
 #include "config/store.h"
 
+#include <fcntl.h>
+#include <stdio.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -41,36 +43,96 @@ bool path_exists(const std::string& path) {
   return fs::exists(fs::symlink_status(path, error));
 }
 
-bool load_file() {
-  const std::optional<std::string> text = file_read_whole(store().path);
-  return text && config_normalise(*text) != nullptr;
+// What reading the configuration file gave: whether it became the document, and what the
+// operator should hear about it ("" when nothing).
+struct FileLoad {
+  bool loaded = false;
+  std::string problem;
+};
+
+// The first name of "<path><suffix>", "<path><suffix>.1", ... that nothing holds yet.
+template <typename Keep>
+std::string keep_beside(const std::string& path, const std::string& suffix, Keep keep) {
+  constexpr int kMaxCopies = 1000;
+  for (int copy = 0; copy < kMaxCopies; ++copy) {
+    const std::string name = path + suffix + (copy == 0 ? "" : "." + std::to_string(copy));
+    if (path_exists(name)) continue;
+    return keep(name) ? name : "";
+  }
+  return "";
+}
+
+// An unusable file is the operator's text all the same (a hand edit with one comma too many):
+// it is set aside, never over an earlier copy, before anything else takes its name.
+std::string set_unusable_file_aside(const std::string& path) {
+  return keep_beside(path, ".invalid", [&](const std::string& name) {
+    return ::renameat2(AT_FDCWD, path.c_str(), AT_FDCWD, name.c_str(), RENAME_NOREPLACE) == 0;
+  });
+}
+
+// The file stays in use, but the next save rewrites it without what was ignored: a copy keeps it.
+std::string copy_file_aside(const std::string& path) {
+  return keep_beside(path, ".invalid", [&](const std::string& name) {
+    std::error_code error;
+    return fs::copy_file(path, name, fs::copy_options::none, error);
+  });
+}
+
+std::string kept_as(const std::string& kept) {
+  return kept.empty() ? "; no copy of it could be kept" : "; the file as it was is kept as " + kept;
+}
+
+FileLoad load_file() {
+  const std::string& path = store().path;
+  if (!path_exists(path)) return {};
+  const std::optional<std::string> text = file_read_whole(path);
+  if (!text) return {false, path + " cannot be read (not a readable file, or over 64 MiB)"};
+  const JsonReading reading = json_read_first_value(*text);
+  if (!reading.tree) {
+    return {false,
+            path + " is not valid JSON: reading stopped at " + text_position(*text, reading.stop)};
+  }
+  if (!cJSON_IsObject(reading.tree.get())) {
+    return {false, path + " does not hold a configuration (a JSON object)"};
+  }
+  if (!reading.text_after) return {config_normalise(*text) != nullptr, ""};
+  // What the JSON library reads is taken: a stray "}" after the object loses no setting. Once a
+  // copy holds the text as it was, the file is written again without the rest, so the next
+  // reading finds nothing to report.
+  config_normalise(text->substr(0, reading.stop));
+  const std::string kept = copy_file_aside(path);
+  if (!kept.empty()) {
+    if (const std::optional<std::string> clean = json_print(store().document.get())) {
+      file_replace(path, *clean);
+    }
+  }
+  return {true, path + ": the text after the configuration, from " +
+                    text_position(*text, reading.stop) + ", was ignored" + kept_as(kept)};
 }
 
 void run_playlist_loader() {
   if (store().playlist_loader) store().playlist_loader(config_folder_playlists());
 }
 
-// An unusable file is the operator's text all the same (a hand edit with one comma too many):
-// it is set aside before the default or imported configuration takes its name.
-void keep_unusable_file() {
-  const std::string& path = store().path;
-  if (path_exists(path)) std::rename(path.c_str(), (path + ".invalid").c_str());
-}
-
-void import_legacy_or_write_defaults() {
+// Returns what was done, for the operator.
+std::string import_legacy_or_write_defaults() {
   ConfigStore& s = store();
   const std::string legacy_path = config_path_with_extension(".conf");
   const std::optional<LegacyRecords> records = legacy_read(legacy_path);
   s.legacy = records.value_or(LegacyRecords{});
   const std::string text = legacy_write(s.legacy);
-  keep_unusable_file();
+  std::string done;
+  if (path_exists(s.path)) done = kept_as(set_unusable_file_aside(s.path));
+  done += records ? "; the channels of " + legacy_path + " were imported"
+                  : "; a default configuration is used";
   if (file_replace(s.path, text)) {
     // Set aside only once its channels are safely on disk in the new form.
     if (records) std::rename(legacy_path.c_str(), (legacy_path + ".imported").c_str());
-    if (load_file()) return;
+    if (load_file().loaded) return done;
   }
   // The folder refuses writes: run with the imported channels all the same.
   config_normalise(text);
+  return done + " (it could not be written to " + s.path + ")";
 }
 
 std::string transfer_text(const char* action, const std::string& path) {
@@ -130,19 +192,31 @@ cJSON* config_document() {
 }
 
 cJSON* config_normalise(std::string_view text) {
-  JsonPtr tree = json_parse(text);
+  return config_install(json_parse(text));
+}
+
+cJSON* config_install(JsonPtr tree) {
   if (!tree || !normalise_document(tree.get())) return nullptr;
   store().document = std::move(tree);  // the old document is deleted here
   return store().document.get();
 }
 
-bool config_load() {
+ConfigLoad config_load() {
   ConfigStore& s = store();
-  if (s.path.empty()) return s.document != nullptr;
-  // A document from before stays when the file does not parse, and no import happens.
-  if (!load_file() && !s.document) import_legacy_or_write_defaults();
+  if (s.path.empty()) return {s.document != nullptr, ""};
+  FileLoad file = load_file();
+  if (!file.loaded) {
+    if (s.document) {
+      // A document from before stays when the file does not parse, and no import happens.
+      if (!file.problem.empty()) file.problem += "; the configuration in use stays";
+    } else {
+      const std::string done = import_legacy_or_write_defaults();
+      // A first start (no file at all) is no problem to report.
+      if (!file.problem.empty()) file.problem += done;
+    }
+  }
   run_playlist_loader();
-  return s.document != nullptr;
+  return {s.document != nullptr, std::move(file.problem)};
 }
 
 std::optional<ConfigSnapshot> config_snapshot(const std::string& path) {

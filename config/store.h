@@ -18,6 +18,8 @@
 #include <string_view>
 #include <vector>
 
+#include "config/json.h"
+
 namespace vx {
 
 // $XDG_CONFIG_HOME (or ~/.config when it is unset or not an absolute path) + "/Zentravia/morvi",
@@ -47,13 +49,23 @@ cJSON* config_document();
 // document, deleting the old one. Returns the new root, or nullptr when the text is not a JSON
 // object; the old document then stays and nothing is written.
 cJSON* config_normalise(std::string_view text);
+// The same for a tree parsed already; nullptr (old document kept) when it is not an object.
+cJSON* config_install(JsonPtr tree);
 
 // Loads the configuration file. When it gives no document and none was loaded before, the
 // older tag-format file is imported once (else a default configuration is written): an
-// unusable file is first kept beside it as "morvi.json.invalid" so the operator's text is
-// never lost, and an imported tag-format file is renamed to "morvi.conf.imported". Then the
-// playlist loader (below) runs. Returns whether a document exists afterwards.
-bool config_load();
+// unusable file is first kept beside it as "morvi.json.invalid" (".invalid.1", ".invalid.2"
+// when earlier copies are there; none is ever overwritten) so the operator's text is never
+// lost, and an imported tag-format file is renamed to "morvi.conf.imported". Text after the
+// JSON object (a stray "}" from a hand edit) is ignored, as the JSON library reads it, and the
+// file as it was is kept the same way. Then the playlist loader (below) runs.
+struct ConfigLoad {
+  bool loaded = false;  // a document exists afterwards
+  // What the operator must be told, one line naming the file and the place in it; "" when the
+  // file was read as it stands (or there was none yet).
+  std::string problem;
+};
+ConfigLoad config_load();
 
 // The document as config_save() writes it, copied under the core lock and written without it.
 struct ConfigSnapshot {

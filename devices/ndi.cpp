@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdint>
 #include <cstdlib>
 #include <memory>
@@ -84,9 +85,39 @@ class NdiFinder {
   NDIlib_find_instance_t finder_;
 };
 
-std::mutex& search_mutex() {
-  static std::mutex mutex;
+std::timed_mutex& search_mutex() {
+  static std::timed_mutex mutex;
   return mutex;
+}
+
+bool is_cancelled(const std::atomic<bool>* cancelled) {
+  return cancelled != nullptr && cancelled->load();
+}
+
+// Takes the one search's turn; false when cancelled while another search runs.
+bool wait_for_turn(std::unique_lock<std::timed_mutex>& turn, const std::atomic<bool>* cancelled) {
+  if (cancelled == nullptr) {
+    turn.lock();
+    return true;
+  }
+  while (!turn.try_lock_for(std::chrono::milliseconds(kNdiWaitSliceMs))) {
+    if (is_cancelled(cancelled)) return false;
+  }
+  return true;
+}
+
+// One period of the search: true as soon as the library reports a change, false when the whole
+// timeout passed without one (or the search was cancelled).
+bool wait_for_change(const NdiLibrary& ndi, NDIlib_find_instance_t finder, std::uint32_t timeout_ms,
+                     const std::atomic<bool>* cancelled) {
+  if (cancelled == nullptr) return ndi.find_wait(finder, timeout_ms);
+  std::uint32_t left = timeout_ms;
+  do {
+    const std::uint32_t slice = std::min(left, kNdiWaitSliceMs);
+    if (ndi.find_wait(finder, slice)) return true;
+    left -= slice;
+  } while (left > 0 && !is_cancelled(cancelled));
+  return false;
 }
 
 std::string source_text(const char* raw) {
@@ -95,9 +126,11 @@ std::string source_text(const char* raw) {
 
 }  // namespace
 
-int discover_ndi(NdiSourceList& list, int timeout_seconds, const std::string& library) {
+int discover_ndi(NdiSourceList& list, int timeout_seconds, const std::string& library,
+                 const std::atomic<bool>* cancelled) {
   list.clear();
-  const std::lock_guard<std::mutex> one_search_at_a_time(search_mutex());
+  std::unique_lock<std::timed_mutex> one_search_at_a_time(search_mutex(), std::defer_lock);
+  if (!wait_for_turn(one_search_at_a_time, cancelled)) return 0;
   NdiLibrary ndi;
   if (!ndi.load(library) || !ndi.initialize()) return -1;
   const NdiRuntime runtime(ndi);
@@ -108,8 +141,8 @@ int discover_ndi(NdiSourceList& list, int timeout_seconds, const std::string& li
 
   const auto timeout_ms =
       static_cast<std::uint32_t>(std::clamp(timeout_seconds, 0, kNdiMaxTimeoutSeconds) * 1000);
-  for (int round = 0; round < kNdiMaxWaitRounds; ++round) {
-    if (!ndi.find_wait(finder.get(), timeout_ms)) break;
+  for (int round = 0; round < kNdiMaxWaitRounds && !is_cancelled(cancelled); ++round) {
+    if (!wait_for_change(ndi, finder.get(), timeout_ms, cancelled)) break;
   }
 
   std::uint32_t count = 0;
@@ -145,9 +178,10 @@ std::string ndi_config_json(const NdiSourceList& list) {
   return text;
 }
 
-std::string ndi_config_answer(const char* timeout_arg, const std::string& library) {
+std::string ndi_config_answer(const char* timeout_arg, const std::string& library,
+                              const std::atomic<bool>* cancelled) {
   NdiSourceList list;
-  discover_ndi(list, ndi_timeout_from_query(timeout_arg), library);
+  discover_ndi(list, ndi_timeout_from_query(timeout_arg), library, cancelled);
   return ndi_config_json(list);
 }
 

@@ -2,7 +2,9 @@
 // library loaded at each search, and the "/ndi_config" document made from them.
 #pragma once
 
+#include <atomic>
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <vector>
 
@@ -37,7 +39,13 @@ using NdiSourceList = std::vector<NdiSource>;
 // Blocks for the whole search. Callers need no lock: the function shares no state with the
 // rest of the program, and searches from several threads run one after another because the
 // library's initialise/destroy pair is process-wide.
-int discover_ndi(NdiSourceList& list, int timeout_seconds, const std::string& library = {});
+//
+// With `cancelled`, the waits are cut into slices of at most kNdiWaitSliceMs and the search
+// (or the wait for another one to end) stops within one slice of *cancelled turning true, with
+// the sources seen so far: a server that is stopping never waits for a long search.
+inline constexpr std::uint32_t kNdiWaitSliceMs = 250;
+int discover_ndi(NdiSourceList& list, int timeout_seconds, const std::string& library = {},
+                 const std::atomic<bool>* cancelled = nullptr);
 
 // The query's "timeout=" value in seconds (null when absent): kNdiDefaultTimeoutSeconds when
 // absent or not a number, otherwise clamped to 0 ... kNdiMaxTimeoutSeconds.
@@ -47,6 +55,7 @@ int ndi_timeout_from_query(const char* timeout_arg);
 std::string ndi_config_json(const NdiSourceList& list);
 
 // The whole "/ndi_config" answer for the query's "timeout=" value (null when absent).
-std::string ndi_config_answer(const char* timeout_arg, const std::string& library = {});
+std::string ndi_config_answer(const char* timeout_arg, const std::string& library = {},
+                              const std::atomic<bool>* cancelled = nullptr);
 
 }  // namespace vx

@@ -4,6 +4,8 @@
 
 #include "config/core_lock.h"
 #include "config/document.h"
+#include "config/json.h"
+#include "config/normalise.h"
 #include "config/store.h"
 #include "devices/decklink.h"
 #include "devices/device_text.h"
@@ -16,6 +18,7 @@
 #include "vocabulary/text_format.h"
 #include "web/login.h"
 #include "web/request_text.h"
+#include "web/server.h"
 
 namespace vx {
 namespace {
@@ -77,6 +80,18 @@ void apply_engine_options(const cJSON* document) {
   settings.plugin_core_path = config_string(global, "omxPath");
   settings.cookies_path = config_string(global, "ytdlpPath");
   engine_set_options(settings);
+}
+
+// A post that would move the server to a port it cannot listen on is refused whole: the server
+// would otherwise stop answering, and a headless operator could never reach it again.
+std::optional<WebAnswer> refuse_unusable_port(const WebSettings& posted) {
+  const int port = posted.port;
+  if (port == web_server_port()) return std::nullopt;
+  const std::string reason = port_unusable_reason(port);
+  if (reason.empty()) return std::nullopt;
+  std::string text;
+  append_format(text, "port %d cannot be used: %s; nothing was changed", port, reason.c_str());
+  return WebAnswer{409, {{"Content-Type", "text/plain; charset=utf-8"}}, std::move(text)};
 }
 
 std::optional<ChannelCommand> channel_command_named(std::string_view word) {
@@ -163,11 +178,15 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
   WebAnswer answer{200, {{"Connection", "Keep-Alive"}, {"Content-Type", "application/json"}}, {}};
   bool restart = false;
   std::string password;
+  JsonPtr posted = json_parse(body);
+  if (!normalise_document(posted.get())) return empty_answer(400);
+  if (std::optional<WebAnswer> refused = refuse_unusable_port(web_settings_of(posted.get()))) {
+    return *refused;
+  }
   {
     const CoreLock lock = core_lock();
     const WebSettings before = web_settings_of(config_document());
-    cJSON* document = config_normalise(body);
-    if (document == nullptr) return empty_answer(400);
+    cJSON* document = config_install(std::move(posted));
     if (!import) answer.body = config_print().value_or("");
     apply_engine_options(document);
     restart = web_settings_of(document) != before;
@@ -222,8 +241,9 @@ WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver*
 WebAnswer answer_ndi_config(std::string_view argument_text, const std::string& library) {
   // The search waits on the network; it shares nothing with the document, so it runs unlocked.
   const std::optional<std::string> timeout = query_value(argument_text, "timeout");
-  return WebAnswer{200, json_headers(),
-                   ndi_config_answer(timeout ? timeout->c_str() : nullptr, library)};
+  return WebAnswer{
+      200, json_headers(),
+      ndi_config_answer(timeout ? timeout->c_str() : nullptr, library, &web_server_stopping())};
 }
 
 }  // namespace vx

@@ -15,6 +15,10 @@ namespace vx {
 std::string request_log_line(std::time_t now, std::string_view method, std::string_view url,
                              std::uint32_t client_address_network_order, std::uint16_t client_port);
 
+// "[YYYY/MM/DD hh:mm:ss] text\n": something the program itself has to tell whoever reads the log
+// (a configuration file it could not read as it stands), control bytes escaped the same way.
+std::string request_log_note(std::time_t now, std::string_view text);
+
 // Appends the line; a file that cannot be opened loses the line and nothing else.
 void request_log_append(const std::string& path, std::string_view line);
 

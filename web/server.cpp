@@ -4,6 +4,10 @@
 #include <microhttpd.h>
 #include <netinet/in.h>
 
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cerrno>
 #include <cstring>
 #include <ctime>
 #include <fstream>
@@ -15,7 +19,9 @@
 #include "config/document.h"
 #include "config/normalise.h"
 #include "config/store.h"
+#include "platform/unique_fd.h"
 #include "vocabulary/ascii.h"
+#include "vocabulary/text_format.h"
 #include "web/acl.h"
 #include "web/request_log.h"
 #include "web/request_text.h"
@@ -27,12 +33,10 @@ namespace {
 struct Server {
   MHD_Daemon* daemon = nullptr;
   bool tls = false;
-  int port = 0;
+  std::atomic<int> port{0};
   WebServices services;
-  // The body of the one POST being received, and whether a request has claimed it. Only the
-  // daemon's thread touches them.
-  UploadBody upload;
-  bool upload_claimed = false;
+  // Set while the daemon stops: long requests (an NDI search) give up instead of holding it.
+  std::atomic<bool> stopping{false};
 };
 
 Server& server() {
@@ -40,7 +44,7 @@ Server& server() {
   return instance;
 }
 
-// The marker of a GET whose first call was seen; a POST's marker is the upload body itself, and
+// The marker of a GET whose first call was seen; a POST's marker is its own upload body, and
 // once answered, this one when the answer asks for a restart.
 char get_seen_marker;
 char restart_after_marker;
@@ -164,31 +168,28 @@ MHD_Result answer_request(MHD_Connection* connection, const char* url,
   return queue_answer(connection, answer);
 }
 
-void release_upload() {
-  server().upload.clear();
-  server().upload_claimed = false;
+bool is_upload(void* marker) {
+  return marker != nullptr && marker != &get_seen_marker && marker != &restart_after_marker;
 }
 
+// Every connection has a thread of its own, so each POST collects its own body: a client that
+// stalls mid-upload holds nobody else's request, the login included.
 MHD_Result handle_post(MHD_Connection* connection, const char* url, const char* upload_data,
                        size_t* upload_size, void** marker) {
-  Server& state = server();
   if (*marker == nullptr) {
-    // Another POST is being collected: refused, and the connection closes without an answer.
-    if (state.upload_claimed) return MHD_NO;
-    state.upload_claimed = true;
-    *marker = &state.upload;
+    *marker = new UploadBody();
     return MHD_YES;
   }
+  auto* upload = static_cast<UploadBody*>(*marker);
   if (*upload_size > 0) {
-    state.upload.append(std::string_view(upload_data, *upload_size));
+    upload->append(std::string_view(upload_data, *upload_size));
     *upload_size = 0;
     return MHD_YES;
   }
   const char* content_type =
       MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
-  std::string body(
-      multipart_body(content_type != nullptr ? content_type : "", state.upload.text()));
-  release_upload();
+  std::string body(multipart_body(content_type != nullptr ? content_type : "", upload->text()));
+  delete upload;
   *marker = nullptr;
   return answer_request(connection, url, std::move(body), marker);
 }
@@ -216,7 +217,7 @@ MHD_Result access_handler(void*, MHD_Connection* connection, const char* url, co
 // A connection that ends before its POST body was complete gives the buffer back. An answer that
 // asked for a restart has gone out (or its client has gone): now the restart may stop us.
 void request_completed(void*, MHD_Connection*, void** marker, MHD_RequestTerminationCode) {
-  if (*marker == &server().upload) release_upload();
+  if (is_upload(*marker)) delete static_cast<UploadBody*>(*marker);
   if (*marker == &restart_after_marker && server().services.events != nullptr) {
     server().services.events->restart_web_server();
   }
@@ -224,33 +225,26 @@ void request_completed(void*, MHD_Connection*, void** marker, MHD_RequestTermina
 }
 
 MHD_Daemon* start_daemon(int port, const std::string* key, const std::string* certificate) {
-  unsigned flags = MHD_USE_AUTO_INTERNAL_THREAD;
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_AUTO;
   if (key != nullptr) flags |= MHD_USE_TLS;
   const auto port16 = static_cast<std::uint16_t>(port);
   if (key != nullptr) {
-    return MHD_start_daemon(flags, port16, acl_callback, nullptr, access_handler, nullptr,
-                            MHD_OPTION_NOTIFY_COMPLETED, request_completed, nullptr,
-                            MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds,
-                            MHD_OPTION_HTTPS_MEM_KEY, key->c_str(), MHD_OPTION_HTTPS_MEM_CERT,
-                            certificate->c_str(), MHD_OPTION_END);
+    return MHD_start_daemon(
+        flags, port16, acl_callback, nullptr, access_handler, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
+        request_completed, nullptr, MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds,
+        MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_HTTPS_MEM_KEY, key->c_str(),
+        MHD_OPTION_HTTPS_MEM_CERT, certificate->c_str(), MHD_OPTION_END);
   }
   return MHD_start_daemon(flags, port16, acl_callback, nullptr, access_handler, nullptr,
                           MHD_OPTION_NOTIFY_COMPLETED, request_completed, nullptr,
-                          MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds, MHD_OPTION_END);
+                          MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds,
+                          MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_END);
 }
 
-}  // namespace
-
-void web_server_configure(WebServices services) {
-  server().services = std::move(services);
-}
-
-bool web_server_start() {
+bool start_with(const StartSettings& settings) {
   Server& state = server();
-  if (state.daemon != nullptr) return true;
-  const StartSettings settings = start_settings();
   // A port the socket layer cannot take is not tried at all.
-  if (settings.port < 0 || settings.port > 65535) return false;
+  if (settings.port <= 0 || settings.port > 65535) return false;
   bool tls_failed = false;
   if (settings.tls_wanted) {
     const std::optional<std::string> certificate = read_pem(settings.certificate_path);
@@ -270,19 +264,78 @@ bool web_server_start() {
   return state.daemon != nullptr;
 }
 
+// The settings the running server was started with, as a start would read them.
+StartSettings running_settings() {
+  StartSettings settings = start_settings();
+  settings.port = server().port;
+  settings.tls_wanted = server().tls;
+  return settings;
+}
+
+void put_port_back(int port) {
+  const CoreLock lock = core_lock();
+  config_set_int(config_object(config_document(), "global"), "httpPort", port);
+}
+
+}  // namespace
+
+void web_server_configure(WebServices services) {
+  server().services = std::move(services);
+}
+
+bool web_server_start() {
+  if (server().daemon != nullptr) return true;
+  return start_with(start_settings());
+}
+
 void web_server_stop() {
   Server& state = server();
   if (state.daemon == nullptr) return;
+  state.stopping = true;
   MHD_stop_daemon(state.daemon);
+  state.stopping = false;
   state.daemon = nullptr;
   state.tls = false;
   state.port = 0;
-  release_upload();
 }
 
-void web_server_restart() {
+std::string web_server_restart() {
+  const bool was_running = web_server_running();
+  const StartSettings before = running_settings();
   web_server_stop();
-  web_server_start();
+  if (web_server_start()) return "";
+  if (!was_running) return "the web administration server could not be started";
+  // The port was checked when it was posted; something took it since. The operator keeps the
+  // server he has, and the document says where it is.
+  const int wanted = web_server_configured_port();
+  std::string reason = port_unusable_reason(wanted);
+  if (reason.empty()) reason = "nothing can listen on it";
+  if (!start_with(before)) return "the web administration server could not be started again";
+  put_port_back(before.port);
+  std::string text;
+  append_format(text,
+                "the web administration server cannot move to port %d (%s); it keeps serving on "
+                "port %d",
+                wanted, reason.c_str(), before.port);
+  return text;
+}
+
+std::string port_unusable_reason(int port) {
+  if (port <= 0 || port > 65535) return "it is not a port number";
+  const UniqueFd probe(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  if (!probe) return "";
+  // The server binds with this option too, so a port that only lingers after a close is free.
+  const int on = 1;
+  ::setsockopt(probe.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_port = htons(static_cast<std::uint16_t>(port));
+  if (::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return "";
+  return errno == EADDRINUSE ? "the port is already in use" : std::strerror(errno);
+}
+
+const std::atomic<bool>& web_server_stopping() {
+  return server().stopping;
 }
 
 bool web_server_running() {

@@ -78,7 +78,7 @@ class SupervisorTest : public ::testing::Test {
     const CoreLock lock = core_lock();
     ASSERT_NE(config_normalise(*json_print(root.get())), nullptr);
     ASSERT_EQ(config_save(), 0);
-    ASSERT_TRUE(config_load());
+    ASSERT_TRUE(config_load().loaded);
   }
 
   bool enabled(int row) {

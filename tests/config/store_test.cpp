@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstdlib>
 #include <filesystem>
@@ -268,6 +269,50 @@ TEST_F(ConfigStoreTest, ChannelsThatMayNotStayAreDroppedAndTheRestMoveUp) {
   }
 }
 
+// A valid channel bound to `bind` (0: none) whose sources bring in the channels `brought`.
+std::string bound_channel_json(const std::string& memo, int bind, const std::vector<int>& brought,
+                               bool valid = true) {
+  std::string sources = R"({"format": "file", "url": ")" + (valid ? "/m/" + memo : "") + R"("})";
+  for (const int number : brought)
+    sources += R"(, {"bind": )" + std::to_string(number) + "}";
+  return R"({"input": {"sources": [)" + sources +
+         R"(]}, "output": {"targets": [{"video": {"codec": "h264"}}]}, "memo": ")" + memo + '"' +
+         (bind > 0 ? R"(, "bind": )" + std::to_string(bind) : std::string()) + "}";
+}
+
+// "memo:bind[brought...]" for every channel of the document.
+std::vector<std::string> channel_references() {
+  std::vector<std::string> result;
+  const cJSON* channels = config_array(config_document(), "channels");
+  for (const cJSON* channel = channels ? channels->child : nullptr; channel;
+       channel = channel->next) {
+    std::string text = std::string(config_string(channel, "memo")) + ":" +
+                       std::to_string(config_int(channel, "bind")) + "[";
+    const cJSON* sources = config_array(config_object(channel, "input"), "sources");
+    for (const cJSON* item = sources->child->next; item; item = item->next) {
+      text += std::to_string(config_int(item, "bind")) + (item->next ? "," : "");
+    }
+    result.push_back(text + "]");
+  }
+  return result;
+}
+
+TEST_F(ConfigStoreTest, ChannelReferencesFollowTheirChannelsWhenChannelsLeave) {
+  // B is dropped at load (no source URL); then the first channel is removed.
+  config_normalise(
+      document_json({bound_channel_json("A", 0, {3, 2, 9}), bound_channel_json("B", 1, {}, false),
+                     bound_channel_json("C", 1, {}), bound_channel_json("D", 2, {}),
+                     bound_channel_json("E", 0, {4, 1}), bound_channel_json("F", 5, {})}));
+  EXPECT_EQ(channel_references(),
+            (std::vector<std::string>{"A:0[2,9]", "C:1[]", "D:0[]", "E:0[3,1]", "F:4[]"}))
+      << "a reference to the dropped channel is gone, later ones moved up, unknown ones kept";
+
+  cJSON* channels = config_array(config_document(), "channels");
+  EXPECT_FALSE(remove_channel(channels, 5));
+  ASSERT_TRUE(remove_channel(channels, 0));
+  EXPECT_EQ(channel_references(), (std::vector<std::string>{"C:0[]", "D:0[]", "E:0[2]", "F:3[]"}));
+}
+
 TEST_F(ConfigStoreTest, SourcesAndTargetsAreCutToTheLimits) {
   struct Case {
     int sources, targets;
@@ -321,7 +366,7 @@ TEST_F(ConfigStoreTest, FiltersAndStreamSelectionMoveToTheInput) {
 TEST_F(ConfigStoreTest, FirstStartWritesTheDefaultDocument) {
   std::vector<FolderPlaylist> loaded;
   config_set_playlist_loader([&](const std::vector<FolderPlaylist>& p) { loaded = p; });
-  EXPECT_TRUE(config_load());
+  EXPECT_TRUE(config_load().loaded);
   EXPECT_EQ(read_file(config_file()), kFirstStartDocument);
   EXPECT_FALSE(fs::exists(config_file().string() + ".invalid"));
   const cJSON* global = config_object(config_document(), "global");
@@ -331,25 +376,70 @@ TEST_F(ConfigStoreTest, FirstStartWritesTheDefaultDocument) {
   EXPECT_EQ(loaded.size(), 16u);
 }
 
-TEST_F(ConfigStoreTest, UnusableFileIsKeptAsideAndDefaultsLoaded) {
-  const std::string cases[] = {"{ \"global\": { broken", "[]", "", std::string("\0\x01\xff", 3),
-                               "\"text\""};
-  for (const std::string& bytes : cases) {
+TEST_F(ConfigStoreTest, UnusableFileIsKeptAsideNeverOverAnEarlierCopyAndSaidWhere) {
+  struct Case {
+    std::string bytes;
+    const char* position;  // where the problem is said to be; "" when no place is named
+  };
+  const Case cases[] = {{"{ \"global\": { broken", "line 1, column "},
+                        {"[]", ""},
+                        {"", "line 1, column 1"},
+                        {std::string("\0\x01\xff", 3), "line 1, column 3"},
+                        {"{\n  \"global\": {\n    \"httpPort\": 80,\n  }\n}", "line 4, column "},
+                        {"\"text\"", ""}};
+  int copy = 0;
+  for (const Case& c : cases) {
     config_free();
-    write_file(config_file(), bytes);
-    EXPECT_TRUE(config_load());
+    write_file(config_file(), c.bytes);
+    const ConfigLoad load = config_load();
+    EXPECT_TRUE(load.loaded);
     EXPECT_EQ(read_file(config_file()), kFirstStartDocument);
-    EXPECT_EQ(read_file(config_file().string() + ".invalid"), bytes);
+    const std::string kept =
+        config_file().string() + ".invalid" + (copy == 0 ? "" : "." + std::to_string(copy));
+    EXPECT_EQ(read_file(kept), c.bytes) << "every earlier copy stays";
+    EXPECT_NE(load.problem.find(config_file().string()), std::string::npos) << load.problem;
+    EXPECT_NE(load.problem.find(c.position), std::string::npos) << load.problem;
+    EXPECT_NE(load.problem.find("kept as " + kept), std::string::npos) << load.problem;
     EXPECT_EQ(config_int(config_object(config_document(), "global"), "httpPort"), 9527);
+    ++copy;
+  }
+}
+
+TEST_F(ConfigStoreTest, TextAfterTheObjectIsIgnoredAsTheJsonLibraryReadsIt) {
+  const std::string document = document_json({channel_json("A")});
+  struct Case {
+    std::string after;
+    bool reported;
+  };
+  const Case cases[] = {{"}\n", true},
+                        {"\n\n  \t", false},
+                        {std::string("\0\0\0", 3), false},
+                        {"{\"global\": {}}", true}};
+  for (const Case& c : cases) {
+    config_free();
+    fs::remove(config_file().string() + ".invalid");
+    write_file(config_file(), document + c.after);
+    const ConfigLoad load = config_load();
+    ASSERT_TRUE(load.loaded);
+    EXPECT_EQ(memos(), std::vector<std::string>{"A"}) << "no channel is lost";
+    EXPECT_EQ(load.problem.empty(), !c.reported) << load.problem;
+    if (!c.reported) continue;
+    EXPECT_NE(load.problem.find(
+                  "line " + std::to_string(std::count(document.begin(), document.end(), '\n') + 1)),
+              std::string::npos)
+        << load.problem;
+    EXPECT_EQ(read_file(config_file().string() + ".invalid"), document + c.after);
+    EXPECT_EQ(read_file(config_file()), config_print().value()) << "written back without it";
+    EXPECT_TRUE(config_load().problem.empty()) << "the next reading has nothing to say";
   }
 }
 
 TEST_F(ConfigStoreTest, BrokenFileWithADocumentLoadedChangesNothing) {
   write_file(config_file(), document_json({channel_json("A")}));
-  ASSERT_TRUE(config_load());
+  ASSERT_TRUE(config_load().loaded);
   write_file(config_file(), "{ broken");
   write_file(config_path_with_extension(".conf"), "<Channel1>\n</Channel1>\n");
-  EXPECT_TRUE(config_load());
+  EXPECT_TRUE(config_load().loaded);
   EXPECT_EQ(memos(), std::vector<std::string>{"A"});
   EXPECT_EQ(read_file(config_file()), "{ broken");
   EXPECT_TRUE(fs::exists(config_path_with_extension(".conf")));
@@ -375,7 +465,7 @@ TEST_F(ConfigStoreTest, TagFormatFileIsImportedOnce) {
              "VideoCodec h264\n"
              "</Output>\n"
              "</Channel1>\n");
-  ASSERT_TRUE(config_load());
+  ASSERT_TRUE(config_load().loaded);
   EXPECT_FALSE(fs::exists(legacy));
   EXPECT_TRUE(fs::exists(legacy + ".imported"));
   EXPECT_EQ(config_int(config_object(config_document(), "global"), "httpPort"), 8088);
@@ -388,7 +478,7 @@ TEST_F(ConfigStoreTest, TagFormatFileIsImportedOnce) {
   // A later start with a usable file does not look at a tag-format file again.
   write_file(legacy, "HTTPPort 1\n");
   config_free();
-  ASSERT_TRUE(config_load());
+  ASSERT_TRUE(config_load().loaded);
   EXPECT_EQ(config_int(config_object(config_document(), "global"), "httpPort"), 8088);
   EXPECT_TRUE(fs::exists(legacy));
 }
@@ -399,7 +489,7 @@ TEST_F(ConfigStoreTest, NonUtf8TextSurvivesSaveAndLoad) {
   config_set_string(channel_at(0), "memo", memo);
   ASSERT_EQ(config_save(), 0);
   config_free();
-  ASSERT_TRUE(config_load());
+  ASSERT_TRUE(config_load().loaded);
   EXPECT_EQ(memos(), std::vector<std::string>{memo});
 }
 
@@ -506,7 +596,7 @@ TEST_F(ConfigStoreTest, FolderPlaylistsFollowTheFirstSources) {
                                           R"({"folderRecur": true, "folderShuffle": 1})"));
   std::vector<FolderPlaylist> loaded;
   config_set_playlist_loader([&](const std::vector<FolderPlaylist>& p) { loaded = p; });
-  ASSERT_TRUE(config_load());
+  ASSERT_TRUE(config_load().loaded);
   ASSERT_EQ(loaded.size(), 16u);
   for (int channel = 0; channel < 16; ++channel) {
     const FolderPlaylist& entry = loaded[static_cast<std::size_t>(channel)];
@@ -560,7 +650,7 @@ TEST_F(ConfigStoreTest, SaveSurvivesBeingKilledAtAnyMoment) {
   // A temporary file left by a killed save is no obstacle to the next one or to loading.
   ASSERT_EQ(config_save(), 0);
   config_free();
-  ASSERT_TRUE(config_load());
+  ASSERT_TRUE(config_load().loaded);
   EXPECT_EQ(memos().size(), 16u);
 }
 

@@ -194,6 +194,50 @@ TEST_F(Program, ConfigurationPostMovesTheWebServerAndWritesTheAutostartEntry) {
       << entry;
 }
 
+TEST_F(Program, AdministrationNeverLocksTheOperatorOut) {
+  // A hand edit left one "}" too many: the settings stay, and the operator is told where.
+  configure(1, {});
+  std::ofstream(config_folder() / "morvi.json", std::ios::app) << "}\n";
+  Peer& program = launch();
+  ASSERT_TRUE(wait_until([&] { return get("/runtime").status() == 200; }, kStartLimit))
+      << program.report();
+  EXPECT_EQ(http_get(port_, "/status").status(), 200);
+  EXPECT_NE(http_get(port_, "/status").body.find("Login Authentication"), std::string::npos)
+      << "the password was kept";
+  const std::string path = (config_folder() / "morvi.json").string();
+  EXPECT_TRUE(wait_until([&] { return program.err().find(path) != std::string::npos; }, 5s))
+      << program.err();
+  EXPECT_NE(program.err().find(", was ignored"), std::string::npos) << program.err();
+  EXPECT_NE(read_text(config_folder() / "morvi_cgi.log").find(path + ": the text after"),
+            std::string::npos);
+  EXPECT_TRUE(fs::exists(path + ".invalid"));
+
+  // A port something else holds is refused with the reason, and the server stays.
+  const std::uint16_t taken_port = free_tcp_port();
+  const UniqueFd taken = bound_socket(Transport::tcp, taken_port);
+  ASSERT_EQ(::listen(taken.get(), 1), 0);
+  JsonPtr document = json_parse(get("/config").body);
+  config_set_int(config_object(document.get(), "global"), "httpPort", taken_port);
+  const Reply refused =
+      http_post(port_, "/config", *json_print(document.get()), "Cookie: auth=pw\r\n");
+  EXPECT_EQ(refused.status(), 409);
+  EXPECT_NE(refused.body.find("already in use"), std::string::npos) << refused.body;
+  std::this_thread::sleep_for(300ms);
+  EXPECT_EQ(get("/runtime").status(), 200);
+  JsonPtr saved = json_parse(read_text(config_folder() / "morvi.json"));
+  EXPECT_EQ(config_int(config_object(saved.get(), "global"), "httpPort"), port_);
+
+  // A client that stalls in the middle of a POST holds nobody else's request, the login neither.
+  UniqueFd stalled = connect_local(port_);
+  ASSERT_TRUE(send_text(stalled.get(),
+                        "POST /config HTTP/1.1\r\nHost: 127.0.0.1\r\nCookie: auth=pw\r\n"
+                        "Content-Length: 100\r\n\r\n{\"glo"));
+  std::this_thread::sleep_for(200ms);
+  const Reply login = http_post(port_, "/login", "auth=pw");
+  EXPECT_EQ(login.status(), 301);
+  EXPECT_NE(login.header("Set-Cookie").find("auth="), std::string::npos);
+}
+
 TEST_F(Program, ChannelRunsAtLaunchComesBackAfterAKillAndStopsOnSigterm) {
   configure(1, {clip("long.mp4", 30).string()});
   Peer& program = launch();

@@ -14,6 +14,7 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
+#include "devices/ndi.h"
 #include "engine/channel_slot.h"
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
@@ -418,8 +419,8 @@ TEST_F(WebServer, BadRequestsLeaveTheServerAnswering) {
             200)
       << "a GET with a body";
 
-  // Two POSTs at once: the second is closed unanswered while the first is collected, and an
-  // upload the client abandons gives the buffer back.
+  // A client that stalls mid-upload holds nobody else: the second POST and a login are answered
+  // while the first is still being collected, and the first completes afterwards.
   const std::string valid = document_text(port_, 1);
   const std::string head =
       "POST /config HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
@@ -428,7 +429,8 @@ TEST_F(WebServer, BadRequestsLeaveTheServerAnswering) {
   UniqueFd first = connect_local(port_);
   ASSERT_TRUE(send_text(first.get(), head + valid.substr(0, 10)));
   std::this_thread::sleep_for(200ms);
-  EXPECT_EQ(http_post(port_, "/config", valid).status(), 0);
+  EXPECT_EQ(http_post(port_, "/config", valid).status(), 200);
+  EXPECT_NE(http_post(port_, "/login", "auth=pw").status(), 0) << "a login is answered too";
   ASSERT_TRUE(send_text(first.get(), valid.substr(10)));
   EXPECT_EQ(split_reply(read_to_end(first.get(), 10s)).status(), 200);
 
@@ -483,9 +485,19 @@ TEST_F(WebServer, TlsFromPemFilesFallsBackToPlainWhenTheyFail) {
   const std::uint16_t old_port = port_;
   port_ = free_tcp_port();
   change_global([&](cJSON* global) { config_set_int(global, "httpPort", port_); });
-  web_server_restart();
+  EXPECT_EQ(web_server_restart(), "");
   EXPECT_EQ(http_get(port_, "/runtime").status(), 200);
   EXPECT_EQ(http_get(old_port, "/runtime").status(), 0);
+
+  // A port taken after it was checked: the server stays where it was and the document says so.
+  const std::uint16_t taken_port = free_tcp_port();
+  const UniqueFd taken = bound_socket(Transport::tcp, taken_port);
+  ASSERT_EQ(::listen(taken.get(), 1), 0);
+  change_global([&](cJSON* global) { config_set_int(global, "httpPort", taken_port); });
+  const std::string refused = web_server_restart();
+  EXPECT_NE(refused.find("the port is already in use"), std::string::npos) << refused;
+  EXPECT_EQ(http_get(port_, "/runtime").status(), 200);
+  EXPECT_EQ(web_server_configured_port(), port_);
 
   // No port at all means the default one.
   if (port_taken(Transport::tcp, 9527)) GTEST_SKIP() << "port 9527 is in use here";
@@ -501,14 +513,18 @@ TEST_F(WebServer, DeviceListsAndStaticFiles) {
   fake.set_rounds({2});
   fake.set_source(1, "Cam \"B\"", "10.0.0.2:5961");
   const Reply sources = http_get(port_, "/ndi_config");
-  EXPECT_EQ(fake.stats().last_timeout_ms, 5000U) << "five seconds unless the query says";
+  // The first wait sees the sources; the next period passes in quarter-second slices.
+  EXPECT_EQ(fake.stats().waits, 1 + 5000U / kNdiWaitSliceMs) << "five seconds unless asked";
+  EXPECT_EQ(fake.stats().last_timeout_ms, kNdiWaitSliceMs);
   JsonPtr parsed = json_parse(sources.body);
   ASSERT_NE(parsed, nullptr) << sources.body;
   const cJSON* list = config_array(parsed.get(), "sources");
   ASSERT_EQ(cJSON_GetArraySize(list), 2);
   EXPECT_STREQ(config_string(cJSON_GetArrayItem(list, 1), "name"), "Cam \"B\"");
+  fake.reset();
+  fake.set_rounds({2});
   http_get(port_, "/ndi_config?timeout=0x2");
-  EXPECT_EQ(fake.stats().last_timeout_ms, 2000U);
+  EXPECT_EQ(fake.stats().waits, 1 + 2000U / kNdiWaitSliceMs);
 
   // The window thread is not held up by a search: it runs without the core lock.
   fake.set_pause(1500);
@@ -518,7 +534,18 @@ TEST_F(WebServer, DeviceListsAndStaticFiles) {
   if (free) core_mutex().unlock();
   EXPECT_TRUE(free);
   search.join();
+
+  // An hour-long search holds neither the other requests nor the server's stop.
+  fake.set_pause(100);
+  std::thread long_search([&] { http_get(port_, "/ndi_config?timeout=3600"); });
+  ASSERT_TRUE(wait_until([&] { return fake.waiting(); }, 5s));
+  EXPECT_EQ(http_get(port_, "/runtime").status(), 200);
+  const auto stop_began = Clock::now();
+  web_server_stop();
+  EXPECT_LT(Clock::now() - stop_began, 5s);
+  long_search.join();
   fake.set_pause(0);
+  ASSERT_TRUE(web_server_start());
 
   EXPECT_EQ(http_get(port_, "/morvoem.png").status(), 404);
   std::ofstream(folder_ / "morvoem.png", std::ios::binary)
