@@ -1,9 +1,11 @@
 // The page's global side: the warning banner while no password is set, setting a password from
 // Global Settings without being logged out, the Global Settings form replacing the whole
-// "global" object, a new web port that the page follows, and importing and exporting the
-// configuration.
+// "global" object, a new web port that the page follows or the server refuses, and importing and
+// exporting the configuration.
 import assert from 'node:assert/strict';
+import { once } from 'node:events';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
@@ -260,6 +262,38 @@ describe('global settings and configuration files', () => {
 });
 
 describe('a new web port', () => {
+  test('one the server cannot listen on is refused with its reason, and the page shows what is stored', async () => {
+    const program = await startProgram({ config: { global: { autoRestart: 4 }, channels: [] } });
+    const holder = net.createServer();
+    try {
+      holder.listen(0, '127.0.0.1');
+      await once(holder, 'listening');
+      const taken = holder.address().port;
+      const { context, page } = await openClient(browser, program, { viewport: { width: 1280, height: 800 } });
+      try {
+        await page.click('#btn-global');
+        await page.fill('#g-port', String(taken));
+        await page.fill('#g-autorestart-seconds', '9');
+        const [answer] = await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]);
+        assert.equal(answer.status(), 409);
+        const reason = (await answer.text()).trim();
+        assert.match(reason, new RegExp(`^port ${taken} cannot be used: .*nothing was changed$`));
+        await waitFor(async () => (await page.textContent('#page-error')) === reason, { what: 'the reason in the error line' });
+        await screenshot(page, 'main-page-port-refused');
+        assert.equal(await page.isVisible('#moved-notice'), false);
+        await page.click('#btn-global');
+        assert.deepEqual([await page.inputValue('#g-port'), await page.inputValue('#g-autorestart-seconds')],
+          [String(program.port), '4'], 'the form shows the stored settings, not the refused ones');
+        assert.equal((await program.getConfig()).global.autoRestart, 4);
+      } finally {
+        await context.close();
+      }
+    } finally {
+      holder.close();
+      await program.stop();
+    }
+  });
+
   test('the page says where the server answers now and goes there', async () => {
     const program = await startProgram({ config: { global: {}, channels: [channelDocument({ memo: 'moved' })] } });
     try {
