@@ -273,29 +273,4 @@ describe('preview', () => {
       await context.close();
     }
   });
-
-  test('a running HTML5 output plays from the port the server serves it on', async () => {
-    const document = await program.getConfig();
-    document.channels[1] = channelDocument({ targetFormat: 'html5', targetUrl: 'http://0.0.0.0:8080/live/ch2' });
-    await program.postConfig(document);
-    const { context, page } = await openClient(browser, program);
-    try {
-      // The page is told channel 2 runs; what it plays is the address, not the stream.
-      await page.route((url) => url.pathname === '/status', async (route) => {
-        const status = await (await route.fetch()).json();
-        status.channels[1] = { state: 'running', status: '00:00:01 25fps@900Kbps' };
-        await route.fulfill({ contentType: 'application/json', body: JSON.stringify(status) });
-      });
-      await selectRow(page, 2);
-      await waitFor(async () => (await statusCell(page, 2)).icon === 'running.png', { what: 'row 2 running' });
-      await page.click('#btn-preview');
-      await waitFor(async () => (await page.textContent('#btn-preview')) === 'Stop', { what: 'Preview to read Stop' });
-      assert.equal(await page.$eval('#preview-video', (video) => video.getAttribute('src')),
-        `http://127.0.0.1:${program.port + 2}`);
-      await page.click('#btn-preview');
-      assert.equal((await channelStatus(program, 1)).state, 'idle', 'nothing was started');
-    } finally {
-      await context.close();
-    }
-  });
 });

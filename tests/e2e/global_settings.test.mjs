@@ -262,62 +262,40 @@ describe('global settings and configuration files', () => {
 });
 
 describe('a new web port', () => {
-  test('one the server cannot listen on is refused with its reason, and the page shows what is stored', async () => {
-    const program = await startProgram({ config: { global: { autoRestart: 4 }, channels: [] } });
-    const holder = net.createServer();
+  test('one the server cannot listen on is refused with its reason; another the page follows', async () => {
+    const program = await startProgram({ config: { global: { autoRestart: 4 }, channels: [channelDocument({ memo: 'moved' })] } });
+    const holder = net.createServer().listen(0, '127.0.0.1');
     try {
-      holder.listen(0, '127.0.0.1');
       await once(holder, 'listening');
-      const taken = holder.address().port;
       const { context, page } = await openClient(browser, program, { viewport: { width: 1280, height: 800 } });
-      try {
-        await page.click('#btn-global');
-        await page.fill('#g-port', String(taken));
-        await page.fill('#g-autorestart-seconds', '9');
-        const [answer] = await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]);
-        assert.equal(answer.status(), 409);
-        const reason = (await answer.text()).trim();
-        assert.match(reason, new RegExp(`^port ${taken} cannot be used: .*nothing was changed$`));
-        await waitFor(async () => (await page.textContent('#page-error')) === reason, { what: 'the reason in the error line' });
-        await screenshot(page, 'main-page-port-refused');
-        assert.equal(await page.isVisible('#moved-notice'), false);
-        await page.click('#btn-global');
-        assert.deepEqual([await page.inputValue('#g-port'), await page.inputValue('#g-autorestart-seconds')],
-          [String(program.port), '4'], 'the form shows the stored settings, not the refused ones');
-        assert.equal((await program.getConfig()).global.autoRestart, 4);
-      } finally {
-        await context.close();
-      }
-    } finally {
-      holder.close();
-      await program.stop();
-    }
-  });
-
-  test('the page says where the server answers now and goes there', async () => {
-    const program = await startProgram({ config: { global: {}, channels: [channelDocument({ memo: 'moved' })] } });
-    try {
-      const { context, page } = await openClient(browser, program, { viewport: { width: 1280, height: 800 } });
-      try {
-        const errors = watchPageErrors(page);
-        const port = await freePort();
+      const post = async (port) => {
         await page.click('#btn-global');
         await page.fill('#g-port', String(port));
-        const [answer] = await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]);
-        assert.equal(answer.status(), 200);
-        const address = `http://127.0.0.1:${port}/`;
-        await page.locator('#moved-notice').waitFor({ state: 'visible' });
-        assert.equal(await page.getAttribute('#moved-notice a', 'href'), address);
-        await screenshot(page, 'main-page-moved');
-        await page.waitForURL(address, { timeout: 15_000 });
-        await waitForClientReady(page);
-        assert.equal(await row(page, 1).locator('td.memo').textContent(), 'moved');
-        assert.equal(await page.isVisible('#moved-notice'), false);
-        assert.deepEqual(errors, []);
-      } finally {
-        await context.close();
-      }
+        await page.fill('#g-autorestart-seconds', '9');
+        return (await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]))[0];
+      };
+      const refused = await post(holder.address().port);
+      assert.equal(refused.status(), 409);
+      const reason = await refused.text();
+      assert.match(reason, /^port \d+ cannot be used: .+; nothing was changed$/);
+      await waitFor(async () => (await page.textContent('#page-error')) === reason, { what: 'the reason shown' });
+      await screenshot(page, 'main-page-port-refused');
+      await page.click('#btn-global');
+      assert.deepEqual([await page.inputValue('#g-port'), await page.inputValue('#g-autorestart-seconds')],
+        [String(program.port), '4'], 'the form shows what is stored, not what was refused');
+      await page.click('#g-cancel');
+
+      const port = await freePort();
+      assert.equal((await post(port)).status(), 200);
+      await page.locator('#moved-notice').waitFor({ state: 'visible' });
+      assert.equal(await page.getAttribute('#moved-notice a', 'href'), `http://127.0.0.1:${port}/`);
+      await screenshot(page, 'main-page-moved');
+      await page.waitForURL(`http://127.0.0.1:${port}/`, { timeout: 15_000 });
+      await waitForClientReady(page);
+      assert.equal(await row(page, 1).locator('td.memo').textContent(), 'moved');
+      await context.close();
     } finally {
+      holder.close();
       await program.stop();
     }
   });
