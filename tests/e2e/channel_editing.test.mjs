@@ -132,7 +132,7 @@ describe('channel editor', () => {
   test('"+" adds targets up to five, a sixth is refused, and duplicates need a confirmation', async () => {
     await editRow(page, 1);
     assert.equal(await page.isVisible('#mbr-tabs'), true, 'udp targets have the tab bar');
-    assert.deepEqual(await page.locator('#mbr-tabs .mbr-tab').allTextContents(), ['127.0.0.1:5001']);
+    assert.deepEqual(await page.locator('#mbr-tabs .mbr-tab').allTextContents(), ['1: 127.0.0.1:5001']);
     for (let count = 2; count <= 5; count++) {
       await page.click('#mbr-add');
       assert.equal(await page.locator('#mbr-tabs .mbr-tab').count(), count);
@@ -163,7 +163,7 @@ describe('channel editor', () => {
     }
     await page.click('#mbr-tabs .mbr-tab[data-index="0"]');
     assert.deepEqual(await page.locator('#mbr-tabs .mbr-tab').allTextContents(),
-      [6000, 6001, 6002, 6003, 6004].map((p) => `127.0.0.1:${p}`), 'tabs are labelled with the URL after its last "/"');
+      [6000, 6001, 6002, 6003, 6004].map((p, i) => `${i + 1}: 127.0.0.1:${p}`), 'tabs are numbered, with the URL after its last "/"');
     const posted = await applyEdit(page);
     assert.equal(posted.channels[0].output.targets.length, 5);
     const targets = (await program.getConfig()).channels[0].output.targets;

@@ -126,7 +126,8 @@ export async function editRow(page, n) {
   await page.locator('#edit-source-url').waitFor();
 }
 
-// Clicks Apply and resolves the posted document (the request's body) once the server answered.
+// Clicks Apply and resolves the posted document (the request's body) once the server answered
+// and the page has shown the answer (Edit is offered again only then).
 export async function applyEdit(page) {
   const [answer] = await Promise.all([
     page.waitForResponse((response) =>
@@ -134,6 +135,7 @@ export async function applyEdit(page) {
     page.click('#btn-apply'),
   ]);
   assert.equal(answer.status(), 200, 'POST /config is accepted');
+  await page.waitForFunction(() => !document.getElementById('btn-edit').disabled);
   return JSON.parse(answer.request().postData());
 }
 

@@ -1,23 +1,28 @@
 // The page's global side: the warning banner while no password is set, setting a password from
 // Global Settings without being logged out, the Global Settings form replacing the whole
-// "global" object, and importing and exporting the configuration.
+// "global" object, a new web port that the page follows or the server refuses, and importing and
+// exporting the configuration.
 import assert from 'node:assert/strict';
+import { once } from 'node:events';
 import { mkdtempSync, readFileSync, rmSync, writeFileSync } from 'node:fs';
+import net from 'node:net';
 import os from 'node:os';
 import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 
 import {
   authCookie,
+  freePort,
   launchBrowser,
   request,
+  screenshot,
   sleep,
   startProgram,
   waitFor,
   watchDialogs,
   watchPageErrors,
 } from './harness.mjs';
-import { channelDocument, isPopupOpen, openClient, row } from './client_page.mjs';
+import { channelDocument, isPopupOpen, openClient, row, waitForClientReady } from './client_page.mjs';
 
 const kInsecure =
   '<b>CAUTION</b> Your MORVI web interface is INSECURE! Channel configuration details and HTTP streams could be ' +
@@ -252,6 +257,46 @@ describe('global settings and configuration files', () => {
     } finally {
       await context.close();
       rmSync(folder, { recursive: true, force: true });
+    }
+  });
+});
+
+describe('a new web port', () => {
+  test('one the server cannot listen on is refused with its reason; another the page follows', async () => {
+    const program = await startProgram({ config: { global: { autoRestart: 4 }, channels: [channelDocument({ memo: 'moved' })] } });
+    const holder = net.createServer().listen(0, '127.0.0.1');
+    try {
+      await once(holder, 'listening');
+      const { context, page } = await openClient(browser, program, { viewport: { width: 1280, height: 800 } });
+      const post = async (port) => {
+        await page.click('#btn-global');
+        await page.fill('#g-port', String(port));
+        await page.fill('#g-autorestart-seconds', '9');
+        return (await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]))[0];
+      };
+      const refused = await post(holder.address().port);
+      assert.equal(refused.status(), 409);
+      const reason = await refused.text();
+      assert.match(reason, /^port \d+ cannot be used: .+; nothing was changed$/);
+      await waitFor(async () => (await page.textContent('#page-error')) === reason, { what: 'the reason shown' });
+      await screenshot(page, 'main-page-port-refused');
+      await page.click('#btn-global');
+      assert.deepEqual([await page.inputValue('#g-port'), await page.inputValue('#g-autorestart-seconds')],
+        [String(program.port), '4'], 'the form shows what is stored, not what was refused');
+      await page.click('#g-cancel');
+
+      const port = await freePort();
+      assert.equal((await post(port)).status(), 200);
+      await page.locator('#moved-notice').waitFor({ state: 'visible' });
+      assert.equal(await page.getAttribute('#moved-notice a', 'href'), `http://127.0.0.1:${port}/`);
+      await screenshot(page, 'main-page-moved');
+      await page.waitForURL(`http://127.0.0.1:${port}/`, { timeout: 15_000 });
+      await waitForClientReady(page);
+      assert.equal(await row(page, 1).locator('td.memo').textContent(), 'moved');
+      await context.close();
+    } finally {
+      holder.close();
+      await program.stop();
     }
   });
 });

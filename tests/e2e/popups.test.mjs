@@ -5,7 +5,7 @@ import assert from 'node:assert/strict';
 import { after, before, describe, test } from 'node:test';
 
 import { launchBrowser, screenshot, sleep, startProgram, waitFor, watchDialogs, watchPageErrors } from './harness.mjs';
-import { channelDocument, editRow, isPopupOpen, openClient, row } from './client_page.mjs';
+import { channelDocument, editRow, isPopupOpen, openClient, row, selectRow } from './client_page.mjs';
 
 const kPopups = ['popup-global', 'popup-decklink', 'popup-ndi', 'adv-format', 'adv-video'];
 
@@ -114,11 +114,23 @@ describe('pop-ups', () => {
       page.on('request', (sent) => {
         if (sent.method() === 'POST') posts += 1;
       });
+      await selectRow(page, 2);
+      // Before Edit the advanced pop-ups only show the channel.
+      for (const [button, popup, field] of [['#btn-format-advanced', 'adv-format', '#adv-custom-source'],
+        ['#btn-video-advanced', 'adv-video', '#adv-misc-scan']]) {
+        await page.click(button);
+        await screenshot(page, `${popup}-readonly`);
+        assert.equal(await page.isDisabled(field), true);
+        assert.deepEqual([await page.isVisible(`#${popup}-ok`), await page.textContent(`#${popup}-cancel`)], [false, 'Close']);
+        await page.click(`#${popup}-cancel`);
+      }
+
       await editRow(page, 2);
       assert.equal(await page.inputValue('#edit-source-format'), 'rtsp');
       await page.fill('#edit-memo', 'typed, then abandoned');
 
       await page.click('#btn-format-advanced');
+      assert.equal(await page.isVisible('#adv-format-ok'), true);
       await screenshot(page, 'popup-adv-format');
       await page.keyboard.press('Escape');
       assert.deepEqual(await openPopups(page), []);

@@ -500,23 +500,38 @@ function encoderToOptions(fields, codec) {
     const n = toInt(f.threads);
     if (n > 0) out.push('-threads:v ' + n);
   }
-  if (t.max > 0) {
-    const p = clampPreset(t, f.preset);
-    switch (c) {
-      case 'h264': case 'h265': case 'qsv264': case 'qsv265':
-        out.push('-preset:v ' + videoPresets[p]); break;
-      case 'nv264': case 'nv265':
-        out.push('-preset:v ' + videoPresetsNV[p]); break;
-      case 'omx264':
-        out.push("-omx_param 'perf_level=" + p + "'"); break;
-      case 'amf264': case 'amf265':
-        out.push('-quality:v ' + videoPresetsAMF[p]); break;
-      case 'vp8': out.push('-cpu-used ' + (16 - p)); break;
-      case 'vp9': out.push('-cpu-used ' + (8 - p)); break;
-      case 'av1': out.push('-preset:v ' + (13 - p)); break;
-    }
-  }
+  const preset = presetSetting(c, f.preset);
+  if (preset) out.push(preset.option + ' ' + preset.value);
   return out;
+}
+
+// The encoder option the preset slider's position p stands for with this codec, and what the
+// slider shows for it: the preset's name, or the encoder's own number where it has no names.
+// Null for a codec without presets.
+function presetSetting(codec, p) {
+  const c = lc(codec);
+  const t = encoderTable(c);
+  if (t.max === 0) return null;
+  const n = clampPreset(t, p);
+  const named = function (option, names) { return { option: option, value: names[n], label: names[n] }; };
+  const numbered = function (option, value, name) {
+    return { option: option, value: String(value), label: name + ' ' + value };
+  };
+  switch (c) {
+    case 'h264': case 'h265': case 'qsv264': case 'qsv265': return named('-preset:v', videoPresets);
+    case 'nv264': case 'nv265': return named('-preset:v', videoPresetsNV);
+    case 'amf264': case 'amf265': return named('-quality:v', videoPresetsAMF);
+    case 'omx264': return { option: '-omx_param', value: "'perf_level=" + n + "'", label: 'perf_level ' + n };
+    case 'vp8': return numbered('-cpu-used', 16 - n, 'cpu-used');
+    case 'vp9': return numbered('-cpu-used', 8 - n, 'cpu-used');
+    case 'av1': return numbered('-preset:v', 13 - n, 'preset');
+    default: return null;
+  }
+}
+
+function presetLabel(codec, p) {
+  const preset = presetSetting(codec, p);
+  return preset ? preset.label : '';
 }
 
 // ----------------------------------------------------------------- overlay
@@ -719,6 +734,7 @@ const rules = {
   encoderTable: encoderTable,
   encoderFromOptions: encoderFromOptions,
   encoderToOptions: encoderToOptions,
+  presetLabel: presetLabel,
   pixelFormat: pixelFormat,
   overlayFromFilters: overlayFromFilters,
   overlayToFilters: overlayToFilters,
@@ -736,6 +752,7 @@ let runtime = {};
 let formatCtx = null;
 let formatPopup = null;
 let videoPopup = null;
+let presetCodec = '';  // the codec whose presets the slider shows
 
 function input(id, attrs) {
   return h('input', Object.assign({ id: id, type: 'text', autocomplete: 'off' }, attrs || {}));
@@ -793,9 +810,12 @@ function showTab(popup, name) {
   });
 }
 
+// The tab panels sit in one fieldset, so that a pop-up opened to be looked at only disables
+// them all at once and gives every field its own state back when it is opened to edit.
 function buildPopup(id, title, tabs, buttons) {
   const bar = h('div', { class: 'tabs' });
-  const body = h('div', { class: 'popup-body' }, bar);
+  const panels = h('fieldset', { class: 'adv-panels' });
+  const body = h('div', { class: 'popup-body' }, bar, panels);
   const close = h('button', { type: 'button', class: 'popup-close', title: 'Close', text: '\u00d7' });
   const popup = h('div', { class: 'popup', id: id },
     h('div', { class: 'popup-title' }, h('span', { text: title }), close),
@@ -805,11 +825,20 @@ function buildPopup(id, title, tabs, buttons) {
     const b = h('button', { type: 'button', class: 'tab', id: 'adv-tab-' + t.name, 'data-tab': t.name, text: t.label });
     b.addEventListener('click', function () { if (!b.disabled) showTab(popup, t.name); });
     bar.append(b);
-    body.append(h('div', { class: 'tab-panel', id: 'adv-panel-' + t.name, 'data-tab': t.name }, t.body));
+    panels.append(h('div', { class: 'tab-panel', id: 'adv-panel-' + t.name, 'data-tab': t.name }, t.body));
   });
+  buttons[0].classList.add('adv-ok');
+  buttons[1].classList.add('adv-cancel');
   close.addEventListener('click', function () { closePopup(popup); });
   showTab(popup, tabs[0].name);
   return popup;
+}
+
+// Read-only: every field disabled, and Close instead of OK and Cancel.
+function setReadOnly(popup, readOnly) {
+  popup.querySelector('.adv-panels').disabled = readOnly;
+  popup.querySelector('.adv-ok').hidden = readOnly;
+  popup.querySelector('.adv-cancel').textContent = readOnly ? 'Close' : 'Cancel';
 }
 
 function enableTab(name, enabled) {
@@ -1077,6 +1106,8 @@ function sideUrl(ctx, side) {
   return u !== undefined ? str(u) : str(ctx.target && ctx.target.url);
 }
 
+// ctx: the channel and target shown, the editor's format choices and URL fields (getters and
+// setters; left out, the stored ones count), onApplied, and readOnly to only look.
 function openFormatSettings(ctx) {
   if (!built || !ctx) return;
   formatCtx = ctx;
@@ -1101,13 +1132,14 @@ function openFormatSettings(ctx) {
   $('adv-custom-source').value = str(inp.customOptions);
   $('adv-custom-target').value = str(out.customOptions);
 
+  setReadOnly(formatPopup, ctx.readOnly === true);
   showTab(formatPopup, 'ts-input');
   openPopup(formatPopup);
 }
 
 function applyFormatSettings() {
   const ctx = formatCtx;
-  if (!ctx || !ctx.channel) { closePopup(formatPopup); return; }
+  if (!ctx || !ctx.channel || ctx.readOnly) { closePopup(formatPopup); return; }
   const ch = ctx.channel;
   if (!ch.input || typeof ch.input !== 'object') ch.input = {};
   if (!ch.output || typeof ch.output !== 'object') ch.output = {};
@@ -1149,7 +1181,7 @@ function buildEncoder() {
   THREADS.forEach(function (t) { threads.append(h('option', { value: t })); });
   const preset = h('input', { type: 'range', id: 'adv-enc-preset', min: '0', max: '8', step: '1', value: '3' });
   const shown = h('output', { id: 'adv-enc-preset-value', for: 'adv-enc-preset', text: '3' });
-  preset.addEventListener('input', function () { shown.textContent = preset.value; });
+  preset.addEventListener('input', function () { shown.textContent = presetLabel(presetCodec, preset.value); });
   return h('div', {},
     row('Profile', h('select', { id: 'adv-enc-profile' })),
     row('Level', input('adv-enc-level', { list: 'adv-enc-level-list' })), levels,
@@ -1219,7 +1251,8 @@ function updateVideoTabs(channel, target) {
   preset.max = String(t.max);
   preset.value = String(enc.preset);
   preset.disabled = t.max === 0;
-  $('adv-enc-preset-value').textContent = String(enc.preset);
+  presetCodec = codec;
+  $('adv-enc-preset-value').textContent = presetLabel(codec, enc.preset);
 
   const src = firstSource(channel);
   const misc = miscFromOptions(v.options, v.scanType, src && src.video && src.video.options);
@@ -1325,8 +1358,11 @@ function init(rt) {
   updateVideoTabs(null, null);
 }
 
-function openVideoSettings() {
-  if (built) openPopup(videoPopup);
+// The video tabs show the target the editor shows; readOnly while the channel is not edited.
+function openVideoSettings(readOnly) {
+  if (!built) return;
+  setReadOnly(videoPopup, readOnly === true);
+  openPopup(videoPopup);
 }
 
 function closeAll() {

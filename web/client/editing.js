@@ -4,8 +4,8 @@
 import * as Advanced from './advanced.js';
 import { $, closePopup, deepCopy, firstSource, pageAddress, toInt } from './helpers.js';
 import {
-  applyBind, editError, hasDuplicateUrls, mbrFormats, newChannelTemplate, removalBlocked,
-  sourceUrlWithScheme, targetsOf,
+  applyBind, channelsAfterRemoval, editError, editedSource, hasDuplicateUrls, mbrFormats, newChannelTemplate,
+  removalBlocked, targetsOf,
 } from './rules.js';
 import { sendConfig } from './server.js';
 import { channels, state } from './state.js';
@@ -27,6 +27,7 @@ function startEdit() {
   if (!requireSelection()) return;
   const stored = channels()[state.selected - 1];
   if (!stored) return;
+  Advanced.closeAll();
   state.editing = true;
   state.newChannel = false;
   updateSettings(state.selected, deepCopy(stored));
@@ -53,8 +54,7 @@ async function applyEdit() {
   }
   channel.enable = false;
   const source = firstSource(channel);
-  source.format = format;
-  source.url = sourceUrlWithScheme(format, url);
+  Object.assign(source, editedSource(source, { format, url }));
   applyTarget();
   const targets = targetsOf(channel);
   if (!mbrFormats.includes(targets[0].format)) {
@@ -95,6 +95,7 @@ function newChannel() {
     alert(`All ${state.runtime.channels} channels are in use.`);
     return;
   }
+  Advanced.closeAll();
   state.selected = channels().length + 1;
   state.editing = true;
   state.newChannel = true;
@@ -111,7 +112,7 @@ async function removeChannel() {
     return;
   }
   if (!confirm('Warning: Remove this channel?')) return;
-  channels().splice(n - 1, 1);
+  state.config.channels = channelsAfterRemoval(channels(), n);
   await sendConfig();
   state.selected = Math.min(n, channels().length);
   fillTable();

@@ -26,7 +26,9 @@ export function updateButtons() {
   $('btn-remove').disabled = editing || !n;
   $('btn-start').disabled = editing || !n;
   $('btn-stop').disabled = editing || !n;
-  for (const id of ['btn-format-advanced', 'btn-video-advanced']) $(id).disabled = !editing;
+  // Not editing, the advanced pop-ups open to be looked at only.
+  for (const id of ['btn-format-advanced', 'btn-video-advanced']) $(id).disabled = !state.curChannel;
+  $('editor-hint').hidden = editing;
   const previewable = previewPlan(statusOf(n), firstTarget(state.curChannel)) !== '';
   $('btn-preview').disabled = !state.previewing && !previewable;
   $('editor').classList.toggle('readonly', !editing);
@@ -71,6 +73,7 @@ export function updateSettings(n, copy) {
 }
 
 export function selectRow(n) {
+  Advanced.closeAll();
   state.selected = n;
   markSelection();
   updateSettings(n);
@@ -87,7 +90,7 @@ function showMbrTabs(show) {
   targetsOf(state.curChannel).forEach((target, index) => {
     const tab = h('button', {
       class: 'mbr-tab' + (index === state.activeTarget ? ' active' : ''), 'data-index': String(index),
-      text: tabLabel(target), title: target.url || '',
+      text: tabLabel(target, index), title: target.url || '',
     });
     tab.addEventListener('click', () => onTabClick(index));
     bar.append(tab);
@@ -340,6 +343,10 @@ function fillChoices() {
 }
 
 function openFormatSettings() {
+  if (!state.editing) {
+    Advanced.openFormatSettings({ channel: state.curChannel, target: editedTarget(), readOnly: true });
+    return;
+  }
   Advanced.openFormatSettings({
     channel: state.curChannel,
     target: editedTarget(),
@@ -363,5 +370,5 @@ export function wireEditor() {
     $(`${name}-choice`).addEventListener('change', () => copyChoice($(`${name}-choice`), $(name)));
   }
   $('btn-format-advanced').addEventListener('click', openFormatSettings);
-  $('btn-video-advanced').addEventListener('click', Advanced.openVideoSettings);
+  $('btn-video-advanced').addEventListener('click', () => Advanced.openVideoSettings(!state.editing));
 }

@@ -98,11 +98,12 @@ export function addMissingOption(select, value) {
   if (!hasOption(select, value)) select.add(new Option(value, value));
 }
 
-// Calls move(event) for every mouse move until the button is released.
-export function followMouse(move) {
+// Calls move(event) for every mouse move until the button is released, then done().
+export function followMouse(move, done) {
   const up = () => {
     document.removeEventListener('mousemove', move);
     document.removeEventListener('mouseup', up);
+    if (done) done();
   };
   document.addEventListener('mousemove', move);
   document.addEventListener('mouseup', up);

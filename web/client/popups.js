@@ -2,8 +2,10 @@
 // pickers (which hand the operator's choice to whoever opened them), the insecure-page banner,
 // and the close buttons and title-bar dragging every pop-up shares.
 
-import { $, asList, closePopup, escapeHtml, followMouse, openPopup, textOr, toInt } from './helpers.js';
-import { deckLinkModeLabel, deviceKind } from './rules.js';
+import {
+  $, asList, closePopup, escapeHtml, followMouse, h, openPopup, pageAddress, textOr, toInt,
+} from './helpers.js';
+import { clampIntoView, deckLinkModeLabel, deviceKind, movedAdminAddress } from './rules.js';
 import { getJson, sendConfig } from './server.js';
 import { globalSettings, state } from './state.js';
 
@@ -16,9 +18,21 @@ export function wirePopups() {
     }
     makeDraggable(popup);
   }
+  window.addEventListener('resize', () => {
+    for (const popup of document.querySelectorAll('.popup.open')) keepInView(popup);
+  });
 }
 
-// A pop-up moves with its title bar.
+// A pop-up that was dragged (it has a position of its own) is put back inside the window.
+function keepInView(popup) {
+  if (!popup.style.left) return;
+  const box = popup.getBoundingClientRect();
+  const { left, top } = clampIntoView(box, { width: window.innerWidth, height: window.innerHeight });
+  popup.style.left = `${left}px`;
+  popup.style.top = `${top}px`;
+}
+
+// A pop-up moves with its title bar, and lands inside the window.
 function makeDraggable(popup) {
   const bar = popup.querySelector('.popup-title');
   if (!bar || bar.dataset.draggable) return;
@@ -31,9 +45,9 @@ function makeDraggable(popup) {
     const dy = down.clientY - box.top;
     popup.style.transform = 'none';
     followMouse((event) => {
-      popup.style.left = `${Math.max(0, event.clientX - dx)}px`;
-      popup.style.top = `${Math.max(0, event.clientY - dy)}px`;
-    });
+      popup.style.left = `${event.clientX - dx}px`;
+      popup.style.top = `${event.clientY - dy}px`;
+    }, () => keepInView(popup));
   });
 }
 
@@ -67,6 +81,7 @@ function openGlobalSettings() {
 
 async function saveGlobalSettings() {
   if (!$('g-port').value.trim()) return;
+  const before = globalSettings();
   const cert = $('g-cert').value.trim();
   const key = $('g-key').value.trim();
   const alternate = $('g-altinput').checked ? ($('g-altinput-path').value.trim() || 'default') : '';
@@ -87,8 +102,24 @@ async function saveGlobalSettings() {
     loginPass: $('g-password').value,
   };
   closePopup('popup-global');
-  await sendConfig();
+  const saved = await sendConfig();
   showBanner();
+  const moved = saved ? movedAdminAddress(before, globalSettings(), pageAddress().host) : '';
+  if (moved) followMovedServer(moved);
+}
+
+const kMoveDelayMs = 5000;
+
+// The server answered and now restarts on its new port or protocol: the page says where and
+// goes there after a few seconds.
+function followMovedServer(address) {
+  state.leaving = true;
+  const notice = $('moved-notice');
+  notice.textContent = '';
+  notice.append('The web administration now answers at ', h('a', { href: address, text: address }),
+    `. This page goes there in ${kMoveDelayMs / 1000} seconds.`);
+  notice.hidden = false;
+  setTimeout(() => window.location.assign(address), kMoveDelayMs);
 }
 
 function onImportChosen() {

@@ -1,11 +1,11 @@
 // The player under the table: Preview starts an idle channel in preview mode (or plays a running
-// HTML5 output) in the page, and the same button stops it.
+// HTML5 output from where the server serves it) in the page, and the same button stops it.
 
 import { $, firstTarget, pageAddress } from './helpers.js';
 import { updateButtons } from './editor.js';
-import { previewPlan } from './rules.js';
+import { previewPlan, servedStreamUrl } from './rules.js';
 import { channelAction } from './server.js';
-import { channels, state, statusOf } from './state.js';
+import { channels, globalSettings, state, statusOf } from './state.js';
 import { requireSelection } from './table.js';
 
 const kPreviewRetries = 20;
@@ -34,7 +34,7 @@ async function stopPreview(video) {
 async function previewSource(n) {
   const target = firstTarget(channels()[n - 1]);
   const plan = previewPlan(statusOf(n), target);
-  if (plan === 'html5') return { url: target.url };
+  if (plan === 'html5') return { url: servedStreamUrl(target.url, n, globalSettings(), pageAddress().host) };
   if (plan !== 'start') return null;
   const response = await channelAction(n, 'preview');
   if (!response.ok) return null;

@@ -2,7 +2,7 @@
 // the checks an edit passes before it is applied, the bookkeeping of bound channels, and what the
 // status cells, load meters and pickers show. Nothing here touches the DOM, so node can test it.
 
-import { textOr } from './helpers.js';
+import { textOr, toInt } from './helpers.js';
 
 // ----- tables -----------------------------------------------------------------------------------
 
@@ -58,13 +58,14 @@ function splitScheme(url) {
   return { scheme, rest: url.slice(at + 3) };
 }
 
-// What the row's format choice and URL field show while a source is edited: a URL's scheme is
-// its format (yt-dlp keeps its own) and is not typed again.
+// What the row's format choice and URL field show while a source is edited: a URL whose scheme
+// is one of the offered formats shows it as its format (yt-dlp keeps its own) and is not typed
+// again; any other scheme (rtmps, rtsps, tcp ...) stays in the URL beside the stored format.
 export function sourceEditFields(source) {
   const url = textOr(source && source.url);
   const format = textOr(source && source.format, 'file');
   const { scheme, rest } = splitScheme(url);
-  if (format === 'ytdlp' || !scheme) return { format, url };
+  if (format === 'ytdlp' || !schemeFormats.includes(scheme)) return { format, url };
   // https and sftp keep their whole URL, so applying does not turn them into http/ftp.
   const whole = !url.toLowerCase().startsWith(`${scheme}://`);
   return { format: scheme, url: whole ? url : rest };
@@ -72,6 +73,17 @@ export function sourceEditFields(source) {
 
 export function sourceUrlWithScheme(format, url) {
   return schemeFormats.includes(format) && !url.includes('://') ? `${format}://${url}` : url;
+}
+
+// The first source's format and URL after an edit in which the row's fields read `typed`
+// ({format, url}, the URL trimmed): a source whose fields were left as they were shown keeps
+// its stored format and URL.
+export function editedSource(source, typed) {
+  const shown = sourceEditFields(source);
+  if (typed.format === shown.format && typed.url === shown.url.trim()) {
+    return { format: textOr(source && source.format, shown.format), url: textOr(source && source.url) };
+  }
+  return { format: typed.format, url: sourceUrlWithScheme(typed.format, typed.url) };
 }
 
 // A channel always has at least one (possibly empty) target to edit.
@@ -83,10 +95,12 @@ export function targetsOf(channel) {
   return channel.output.targets;
 }
 
-export function tabLabel(target) {
+// The tab of the target at `index`: its number, then the last part of its URL after the last
+// "/" or "\" (copies added with "+" share that part until their URL is changed).
+export function tabLabel(target, index) {
   const url = textOr(target && target.url);
   const cut = Math.max(url.lastIndexOf('/'), url.lastIndexOf('\\'));
-  return url.slice(cut + 1) || '(none)';
+  return `${index + 1}: ${url.slice(cut + 1) || '(none)'}`;
 }
 
 // The URL a newly chosen target format starts with; page is {protocol, host, port} of the page
@@ -174,10 +188,71 @@ export function applyBind(list, n, channel, bind) {
   if (master && master.input && Array.isArray(master.input.sources)) master.input.sources.push({ bind: n });
 }
 
+// Removing channel r moves every later channel up one number, so the references follow: a
+// channel bound to r is bound to nothing, a bind to a later channel is one lower, and of the
+// masters' bind items those of r go and those of later channels are one lower. A number that
+// names no channel of the list is left alone, as the server leaves it. Returns the new list.
+export function channelsAfterRemoval(list, r) {
+  const boundTo = (item) => (item && typeof item === 'object' ? toInt(item.bind) : 0);
+  const moves = (item) => boundTo(item) >= r && boundTo(item) <= list.length;
+  const renumbered = (item) => {
+    const changed = { ...item };
+    if (boundTo(item) === r) delete changed.bind; else changed.bind = boundTo(item) - 1;
+    return changed;
+  };
+  return list.filter((_, index) => index !== r - 1).map((stored) => {
+    const channel = moves(stored) ? renumbered(stored) : stored;
+    const sources = channel && channel.input && channel.input.sources;
+    if (!Array.isArray(sources)) return channel;
+    const kept = sources.filter((item) => boundTo(item) !== r);
+    return { ...channel, input: { ...channel.input, sources: kept.map((item) => (moves(item) ? renumbered(item) : item)) } };
+  });
+}
+
+// ----- web administration address ---------------------------------------------------------------
+
+// The administration server's port: "httpPort", or the default when it is missing or 0.
+export function adminPort(global) {
+  return toInt(global && global.httpPort) || 9527;
+}
+
+function usesTls(global) {
+  return Boolean(global) && global.sslEnable === true;
+}
+
+// Where the administration page answers after a post changed its port or TLS from `before` to
+// `after` (the "global" objects), on the host the page was loaded from; '' when neither changed.
+export function movedAdminAddress(before, after, pageHost) {
+  if (adminPort(before) === adminPort(after) && usesTls(before) === usesTls(after)) return '';
+  return `${usesTls(after) ? 'https' : 'http'}://${pageHost}:${adminPort(after)}/`;
+}
+
+// Where the HTTP-served output of channel n (its target URL `url`) is played from: the server
+// serves it on the URL's host (the page's host for a wildcard, loopback or missing one) at port
+// "httpPort" + n, whatever port and path the URL names.
+export function servedStreamUrl(url, n, global, pageHost) {
+  const text = textOr(url);
+  const at = text.indexOf('://');
+  const scheme = at < 0 ? 'http' : text.slice(0, at).toLowerCase();
+  const rest = at < 0 ? text : text.slice(at + 3);
+  const end = rest.search(/[:/]/);
+  const host = end < 0 ? rest : rest.slice(0, end);
+  const local = host === '' || host === '0.0.0.0' || host.toLowerCase() === 'localhost' || host.startsWith('127.');
+  return `${scheme}://${local ? pageHost : host}:${adminPort(global) + n}`;
+}
+
 // ----- status -----------------------------------------------------------------------------------
 
 export function statusCellView(entry) {
   return { icon: entry ? `${entry.state}.png` : '', words: entry ? String(entry.status) : '' };
+}
+
+// The GPU meter of a status answer: the load while it is above 0, else a word in its place
+// ("none" when the server has no GPU to report).
+export function gpuMeter(answer) {
+  const gpu = answer && typeof answer === 'object' ? answer.gpu : undefined;
+  if (gpu) return { values: [gpu], note: '' };
+  return { values: [], note: gpu === undefined ? 'none' : 'idle' };
 }
 
 // Green up to 50 %, then through yellow to red.
@@ -202,6 +277,16 @@ export function previewPlan(status, target) {
   if (!status || status.state === 'idle') return 'start';
   if (target && target.format === 'html5') return 'html5';
   return '';
+}
+
+// ----- pop-ups ----------------------------------------------------------------------------------
+
+// The position ({left, top}) that puts a box ({left, top, width, height}) inside the view
+// ({width, height}) with the least move; a box larger than the view keeps its top left corner
+// (and with it the title bar) in view.
+export function clampIntoView(box, view) {
+  const clamp = (value, size, room) => Math.max(0, Math.min(value, room - size));
+  return { left: clamp(box.left, box.width, view.width), top: clamp(box.top, box.height, view.height) };
 }
 
 // ----- DeckLink ---------------------------------------------------------------------------------

@@ -23,22 +23,41 @@ export async function getJson(path) {
   return response.json();
 }
 
-async function postConfig() {
-  const response = await fetch('config', {
+function postConfig() {
+  return fetch('config', {
     method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
     body: JSON.stringify(state.config),
   });
-  if (!response.ok) throw new Error(`the server refused the configuration (${response.status})`);
-  return response.json();
+}
+
+// The server refused the post and said why (409): the page shows what is stored again, not the
+// refused values.
+async function showRefusal(response) {
+  const reason = (await response.text()).trim() || `the server refused the configuration (${response.status})`;
+  try {
+    state.config = await getJson('config');
+    showPageError(reason);
+  } catch (error) {
+    showPageError(`${reason} (the stored configuration could not be read again: ${error.message})`);
+  }
 }
 
 // Posts the whole document; the answer (the document as the server normalised it) replaces ours.
+// Resolves whether it was saved.
 export async function sendConfig() {
   try {
-    state.config = await postConfig();
+    const response = await postConfig();
+    if (response.status === 409) {
+      await showRefusal(response);
+      return false;
+    }
+    if (!response.ok) throw new Error(`the server refused the configuration (${response.status})`);
+    state.config = await response.json();
     showPageError('');
+    return true;
   } catch (error) {
     showPageError(`The configuration was not saved: ${error.message}`);
+    return false;
   }
 }
 

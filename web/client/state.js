@@ -16,6 +16,7 @@ export const state = {
   previewing: false,
   previewStarted: false,  // the shown preview was started by this page ("?preview")
   previewChannel: 0,      // the channel the player shows
+  leaving: false,         // the server moved to another address, which the page follows
 };
 
 export function channels() {

@@ -4,7 +4,7 @@
 import { $, asList } from './helpers.js';
 import { updateButtons } from './editor.js';
 import { preview } from './preview.js';
-import { loadToRGB, statusCellView } from './rules.js';
+import { gpuMeter, loadToRGB, statusCellView } from './rules.js';
 import { channelAction, getJson } from './server.js';
 import { channels, slotCount, state, statusOf } from './state.js';
 import { requireSelection, showStatusCell } from './table.js';
@@ -34,11 +34,14 @@ function showStatus(answer) {
   state.channelStatus = asList(answer.channels);
   for (let n = 1; n <= slotCount(); n++) showStatusCell(n, statusCellView(state.channelStatus[n - 1]));
   showLoadCells($('cpu-load'), asList(answer.cpu));
-  showLoadCells($('gpu-load'), answer.gpu ? [answer.gpu] : []);
+  const gpu = gpuMeter(answer);
+  showLoadCells($('gpu-load'), gpu.values);
+  $('gpu-note').textContent = gpu.note;
   updateButtons();
 }
 
 export async function pollStatus() {
+  if (state.leaving) return;
   try {
     showStatus(await getJson('status'));
   } catch (error) {
