@@ -1,0 +1,81 @@
+#include "frontend/channel_rows.h"
+
+#include <algorithm>
+
+#include "config/document.h"
+#include "vocabulary/utf8.h"
+
+namespace vx {
+namespace {
+
+constexpr std::size_t kLongestTip = 79;
+constexpr std::size_t kCutTip = 76;
+
+// The first `characters` characters of a UTF-8 text; a byte that starts no well-formed sequence
+// counts as one character, so any text is cut somewhere.
+std::string_view first_characters(std::string_view text, std::size_t characters) {
+  std::size_t at = 0;
+  for (std::size_t counted = 0; counted < characters && at < text.size(); ++counted) {
+    at += std::max<std::size_t>(1, utf8_sequence_length(text.substr(at)));
+  }
+  return text.substr(0, at);
+}
+
+std::size_t character_count(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size(); ++count) {
+    at += std::max<std::size_t>(1, utf8_sequence_length(text.substr(at)));
+  }
+  return count;
+}
+
+}  // namespace
+
+ChannelRowTexts channel_row_texts(const cJSON* channel, int index) {
+  const cJSON* source =
+      cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
+  const int bind = config_int(channel, "bind");
+  return {std::to_string(index + 1), config_string(source, "url"),
+          bind > 0 ? std::to_string(bind) : "", config_string(channel, "memo")};
+}
+
+StatusIcon status_icon(ChannelState state) {
+  switch (state) {
+    case ChannelState::idle:
+      return StatusIcon::idle;
+    case ChannelState::extract:
+    case ChannelState::running:
+    case ChannelState::preview:
+      return StatusIcon::active;
+    case ChannelState::no_signal:
+    case ChannelState::stopping:
+      break;
+  }
+  return StatusIcon::stopping;
+}
+
+std::string channel_list_tip(ChannelColumn column, std::string_view source_text) {
+  const std::string_view tip = column == ChannelColumn::source ? source_text : kChannelListHint;
+  if (character_count(tip) <= kLongestTip) return std::string(tip);
+  return std::string(first_characters(tip, kCutTip)) + "...";
+}
+
+HoverButtons hover_buttons(ChannelState state, bool plays_a_folder, bool cells_open) {
+  if (cells_open) return {};
+  HoverButtons buttons;
+  buttons.start = state == ChannelState::idle;
+  buttons.stop = !buttons.start;
+  buttons.previous = buttons.next = state == ChannelState::running && plays_a_folder;
+  return buttons;
+}
+
+LoadCellColour load_cell_colour(int percent) {
+  const int load = std::clamp(percent, 0, 100);
+  return {std::min(4 * load + 55, 255), load < 50 ? 255 : (5 * (101 - load)) & 0xff, 0};
+}
+
+std::string load_cell_text(int percent) {
+  return std::to_string(percent) + "%";
+}
+
+}  // namespace vx
