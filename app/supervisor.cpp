@@ -86,6 +86,24 @@ std::vector<Supervisor::StartFailure> Supervisor::rebuild_rows(bool automatic_st
   return failures;
 }
 
+int Supervisor::add_row() {
+  const CoreLock lock = core_lock();
+  const int channels = cJSON_GetArraySize(config_array(config_document(), "channels"));
+  if (row_count_ >= kMaxChannels || channels <= row_count_) return -1;
+  const int row = row_count_++;
+  rows_[row] = Row{};
+  return row;
+}
+
+bool Supervisor::remove_row(int row) {
+  const CoreLock lock = core_lock();
+  if (!valid_row(row)) return false;
+  std::move(rows_.begin() + row + 1, rows_.begin() + row_count_, rows_.begin() + row);
+  --row_count_;
+  rows_[row_count_] = Row{};
+  return true;
+}
+
 void Supervisor::tick(SupervisorClock::time_point now) {
   const CoreLock lock = core_lock();
   for (int row = 0; row < kMaxChannels; ++row) {

@@ -68,6 +68,17 @@ class Supervisor final : public ChannelCommands {
   // returned for the front end to tell.
   std::vector<StartFailure> rebuild_rows(bool automatic_start);
 
+  // A channel was appended to the document (Apply of a new channel): its row is watched from
+  // the next tick on and takes commands. Returns the new row; -1 when every row is in use or the
+  // document holds no channel for it. The front end draws the row itself.
+  int add_row();
+  // Channel `row` was removed from the document (config/document.h remove_channel): the rows
+  // after it move up one with their state, text and pending restart, so a restart fires for its
+  // own channel and never for the one that took its place; the removed channel's own pending
+  // restart goes with it. Callers remove only channels whose row and later rows are idle (their
+  // engine slots do not move). False when there is no such row.
+  bool remove_row(int row);
+
   // One supervision tick at `now`: fires the restart timers that are due, polls the engine,
   // and brings every row up to date (end detection, folder stepping, scheduling restarts).
   void tick(SupervisorClock::time_point now);

@@ -157,6 +157,44 @@ TEST_F(SupervisorTest, WithoutAutoRestartAnEndedChannelStaysIdleAndEnabled) {
   EXPECT_EQ(reloads_, 0);
 }
 
+TEST_F(SupervisorTest, RowsFollowTheirChannelsWhenChannelsAreAddedOrRemoved) {
+  std::vector<JsonPtr> channels;
+  channels.push_back(scripted_channel("/media/a.mp4", "exit 0", false));
+  channels.push_back(scripted_channel("/media/b.mp4", "sleep 100|exit 1", true));
+  channels.push_back(scripted_channel("/media/c.mp4", "hang", false));
+  install(3, std::move(channels));
+  supervisor_.rebuild_rows(true);
+  const auto t0 = SupervisorClock::now();
+  ASSERT_TRUE(tick_until([&] { return supervisor_.restart_pending(1); }, t0));
+
+  // The first channel goes: the pending restart moves up with its channel.
+  {
+    const CoreLock lock = core_lock();
+    ASSERT_TRUE(remove_channel(config_array(config_document(), "channels"), 0));
+  }
+  ASSERT_TRUE(supervisor_.remove_row(0));
+  EXPECT_EQ(supervisor_.row_count(), 2);
+  EXPECT_TRUE(supervisor_.restart_pending(0));
+  EXPECT_FALSE(supervisor_.restart_pending(1));
+  supervisor_.tick(t0 + 3s);
+  EXPECT_EQ(engine_get_state(0), ChannelState::running) << "its own channel restarts";
+  EXPECT_EQ(engine_get_state(1), ChannelState::idle) << "not the one that took its place";
+
+  // A channel appended by Apply takes commands and is watched.
+  {
+    const CoreLock lock = core_lock();
+    cJSON_AddItemToArray(config_array(config_document(), "channels"),
+                         scripted_channel("/media/d.mp4", "hang", false).release());
+  }
+  EXPECT_EQ(supervisor_.add_row(), 2);
+  EXPECT_EQ(supervisor_.add_row(), -1) << "no channel for a fourth row";
+  ASSERT_EQ(supervisor_.start_channel(2), 0);
+  supervisor_.tick(t0 + 4s);
+  EXPECT_EQ(supervisor_.row_state(2), ChannelState::running);
+  EXPECT_FALSE(supervisor_.remove_row(3));
+  supervisor_.stop_all();
+}
+
 TEST_F(SupervisorTest, FolderMovesOnFileByFileAndWrapsOnlyWithAutoRestart) {
   for (const char* name : {"a.mp4", "b.mp4", "c.mp4"})
     std::ofstream(folder_ / "media" / name);
