@@ -26,7 +26,6 @@ std::int32_t saturate(double value) {
   return static_cast<std::int32_t>(std::trunc(value));
 }
 
-
 bool first_source_is_usable(const cJSON* source) {
   if (format_id_from_name(config_string(source, "format")) != FormatId::rtp_native) {
     return config_string(source, "url")[0] != '\0';

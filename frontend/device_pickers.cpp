@@ -189,7 +189,8 @@ std::variant<std::string, EditRefusal> capture_device_text(const CaptureDeviceTe
   for (const DeviceFlag& flag : kDeviceFlags) {
     if (choices.*(flag.field)) options.append(flag.key).append("=true&");
   }
-  for (const std::string& option : choices.other_options) options.append(option).push_back('&');
+  for (const std::string& option : choices.other_options)
+    options.append(option).push_back('&');
   if (!options.empty()) {
     options.pop_back();
     text += "?" + options;
@@ -200,8 +201,7 @@ std::variant<std::string, EditRefusal> capture_device_text(const CaptureDeviceTe
 CaptureDevicePicker::CaptureDevicePicker(const std::vector<CaptureDevice>& video,
                                          const std::vector<CaptureDevice>& audio,
                                          std::string_view url)
-    : video_entries_(capture_device_entries(video)),
-      audio_entries_(capture_device_entries(audio)) {
+    : video_entries_(capture_device_entries(video)), audio_entries_(capture_device_entries(audio)) {
   // Text that is no device text (typed by hand under another type) is offered afresh.
   options_ = read_capture_device_text(url).value_or(CaptureDeviceText{});
   if (options_.video.empty() && options_.audio.empty()) {
@@ -262,7 +262,8 @@ DeckLinkPicker DeckLinkPicker::on_this_machine(DeckLinkDirection direction) {
 std::vector<std::string> DeckLinkPicker::device_lines() const {
   if (devices_.empty()) return {kNoDeckLinkDevices};
   std::vector<std::string> lines;
-  for (const DeckLinkDevice& device : devices_) lines.push_back(device.name);
+  for (const DeckLinkDevice& device : devices_)
+    lines.push_back(device.name);
   return lines;
 }
 
@@ -344,7 +345,8 @@ std::vector<std::string> NdiPicker::source_lines() const {
   if (searching() || !searched_) return {};
   if (sources_.empty()) return {kNoNdiSources};
   std::vector<std::string> lines;
-  for (const NdiSource& source : sources_) lines.push_back(ndi_source_line(source));
+  for (const NdiSource& source : sources_)
+    lines.push_back(ndi_source_line(source));
   return lines;
 }
 
@@ -355,9 +357,9 @@ void NdiPicker::choose_source(std::optional<std::size_t> position) {
 PickerAnswer<NdiChoice> NdiPicker::select() const {
   if (searching() || sources_.empty()) return PickerCancelled{};
   if (!source_) {
-    return EditRefusal{
-        {"No Source", "No NDI source selected. Please choose one source above.", MessageIcon::error},
-        kNdiSourcesControl};
+    return EditRefusal{{"No Source", "No NDI source selected. Please choose one source above.",
+                        MessageIcon::error},
+                       kNdiSourcesControl};
   }
   return NdiChoice{sources_[*source_].name, timeout_seconds()};
 }

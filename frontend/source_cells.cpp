@@ -42,12 +42,12 @@ struct SchemeRule {
   bool shown;           // recognised when filling (a stored "mms://" is not)
 };
 constexpr SchemeRule kSchemeRules[] = {
-    {"ftp://", T::ftp, false, true},     {"sftp://", T::ftp, false, true},
-    {"http://", T::http, false, true},   {"https://", T::http, false, true},
-    {"rtsp://", T::rtsp, true, true},    {"rtspt://", T::rtspt, true, true},
-    {"", T::rtmp, false, true},          {"mms://", T::mms, false, false},
-    {"mmsh://", T::mms, true, true},     {"mmst://", T::mmst, true, true},
-    {"udp://", T::udp, true, true},      {"rtp://", T::rtp, true, true},
+    {"ftp://", T::ftp, false, true},   {"sftp://", T::ftp, false, true},
+    {"http://", T::http, false, true}, {"https://", T::http, false, true},
+    {"rtsp://", T::rtsp, true, true},  {"rtspt://", T::rtspt, true, true},
+    {"", T::rtmp, false, true},        {"mms://", T::mms, false, false},
+    {"mmsh://", T::mms, true, true},   {"mmst://", T::mmst, true, true},
+    {"udp://", T::udp, true, true},    {"rtp://", T::rtp, true, true},
     {"srt://", T::srt, true, true},
 };
 
@@ -73,8 +73,10 @@ std::optional<SourceType> type_of_format(std::string_view format) {
 
 std::string_view trimmed(std::string_view text) {
   const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front())) text.remove_prefix(1);
-  while (!text.empty() && blank(text.back())) text.remove_suffix(1);
+  while (!text.empty() && blank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && blank(text.back()))
+    text.remove_suffix(1);
   return text;
 }
 
@@ -108,7 +110,8 @@ cJSON* writable_first_source(cJSON* channel) {
 
 JsonPtr string_array(const std::vector<std::string>& texts) {
   JsonPtr array(cJSON_CreateArray());
-  for (const std::string& text : texts) cJSON_AddItemToArray(array.get(), cJSON_CreateString(text.c_str()));
+  for (const std::string& text : texts)
+    cJSON_AddItemToArray(array.get(), cJSON_CreateString(text.c_str()));
   return array;
 }
 
