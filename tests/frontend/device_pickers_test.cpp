@@ -107,7 +107,6 @@ TEST(CaptureDevicePicker, ReopenedTextsKeepWhatTheyNameAndRefuseWhatCannotBeWrit
   const Refusal refusals[] = {
       {{{"USB Camera", "/dev/video0"}}, "1280", "", kCaptureWidthControl},
       {{{"USB Camera", "/dev/video0"}}, "", "720", kCaptureWidthControl},
-      {{{"USB Camera", "/dev/video0"}}, "-1", "720", kCaptureWidthControl},
       {{{"Cam \"4K\"", "/dev/video0"}}, "", "", kCaptureVideoControl},
       {{{"Cam?x=1", "/dev/video0"}}, "", "", kCaptureVideoControl},
   };
