@@ -4,6 +4,7 @@
 
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
+#include "vocabulary/ascii.h"
 #include "vocabulary/text_format.h"
 
 namespace vx {
@@ -11,9 +12,8 @@ namespace {
 
 void append_escaped(std::string& line, std::string_view text) {
   for (const char c : text) {
-    const auto byte = static_cast<unsigned char>(c);
-    if (byte < 0x20 || byte == 0x7f) {
-      append_format(line, "\\x%02x", byte);
+    if (ascii_is_control(c)) {
+      append_format(line, "\\x%02x", static_cast<unsigned char>(c));
     } else {
       line += c;
     }
