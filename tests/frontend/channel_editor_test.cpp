@@ -18,8 +18,7 @@ cJSON* targets(const cJSON* channel) {
   return const_cast<cJSON*>(config_array(config_object(channel, "output"), "targets"));
 }
 
-// The panel's Target URL and Target Format controls; saving drops the extra targets of a
-// single-target format, as the real panel does.
+// The panel's Target URL and Target Format controls.
 struct FakePanel final : EditorPanelPart {
   std::string url, format;
   std::optional<EditRefusal> refusal;
@@ -30,11 +29,6 @@ struct FakePanel final : EditorPanelPart {
   std::optional<EditRefusal> validate() const override { return refusal; }
   void save(cJSON* channel, int target) const override {
     cJSON* list = targets(channel);
-    for (const TargetFormatChoice& choice : kTargetFormatChoices) {
-      if (choice.format != format || choice.multi_bitrate) continue;
-      while (cJSON_GetArraySize(list) > 1)
-        cJSON_DeleteItemFromArray(list, 1);
-    }
     config_set_string(cJSON_GetArrayItem(list, 0), "format", format);
     config_set_string(cJSON_GetArrayItem(list, target), "url", url);
   }
@@ -95,7 +89,6 @@ class ChannelEditorTest : public ::testing::Test {
   static cJSON* stored(int row) {
     return cJSON_GetArrayItem(config_array(config_document(), "channels"), row);
   }
-  static int count() { return cJSON_GetArraySize(config_array(config_document(), "channels")); }
   static std::string document() { return config_print().value_or(""); }
   // The numbers of the {"bind": n} items in a channel's sources.
   static std::vector<int> bind_items(int row) {
@@ -130,10 +123,7 @@ TEST_F(ChannelEditorTest, NewThenCancelLeavesTheDocumentAndTheAdvancedPanelsLetG
   const EditorOutcome created = editor.new_channel();
   EXPECT_EQ(created.rows.added, 2);
   EXPECT_EQ(cells.row, 2);
-  EXPECT_TRUE(editor.editing_new_channel());
   EXPECT_EQ(format.editingChannel, editor.editing_channel());
-  EXPECT_EQ(created.tabs.labels, std::vector<std::string>{"127.0.0.1:1234"});
-  EXPECT_TRUE(created.tabs.add_remove);
   const EditorOutcome cancelled = editor.cancel();
   EXPECT_EQ(cancelled.rows.removed, 2);
   EXPECT_EQ(cancelled.rows.selected, 1);
@@ -231,7 +221,7 @@ TEST_F(ChannelEditorTest, ARefusedApplyChangesNoChannelAndKeepsTheEdit) {
   }
 }
 
-TEST_F(ChannelEditorTest, PlusStopsAtFiveAndMinusTakesTheLastTarget) {
+TEST_F(ChannelEditorTest, PlusStopsAtFiveMinusTakesTheLastTargetAndANewFormatKeepsOne) {
   install(1);
   editor.edit(0);
   EditorOutcome outcome;
@@ -250,17 +240,15 @@ TEST_F(ChannelEditorTest, PlusStopsAtFiveAndMinusTakesTheLastTarget) {
   for (int i = 0; i < 4; ++i)
     outcome = editor.select_tab(editor.tabs().minus_position());
   EXPECT_EQ(outcome.tabs.labels, std::vector<std::string>{"a"});
-  EXPECT_TRUE(outcome.messages.empty());
-}
+  editor.cancel();
 
-TEST_F(ChannelEditorTest, ANewTargetFormatKeepsTheFirstTargetOnly) {
+  // HLS with three targets to DASH, shown on the third with its advanced format panel open.
   install({channel_text(1, "hls", 3)});
   editor.edit(0);
   editor.select_tab(2);
   editor.show_advanced_format();
   panel.format = "dash";
-  const EditorOutcome changed = editor.target_format_changed();
-  EXPECT_EQ(changed.tabs.labels.size(), 1u);
+  EXPECT_EQ(editor.target_format_changed().tabs.labels.size(), 1u);
   EXPECT_EQ(format.target_index, 0);
   editor.apply();
   ASSERT_EQ(cJSON_GetArraySize(targets(stored(0))), 1);
@@ -297,7 +285,7 @@ TEST_F(ChannelEditorTest, RemoveWaitsForLaterChannelsAndRenumbersTheBinds) {
   EXPECT_EQ(removal.rows.selected, 2);
   EXPECT_EQ(removed, std::vector<int>{2});
   EXPECT_EQ(commits, 1);
-  ASSERT_EQ(count(), 4);
+  ASSERT_EQ(stored(4), nullptr);
   EXPECT_EQ(cJSON_GetObjectItemCaseSensitive(stored(1), "bind"), nullptr);
   EXPECT_EQ(config_int(stored(3), "bind"), 3);
   EXPECT_EQ(bind_items(2), std::vector<int>{4});
@@ -309,11 +297,9 @@ TEST_F(ChannelEditorTest, ApplyingARunningChannelTellsAndKeepsItsRunMark) {
     editor.edit(0);
     states[0] = state;
     config_set_bool(stored(0), "enable", state != ChannelState::idle);  // started meanwhile
-    const EditorOutcome applied = editor.apply();
-    EXPECT_EQ(applied.messages.size(), state == ChannelState::idle ? 0u : 1u);
-    if (!applied.messages.empty()) {
-      EXPECT_EQ(applied.messages[0].title, "Settings Update");
-    }
+    const std::vector<DialogMessage> shown = editor.apply().messages;
+    EXPECT_EQ(shown.empty() ? "" : shown[0].title,
+              state == ChannelState::idle ? "" : "Settings Update");
     EXPECT_EQ(config_bool(stored(0), "enable"), state != ChannelState::idle);
     EXPECT_EQ(format.editingChannel, nullptr);
   }
@@ -359,25 +345,21 @@ TEST_F(ChannelEditorTest, ADocumentReplacedDuringAnEditIsToldAndNeverOverwritten
   editor.remove(1);
   install(2);
   EXPECT_EQ(editor.confirm_remove(1).messages.at(0).title, "Configuration Changed");
-  EXPECT_EQ(count(), 2);
+  EXPECT_NE(stored(1), nullptr);
 }
 
 TEST_F(ChannelEditorTest, StreamNamesAndTheDeckLinkPick) {
-  const std::string long_name(240, 'a');
-  const std::pair<std::string, std::string> names[] = {
-      {"udp://127.0.0.1:1234", "127.0.0.1:1234"},
-      {"rtmp://host/live/stream?key=1", "stream"},
-      {"C:\\media\\a/b.m3u8", "a/b.m3u8"},
-      {"name?x", "name"},
-      {"", ""},
-      {"/media/" + long_name, long_name.substr(0, 99)},
-  };
-  for (const auto& [address, name] : names)
-    EXPECT_EQ(stream_name(address), name) << address;
   std::string e_acutes;
   for (int i = 0; i < 120; ++i)
     e_acutes += "\xc3\xa9";
-  EXPECT_EQ(stream_name(e_acutes), e_acutes.substr(0, 198));
+  const std::pair<std::string, std::string> names[] = {
+      {"rtmp://host/live/stream?key=1", "stream"},
+      {"C:\\media\\a/b.m3u8", "a/b.m3u8"},
+      {"name?x", "name"},
+      {"/media/" + e_acutes, e_acutes.substr(0, 198)},  // 99 characters
+  };
+  for (const auto& [address, name] : names)
+    EXPECT_EQ(stream_name(address), name) << address;
 
   install(1);
   EXPECT_FALSE(editor.pick_decklink_output("card", std::nullopt));
