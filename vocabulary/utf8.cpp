@@ -1,5 +1,7 @@
 #include "vocabulary/utf8.h"
 
+#include <algorithm>
+
 namespace vx {
 
 std::size_t utf8_sequence_length(std::string_view text) {
@@ -37,6 +39,22 @@ bool is_utf8(std::string_view text) {
     text.remove_prefix(length);
   }
   return true;
+}
+
+std::size_t utf8_character_count(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size(); ++count) {
+    at += std::max<std::size_t>(1, utf8_sequence_length(text.substr(at)));
+  }
+  return count;
+}
+
+std::string_view utf8_first_characters(std::string_view text, std::size_t characters) {
+  std::size_t at = 0;
+  for (std::size_t counted = 0; counted < characters && at < text.size(); ++counted) {
+    at += std::max<std::size_t>(1, utf8_sequence_length(text.substr(at)));
+  }
+  return text.substr(0, at);
 }
 
 }  // namespace vx

@@ -14,4 +14,10 @@ std::size_t utf8_sequence_length(std::string_view text);
 
 bool is_utf8(std::string_view text);
 
+// Counting and cutting by characters: a byte that starts no well-formed sequence counts as one
+// character, so any text is counted and cut somewhere, never inside a sequence.
+std::size_t utf8_character_count(std::string_view text);
+// The first `characters` characters of the text (all of it when it is shorter).
+std::string_view utf8_first_characters(std::string_view text, std::size_t characters);
+
 }  // namespace vx
