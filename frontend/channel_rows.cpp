@@ -11,24 +11,6 @@ namespace {
 constexpr std::size_t kLongestTip = 79;
 constexpr std::size_t kCutTip = 76;
 
-// The first `characters` characters of a UTF-8 text; a byte that starts no well-formed sequence
-// counts as one character, so any text is cut somewhere.
-std::string_view first_characters(std::string_view text, std::size_t characters) {
-  std::size_t at = 0;
-  for (std::size_t counted = 0; counted < characters && at < text.size(); ++counted) {
-    at += std::max<std::size_t>(1, utf8_sequence_length(text.substr(at)));
-  }
-  return text.substr(0, at);
-}
-
-std::size_t character_count(std::string_view text) {
-  std::size_t count = 0;
-  for (std::size_t at = 0; at < text.size(); ++count) {
-    at += std::max<std::size_t>(1, utf8_sequence_length(text.substr(at)));
-  }
-  return count;
-}
-
 }  // namespace
 
 ChannelRowTexts channel_row_texts(const cJSON* channel, int index) {
@@ -56,8 +38,8 @@ StatusIcon status_icon(ChannelState state) {
 
 std::string channel_list_tip(ChannelColumn column, std::string_view source_text) {
   const std::string_view tip = column == ChannelColumn::source ? source_text : kChannelListHint;
-  if (character_count(tip) <= kLongestTip) return std::string(tip);
-  return std::string(first_characters(tip, kCutTip)) + "...";
+  if (utf8_character_count(tip) <= kLongestTip) return std::string(tip);
+  return std::string(utf8_first_characters(tip, kCutTip)) + "...";
 }
 
 HoverButtons hover_buttons(ChannelState state, bool plays_a_folder, bool cells_open) {

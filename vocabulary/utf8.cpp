@@ -39,4 +39,22 @@ bool is_utf8(std::string_view text) {
   return true;
 }
 
+std::string_view utf8_first_characters(std::string_view text, std::size_t characters) {
+  std::size_t at = 0;
+  for (std::size_t counted = 0; counted < characters && at < text.size(); ++counted) {
+    const std::size_t length = utf8_sequence_length(text.substr(at));
+    at += length == 0 ? 1 : length;
+  }
+  return text.substr(0, at);
+}
+
+std::size_t utf8_character_count(std::string_view text) {
+  std::size_t count = 0;
+  for (std::size_t at = 0; at < text.size(); ++count) {
+    const std::size_t length = utf8_sequence_length(text.substr(at));
+    at += length == 0 ? 1 : length;
+  }
+  return count;
+}
+
 }  // namespace vx

@@ -14,4 +14,9 @@ std::size_t utf8_sequence_length(std::string_view text);
 
 bool is_utf8(std::string_view text);
 
+// The first `characters` characters of a text; a byte that starts no well-formed sequence counts
+// as one character, so any text can be cut.
+std::string_view utf8_first_characters(std::string_view text, std::size_t characters);
+std::size_t utf8_character_count(std::string_view text);
+
 }  // namespace vx
