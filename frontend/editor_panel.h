@@ -92,8 +92,9 @@ class EditorPanel final : public EditorPanelPart {
  public:
   void load(const cJSON* channel, int target) override;
   std::optional<EditRefusal> validate() const override;
-  // The stored address is tidied (normalised_target_url); the control shows it from the next
-  // load, which the workflow makes after every save it keeps.
+  // The stored address is tidied (normalised_target_url); the control shows the tidied text
+  // when the panel is loaded again (after Apply and on every tab change). Tidying twice changes
+  // nothing, so a save before the load is harmless.
   void save(cJSON* channel, int target) const override;
 
   // What the controls show. The window writes the edits' and editable combos' text and the
