@@ -152,14 +152,15 @@ void renumber_sources(cJSON* sources, const std::vector<int>& new_numbers) {
 
 }  // namespace
 
-std::int32_t config_text_int(const char* text) {
-  while (std::isspace(static_cast<unsigned char>(*text)))
-    ++text;
+std::int32_t config_int_from_text(std::string_view text) {
+  std::size_t at = 0;
+  while (at < text.size() && std::isspace(static_cast<unsigned char>(text[at])))
+    ++at;
   bool negative = false;
-  if (*text == '+' || *text == '-') negative = *text++ == '-';
+  if (at < text.size() && (text[at] == '+' || text[at] == '-')) negative = text[at++] == '-';
   std::int64_t value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    value = value * 10 + (*text - '0');
+  for (; at < text.size() && text[at] >= '0' && text[at] <= '9'; ++at) {
+    value = value * 10 + (text[at] - '0');
     if (value > std::int64_t{1} << 32) break;  // saturates below, no need to read further
   }
   return saturate(static_cast<double>(negative ? -value : value));
@@ -169,7 +170,7 @@ std::int32_t config_int(const cJSON* object, const char* key, std::int32_t defau
   const cJSON* item = member(object, key);
   if (cJSON_IsNumber(item)) return saturate(item->valuedouble);
   if (cJSON_IsString(item))
-    return item->valuestring != nullptr ? config_text_int(item->valuestring) : 0;
+    return item->valuestring != nullptr ? config_int_from_text(item->valuestring) : 0;
   if (cJSON_IsTrue(item)) return 1;
   if (cJSON_IsFalse(item)) return 0;
   return default_value;

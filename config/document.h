@@ -19,9 +19,9 @@ namespace vx {
 // false 0. A missing key, a null object or any other type gives default_value.
 std::int32_t config_int(const cJSON* object, const char* key, std::int32_t default_value = 0);
 
-// A text read as config_int reads a string (atol-like, saturating); also how a typed number in
-// an edit box is taken.
-std::int32_t config_text_int(const char* text);
+// A text read by the same rule as a string value above: what an operator typed into a number
+// field ("1200", " 25 fps", "Default" gives 0).
+std::int32_t config_int_from_text(std::string_view text);
 
 // True only for the JSON literal true.
 bool config_bool(const cJSON* object, const char* key);

@@ -37,6 +37,27 @@ inline constexpr std::array<TargetFormatChoice, 15> kTargetFormatChoices = {{
     {"MJPEG over HTTP", "httpmjpg", false, false},
 }};
 
+// The positions of kTargetFormatChoices, for rules that name an entry.
+enum class TargetFormatEntry {
+  rtmp,
+  udp,
+  http,
+  html5,
+  rtpts,
+  omxts,
+  hls,
+  dash,
+  srt,
+  rtsp,
+  local_file,
+  ftp,
+  decklink,
+  ndi,
+  httpmjpg,
+};
+static_assert(static_cast<std::size_t>(TargetFormatEntry::httpmjpg) + 1 ==
+              kTargetFormatChoices.size());
+
 // An encoding entry and the "codec" it writes.
 struct CodecChoice {
   std::string_view text;

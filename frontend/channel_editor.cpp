@@ -9,14 +9,13 @@
 #include "config/store.h"
 #include "dialogs/choice_tables.h"
 #include "dialogs/json_fields.h"
+#include "frontend/target_address.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
-#include "vocabulary/utf8.h"
 
 namespace vx {
 namespace {
 
-constexpr std::size_t kStreamNameCharacters = 99;
 constexpr const char* kLoneTabLabel = "stream";
 constexpr const char* kChangedElsewhereCaption = "Configuration Changed";
 
@@ -99,14 +98,6 @@ bool same_settings(const cJSON* a, const cJSON* b) {
 
 }  // namespace
 
-std::string stream_name(std::string_view address) {
-  std::size_t cut = address.rfind('\\');
-  if (cut == std::string_view::npos) cut = address.rfind('/');
-  std::string_view name = cut == std::string_view::npos ? address : address.substr(cut + 1);
-  name = name.substr(0, name.find('?'));
-  return std::string(utf8_first_characters(name, kStreamNameCharacters));
-}
-
 ChannelEditor::ChannelEditor(EditorParts parts, EditorHooks hooks)
     : parts_(parts), hooks_(std::move(hooks)) {}
 
@@ -160,7 +151,7 @@ TargetTabs ChannelEditor::tabs_locked() const {
   if (shown == nullptr) return tabs;
   const cJSON* target = nullptr;
   cJSON_ArrayForEach(target, targets_of(shown)) {
-    tabs.labels.push_back(stream_name(config_string(target, "url")));
+    tabs.labels.push_back(target_stream_name(config_string(target, "url")));
   }
   if (tabs.labels.empty()) tabs.labels.emplace_back(kLoneTabLabel);
   tabs.add_remove = edited_row_shown();

@@ -22,10 +22,6 @@
 
 namespace vx {
 
-// The label of a target tab: the text after the address's last "\", else after its last "/",
-// else the whole address; cut at its first "?", at most 99 characters.
-std::string stream_name(std::string_view address);
-
 // The target tabs as the window draws them. Positions 0 .. labels.size() - 1 are the targets;
 // while the edited row is shown, "+" and "-" follow at labels.size() and labels.size() + 1.
 // The window shows the strip only for the formats that carry several targets.

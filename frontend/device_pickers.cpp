@@ -63,8 +63,8 @@ void read_size(std::string_view value, CaptureDeviceText& text) {
   const std::size_t width_digits = width.find_first_not_of("0123456789");
   const std::size_t height_digits = height.find_first_not_of("0123456789");
   if (width_digits == 0 || height_digits == 0 || width.empty() || height.empty()) return;
-  text.width = std::to_string(config_text_int(width.c_str()));
-  text.height = std::to_string(config_text_int(height.c_str()));
+  text.width = std::to_string(config_int_from_text(width));
+  text.height = std::to_string(config_int_from_text(height));
 }
 
 void read_option(std::string_view option, CaptureDeviceText& text) {
@@ -73,9 +73,9 @@ void read_option(std::string_view option, CaptureDeviceText& text) {
   const std::string_view value =
       equals == std::string_view::npos ? std::string_view() : option.substr(equals + 1);
   if (key == "video_device_number" && all_digits(value)) {
-    text.video_number = config_text_int(std::string(value).c_str());
+    text.video_number = config_int_from_text(value);
   } else if (key == "audio_device_number" && all_digits(value)) {
-    text.audio_number = config_text_int(std::string(value).c_str());
+    text.audio_number = config_int_from_text(value);
   } else if (key == "s") {
     read_size(value, text);
   } else if (auto flag = std::find_if(std::begin(kDeviceFlags), std::end(kDeviceFlags),
@@ -100,8 +100,8 @@ EditRefusal device_refusal(std::string text, const char* focus) {
 std::optional<EditRefusal> size_refusal(const CaptureDeviceText& choices) {
   if (choices.width.empty() && choices.height.empty()) return std::nullopt;
   const bool positive = all_digits(choices.width) && all_digits(choices.height) &&
-                        config_text_int(choices.width.c_str()) > 0 &&
-                        config_text_int(choices.height.c_str()) > 0;
+                        config_int_from_text(choices.width) > 0 &&
+                        config_int_from_text(choices.height) > 0;
   if (positive) return std::nullopt;
   return device_refusal("Error: Capture size invalid! Enter both width and height, or neither.",
                         kCaptureWidthControl);

@@ -245,7 +245,7 @@ std::optional<EditRefusal> SourceCells::check() const {
   if (!readable) {
     return config_refusal("Error: Channel source address invalid!", kSourceAddressControl);
   }
-  const int bound = config_text_int(bind.c_str());
+  const int bound = config_int_from_text(bind);
   if (bound > 0 && row_ && (bound == *row_ + 1 || bound > row_count_())) {
     return config_refusal("Error: Bind channel invalid!", kSourceBindControl);
   }
@@ -270,7 +270,7 @@ void SourceCells::commit(cJSON* channel) {
   // Done once: what the advanced panels write afterwards must survive the next commit.
   clear_video_options_ = false;
   format_options_.reset();
-  const int bound = config_text_int(bind.c_str());
+  const int bound = config_int_from_text(bind);
   if (bound < 1) {
     cJSON_DeleteItemFromObjectCaseSensitive(channel, "bind");
   } else {

@@ -6,6 +6,7 @@
 #include <string_view>
 
 #include "transcoder/capture_devices.h"
+#include "vocabulary/codecs.h"
 #include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
@@ -155,12 +156,11 @@ class Translator {
   }
 
   bool refuse_encoder(const std::string& option, const std::string& encoder) {
-    if (encoder == "copy") return false;
     if (starts_with(encoder, "omx_enc_")) {
       result_.error = refusal("The MainConcept encoder", option + " " + encoder);
       return true;
     }
-    if (!context_.encoders.empty() && context_.encoders.count(encoder) == 0) {
+    if (!encoder_is_available(context_.encoders, encoder)) {
       result_.error = "morvi-transcoder: ffmpeg on this system has no encoder \"" + encoder +
                       "\" (" + option + "); nothing started";
       return true;

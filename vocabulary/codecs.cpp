@@ -95,6 +95,10 @@ const char* codec_rtp_name(CodecId id) {
   return entry != nullptr ? entry->rtp : nullptr;
 }
 
+bool encoder_is_available(const std::set<std::string>& encoders, std::string_view encoder) {
+  return encoder == "copy" || encoders.empty() || encoders.count(std::string(encoder)) != 0;
+}
+
 bool codec_is_nvenc(CodecId id) {
   return id >= 137 && id < 140;
 }

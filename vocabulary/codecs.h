@@ -3,6 +3,8 @@
 #pragma once
 
 #include <cstdint>
+#include <set>
+#include <string>
 #include <string_view>
 
 namespace vx {
@@ -35,6 +37,11 @@ const char* codec_encoder_name(CodecId id);
 
 // The encoding name used in RTP session descriptions, or nullptr (copy has none).
 const char* codec_rtp_name(CodecId id);
+
+// Whether the ffmpeg whose "-encoders" list is `encoders` can run `encoder` (an encoder text as
+// codec_encoder_name gives it): stream copy always; an empty list means the list is unknown and
+// nothing is refused.
+bool encoder_is_available(const std::set<std::string>& encoders, std::string_view encoder);
 
 bool codec_is_nvenc(CodecId id);
 bool codec_is_qsv(CodecId id);

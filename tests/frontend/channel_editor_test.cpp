@@ -1,5 +1,7 @@
 #include "frontend/channel_editor.h"
 
+#include "frontend/target_address.h"
+
 #include <gtest/gtest.h>
 
 #include <array>
@@ -359,7 +361,7 @@ TEST_F(ChannelEditorTest, StreamNamesAndTheDeckLinkPick) {
       {"/media/" + e_acutes, e_acutes.substr(0, 198)},  // 99 characters
   };
   for (const auto& [address, name] : names)
-    EXPECT_EQ(stream_name(address), name) << address;
+    EXPECT_EQ(target_stream_name(address), name) << address;
 
   install(1);
   EXPECT_FALSE(editor.pick_decklink_output("card", std::nullopt));
