@@ -1,7 +1,5 @@
 #include "frontend/channel_editor.h"
 
-#include "frontend/target_address.h"
-
 #include <gtest/gtest.h>
 
 #include <array>
@@ -12,6 +10,9 @@
 #include "config/document.h"
 #include "config/store.h"
 #include "dialogs/choice_tables.h"
+#include "frontend/editor_panel.h"
+#include "frontend/source_cells.h"
+#include "frontend/target_address.h"
 
 namespace vx {
 namespace {
@@ -387,6 +388,52 @@ TEST_F(ChannelEditorTest, StreamNamesAndTheDeckLinkPick) {
     EXPECT_EQ(pick->frame_rate, c.rate);
     EXPECT_EQ(config_int(config_object(target, "video"), "scanType"), c.scan_type);
   }
+}
+
+// The workflow with the window's real panel and cells: what the operator types reaches the
+// document only through Apply, and a refusal names the cell that gets the focus.
+TEST(EditingWorkflow, ANewChannelTypedIntoTheRealCellsAndPanelIsAppended) {
+  {
+    const CoreLock lock = core_lock();
+    ASSERT_NE(config_normalise(R"({"global": {}, "channels": [)" + channel_text(1) + "]}"),
+              nullptr);
+  }
+  EditorPanel panel;
+  SourceCells cells([] {
+    const CoreLock lock = core_lock();
+    return cJSON_GetArraySize(config_array(config_document(), "channels")) + 1;
+  });
+  AdvancedFormatSettings format;
+  AdvancedVideoSettings video;
+  std::vector<int> appended;
+  ChannelEditor editor{{panel, cells, format, video},
+                       {[](int) { return ChannelState::idle; }, [] {},
+                        [&](int row) { appended.push_back(row); }, nullptr}};
+  ASSERT_TRUE(editor.new_channel().messages.empty());
+  ASSERT_EQ(cells.open_row(), 1);
+
+  cells.address = "  ";
+  const EditorOutcome refused = editor.apply();
+  ASSERT_EQ(refused.messages.size(), 1u);
+  EXPECT_EQ(refused.focus, kSourceAddressControl);
+  EXPECT_TRUE(editor.editing());
+
+  cells.choose_type(SourceType::rtsp);
+  cells.address = "cam.example/live";
+  cells.memo = "hall";
+  const EditorOutcome applied = editor.apply();
+  EXPECT_TRUE(applied.messages.empty());
+  EXPECT_FALSE(editor.editing());
+  EXPECT_EQ(appended, std::vector<int>{1});
+  const CoreLock lock = core_lock();
+  const cJSON* channel = cJSON_GetArrayItem(config_array(config_document(), "channels"), 1);
+  const cJSON* source =
+      cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
+  EXPECT_STREQ(config_string(source, "url"), "rtsp://cam.example/live");
+  EXPECT_STREQ(config_string(channel, "memo"), "hall");
+  EXPECT_STREQ(config_string(cJSON_GetArrayItem(targets(channel), 0), "url"),
+               "udp://127.0.0.1:1234");
+  config_free();
 }
 
 }  // namespace
