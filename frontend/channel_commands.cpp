@@ -1,0 +1,75 @@
+#include "frontend/channel_commands.h"
+
+#include "config/core_lock.h"
+#include "config/document.h"
+#include "config/store.h"
+#include "vocabulary/text_format.h"
+
+namespace vx {
+namespace {
+
+DialogMessage information(const char* title, const char* text) {
+  return {title, text, MessageIcon::information};
+}
+
+bool carries_media(const cJSON* target) {
+  return config_bool(config_object(target, "video"), "enable") ||
+         config_bool(config_object(target, "audio"), "enable");
+}
+
+}  // namespace
+
+CommandRow command_row(ChannelCommand command, CommandOrigin origin, std::optional<int> selected,
+                       std::optional<int> hovered) {
+  if (origin == CommandOrigin::hover) return {hovered, std::nullopt};
+  if (selected) return {selected, std::nullopt};
+  const char* title = command == ChannelCommand::stop ? "Stop Channel" : "Start Channel";
+  return {std::nullopt, information(title, "Please select channel first.")};
+}
+
+std::optional<DialogMessage> start_refusal(const cJSON* channel) {
+  const cJSON* targets = config_array(config_object(channel, "output"), "targets");
+  const cJSON* target = nullptr;
+  cJSON_ArrayForEach(target, targets) {
+    if (!carries_media(target)) {
+      return DialogMessage{"Settings Error", "No video/audio output enabled!", MessageIcon::error};
+    }
+  }
+  return std::nullopt;
+}
+
+DialogMessage start_failure_message(int row, int code) {
+  std::string text;
+  append_format(text, "Start transcoding on channel #%d failed! (code=%d)", row + 1, code);
+  return {"Error", std::move(text), MessageIcon::error};
+}
+
+std::optional<DialogMessage> start_from_window(Supervisor& supervisor, CommandOrigin origin,
+                                               std::optional<int> selected,
+                                               std::optional<int> hovered) {
+  const CommandRow target = command_row(ChannelCommand::start, origin, selected, hovered);
+  if (!target.row) return target.message;
+  const int row = *target.row;
+  if (supervisor.row_state(row) == ChannelState::idle) {
+    std::optional<DialogMessage> refusal;
+    {
+      const CoreLock lock = core_lock();
+      refusal = start_refusal(cJSON_GetArrayItem(config_array(config_document(), "channels"), row));
+    }
+    if (refusal) return refusal;
+  }
+  const int code = supervisor.start_channel(row);
+  if (code != 0) return start_failure_message(row, code);
+  return std::nullopt;
+}
+
+std::optional<DialogMessage> stop_from_window(Supervisor& supervisor, CommandOrigin origin,
+                                              std::optional<int> selected,
+                                              std::optional<int> hovered) {
+  const CommandRow target = command_row(ChannelCommand::stop, origin, selected, hovered);
+  if (!target.row) return target.message;
+  supervisor.stop_channel(*target.row);
+  return std::nullopt;
+}
+
+}  // namespace vx

@@ -1,0 +1,45 @@
+// Start and Stop as the desktop window asks for them: the Start and Stop buttons act on the
+// selected row, the hover buttons on the row under the pointer, and a start is checked against
+// the channel that is to start, never against whatever the editor panel happens to show. The
+// supervisor carries the command out; these say which row and what box the window shows.
+#pragma once
+
+#include <cjson/cJSON.h>
+
+#include <optional>
+
+#include "app/supervisor.h"
+#include "dialogs/advanced_format.h"
+
+namespace vx {
+
+// Where a command came from: a button below the list or a row's hover button.
+enum class CommandOrigin { button, hover };
+
+// The row the command is for, or the box to show when a button finds no selected row.
+struct CommandRow {
+  std::optional<int> row;
+  std::optional<DialogMessage> message;
+};
+CommandRow command_row(ChannelCommand command, CommandOrigin origin, std::optional<int> selected,
+                       std::optional<int> hovered);
+
+// "No video/audio output enabled!" when a target of the channel carries neither video nor
+// audio (the transcoder could not write it); nullopt when it may start.
+std::optional<DialogMessage> start_refusal(const cJSON* channel);
+
+// "Start transcoding on channel #N failed! (code=C)".
+DialogMessage start_failure_message(int row, int code);
+
+// The whole Start of the window: the row, the check (only for an idle channel: starting one that
+// runs changes nothing), the supervisor's start, and the box to show; nullopt when there is none.
+// Call without the core lock.
+std::optional<DialogMessage> start_from_window(Supervisor& supervisor, CommandOrigin origin,
+                                               std::optional<int> selected,
+                                               std::optional<int> hovered);
+// The whole Stop of the window; a box only when a button finds no selected row.
+std::optional<DialogMessage> stop_from_window(Supervisor& supervisor, CommandOrigin origin,
+                                              std::optional<int> selected,
+                                              std::optional<int> hovered);
+
+}  // namespace vx
