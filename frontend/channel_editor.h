@@ -138,7 +138,8 @@ class ChannelEditor {
   EditorOutcome show_advanced_format();
   EditorOutcome show_advanced_video();
 
-  // "Enable Video" or "Enable Audio" changed on the shown channel's current target.
+  // "Enable Video" or "Enable Audio" changed on the shown channel's current target (the window
+  // has put the box into the panel's values): the one place the box reaches a channel.
   EditorOutcome set_media_enabled(MediaKind media, bool enabled);
 
   // The global settings changed: the panel is loaded again from what the selected row shows.

@@ -173,14 +173,6 @@ void reset_for_new_format(EditorValues& values) {
   values.audio_channels = kStereo;
 }
 
-PanelChange enable_change(const EditorValues& shown, bool on, int target, cJSON* channel,
-                          const char* key, bool EditorValues::*box) {
-  PanelChange change{shown, std::nullopt, false};
-  change.values.*box = on;
-  config_set_bool(target_member(channel, target, key), "enable", on);
-  return change;
-}
-
 }  // namespace
 
 // ----- validation -----
@@ -314,14 +306,6 @@ PanelChange change_cbr(const EditorValues& shown, bool on) {
   return change;
 }
 
-PanelChange change_video_enable(const EditorValues& shown, bool on, int target, cJSON* channel) {
-  return enable_change(shown, on, target, channel, "video", &EditorValues::video_enable);
-}
-
-PanelChange change_audio_enable(const EditorValues& shown, bool on, int target, cJSON* channel) {
-  return enable_change(shown, on, target, channel, "audio", &EditorValues::audio_enable);
-}
-
 // ----- the panel -----
 
 void EditorPanel::load(const cJSON* channel, int target) {
@@ -368,14 +352,6 @@ PanelChange EditorPanel::choose_frame_size(int frame_size, cJSON* editing_channe
 
 PanelChange EditorPanel::set_cbr(bool on) {
   return taken(change_cbr(values_, on));
-}
-
-PanelChange EditorPanel::set_video_enable(bool on, cJSON* shown_channel) {
-  return taken(change_video_enable(values_, on, target_, shown_channel));
-}
-
-PanelChange EditorPanel::set_audio_enable(bool on, cJSON* shown_channel) {
-  return taken(change_audio_enable(values_, on, target_, shown_channel));
 }
 
 }  // namespace vx

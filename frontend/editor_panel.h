@@ -80,12 +80,6 @@ PanelChange change_frame_size(const EditorValues& shown, int frame_size, int tar
 // CBR needs a video bit rate: with none it is refused with a warning and stays off.
 PanelChange change_cbr(const EditorValues& shown, bool on);
 
-// The Enable boxes switch the target of the channel the panel shows at once: the working copy
-// while it is shown, else the configuration's channel (the caller holds the core lock and
-// commits the configuration afterwards).
-PanelChange change_video_enable(const EditorValues& shown, bool on, int target, cJSON* channel);
-PanelChange change_audio_enable(const EditorValues& shown, bool on, int target, cJSON* channel);
-
 // ----- the panel as the editing workflow drives it -----
 
 class EditorPanel final : public EditorPanelPart {
@@ -113,8 +107,6 @@ class EditorPanel final : public EditorPanelPart {
                                     cJSON* editing_channel);
   PanelChange choose_frame_size(int frame_size, cJSON* editing_channel);
   PanelChange set_cbr(bool on);
-  PanelChange set_video_enable(bool on, cJSON* shown_channel);
-  PanelChange set_audio_enable(bool on, cJSON* shown_channel);
 
  private:
   PanelChange taken(PanelChange change);

@@ -482,18 +482,5 @@ TEST(EditorPanel, ControlsFollowTheValuesAndTheEditingSituation) {
   EXPECT_FALSE(shown.mux_bitrate.visible || shown.cbr.visible || shown.target_tabs.visible);
 }
 
-TEST(EditorPanel, EnableBoxesSwitchTheShownChannel) {
-  const JsonPtr channel = channel_with_targets("hls", 2);
-  EditorPanel panel;
-  panel.load(channel.get(), 1);
-  panel.set_video_enable(false, channel.get());
-  EXPECT_FALSE(panel.values().video_enable);
-  EXPECT_EQ(stored(channel.get(), 1, "video", "enable"), "false");
-  EXPECT_EQ(stored(channel.get(), 0, "video", "enable"), "true");
-  const JsonPtr empty = json_parse("{}");
-  panel.set_audio_enable(false, empty.get());  // no target there: nothing is written
-  EXPECT_EQ(json_print_unformatted(empty.get()).value(), "{}");
-}
-
 }  // namespace
 }  // namespace vx
