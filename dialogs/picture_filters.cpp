@@ -8,6 +8,7 @@
 
 #include "config/document.h"
 #include "dialogs/json_fields.h"
+#include "vocabulary/text_format.h"
 
 namespace vx {
 namespace {
@@ -220,14 +221,6 @@ std::string placement(bool aligned, std::string_view prefix, std::int32_t offset
   return (aligned ? std::string(prefix) : std::string()) + std::to_string(offset);
 }
 
-// "%.1f" without the locale's decimal mark.
-std::string one_decimal(double value) {
-  char buffer[64];
-  const auto result =
-      std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 1);
-  return std::string(buffer, result.ptr);
-}
-
 std::string hex_byte(std::uint8_t value) {
   constexpr char kDigits[] = "0123456789abcdef";
   return {kDigits[value >> 4], kDigits[value & 15]};
@@ -281,7 +274,7 @@ std::optional<std::string> build_filter(const BlurSharpenFilter& tab) {
   const std::string matrix = std::to_string(2 * std::int64_t{tab.radius} + 1);
   double amount = tab.strength / 10.0;
   if (tab.mode != BlurSharpenFilter::kSharpen) amount = -amount;
-  const std::string half = matrix + ":" + matrix + ":" + one_decimal(amount);
+  const std::string half = matrix + ":" + matrix + ":" + fixed_number_text(amount, 1);
   return "unsharp=" + half + ":" + half;
 }
 

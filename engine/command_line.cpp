@@ -320,14 +320,16 @@ void append_rate_control(std::string& line, const OutputEntry& out, const Encode
   if (quality > 0) {
     const float value = static_cast<float>(100 - quality) * 51.0f / 99.0f;
     if (rules.quality_as_crf) {
-      append_format(line, "-crf:v%s %.1f ", x, static_cast<double>(value));
+      append_format(line, "-crf:v%s %s ", x,
+                    fixed_number_text(static_cast<double>(value), 1).c_str());
     } else {
-      const double qmin = std::max(static_cast<double>(value), lowest_quantiser(video.codec));
+      const std::string qmin =
+          fixed_number_text(std::max(static_cast<double>(value), lowest_quantiser(video.codec)), 1);
       if (out.suffix.empty()) {
-        append_format(line, "-qmin %.1f -qmax %.1f ", qmin, 51.0);
+        append_format(line, "-qmin %s -qmax 51.0 ", qmin.c_str());
       } else {
         // Several encoders share this output: the range must reach this stream only.
-        append_format(line, "-qmin:v%s %.1f -qmax:v%s %.1f ", x, qmin, x, 51.0);
+        append_format(line, "-qmin:v%s %s -qmax:v%s 51.0 ", x, qmin.c_str(), x);
       }
     }
   } else if (quality == 0 && bitrate == 0) {
@@ -405,7 +407,8 @@ void append_picture_settings(std::string& line, const OutputEntry& out) {
     if (name != nullptr) {
       append_format(line, "-r:v%s %s ", x, name);
     } else {
-      append_format(line, "-r:v%s %g ", x, static_cast<double>(video.frame_rate));
+      append_format(line, "-r:v%s %s ", x,
+                    general_number_text(static_cast<double>(video.frame_rate)).c_str());
     }
   }
   int key_frame_seconds = video.key_frame_interval;

@@ -583,10 +583,8 @@ std::optional<DeckLinkOutputPick> ChannelEditor::pick_decklink_output(
     pick.frame_size_choice = frame_size_choice_for(mode->width, mode->height);
   }
   if (mode->frame_rate_numerator > 0 && mode->frame_rate_denominator > 0) {
-    std::string rate;
-    append_format(rate, "%g",
-                  static_cast<double>(mode->frame_rate_numerator) / mode->frame_rate_denominator);
-    pick.frame_rate = rate;
+    pick.frame_rate = general_number_text(static_cast<double>(mode->frame_rate_numerator) /
+                                          mode->frame_rate_denominator);
   }
   // The card plays fields when the mode is interlaced; the scan type tells the encoder.
   cJSON* video = object_member(cJSON_GetArrayItem(targets_of(working_.get()), 0), "video");

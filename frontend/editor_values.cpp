@@ -10,6 +10,7 @@
 #include "dialogs/json_fields.h"
 #include "frontend/target_address.h"
 #include "vocabulary/product.h"
+#include "vocabulary/text_format.h"
 
 namespace vx {
 namespace {
@@ -56,12 +57,9 @@ std::string count_or(std::int32_t value, const char* zero_text) {
   return value > 0 ? std::to_string(value) : zero_text;
 }
 
-// "%g" without the locale a window toolkit may have set.
 std::string frame_rate_text(double rate) {
   if (!(rate > 0)) return std::string(kFrameRateChoices[0]);
-  char text[32];
-  const auto result = std::to_chars(text, text + sizeof text, rate, std::chars_format::general, 6);
-  return std::string(text, result.ptr);
+  return general_number_text(rate);
 }
 
 // The text read as a decimal number, as far as it is one; 0 for none or for a number that is

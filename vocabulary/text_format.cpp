@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <charconv>
 #include <cstdarg>
 #include <cstdio>
 
@@ -22,6 +23,19 @@ void append_format(std::string& out, const char* format, ...) {
     out.resize(start + static_cast<std::size_t>(length));
   }
   va_end(arguments);
+}
+
+std::string general_number_text(double value) {
+  char text[64];
+  const auto result = std::to_chars(text, text + sizeof text, value, std::chars_format::general, 6);
+  return std::string(text, result.ptr);
+}
+
+std::string fixed_number_text(double value, int decimals) {
+  char text[400];  // the longest double written in full
+  const auto result =
+      std::to_chars(text, text + sizeof text, value, std::chars_format::fixed, decimals);
+  return result.ec == std::errc() ? std::string(text, result.ptr) : general_number_text(value);
 }
 
 std::string dotted_quad(std::uint32_t network_order) {

@@ -10,6 +10,12 @@ namespace vx {
 // Appends printf-formatted text to `out`, however long it is.
 void append_format(std::string& out, const char* format, ...) __attribute__((format(printf, 2, 3)));
 
+// A number as "%g" (six significant digits) and as "%.Nf" write it, but always with a decimal
+// point: a window toolkit sets the C library's locale from the desktop's language, and ffmpeg,
+// the document and the filter texts read a point whatever the language.
+std::string general_number_text(double value);
+std::string fixed_number_text(double value, int decimals);
+
 // An IPv4 address in network byte order as a dotted quad.
 std::string dotted_quad(std::uint32_t network_order);
 

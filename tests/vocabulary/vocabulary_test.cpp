@@ -6,6 +6,7 @@
 #include "vocabulary/channel_state.h"
 #include "vocabulary/codecs.h"
 #include "vocabulary/formats.h"
+#include "vocabulary/text_format.h"
 
 namespace vx {
 namespace {
@@ -47,6 +48,27 @@ const CodecRow kCheckedCodecs[] = {
     {158, "av1", "libsvtav1", "av1"},
     {224, "copy", "copy", nullptr},
 };
+
+// Numbers reach ffmpeg and the document as the C locale writes them, whatever the window's
+// language (the test cannot switch to a comma locale on a machine that has none; the writers
+// use no locale at all).
+TEST(NumberText, WritesWhatPrintfWritesInTheCLocale) {
+  struct Case {
+    double value;
+    const char* general;
+    const char* one_decimal;
+  };
+  const Case cases[] = {{29.97, "29.97", "30.0"}, {25, "25", "25.0"},
+                        {0.05, "0.05", "0.1"},    {1234567, "1.23457e+06", "1234567.0"},
+                        {-2.5, "-2.5", "-2.5"},   {1e-07, "1e-07", "0.0"}};
+  for (const Case& c : cases) {
+    EXPECT_EQ(general_number_text(c.value), c.general) << c.value;
+    EXPECT_EQ(fixed_number_text(c.value, 1), c.one_decimal) << c.value;
+    std::string printed;
+    append_format(printed, "%g|%.1f", c.value, c.value);
+    EXPECT_EQ(printed, std::string(c.general) + "|" + c.one_decimal) << c.value;
+  }
+}
 
 TEST(CodecTable, NamesMapToIdsEncodersAndRtpNames) {
   for (const CodecRow& row : kCheckedCodecs) {
