@@ -374,4 +374,18 @@ PathDialog source_folder_dialog() {
   return {"Select Media Source Folder to Stream...", {}, true};
 }
 
+std::optional<SaveDialog> target_file_dialog(TargetFormatEntry format) {
+  constexpr const char* kTitle = "Select Media File to Output...";
+  switch (format) {
+    case TargetFormatEntry::hls:
+      return SaveDialog{kTitle, {"Playlist Files (*.m3u *.m3u8)", "All Files (*)"}, "m3u8"};
+    case TargetFormatEntry::dash:
+      return SaveDialog{kTitle, {"DASH Files (*.mpd)", "All Files (*)"}, "mpd"};
+    case TargetFormatEntry::local_file:
+      return SaveDialog{kTitle, {"MP4/MOV/MKV Files (*.mp4 *.mov *.mkv)", "All Files (*)"}, "mov"};
+    default:
+      return std::nullopt;
+  }
+}
+
 }  // namespace vx

@@ -17,6 +17,7 @@
 
 #include "devices/decklink.h"
 #include "devices/ndi.h"
+#include "dialogs/choice_tables.h"
 #include "frontend/editor_parts.h"
 #include "platform/capture_devices.h"
 
@@ -242,5 +243,16 @@ struct PathDialog {
 };
 PathDialog source_file_dialog();
 PathDialog source_folder_dialog();
+
+// The save dialog behind a target's "...": its title, filters as above, the extension a name
+// typed without one gets, and the question before an existing file is replaced. None for the
+// formats that write no file of their own choosing (DeckLink playback opens its picker instead).
+struct SaveDialog {
+  const char* title;
+  std::vector<std::string> filters;
+  const char* default_extension;
+  bool confirm_overwrite = true;
+};
+std::optional<SaveDialog> target_file_dialog(TargetFormatEntry format);
 
 }  // namespace vx

@@ -250,9 +250,22 @@ TEST_F(NdiPickerTest, TheSearchRunsOffTheCallersThreadAndEndsWithThePicker) {
 }
 
 TEST(PathDialogs, AllFilesShowFilesWithoutAnExtension) {
-  EXPECT_EQ(source_file_dialog().filters, std::vector<std::string>{"All Files (*)"});
-  EXPECT_STREQ(source_file_dialog().title, "Select Media Source File to Stream...");
-  EXPECT_STREQ(source_folder_dialog().title, "Select Media Source Folder to Stream...");
+  std::vector<std::vector<std::string>> filter_lists = {source_file_dialog().filters};
+  int save_dialogs = 0;
+  for (std::size_t entry = 0; entry < kTargetFormatChoices.size(); ++entry) {
+    if (const auto dialog = target_file_dialog(static_cast<TargetFormatEntry>(entry))) {
+      filter_lists.push_back(dialog->filters);
+      EXPECT_TRUE(dialog->confirm_overwrite);
+      ++save_dialogs;
+    }
+  }
+  EXPECT_EQ(save_dialogs, 3) << "HLS, DASH and local files";
+  for (const std::vector<std::string>& filters : filter_lists) {
+    ASSERT_FALSE(filters.empty());
+    EXPECT_EQ(filters.back(), "All Files (*)");
+    for (const std::string& filter : filters)
+      EXPECT_EQ(filter.find("*.*"), std::string::npos);
+  }
 }
 
 }  // namespace
