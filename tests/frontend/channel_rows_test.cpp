@@ -37,10 +37,9 @@ TEST(ChannelRows, TextsIconsAndHoverButtonsFollowTheChannelAndItsState) {
     const int state = static_cast<int>(c.state);
     EXPECT_EQ(status_icon(c.state), c.icon) << state;
     const HoverButtons buttons = hover_buttons(c.state, c.folder, c.cells_open);
-    EXPECT_EQ(buttons.start, c.start) << state;
-    EXPECT_EQ(buttons.stop, c.stop) << state;
-    EXPECT_EQ(buttons.previous, c.step) << state;
-    EXPECT_EQ(buttons.next, c.step) << state;
+    EXPECT_EQ(std::tie(buttons.start, buttons.stop, buttons.previous, buttons.next),
+              std::tie(c.start, c.stop, c.step, c.step))
+        << state;
   }
 }
 
@@ -68,9 +67,9 @@ TEST(ChannelRows, TipsAreCutAtACharacterAndLoadColoursAreClamped) {
   const ColourCase colours[] = {{-3, 55, 255}, {49, 251, 255}, {50, 255, 255}, {250, 255, 5}};
   for (const ColourCase& c : colours) {
     const LoadCellColour colour = load_cell_colour(c.percent);
-    EXPECT_EQ(colour.red, c.red) << c.percent;
-    EXPECT_EQ(colour.green, c.green) << c.percent;
-    EXPECT_EQ(colour.blue, 0) << c.percent;
+    EXPECT_EQ(std::make_tuple(colour.red, colour.green, colour.blue),
+              std::make_tuple(c.red, c.green, 0))
+        << c.percent;
   }
   EXPECT_EQ(load_cell_text(250), "250%");
 }
