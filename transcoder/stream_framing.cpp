@@ -5,11 +5,6 @@
 #include <cstring>
 
 namespace vx {
-namespace {
-
-std::uint8_t byte_at(std::string_view bytes, std::size_t index) {
-  return static_cast<std::uint8_t>(bytes[index]);
-}
 
 std::uint64_t read_big_endian(std::string_view bytes, std::size_t offset, std::size_t count) {
   std::uint64_t value = 0;
@@ -17,6 +12,8 @@ std::uint64_t read_big_endian(std::string_view bytes, std::size_t offset, std::s
     value = (value << 8) | byte_at(bytes, offset + i);
   return value;
 }
+
+namespace {
 
 bool is_printable_type(std::string_view type) {
   return std::all_of(type.begin(), type.end(), [](char c) { return c >= 0x20 && c <= 0x7e; });

@@ -17,6 +17,14 @@ namespace vx {
 inline constexpr std::size_t kTsPacketSize = 188;
 inline constexpr char kTsSyncByte = 0x47;
 
+inline std::uint8_t byte_at(std::string_view bytes, std::size_t index) {
+  return static_cast<std::uint8_t>(bytes[index]);
+}
+
+// The unsigned big-endian number of `count` bytes (at most 8) at `offset`; the caller makes sure
+// they are there.
+std::uint64_t read_big_endian(std::string_view bytes, std::size_t offset, std::size_t count);
+
 // Output bytes in stream order; a new viewer may start watching at the first byte of a piece
 // whose `unit_start` is set (a fragment, a picture, a packet boundary).
 struct StreamPiece {
