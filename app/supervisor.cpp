@@ -41,24 +41,6 @@ bool auto_restart_present() {
 
 }  // namespace
 
-const char* channel_state_word(ChannelState state) {
-  switch (state) {
-    case ChannelState::extract:
-      return "EXTRACT";
-    case ChannelState::running:
-      return "RUNNING";
-    case ChannelState::preview:
-      return "PREVIEW";
-    case ChannelState::no_signal:
-      return "NO SIGNAL";
-    case ChannelState::stopping:
-      return "STOPPING";
-    case ChannelState::idle:
-      break;
-  }
-  return "IDLE";
-}
-
 Supervisor::Supervisor(SupervisorView& view, SupervisorHooks hooks)
     : view_(view), hooks_(std::move(hooks)) {}
 

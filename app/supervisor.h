@@ -52,9 +52,6 @@ struct SupervisorHooks {
   std::function<void()> reload_configuration;  // read the document again from its file
 };
 
-// The word a row shows for a state when no status text is given.
-const char* channel_state_word(ChannelState state);
-
 class Supervisor final : public ChannelCommands {
  public:
   Supervisor(SupervisorView& view, SupervisorHooks hooks);
