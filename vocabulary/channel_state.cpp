@@ -11,4 +11,14 @@ const char* channel_state_word(ChannelState state) {
   return index < kWords.size() ? kWords[index] : "";
 }
 
+const char* target_state_word(TargetState state) {
+  switch (state) {
+    case TargetState::on_air:
+      return "on air";
+    case TargetState::lost:
+      return "lost";
+  }
+  return "";
+}
+
 }  // namespace vx

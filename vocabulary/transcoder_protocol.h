@@ -31,6 +31,16 @@ inline constexpr std::string_view kPrimaryInputTimedOut =
 inline constexpr std::string_view kPrimaryInputBack =
     "primary input available again, switching back";
 
+// A network target relayed through a process of its own, each report on a line of its own (N from
+// 1, the URL without credentials):
+//   "morvi-transcoder: target N relayed (URL)"         once per relayed target at the start
+//   "morvi-transcoder: target N lost (URL): REASON"    its relay ended
+//   "morvi-transcoder: target N back (URL)"            its relay delivers again
+inline constexpr std::string_view kTargetLinePrefix = "morvi-transcoder: target ";
+inline constexpr std::string_view kTargetRelayed = " relayed (";
+inline constexpr std::string_view kTargetLost = " lost (";
+inline constexpr std::string_view kTargetBack = " back (";
+
 // The argument line as argv: white space separates, double quotes group (and are dropped). The
 // engine escapes ':' and backslashes with a backslash in the filter texts it writes (the argument
 // after
