@@ -16,6 +16,12 @@ ChannelSlot* engine_slot(int slot) {
   return slot_in_range(slot) ? &slots()[slot] : nullptr;
 }
 
+void forget_transcoder_lines(ChannelSlot& slot) {
+  slot.relayed_targets = {};
+  slot.unfinished_line.clear();
+  slot.skipping_line = false;
+}
+
 ChannelState engine_get_state(int slot) {
   const ChannelSlot* record = engine_slot(slot);
   return record != nullptr ? record->state : ChannelState::idle;

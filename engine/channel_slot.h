@@ -1,12 +1,14 @@
 // The engine's 32 channel slots: slot c runs channel c (0..15), slot c + 16 is channel c's
 // time-shift companion. Each slot records its transcoder process, its pipes and the progress
-// the transcoder last reported. The getters are safe for any slot number.
+// and target states the transcoder last reported. The getters are safe for any slot number.
 #pragma once
 
 #include <sys/types.h>
 
+#include <array>
 #include <cstdint>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "platform/unique_fd.h"
@@ -34,7 +36,18 @@ struct ChannelSlot {
   std::int32_t bitrate_kbps = 0;
   std::int64_t last_output_time = 0;  // engine clock seconds; 0 before the first output
   std::int64_t last_end_check = 0;    // when the poll last asked whether the process ended
+  // The states of the targets the transcoder relays, by target number - 1; empty for a target
+  // it has not announced.
+  std::array<std::optional<TargetState>, kMaxChannelTargets> relayed_targets{};
+  // The transcoder's unfinished output line while it may still be a target report (bounded),
+  // and whether the rest of that line is to be skipped.
+  std::string unfinished_line;
+  bool skipping_line = false;
 };
+
+// Forgets the target states and the unfinished line: the process they came from started anew or
+// ended.
+void forget_transcoder_lines(ChannelSlot& slot);
 
 inline bool slot_in_range(int slot) {
   return slot >= 0 && slot < kSlotCount;

@@ -75,6 +75,18 @@ std::string channel_status_text(const cJSON* channel, int channel_number) {
   return text;
 }
 
+std::vector<RelayedTarget> channel_target_states(int channel_number) {
+  std::vector<RelayedTarget> targets;
+  const ChannelSlot* slot = engine_slot(channel_number);
+  if (slot == nullptr || channel_number >= kMaxChannels) return targets;
+  for (std::size_t i = 0; i < slot->relayed_targets.size(); ++i) {
+    if (slot->relayed_targets[i]) {
+      targets.push_back({static_cast<std::int32_t>(i + 1), *slot->relayed_targets[i]});
+    }
+  }
+  return targets;
+}
+
 std::size_t channel_status_text(const cJSON* channel, int channel_number, char* buffer,
                                 std::size_t capacity) {
   if (buffer == nullptr || capacity == 0) return 0;

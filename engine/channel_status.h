@@ -1,12 +1,13 @@
-// What a channel is doing, as the channel list and the web status show it: its state and its
-// status text (progress figures, or the file a folder channel plays), following a bound channel
-// to the channel whose transcoder serves it.
+// What a channel is doing, as the channel list and the web status show it: its state, its status
+// text (progress figures, or the file a folder channel plays), following a bound channel to the
+// channel whose transcoder serves it, and the states of the targets its transcoder relays.
 #pragma once
 
 #include <cjson/cJSON.h>
 
 #include <cstddef>
 #include <string>
+#include <vector>
 
 #include "vocabulary/channel_state.h"
 
@@ -20,6 +21,11 @@ ChannelState channel_state(const cJSON* channel, int channel_number);
 // "hh:mm:ss   25fps@3000Kbps" for a running channel (a bound one that is idle itself shows its
 // master's position only), the current file's name for a folder channel, or "".
 std::string channel_status_text(const cJSON* channel, int channel_number);
+
+// The targets that the channel's own transcoder relays, in target order; empty when it relays
+// none or no transcoder runs. A bound channel that is idle itself shows none: its master's
+// targets are the master's.
+std::vector<RelayedTarget> channel_target_states(int channel_number);
 
 // The same into the caller's buffer: at most capacity - 1 bytes, never a partial UTF-8
 // character, always terminated when capacity > 0. Returns the bytes written.

@@ -70,6 +70,7 @@ int launch(ChannelSlot& slot, const std::vector<std::string>& argv) {
   slot.output = std::move(child.output);
   slot.pending_input.clear();
   slot.extract_output.clear();
+  forget_transcoder_lines(slot);
   return 0;
 }
 
@@ -98,6 +99,7 @@ void release_process(ChannelSlot& slot) {
   slot.pending_input.clear();
   slot.extract_output.clear();
   slot.saved_request.reset();  // a yt-dlp stage that was stopped leaves its start behind
+  forget_transcoder_lines(slot);
 }
 
 void discard_process(ChannelSlot& slot) {

@@ -1,6 +1,6 @@
-// Reading what a transcoder prints: progress figures into its slot, every chunk into the channel
-// log and to the output callback, an orderly stop on the failure texts, and the switches between
-// the primary and the alternate input.
+// Reading what a transcoder prints: progress figures and the states of its relayed targets into
+// its slot, every chunk into the channel log and to the output callback, an orderly stop on the
+// failure texts, and the switches between the primary and the alternate input.
 #pragma once
 
 #include <string_view>
