@@ -27,34 +27,49 @@ namespace {
 // quotes or bytes that are not UTF-8.
 constexpr std::size_t kMaxStatusCharacters = 999;
 
+// The entry up to its status, without the closing brace.
 const char* status_entry_prefix(ChannelState state) {
   switch (state) {
     case ChannelState::extract:
-      return R"(    {"state": "running", "status": "EXTRACT"})";
+      return R"(    {"state": "running", "status": "EXTRACT")";
     case ChannelState::running:
       return nullptr;  // written with its status text
     case ChannelState::preview:
-      return R"(    {"state": "preview", "status": "PREVIEW"})";
+      return R"(    {"state": "preview", "status": "PREVIEW")";
     case ChannelState::no_signal:
-      return R"(    {"state": "stopping", "status": "NO SIGNAL"})";
+      return R"(    {"state": "stopping", "status": "NO SIGNAL")";
     case ChannelState::stopping:
-      return R"(    {"state": "stopping", "status": "STOPPING"})";
+      return R"(    {"state": "stopping", "status": "STOPPING")";
     case ChannelState::idle:
       break;
   }
-  return R"(    {"state": "idle", "status": "IDLE"})";
+  return R"(    {"state": "idle", "status": "IDLE")";
+}
+
+// Only a channel whose transcoder relays targets has the field, so every other entry reads as it
+// always has.
+void append_target_states(std::string& text, const std::vector<RelayedTarget>& targets) {
+  if (targets.empty()) return;
+  text += R"(, "targets": [)";
+  for (std::size_t i = 0; i < targets.size(); ++i) {
+    if (i > 0) text += ", ";
+    append_format(text, R"({"target": %d, "state": "%s"})", targets[i].number,
+                  target_state_word(targets[i].state));
+  }
+  text += ']';
 }
 
 void append_status_entry(std::string& text, const cJSON* channel, int index) {
   const ChannelState state = channel_state(channel, index);
   if (const char* fixed = status_entry_prefix(state)) {
     text += fixed;
-    return;
+  } else {
+    std::string status = channel_status_text(channel, index);
+    if (status.empty()) status = "RUNNING";
+    text += R"(    {"state": "running", "status": )";
+    text += device_text_json(status, kMaxStatusCharacters);
   }
-  std::string status = channel_status_text(channel, index);
-  if (status.empty()) status = "RUNNING";
-  text += R"(    {"state": "running", "status": )";
-  text += device_text_json(status, kMaxStatusCharacters);
+  append_target_states(text, channel_target_states(index));
   text += '}';
 }
 
