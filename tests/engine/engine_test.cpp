@@ -15,6 +15,7 @@
 #include <thread>
 
 #include "engine/channel_log.h"
+#include "engine/channel_status.h"
 #include "engine/command_line.h"
 #include "engine/engine_clock.h"
 #include "platform/host.h"
@@ -218,6 +219,21 @@ TEST_F(Engine, FailureTextsStopAndSwitchTextsChangeState) {
   ASSERT_TRUE(poll_until_idle(7));  // stopped by SIGINT after the freezing text
   EXPECT_EQ(engine_get_exit_code(7), 255u);
   EXPECT_NE(log_of(7).find("] stop transcoding\n"), std::string::npos);
+}
+
+TEST_F(Engine, RelayedTargetsLastAsLongAsTheirProcess) {
+  init();
+  // A line left unfinished by an earlier process must not swallow the new one's first report.
+  engine_slot(6)->unfinished_line = "morvi-transcoder: targ";
+  ASSERT_EQ(
+      engine_start_channel(
+          6, scripted("print morvi-transcoder: target 2 relayed (udp://127.0.0.1:1234)\\n|hang")),
+      0);
+  const std::vector<RelayedTarget> relayed = {{2, TargetState::on_air}};
+  ASSERT_TRUE(poll_until([&] { return channel_target_states(6) == relayed; }));
+  engine_stop_channel(6, StopMode::kill);
+  ASSERT_TRUE(poll_until_idle(6));
+  EXPECT_TRUE(channel_target_states(6).empty());
 }
 
 TEST_F(Engine, WatchdogKillsOnlyWhatFellSilent) {

@@ -5,6 +5,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <optional>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -108,6 +109,78 @@ TEST_F(OutputParser, AlternateInputSwitchesAndFailureTexts) {
   slot().state = ChannelState::preview;
   engine_parse_output(kSlot, "There's no buffered audio. Audio will misbehave!");
   EXPECT_EQ(slot().state, ChannelState::stopping);
+}
+
+// One letter per target number 1..5: '-' not relayed, 'A' on air, 'L' lost.
+std::string target_states(const ChannelSlot& slot) {
+  std::string letters;
+  for (const std::optional<TargetState>& target : slot.relayed_targets)
+    letters += !target ? '-' : *target == TargetState::on_air ? 'A' : 'L';
+  return letters;
+}
+
+TEST_F(OutputParser, RelayedTargetStatesFollowWholeReportLines) {
+  const std::string too_long =
+      "morvi-transcoder: target 1 relayed (rtmp://h/" + std::string(5000, 'x') + ")\n";
+  struct Case {
+    const char* what;
+    std::vector<std::string> chunks;
+    const char* states;
+  };
+  const Case cases[] = {
+      {"announced in one chunk, with progress around them",
+       {"frame=1 time=00:00:01.00\rmorvi-transcoder: target 2 relayed (rtmp://h/live)\n"
+        "morvi-transcoder: target 5 relayed (srt://h:9000)\r\nframe=2 time=00:00:02.00\r"},
+       "-A--A"},
+      {"split in the prefix, the number and the word",
+       {"morvi-transcoder: tar", "get 3 relayed (rtsp://h/a)\nmorvi-transcoder: target ", "4",
+        " rel", "ayed (rtmp://h/b)", "\n"},
+       "--AA-"},
+      {"lost, then back, split anywhere",
+       {"morvi-transcoder: target 1 relayed (srt://h:1)\nmorvi-transcoder: target 2 relayed "
+        "(srt://h:2)\nmorvi-transcoder: target 1 lo",
+        "st (srt://h:1): Connection refused\nmorvi-transcoder: target 2 lost (srt://h:2): "
+        "timed out\nmorvi-transcoder: target 2 back (srt://h:2",
+        ")\n"},
+       "LA---"},
+      {"a line is read only once it ends",
+       {"morvi-transcoder: target 1 relayed (rtmp://h/a)"},
+       "-----"},
+      {"lost and back for a target never announced",
+       {"morvi-transcoder: target 3 lost (rtmp://h/a): gone\n"
+        "morvi-transcoder: target 4 back (rtmp://h/b)\n"},
+       "-----"},
+      {"numbers outside 1..5",
+       {"morvi-transcoder: target 0 relayed (a)\nmorvi-transcoder: target 6 relayed (b)\n"
+        "morvi-transcoder: target 99999999999 relayed (c)\n"
+        "morvi-transcoder: target -1 relayed (d)\n"},
+       "-----"},
+      {"malformed reports",
+       {"morvi-transcoder: target x relayed (a)\nmorvi-transcoder: target 1 relayed a\n"
+        "morvi-transcoder: target 1 relayed (a\nmorvi-transcoder: target  1 relayed (a)\n"
+        "morvi-transcoder: target 1 started (a)\nmorvi-transcoder: target 1\n"
+        "morvi-transcoder: target \nmorvi-transcoder: target 1 relayed (a)x\n"},
+       "-----"},
+      {"a lost report without its reason changes nothing",
+       {"morvi-transcoder: target 2 relayed (a)\nmorvi-transcoder: target 2 lost (a)\n"},
+       "-A---"},
+      {"a report that is not at the start of its line",
+       {"[relay] morvi-transcoder: target 1 relayed (a)\n[relay] ",
+        "morvi-transcoder: target 2 relayed (b)\n"},
+       "-----"},
+      {"an overlong line is skipped, the next one read",
+       {too_long.substr(0, 3000), too_long.substr(3000),
+        "morvi-transcoder: target 4 relayed (c)\n"},
+       "---A-"},
+  };
+  for (const Case& c : cases) {
+    *engine_slot(kSlot) = ChannelSlot{};
+    slot().state = ChannelState::running;
+    for (const std::string& chunk : c.chunks)
+      engine_parse_output(kSlot, chunk);
+    EXPECT_EQ(target_states(slot()), c.states) << c.what;
+    EXPECT_LE(slot().unfinished_line.size(), 4096u) << c.what;
+  }
 }
 
 TEST_F(OutputParser, EveryChunkReachesTheLogAndTheCallback) {

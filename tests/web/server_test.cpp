@@ -18,6 +18,7 @@
 #include "engine/channel_slot.h"
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
+#include "engine/output_parser.h"
 #include "tests/devices/fake_ndi_control.h"
 #include "tests/support/http_client.h"
 #include "tests/support/peers.h"
@@ -256,6 +257,38 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
   JsonPtr parsed = json_parse(status.body);
   ASSERT_NE(parsed, nullptr) << status.body;
   EXPECT_EQ(cJSON_GetArraySize(config_array(parsed.get(), "channels")), 1);
+
+  // Relayed targets follow the status of a channel that has them, in target order; a channel
+  // without them reads as before.
+  const auto first_entry = [this](ChannelState state, std::string_view output) {
+    {
+      const CoreLock lock = core_lock();
+      *engine_slot(0) = ChannelSlot{};
+      engine_slot(0)->state = state;
+      engine_slot(0)->position_seconds = engine_slot(0)->fps = engine_slot(0)->bitrate_kbps = -1;
+      engine_parse_output(0, output);
+    }
+    const std::string body = http_get(port_, "/status").body;
+    EXPECT_NE(json_parse(body), nullptr) << body;
+    const std::size_t start = body.find("    {");
+    return body.substr(start, body.find('\n', start) - start);
+  };
+  const std::string_view reports =
+      "morvi-transcoder: target 3 relayed (srt://h:9000)\n"
+      "morvi-transcoder: target 2 relayed (rtmp://h/live)\n"
+      "morvi-transcoder: target 3 lost (srt://h:9000): Connection refused\n";
+  const std::string targets =
+      R"(, "targets": [{"target": 2, "state": "on air"}, {"target": 3, "state": "lost"}]})";
+  EXPECT_EQ(first_entry(ChannelState::running, reports),
+            R"(    {"state": "running", "status": "RUNNING")" + targets);
+  EXPECT_EQ(first_entry(ChannelState::no_signal, reports),
+            R"(    {"state": "stopping", "status": "NO SIGNAL")" + targets);
+  EXPECT_EQ(first_entry(ChannelState::running, "frame=1\n"),
+            R"(    {"state": "running", "status": "RUNNING"})");
+  {
+    const CoreLock lock = core_lock();
+    *engine_slot(0) = ChannelSlot{};
+  }
 
   // The processors as measured, and the GPU only when it reports.
   const fs::path stat = folder_ / "stat";
