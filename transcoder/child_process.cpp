@@ -121,7 +121,8 @@ namespace {
     if (sources[k] < 0) _exit(127);
   }
   const int output = ::fcntl(plan.output, F_DUPFD_CLOEXEC, 512);
-  const int null_input = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+  const int null_input = plan.input >= 0 ? ::fcntl(plan.input, F_DUPFD_CLOEXEC, 512)
+                                         : ::open("/dev/null", O_RDONLY | O_CLOEXEC);
   if (output < 0 || null_input < 0) _exit(127);
   for (std::size_t k = 0; k < plan.pipes.size(); ++k) {
     if (::dup2(sources[k], plan.pipes[k].second) < 0) _exit(127);

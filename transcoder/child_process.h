@@ -57,14 +57,15 @@ void read_until_end(int fd, std::size_t piece_size,
 struct ChildPlan {
   std::vector<char*> argv;
   int output = -1;                         // becomes standard output and error
+  int input = -1;                          // becomes standard input; -1: /dev/null
   std::vector<std::pair<int, int>> pipes;  // (our descriptor, number the child sees)
   pid_t parent = 0;
 };
 
 // -1 when the fork failed or a stop has arrived (interrupted() tells). A stop arriving while the
 // child is forked either reaches the child as well or prevents its exec, so no child ever runs
-// that missed it. The child gets standard input from /dev/null, an empty signal mask and default
-// dispositions, and is killed when the transcoder dies.
+// that missed it. The child gets standard input from plan.input (else /dev/null), an empty signal
+// mask and default dispositions, and is killed when the transcoder dies.
 pid_t start_child(ChildPlan& plan);
 
 // A short-lived helper (a probe, the one still picture, ffmpeg's encoder list), killed after

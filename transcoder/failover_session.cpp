@@ -23,6 +23,7 @@
 #include "transcoder/child_process.h"
 #include "transcoder/input_switch.h"
 #include "transcoder/output_relay.h"
+#include "transcoder/relayed_outputs.h"
 #include "vocabulary/product.h"
 #include "vocabulary/transcoder_protocol.h"
 
@@ -515,6 +516,7 @@ class FailoverSession {
   Pipe sound_;
   Pipe chatter_;
   ServedOutputs served_;
+  RelayedOutputs relayed_{options_.ffmpeg};
   pid_t encoder_ = -1;
   int status_ = 1;
   std::optional<InputFeed> picture_feed_;
@@ -581,13 +583,14 @@ bool FailoverSession::start_encoder(const Translation& output) {
   }
   std::vector<std::string> arguments =
       encoder_arguments(plan_, options_.ffmpeg, size_, rate_, output.arguments);
-  if (!served_.open(output.served)) return false;
+  if (!served_.open(output.served) || !relayed_.open(output.relayed)) return false;
   ChildPlan plan;
   plan.argv = argv_of(arguments);
   plan.output = chatter_.write_end.get();
   plan.pipes.emplace_back(pictures_.read_end.get(), 3);
   plan.pipes.emplace_back(sound_.read_end.get(), 4);
   served_.hand_to(plan);
+  relayed_.hand_to(plan);
   encoder_ = start_child(plan);
   if (encoder_ < 0) {
     if (interrupted()) return false;
@@ -598,6 +601,7 @@ bool FailoverSession::start_encoder(const Translation& output) {
   sound_.read_end.reset();
   chatter_.write_end.reset();
   served_.start_pumping();
+  relayed_.start_pumping();
   return true;
 }
 
@@ -670,13 +674,14 @@ void FailoverSession::stop_clock() {
 // The one order of the end. The clock and the encoder's inputs go first: after the encoder's own
 // end that changes nothing, and an encoder still running then ends its outputs properly (it is
 // never sent a signal: a second SIGINT would cost the trailer). Then the encoder is reaped, the
-// decoders that feed the switch stop, and the served outputs drain.
+// decoders that feed the switch stop, and the served and relayed outputs drain.
 int FailoverSession::shut_down() {
   stop_clock();
   if (encoder_ > 0) status_ = wait_for(std::exchange(encoder_, -1));
   primary_.reset();
   alternate_.reset();
   served_.join();
+  relayed_.join();
   return status_;
 }
 

@@ -4,6 +4,7 @@
 
 #include "transcoder/child_process.h"
 #include "transcoder/output_relay.h"
+#include "transcoder/relayed_outputs.h"
 
 namespace vx {
 
@@ -17,6 +18,8 @@ int run_ffmpeg_session(const Translation& translation, const SessionOptions& opt
 
   ServedOutputs served;
   if (!served.open(translation.served)) return 1;
+  RelayedOutputs relayed(options.ffmpeg);
+  if (!relayed.open(translation.relayed)) return 1;
   Pipe output;
   if (!output.open()) {
     say("morvi-transcoder: no pipe for ffmpeg's output; nothing started\n");
@@ -29,6 +32,7 @@ int run_ffmpeg_session(const Translation& translation, const SessionOptions& opt
   plan.argv = argv_of(arguments);
   plan.output = output.write_end.get();
   served.hand_to(plan);
+  relayed.hand_to(plan);
   const pid_t pid = start_child(plan);
   if (pid < 0) {
     if (interrupted()) return kInterruptedStatus;
@@ -38,10 +42,12 @@ int run_ffmpeg_session(const Translation& translation, const SessionOptions& opt
   output.write_end.reset();
 
   served.start_pumping();
+  relayed.start_pumping();
 
   OutputRelay(options.frozen_video_seconds).relay(output.read_end.get());
   const int status = wait_for(pid);
   served.join();
+  relayed.join();
   return status;
 }
 

@@ -2,10 +2,13 @@
 
 #include <algorithm>
 #include <array>
+#include <optional>
+#include <set>
 #include <sstream>
 #include <string_view>
 
 #include "transcoder/capture_devices.h"
+#include "vocabulary/ascii.h"
 #include "vocabulary/codecs.h"
 #include "vocabulary/transcoder_protocol.h"
 
@@ -99,6 +102,26 @@ bool take_option(std::vector<std::string>& arguments, std::size_t from, std::str
   return false;
 }
 
+// The options of ffmpeg's that the engine's lines (and operators' own options) use without a
+// value; every other option takes the argument after it.
+bool is_flag_without_value(const std::string& option) {
+  static const std::set<std::string> kFlags = {
+      "-y",           "-n",       "-an",       "-vn",          "-sn",
+      "-dn",          "-re",      "-shortest", "-copyts",      "-start_at_zero",
+      "-nostdin",     "-nostats", "-stats",    "-hide_banner", "-ignore_unknown",
+      "-copy_unknown"};
+  return kFlags.count(option) != 0;
+}
+
+// Outputs pushed over a connection to a peer that may go away on its own.
+bool is_relayed_scheme(const std::string& url) {
+  for (const char* scheme : {"rtmp://", "rtmps://", "rtmpt://", "rtmpts://", "rtmpe://", "srt://",
+                             "rtsp://", "rtsps://", "tcp://"}) {
+    if (istarts_with(url, scheme)) return true;
+  }
+  return false;
+}
+
 class Translator {
  public:
   Translator(const std::vector<std::string>& arguments, const TranslationContext& context)
@@ -108,9 +131,11 @@ class Translator {
     for (i_ = 0; i_ < in_.size() && result_.error.empty(); ++i_)
       take(in_[i_]);
     if (result_.error.empty()) renumber_maps();
+    if (result_.error.empty()) relay_network_outputs();
     if (!result_.error.empty()) {
       result_.arguments.clear();
       result_.served.clear();
+      result_.relayed.clear();
     }
     return std::move(result_);
   }
@@ -237,6 +262,113 @@ class Translator {
     }
   }
 
+  // Where the line's outputs are named: after the last input, every argument that is neither an
+  // option nor an option's value, as ffmpeg itself reads the line.
+  std::vector<std::size_t> destinations() const {
+    const std::vector<std::string>& arguments = result_.arguments;
+    std::size_t k = 0;
+    for (std::size_t at = 0; at + 1 < arguments.size(); ++at) {
+      if (arguments[at] == "-i") k = at + 2;
+    }
+    std::vector<std::size_t> found;
+    while (k < arguments.size()) {
+      const std::string& argument = arguments[k];
+      if (argument.size() > 1 && argument[0] == '-') {
+        k += is_flag_without_value(argument) ? 1 : 2;
+      } else {
+        found.push_back(k++);
+      }
+    }
+    return found;
+  }
+
+  // With more than one output, each that pushes to a network peer goes through a relay of its
+  // own: the encoder writes it into a pipe in the muxer it had, the relay copies it to the peer.
+  void relay_network_outputs() {
+    const std::vector<std::size_t> outputs = destinations();
+    if (outputs.size() < 2) return;
+    std::vector<std::string>& arguments = out();
+    // From the last output backwards, so the positions of the earlier ones stay right.
+    std::vector<RelayedOutput> relayed;
+    for (std::size_t n = outputs.size(); n-- > 0;) {
+      const std::size_t at = outputs[n];
+      const std::size_t segment = n == 0 ? first_output_option(outputs[0]) : outputs[n - 1] + 1;
+      const int target = static_cast<int>(n) + 1;
+      std::optional<RelayedOutput> output = relayed_output(arguments, segment, at, target);
+      if (output) relayed.push_back(std::move(*output));
+    }
+    const int first_fd = context_.first_pipe_fd + static_cast<int>(result_.served.size());
+    for (std::size_t k = relayed.size(); k-- > 0;) {
+      RelayedOutput& output = relayed[k];
+      output.fd = first_fd + static_cast<int>(result_.relayed.size());
+      // The pipe's name stands where the relay left a placeholder.
+      for (std::string& argument : arguments) {
+        if (argument == relay_placeholder(output.target))
+          argument = "pipe:" + std::to_string(output.fd);
+      }
+      result_.relayed.push_back(std::move(output));
+    }
+  }
+
+  // The first option of the first output: right after the last input's name.
+  std::size_t first_output_option(std::size_t first_destination) const {
+    std::size_t start = 0;
+    for (std::size_t at = 0; at + 1 < first_destination; ++at) {
+      if (result_.arguments[at] == "-i") start = at + 2;
+    }
+    return start;
+  }
+
+  static std::string relay_placeholder(int target) {
+    return "\x01relayed output " + std::to_string(target);
+  }
+
+  // The output named at `at`, whose options begin at `segment`, made a relayed one (its network
+  // options moved to the relay, its muxer kept for the pipe); nullopt when it is not pushed to a
+  // network peer or its muxer cannot go through a pipe.
+  std::optional<RelayedOutput> relayed_output(std::vector<std::string>& arguments,
+                                              std::size_t segment, std::size_t at,
+                                              int target) const {
+    const std::string url = arguments[at];
+    if (!is_relayed_scheme(url)) return std::nullopt;
+    std::size_t muxer_at = std::string::npos;
+    for (std::size_t k = segment; k + 1 < at; ++k) {
+      if (arguments[k] == "-f") muxer_at = k + 1;
+    }
+    if (muxer_at == std::string::npos) return std::nullopt;
+    const std::string muxer = arguments[muxer_at];
+    RelayedOutput output;
+    output.target = target;
+    if (muxer == "flv") {
+      output.muxer = RelayMuxer::flv;
+    } else if (muxer == "mpegts" || muxer == "rtsp") {
+      output.muxer = RelayMuxer::mpegts;
+    } else {
+      return std::nullopt;
+    }
+    output.url = url;
+    const char* pipe_muxer = output.muxer == RelayMuxer::flv ? "flv" : "mpegts";
+    output.relay_arguments = {"-f", pipe_muxer, "-i", "pipe:0", "-map", "0", "-c", "copy"};
+    // The protocol's own options belong to the relay, which speaks it.
+    std::vector<std::string> kept;
+    for (std::size_t k = segment; k < at; ++k) {
+      const std::string& argument = arguments[k];
+      if ((starts_with(argument, "-rtmp_") || starts_with(argument, "-rtsp_")) && k + 1 < at) {
+        output.relay_arguments.insert(output.relay_arguments.end(), {argument, arguments[k + 1]});
+        ++k;
+      } else {
+        kept.push_back(k == muxer_at ? std::string(pipe_muxer) : argument);
+      }
+    }
+    output.relay_arguments.insert(output.relay_arguments.end(), {"-f", muxer, url});
+    kept.push_back(relay_placeholder(target));  // the pipe's name once its number is known
+    arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(segment),
+                    arguments.begin() + static_cast<std::ptrdiff_t>(at) + 1);
+    arguments.insert(arguments.begin() + static_cast<std::ptrdiff_t>(segment), kept.begin(),
+                     kept.end());
+    return output;
+  }
+
   const std::vector<std::string>& in_;
   const TranslationContext& context_;
   Translation result_;
@@ -247,6 +379,16 @@ class Translator {
 };
 
 }  // namespace
+
+std::string url_without_credentials(const std::string& url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string::npos) return url;
+  const std::size_t host = scheme + 3;
+  const std::size_t end = url.find_first_of("/?#", host);
+  const std::size_t at = url.rfind('@', end == std::string::npos ? url.size() : end);
+  if (at == std::string::npos || at < host) return url;
+  return url.substr(0, host) + url.substr(at + 1);
+}
 
 Translation translate_arguments(const std::vector<std::string>& arguments,
                                 const TranslationContext& context) {

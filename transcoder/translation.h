@@ -10,6 +10,7 @@
 
 #include "platform/capture_devices.h"
 #include "transcoder/http_fanout.h"
+#include "transcoder/relay_framing.h"
 
 namespace vx {
 
@@ -20,9 +21,24 @@ struct ServedOutput {
   FanoutConfig fanout;
 };
 
+// An output the encoder writes into pipe `fd` in `muxer` and a relay process of its own delivers
+// to its network peer (ffmpeg copying the stream), so that the peer going away never stops the
+// line's other outputs. Only in lines with more than one output.
+struct RelayedOutput {
+  int fd = 0;
+  int target = 0;  // its number among the line's outputs, from 1
+  RelayMuxer muxer = RelayMuxer::flv;
+  std::string url;                           // as given, credentials included
+  std::vector<std::string> relay_arguments;  // the relay's output part: options, -f, url
+};
+
+// The URL without the user and password it may carry, for the channel log.
+std::string url_without_credentials(const std::string& url);
+
 struct Translation {
   std::vector<std::string> arguments;  // for ffmpeg, without the program name
   std::vector<ServedOutput> served;
+  std::vector<RelayedOutput> relayed;
   std::string error;  // one line for the channel log; empty when the line can run
 };
 

@@ -7,13 +7,16 @@
 #include <sys/socket.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cctype>
 #include <cstdint>
 #include <filesystem>
 #include <fstream>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/channel_compiler.h"
@@ -335,6 +338,121 @@ INSTANTIATE_TEST_SUITE_P(
                       SenderCase{"srt_listener", srt_listener_plan}, SenderCase{"rtsp", rtsp_plan},
                       SenderCase{"rtmp", rtmp_plan}),
     [](const ::testing::TestParamInfo<SenderCase>& param) { return param.param.name; });
+
+// Arrival times of the datagrams sent to a UDP port of 127.0.0.1, on a thread of its own.
+class UdpArrivals {
+ public:
+  explicit UdpArrivals(std::uint16_t port) : socket_(bound_socket(Transport::udp, port)) {
+    timeval limit{0, 100000};
+    ::setsockopt(socket_.get(), SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    thread_ = std::thread([this] { receive(); });
+  }
+  ~UdpArrivals() {
+    stop_ = true;
+    thread_.join();
+  }
+  bool receiving() const { return received_ > 0; }
+  // The longest silence since `from` on.
+  Clock::duration longest_gap_since(Clock::time_point from) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    Clock::duration longest{};
+    Clock::time_point previous = from;
+    for (const Clock::time_point at : arrivals_) {
+      if (at < from) continue;
+      longest = std::max(longest, at - previous);
+      previous = at;
+    }
+    return std::max(longest, Clock::now() - previous);
+  }
+
+ private:
+  void receive() {
+    char datagram[2048];
+    while (!stop_) {
+      if (::recv(socket_.get(), datagram, sizeof datagram, 0) <= 0) continue;
+      const std::lock_guard<std::mutex> lock(mutex_);
+      arrivals_.push_back(Clock::now());
+      ++received_;
+    }
+  }
+
+  UniqueFd socket_;
+  std::atomic<bool> stop_{false};
+  std::atomic<int> received_{0};
+  std::mutex mutex_;
+  std::vector<Clock::time_point> arrivals_;
+  std::thread thread_;
+};
+
+// One target down never takes the others with it: with a UDP and an RTMP target, the RTMP
+// ingest goes away for ten seconds. The UDP receiver sees no silence and the encoder keeps
+// running; the ingest gets a stream again soon after it is back, decodable from its first frame,
+// and the channel log tells the loss and the return once each.
+TEST_F(OutputFormats, AnRtmpIngestThatGoesAwayTakesNoOtherTargetWithIt) {
+  const PeerPlan rtmp = rtmp_plan(folder_);
+  std::optional<Peer> nginx;
+  const auto start_nginx = [&] {
+    nginx.emplace(rtmp.receiver, folder_ / "nginx.out", folder_ / "nginx.err");
+    return wait_until([&] { return port_taken(Transport::tcp, rtmp.port); }, 10s);
+  };
+  ASSERT_TRUE(start_nginx()) << nginx->report();
+  const std::uint16_t udp_port = free_udp_ports(1);
+  UdpArrivals udp(udp_port);
+  StartRequest request;
+  request.sources = {looping_source()};
+  request.groups = {{template_target(FormatId::udp, local_url("udp", udp_port))}, {rtmp.target}};
+  Transcoder transcoder(compose(request));
+  ASSERT_TRUE(transcoder.wait_for_output(" time=00:00:02")) << transcoder.report();
+  ASSERT_TRUE(udp.receiving());
+  // The encoder writes the RTMP target into a pipe; its relay reads that pipe.
+  const auto encoder = [&] {
+    for (const ProcessEntry& process : running_processes()) {
+      if (process.parent == transcoder.pid() &&
+          process.command.find(" pipe:") != std::string::npos &&
+          process.command.find("-i pipe:0") == std::string::npos) {
+        return process.pid;
+      }
+    }
+    return pid_t{0};
+  };
+  const pid_t encoder_before = encoder();
+  ASSERT_NE(encoder_before, 0) << transcoder.report();
+
+  nginx->signal(SIGQUIT);
+  ASSERT_EQ(nginx->wait(kRunLimit), 0) << nginx->report();
+  const Clock::time_point gone = Clock::now();
+  std::this_thread::sleep_for(10s);
+  fs::remove(rtmp.capture);
+  ASSERT_TRUE(start_nginx()) << nginx->report();
+  EXPECT_TRUE(
+      wait_until([&] { return fs::exists(rtmp.capture) && fs::file_size(rtmp.capture) > 0; }, 3s))
+      << "the ingest gets a stream again within three seconds\n"
+      << transcoder.report();
+  EXPECT_LT(udp.longest_gap_since(gone), 500ms) << "the UDP target stayed on air";
+  EXPECT_EQ(encoder(), encoder_before) << "the encoder kept running";
+  EXPECT_TRUE(transcoder.wait_for_output("morvi-transcoder: target 2 back", 10s))
+      << transcoder.report();
+  std::this_thread::sleep_for(2s);
+
+  transcoder.interrupt();
+  EXPECT_EQ(transcoder.wait_for_end(), kOrderlyStopStatus) << transcoder.report();
+  nginx->signal(SIGQUIT);
+  EXPECT_EQ(nginx->wait(kRunLimit), 0) << nginx->report();
+  Peer decoder(ffmpeg_argv({"-v", "error", "-i", rtmp.capture.string(), "-f", "null", "-"}),
+               folder_ / "decode.out", folder_ / "decode.err");
+  EXPECT_EQ(decoder.wait(kRunLimit), 0) << decoder.report();
+  EXPECT_EQ(decoder.err(), "") << "decoded from its first frame";
+  const std::string log = transcoder.output();
+  const auto count = [&](const std::string& text) {
+    std::size_t found = 0;
+    for (std::size_t at = log.find(text); at != std::string::npos; at = log.find(text, at + 1))
+      ++found;
+    return found;
+  };
+  EXPECT_EQ(count("morvi-transcoder: target 2 lost (" + rtmp.target.url + ")"), 1u) << log;
+  EXPECT_EQ(count("morvi-transcoder: target 2 back (" + rtmp.target.url + ")"), 1u) << log;
+  EXPECT_EQ(count("target 1 "), 0u) << "UDP is never relayed";
+}
 
 // Native RTP: one RTP stream per medium and the session description the receiver reads.
 TEST_F(OutputFormats, NativeRtpIsReadBackThroughItsSessionFile) {

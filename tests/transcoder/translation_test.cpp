@@ -37,12 +37,62 @@ TEST(TokenLine, OnlyTheRightTokenWithArgumentsStartsAnything) {
 TEST(Translation, PlainLinesPassUnchangedAndMuxRateIsTheMuxersOption) {
   const Translation plain = translate(
       "-re -i \"/m/a b.mp4\" -c:a aac -c:v libx264 -f mpegts "
-      "udp://127.0.0.1:1234 -bitrate 5000k -f flv \"rtmp://h/a\"");
+      "udp://127.0.0.1:1234 -bitrate 5000k -f mpegts -y \"/rec/a b.ts\"");
   ASSERT_TRUE(plain.error.empty()) << plain.error;
-  EXPECT_EQ(plain.arguments,
-            (Args{"-re", "-i", "/m/a b.mp4", "-c:a", "aac", "-c:v", "libx264", "-f", "mpegts",
-                  "udp://127.0.0.1:1234", "-muxrate", "5000k", "-f", "flv", "rtmp://h/a"}));
+  EXPECT_EQ(plain.arguments, (Args{"-re", "-i", "/m/a b.mp4", "-c:a", "aac", "-c:v", "libx264",
+                                   "-f", "mpegts", "udp://127.0.0.1:1234", "-muxrate", "5000k",
+                                   "-f", "mpegts", "-y", "/rec/a b.ts"}));
   EXPECT_TRUE(plain.served.empty());
+  EXPECT_TRUE(plain.relayed.empty()) << "nothing in it can fail apart";
+}
+
+TEST(Translation, NetworkPushesOfLinesWithSeveralOutputsGoThroughRelays) {
+  struct Case {
+    const char* line;
+    Args encoder;
+    std::vector<std::pair<int, Args>> relays;  // target number and the relay's output part
+  };
+  const Args copy = {"-i", "pipe:0", "-map", "0", "-c", "copy"};
+  const auto relay = [&](const char* pipe_muxer, Args rest) {
+    Args args = {"-f", pipe_muxer};
+    args.insert(args.end(), copy.begin(), copy.end());
+    args.insert(args.end(), rest.begin(), rest.end());
+    return args;
+  };
+  const Case cases[] = {
+      {"-i a.mp4 -c:v libx264 -f flv -rtmp_flashver \"F 1\" rtmp://op:pw@h/live/k",
+       {"-i", "a.mp4", "-c:v", "libx264", "-f", "flv", "-rtmp_flashver", "F 1",
+        "rtmp://op:pw@h/live/k"},
+       {}},
+      {"-i a.mp4 -an -f mpegts udp://127.0.0.1:5000 -c:v libx264 -f flv -rtmp_flashver \"F 1\" "
+       "-rtmp_swfurl rtmp://h/live rtmp://op:pw@h/live/k",
+       {"-i", "a.mp4", "-an", "-f", "mpegts", "udp://127.0.0.1:5000", "-c:v", "libx264", "-f",
+        "flv", "pipe:3"},
+       {{2, relay("flv", {"-rtmp_flashver", "F 1", "-rtmp_swfurl", "rtmp://h/live", "-f", "flv",
+                          "rtmp://op:pw@h/live/k"})}}},
+      {"-i a.mp4 -f mpegts srt://h:9000?mode=caller -f rtsp -rtsp_transport tcp rtsp://h/x "
+       "-f mpegts http://0.0.0.0:9530",
+       {"-i", "a.mp4", "-f", "mpegts", "pipe:4", "-f", "mpegts", "pipe:5", "-f", "mpegts",
+        "pipe:3"},
+       {{1, relay("mpegts", {"-f", "mpegts", "srt://h:9000?mode=caller"})},
+        {2, relay("mpegts", {"-rtsp_transport", "tcp", "-f", "rtsp", "rtsp://h/x"})}}},
+      // A muxer that cannot go through a pipe runs as it is.
+      {"-i a.mp4 -f mp4 tcp://h:9000 -f null -",
+       {"-i", "a.mp4", "-f", "mp4", "tcp://h:9000", "-f", "null", "-"},
+       {}},
+  };
+  for (const Case& c : cases) {
+    const Translation result = translate(c.line);
+    ASSERT_TRUE(result.error.empty()) << result.error;
+    EXPECT_EQ(result.arguments, c.encoder) << c.line;
+    ASSERT_EQ(result.relayed.size(), c.relays.size()) << c.line;
+    for (std::size_t k = 0; k < c.relays.size(); ++k) {
+      EXPECT_EQ(result.relayed[k].target, c.relays[k].first) << c.line;
+      EXPECT_EQ(result.relayed[k].relay_arguments, c.relays[k].second) << c.line;
+    }
+  }
+  EXPECT_EQ(url_without_credentials("rtmp://op:pw@h/live/k@1"), "rtmp://h/live/k@1");
+  EXPECT_EQ(url_without_credentials("srt://h:9000?passphrase=x"), "srt://h:9000?passphrase=x");
 }
 
 TEST(Translation, HttpServedOutputsBecomePipes) {

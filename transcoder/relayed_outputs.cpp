@@ -1,0 +1,397 @@
+#include "transcoder/relayed_outputs.h"
+
+#include <fcntl.h>
+#include <netdb.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/socket.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <optional>
+
+#include "platform/unique_fd.h"
+#include "transcoder/relay_framing.h"
+#include "transcoder/relay_link.h"
+#include "vocabulary/ascii.h"
+#include "vocabulary/transcoder_protocol.h"
+
+namespace vx {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr int kPollMilliseconds = 100;
+constexpr std::size_t kReadSize = 64 * 1024;
+// A relay started after a loss is back once it has been given stream from a key frame on and
+// is still running this long after its start.
+constexpr auto kBackAfter = std::chrono::seconds(2);
+// At the end of the stream a relay gets this long to take the rest and to finish its output.
+constexpr auto kFinishLimit = std::chrono::seconds(5);
+constexpr std::size_t kMessageLimit = 300;
+
+bool set_non_blocking(int fd) {
+  const int flags = ::fcntl(fd, F_GETFL);
+  return flags >= 0 && ::fcntl(fd, F_SETFL, flags | O_NONBLOCK) == 0;
+}
+
+// Where a relay connects: host and port from its URL (credentials and path left out), with the
+// scheme's own port when none is given; no port for peers not reached over TCP (SRT).
+struct PeerAddress {
+  std::string host;
+  std::string port;
+};
+
+std::optional<PeerAddress> tcp_peer_of(const std::string& url) {
+  const std::size_t scheme_end = url.find("://");
+  if (scheme_end == std::string::npos) return std::nullopt;
+  const std::string scheme = url.substr(0, scheme_end);
+  const char* default_port = nullptr;
+  if (iequals(scheme, "rtmp") || iequals(scheme, "rtmpt")) default_port = "1935";
+  if (iequals(scheme, "rtmps") || iequals(scheme, "rtmpts") || iequals(scheme, "rtsps"))
+    default_port = "443";
+  if (iequals(scheme, "rtsp")) default_port = "554";
+  if (iequals(scheme, "tcp")) default_port = "";
+  if (default_port == nullptr) return std::nullopt;
+  std::string authority = url.substr(scheme_end + 3);
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  authority =
+      authority.substr(authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1);
+  PeerAddress peer;
+  std::size_t port_at = std::string::npos;
+  if (!authority.empty() && authority[0] == '[') {
+    const std::size_t close = authority.find(']');
+    if (close == std::string::npos) return std::nullopt;
+    peer.host = authority.substr(1, close - 1);
+    if (close + 1 < authority.size() && authority[close + 1] == ':') port_at = close + 2;
+  } else {
+    const std::size_t colon = authority.find(':');
+    peer.host = authority.substr(0, colon);
+    if (colon != std::string::npos) port_at = colon + 1;
+  }
+  peer.port = port_at == std::string::npos ? default_port : authority.substr(port_at);
+  if (peer.host.empty() || peer.port.empty()) return std::nullopt;
+  return peer;
+}
+
+// Whether the peer takes a connection now, within `limit`.
+bool peer_answers(const PeerAddress& peer, std::chrono::milliseconds limit) {
+  addrinfo hints{};
+  hints.ai_socktype = SOCK_STREAM;
+  addrinfo* found = nullptr;
+  if (::getaddrinfo(peer.host.c_str(), peer.port.c_str(), &hints, &found) != 0) return false;
+  bool answered = false;
+  for (const addrinfo* at = found; at != nullptr && !answered; at = at->ai_next) {
+    const UniqueFd socket(
+        ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, at->ai_protocol));
+    if (!socket) continue;
+    if (::connect(socket.get(), at->ai_addr, at->ai_addrlen) == 0) {
+      answered = true;
+      break;
+    }
+    if (errno != EINPROGRESS) continue;
+    pollfd ready{socket.get(), POLLOUT, 0};
+    int error = 0;
+    socklen_t length = sizeof error;
+    answered = ::poll(&ready, 1, static_cast<int>(limit.count())) == 1 &&
+               ::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+  }
+  ::freeaddrinfo(found);
+  return answered;
+}
+
+// While a relay waits out its back-off, a thread of its own asks its peer (when it is reached
+// over TCP) twice a second whether it takes connections again, so a peer that comes back is
+// served at once rather than after the rest of the wait. Name lookups and connects happen on
+// that thread, never on the pump's, which must keep reading the encoder.
+class PeerProbe {
+ public:
+  explicit PeerProbe(const std::string& url) : peer_(tcp_peer_of(url)) {
+    if (peer_) thread_ = std::thread([this] { run(); });
+  }
+  PeerProbe(const PeerProbe&) = delete;
+  PeerProbe& operator=(const PeerProbe&) = delete;
+  ~PeerProbe() {
+    {
+      const std::lock_guard<std::mutex> lock(mutex_);
+      stopping_ = true;
+    }
+    wake_.notify_one();
+    if (thread_.joinable()) thread_.join();
+  }
+
+  void watch(bool on) {
+    if (!on) answered_ = false;
+    if (watching_.exchange(on) != on && on) wake_.notify_one();
+  }
+  bool answered() const { return answered_; }
+
+ private:
+  void run() {
+    std::unique_lock<std::mutex> lock(mutex_);
+    while (!stopping_) {
+      wake_.wait_for(lock, std::chrono::milliseconds(500));
+      if (stopping_ || !watching_ || answered_) continue;
+      lock.unlock();
+      const bool answered = peer_answers(*peer_, std::chrono::milliseconds(1000));
+      lock.lock();
+      if (answered && watching_) answered_ = true;
+    }
+  }
+
+  std::optional<PeerAddress> peer_;
+  std::mutex mutex_;
+  std::condition_variable wake_;
+  bool stopping_ = false;
+  std::atomic<bool> watching_{false};
+  std::atomic<bool> answered_{false};
+  std::thread thread_;
+};
+
+// Carries one relayed output from the encoder's pipe to its relay until the pipe ends.
+class RelayPump {
+ public:
+  RelayPump(const RelayedOutput& plan, int encoder, const std::string& ffmpeg)
+      : plan_(plan), encoder_(encoder), ffmpeg_(ffmpeg), framing_(plan.muxer), probe_(plan.url) {}
+
+  void run() {
+    say(target_text(kTargetRelayed) + "\n");
+    while (!encoder_ended_) {
+      const Clock::time_point now = Clock::now();
+      probe_.watch(relay_ < 0);
+      start_due_ = relay_ < 0 && (now >= next_start_ || probe_.answered()) && !interrupted();
+      wait_for_work();
+      read_encoder();
+      write_relay();
+      read_relay_messages();
+      check_relay(Clock::now());
+    }
+    finish();
+  }
+
+ private:
+  // "morvi-transcoder: target N lost (URL)": the words the engine reads the target's state from.
+  std::string target_text(std::string_view what) const {
+    return std::string(kTargetLinePrefix) + std::to_string(plan_.target) + std::string(what) +
+           url_without_credentials(plan_.url) + ")";
+  }
+
+  void wait_for_work() {
+    pollfd fds[3];
+    nfds_t count = 0;
+    fds[count++] = {encoder_, POLLIN, 0};
+    if (relay_input_ && !link_.pending().empty()) fds[count++] = {relay_input_.get(), POLLOUT, 0};
+    if (relay_messages_) fds[count++] = {relay_messages_.get(), POLLIN, 0};
+    ::poll(fds, count, kPollMilliseconds);
+  }
+
+  void start_relay(Clock::time_point now) {
+    Pipe input;
+    Pipe messages;
+    if (!input.open() || !messages.open() || !set_non_blocking(input.write_end.get()) ||
+        !set_non_blocking(messages.read_end.get())) {
+      next_start_ = now + backoff_.ended(now);
+      return;
+    }
+    std::vector<std::string> arguments = {ffmpeg_, "-hide_banner", "-nostdin", "-loglevel",
+                                          "error"};
+    arguments.insert(arguments.end(), plan_.relay_arguments.begin(), plan_.relay_arguments.end());
+    ChildPlan child;
+    child.argv = argv_of(arguments);
+    child.input = input.read_end.get();
+    child.output = messages.write_end.get();
+    const pid_t pid = start_child(child);
+    if (pid < 0) {
+      next_start_ = now + backoff_.ended(now);
+      return;
+    }
+    relay_ = pid;
+    relay_input_ = std::move(input.write_end);
+    relay_messages_ = std::move(messages.read_end);
+    last_message_.clear();
+    link_.relay_started(framing_.start_bytes());
+    backoff_.started(now);
+    started_at_ = now;
+    queued_at_start_ = link_.statistics().bytes_queued;
+  }
+
+  // Never blocks: the encoder's pipe is read only when poll said so, or it has ended.
+  void read_encoder() {
+    pollfd ready{encoder_, POLLIN, 0};
+    if (::poll(&ready, 1, 0) <= 0) return;
+    char buffer[kReadSize];
+    const ssize_t count = read_some(encoder_, buffer, sizeof buffer);
+    if (count <= 0) {
+      encoder_ended_ = true;
+      return;
+    }
+    pieces_.clear();
+    framing_.push(std::string_view(buffer, static_cast<std::size_t>(count)), pieces_);
+    for (const StreamPiece& piece : pieces_) {
+      // A relay starts at a key frame: its start bytes (the stream's headers and codec set-up,
+      // which come before it) are then complete, and it streams at once.
+      if (start_due_ && piece.unit_start) {
+        start_due_ = false;
+        start_relay(Clock::now());
+      }
+      link_.push(piece);
+    }
+  }
+
+  void write_relay() {
+    while (relay_input_ && !link_.pending().empty()) {
+      const std::string_view pending = link_.pending();
+      const ssize_t written = ::write(relay_input_.get(), pending.data(), pending.size());
+      if (written > 0) {
+        link_.consumed(static_cast<std::size_t>(written));
+      } else if (written < 0 && errno == EINTR) {
+        continue;
+      } else if (written < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+        return;
+      } else {
+        relay_input_.reset();  // the relay is going; check_relay notices its end
+      }
+    }
+  }
+
+  // The relay's last complaint is the reason a loss is given.
+  void read_relay_messages() {
+    if (!relay_messages_) return;
+    char buffer[4096];
+    for (;;) {
+      const ssize_t count = ::read(relay_messages_.get(), buffer, sizeof buffer);
+      if (count <= 0) {
+        if (count == 0) relay_messages_.reset();
+        return;
+      }
+      take_messages(std::string_view(buffer, static_cast<std::size_t>(count)));
+    }
+  }
+
+  void take_messages(std::string_view text) {
+    for (const char c : text) {
+      if (c == '\n' || c == '\r') {
+        if (!partial_.empty()) last_message_ = std::move(partial_);
+        partial_.clear();
+      } else if (partial_.size() < kMessageLimit && static_cast<unsigned char>(c) >= 0x20) {
+        partial_ += c;
+      }
+    }
+  }
+
+  void check_relay(Clock::time_point now) {
+    if (relay_ < 0) return;
+    int status = 0;
+    if (::waitpid(relay_, &status, WNOHANG) == relay_) {
+      relay_ended(exit_status_of(status), now);
+      return;
+    }
+    if (lost_ && now - started_at_ >= kBackAfter &&
+        link_.statistics().bytes_queued > queued_at_start_) {
+      lost_ = false;
+      say(target_text(kTargetBack) + "\n");
+    }
+  }
+
+  void relay_ended(int status, Clock::time_point now) {
+    relay_ = -1;
+    relay_input_.reset();
+    read_relay_messages();
+    relay_messages_.reset();
+    link_.relay_ended();
+    if (encoder_ended_ || interrupted()) return;
+    next_start_ = now + backoff_.ended(now);
+    if (lost_) return;
+    lost_ = true;
+    const std::string reason = !last_message_.empty()
+                                   ? last_message_
+                                   : "the relay ended with status " + std::to_string(status);
+    say(target_text(kTargetLost) + ": " + reason + "\n");
+  }
+
+  // The encoder's stream has ended: the relay gets what is left, then the end of its input, and
+  // finishes its output (a trailer, the end of the publication) on its own.
+  void finish() {
+    const Clock::time_point deadline = Clock::now() + kFinishLimit;
+    while (relay_ > 0 && relay_input_ && !link_.pending().empty() && Clock::now() < deadline) {
+      pollfd ready{relay_input_.get(), POLLOUT, 0};
+      ::poll(&ready, 1, kPollMilliseconds);
+      write_relay();
+      check_relay(Clock::now());
+    }
+    relay_input_.reset();
+    while (relay_ > 0 && Clock::now() < deadline) {
+      read_relay_messages();
+      check_relay(Clock::now());
+      if (relay_ > 0) ::poll(nullptr, 0, 50);
+    }
+    if (relay_ > 0) {
+      ::kill(relay_, SIGKILL);
+      wait_for(relay_);
+      relay_ = -1;
+    }
+  }
+
+  const RelayedOutput& plan_;
+  const int encoder_;
+  const std::string& ffmpeg_;
+  RelayFraming framing_;
+  RelayLink link_{kRelayQueueLimit};
+  RelayBackoff backoff_;
+  PeerProbe probe_;
+  std::vector<StreamPiece> pieces_;
+  pid_t relay_ = -1;
+  UniqueFd relay_input_;
+  UniqueFd relay_messages_;
+  std::string partial_;
+  std::string last_message_;
+  Clock::time_point next_start_{};
+  Clock::time_point started_at_{};
+  std::uint64_t queued_at_start_ = 0;
+  bool encoder_ended_ = false;
+  bool start_due_ = false;  // a relay is to start at the next key frame
+  bool lost_ = false;
+};
+
+}  // namespace
+
+bool RelayedOutputs::open(const std::vector<RelayedOutput>& relayed) {
+  for (const RelayedOutput& output : relayed) {
+    auto opened = std::make_unique<Output>();
+    opened->plan = output;
+    if (!opened->pipe.open()) {
+      say("morvi-transcoder: no pipe for target " + std::to_string(output.target) +
+          "; nothing started\n");
+      return false;
+    }
+    outputs_.push_back(std::move(opened));
+  }
+  return true;
+}
+
+void RelayedOutputs::hand_to(ChildPlan& plan) const {
+  for (const auto& output : outputs_) {
+    plan.pipes.emplace_back(output->pipe.write_end.get(), output->plan.fd);
+  }
+}
+
+void RelayedOutputs::start_pumping() {
+  for (const auto& output : outputs_) {
+    output->pipe.write_end.reset();
+    pumps_.emplace_back([this, &output = *output] {
+      RelayPump(output.plan, output.pipe.read_end.get(), ffmpeg_).run();
+    });
+  }
+}
+
+void RelayedOutputs::join() {
+  for (std::thread& thread : pumps_) {
+    if (thread.joinable()) thread.join();
+  }
+}
+
+}  // namespace vx
