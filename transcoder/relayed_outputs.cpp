@@ -27,12 +27,15 @@ using Clock = std::chrono::steady_clock;
 
 constexpr int kPollMilliseconds = 100;
 constexpr std::size_t kReadSize = 64 * 1024;
-// A relay started after a loss is back once it has been given stream from a key frame on and
-// is still running this long after its start.
-constexpr auto kBackAfter = std::chrono::seconds(2);
 // At the end of the stream a relay gets this long to take the rest and to finish its output.
 constexpr auto kFinishLimit = std::chrono::seconds(5);
 constexpr std::size_t kMessageLimit = 300;
+
+// A line of ffmpeg's progress report ("frame=25", "total_size=1316"): no reason for a loss.
+bool is_progress_field(const std::string& line) {
+  const std::size_t equals = line.find('=');
+  return equals != std::string::npos && equals > 0 && line.find(' ') == std::string::npos;
+}
 
 bool set_non_blocking(int fd) {
   const int flags = ::fcntl(fd, F_GETFL);
@@ -40,17 +43,25 @@ bool set_non_blocking(int fd) {
 }
 
 // Where a relay connects: host and port from its URL (credentials and path left out), with the
-// scheme's own port when none is given; no port for peers not reached over TCP (SRT).
+// scheme's own port when none is given, and how to ask the peer whether it is there: a TCP
+// connection, or for an SRT caller the first step of the SRT handshake over UDP. None for a relay
+// that listens itself (an SRT listener waits for its peer anyway).
 struct PeerAddress {
   std::string host;
   std::string port;
+  bool srt = false;
 };
 
-std::optional<PeerAddress> tcp_peer_of(const std::string& url) {
+std::optional<PeerAddress> peer_of(const std::string& url) {
   const std::size_t scheme_end = url.find("://");
   if (scheme_end == std::string::npos) return std::nullopt;
   const std::string scheme = url.substr(0, scheme_end);
-  const char* default_port = nullptr;
+  const bool srt = iequals(scheme, "srt");
+  if (srt && (url.find("mode=listener") != std::string::npos ||
+              url.find("mode=rendezvous") != std::string::npos)) {
+    return std::nullopt;
+  }
+  const char* default_port = srt ? "" : nullptr;
   if (iequals(scheme, "rtmp") || iequals(scheme, "rtmpt")) default_port = "1935";
   if (iequals(scheme, "rtmps") || iequals(scheme, "rtmpts") || iequals(scheme, "rtsps"))
     default_port = "443";
@@ -62,6 +73,7 @@ std::optional<PeerAddress> tcp_peer_of(const std::string& url) {
   authority =
       authority.substr(authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1);
   PeerAddress peer;
+  peer.srt = srt;
   std::size_t port_at = std::string::npos;
   if (!authority.empty() && authority[0] == '[') {
     const std::size_t close = authority.find(']');
@@ -78,10 +90,30 @@ std::optional<PeerAddress> tcp_peer_of(const std::string& url) {
   return peer;
 }
 
-// Whether the peer takes a connection now, within `limit`.
+// The caller's first handshake packet of SRT (the induction request): a control packet of type
+// handshake, version 4, extension field 2, handshake type 1, the socket id `id`. A listener
+// answers it whatever it streams.
+std::string srt_induction_request(std::uint32_t id) {
+  std::string packet(64, '\0');
+  const auto put = [&packet](std::size_t at, std::uint32_t value) {
+    for (int k = 0; k < 4; ++k)
+      packet[at + k] = static_cast<char>((value >> (24 - 8 * k)) & 0xff);
+  };
+  put(0, 0x80000000u);        // control packet, handshake
+  put(16, 4);                 // version
+  put(20, 2);                 // encryption 0, extension field 2
+  put(24, id & 0x7fffffffu);  // initial sequence number
+  put(28, 1500);              // maximum packet size
+  put(32, 8192);              // flow window
+  put(36, 1);                 // induction
+  put(40, id);                // socket id
+  return packet;
+}
+
+// Whether the peer takes a connection (TCP) or answers a handshake (SRT) now, within `limit`.
 bool peer_answers(const PeerAddress& peer, std::chrono::milliseconds limit) {
   addrinfo hints{};
-  hints.ai_socktype = SOCK_STREAM;
+  hints.ai_socktype = peer.srt ? SOCK_DGRAM : SOCK_STREAM;
   addrinfo* found = nullptr;
   if (::getaddrinfo(peer.host.c_str(), peer.port.c_str(), &hints, &found) != 0) return false;
   bool answered = false;
@@ -89,6 +121,18 @@ bool peer_answers(const PeerAddress& peer, std::chrono::milliseconds limit) {
     const UniqueFd socket(
         ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, at->ai_protocol));
     if (!socket) continue;
+    if (peer.srt) {
+      const std::string request =
+          srt_induction_request(0x1000u + static_cast<std::uint32_t>(::getpid()));
+      char reply[256];
+      pollfd ready{socket.get(), POLLIN, 0};
+      answered = ::connect(socket.get(), at->ai_addr, at->ai_addrlen) == 0 &&
+                 ::send(socket.get(), request.data(), request.size(), 0) ==
+                     static_cast<ssize_t>(request.size()) &&
+                 ::poll(&ready, 1, static_cast<int>(limit.count())) == 1 &&
+                 ::recv(socket.get(), reply, sizeof reply, 0) >= 16;
+      continue;
+    }
     if (::connect(socket.get(), at->ai_addr, at->ai_addrlen) == 0) {
       answered = true;
       break;
@@ -104,13 +148,13 @@ bool peer_answers(const PeerAddress& peer, std::chrono::milliseconds limit) {
   return answered;
 }
 
-// While a relay waits out its back-off, a thread of its own asks its peer (when it is reached
-// over TCP) twice a second whether it takes connections again, so a peer that comes back is
+// While a relay waits out its back-off, a thread of its own asks its peer twice a second whether
+// it is there again, so a peer that comes back is
 // served at once rather than after the rest of the wait. Name lookups and connects happen on
 // that thread, never on the pump's, which must keep reading the encoder.
 class PeerProbe {
  public:
-  explicit PeerProbe(const std::string& url) : peer_(tcp_peer_of(url)) {
+  explicit PeerProbe(const std::string& url) : peer_(peer_of(url)) {
     if (peer_) thread_ = std::thread([this] { run(); });
   }
   PeerProbe(const PeerProbe&) = delete;
@@ -197,8 +241,11 @@ class RelayPump {
       next_start_ = now + backoff_.ended(now);
       return;
     }
-    std::vector<std::string> arguments = {ffmpeg_, "-hide_banner", "-nostdin", "-loglevel",
-                                          "error"};
+    // Its progress report tells when it delivers: ffmpeg reports only once its output is open,
+    // that is once the peer has taken the connection.
+    std::vector<std::string> arguments = {ffmpeg_,     "-hide_banner",  "-nostdin",
+                                          "-loglevel", "error",         "-progress",
+                                          "pipe:1",    "-stats_period", "0.5"};
     arguments.insert(arguments.end(), plan_.relay_arguments.begin(), plan_.relay_arguments.end());
     ChildPlan child;
     child.argv = argv_of(arguments);
@@ -213,10 +260,9 @@ class RelayPump {
     relay_input_ = std::move(input.write_end);
     relay_messages_ = std::move(messages.read_end);
     last_message_.clear();
+    delivering_ = false;
     link_.relay_started(framing_.start_bytes());
     backoff_.started(now);
-    started_at_ = now;
-    queued_at_start_ = link_.statistics().bytes_queued;
   }
 
   // Never blocks: the encoder's pipe is read only when poll said so, or it has ended.
@@ -275,7 +321,11 @@ class RelayPump {
   void take_messages(std::string_view text) {
     for (const char c : text) {
       if (c == '\n' || c == '\r') {
-        if (!partial_.empty()) last_message_ = std::move(partial_);
+        if (partial_.rfind("progress=", 0) == 0) {
+          delivering_ = true;
+        } else if (!partial_.empty() && !is_progress_field(partial_)) {
+          last_message_ = std::move(partial_);
+        }
         partial_.clear();
       } else if (partial_.size() < kMessageLimit && static_cast<unsigned char>(c) >= 0x20) {
         partial_ += c;
@@ -290,8 +340,7 @@ class RelayPump {
       relay_ended(exit_status_of(status), now);
       return;
     }
-    if (lost_ && now - started_at_ >= kBackAfter &&
-        link_.statistics().bytes_queued > queued_at_start_) {
+    if (lost_ && delivering_) {
       lost_ = false;
       say(target_text(kTargetBack) + "\n");
     }
@@ -350,8 +399,7 @@ class RelayPump {
   std::string partial_;
   std::string last_message_;
   Clock::time_point next_start_{};
-  Clock::time_point started_at_{};
-  std::uint64_t queued_at_start_ = 0;
+  bool delivering_ = false;  // the running relay has reported progress
   bool encoder_ended_ = false;
   bool start_due_ = false;  // a relay is to start at the next key frame
   bool lost_ = false;

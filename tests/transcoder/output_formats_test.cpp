@@ -352,6 +352,20 @@ class UdpArrivals {
     thread_.join();
   }
   bool receiving() const { return received_ > 0; }
+  // Whether a datagram arrived after `moment`.
+  bool received_since(Clock::time_point moment) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    return !arrivals_.empty() && arrivals_.back() >= moment;
+  }
+  // Everything received since `moment`, in order.
+  std::string bytes_since(Clock::time_point moment) {
+    const std::lock_guard<std::mutex> lock(mutex_);
+    std::string bytes;
+    for (std::size_t k = 0; k < arrivals_.size(); ++k) {
+      if (arrivals_[k] >= moment) bytes += datagrams_[k];
+    }
+    return bytes;
+  }
   // The longest silence since `from` on.
   Clock::duration longest_gap_since(Clock::time_point from) {
     const std::lock_guard<std::mutex> lock(mutex_);
@@ -369,9 +383,11 @@ class UdpArrivals {
   void receive() {
     char datagram[2048];
     while (!stop_) {
-      if (::recv(socket_.get(), datagram, sizeof datagram, 0) <= 0) continue;
+      const ssize_t size = ::recv(socket_.get(), datagram, sizeof datagram, 0);
+      if (size <= 0) continue;
       const std::lock_guard<std::mutex> lock(mutex_);
       arrivals_.push_back(Clock::now());
+      datagrams_.emplace_back(datagram, static_cast<std::size_t>(size));
       ++received_;
     }
   }
@@ -381,30 +397,57 @@ class UdpArrivals {
   std::atomic<int> received_{0};
   std::mutex mutex_;
   std::vector<Clock::time_point> arrivals_;
+  std::vector<std::string> datagrams_;
   std::thread thread_;
 };
 
-// One target down never takes the others with it: with a UDP and an RTMP target, the RTMP
-// ingest goes away for ten seconds. The UDP receiver sees no silence and the encoder keeps
-// running; the ingest gets a stream again soon after it is back, decodable from its first frame,
+// The network peers taken away and brought back: nginx taking an RTMP publication and recording
+// it, and srt-live-transmit listening for SRT and writing what it gets.
+struct LosablePeer {
+  const char* name;
+  FormatId format;
+};
+
+void PrintTo(const LosablePeer& c, std::ostream* out) {
+  *out << c.name;
+}
+
+class LostTargets : public OutputFormats, public ::testing::WithParamInterface<LosablePeer> {};
+
+// One target down never takes the others with it: with a UDP target and a network target, the
+// network peer goes away for ten seconds. The UDP receiver sees no silence and the encoder keeps
+// running; the peer gets a stream again soon after it is back, decodable from its first frame,
 // and the channel log tells the loss and the return once each.
-TEST_F(OutputFormats, AnRtmpIngestThatGoesAwayTakesNoOtherTargetWithIt) {
-  const PeerPlan rtmp = rtmp_plan(folder_);
-  std::optional<Peer> nginx;
-  const auto start_nginx = [&] {
-    nginx.emplace(rtmp.receiver, folder_ / "nginx.out", folder_ / "nginx.err");
-    return wait_until([&] { return port_taken(Transport::tcp, rtmp.port); }, 10s);
+TEST_P(LostTargets, APeerThatGoesAwayTakesNoOtherTargetWithIt) {
+  const bool rtmp = GetParam().format == FormatId::rtmp;
+  PeerPlan plan = rtmp ? rtmp_plan(folder_) : srt_caller_plan(folder_);
+  // srt-live-transmit passes what it gets on to a UDP port of ours, which notes when it arrives.
+  std::optional<UdpArrivals> forwarded;
+  if (!rtmp) {
+    const std::uint16_t forward_port = free_udp_ports(1);
+    forwarded.emplace(forward_port);
+    plan.receiver = {"srt-live-transmit", "-q", "-a:no",
+                     local_url("srt", plan.port, "?mode=listener"), local_url("udp", forward_port)};
+  }
+  std::optional<Peer> peer;
+  const auto start_peer = [&] {
+    peer.emplace(plan.receiver, folder_ / "peer.out", folder_ / "peer.err");
+    return wait_until([&] { return port_taken(plan.transport, plan.port); }, 10s);
   };
-  ASSERT_TRUE(start_nginx()) << nginx->report();
+  const auto peer_received_since = [&](Clock::time_point moment) {
+    if (!rtmp) return forwarded->received_since(moment);
+    return fs::exists(plan.capture) && fs::file_size(plan.capture) > 0;
+  };
+  ASSERT_TRUE(start_peer()) << peer->report();
   const std::uint16_t udp_port = free_udp_ports(1);
   UdpArrivals udp(udp_port);
   StartRequest request;
   request.sources = {looping_source()};
-  request.groups = {{template_target(FormatId::udp, local_url("udp", udp_port))}, {rtmp.target}};
+  request.groups = {{template_target(FormatId::udp, local_url("udp", udp_port))}, {plan.target}};
   Transcoder transcoder(compose(request));
   ASSERT_TRUE(transcoder.wait_for_output(" time=00:00:02")) << transcoder.report();
   ASSERT_TRUE(udp.receiving());
-  // The encoder writes the RTMP target into a pipe; its relay reads that pipe.
+  // The encoder writes the network target into a pipe; its relay reads that pipe.
   const auto encoder = [&] {
     for (const ProcessEntry& process : running_processes()) {
       if (process.parent == transcoder.pid() &&
@@ -418,17 +461,18 @@ TEST_F(OutputFormats, AnRtmpIngestThatGoesAwayTakesNoOtherTargetWithIt) {
   const pid_t encoder_before = encoder();
   ASSERT_NE(encoder_before, 0) << transcoder.report();
 
-  nginx->signal(SIGQUIT);
-  ASSERT_EQ(nginx->wait(kRunLimit), 0) << nginx->report();
+  peer->signal(rtmp ? SIGQUIT : SIGINT);
+  peer->wait(kRunLimit);
   const Clock::time_point gone = Clock::now();
   std::this_thread::sleep_for(10s);
-  fs::remove(rtmp.capture);
-  ASSERT_TRUE(start_nginx()) << nginx->report();
-  EXPECT_TRUE(
-      wait_until([&] { return fs::exists(rtmp.capture) && fs::file_size(rtmp.capture) > 0; }, 3s))
-      << "the ingest gets a stream again within three seconds\n"
+  if (rtmp) fs::remove(plan.capture);
+  ASSERT_TRUE(start_peer()) << peer->report();
+  const Clock::time_point returned = Clock::now();
+  EXPECT_TRUE(wait_until([&] { return peer_received_since(returned); }, 3s))
+      << "the peer gets a stream again within three seconds\n"
       << transcoder.report();
-  EXPECT_LT(udp.longest_gap_since(gone), 500ms) << "the UDP target stayed on air";
+
+  EXPECT_LT(udp.longest_gap_since(gone), 1s) << "the UDP target stayed on air";
   EXPECT_EQ(encoder(), encoder_before) << "the encoder kept running";
   EXPECT_TRUE(transcoder.wait_for_output("morvi-transcoder: target 2 back", 10s))
       << transcoder.report();
@@ -436,9 +480,11 @@ TEST_F(OutputFormats, AnRtmpIngestThatGoesAwayTakesNoOtherTargetWithIt) {
 
   transcoder.interrupt();
   EXPECT_EQ(transcoder.wait_for_end(), kOrderlyStopStatus) << transcoder.report();
-  nginx->signal(SIGQUIT);
-  EXPECT_EQ(nginx->wait(kRunLimit), 0) << nginx->report();
-  Peer decoder(ffmpeg_argv({"-v", "error", "-i", rtmp.capture.string(), "-f", "null", "-"}),
+  peer->signal(rtmp ? SIGQUIT : SIGINT);
+  peer->wait(kRunLimit);
+  const fs::path capture = rtmp ? plan.capture : folder_ / "capture.ts";
+  if (!rtmp) std::ofstream(capture, std::ios::binary) << forwarded->bytes_since(returned);
+  Peer decoder(ffmpeg_argv({"-v", "error", "-i", capture.string(), "-f", "null", "-"}),
                folder_ / "decode.out", folder_ / "decode.err");
   EXPECT_EQ(decoder.wait(kRunLimit), 0) << decoder.report();
   EXPECT_EQ(decoder.err(), "") << "decoded from its first frame";
@@ -449,10 +495,17 @@ TEST_F(OutputFormats, AnRtmpIngestThatGoesAwayTakesNoOtherTargetWithIt) {
       ++found;
     return found;
   };
-  EXPECT_EQ(count("morvi-transcoder: target 2 lost (" + rtmp.target.url + ")"), 1u) << log;
-  EXPECT_EQ(count("morvi-transcoder: target 2 back (" + rtmp.target.url + ")"), 1u) << log;
+  EXPECT_EQ(count("morvi-transcoder: target 2 lost (" + plan.target.url + ")"), 1u) << log;
+  EXPECT_EQ(count("morvi-transcoder: target 2 back (" + plan.target.url + ")"), 1u) << log;
   EXPECT_EQ(count("target 1 "), 0u) << "UDP is never relayed";
 }
+
+INSTANTIATE_TEST_SUITE_P(Relays, LostTargets,
+                         ::testing::Values(LosablePeer{"rtmp", FormatId::rtmp},
+                                           LosablePeer{"srt", FormatId::srt}),
+                         [](const ::testing::TestParamInfo<LosablePeer>& param) {
+                           return param.param.name;
+                         });
 
 // Native RTP: one RTP stream per medium and the session description the receiver reads.
 TEST_F(OutputFormats, NativeRtpIsReadBackThroughItsSessionFile) {
