@@ -348,9 +348,9 @@ class Translator {
     }
     output.url = url;
     const char* pipe_muxer = output.muxer == RelayMuxer::flv ? "flv" : "mpegts";
-    // The stream's headers and a key frame come first, so a second of it tells the relay all it
-    // needs; longer would hold a relay that comes back for ffmpeg's default five seconds.
-    output.relay_arguments = {"-analyzeduration", "1000000", "-f", pipe_muxer, "-i",
+    // The stream's headers and a key frame come first, so a moment of it tells the relay all it
+    // needs; ffmpeg's default five seconds would hold a relay that comes back that long.
+    output.relay_arguments = {"-analyzeduration", "300000", "-f", pipe_muxer, "-i",
                               "pipe:0",           "-map",    "0",  "-c",       "copy"};
     // The protocol's own options belong to the relay, which speaks it.
     std::vector<std::string> kept;

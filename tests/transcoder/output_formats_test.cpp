@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cctype>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <memory>
@@ -471,6 +472,10 @@ TEST_P(LostTargets, APeerThatGoesAwayTakesNoOtherTargetWithIt) {
   EXPECT_TRUE(wait_until([&] { return peer_received_since(returned); }, 3s))
       << "the peer gets a stream again within three seconds\n"
       << transcoder.report();
+  std::printf(
+      "[ measured ] %s: first data %lld ms after the peer was back\n", GetParam().name,
+      static_cast<long long>(
+          std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - returned).count()));
 
   EXPECT_LT(udp.longest_gap_since(gone), 1s) << "the UDP target stayed on air";
   EXPECT_EQ(encoder(), encoder_before) << "the encoder kept running";

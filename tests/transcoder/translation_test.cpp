@@ -54,7 +54,7 @@ TEST(Translation, NetworkPushesOfLinesWithSeveralOutputsGoThroughRelays) {
   };
   const Args copy = {"-i", "pipe:0", "-map", "0", "-c", "copy"};
   const auto relay = [&](const char* pipe_muxer, Args rest) {
-    Args args = {"-analyzeduration", "1000000", "-f", pipe_muxer};
+    Args args = {"-analyzeduration", "300000", "-f", pipe_muxer};
     args.insert(args.end(), copy.begin(), copy.end());
     args.insert(args.end(), rest.begin(), rest.end());
     return args;
