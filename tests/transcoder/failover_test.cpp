@@ -168,6 +168,34 @@ TEST_F(Failover, ADeadPrimaryGoesToTheAlternateAtTheTimeoutWithOutputFromTheStar
   EXPECT_GE(static_cast<double>(times.size()), 2.5 * kRate) << "output from the start";
 }
 
+TEST_F(Failover, ARelayedTargetRunsBehindTheSwitchToo) {
+  const std::uint16_t port = free_udp_ports(1);
+  std::unique_ptr<Peer> sender = start_live_udp_sender(folder_, port, "sender");
+  const std::uint16_t srt = free_udp_ports(1);
+  const fs::path received = folder_ / "srt.ts";
+  Peer peer({"srt-live-transmit", "-q", "-a:no",
+             "srt://127.0.0.1:" + std::to_string(srt) + "?mode=listener", "file://con"},
+            received, folder_ / "srt.err");
+  ASSERT_TRUE(wait_until([&] { return port_taken(Transport::udp, srt); }, 10s)) << peer.report();
+  // The engine keeps a line with an alternate input to one output; the transcoder takes more.
+  Transcoder transcoder(
+      failover_line(port, "default", folder_ / "out.ts") +
+      " -c:v libx264 -preset:v ultrafast -g:v 25 -c:a aac -f mpegts srt://127.0.0.1:" +
+      std::to_string(srt));
+  ASSERT_TRUE(transcoder.wait_for_output("morvi-transcoder: target 2 relayed", 20s))
+      << transcoder.report();
+  EXPECT_TRUE(
+      wait_until([&] { return fs::exists(received) && fs::file_size(received) > 188 * 100; }, 20s))
+      << transcoder.report();
+  EXPECT_EQ(encoders_of(transcoder.pid()).size(), 1U) << "the encoder behind the input switch";
+  transcoder.interrupt();
+  ASSERT_TRUE(transcoder.wait_for_end(20s)) << transcoder.report();
+  peer.signal(SIGINT);
+  peer.wait(10s);
+  EXPECT_EQ(read_text(received).substr(0, 1), "\x47") << "the peer got a transport stream";
+  EXPECT_GT(video_times(folder_, folder_ / "out.ts").size(), 10U) << "the recording went on";
+}
+
 TEST_F(Failover, OutputsServedOverHttpWorkTheSameWay) {
   const std::uint16_t port = free_udp_ports(1);
   const std::uint16_t http = free_tcp_port();
