@@ -351,7 +351,7 @@ class Translator {
     // The stream's headers and a key frame come first, so a moment of it tells the relay all it
     // needs; ffmpeg's default five seconds would hold a relay that comes back that long.
     output.relay_arguments = {"-analyzeduration", "300000", "-f", pipe_muxer, "-i",
-                              "pipe:0",           "-map",    "0",  "-c",       "copy"};
+                              "pipe:0",           "-map",   "0",  "-c",       "copy"};
     // The protocol's own options belong to the relay, which speaks it.
     std::vector<std::string> kept;
     for (std::size_t k = segment; k < at; ++k) {

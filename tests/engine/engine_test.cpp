@@ -272,8 +272,9 @@ TEST_F(Engine, YtdlpResolvesThePageBeforeTheTranscoderStarts) {
   EXPECT_EQ(read_text(folder_ / "ytdlp-args"),
             "-q --no-warnings -g https://video.example/watch?v=1 --cookies /home/op/cookies.txt\n");
   ASSERT_TRUE(poll_until([this] {
-    return log_of(10).find("-i \"https://cdn.example/v.m3u8\" -re -i \"https://cdn.example/a.m4a\" "
-                           "-c:a aac") != std::string::npos;
+    return log_of(10).find(
+               "-i \"https://cdn.example/v.m3u8\" -re -i \"https://cdn.example/a.m4a\" "
+               "-c:a aac") != std::string::npos;
   }));
   const std::string log = log_of(10);
   EXPECT_NE(log.find("] extracting \"https://video.example/watch?v=1\" using yt-dlp...\n"),
