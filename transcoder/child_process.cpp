@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cerrno>
 #include <string>
 
@@ -17,10 +18,13 @@ namespace vx {
 
 namespace {
 
-volatile sig_atomic_t g_interrupted = 0;
+// Set by the signal handler and read by every thread (the relays' pumps too): a lock-free atomic
+// is both safe in a handler and free of data races.
+std::atomic<bool> g_interrupted{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
 
 void note_stop(int) {
-  g_interrupted = 1;
+  g_interrupted.store(true, std::memory_order_relaxed);
 }
 
 // SIGINT and SIGTERM held back for as long as it lives.
@@ -62,7 +66,7 @@ void install_signal_handling() {
 }
 
 bool interrupted() {
-  return g_interrupted != 0;
+  return g_interrupted.load(std::memory_order_relaxed);
 }
 
 void say(std::string_view line) {

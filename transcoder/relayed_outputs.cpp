@@ -30,11 +30,19 @@ constexpr std::size_t kReadSize = 64 * 1024;
 // At the end of the stream a relay gets this long to take the rest and to finish its output.
 constexpr auto kFinishLimit = std::chrono::seconds(5);
 constexpr std::size_t kMessageLimit = 300;
+// How long after a relay's end its loss is said, unless the whole transcoder is stopping.
+constexpr auto kLossConfirmation = std::chrono::milliseconds(300);
 
-// A line of ffmpeg's progress report ("frame=25", "total_size=1316"): no reason for a loss.
+// A line of ffmpeg's progress report ("frame=25", "bitrate= 198.9kbits/s"): a key of lower-case
+// letters, digits and underscores, then "=". No reason for a loss.
 bool is_progress_field(const std::string& line) {
   const std::size_t equals = line.find('=');
-  return equals != std::string::npos && equals > 0 && line.find(' ') == std::string::npos;
+  if (equals == std::string::npos || equals == 0) return false;
+  for (std::size_t k = 0; k < equals; ++k) {
+    const char c = line[k];
+    if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
+  }
+  return true;
 }
 
 bool set_non_blocking(int fd) {
@@ -213,6 +221,7 @@ class RelayPump {
       write_relay();
       read_relay_messages();
       check_relay(Clock::now());
+      report_loss(Clock::now());
     }
     finish();
   }
@@ -340,7 +349,7 @@ class RelayPump {
       relay_ended(exit_status_of(status), now);
       return;
     }
-    if (lost_ && delivering_) {
+    if (lost_ && delivering_ && !loss_to_report_) {
       lost_ = false;
       say(target_text(kTargetBack) + "\n");
     }
@@ -356,10 +365,27 @@ class RelayPump {
     next_start_ = now + backoff_.ended(now);
     if (lost_) return;
     lost_ = true;
-    const std::string reason = !last_message_.empty()
-                                   ? last_message_
-                                   : "the relay ended with status " + std::to_string(status);
-    say(target_text(kTargetLost) + ": " + reason + "\n");
+    std::string reason = !last_message_.empty()
+                             ? last_message_
+                             : "the relay ended with status " + std::to_string(status);
+    // ffmpeg names the URL in its complaint, credentials and all; the log never shows them.
+    const std::string shown = url_without_credentials(plan_.url);
+    for (std::size_t at = reason.find(plan_.url); at != std::string::npos && shown != plan_.url;
+         at = reason.find(plan_.url, at + shown.size())) {
+      reason.replace(at, plan_.url.size(), shown);
+    }
+    // Said a moment later: a stop for the whole group ends the relay too, perhaps before this
+    // process has seen the same signal, and an orderly stop loses no target.
+    loss_to_report_ = std::move(reason);
+    loss_seen_at_ = now;
+  }
+
+  void report_loss(Clock::time_point now) {
+    if (!loss_to_report_ || now - loss_seen_at_ < kLossConfirmation) return;
+    if (!encoder_ended_ && !interrupted()) {
+      say(target_text(kTargetLost) + ": " + *loss_to_report_ + "\n");
+    }
+    loss_to_report_.reset();
   }
 
   // The encoder's stream has ended: the relay gets what is left, then the end of its input, and
@@ -400,6 +426,8 @@ class RelayPump {
   std::string last_message_;
   Clock::time_point next_start_{};
   bool delivering_ = false;  // the running relay has reported progress
+  std::optional<std::string> loss_to_report_;
+  Clock::time_point loss_seen_at_{};
   bool encoder_ended_ = false;
   bool start_due_ = false;  // a relay is to start at the next key frame
   bool lost_ = false;
