@@ -23,9 +23,7 @@ const cJSON* global_settings() {
 }
 
 bool plays_a_folder(const cJSON* channel) {
-  const cJSON* source =
-      cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
-  const char* url = config_string(source, "url");
+  const char* url = config_string(channel_first_source(channel), "url");
   std::error_code ignored;
   return *url != '\0' && std::filesystem::is_directory(url, ignored);
 }

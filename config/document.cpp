@@ -234,10 +234,13 @@ bool config_set_string(cJSON* object, const char* key, std::string_view value) {
   return config_set_item(object, key, JsonPtr(cJSON_CreateString(std::string(value).c_str())));
 }
 
+const cJSON* channel_first_source(const cJSON* channel) {
+  return cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
+}
+
 bool channel_is_valid(const cJSON* channel) {
-  const cJSON* sources = config_array(config_object(channel, "input"), "sources");
   const cJSON* targets = config_array(config_object(channel, "output"), "targets");
-  const cJSON* first_source = cJSON_GetArrayItem(sources, 0);
+  const cJSON* first_source = channel_first_source(channel);
   const cJSON* first_target = cJSON_GetArrayItem(targets, 0);
   if (first_source == nullptr || first_target == nullptr) return false;
   return first_source_is_usable(first_source) && first_target_has_a_codec(first_target);

@@ -51,6 +51,10 @@ bool config_set_item(cJSON* object, const char* key, JsonPtr item);  // takes th
 // target names a known video codec or a known audio codec.
 bool channel_is_valid(const cJSON* channel);
 
+// The channel's first source ("input" "sources" [0]), the one its row shows and its transcoder
+// reads; nullptr when there is none.
+const cJSON* channel_first_source(const cJSON* channel);
+
 // Channels are referred to by number (from 1): a bound channel's "bind" names its master, and a
 // source item's "bind" names the channel whose source and targets it brings in. When channels
 // leave the list, every such number follows its channel: new_numbers[old number - 1] is the

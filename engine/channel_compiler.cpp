@@ -26,10 +26,6 @@ const cJSON* channel_at(const cJSON* document, int channel) {
   return cJSON_GetArrayItem(config_array(document, "channels"), channel);
 }
 
-const cJSON* first_source_of(const cJSON* channel) {
-  return cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
-}
-
 const cJSON* global_of(const cJSON* document) {
   return config_object(document, "global");
 }
@@ -260,12 +256,12 @@ bool resolve_supplier(const cJSON* document, int channel, const cJSON* entry, Su
   if (bind >= 1 && supplier.channel == channel) return false;
   supplier.bound = supplier.channel != channel;
   supplier.object = channel_at(document, supplier.channel);
-  return first_source_of(supplier.object) != nullptr;
+  return channel_first_source(supplier.object) != nullptr;
 }
 
 int fill_source(const cJSON* document, const Supplier& supplier, int entry, bool several_entries,
                 EngineSource& source) {
-  const cJSON* first = first_source_of(supplier.object);
+  const cJSON* first = channel_first_source(supplier.object);
   const cJSON* input = config_object(supplier.object, "input");
   const cJSON* global = global_of(document);
   source.kind = format_id_from_name(config_string(first, "format"));
@@ -443,7 +439,7 @@ int compile_and_start_channel(const cJSON* document, int channel) {
 
 int start_channel_preview(const cJSON* document, int channel) {
   const cJSON* compiled = channel_at(document, channel);
-  const cJSON* first = first_source_of(compiled);
+  const cJSON* first = channel_first_source(compiled);
   const cJSON* input = config_object(compiled, "input");
   StartRequest request;
   request.preview = true;

@@ -14,8 +14,7 @@ constexpr std::size_t kCutTip = 76;
 }  // namespace
 
 ChannelRowTexts channel_row_texts(const cJSON* channel, int index) {
-  const cJSON* source =
-      cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
+  const cJSON* source = channel_first_source(channel);
   const int bind = config_int(channel, "bind");
   return {std::to_string(index + 1), config_string(source, "url"),
           bind > 0 ? std::to_string(bind) : "", config_string(channel, "memo")};

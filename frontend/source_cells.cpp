@@ -134,8 +134,7 @@ const SourceTypeEntry& source_type_entry(SourceType type) {
 }
 
 SourceCellTexts source_cell_texts(const cJSON* channel) {
-  const cJSON* source =
-      cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
+  const cJSON* source = channel_first_source(channel);
   const std::string_view url = config_string(source, "url");
   SourceCellTexts texts;
   texts.address = url;
@@ -212,8 +211,7 @@ void SourceCells::open(int row, const cJSON* channel) {
   address = std::move(texts.address);
   bind = std::move(texts.bind);
   memo = std::move(texts.memo);
-  const cJSON* source =
-      cJSON_GetArrayItem(config_array(config_object(channel, "input"), "sources"), 0);
+  const cJSON* source = channel_first_source(channel);
   const char* format = config_string(source, "format");
   kept_format_ = format_id_from_name(format) == FormatId::rtp_native ? format : "";
   kept_type_ = type_;
