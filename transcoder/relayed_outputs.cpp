@@ -19,6 +19,7 @@
 #include "transcoder/relay_link.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/transcoder_protocol.h"
+#include "vocabulary/url_predicates.h"
 
 namespace vx {
 namespace {
@@ -76,25 +77,11 @@ std::optional<PeerAddress> peer_of(const std::string& url) {
   if (iequals(scheme, "rtsp")) default_port = "554";
   if (iequals(scheme, "tcp")) default_port = "";
   if (default_port == nullptr) return std::nullopt;
-  std::string authority = url.substr(scheme_end + 3);
-  authority = authority.substr(0, authority.find_first_of("/?#"));
-  authority =
-      authority.substr(authority.rfind('@') == std::string::npos ? 0 : authority.rfind('@') + 1);
-  PeerAddress peer;
-  peer.srt = srt;
-  std::size_t port_at = std::string::npos;
-  if (!authority.empty() && authority[0] == '[') {
-    const std::size_t close = authority.find(']');
-    if (close == std::string::npos) return std::nullopt;
-    peer.host = authority.substr(1, close - 1);
-    if (close + 1 < authority.size() && authority[close + 1] == ':') port_at = close + 2;
-  } else {
-    const std::size_t colon = authority.find(':');
-    peer.host = authority.substr(0, colon);
-    if (colon != std::string::npos) port_at = colon + 1;
-  }
-  peer.port = port_at == std::string::npos ? default_port : authority.substr(port_at);
-  if (peer.host.empty() || peer.port.empty()) return std::nullopt;
+  std::optional<UrlHostPort> address = url_host_and_port(url);
+  if (!address) return std::nullopt;
+  PeerAddress peer{std::move(address->host), std::move(address->port), srt};
+  if (peer.port.empty()) peer.port = default_port;
+  if (peer.port.empty()) return std::nullopt;
   return peer;
 }
 

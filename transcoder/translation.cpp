@@ -11,6 +11,7 @@
 #include "vocabulary/ascii.h"
 #include "vocabulary/codecs.h"
 #include "vocabulary/transcoder_protocol.h"
+#include "vocabulary/url_predicates.h"
 
 namespace vx {
 namespace {
@@ -56,23 +57,10 @@ bool is_served_muxer(std::string_view muxer, StreamKind& kind) {
 
 // "http://0.0.0.0:9528/3.mp4" -> host "0.0.0.0", port 9528.
 bool parse_listen_address(std::string_view url, bool secure, FanoutConfig& config) {
-  url.remove_prefix(url.find("://") + 3);
-  url = url.substr(0, url.find('/'));
-  std::string_view port_text;
-  if (starts_with(url, "[")) {
-    const std::size_t close = url.find(']');
-    if (close == std::string_view::npos) return false;
-    config.host = std::string(url.substr(1, close - 1));
-    if (close + 1 < url.size()) {
-      if (url[close + 1] != ':') return false;
-      port_text = url.substr(close + 2);
-    }
-  } else {
-    const std::size_t colon = url.rfind(':');
-    config.host = std::string(url.substr(0, colon));
-    if (colon != std::string_view::npos) port_text = url.substr(colon + 1);
-  }
-  if (config.host.empty()) return false;
+  const std::optional<UrlHostPort> address = url_host_and_port(url);
+  if (!address) return false;
+  config.host = address->host;
+  const std::string& port_text = address->port;
   if (port_text.empty()) {
     config.port = secure ? 443 : 80;
     return true;
@@ -115,8 +103,8 @@ bool is_flag_without_value(const std::string& option) {
 
 // Outputs pushed over a connection to a peer that may go away on its own.
 bool is_relayed_scheme(const std::string& url) {
-  for (const char* scheme : {"rtmp://", "rtmps://", "rtmpt://", "rtmpts://", "rtmpe://", "srt://",
-                             "rtsp://", "rtsps://", "tcp://"}) {
+  if (url_is_rtmp(url)) return true;
+  for (const char* scheme : {"srt://", "rtsp://", "rtsps://", "tcp://"}) {
     if (istarts_with(url, scheme)) return true;
   }
   return false;

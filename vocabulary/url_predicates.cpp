@@ -49,4 +49,28 @@ bool url_is_rtp(std::string_view url) {
   return istarts_with(url, "rtp://");
 }
 
+std::optional<UrlHostPort> url_host_and_port(std::string_view url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::nullopt;
+  std::string_view authority = url.substr(scheme + 3);
+  authority = authority.substr(0, authority.find_first_of("/?#"));
+  const std::size_t at = authority.rfind('@');
+  if (at != std::string_view::npos) authority.remove_prefix(at + 1);
+  UrlHostPort parts;
+  if (!authority.empty() && authority.front() == '[') {
+    const std::size_t close = authority.find(']');
+    if (close == std::string_view::npos) return std::nullopt;
+    parts.host = std::string(authority.substr(1, close - 1));
+    const std::string_view rest = authority.substr(close + 1);
+    if (!rest.empty() && rest.front() != ':') return std::nullopt;
+    if (!rest.empty()) parts.port = std::string(rest.substr(1));
+  } else {
+    const std::size_t colon = authority.rfind(':');
+    parts.host = std::string(authority.substr(0, colon));
+    if (colon != std::string_view::npos) parts.port = std::string(authority.substr(colon + 1));
+  }
+  if (parts.host.empty()) return std::nullopt;
+  return parts;
+}
+
 }  // namespace vx

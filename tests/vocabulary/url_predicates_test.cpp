@@ -56,4 +56,27 @@ TEST(UrlPredicates, Schemes) {
 }
 
 }  // namespace
+TEST(UrlPredicates, HostAndPort) {
+  struct Case {
+    const char* url;
+    std::optional<std::pair<std::string, std::string>> parts;
+  };
+  const Case cases[] = {
+      {"rtmp://op:p@ss@h:1936/live/k?x=1", std::pair<std::string, std::string>{"h", "1936"}},
+      {"srt://[::1]:9000?mode=caller", std::pair<std::string, std::string>{"::1", "9000"}},
+      {"http://0.0.0.0#top", std::pair<std::string, std::string>{"0.0.0.0", ""}},
+      {"rtsp://[::1", std::nullopt},
+      {"rtsp://[::1]x", std::nullopt},
+      {"tcp://:9000", std::nullopt},
+      {"/media/a.mp4", std::nullopt},
+  };
+  for (const Case& c : cases) {
+    const std::optional<UrlHostPort> found = url_host_and_port(c.url);
+    ASSERT_EQ(found.has_value(), c.parts.has_value()) << c.url;
+    if (!found) continue;
+    EXPECT_EQ(found->host, c.parts->first) << c.url;
+    EXPECT_EQ(found->port, c.parts->second) << c.url;
+  }
+}
+
 }  // namespace vx
