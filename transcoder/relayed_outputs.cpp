@@ -203,8 +203,7 @@ class RelayPump {
       const Clock::time_point now = Clock::now();
       probe_.watch(relay_ < 0);
       start_due_ = relay_ < 0 && (now >= next_start_ || probe_.answered()) && !interrupted();
-      wait_for_work();
-      read_encoder();
+      if (wait_for_work()) read_encoder();
       write_relay();
       read_relay_messages();
       check_relay(Clock::now());
@@ -220,13 +219,14 @@ class RelayPump {
            url_without_credentials(plan_.url) + ")";
   }
 
-  void wait_for_work() {
+  // Whether the encoder's pipe has something (or has ended).
+  bool wait_for_work() {
     pollfd fds[3];
     nfds_t count = 0;
     fds[count++] = {encoder_, POLLIN, 0};
     if (relay_input_ && !link_.pending().empty()) fds[count++] = {relay_input_.get(), POLLOUT, 0};
     if (relay_messages_) fds[count++] = {relay_messages_.get(), POLLIN, 0};
-    ::poll(fds, count, kPollMilliseconds);
+    return ::poll(fds, count, kPollMilliseconds) > 0 && fds[0].revents != 0;
   }
 
   void start_relay(Clock::time_point now) {
@@ -261,10 +261,8 @@ class RelayPump {
     backoff_.started(now);
   }
 
-  // Never blocks: the encoder's pipe is read only when poll said so, or it has ended.
+  // Called only when poll said the pipe is readable, so it never blocks.
   void read_encoder() {
-    pollfd ready{encoder_, POLLIN, 0};
-    if (::poll(&ready, 1, 0) <= 0) return;
     char buffer[kReadSize];
     const ssize_t count = read_some(encoder_, buffer, sizeof buffer);
     if (count <= 0) {
