@@ -1,0 +1,58 @@
+// The editor panel's controls in Qt: target format and address, the video and audio groups, the
+// mux settings and the target tabs. It draws an EditorValues record and the EditorControls
+// answer, hands back what the operator typed, and reports every choice through a signal; the
+// window passes each choice to the toolkit-free EditorPanel and ChannelEditor and draws what
+// they return. The panel decides nothing.
+#pragma once
+
+#include <QWidget>
+
+#include <string_view>
+
+#include "frontend/channel_editor.h"
+#include "frontend/editor_controls.h"
+#include "frontend/editor_values.h"
+
+namespace vx {
+
+class EditorPanelView final : public QWidget {
+  Q_OBJECT
+
+ public:
+  explicit EditorPanelView(QWidget* parent = nullptr);
+  ~EditorPanelView() override;
+
+  // Shows every value; no signal is raised by it.
+  void show_values(const EditorValues& values);
+  // What the operator typed into the edits and editable combos, and the audio Channel entry,
+  // into the record (the other lists and boxes reach it through the signals only).
+  void read_values(EditorValues& values) const;
+  // Which controls are usable and shown.
+  void apply_controls(const EditorControls& controls);
+  // The target tabs; `shown` false hides the strip (the format carries one target).
+  void show_tabs(const TargetTabs& tabs, bool shown);
+  // Puts the keyboard focus on a control by its refusal name (kTargetUrlControl, ...).
+  void focus_control(std::string_view control);
+  // The Target URL the operator sees, for a browse result to fill.
+  void set_target_url(const std::string& url);
+
+ signals:
+  void targetFormatChosen(int entry);
+  void videoEncodingChosen(int entry);
+  void audioEncodingChosen(int entry);
+  void frameSizeChosen(int entry);
+  void cbrToggled(bool on);
+  void videoEnableToggled(bool on);
+  void audioEnableToggled(bool on);
+  // A tab was chosen (TargetTabs positions, "+" and "-" included).
+  void tabChosen(int position);
+  void formatAdvancedClicked();
+  void videoAdvancedClicked();
+  void audioAdvancedClicked();
+  void browseClicked();
+
+ private:
+  // (the helper fills in its private members)
+};
+
+}  // namespace vx
