@@ -47,6 +47,16 @@ std::string engine_failure(int code) {
 
 }  // namespace
 
+void print_operator_line(std::FILE* stream, std::string_view text) {
+  std::fprintf(stream, "vantorix: %.*s\n", static_cast<int>(text.size()), text.data());
+  std::fflush(stream);
+}
+
+std::string stopping_note(int signal_number) {
+  return "stopping on signal " + std::to_string(signal_number) +
+         "; every channel is stopped and the configuration saved";
+}
+
 void commit_configuration() {
   config_save();
   apply_autostart_setting();

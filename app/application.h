@@ -3,6 +3,7 @@
 // exit sequence, and the two configuration operations that every change ends with.
 #pragma once
 
+#include <cstdio>
 #include <memory>
 #include <optional>
 #include <string>
@@ -32,6 +33,12 @@ void reload_configuration();
 // Writes what config_load() found wrong with the file into the request log, whatever "log" says:
 // an operator who finds the settings changed must be able to find out why.
 void log_configuration_problem(const std::string& problem);
+
+// One line for the operator on a terminal ("vantorix: TEXT"), flushed at once.
+void print_operator_line(std::FILE* stream, std::string_view text);
+
+// What the program says when an exit signal ends it.
+std::string stopping_note(int signal_number);
 
 // Where start-up reports what went wrong: message boxes in the window, standard error without.
 class UserMessages {

@@ -1,39 +1,14 @@
 #include "app/headless_loop.h"
 
 #include <poll.h>
-#include <signal.h>
-#include <sys/signalfd.h>
 
-#include <cstdio>
 #include <string>
 
+#include "platform/exit_signals.h"
 #include "web/server.h"
 
 namespace vx {
-namespace {
-
-sigset_t exit_signals() {
-  sigset_t set;
-  sigemptyset(&set);
-  sigaddset(&set, SIGTERM);
-  sigaddset(&set, SIGINT);
-  sigaddset(&set, SIGHUP);
-  return set;
-}
-
-void print_line(std::FILE* stream, std::string_view text) {
-  std::fprintf(stream, "vantorix: %.*s\n", static_cast<int>(text.size()), text.data());
-  std::fflush(stream);
-}
-
-}  // namespace
-
-HeadlessLoop::HeadlessLoop() {
-  const sigset_t set = exit_signals();
-  pthread_sigmask(SIG_BLOCK, &set, nullptr);
-  signals_.reset(::signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK));
-  ::signal(SIGPIPE, SIG_IGN);  // a viewer that hangs up must not end the program
-}
+HeadlessLoop::HeadlessLoop() : signals_(block_exit_signals()) {}
 
 int HeadlessLoop::run(Application& application) {
   SingleInstance* instance = application.instance();
@@ -63,10 +38,7 @@ int HeadlessLoop::run(Application& application) {
       application.commands().carry_out(application.supervisor());
     }
     if (watched[0].revents == 0) continue;
-    signalfd_siginfo received{};
-    if (::read(signals_.get(), &received, sizeof received) == sizeof received) {
-      return static_cast<int>(received.ssi_signo);
-    }
+    if (const int signal_number = read_exit_signal(signals_.get())) return signal_number;
   }
 }
 
@@ -84,16 +56,16 @@ void HeadlessLoop::configuration_saved() {
 
 void HeadlessLoop::warning(std::string_view caption, std::string_view text) {
   (void)caption;
-  print_line(stderr, text);
+  print_operator_line(stderr, text);
 }
 
 void HeadlessLoop::error(std::string_view caption, std::string_view text) {
   (void)caption;
-  print_line(stderr, text);
+  print_operator_line(stderr, text);
 }
 
 void HeadlessLoop::note(std::string_view text) {
-  print_line(stdout, text);
+  print_operator_line(stdout, text);
 }
 
 }  // namespace vx

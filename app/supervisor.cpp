@@ -270,6 +270,11 @@ LoadFigures Supervisor::load_figures() const {
   return figures;
 }
 
+bool Supervisor::row_plays_a_folder(int row) const {
+  const CoreLock lock = core_lock();
+  return plays_a_folder(channel_at(row));
+}
+
 ChannelState Supervisor::row_state(int row) const {
   return valid_row(row) ? rows_[row].state : ChannelState::idle;
 }

@@ -105,6 +105,9 @@ class Supervisor final : public ChannelCommands {
   ChannelState row_state(int row) const;
   const std::string& row_text(int row) const;
   bool restart_pending(int row) const;
+  // The channel's first source names an existing folder (it plays a playlist). Takes the core
+  // lock.
+  bool row_plays_a_folder(int row) const;
 
  private:
   struct Row {

@@ -1,11 +1,12 @@
-// vantorix: the program. It shows its window when there is a display; with -quiet and no
-// display it runs headless, serving the web administration and keeping the channels running
-// until SIGTERM, SIGINT or SIGHUP.
+// vantorix: the program. With a display it shows its window (with -quiet only its tray icon);
+// with -quiet and no display it runs headless, serving the web administration and keeping the
+// channels running until SIGTERM, SIGINT or SIGHUP.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/headless_loop.h"
+#include "desktop/desktop_shell.h"
 #include "vocabulary/ascii.h"
 
 namespace {
@@ -32,19 +33,18 @@ bool has_display() {
 
 int main(int argc, char** argv) {
   const bool quiet = quiet_start(argc, argv);
-  if (!quiet && !has_display()) {
+  if (has_display()) return vx::run_desktop(argc, argv, quiet);
+  if (!quiet) {
     std::fprintf(stderr,
                  "vantorix: there is no display for the window; start it with -quiet to run "
                  "without one\n");
     return 2;
   }
   vx::HeadlessLoop loop;  // first: it blocks the exit signals before any thread starts
-  if (!quiet) loop.note("the desktop window is not part of this build; running without it");
   vx::Application application(loop, loop, loop);
-  if (const std::optional<int> code = application.start(!quiet)) return *code;
+  if (const std::optional<int> code = application.start(false)) return *code;
   const int signal_number = loop.run(application);
-  loop.note(std::string("stopping on signal ") + std::to_string(signal_number) +
-            "; every channel is stopped and the configuration saved");
+  loop.note(vx::stopping_note(signal_number));
   application.exit_sequence();
   return 0;
 }

@@ -8,6 +8,8 @@
 #include "config/document.h"
 #include "dialogs/audio_settings.h"
 #include "dialogs/json_fields.h"
+#include "transcoder/encoder_list.h"
+#include "transcoder/ffmpeg_session.h"
 #include "vocabulary/codecs.h"
 #include "vocabulary/product.h"
 
@@ -202,6 +204,10 @@ std::optional<EditRefusal> validate_editor_values(
 }
 
 // ----- changes -----
+
+std::set<std::string> available_encoders() {
+  return ffmpeg_encoders(ffmpeg_program());
+}
 
 EditorEnvironment editor_environment(const cJSON* global, int channel_number,
                                      std::string local_address, std::set<std::string> encoders) {

@@ -44,6 +44,10 @@ struct EditorEnvironment {
   std::set<std::string> encoders;
 };
 
+// The encoders of the ffmpeg the transcoders run: asked once per binary, then read from the
+// user's cache.
+std::set<std::string> available_encoders();
+
 // From the document's "global" object and the host's first address.
 EditorEnvironment editor_environment(const cJSON* global, int channel_number,
                                      std::string local_address, std::set<std::string> encoders);

@@ -12,6 +12,10 @@ inline constexpr const char* kApplicationTitle = "Vantorix";
 // Shown in the runtime description and drawn on the alternate picture's credit line.
 inline constexpr const char* kProductWebsite = "vantorix.org";
 inline constexpr const char* kCreditLine = "powered by vantorix.org";
+// Where the Online Manual buttons of the window and the browser page lead.
+inline constexpr const char* kManualAddress = "https://vantorix.org/manual";
+// The maker, under the product name in the window's logo panel.
+inline constexpr const char* kVendorName = "Zentravia";
 inline constexpr const char* kPlatformName = "linux";
 
 // The channels an operator can define; channel c (0-based) runs in engine slot c.

@@ -150,6 +150,7 @@ std::string runtime_text() {
   append_format(text, "  \"version\": \"%s\",\n", version_text());
   append_format(text, "  \"channels\": %d,\n", kMaxChannels);
   append_format(text, "  \"website\": \"%s\",\n", kProductWebsite);
+  append_format(text, "  \"manual\": \"%s\",\n", kManualAddress);
   append_format(text, "  \"platform\": \"%s\",\n", kPlatformName);
   append_format(text, "  \"previewPort\": %d\n", kPreviewPort);
   text += "}";

@@ -49,7 +49,7 @@ function wireControls() {
   wireCommands();
   wirePopupControls();
   $('btn-preview').addEventListener('click', preview);
-  $('btn-manual').addEventListener('click', () => window.open(`https://${state.runtime.website}/manual`, '_blank'));
+  $('btn-manual').addEventListener('click', () => window.open(state.runtime.manual, '_blank'));
   document.addEventListener('keydown', onKeyDown);
   document.addEventListener('click', (event) => {
     if (!event.target.closest('.split')) closeMenus();

@@ -1,0 +1,94 @@
+// The program with a display: the window (hidden with -quiet), the tray icon and its menu, the
+// 100 ms supervision tick and the 1 s meters, the web server's notifications carried onto the
+// window's thread, later copies of the program asking to be shown, and the exit signals, all
+// watched by Qt's event loop. Start-up and the exit sequence are the headless program's own.
+#pragma once
+
+#include <QIcon>
+#include <QObject>
+#include <QTimer>
+
+#include <atomic>
+#include <memory>
+#include <optional>
+
+#include "app/application.h"
+#include "platform/unique_fd.h"
+
+class QSystemTrayIcon;
+class QSocketNotifier;
+
+namespace vx {
+
+class MorviDlg;
+
+// Runs the program with its window and returns the process's exit code. `quiet`: start with the
+// tray icon only.
+int run_desktop(int argc, char** argv, bool quiet);
+
+// "morvoem.ico" beside the program when it loads, else the built-in picture.
+QIcon program_icon();
+
+class DesktopShell final : public QObject,
+                           public WebServerEvents,
+                           public SupervisorView,
+                           public UserMessages {
+  Q_OBJECT
+
+ public:
+  // `exit_signals`: the descriptor of block_exit_signals(), made before Qt started any thread.
+  explicit DesktopShell(UniqueFd exit_signals);
+  ~DesktopShell() override;
+
+  // Start-up; nullopt when the program runs. `show`: the window is shown at once.
+  std::optional<int> start(bool show);
+  // Everything stops, every transcoder ends and the configuration is saved.
+  void exit_sequence();
+
+  // Shows the window in front of the others, after the login prompt when a password is set
+  // and the window is not on screen yet. A cancelled prompt leaves it hidden.
+  void show_window();
+
+  Application& application() { return application_; }
+  MorviDlg* window() { return window_.get(); }
+
+  // WebServerEvents: on the server's thread; they queue work for the window's thread.
+  void configuration_saved() override;
+  void reload_channels() override;
+  void restart_web_server() override;
+
+  // SupervisorView: forwarded to the window.
+  void rows_rebuilt(int count) override;
+  void row_changed(int row, ChannelState state, const std::string& text) override;
+  void row_texts_changed(int row) override;
+  void refresh_panel() override;
+
+  // UserMessages: boxes that never hold up start-up (warnings do not wait for an answer), and
+  // the same lines on the terminal.
+  void warning(std::string_view caption, std::string_view text) override;
+  void error(std::string_view caption, std::string_view text) override;
+  void note(std::string_view text) override;
+
+  // Ends the event loop without asking any window (a window that only hides on close would
+  // refuse), so the exit sequence always runs.
+  void end_program();
+
+ private:
+  void watch_descriptors();
+  void create_tray();
+  void carry_out_requests();
+  void tick();
+
+  UniqueFd exit_signals_;
+  Application application_;
+  std::unique_ptr<MorviDlg> window_;
+  QSystemTrayIcon* tray_ = nullptr;
+  QTimer supervise_;
+  QTimer meters_;
+  std::atomic<bool> reload_requested_{false};
+  std::atomic<bool> restart_requested_{false};
+  bool asking_password_ = false;
+  bool running_ = false;
+};
+
+}  // namespace vx

@@ -1,0 +1,45 @@
+#include "desktop/login_dialog.h"
+
+#include <QDialog>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QLineEdit>
+#include <QMessageBox>
+
+#include "config/core_lock.h"
+#include "config/document.h"
+#include "config/store.h"
+#include "dialogs/login_prompt.h"
+
+namespace vx {
+
+bool ask_login_password(QWidget* parent) {
+  QDialog dialog(parent);
+  dialog.setWindowTitle(kLoginPromptTitle);
+  auto* password = new QLineEdit;
+  password->setEchoMode(QLineEdit::Password);
+  password->setMinimumWidth(220);
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);
+  auto* layout = new QFormLayout(&dialog);
+  layout->addRow("Login Password", password);
+  layout->addRow(buttons);
+  QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
+  QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
+    LoginPrompt prompt{password->text().toUtf8().toStdString()};
+    bool accepted = false;
+    {
+      const CoreLock lock = core_lock();
+      accepted = login_prompt_ok(prompt, config_object(config_document(), "global"));
+    }
+    if (accepted) {
+      dialog.accept();
+      return;
+    }
+    QMessageBox::warning(&dialog, kLoginRefusedCaption, kLoginRefusedText);
+    password->setFocus();
+  });
+  dialog.setWindowFlag(Qt::WindowStaysOnTopHint);
+  return dialog.exec() == QDialog::Accepted;
+}
+
+}  // namespace vx

@@ -1,0 +1,591 @@
+#include "desktop/morvi_dlg.h"
+
+#include <QAction>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QFileDialog>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QMenu>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+#include "config/core_lock.h"
+#include "config/document.h"
+#include "config/store.h"
+#include "desktop/channel_list.h"
+#include "desktop/editor_panel_view.h"
+#include "frontend/channel_commands.h"
+#include "frontend/channel_rows.h"
+#include "frontend/device_pickers.h"
+#include "frontend/editor_controls.h"
+#include "platform/host.h"
+#include "vocabulary/product.h"
+
+namespace vx {
+namespace {
+
+QString text_of(const std::string& text) {
+  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string utf8_of(const QString& text) {
+  return text.toUtf8().toStdString();
+}
+
+QMessageBox::Icon box_icon(MessageIcon icon) {
+  switch (icon) {
+    case MessageIcon::warning:
+      return QMessageBox::Warning;
+    case MessageIcon::information:
+      return QMessageBox::Information;
+    case MessageIcon::error:
+      break;
+  }
+  return QMessageBox::Critical;
+}
+
+// "All Files (*)" and the like, as one filter text for the file dialogs.
+QString filter_text(const std::vector<std::string>& filters) {
+  QStringList list;
+  for (const std::string& filter : filters)
+    list << text_of(filter);
+  return list.join(";;");
+}
+
+QPushButton* command_button(const char* text, const char* picture, const char* tip) {
+  auto* button = new QPushButton(QIcon(QString(":/pictures/") + picture), text);
+  button->setAutoDefault(false);
+  if (tip != nullptr) button->setToolTip(tip);
+  return button;
+}
+
+// Start and Stop: the command on the button, the "all channels" command in its menu.
+QToolButton* split_button(const char* text, const char* picture, const char* tip,
+                          QAction* all_channels) {
+  auto* button = new QToolButton;
+  button->setText(text);
+  button->setIcon(QIcon(QString(":/pictures/") + picture));
+  button->setToolTip(tip);
+  button->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+  button->setPopupMode(QToolButton::MenuButtonPopup);
+  auto* menu = new QMenu(button);
+  menu->addAction(all_channels);
+  button->setMenu(menu);
+  button->setMinimumHeight(28);
+  return button;
+}
+
+const cJSON* stored_channel(int row) {
+  return cJSON_GetArrayItem(config_array(config_document(), "channels"), row);
+}
+
+}  // namespace
+
+MorviDlg::MorviDlg(Application& application, bool with_exit_command, QWidget* parent)
+    : QWidget(parent),
+      application_(application),
+      supervisor_(application.supervisor()),
+      cells_([this] { return list_ != nullptr ? list_->row_count() : 0; }),
+      with_exit_command_(with_exit_command) {
+  EditorHooks hooks;
+  hooks.row_state = [this](int row) { return supervisor_.row_state(row); };
+  hooks.commit_configuration = commit_configuration;
+  hooks.channel_appended = [this](int) { supervisor_.add_row(); };
+  hooks.channel_removed = [this](int row) { supervisor_.remove_row(row); };
+  editor_ = std::make_unique<ChannelEditor>(
+      EditorParts{panel_, cells_, advanced_format_, advanced_video_}, std::move(hooks));
+  // Asked once: ffmpeg answers from the user's cache after its first run.
+  encoders_ = available_encoders();
+
+  setWindowTitle(kApplicationTitle);
+  list_ = new MorviListCtrl;
+  cpu_meter_ = new CpuLoadList;
+  gpu_meter_ = new CpuLoadList;
+
+  auto* cpu_frame = new QGroupBox("CPU");
+  (new QHBoxLayout(cpu_frame))->addWidget(cpu_meter_);
+  auto* gpu_frame = new QGroupBox("GPU");
+  (new QHBoxLayout(gpu_frame))->addWidget(gpu_meter_);
+  gpu_frame_ = gpu_frame;
+  gpu_frame_->hide();  // shown once the engine measures a GPU
+
+  auto* left = new QVBoxLayout;
+  left->addWidget(list_, 1);
+  auto* meters = new QHBoxLayout;
+  meters->addWidget(cpu_frame, 1);
+  meters->addWidget(gpu_frame);
+  left->addLayout(meters);
+  left->addWidget(build_command_row());
+
+  auto* columns = new QHBoxLayout(this);
+  columns->addLayout(left, 1);
+  columns->addWidget(build_editor_column());
+
+  auto* exit_action = new QAction("E&xit", this);
+  exit_action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  exit_action->setShortcutContext(Qt::WindowShortcut);
+  connect(exit_action, &QAction::triggered, this, &MorviDlg::exitRequested);
+  addAction(exit_action);
+
+  connect_list();
+  connect_panel();
+  // The window never becomes smaller than it first is.
+  resize(sizeHint().expandedTo(QSize(980, 600)));
+  setMinimumSize(size());
+  show_editor_state();
+}
+
+MorviDlg::~MorviDlg() = default;
+
+QWidget* MorviDlg::build_editor_column() {
+  auto* column = new QWidget;
+  auto* layout = new QVBoxLayout(column);
+  layout->setContentsMargins(0, 0, 0, 0);
+  about_ = new AboutBox;
+  panel_view_ = new EditorPanelView;
+  layout->addWidget(about_);
+  layout->addWidget(panel_view_);
+  layout->addStretch(1);
+
+  new_button_ = command_button(" &New Channel", "create.png", "Create a new transcoding channel");
+  remove_button_ =
+      command_button("&Remove Channel", "remove.png", "Remove selected transcoding channel");
+  edit_button_ =
+      command_button("&Edit", "edit.png", "Modify transcoding settings on selected channel");
+  apply_button_ = command_button("&Apply", "apply.png", "Apply transcoding channel settings");
+  cancel_button_ =
+      command_button("&Cancel", "cancel.png", "Cancel modifying transcoding channel settings");
+  auto* channel_row = new QHBoxLayout;
+  channel_row->addWidget(new_button_);
+  channel_row->addWidget(remove_button_);
+  auto* edit_row = new QHBoxLayout;
+  edit_row->addWidget(edit_button_);
+  edit_row->addWidget(apply_button_);
+  edit_row->addWidget(cancel_button_);
+  layout->addLayout(channel_row);
+  layout->addLayout(edit_row);
+
+  connect(new_button_, &QPushButton::clicked, this, [this] {
+    read_inputs();
+    show_outcome(editor_->new_channel());
+  });
+  connect(edit_button_, &QPushButton::clicked, this, [this] {
+    if (const std::optional<int> row = list_->selected_row()) {
+      read_inputs();
+      show_outcome(editor_->edit(*row));
+    }
+  });
+  connect(apply_button_, &QPushButton::clicked, this, [this] {
+    read_inputs();
+    show_outcome(editor_->apply());
+  });
+  connect(cancel_button_, &QPushButton::clicked, this, [this] {
+    read_inputs();
+    show_outcome(editor_->cancel());
+  });
+  connect(remove_button_, &QPushButton::clicked, this, &MorviDlg::remove_channel);
+  column->setFixedWidth(column->sizeHint().width());
+  return column;
+}
+
+QWidget* MorviDlg::build_command_row() {
+  auto* row = new QWidget;
+  auto* layout = new QHBoxLayout(row);
+  layout->setContentsMargins(0, 0, 0, 0);
+
+  auto* start_all = new QAction("Start All Channels", this);
+  auto* stop_all = new QAction("Stop All Channels", this);
+  start_button_ = split_button("&Start Channel", "start.png",
+                               "Start transcoding on selected channel", start_all);
+  stop_button_ =
+      split_button("S&top Channel", "stop.png", "Stop transcoding on selected channel", stop_all);
+  auto* preview = command_button("Preview", "preview.png", nullptr);
+  auto* settings = command_button("&Global Settings...", "settings.png", nullptr);
+  auto* manual = command_button("Online Manual", "help.png", nullptr);
+  // The global settings dialog is not part of the window yet.
+  settings->setEnabled(false);
+  for (QWidget* button : {static_cast<QWidget*>(start_button_), static_cast<QWidget*>(stop_button_),
+                          static_cast<QWidget*>(preview), static_cast<QWidget*>(settings),
+                          static_cast<QWidget*>(manual)})
+    layout->addWidget(button);
+  if (with_exit_command_) {
+    auto* exit_button = command_button("E&xit", "stop.png", "End Vantorix (Ctrl+Q)");
+    connect(exit_button, &QPushButton::clicked, this, &MorviDlg::exitRequested);
+    layout->addWidget(exit_button);
+  }
+  layout->addStretch(1);
+
+  connect(start_button_, &QToolButton::clicked, this,
+          [this] { start_channel(CommandOrigin::button, std::nullopt); });
+  connect(stop_button_, &QToolButton::clicked, this,
+          [this] { stop_channel(CommandOrigin::button, std::nullopt); });
+  connect(start_all, &QAction::triggered, this, [this] {
+    supervisor_.start_all();
+    list_->refresh_hover_buttons();
+  });
+  connect(stop_all, &QAction::triggered, this, [this] {
+    supervisor_.stop_all();
+    list_->refresh_hover_buttons();
+  });
+  connect(preview, &QPushButton::clicked, this, &MorviDlg::open_preview);
+  connect(manual, &QPushButton::clicked, this,
+          [] { QDesktopServices::openUrl(QUrl(QString(kManualAddress))); });
+  return row;
+}
+
+void MorviDlg::connect_list() {
+  list_->set_hover_rule([this](int row) {
+    return hover_buttons(supervisor_.row_state(row), supervisor_.row_plays_a_folder(row),
+                         cells_.open_row() == row);
+  });
+  connect(list_, &MorviListCtrl::rowSelected, this, &MorviDlg::select_row);
+  connect(list_, &MorviListCtrl::editRequested, this, [this](int row) {
+    if (editor_->editing()) return;
+    read_inputs();
+    show_outcome(editor_->edit(row));
+  });
+  connect(list_, &MorviListCtrl::hoverCommand, this, &MorviDlg::run_hover_command);
+  connect(list_, &MorviListCtrl::sourceTypeChosen, this, [this](int type) {
+    read_inputs();
+    cells_.choose_type(static_cast<SourceType>(type));
+    list_->show_cells(cells_.open_row(), cells_);
+  });
+  connect(list_, &MorviListCtrl::browseRequested, this, &MorviDlg::browse_source);
+}
+
+void MorviDlg::connect_panel() {
+  EditorPanelView* view = panel_view_;
+  connect(view, &EditorPanelView::targetFormatChosen, this, [this](int entry) {
+    read_inputs();
+    const PanelChange change =
+        panel_.choose_target_format(entry, environment(), editor_->editing_channel());
+    show_panel_change(change);
+    if (change.targets_reset) show_outcome(editor_->target_format_changed());
+  });
+  connect(view, &EditorPanelView::videoEncodingChosen, this, [this](int entry) {
+    read_inputs();
+    show_panel_change(
+        panel_.choose_video_encoding(entry, environment(), editor_->editing_channel()));
+  });
+  connect(view, &EditorPanelView::audioEncodingChosen, this, [this](int entry) {
+    read_inputs();
+    show_panel_change(
+        panel_.choose_audio_encoding(entry, environment(), editor_->editing_channel()));
+  });
+  connect(view, &EditorPanelView::frameSizeChosen, this, [this](int entry) {
+    read_inputs();
+    show_panel_change(panel_.choose_frame_size(entry, editor_->editing_channel()));
+  });
+  connect(view, &EditorPanelView::cbrToggled, this, [this](bool on) {
+    read_inputs();
+    show_panel_change(panel_.set_cbr(on));
+  });
+  const auto media_toggled = [this](MediaKind media, bool on) {
+    read_inputs();
+    (media == MediaKind::video ? panel_.values().video_enable : panel_.values().audio_enable) = on;
+    show_outcome(editor_->set_media_enabled(media, on));
+  };
+  connect(view, &EditorPanelView::videoEnableToggled, this,
+          [media_toggled](bool on) { media_toggled(MediaKind::video, on); });
+  connect(view, &EditorPanelView::audioEnableToggled, this,
+          [media_toggled](bool on) { media_toggled(MediaKind::audio, on); });
+  connect(view, &EditorPanelView::tabChosen, this, [this](int position) {
+    read_inputs();
+    show_outcome(editor_->select_tab(position));
+  });
+  connect(view, &EditorPanelView::browseClicked, this, &MorviDlg::browse_target);
+}
+
+// ----- the supervisor's view ----------------------------------------------------------------
+
+void MorviDlg::rows_rebuilt(int count) {
+  (void)count;
+  rebuild_list();
+  // The panel follows once the supervisor has let the core lock go.
+  QMetaObject::invokeMethod(
+      this,
+      [this] {
+        std::optional<int> row = editor_->selected_row();
+        if (!row || *row >= list_->row_count()) row = list_->row_count() > 0 ? 0 : -1;
+        read_inputs();
+        show_outcome(editor_->select_row(*row >= 0 ? row : std::nullopt));
+      },
+      Qt::QueuedConnection);
+}
+
+void MorviDlg::row_changed(int row, ChannelState state, const std::string& text) {
+  list_->set_row_state(row, state, text);
+  // The buttons on the row under the pointer follow its state (start while idle, stop else).
+  list_->refresh_hover_buttons();
+}
+
+void MorviDlg::row_texts_changed(int row) {
+  list_->set_row_texts(row, channel_row_texts(stored_channel(row), row));
+}
+
+void MorviDlg::refresh_panel() {
+  EditingSituation situation;
+  situation.row_selected = list_->selected_row().has_value();
+  situation.working_copy = editor_->editing();
+  situation.editing_selected_row = editor_->edited_row_shown();
+  EditorControls controls = editor_controls(panel_.values(), situation);
+  // The advanced panels and the DeckLink picker open from the window once their dialogs exist.
+  controls.format_advanced.enabled = false;
+  controls.video_advanced.enabled = false;
+  controls.audio_advanced.enabled = false;
+  if (target_format_entry(panel_.values().target_format) == TargetFormatEntry::decklink) {
+    controls.browse.enabled = false;
+  }
+  panel_view_->apply_controls(controls);
+  new_button_->setEnabled(controls.new_channel.enabled);
+  edit_button_->setEnabled(controls.edit.enabled);
+  apply_button_->setEnabled(controls.apply.enabled);
+  cancel_button_->setEnabled(controls.cancel.enabled);
+  remove_button_->setEnabled(controls.remove_channel.enabled);
+}
+
+void MorviDlg::show_loads(const LoadFigures& figures) {
+  cpu_meter_->set_loads(figures.cpu);
+  gpu_frame_->setVisible(figures.gpu.has_value());
+  if (figures.gpu) gpu_meter_->set_loads({*figures.gpu});
+}
+
+// ----- drawing what the workflow returns ----------------------------------------------------
+
+void MorviDlg::read_inputs() {
+  panel_view_->read_values(panel_.values());
+  if (cells_.open_row()) list_->read_cells(cells_);
+}
+
+void MorviDlg::show_outcome(const EditorOutcome& outcome) {
+  drawing_ = true;
+  apply_row_changes(outcome.rows);
+  panel_view_->show_values(panel_.values());
+  list_->show_cells(cells_.open_row(), cells_);
+  show_editor_state();
+  drawing_ = false;
+  for (const DialogMessage& message : outcome.messages)
+    show_message(message);
+  if (!outcome.focus.empty()) focus_control(outcome.focus);
+}
+
+void MorviDlg::apply_row_changes(const RowChanges& rows) {
+  if (rows.rebuild) rebuild_list();
+  if (rows.removed) list_->remove_row(*rows.removed);
+  if (rows.added && editor_->editing_channel() != nullptr) {
+    list_->add_row(channel_row_texts(editor_->editing_channel(), *rows.added));
+  }
+  if (!rows.redrawn.empty()) {
+    const CoreLock lock = core_lock();
+    for (const int row : rows.redrawn) {
+      if (const cJSON* channel = stored_channel(row)) {
+        list_->set_row_texts(row, channel_row_texts(channel, row));
+      }
+    }
+  }
+  if (rows.selected) {
+    list_->select_row(*rows.selected);
+  } else if (rows.none_selected) {
+    list_->select_row(std::nullopt);
+  }
+}
+
+void MorviDlg::show_editor_state() {
+  panel_view_->show_tabs(editor_->tabs(), [this] {
+    EditingSituation situation;
+    situation.row_selected = list_->selected_row().has_value();
+    situation.working_copy = editor_->editing();
+    situation.editing_selected_row = editor_->edited_row_shown();
+    return editor_controls(panel_.values(), situation).target_tabs.visible;
+  }());
+  refresh_panel();
+}
+
+void MorviDlg::show_panel_change(const PanelChange& change) {
+  panel_view_->show_values(panel_.values());
+  show_editor_state();
+  if (change.message) show_message(*change.message);
+}
+
+void MorviDlg::show_message(const DialogMessage& message) {
+  QMessageBox box(box_icon(message.icon), text_of(message.title), text_of(message.text),
+                  QMessageBox::Ok, this);
+  box.exec();
+}
+
+void MorviDlg::focus_control(const std::string& control) {
+  if (control == kSourceAddressControl || control == kSourceBindControl) {
+    list_->focus_cell(control);
+  } else {
+    panel_view_->focus_control(control);
+  }
+}
+
+EditorEnvironment MorviDlg::environment() {
+  const int row = editor_->editing() ? editor_->edited_row() : list_->selected_row().value_or(0);
+  std::string address = local_ipv4_address();
+  const CoreLock lock = core_lock();
+  return editor_environment(config_object(config_document(), "global"), row + 1,
+                            std::move(address), encoders_);
+}
+
+// ----- rows and commands --------------------------------------------------------------------
+
+void MorviDlg::select_row(int row) {
+  if (drawing_) return;
+  read_inputs();
+  show_outcome(editor_->select_row(row >= 0 ? std::optional<int>(row) : std::nullopt));
+}
+
+// The rows of the document, with the states the supervisor shows, and the row of a channel
+// being created after them.
+void MorviDlg::rebuild_list() {
+  const bool was_drawing = drawing_;
+  drawing_ = true;
+  {
+    const CoreLock lock = core_lock();
+    list_->clear_rows();
+    const int count = cJSON_GetArraySize(config_array(config_document(), "channels"));
+    for (int row = 0; row < count && row < kMaxChannels; ++row) {
+      list_->add_row(channel_row_texts(stored_channel(row), row));
+      list_->set_row_state(row, supervisor_.row_state(row), supervisor_.row_text(row));
+    }
+  }
+  if (editor_->editing_new_channel()) {
+    list_->add_row(channel_row_texts(editor_->editing_channel(), list_->row_count()));
+  }
+  list_->show_cells(cells_.open_row(), cells_);
+  drawing_ = was_drawing;
+}
+
+void MorviDlg::start_channel(CommandOrigin origin, std::optional<int> hovered) {
+  read_inputs();
+  const std::optional<DialogMessage> message =
+      start_from_window(supervisor_, origin, list_->selected_row(), hovered);
+  list_->refresh_hover_buttons();
+  refresh_panel();
+  if (message) show_message(*message);
+}
+
+void MorviDlg::stop_channel(CommandOrigin origin, std::optional<int> hovered) {
+  const std::optional<DialogMessage> message =
+      stop_from_window(supervisor_, origin, list_->selected_row(), hovered);
+  list_->refresh_hover_buttons();
+  refresh_panel();
+  if (message) show_message(*message);
+}
+
+void MorviDlg::run_hover_command(HoverCommand command, int row) {
+  switch (command) {
+    case HoverCommand::start:
+      start_channel(CommandOrigin::hover, row);
+      return;
+    case HoverCommand::stop:
+      stop_channel(CommandOrigin::hover, row);
+      return;
+    case HoverCommand::previous_file:
+      supervisor_.previous_file(row);
+      break;
+    case HoverCommand::next_file:
+      supervisor_.next_file(row);
+      break;
+  }
+  list_->refresh_hover_buttons();
+}
+
+void MorviDlg::remove_channel() {
+  const std::optional<int> row = list_->selected_row();
+  if (!row) return;
+  read_inputs();
+  const EditorOutcome asked = editor_->remove(*row);
+  show_outcome(asked);
+  if (!asked.question) return;
+  QMessageBox question(box_icon(asked.question->icon), text_of(asked.question->title),
+                       text_of(asked.question->text), QMessageBox::Ok | QMessageBox::Cancel, this);
+  if (question.exec() == QMessageBox::Ok) show_outcome(editor_->confirm_remove(*row));
+}
+
+// The source cells' "...": a file or a folder for the source types that read one. The capture,
+// DeckLink and NDI pickers open here once their dialogs exist.
+void MorviDlg::browse_source(QPoint below_left) {
+  if (cells_.browse() != SourceBrowse::file_menu) return;
+  QMenu menu(this);
+  QAction* single_file = menu.addAction("Single File...");
+  QAction* folder = menu.addAction("Folder...");
+  QAction* chosen = menu.exec(below_left);
+  if (chosen == nullptr) return;
+  QString path;
+  if (chosen == single_file) {
+    const PathDialog dialog = source_file_dialog();
+    path = QFileDialog::getOpenFileName(this, dialog.title, QString(), filter_text(dialog.filters));
+  } else if (chosen == folder) {
+    path = QFileDialog::getExistingDirectory(this, source_folder_dialog().title);
+  }
+  if (path.isEmpty()) return;
+  read_inputs();
+  cells_.take_path(utf8_of(path));
+  list_->show_cells(cells_.open_row(), cells_);
+}
+
+// The Target URL's "...": where a file-writing format writes.
+void MorviDlg::browse_target() {
+  const std::optional<TargetFormatEntry> format = target_format_entry(panel_.values().target_format);
+  if (!format) return;
+  const std::optional<SaveDialog> dialog = target_file_dialog(*format);
+  if (!dialog) return;
+  QFileDialog chooser(this, dialog->title, QString(), filter_text(dialog->filters));
+  chooser.setAcceptMode(QFileDialog::AcceptSave);
+  chooser.setDefaultSuffix(dialog->default_extension);
+  if (!dialog->confirm_overwrite) chooser.setOption(QFileDialog::DontConfirmOverwrite);
+  if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
+  read_inputs();
+  panel_.values().target_url = utf8_of(chooser.selectedFiles().front());
+  panel_view_->set_target_url(panel_.values().target_url);
+}
+
+void MorviDlg::open_preview() {
+  const std::vector<std::string> addresses = application_.web_addresses();
+  if (!addresses.empty()) QDesktopServices::openUrl(QUrl(text_of(addresses.front())));
+}
+
+// ----- keys and closing ---------------------------------------------------------------------
+
+// Escape never hides the window: it cancels an edit when Cancel is offered. Enter applies.
+void MorviDlg::keyPressEvent(QKeyEvent* event) {
+  switch (event->key()) {
+    case Qt::Key_Escape:
+      if (cancel_button_->isEnabled()) cancel_button_->click();
+      event->accept();
+      return;
+    case Qt::Key_Return:
+    case Qt::Key_Enter:
+      if (apply_button_->isEnabled()) apply_button_->click();
+      event->accept();
+      return;
+    default:
+      QWidget::keyPressEvent(event);
+  }
+}
+
+// Closing keeps the channels running: the window goes to the tray, or is minimised when the
+// desktop has no tray (the window then offers Exit itself).
+void MorviDlg::closeEvent(QCloseEvent* event) {
+  if (closing_allowed_) {
+    event->accept();
+    return;
+  }
+  event->ignore();
+  if (with_exit_command_) {
+    showMinimized();
+  } else {
+    hide();
+  }
+}
+
+}  // namespace vx

@@ -1,0 +1,120 @@
+// The main window: a thin assembly of the channel list, the editor panel, the logo panel, the
+// load meters and the command buttons. It is the supervisor's view (the rows follow the ticks)
+// and forwards every command to the toolkit-free editing workflow (ChannelEditor, EditorPanel,
+// SourceCells) or to the supervisor, then draws what they return and shows their messages once
+// they have let the core lock go.
+#pragma once
+
+#include <QWidget>
+
+#include <memory>
+#include <optional>
+#include <set>
+#include <string>
+
+#include "app/application.h"
+#include "frontend/channel_commands.h"
+#include "frontend/channel_editor.h"
+#include "frontend/editor_panel.h"
+#include "frontend/source_cells.h"
+
+class QPushButton;
+class QToolButton;
+class QLabel;
+
+namespace vx {
+
+class MorviListCtrl;
+class EditorPanelView;
+class CpuLoadList;
+class AboutBox;
+enum class HoverCommand;
+
+class MorviDlg final : public QWidget, public SupervisorView {
+  Q_OBJECT
+
+ public:
+  // `with_exit_command`: the desktop has no tray, so the window offers Exit itself.
+  MorviDlg(Application& application, bool with_exit_command, QWidget* parent = nullptr);
+  ~MorviDlg() override;
+
+  // SupervisorView: called on this thread with the core lock held; they only draw.
+  void rows_rebuilt(int count) override;
+  void row_changed(int row, ChannelState state, const std::string& text) override;
+  void row_texts_changed(int row) override;
+  void refresh_panel() override;
+
+  // The figures of the CPU and GPU meters (the 1 s timer).
+  void show_loads(const LoadFigures& figures);
+  // From now on a close request closes (the program is ending); before, it only hides.
+  void allow_close() { closing_allowed_ = true; }
+
+  // The pieces, for the tests.
+  MorviListCtrl& channel_list() { return *list_; }
+  EditorPanelView& panel_view() { return *panel_view_; }
+  ChannelEditor& editor() { return *editor_; }
+
+ signals:
+  // Ctrl+Q or the Exit button: end the program.
+  void exitRequested();
+
+ protected:
+  void closeEvent(QCloseEvent* event) override;
+  void keyPressEvent(QKeyEvent* event) override;
+
+ private:
+  QWidget* build_editor_column();
+  QWidget* build_command_row();
+  void connect_list();
+  void connect_panel();
+
+  // Everything the operator typed goes into the records before any of them is asked anything.
+  void read_inputs();
+  void show_outcome(const EditorOutcome& outcome);
+  void apply_row_changes(const RowChanges& rows);
+  void show_editor_state();
+  void show_panel_change(const PanelChange& change);
+  void show_message(const DialogMessage& message);
+  void focus_control(const std::string& control);
+  EditorEnvironment environment();
+
+  void select_row(int row);
+  void rebuild_list();
+  void start_channel(CommandOrigin origin, std::optional<int> hovered);
+  void stop_channel(CommandOrigin origin, std::optional<int> hovered);
+  void run_hover_command(HoverCommand command, int row);
+  void browse_source(QPoint below_left);
+  void browse_target();
+  void remove_channel();
+  void open_preview();
+
+  Application& application_;
+  Supervisor& supervisor_;
+  EditorPanel panel_;
+  SourceCells cells_;
+  AdvancedFormatSettings advanced_format_;
+  AdvancedVideoSettings advanced_video_;
+  std::unique_ptr<ChannelEditor> editor_;
+  std::set<std::string> encoders_;
+
+  MorviListCtrl* list_ = nullptr;
+  EditorPanelView* panel_view_ = nullptr;
+  CpuLoadList* cpu_meter_ = nullptr;
+  CpuLoadList* gpu_meter_ = nullptr;
+  QWidget* gpu_frame_ = nullptr;
+  AboutBox* about_ = nullptr;
+  QPushButton* new_button_ = nullptr;
+  QPushButton* edit_button_ = nullptr;
+  QPushButton* apply_button_ = nullptr;
+  QPushButton* cancel_button_ = nullptr;
+  QPushButton* remove_button_ = nullptr;
+  QToolButton* start_button_ = nullptr;
+  QToolButton* stop_button_ = nullptr;
+
+  // While the window draws an outcome, the list's own selection signals are not new input.
+  bool drawing_ = false;
+  bool closing_allowed_ = false;
+  bool with_exit_command_ = false;
+};
+
+}  // namespace vx
