@@ -5,18 +5,21 @@
 // what the operator did through its signals.
 #pragma once
 
+#include <QFont>
 #include <QTreeView>
 
 #include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "frontend/channel_rows.h"
 #include "frontend/source_cells.h"
 #include "vocabulary/channel_state.h"
 
 class QComboBox;
+class QHelpEvent;
 class QLineEdit;
 class QToolButton;
 
@@ -90,7 +93,42 @@ class MorviListCtrl final : public QTreeView {
   bool viewportEvent(QEvent* event) override;
 
  private:
-  // (the helper fills in its private members)
+  void paintEvent(QPaintEvent* event) override;
+  // The header's own mouse moves hide the hover buttons.
+  bool eventFilter(QObject* watched, QEvent* event) override;
+
+  int scaled(int pixels) const;
+  int row_at(QPoint viewport_position) const;
+  void make_hover_buttons();
+  void make_cells();
+  void fit_source_column();
+  void emit_selection();
+
+  void hover_over(int row);
+  void place_hover_buttons();
+  void hide_hover_buttons();
+  void hide_start_and_stop();
+
+  void place_cells();
+  void hide_cells();
+  void show_tip(const QHelpEvent& event);
+
+  ChannelListModel* model_ = nullptr;
+  std::function<HoverButtons(int row)> hover_rule_;
+  int hover_row_ = -1;
+  std::optional<int> cells_row_;
+  bool cells_browse_ = false;
+
+  QToolButton* start_ = nullptr;
+  QToolButton* stop_ = nullptr;
+  QToolButton* previous_ = nullptr;
+  QToolButton* next_ = nullptr;
+
+  QComboBox* type_ = nullptr;
+  QLineEdit* address_ = nullptr;
+  QToolButton* browse_ = nullptr;
+  QLineEdit* bind_ = nullptr;
+  QLineEdit* memo_ = nullptr;
 };
 
 // The CPU or GPU load meter below the list: one 40-pixel cell per figure, coloured by
@@ -127,6 +165,7 @@ class AboutBox final : public QWidget {
   void timerEvent(QTimerEvent* event) override;
 
  private:
+  QFont name_font_;
   int step_ = 0;
   int timer_ = 0;
 };
