@@ -518,11 +518,11 @@ void MorviListCtrl::make_hover_buttons() {
             [this, command] { emit hoverCommand(command, hover_row_); });
     return button;
   };
-  start_ = make(QIcon(":/pictures/start.png"), "start", "Start", HoverCommand::start);
-  stop_ = make(QIcon(":/pictures/stop.png"), "stop", "Stop", HoverCommand::stop);
+  start_ = make(QIcon(":/pictures/start.png"), "hover_start", "Start", HoverCommand::start);
+  stop_ = make(QIcon(":/pictures/stop.png"), "hover_stop", "Stop", HoverCommand::stop);
   previous_ =
-      make(file_step_icon(false), "previous_file", "Previous file", HoverCommand::previous_file);
-  next_ = make(file_step_icon(true), "next_file", "Next file", HoverCommand::next_file);
+      make(file_step_icon(false), "hover_previous", "Previous file", HoverCommand::previous_file);
+  next_ = make(file_step_icon(true), "hover_next", "Next file", HoverCommand::next_file);
 }
 
 void MorviListCtrl::make_cells() {
@@ -612,7 +612,13 @@ void MorviListCtrl::place_cells() {
   const int row = *cells_row_;
   const QRect source = visualRect(model_->index(row, column_index(ChannelColumn::source)));
   const bool in_view = source.top() >= 0 && source.bottom() < viewport()->height();
-  const int type_width = std::min(scaled(kTypeCellWidth), source.width());
+  // Wide enough for the longest entry beside the drop arrow: a narrower choice cuts the schemes
+  // operators tell the sources apart by.
+  const int type_width =
+      std::min(std::max(scaled(kTypeCellWidth),
+                        type_->fontMetrics().horizontalAdvance(QStringLiteral("newtek ndi")) +
+                            scaled(30)),
+               source.width() / 2);
   const int browse_width = scaled(kBrowseCellWidth);
   const int address_right_gap = cells_browse_ ? scaled(kBrowseCellWidth + 2) : 1;
   type_->setGeometry(source.left(), source.top(), type_width, source.height());

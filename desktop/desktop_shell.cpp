@@ -167,8 +167,8 @@ void DesktopShell::watch_descriptors() {
     });
   }
   if (application_.commands().wake_descriptor() >= 0) {
-    auto* commands = new QSocketNotifier(application_.commands().wake_descriptor(),
-                                         QSocketNotifier::Read, this);
+    auto* commands =
+        new QSocketNotifier(application_.commands().wake_descriptor(), QSocketNotifier::Read, this);
     connect(commands, &QSocketNotifier::activated, this, [this] {
       carry_out_requests();
       application_.commands().carry_out(application_.supervisor());
@@ -236,8 +236,8 @@ void DesktopShell::refresh_panel() {
 
 void DesktopShell::warning(std::string_view caption, std::string_view text) {
   print_operator_line(stderr, text);
-  auto* box = new QMessageBox(QMessageBox::Warning, text_of(caption), text_of(text),
-                              QMessageBox::Ok);
+  auto* box =
+      new QMessageBox(QMessageBox::Warning, text_of(caption), text_of(text), QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   box->show();

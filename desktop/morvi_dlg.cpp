@@ -58,17 +58,20 @@ QString filter_text(const std::vector<std::string>& filters) {
   return list.join(";;");
 }
 
-QPushButton* command_button(const char* text, const char* picture, const char* tip) {
+QPushButton* command_button(const char* name, const char* text, const char* picture,
+                            const char* tip) {
   auto* button = new QPushButton(QIcon(QString(":/pictures/") + picture), text);
+  button->setObjectName(name);
   button->setAutoDefault(false);
   if (tip != nullptr) button->setToolTip(tip);
   return button;
 }
 
 // Start and Stop: the command on the button, the "all channels" command in its menu.
-QToolButton* split_button(const char* text, const char* picture, const char* tip,
+QToolButton* split_button(const char* name, const char* text, const char* picture, const char* tip,
                           QAction* all_channels) {
   auto* button = new QToolButton;
+  button->setObjectName(name);
   button->setText(text);
   button->setIcon(QIcon(QString(":/pictures/") + picture));
   button->setToolTip(tip);
@@ -153,14 +156,16 @@ QWidget* MorviDlg::build_editor_column() {
   layout->addWidget(panel_view_);
   layout->addStretch(1);
 
-  new_button_ = command_button(" &New Channel", "create.png", "Create a new transcoding channel");
-  remove_button_ =
-      command_button("&Remove Channel", "remove.png", "Remove selected transcoding channel");
-  edit_button_ =
-      command_button("&Edit", "edit.png", "Modify transcoding settings on selected channel");
-  apply_button_ = command_button("&Apply", "apply.png", "Apply transcoding channel settings");
-  cancel_button_ =
-      command_button("&Cancel", "cancel.png", "Cancel modifying transcoding channel settings");
+  new_button_ = command_button("new_channel", " &New Channel", "create.png",
+                               "Create a new transcoding channel");
+  remove_button_ = command_button("remove_channel", "&Remove Channel", "remove.png",
+                                  "Remove selected transcoding channel");
+  edit_button_ = command_button("edit", "&Edit", "edit.png",
+                                "Modify transcoding settings on selected channel");
+  apply_button_ =
+      command_button("apply", "&Apply", "apply.png", "Apply transcoding channel settings");
+  cancel_button_ = command_button("cancel", "&Cancel", "cancel.png",
+                                  "Cancel modifying transcoding channel settings");
   auto* channel_row = new QHBoxLayout;
   channel_row->addWidget(new_button_);
   channel_row->addWidget(remove_button_);
@@ -201,13 +206,14 @@ QWidget* MorviDlg::build_command_row() {
 
   auto* start_all = new QAction("Start All Channels", this);
   auto* stop_all = new QAction("Stop All Channels", this);
-  start_button_ = split_button("&Start Channel", "start.png",
+  start_button_ = split_button("start_channel", "&Start Channel", "start.png",
                                "Start transcoding on selected channel", start_all);
-  stop_button_ =
-      split_button("S&top Channel", "stop.png", "Stop transcoding on selected channel", stop_all);
-  auto* preview = command_button("Preview", "preview.png", nullptr);
-  auto* settings = command_button("&Global Settings...", "settings.png", nullptr);
-  auto* manual = command_button("Online Manual", "help.png", nullptr);
+  stop_button_ = split_button("stop_channel", "S&top Channel", "stop.png",
+                              "Stop transcoding on selected channel", stop_all);
+  auto* preview = command_button("preview", "Preview", "preview.png", nullptr);
+  auto* settings =
+      command_button("global_settings", "&Global Settings...", "settings.png", nullptr);
+  auto* manual = command_button("online_manual", "Online Manual", "help.png", nullptr);
   // The global settings dialog is not part of the window yet.
   settings->setEnabled(false);
   for (QWidget* button : {static_cast<QWidget*>(start_button_), static_cast<QWidget*>(stop_button_),
@@ -215,7 +221,7 @@ QWidget* MorviDlg::build_command_row() {
                           static_cast<QWidget*>(manual)})
     layout->addWidget(button);
   if (with_exit_command_) {
-    auto* exit_button = command_button("E&xit", "stop.png", "End Vantorix (Ctrl+Q)");
+    auto* exit_button = command_button("exit", "E&xit", "stop.png", "End Vantorix (Ctrl+Q)");
     connect(exit_button, &QPushButton::clicked, this, &MorviDlg::exitRequested);
     layout->addWidget(exit_button);
   }
@@ -307,14 +313,20 @@ void MorviDlg::connect_panel() {
 void MorviDlg::rows_rebuilt(int count) {
   (void)count;
   rebuild_list();
-  // The panel follows once the supervisor has let the core lock go.
+  // The selection and the panel follow once the supervisor has let the core lock go. The row the
+  // operator had selected stays selected while it exists.
   QMetaObject::invokeMethod(
       this,
       [this] {
         std::optional<int> row = editor_->selected_row();
-        if (!row || *row >= list_->row_count()) row = list_->row_count() > 0 ? 0 : -1;
+        if (!row || *row >= list_->row_count()) {
+          row = list_->row_count() > 0 ? std::optional<int>(0) : std::nullopt;
+        }
+        drawing_ = true;
+        list_->select_row(row);
+        drawing_ = false;
         read_inputs();
-        show_outcome(editor_->select_row(*row >= 0 ? row : std::nullopt));
+        show_outcome(editor_->select_row(row));
       },
       Qt::QueuedConnection);
 }
@@ -431,8 +443,8 @@ EditorEnvironment MorviDlg::environment() {
   const int row = editor_->editing() ? editor_->edited_row() : list_->selected_row().value_or(0);
   std::string address = local_ipv4_address();
   const CoreLock lock = core_lock();
-  return editor_environment(config_object(config_document(), "global"), row + 1,
-                            std::move(address), encoders_);
+  return editor_environment(config_object(config_document(), "global"), row + 1, std::move(address),
+                            encoders_);
 }
 
 // ----- rows and commands --------------------------------------------------------------------
@@ -535,7 +547,8 @@ void MorviDlg::browse_source(QPoint below_left) {
 
 // The Target URL's "...": where a file-writing format writes.
 void MorviDlg::browse_target() {
-  const std::optional<TargetFormatEntry> format = target_format_entry(panel_.values().target_format);
+  const std::optional<TargetFormatEntry> format =
+      target_format_entry(panel_.values().target_format);
   if (!format) return;
   const std::optional<SaveDialog> dialog = target_file_dialog(*format);
   if (!dialog) return;

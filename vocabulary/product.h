@@ -7,7 +7,6 @@ namespace vx {
 
 inline constexpr const char* kProductName = "Vantorix";
 inline constexpr const char* kProductAbbreviation = "MORVI";
-inline constexpr const char* kVendorName = "Zentravia";
 // The main window's caption and the browser page's title.
 inline constexpr const char* kApplicationTitle = "Vantorix";
 // Shown in the runtime description and drawn on the alternate picture's credit line.

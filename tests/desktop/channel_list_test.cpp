@@ -94,8 +94,8 @@ TEST_F(ChannelListTest, StatusCellRepaintsOnlyWhatChanged) {
 TEST_F(ChannelListTest, HoverButtonsFollowTheRuleButNeverTheOpenRow) {
   fill(3);
   list_->show();
-  QWidget* stop = child("stop");
-  QWidget* start = child("start");
+  QWidget* stop = child("hover_stop");
+  QWidget* start = child("hover_start");
 
   move_pointer_to(0);
   EXPECT_TRUE(stop->isHidden()) << "no rule, no buttons";
@@ -110,7 +110,7 @@ TEST_F(ChannelListTest, HoverButtonsFollowTheRuleButNeverTheOpenRow) {
   EXPECT_TRUE(start->isHidden());
 
   move_pointer_to(1);
-  for (const char* name : {"start", "stop", "previous_file", "next_file"}) {
+  for (const char* name : {"hover_start", "hover_stop", "hover_previous", "hover_next"}) {
     EXPECT_TRUE(child(name)->isHidden()) << name;
   }
 

@@ -13,6 +13,7 @@
 #include <QToolButton>
 
 #include <fstream>
+#include <regex>
 
 #include "config/core_lock.h"
 #include "config/document.h"
@@ -85,7 +86,8 @@ class Window : public ::testing::Test {
   }
 
   void start(const std::vector<std::string>& sources, int hls_targets = 0) {
-    std::ofstream(config_folder() / "morvi.json") << *json_print(document(sources, hls_targets).get());
+    std::ofstream(config_folder() / "morvi.json")
+        << *json_print(document(sources, hls_targets).get());
     shell_ = std::make_unique<DesktopShell>(UniqueFd());
     ASSERT_FALSE(shell_->start(false).has_value());
     window().show();
@@ -137,12 +139,12 @@ class Window : public ::testing::Test {
   // A short clip made on the spot, so a channel runs and reports figures.
   std::string clip(int seconds) {
     const fs::path path = folder_ / "clip.mp4";
-    Peer ffmpeg(ffmpeg_argv({"-f", "lavfi", "-i",
-                             "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds),
-                             "-f", "lavfi", "-i", "sine=duration=" + std::to_string(seconds),
-                             "-c:v", "libx264", "-preset", "ultrafast", "-c:a", "aac",
-                             path.string()}),
-                folder_ / "clip.out", folder_ / "clip.err");
+    Peer ffmpeg(
+        ffmpeg_argv({"-f", "lavfi", "-i",
+                     "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds), "-f",
+                     "lavfi", "-i", "sine=duration=" + std::to_string(seconds), "-c:v", "libx264",
+                     "-preset", "ultrafast", "-c:a", "aac", path.string()}),
+        folder_ / "clip.out", folder_ / "clip.err");
     EXPECT_EQ(ffmpeg.wait(60s), 0) << ffmpeg.report();
     return path.string();
   }
@@ -177,7 +179,7 @@ TEST_F(Window, ANewChannelIsTypedIntoItsRowAndStoredOnEnter) {
   const std::vector<std::string> refused =
       answering_boxes([&] { QTest::keyClick(&address, Qt::Key_Return); });
   ASSERT_EQ(refused, std::vector<std::string>{"Error: Channel source address invalid!"});
-  EXPECT_EQ(QApplication::focusWidget(), &address);
+  EXPECT_EQ(window().focusWidget(), &address);
   EXPECT_EQ(cJSON_GetArraySize(config_array(stored().get(), "channels")), 0);
 
   QTest::keyClicks(&address, "udp://@:5004");
@@ -195,9 +197,11 @@ TEST_F(Window, ANewChannelIsTypedIntoItsRowAndStoredOnEnter) {
 TEST_F(Window, HoverButtonsFollowTheRunningRowAndNeverTheEditedOne) {
   start({clip(30), "udp://127.0.0.1:1"}, 3);
   ASSERT_EQ(shell_->application().supervisor().start_channel(0), 0);
-  ASSERT_TRUE(spin_until([&] {
-    return shell_->application().supervisor().row_text(0).find("fps") != std::string::npos;
-  }, 20s)) << shell_->application().supervisor().row_text(0);
+  const std::regex figures(R"(\d\d:\d\d:0[2-9]   \d+fps@[1-9]\d*Kbps)");
+  ASSERT_TRUE(spin_until(
+      [&] { return std::regex_match(shell_->application().supervisor().row_text(0), figures); },
+      20s))
+      << shell_->application().supervisor().row_text(0);
   screenshot("window-running.png");
 
   // Row 1 is edited; its format carries three targets, so the tabs show.
@@ -228,14 +232,13 @@ TEST_F(Window, HoverButtonsFollowTheRunningRowAndNeverTheEditedOne) {
 TEST_F(Window, AConfigurationPostedOnTheWebRebuildsTheList) {
   start({"udp://127.0.0.1:1"});
   screenshot("window-idle.png");
-  const Reply answer = http_post(port_, "/config",
-                                 *json_print(document({"udp://127.0.0.1:2", "udp://127.0.0.1:3",
-                                                       "udp://127.0.0.1:4"})
-                                                 .get()),
-                                 "Cookie: auth=pw\r\n");
+  const Reply answer = http_post(
+      port_, "/config",
+      *json_print(document({"udp://127.0.0.1:2", "udp://127.0.0.1:3", "udp://127.0.0.1:4"}).get()),
+      "Cookie: auth=pw\r\n");
   ASSERT_EQ(answer.status(), 200) << answer.body;
   ASSERT_TRUE(spin_until([&] { return list().row_count() == 3; }));
-  EXPECT_EQ(list().selected_row(), 0);
+  EXPECT_TRUE(spin_until([&] { return list().selected_row() == 0; }));
   // Nothing was started by the rebuild.
   EXPECT_EQ(shell_->application().supervisor().row_state(2), ChannelState::idle);
 }

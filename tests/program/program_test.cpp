@@ -1,6 +1,6 @@
-// The vantorix program itself, headless, in a configuration folder of its own: first start,
-// channels started at launch and kept running, folders played through, the single instance,
-// an orderly stop on SIGTERM and a start that cannot listen.
+// The vantorix program itself in a configuration folder of its own, headless and with its window
+// on a virtual display: first start, channels started at launch and kept running, folders played
+// through, the single instance, an orderly stop on SIGTERM and a start that cannot listen.
 #include <dirent.h>
 #include <gtest/gtest.h>
 #include <signal.h>
@@ -11,6 +11,7 @@
 
 #include "config/document.h"
 #include "config/json.h"
+#include "platform/process.h"
 #include "tests/support/http_client.h"
 #include "tests/support/peers.h"
 
@@ -68,10 +69,11 @@ class Program : public ::testing::Test {
 
   fs::path config_folder() const { return folder_ / "config" / "Zentravia" / "morvi"; }
 
-  Peer& launch(const std::string& name = "vantorix") {
+  Peer& launch(const std::string& name = "vantorix", bool quiet = true) {
+    std::vector<std::string> argv{module_folder() + "/vantorix"};
+    if (quiet) argv.push_back("-quiet");
     programs_.push_back(
-        std::make_unique<Peer>(std::vector<std::string>{module_folder() + "/vantorix", "-quiet"},
-                               folder_ / (name + ".out"), folder_ / (name + ".err")));
+        std::make_unique<Peer>(argv, folder_ / (name + ".out"), folder_ / (name + ".err")));
     return *programs_.back();
   }
 
@@ -327,6 +329,99 @@ TEST_F(Program, FolderChannelPlaysEveryClipThenStops) {
   EXPECT_EQ(played, (std::vector<std::string>{"a.mp4", "b.mp4", "c.mp4"})) << program.report();
   EXPECT_EQ(channel_status(0).first, "idle");
   EXPECT_TRUE(saved_enable(0));
+}
+
+// A virtual display of its own for the window: Xvfb on the first free display number from 90.
+class VirtualDisplay {
+ public:
+  explicit VirtualDisplay(const fs::path& folder) {
+    for (int number = 90; number < 140; ++number) {
+      const std::string lock = "/tmp/.X" + std::to_string(number) + "-lock";
+      if (fs::exists(lock) || fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) continue;
+      name_ = ":" + std::to_string(number);
+      ::setenv("DISPLAY", name_.c_str(), 1);
+      server_ = std::make_unique<Peer>(
+          std::vector<std::string>{"Xvfb", name_, "-screen", "0", "1280x800x24", "-nolisten",
+                                   "tcp"},
+          folder / "xvfb.out", folder / "xvfb.err");
+      // Ready once a client is answered.
+      if (wait_until([&] { return answers(folder); }, 10s)) return;
+      server_.reset();
+    }
+    name_.clear();
+  }
+  ~VirtualDisplay() {
+    if (server_) {
+      server_->signal(SIGTERM);
+      server_->wait(5s);
+    }
+  }
+  const std::string& name() const { return name_; }
+
+ private:
+  bool answers(const fs::path& folder) const {
+    Peer probe({"xdotool", "getdisplaygeometry"}, folder / "probe.out", folder / "probe.err");
+    return probe.wait(5s) == 0;
+  }
+
+  std::string name_;
+  std::unique_ptr<Peer> server_;
+};
+
+// What xdotool printed (its standard output), or nullopt when it failed.
+std::optional<std::string> xdotool(const fs::path& folder, std::vector<std::string> arguments) {
+  arguments.insert(arguments.begin(), "xdotool");
+  Peer tool(arguments, folder / "xdotool.out", folder / "xdotool.err");
+  if (tool.wait(10s) != 0) return std::nullopt;
+  return tool.out();
+}
+
+TEST_F(Program, TheWindowShowsWhileTheWarningIsOpenAndItsButtonsRunTheChannels) {
+  if (!find_program("Xvfb") || !find_program("xdotool")) GTEST_SKIP() << "no Xvfb or xdotool";
+  // Channel 2 starts at launch; channel 1 waits for the operator. No password: the security
+  // warning opens at start.
+  configure(0, {clip("first.mp4", 60).string(), clip("second.mp4", 60).string()});
+  JsonPtr document = json_parse(read_text(config_folder() / "morvi.json"));
+  config_set_string(config_object(document.get(), "global"), "loginPass", "");
+  config_set_bool(cJSON_GetArrayItem(config_array(document.get(), "channels"), 0), "enable", false);
+  std::ofstream(config_folder() / "morvi.json") << *json_print(document.get());
+
+  VirtualDisplay display(folder_);
+  ASSERT_FALSE(display.name().empty()) << "no free display for Xvfb";
+  ::setenv("DISPLAY", display.name().c_str(), 1);
+  Peer& program = launch("window", false);
+  const auto visible_window = [&](const std::string& title) {
+    return xdotool(folder_, {"search", "--onlyvisible", "--name", "^" + title + "$"});
+  };
+  ASSERT_TRUE(wait_until(
+      [&] { return visible_window("Vantorix") && visible_window("Web Security Warning"); },
+      kStartLimit))
+      << program.report();
+  EXPECT_TRUE(wait_for_state(1, "running")) << "started while the warning is open";
+
+  const std::string window = *visible_window("Vantorix");
+  const std::string id = window.substr(0, window.find('\n'));
+  ASSERT_TRUE(xdotool(folder_, {"windowfocus", "--sync", id}));
+  ASSERT_TRUE(xdotool(folder_, {"key", "alt+s"}));
+  EXPECT_TRUE(wait_for_state(0, "running")) << program.report();
+  EXPECT_TRUE(wait_until([&] { return saved_enable(0); }, 5s));
+  ASSERT_TRUE(xdotool(folder_, {"key", "alt+t"}));
+  EXPECT_TRUE(wait_for_state(0, "idle")) << program.report();
+  EXPECT_FALSE(saved_enable(0));
+
+  // Hidden, then a second start shows it again.
+  ASSERT_TRUE(xdotool(folder_, {"windowunmap", "--sync", id}));
+  ASSERT_FALSE(visible_window("Vantorix"));
+  Peer& second = launch("second", false);
+  EXPECT_EQ(second.wait(10s), 0) << second.report();
+  EXPECT_TRUE(wait_until([&] { return visible_window("Vantorix").has_value(); }, 10s));
+
+  const std::set<pid_t> running = transcoders_of(program.pid());
+  EXPECT_EQ(running.size(), 1U);
+  program.signal(SIGTERM);
+  EXPECT_EQ(program.wait(15s), 0) << program.report();
+  for (const pid_t pid : running)
+    EXPECT_FALSE(process_exists(pid)) << pid;
 }
 
 }  // namespace
