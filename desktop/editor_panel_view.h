@@ -7,11 +7,22 @@
 
 #include <QWidget>
 
+#include <string>
 #include <string_view>
+#include <vector>
 
 #include "frontend/channel_editor.h"
 #include "frontend/editor_controls.h"
 #include "frontend/editor_values.h"
+
+class QCheckBox;
+class QComboBox;
+class QGridLayout;
+class QGroupBox;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+class QTabBar;
 
 namespace vx {
 
@@ -52,7 +63,44 @@ class EditorPanelView final : public QWidget {
   void browseClicked();
 
  private:
-  // (the helper fills in its private members)
+  QGroupBox* make_target_group();
+  QGroupBox* make_video_group();
+  QGroupBox* make_audio_group();
+  void align_label_columns();
+  void connect_signals();
+
+  QTabBar* tabs_ = nullptr;
+  QComboBox* target_format_ = nullptr;
+  QPushButton* format_advanced_ = nullptr;
+  QLineEdit* target_url_ = nullptr;
+  QPushButton* browse_ = nullptr;
+
+  QCheckBox* video_enable_ = nullptr;
+  QComboBox* video_encoding_ = nullptr;
+  QPushButton* video_advanced_ = nullptr;
+  QComboBox* frame_size_ = nullptr;
+  QLineEdit* width_ = nullptr;
+  QLineEdit* height_ = nullptr;
+  QComboBox* frame_rate_ = nullptr;
+  QLabel* quality_label_ = nullptr;
+  QComboBox* quality_ = nullptr;
+  QLabel* quality_unit_ = nullptr;
+  QComboBox* video_bitrate_ = nullptr;
+  QLineEdit* key_frame_interval_ = nullptr;
+  QLabel* mux_bitrate_label_ = nullptr;
+  QLineEdit* mux_bitrate_ = nullptr;
+  QLabel* mux_bitrate_unit_ = nullptr;
+  QCheckBox* cbr_ = nullptr;
+
+  QCheckBox* audio_enable_ = nullptr;
+  QComboBox* audio_encoding_ = nullptr;
+  QPushButton* audio_advanced_ = nullptr;
+  QComboBox* sample_rate_ = nullptr;
+  QComboBox* audio_channels_ = nullptr;
+  QComboBox* audio_bitrate_ = nullptr;
+
+  // The grids whose first column holds the row labels, lined up across the groups.
+  std::vector<QGridLayout*> label_grids_;
 };
 
 }  // namespace vx

@@ -4,18 +4,18 @@
 
 #include <QApplication>
 
-#include <memory>
-
 namespace vx::testing_support {
 
 inline void ensure_qt_application() {
-  static std::unique_ptr<QApplication> application;
   if (QApplication::instance() != nullptr) return;
   if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
   static int argc = 1;
   static char name[] = "vx_desktop_tests";
   static char* argv[] = {name, nullptr};
-  application = std::make_unique<QApplication>(argc, argv);
+  // Never destroyed: run from exit(), its destructor finds Qt's own globals gone and crashes the
+  // test program after every test has passed.
+  static QApplication* const application = new QApplication(argc, argv);
+  (void)application;
 }
 
 }  // namespace vx::testing_support
