@@ -614,11 +614,10 @@ void MorviListCtrl::place_cells() {
   const bool in_view = source.top() >= 0 && source.bottom() < viewport()->height();
   // Wide enough for the longest entry beside the drop arrow: a narrower choice cuts the schemes
   // operators tell the sources apart by.
-  const int type_width =
-      std::min(std::max(scaled(kTypeCellWidth),
-                        type_->fontMetrics().horizontalAdvance(QStringLiteral("newtek ndi")) +
-                            scaled(30)),
-               source.width() / 2);
+  const int type_width = std::min(
+      std::max(scaled(kTypeCellWidth),
+               type_->fontMetrics().horizontalAdvance(QStringLiteral("newtek ndi")) + scaled(30)),
+      source.width() / 2);
   const int browse_width = scaled(kBrowseCellWidth);
   const int address_right_gap = cells_browse_ ? scaled(kBrowseCellWidth + 2) : 1;
   type_->setGeometry(source.left(), source.top(), type_width, source.height());

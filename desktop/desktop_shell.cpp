@@ -7,6 +7,7 @@
 #include <QPainter>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
+#include <QWindow>
 
 #include "config/core_lock.h"
 #include "config/document.h"
@@ -121,7 +122,11 @@ void DesktopShell::exit_sequence() {
 
 void DesktopShell::show_window() {
   if (!window_ || asking_password_) return;
-  const bool on_screen = window_->isVisible() && !window_->isMinimized();
+  // A window unmapped behind Qt's back (by the desktop) is not on screen although Qt still
+  // counts it visible; it is shown afresh, like a hidden one.
+  const QWindow* handle = window_->windowHandle();
+  const bool on_screen =
+      window_->isVisible() && !window_->isMinimized() && handle != nullptr && handle->isExposed();
   if (!on_screen && login_password_set()) {
     asking_password_ = true;
     const bool opened = ask_login_password(nullptr);
@@ -131,6 +136,7 @@ void DesktopShell::show_window() {
       return;
     }
   }
+  if (!on_screen) window_->hide();
   window_->showNormal();
   window_->raise();
   window_->activateWindow();

@@ -340,10 +340,9 @@ class VirtualDisplay {
       if (fs::exists(lock) || fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) continue;
       name_ = ":" + std::to_string(number);
       ::setenv("DISPLAY", name_.c_str(), 1);
-      server_ = std::make_unique<Peer>(
-          std::vector<std::string>{"Xvfb", name_, "-screen", "0", "1280x800x24", "-nolisten",
-                                   "tcp"},
-          folder / "xvfb.out", folder / "xvfb.err");
+      server_ = std::make_unique<Peer>(std::vector<std::string>{"Xvfb", name_, "-screen", "0",
+                                                                "1280x800x24", "-nolisten", "tcp"},
+                                       folder / "xvfb.out", folder / "xvfb.err");
       // Ready once a client is answered.
       if (wait_until([&] { return answers(folder); }, 10s)) return;
       server_.reset();
@@ -376,7 +375,7 @@ std::optional<std::string> xdotool(const fs::path& folder, std::vector<std::stri
   return tool.out();
 }
 
-TEST_F(Program, TheWindowShowsWhileTheWarningIsOpenAndItsButtonsRunTheChannels) {
+TEST_F(Program, WindowOnAVirtualDisplay) {
   if (!find_program("Xvfb") || !find_program("xdotool")) GTEST_SKIP() << "no Xvfb or xdotool";
   // Channel 2 starts at launch; channel 1 waits for the operator. No password: the security
   // warning opens at start.
@@ -409,7 +408,7 @@ TEST_F(Program, TheWindowShowsWhileTheWarningIsOpenAndItsButtonsRunTheChannels) 
   EXPECT_TRUE(wait_for_state(0, "idle")) << program.report();
   EXPECT_FALSE(saved_enable(0));
 
-  // Hidden, then a second start shows it again.
+  // Taken off the screen, then a second start shows it again.
   ASSERT_TRUE(xdotool(folder_, {"windowunmap", "--sync", id}));
   ASSERT_FALSE(visible_window("Vantorix"));
   Peer& second = launch("second", false);
