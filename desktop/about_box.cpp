@@ -1,6 +1,7 @@
 #include <QFontDatabase>
 #include <QPainter>
 #include <QShowEvent>
+#include <QStaticText>
 
 #include "desktop/channel_list.h"
 #include "vocabulary/product.h"
@@ -29,38 +30,56 @@ QFont name_font(const QFont& base) {
 
 }  // namespace
 
-AboutBox::AboutBox(QWidget* parent) : QWidget(parent), name_font_(name_font(font())) {}
+AboutBox::AboutBox(QWidget* parent) : QWidget(parent), name_font_(name_font(font())) {
+  // The panel paints every pixel of itself; nothing behind it needs painting first.
+  setAttribute(Qt::WA_OpaquePaintEvent);
+}
 
 QSize AboutBox::sizeHint() const {
   return {300, 70};
 }
 
-void AboutBox::paintEvent(QPaintEvent*) {
+void AboutBox::paintEvent(QPaintEvent* event) {
   QPainter painter(this);
   painter.setRenderHint(QPainter::TextAntialiasing);
   painter.fillRect(rect(), QColor(40, 44, 52));
 
-  const QString name = QString::fromLatin1(kProductName);
-  const QFontMetrics name_metrics(name_font_);
+  // Laid out once: fifty repaints a second must not lay the name out again each time.
+  if (letters_.empty()) lay_out_name();
   painter.setFont(name_font_);
-  const int left = (width() - name_metrics.horizontalAdvance(name)) / 2;
-  const int baseline = 4 + name_metrics.ascent();
-  for (qsizetype i = 0; i < name.size(); ++i) {
+  const QRect area = name_area();
+  for (std::size_t i = 0; i < letters_.size(); ++i) {
     const int hue = (static_cast<int>(i) * kLetterHueSpacing + step_ * kHueStep) % 360;
     painter.setPen(QColor::fromHsv(hue, 190, 255));
-    painter.drawText(left + name_metrics.horizontalAdvance(name.left(i)), baseline,
-                     QString(name[i]));
+    painter.drawStaticText(area.left() + letters_[i].first, area.top(), letters_[i].second);
   }
-
   QFont small = font();
   small.setPixelSize(11);
   painter.setFont(small);
   painter.setPen(QColor(200, 200, 200));
   const int line = QFontMetrics(small).height();
-  const QRect lines(0, baseline + name_metrics.descent() + 2, width(), 2 * line);
+  const QRect lines(0, area.bottom() + 2, width(), 2 * line);
+  // While the colours move only the name is repainted.
+  if (!lines.intersects(event->rect())) return;
   painter.drawText(lines, Qt::AlignHCenter | Qt::AlignTop,
                    QString::fromLatin1(kVendorName) + '\n' + QStringLiteral("Version ") +
                        QString::fromLatin1(version_text()));
+}
+
+void AboutBox::lay_out_name() {
+  const QString name = QString::fromLatin1(kProductName);
+  const QFontMetrics metrics(name_font_);
+  for (qsizetype i = 0; i < name.size(); ++i) {
+    QStaticText letter{QString(name[i])};
+    letter.prepare(QTransform(), name_font_);
+    letters_.emplace_back(metrics.horizontalAdvance(name.left(i)), std::move(letter));
+  }
+}
+
+QRect AboutBox::name_area() const {
+  const QFontMetrics metrics(name_font_);
+  const int advance = metrics.horizontalAdvance(QString::fromLatin1(kProductName));
+  return {(width() - advance) / 2, 4, advance, metrics.height()};
 }
 
 void AboutBox::showEvent(QShowEvent* event) {
@@ -77,7 +96,9 @@ void AboutBox::hideEvent(QHideEvent* event) {
 void AboutBox::timerEvent(QTimerEvent* event) {
   if (event->timerId() != timer_) return QWidget::timerEvent(event);
   step_ = (step_ + 1) % (360 / kHueStep);
-  update();
+  // Only the name changes: fifty repaints a second of the whole panel would cost the program
+  // more than everything else it draws.
+  update(name_area());
 }
 
 }  // namespace vx

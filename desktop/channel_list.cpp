@@ -20,6 +20,8 @@
 #include <initializer_list>
 #include <utility>
 
+#include "desktop/qt_text.h"
+
 // The pictures are compiled into this static library, whose object files the linker only keeps
 // when something names them.
 static void load_pictures() {
@@ -48,10 +50,6 @@ const QColor kBelowRows(110, 110, 110);
 
 int column_index(ChannelColumn column) {
   return static_cast<int>(column);
-}
-
-QString qt_text(const std::string& text) {
-  return QString::fromStdString(text);
 }
 
 const char* status_picture(StatusIcon icon) {
@@ -420,9 +418,9 @@ void MorviListCtrl::show_cells(std::optional<int> row, const SourceCells& cells)
 }
 
 void MorviListCtrl::read_cells(SourceCells& cells) const {
-  cells.address = address_->text().toStdString();
-  cells.bind = bind_->text().toStdString();
-  cells.memo = memo_->text().toStdString();
+  cells.address = utf8_text(address_->text());
+  cells.bind = utf8_text(bind_->text());
+  cells.memo = utf8_text(memo_->text());
 }
 
 void MorviListCtrl::focus_cell(std::string_view control) {
@@ -432,6 +430,10 @@ void MorviListCtrl::focus_cell(std::string_view control) {
   if (cell == nullptr) return;
   cell->setFocus(Qt::OtherFocusReason);
   cell->selectAll();
+}
+
+void MorviListCtrl::set_browse_enabled(bool enabled) {
+  browse_->setEnabled(enabled);
 }
 
 void MorviListCtrl::set_cell_address(const std::string& address) {

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <QFont>
+#include <QStaticText>
 #include <QTreeView>
 
 #include <functional>
@@ -68,6 +69,8 @@ class MorviListCtrl final : public QTreeView {
   // Puts the keyboard focus on a cell by its refusal name (kSourceAddressControl,
   // kSourceBindControl).
   void focus_cell(std::string_view control);
+  // Whether the cells' "..." may be pressed (the picker behind it exists).
+  void set_browse_enabled(bool enabled);
   // The address text shown in the cells now, for a browse result to fill.
   void set_cell_address(const std::string& address);
 
@@ -165,6 +168,10 @@ class AboutBox final : public QWidget {
   void timerEvent(QTimerEvent* event) override;
 
  private:
+  // Where the product name is drawn: all that changes while the colours move.
+  QRect name_area() const;
+  void lay_out_name();
+  std::vector<std::pair<int, QStaticText>> letters_;  // each letter's offset and its layout
   QFont name_font_;
   int step_ = 0;
   int timer_ = 0;

@@ -14,6 +14,7 @@
 #include "config/store.h"
 #include "desktop/login_dialog.h"
 #include "desktop/morvi_dlg.h"
+#include "desktop/qt_text.h"
 #include "dialogs/login_prompt.h"
 #include "platform/exit_signals.h"
 #include "platform/host.h"
@@ -21,10 +22,6 @@
 
 namespace vx {
 namespace {
-
-QString text_of(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 // A rounded square in the browser page's blue with the product's initial.
 QIcon built_in_icon() {
@@ -60,7 +57,7 @@ bool login_password_set() {
 }  // namespace
 
 QIcon program_icon() {
-  const QString own = text_of(module_folder() + "/morvoem.ico");
+  const QString own = qt_text(module_folder() + "/morvoem.ico");
   if (QFileInfo::exists(own)) {
     QIcon icon(own);
     if (!icon.availableSizes().isEmpty()) return icon;
@@ -243,7 +240,7 @@ void DesktopShell::refresh_panel() {
 void DesktopShell::warning(std::string_view caption, std::string_view text) {
   print_operator_line(stderr, text);
   auto* box =
-      new QMessageBox(QMessageBox::Warning, text_of(caption), text_of(text), QMessageBox::Ok);
+      new QMessageBox(QMessageBox::Warning, qt_text(caption), qt_text(text), QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
   box->show();
@@ -251,7 +248,7 @@ void DesktopShell::warning(std::string_view caption, std::string_view text) {
 
 void DesktopShell::error(std::string_view caption, std::string_view text) {
   print_operator_line(stderr, text);
-  QMessageBox box(QMessageBox::Critical, text_of(caption), text_of(text), QMessageBox::Ok);
+  QMessageBox box(QMessageBox::Critical, qt_text(caption), qt_text(text), QMessageBox::Ok);
   box.exec();
 }
 

@@ -20,6 +20,7 @@
 #include <initializer_list>
 #include <limits>
 
+#include "desktop/qt_text.h"
 #include "dialogs/choice_tables.h"
 #include "frontend/editor_panel.h"
 
@@ -30,14 +31,6 @@ namespace {
 // its width to the channel list.
 constexpr int kPanelWidth = 360;
 constexpr int kSpacing = 4;
-
-QString qt_text(std::string_view text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string utf8_text(const QString& text) {
-  return text.toUtf8().toStdString();
-}
 
 std::string_view entry_text(std::string_view text) {
   return text;

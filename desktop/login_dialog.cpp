@@ -9,6 +9,7 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
+#include "desktop/qt_text.h"
 #include "dialogs/login_prompt.h"
 
 namespace vx {
@@ -25,7 +26,7 @@ bool ask_login_password(QWidget* parent) {
   layout->addRow(buttons);
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
-    LoginPrompt prompt{password->text().toUtf8().toStdString()};
+    LoginPrompt prompt{utf8_text(password->text())};
     bool accepted = false;
     {
       const CoreLock lock = core_lock();

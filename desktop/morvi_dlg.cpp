@@ -20,6 +20,7 @@
 #include "config/store.h"
 #include "desktop/channel_list.h"
 #include "desktop/editor_panel_view.h"
+#include "desktop/qt_text.h"
 #include "frontend/channel_commands.h"
 #include "frontend/channel_rows.h"
 #include "frontend/device_pickers.h"
@@ -29,14 +30,6 @@
 
 namespace vx {
 namespace {
-
-QString text_of(const std::string& text) {
-  return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
-
-std::string utf8_of(const QString& text) {
-  return text.toUtf8().toStdString();
-}
 
 QMessageBox::Icon box_icon(MessageIcon icon) {
   switch (icon) {
@@ -54,7 +47,7 @@ QMessageBox::Icon box_icon(MessageIcon icon) {
 QString filter_text(const std::vector<std::string>& filters) {
   QStringList list;
   for (const std::string& filter : filters)
-    list << text_of(filter);
+    list << qt_text(filter);
   return list.join(";;");
 }
 
@@ -260,7 +253,7 @@ void MorviDlg::connect_list() {
   connect(list_, &MorviListCtrl::sourceTypeChosen, this, [this](int type) {
     read_inputs();
     cells_.choose_type(static_cast<SourceType>(type));
-    list_->show_cells(cells_.open_row(), cells_);
+    draw_cells();
   });
   connect(list_, &MorviListCtrl::browseRequested, this, &MorviDlg::browse_source);
 }
@@ -379,7 +372,7 @@ void MorviDlg::show_outcome(const EditorOutcome& outcome) {
   drawing_ = true;
   apply_row_changes(outcome.rows);
   panel_view_->show_values(panel_.values());
-  list_->show_cells(cells_.open_row(), cells_);
+  draw_cells();
   show_editor_state();
   drawing_ = false;
   for (const DialogMessage& message : outcome.messages)
@@ -408,6 +401,12 @@ void MorviDlg::apply_row_changes(const RowChanges& rows) {
   }
 }
 
+void MorviDlg::draw_cells() {
+  list_->show_cells(cells_.open_row(), cells_);
+  // The capture device, DeckLink and NDI pickers open here once their dialogs exist.
+  list_->set_browse_enabled(cells_.browse() == SourceBrowse::file_menu);
+}
+
 void MorviDlg::show_editor_state() {
   panel_view_->show_tabs(editor_->tabs(), [this] {
     EditingSituation situation;
@@ -426,7 +425,7 @@ void MorviDlg::show_panel_change(const PanelChange& change) {
 }
 
 void MorviDlg::show_message(const DialogMessage& message) {
-  QMessageBox box(box_icon(message.icon), text_of(message.title), text_of(message.text),
+  QMessageBox box(box_icon(message.icon), qt_text(message.title), qt_text(message.text),
                   QMessageBox::Ok, this);
   box.exec();
 }
@@ -472,7 +471,7 @@ void MorviDlg::rebuild_list() {
   if (editor_->editing_new_channel()) {
     list_->add_row(channel_row_texts(editor_->editing_channel(), list_->row_count()));
   }
-  list_->show_cells(cells_.open_row(), cells_);
+  draw_cells();
   drawing_ = was_drawing;
 }
 
@@ -518,13 +517,12 @@ void MorviDlg::remove_channel() {
   const EditorOutcome asked = editor_->remove(*row);
   show_outcome(asked);
   if (!asked.question) return;
-  QMessageBox question(box_icon(asked.question->icon), text_of(asked.question->title),
-                       text_of(asked.question->text), QMessageBox::Ok | QMessageBox::Cancel, this);
+  QMessageBox question(box_icon(asked.question->icon), qt_text(asked.question->title),
+                       qt_text(asked.question->text), QMessageBox::Ok | QMessageBox::Cancel, this);
   if (question.exec() == QMessageBox::Ok) show_outcome(editor_->confirm_remove(*row));
 }
 
-// The source cells' "...": a file or a folder for the source types that read one. The capture,
-// DeckLink and NDI pickers open here once their dialogs exist.
+// The source cells' "...": a file or a folder for the source types that read one.
 void MorviDlg::browse_source(QPoint below_left) {
   if (cells_.browse() != SourceBrowse::file_menu) return;
   QMenu menu(this);
@@ -541,8 +539,8 @@ void MorviDlg::browse_source(QPoint below_left) {
   }
   if (path.isEmpty()) return;
   read_inputs();
-  cells_.take_path(utf8_of(path));
-  list_->show_cells(cells_.open_row(), cells_);
+  cells_.take_path(utf8_text(path));
+  draw_cells();
 }
 
 // The Target URL's "...": where a file-writing format writes.
@@ -558,13 +556,13 @@ void MorviDlg::browse_target() {
   if (!dialog->confirm_overwrite) chooser.setOption(QFileDialog::DontConfirmOverwrite);
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
   read_inputs();
-  panel_.values().target_url = utf8_of(chooser.selectedFiles().front());
+  panel_.values().target_url = utf8_text(chooser.selectedFiles().front());
   panel_view_->set_target_url(panel_.values().target_url);
 }
 
 void MorviDlg::open_preview() {
   const std::vector<std::string> addresses = application_.web_addresses();
-  if (!addresses.empty()) QDesktopServices::openUrl(QUrl(text_of(addresses.front())));
+  if (!addresses.empty()) QDesktopServices::openUrl(QUrl(qt_text(addresses.front())));
 }
 
 // ----- keys and closing ---------------------------------------------------------------------

@@ -72,6 +72,7 @@ class MorviDlg final : public QWidget, public SupervisorView {
   void read_inputs();
   void show_outcome(const EditorOutcome& outcome);
   void apply_row_changes(const RowChanges& rows);
+  void draw_cells();
   void show_editor_state();
   void show_panel_change(const PanelChange& change);
   void show_message(const DialogMessage& message);
