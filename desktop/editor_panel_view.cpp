@@ -150,8 +150,9 @@ EditorPanelView::EditorPanelView(QWidget* parent) : QWidget(parent) {
   tabs_ = new QTabBar(this);
   tabs_->setObjectName("target_tabs");
   tabs_->setExpanding(false);
-  // Stream names of one channel tend to share their beginning and differ towards the end.
-  tabs_->setElideMode(Qt::ElideLeft);
+  // Stream names of one channel often differ in a few characters anywhere ("..._720p" and
+  // "..._1080p"): shortened, two tabs can read alike. They stay whole, and the strip scrolls.
+  tabs_->setElideMode(Qt::ElideNone);
   tabs_->setUsesScrollButtons(true);
   // The strip keeps its height while hidden, so the groups stay put when the format changes.
   tabs_->addTab(QStringLiteral("stream"));

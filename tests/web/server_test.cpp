@@ -308,6 +308,7 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
   EXPECT_EQ(http_get(port_, "/runtime").body,
             "{\n  \"app\": \"Vantorix\",\n  \"appAbbr\": \"MORVI\",\n  \"title\": \"Vantorix\",\n"
             "  \"version\": \"6.5.7.1d\",\n  \"channels\": 16,\n  \"website\": \"vantorix.org\",\n"
+            "  \"manual\": \"https://vantorix.org/manual\",\n"
             "  \"platform\": \"linux\",\n  \"previewPort\": 9528\n}");
 }
 
