@@ -139,13 +139,7 @@ class Window : public ::testing::Test {
   // A short clip made on the spot, so a channel runs and reports figures.
   std::string clip(int seconds) {
     const fs::path path = folder_ / "clip.mp4";
-    Peer ffmpeg(
-        ffmpeg_argv({"-f", "lavfi", "-i",
-                     "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds), "-f",
-                     "lavfi", "-i", "sine=duration=" + std::to_string(seconds), "-c:v", "libx264",
-                     "-preset", "ultrafast", "-c:a", "aac", path.string()}),
-        folder_ / "clip.out", folder_ / "clip.err");
-    EXPECT_EQ(ffmpeg.wait(60s), 0) << ffmpeg.report();
+    EXPECT_TRUE(make_test_clip(path, seconds)) << read_text(path.string() + ".err");
     return path.string();
   }
 

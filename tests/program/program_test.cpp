@@ -106,14 +106,7 @@ class Program : public ::testing::Test {
   // A short test clip made on the spot.
   fs::path clip(const std::string& name, int seconds) {
     const fs::path path = folder_ / "media" / name;
-    fs::create_directories(path.parent_path());
-    Peer ffmpeg(
-        ffmpeg_argv({"-f", "lavfi", "-i",
-                     "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds), "-f",
-                     "lavfi", "-i", "sine=duration=" + std::to_string(seconds), "-c:v", "libx264",
-                     "-preset", "ultrafast", "-c:a", "aac", path.string()}),
-        folder_ / "clip.out", folder_ / "clip.err");
-    EXPECT_EQ(ffmpeg.wait(60s), 0) << ffmpeg.report();
+    EXPECT_TRUE(make_test_clip(path, seconds)) << read_text(path.string() + ".err");
     return path;
   }
 

@@ -297,6 +297,18 @@ inline std::vector<std::string> ffmpeg_argv(std::vector<std::string> arguments) 
   return argv;
 }
 
+// A short H.264 and AAC clip (160x120, 10 fps) written to `path`, made on the spot so a channel
+// runs from a file and reports figures; ffmpeg's messages go beside it.
+inline bool make_test_clip(const fs::path& path, int seconds) {
+  fs::create_directories(path.parent_path());
+  Peer ffmpeg(ffmpeg_argv({"-f", "lavfi", "-i",
+                           "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds), "-f",
+                           "lavfi", "-i", "sine=duration=" + std::to_string(seconds), "-c:v",
+                           "libx264", "-preset", "ultrafast", "-c:a", "aac", "-y", path.string()}),
+              path.string() + ".out", path.string() + ".err");
+  return ffmpeg.wait(60s) == 0;
+}
+
 // A live MPEG-TS feed on UDP in real time (320x240, 25 fps, h264 and aac), as a camera would
 // send it; it runs until the Peer is destroyed.
 inline std::unique_ptr<Peer> start_live_udp_sender(const fs::path& folder, std::uint16_t port,
