@@ -1,12 +1,13 @@
 // vantorix: the program. With a display it shows its window (with -quiet only its tray icon);
-// with -quiet and no display it runs headless, serving the web administration and keeping the
-// channels running until SIGTERM, SIGINT or SIGHUP.
+// with -quiet and no display (or one that does not answer) it runs headless, serving the web
+// administration and keeping the channels running until SIGTERM, SIGINT or SIGHUP.
 #include <cstdio>
 #include <cstdlib>
 #include <string>
 
 #include "app/headless_loop.h"
 #include "desktop/desktop_shell.h"
+#include "platform/display.h"
 #include "vocabulary/ascii.h"
 
 namespace {
@@ -33,14 +34,16 @@ bool has_display() {
 
 int main(int argc, char** argv) {
   const bool quiet = quiet_start(argc, argv);
-  if (has_display()) return vx::run_desktop(argc, argv, quiet);
+  const bool named_display = has_display();
+  if (named_display && vx::display_reachable()) return vx::run_desktop(argc, argv, quiet);
+  const char* missing =
+      named_display ? "the display does not answer" : "there is no display for the window";
   if (!quiet) {
-    std::fprintf(stderr,
-                 "vantorix: there is no display for the window; start it with -quiet to run "
-                 "without one\n");
+    std::fprintf(stderr, "vantorix: %s; start it with -quiet to run without one\n", missing);
     return 2;
   }
   vx::HeadlessLoop loop;  // first: it blocks the exit signals before any thread starts
+  if (named_display) loop.note(std::string(missing) + "; running without the window");
   vx::Application application(loop, loop, loop);
   if (const std::optional<int> code = application.start(false)) return *code;
   const int signal_number = loop.run(application);

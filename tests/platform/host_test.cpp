@@ -11,6 +11,7 @@
 #include <deque>
 #include <filesystem>
 
+#include "platform/display.h"
 #include "platform/unique_fd.h"
 
 namespace vx {
@@ -84,6 +85,48 @@ TEST(LocalAddresses, RealHostGivesAtMostFiveUsableAddresses) {
     EXPECT_NE(address.rfind("169.254.", 0), 0u) << address;
   }
   EXPECT_EQ(local_ipv4_address(), addresses.empty() ? std::string() : addresses.front());
+}
+
+TEST(Display, NamesAreReadAndOnlyADisplayThatAcceptsCountsAsReachable) {
+  struct Case {
+    const char* name;
+    const char* socket_path;
+    const char* host;
+    int port;
+  };
+  for (const Case& c :
+       {Case{":0", "/tmp/.X11-unix/X0", "", 0}, Case{":12.1", "/tmp/.X11-unix/X12", "", 0},
+        Case{"unix:3", "/tmp/.X11-unix/X3", "", 0},
+        Case{"localhost:10.0", "", "localhost", 6010}}) {
+    const std::optional<XDisplayAddress> address = x_display_address(c.name);
+    ASSERT_TRUE(address.has_value()) << c.name;
+    EXPECT_EQ(address->socket_path, c.socket_path) << c.name;
+    EXPECT_EQ(address->host, c.host) << c.name;
+    EXPECT_EQ(address->port, c.port) << c.name;
+  }
+  for (const char* unknown : {"", "0", ":", ":x", ":-1", "/private/tmp/launch-x/org.x:0"})
+    EXPECT_FALSE(x_display_address(unknown).has_value()) << unknown;
+
+  // A display over TCP on 127.0.0.1: reachable while something listens there, not after.
+  UniqueFd listener(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  int number = 0;
+  for (number = 150; number < 400; ++number) {
+    address.sin_port = htons(static_cast<std::uint16_t>(6000 + number));
+    if (::bind(listener.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) == 0)
+      break;
+  }
+  ASSERT_EQ(::listen(listener.get(), 4), 0);
+  ::unsetenv("WAYLAND_DISPLAY");
+  const std::string name = "127.0.0.1:" + std::to_string(number);
+  ::setenv("DISPLAY", name.c_str(), 1);
+  EXPECT_TRUE(display_reachable());
+  listener.reset();
+  EXPECT_FALSE(display_reachable());
+  ::unsetenv("DISPLAY");
+  EXPECT_FALSE(display_reachable());
 }
 
 TEST(ModuleFolder, IsTheFolderOfThisProgramWithoutTrailingSlash) {
