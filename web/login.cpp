@@ -1,6 +1,9 @@
 #include "web/login.h"
 
 #include <algorithm>
+#include <cstdint>
+
+#include "vocabulary/ascii.h"
 
 namespace vx {
 namespace {
@@ -66,6 +69,48 @@ bool auth_check(std::string_view cookie_text, std::string_view login_pass) {
   if (login_pass.empty()) return true;
   const std::optional<std::string> value = url_decode(auth_cookie_value(cookie_text));
   return value && constant_time_equal(*value, login_pass);
+}
+
+std::optional<std::string> base64_decode(std::string_view text) {
+  while (!text.empty() && text.back() == '=')
+    text.remove_suffix(1);
+  if (text.size() % 4 == 1 || text.size() / 4 * 3 > kMaxDecodedValue) return std::nullopt;
+  std::string decoded;
+  std::uint32_t bits = 0;
+  int count = 0;
+  for (const char c : text) {
+    int value = -1;
+    if (c >= 'A' && c <= 'Z') value = c - 'A';
+    if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+    if (c >= '0' && c <= '9') value = c - '0' + 52;
+    if (c == '+') value = 62;
+    if (c == '/') value = 63;
+    if (value < 0) return std::nullopt;
+    bits = (bits << 6) | static_cast<std::uint32_t>(value);
+    count += 6;
+    if (count >= 8) {
+      count -= 8;
+      decoded += static_cast<char>((bits >> count) & 0xff);
+    }
+  }
+  return decoded;
+}
+
+bool authorization_check(std::string_view authorization, std::string_view login_pass) {
+  if (login_pass.empty()) return true;
+  const std::size_t blank = authorization.find(' ');
+  if (blank == std::string_view::npos) return false;
+  const std::string_view scheme = authorization.substr(0, blank);
+  std::string_view credentials = authorization.substr(blank + 1);
+  while (!credentials.empty() && credentials.front() == ' ')
+    credentials.remove_prefix(1);
+  if (iequals(scheme, "Bearer")) return constant_time_equal(credentials, login_pass);
+  if (!iequals(scheme, "Basic")) return false;
+  const std::optional<std::string> pair = base64_decode(credentials);
+  if (!pair) return false;
+  const std::size_t colon = pair->find(':');
+  return colon != std::string::npos &&
+         constant_time_equal(std::string_view(*pair).substr(colon + 1), login_pass);
 }
 
 std::optional<std::string_view> login_form_value(std::string_view body) {

@@ -30,6 +30,15 @@ bool constant_time_equal(std::string_view a, std::string_view b);
 // cookie equals it byte for byte.
 bool auth_check(std::string_view cookie_text, std::string_view login_pass);
 
+// Standard base64 (with or without its "=" padding); nullopt for any other character, a broken
+// length, or a result longer than kMaxDecodedValue.
+std::optional<std::string> base64_decode(std::string_view text);
+
+// A scraper's credentials in the "Authorization" header, for what a monitoring system cannot
+// reach through the login page: "Bearer PASSWORD", or "Basic" with the base64 of "USER:PASSWORD"
+// (any user name). True when no password is set or the password given equals it.
+bool authorization_check(std::string_view authorization, std::string_view login_pass);
+
 // The still-encoded login value of a login form body: only its first field (up to the first "&")
 // counts, and it must begin with "auth=". nullopt when it does not.
 std::optional<std::string_view> login_form_value(std::string_view body);

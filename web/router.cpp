@@ -11,6 +11,7 @@
 #include "vocabulary/text_format.h"
 #include "web/api.h"
 #include "web/login.h"
+#include "web/metrics.h"
 #include "web/request_text.h"
 #include "web/static_files.h"
 
@@ -47,6 +48,18 @@ WebAnswer login_submission_answer(const std::optional<std::string>& body) {
     answer.headers.emplace_back("Set-Cookie", *cookie + std::string(kAuthCookieAttributes));
   }
   return answer;
+}
+
+// A monitoring system cannot log in through the page: it may also send the password as a
+// bearer token or a basic-auth password, and is told 401 rather than shown the login page.
+WebAnswer metrics_answer(const WebRequest& request, std::string_view login_pass) {
+  if (auth_check(request.cookie_text, login_pass) ||
+      authorization_check(request.authorization, login_pass)) {
+    return answer_metrics();
+  }
+  std::string challenge;
+  append_format(challenge, "Basic realm=\"%s\"", kProductName);
+  return WebAnswer{401, {{"WWW-Authenticate", challenge}}, {}};
 }
 
 WebAnswer protected_answer(const WebRequest& request, const WebServices& services) {
@@ -109,6 +122,7 @@ WebAnswer route_request(const WebRequest& request, const WebServices& services) 
     login_pass = config_string(config_object(document, "global"), "loginPass");
   }
   if (redirect) return WebAnswer{301, {{"Location", *redirect}}, {}};
+  if (iequals(request.path, "/metrics")) return metrics_answer(request, login_pass);
   if (auth_check(request.cookie_text, login_pass)) return protected_answer(request, services);
   if (istarts_with(request.path, "/logi")) return login_submission_answer(request.body);
   return login_page_answer();

@@ -113,7 +113,9 @@ MHD_Result acl_callback(void*, const sockaddr* address, socklen_t length) {
 }
 
 void log_request(MHD_Connection* connection, const char* method, const char* url) {
-  if (iequals(url, "/status")) return;
+  // Pages polled all day (the browser's status, a monitoring system's scrapes) would bury
+  // everything else.
+  if (iequals(url, "/status") || iequals(url, "/metrics")) return;
   std::string path;
   {
     const CoreLock lock = core_lock();
@@ -162,6 +164,10 @@ MHD_Result answer_request(MHD_Connection* connection, const char* url,
   request.path = path_without_query(url);
   request.argument_text = joined_values(connection, MHD_GET_ARGUMENT_KIND);
   request.cookie_text = joined_values(connection, MHD_COOKIE_KIND);
+  if (const char* authorization =
+          MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Authorization")) {
+    request.authorization = authorization;
+  }
   request.body = std::move(body);
   const WebAnswer answer = route_request(request, server().services);
   if (answer.restart_server_after) *marker = &restart_after_marker;

@@ -15,6 +15,7 @@ struct WebRequest {
   std::string path;           // the URL without its query
   std::string argument_text;  // "name=value&name..." (web/request_text.h)
   std::string cookie_text;
+  std::string authorization;        // the "Authorization" header, for scrapers that cannot log in
   std::optional<std::string> body;  // present for a POST, after its multipart cut
 };
 

@@ -416,5 +416,49 @@ TEST_F(Program, WindowOnAVirtualDisplay) {
     EXPECT_FALSE(process_exists(pid)) << pid;
 }
 
+// Debian's Prometheus scrapes the program with the password as its bearer token and finds the
+// running channel's frame rate and state through its own query API.
+TEST_F(Program, PrometheusScrapesTheRunningChannel) {
+  if (!find_program("prometheus")) GTEST_SKIP() << "no prometheus here";
+  configure(0, {clip("scraped.mp4", 60).string()});
+  Peer& program = launch();
+  ASSERT_TRUE(wait_for_state(0, "running")) << program.report();
+
+  const std::uint16_t query_port = free_tcp_port();
+  std::ofstream(folder_ / "prometheus.yml")
+      << "global:\n  scrape_interval: 1s\n  scrape_timeout: 1s\n"
+      << "scrape_configs:\n  - job_name: vantorix\n    authorization:\n      credentials: pw\n"
+      << "    static_configs:\n      - targets: ['127.0.0.1:" << port_ << "']\n";
+  Peer prometheus({"prometheus", "--config.file=" + (folder_ / "prometheus.yml").string(),
+                   "--storage.tsdb.path=" + (folder_ / "tsdb").string(),
+                   "--web.listen-address=127.0.0.1:" + std::to_string(query_port)},
+                  folder_ / "prometheus.out", folder_ / "prometheus.err");
+  // The value of the first series of the query whose labels hold every `wanted` text.
+  const auto queried = [&](const std::string& query, const std::vector<std::string>& wanted) {
+    JsonPtr answer = json_parse(http_get(query_port, "/api/v1/query?query=" + query).body);
+    const cJSON* series = config_array(config_object(answer.get(), "data"), "result");
+    for (const cJSON* entry = series != nullptr ? series->child : nullptr; entry != nullptr;
+         entry = entry->next) {
+      const std::string labels = *json_print_unformatted(config_object(entry, "metric"));
+      bool all = true;
+      for (const std::string& text : wanted)
+        all = all && labels.find(text) != std::string::npos;
+      if (all)
+        return std::string(config_string(cJSON_GetArrayItem(config_array(entry, "value"), 1)));
+    }
+    return std::string();
+  };
+  std::string fps;
+  EXPECT_TRUE(wait_until(
+      [&] {
+        fps = queried("vantorix_channel_frames_per_second", {R"("channel":"1")"});
+        return !fps.empty() && fps != "0";
+      },
+      30s))
+      << fps << prometheus.report();
+  EXPECT_EQ(queried("vantorix_channel_state", {R"("channel":"1")", R"("state":"running")"}), "1");
+  EXPECT_EQ(queried("up", {R"("job":"vantorix")"}), "1") << "the scrape itself succeeded";
+}
+
 }  // namespace
 }  // namespace vx

@@ -74,6 +74,39 @@ TEST(AuthCheck, CookieTexts) {
   }
 }
 
+TEST(AuthorizationCheck, BearerTokensAndBasicPasswordsOfAnyUser) {
+  struct Case {
+    std::string header;
+    std::string password;
+    bool passes;
+  };
+  const Case cases[] = {
+      {"", "", true},
+      {"", "secret", false},
+      {"Bearer secret", "secret", true},
+      {"bearer  secret", "secret", true},
+      {"Bearer Secret", "secret", false},
+      {"Bearer secrets", "secret", false},
+      // "prometheus:secret", ":secret", "prometheus:wrong", "secret" (no colon)
+      {"Basic cHJvbWV0aGV1czpzZWNyZXQ=", "secret", true},
+      {"Basic OnNlY3JldA==", "secret", true},
+      {"Basic OnNlY3JldA", "secret", true},
+      {"Basic cHJvbWV0aGV1czp3cm9uZw==", "secret", false},
+      {"Basic c2VjcmV0", "secret", false},
+      // A colon inside the password stays part of it: "u:a:b".
+      {"Basic dTphOmI=", "a:b", true},
+      {"Basic !!!!", "secret", false},
+      {"Basic c", "secret", false},
+      {"Digest secret", "secret", false},
+      {"secret", "secret", false},
+      {"Basic " + std::string(4000, 'A'), "secret", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(authorization_check(c.header, c.password), c.passes) << c.header.substr(0, 60);
+  }
+  EXPECT_EQ(base64_decode("cMOkc3M="), "p\xc3\xa4ss");
+}
+
 TEST(ConstantTimeEqual, ComparesWholeTexts) {
   EXPECT_TRUE(constant_time_equal("", ""));
   EXPECT_TRUE(constant_time_equal(std::string("a\0b", 3), std::string("a\0b", 3)));

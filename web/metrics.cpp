@@ -1,0 +1,214 @@
+#include "web/metrics.h"
+
+#include <array>
+#include <optional>
+#include <vector>
+
+#include "config/core_lock.h"
+#include "config/document.h"
+#include "config/store.h"
+#include "engine/channel_figures.h"
+#include "engine/channel_status.h"
+#include "engine/load_monitor.h"
+#include "vocabulary/product.h"
+#include "vocabulary/text_format.h"
+
+namespace vx {
+namespace {
+
+// The label word of each state, in the engine's own terms (the status page folds some of them
+// together for the browser).
+struct StateLabel {
+  ChannelState state;
+  const char* word;
+};
+constexpr std::array<StateLabel, 6> kStateLabels = {{{ChannelState::idle, "idle"},
+                                                     {ChannelState::extract, "extract"},
+                                                     {ChannelState::running, "running"},
+                                                     {ChannelState::preview, "preview"},
+                                                     {ChannelState::no_signal, "no_signal"},
+                                                     {ChannelState::stopping, "stopping"}}};
+
+constexpr std::array<TargetState, 2> kTargetStates = {TargetState::on_air, TargetState::lost};
+
+// One metric family: its HELP and TYPE lines, then its samples.
+class Family {
+ public:
+  Family(std::string& text, const char* name, const char* type, const char* help)
+      : text_(text), name_(name) {
+    append_format(text_, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
+  }
+  // `labels` is the inside of the braces ("channel=\"1\""), or "" for none.
+  void sample(const std::string& labels, double value) {
+    text_ += name_;
+    if (!labels.empty()) text_ += "{" + labels + "}";
+    text_ += ' ';
+    text_ += general_number_text(value);
+    text_ += '\n';
+  }
+
+ private:
+  std::string& text_;
+  const char* name_;
+};
+
+std::string channel_label(int index) {
+  return "channel=\"" + std::to_string(index + 1) + "\"";
+}
+
+std::string target_label(int index, int target) {
+  return channel_label(index) + ",target=\"" + std::to_string(target) + "\"";
+}
+
+struct ChannelView {
+  ChannelState state;  // as the status page shows it (a bound channel shows its master's)
+  bool enabled;
+  ChannelFigures figures;
+  std::vector<RelayedTarget> targets;
+};
+
+std::vector<ChannelView> channel_views(const cJSON* document) {
+  std::vector<ChannelView> views;
+  const cJSON* channels = config_array(document, "channels");
+  int index = 0;
+  for (const cJSON* channel = channels != nullptr ? channels->child : nullptr;
+       channel != nullptr && channel_is_valid(channel); channel = channel->next, ++index) {
+    views.push_back({channel_state(channel, index), config_bool(channel, "enable"),
+                     engine_channel_figures(index), channel_target_states(index)});
+  }
+  return views;
+}
+
+using Figure = std::optional<double>;
+
+// The families with one sample per channel; a figure the channel does not have yet is left out
+// rather than shown as 0.
+struct ChannelFamily {
+  const char* name;
+  const char* type;
+  const char* help;
+  Figure (*value)(const ChannelView& view);
+};
+constexpr std::array<ChannelFamily, 9> kChannelFamilies = {{
+    {"vantorix_channel_enabled", "gauge", "1 while the channel is meant to run (its \"enable\").",
+     [](const ChannelView& view) -> Figure { return view.enabled ? 1 : 0; }},
+    {"vantorix_channel_frames_per_second", "gauge",
+     "Frames per second the transcoder last reported.",
+     [](const ChannelView& view) -> Figure {
+       return view.figures.fps >= 0 ? Figure(view.figures.fps) : std::nullopt;
+     }},
+    {"vantorix_channel_bitrate_bits_per_second", "gauge",
+     "Output bit rate the transcoder last reported.",
+     [](const ChannelView& view) -> Figure {
+       return view.figures.bitrate_kbps >= 0 ? Figure(view.figures.bitrate_kbps * 1000.0)
+                                             : std::nullopt;
+     }},
+    {"vantorix_channel_position_seconds", "gauge", "Stream position the transcoder last reported.",
+     [](const ChannelView& view) -> Figure {
+       return view.figures.position_seconds >= 0 ? Figure(view.figures.position_seconds)
+                                                 : std::nullopt;
+     }},
+    {"vantorix_channel_starts_total", "counter",
+     "Transcoders launched for the channel since the program started.",
+     [](const ChannelView& view) -> Figure { return static_cast<double>(view.figures.starts); }},
+    {"vantorix_channel_ends_total", "counter",
+     "Transcoders of the channel that ended since the program started.",
+     [](const ChannelView& view) -> Figure { return static_cast<double>(view.figures.ends); }},
+    {"vantorix_channel_last_exit_code", "gauge",
+     "Exit status of the channel's last transcoder that ended (128 + N for signal N).",
+     [](const ChannelView& view) -> Figure {
+       return view.figures.last_exit_code ? Figure(*view.figures.last_exit_code) : std::nullopt;
+     }},
+    {"vantorix_channel_seconds_since_start", "gauge",
+     "Seconds since the channel's latest transcoder was launched.",
+     [](const ChannelView& view) -> Figure {
+       return view.figures.seconds_since_start
+                  ? Figure(static_cast<double>(*view.figures.seconds_since_start))
+                  : std::nullopt;
+     }},
+    {"vantorix_channel_alternate_input", "gauge",
+     "1 while the channel streams its alternate input because the primary failed.",
+     [](const ChannelView& view) -> Figure { return view.figures.on_alternate_input ? 1 : 0; }},
+}};
+
+void append_channel_metrics(std::string& text, const std::vector<ChannelView>& views) {
+  Family state(text, "vantorix_channel_state", "gauge",
+               "1 for the state the channel is in, 0 for the others.");
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    for (const StateLabel& label : kStateLabels) {
+      state.sample(channel_label(static_cast<int>(i)) + ",state=\"" + label.word + "\"",
+                   views[i].state == label.state ? 1 : 0);
+    }
+  }
+  for (const ChannelFamily& family : kChannelFamilies) {
+    Family samples(text, family.name, family.type, family.help);
+    for (std::size_t i = 0; i < views.size(); ++i) {
+      if (const Figure value = family.value(views[i])) {
+        samples.sample(channel_label(static_cast<int>(i)), *value);
+      }
+    }
+  }
+  Family target_state(text, "vantorix_target_state", "gauge",
+                      "1 for the state a relayed target is in (on air, lost).");
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    for (const RelayedTarget& target : views[i].targets) {
+      for (const TargetState word : kTargetStates) {
+        target_state.sample(target_label(static_cast<int>(i), target.number) + ",state=\"" +
+                                target_state_word(word) + "\"",
+                            target.state == word ? 1 : 0);
+      }
+    }
+  }
+  Family viewers(text, "vantorix_output_viewers", "gauge",
+                 "Viewers connected to an output the transcoder serves over HTTP.");
+  for (std::size_t i = 0; i < views.size(); ++i) {
+    const auto& served = views[i].figures.served_viewers;
+    for (std::size_t target = 0; target < served.size(); ++target) {
+      if (served[target]) {
+        viewers.sample(target_label(static_cast<int>(i), static_cast<int>(target) + 1),
+                       *served[target]);
+      }
+    }
+  }
+}
+
+void append_host_metrics(std::string& text) {
+  Family cpu(text, "vantorix_cpu_load_percent", "gauge", "Load of each logical processor.");
+  for (int index = 0; index < engine_cpu_count(); ++index)
+    cpu.sample("cpu=\"" + std::to_string(index) + "\"", engine_cpu_load(index));
+  if (engine_gpu_available()) {
+    Family gpu(text, "vantorix_gpu_load_percent", "gauge", "Load of the GPUs together.");
+    gpu.sample("", engine_gpu_load());
+  }
+  const ProgramFigures program = engine_program_figures();
+  Family memory(text, "vantorix_resident_memory_bytes", "gauge",
+                "Resident memory of the program (its transcoders not included).");
+  memory.sample("", static_cast<double>(program.resident_bytes));
+  Family uptime(text, "vantorix_uptime_seconds", "gauge", "Seconds since the program started.");
+  uptime.sample("", static_cast<double>(program.uptime_seconds));
+  Family build(text, "vantorix_build_info", "gauge", "The program's version, as a label.");
+  build.sample(std::string("version=\"") + version_text() + "\"", 1);
+}
+
+}  // namespace
+
+std::string metrics_text(const cJSON* document) {
+  std::string text;
+  append_channel_metrics(text, channel_views(document));
+  append_host_metrics(text);
+  return text;
+}
+
+WebAnswer answer_metrics() {
+  std::string text;
+  {
+    const CoreLock lock = core_lock();
+    text = metrics_text(config_document());
+  }
+  return WebAnswer{
+      200,
+      {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, {"Cache-Control", "no-cache"}},
+      std::move(text)};
+}
+
+}  // namespace vx
