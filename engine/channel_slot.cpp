@@ -18,8 +18,11 @@ ChannelSlot* engine_slot(int slot) {
 
 void forget_transcoder_lines(ChannelSlot& slot) {
   slot.relayed_targets = {};
+  slot.served_viewers = {};
   slot.unfinished_line.clear();
   slot.skipping_line = false;
+  slot.holding_line = false;
+  slot.on_alternate_input = false;
 }
 
 ChannelState engine_get_state(int slot) {

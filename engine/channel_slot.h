@@ -39,14 +39,25 @@ struct ChannelSlot {
   // The states of the targets the transcoder relays, by target number - 1; empty for a target
   // it has not announced.
   std::array<std::optional<TargetState>, kMaxChannelTargets> relayed_targets{};
+  // Viewers of each output the transcoder serves over HTTP, by target number - 1; empty for a
+  // target it has not reported.
+  std::array<std::optional<std::int32_t>, kMaxChannelTargets> served_viewers{};
   // The transcoder's unfinished output line while it may still be a target report (bounded),
-  // and whether the rest of that line is to be skipped.
+  // whether the rest of that line is to be skipped, and whether the line is being held back from
+  // the log because it may still turn out to be a viewer report.
   std::string unfinished_line;
   bool skipping_line = false;
+  bool holding_line = false;
+  // Since the engine was initialised; a yt-dlp run is neither a start nor an end.
+  std::uint64_t starts = 0;
+  std::uint64_t ends = 0;
+  std::int64_t last_start_time = 0;        // engine clock seconds of the latest launch
+  std::uint32_t last_transcoder_exit = 0;  // at the latest end; exit_code also takes yt-dlp's
+  bool on_alternate_input = false;         // between the failover's two switch texts
 };
 
-// Forgets the target states and the unfinished line: the process they came from started anew or
-// ended.
+// Forgets the target states, the viewers, the alternate input and the unfinished line: the
+// process they came from started anew or ended.
 void forget_transcoder_lines(ChannelSlot& slot);
 
 inline bool slot_in_range(int slot) {

@@ -6,6 +6,7 @@
 #include <array>
 #include <chrono>
 #include <cstdlib>
+#include <optional>
 #include <thread>
 #include <vector>
 
@@ -31,6 +32,7 @@ struct EngineGlobals {
   std::string plugin_core_path;
   std::string cookies_path;
   int cores_per_channel = 0;
+  std::optional<std::int64_t> first_initialised_at;  // survives a shutdown, for the uptime
 };
 
 EngineGlobals& globals() {
@@ -175,6 +177,8 @@ int launch_transcoder(int slot_number, ChannelSlot& slot, const StartRequest& re
   slot.fps = -1;
   slot.bitrate_kbps = -1;
   slot.last_output_time = 0;
+  ++slot.starts;
+  slot.last_start_time = engine_now();
   slot.state = request.preview ? ChannelState::preview : ChannelState::running;
   // Before the first line goes out: the transcoder starts its encoders only after reading it,
   // so they inherit the binding.
@@ -302,11 +306,19 @@ void kill_silent_transcoder(int slot_number, ChannelSlot& slot, std::int64_t now
   slot.last_output_time = now - (kLivenessLimitSeconds - 1);
 }
 
+void count_end(ChannelSlot& slot) {
+  ++slot.ends;
+  slot.last_transcoder_exit = slot.exit_code;
+}
+
+// Also ends a yt-dlp that was stopped while it resolved (its start is still saved then).
 void poll_transcoder(int slot_number, ChannelSlot& slot, std::int64_t now) {
   feed_pending_input(slot);
   if (transcoder_has_ended(slot, pass_on_output(slot_number, slot), now)) {
     while (pass_on_output(slot_number, slot) == OutputFlow::flowing) {
     }  // the last words before it ended
+    engine_end_output(slot_number);
+    if (!slot.saved_request) count_end(slot);
     release_process(slot);
     slot.state = ChannelState::idle;
     slot.last_output_time = 0;
@@ -337,6 +349,10 @@ bool engine_is_initialised() {
   return globals().initialised;
 }
 
+std::optional<std::int64_t> engine_first_initialised_at() {
+  return globals().first_initialised_at;
+}
+
 int engine_init(const EngineSettings& settings) {
   EngineGlobals& engine = globals();
   if (engine.initialised) return 0;
@@ -354,6 +370,7 @@ int engine_init(const EngineSettings& settings) {
   engine.cookies_path = settings.cookies_path;
   engine.cores_per_channel = settings.cores_per_channel;
   engine.log_level = settings.log_level;
+  if (!engine.first_initialised_at) engine.first_initialised_at = engine_now();
   // Writes into a pipe whose reader has gone must fail, not end the program.
   ::signal(SIGPIPE, SIG_IGN);
   channel_log_open(engine.log_folder, engine.log_level);

@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 #include "engine/channel_slot.h"
@@ -32,6 +33,10 @@ int engine_init(const EngineSettings& settings);
 int engine_set_options(const EngineSettings& settings);
 
 bool engine_is_initialised();
+
+// Engine clock seconds of the first successful engine_init(); none before it. A shutdown and a
+// new start keep it.
+std::optional<std::int64_t> engine_first_initialised_at();
 
 // Starts a transcoder for the request in the slot (0 or a negative code; a failed start leaves
 // the slot's state as it was). A first source of kind ytdlp first runs yt-dlp (state EXTRACT)

@@ -1,7 +1,10 @@
 #include "engine/load_monitor.h"
 
+#include <unistd.h>
+
 #include <array>
 #include <atomic>
+#include <fstream>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -16,6 +19,7 @@ struct PublishedLoad {
   std::array<std::atomic<int>, kMaxMonitoredCpus> cpu_loads{};
   std::atomic<bool> gpu_available{false};
   std::atomic<int> gpu_load{0};
+  std::atomic<std::uint64_t> resident_bytes{0};
 };
 
 PublishedLoad& published() {
@@ -26,6 +30,7 @@ PublishedLoad& published() {
 // Touched only by the engine's thread.
 struct Sampler {
   std::string cpu_stat_path;
+  std::string memory_statm_path;
   std::vector<CpuTimes> reference;  // the previous processor reading
   std::unique_ptr<NvmlSession> gpu;
   std::optional<std::int64_t> last_poll;
@@ -72,6 +77,18 @@ void sample_gpu(const Sampler& state) {
   }
 }
 
+// statm gives sizes in pages: the total, then the resident part.
+void sample_memory(const Sampler& state) {
+  std::ifstream statm(state.memory_statm_path);
+  std::uint64_t total_pages = 0;
+  std::uint64_t resident_pages = 0;
+  if (!(statm >> total_pages >> resident_pages)) return;
+  const long page_size = ::sysconf(_SC_PAGESIZE);
+  if (page_size > 0) {
+    published().resident_bytes.store(resident_pages * static_cast<std::uint64_t>(page_size));
+  }
+}
+
 }  // namespace
 
 void load_monitor_open() {
@@ -82,6 +99,7 @@ void load_monitor_open(const LoadMonitorSources& sources) {
   load_monitor_close();
   Sampler& state = sampler();
   state.cpu_stat_path = sources.cpu_stat_path;
+  state.memory_statm_path = sources.memory_statm_path;
   if (std::optional<std::vector<CpuTimes>> reading =
           read_cpu_times(state.cpu_stat_path, kMaxMonitoredCpus)) {
     state.reference = std::move(*reading);
@@ -97,6 +115,7 @@ void load_monitor_sample(std::int64_t now_seconds) {
   state.last_sample = now_seconds;
   sample_cpus(state);
   sample_gpu(state);
+  sample_memory(state);
 }
 
 void load_monitor_close() {
@@ -107,6 +126,7 @@ void load_monitor_close() {
     cpu.store(0);
   }
   load.gpu_load.store(0);
+  load.resident_bytes.store(0);
   sampler() = Sampler{};
 }
 
@@ -125,6 +145,10 @@ bool engine_gpu_available() {
 
 int engine_gpu_load() {
   return published().gpu_load.load();
+}
+
+std::uint64_t engine_resident_bytes() {
+  return published().resident_bytes.load();
 }
 
 }  // namespace vx

@@ -1,6 +1,7 @@
 // The machine's load shown beside the channels: the busy share of each logical processor and
-// the GPU utilisation summed over all GPUs, sampled at most once a second by the engine's poll
-// and published as plain integers that any thread may read.
+// the GPU utilisation summed over all GPUs, and the program's resident memory for the metrics,
+// sampled at most once a second by the engine's poll and published as plain integers that any
+// thread may read.
 #pragma once
 
 #include <cstdint>
@@ -18,6 +19,7 @@ inline constexpr int kMaxMonitoredCpus = 64;
 struct LoadMonitorSources {
   std::string cpu_stat_path = kCpuStatPath;
   std::string gpu_library = kNvmlLibrary;
+  std::string memory_statm_path = "/proc/self/statm";
 };
 
 // Sets the monitor up and takes the first reading that later samples are measured against.
@@ -43,5 +45,7 @@ int engine_cpu_load(int index);
 bool engine_gpu_available();
 // Percent, summed over the GPUs (so it can exceed 100).
 int engine_gpu_load();
+// The program's resident memory in bytes at the last sample; 0 before the first.
+std::uint64_t engine_resident_bytes();
 
 }  // namespace vx

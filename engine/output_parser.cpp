@@ -88,24 +88,64 @@ bool may_be_target_line(std::string_view start) {
   return kTargetLinePrefix.starts_with(start.substr(0, kTargetLinePrefix.size()));
 }
 
-// The target's number right after the prefix: digits only, at least one; 0 when there is none.
-std::int32_t take_target_number(std::string_view& text) {
-  std::size_t digits = 0;
-  std::int32_t number = 0;
-  for (; digits < text.size() && text[digits] >= '0' && text[digits] <= '9'; ++digits)
-    number = std::min(number * 10 + (text[digits] - '0'), 1000);
-  text.remove_prefix(digits);
-  return number;
+std::size_t leading_digits(std::string_view text) {
+  std::size_t count = 0;
+  while (count < text.size() && text[count] >= '0' && text[count] <= '9')
+    ++count;
+  return count;
 }
 
-// One whole line; a report of a target outside 1..kMaxChannelTargets, of one never announced, or
-// in a form other than the three is ignored.
-void read_target_line(ChannelSlot& slot, std::string_view line) {
-  if (!line.starts_with(kTargetLinePrefix)) return;
+// The number at the start of the text (digits only, saturated at `limit`), dropped from the text;
+// 0 when there is none.
+std::int32_t take_number(std::string_view& text, std::int32_t limit) {
+  const std::size_t digits = leading_digits(text);
+  std::int64_t number = 0;
+  for (std::size_t k = 0; k < digits; ++k)
+    number = std::min<std::int64_t>(number * 10 + (text[k] - '0'), limit);
+  text.remove_prefix(digits);
+  return static_cast<std::int32_t>(number);
+}
+
+// Whether the line so far is, or may still grow into, a viewer report: the prefix, the target's
+// number, the word, the count.
+bool may_be_viewer_line(std::string_view line) {
+  if (!may_be_target_line(line)) return false;
+  if (line.size() <= kTargetLinePrefix.size()) return true;
   line.remove_prefix(kTargetLinePrefix.size());
-  const std::int32_t number = take_target_number(line);
-  if (number < 1 || number > kMaxChannelTargets) return;
-  std::optional<TargetState>& target = slot.relayed_targets[static_cast<std::size_t>(number - 1)];
+  const std::size_t number = leading_digits(line);
+  if (number == 0) return false;
+  line.remove_prefix(number);
+  if (line.size() <= kTargetViewers.size()) return kTargetViewers.starts_with(line);
+  if (!line.starts_with(kTargetViewers)) return false;
+  line.remove_prefix(kTargetViewers.size());
+  return leading_digits(line) == line.size();
+}
+
+// The rest of a viewer report after the target's number; false when it is none.
+bool read_viewer_count(std::string_view rest, std::int32_t& viewers) {
+  if (!rest.starts_with(kTargetViewers)) return false;
+  rest.remove_prefix(kTargetViewers.size());
+  if (rest.empty() || leading_digits(rest) != rest.size()) return false;
+  viewers = take_number(rest, std::numeric_limits<std::int32_t>::max());
+  return true;
+}
+
+// One whole line; a report of a target outside 1..kMaxChannelTargets, a state change of one never
+// announced, or a report in a form other than the four is ignored. Returns whether the line is a
+// viewer report, which is kept out of the log.
+bool read_target_line(ChannelSlot& slot, std::string_view line) {
+  if (!line.starts_with(kTargetLinePrefix)) return false;
+  line.remove_prefix(kTargetLinePrefix.size());
+  if (leading_digits(line) == 0) return false;
+  const std::int32_t number = take_number(line, 1000);
+  const bool known_number = number >= 1 && number <= kMaxChannelTargets;
+  const std::size_t index = static_cast<std::size_t>(known_number ? number - 1 : 0);
+  if (std::int32_t viewers = 0; read_viewer_count(line, viewers)) {
+    if (known_number) slot.served_viewers[index] = viewers;
+    return true;
+  }
+  if (!known_number) return false;
+  std::optional<TargetState>& target = slot.relayed_targets[index];
   const bool closed = line.ends_with(')');
   if (line.starts_with(kTargetRelayed) && closed) {
     target = TargetState::on_air;
@@ -114,34 +154,67 @@ void read_target_line(ChannelSlot& slot, std::string_view line) {
   } else if (line.starts_with(kTargetBack) && closed && target) {
     target = TargetState::on_air;
   }
+  return false;
 }
 
-// Cuts the chunks into lines ("\n" or "\r" ends one). Only a line that may be a target report
-// is carried over to the next chunk; the rest of any other line is skipped without a copy.
-void record_target_lines(ChannelSlot& slot, std::string_view chunk) {
+// One piece of the current line, `ends` when the line ends after it. Appends to `kept` what of the
+// line may go on to the log now; returns false when the line is a viewer report or is held back.
+bool take_line_piece(ChannelSlot& slot, std::string_view piece, bool ends, std::string& kept) {
+  const bool was_held = slot.holding_line;
+  bool appended = false;
+  std::string_view line = piece;
+  if (!slot.unfinished_line.empty() || !ends) {
+    if (slot.unfinished_line.size() + piece.size() > kMaxTargetLine) {
+      slot.skipping_line = true;
+    } else {
+      slot.unfinished_line.append(piece);
+      appended = true;
+      line = slot.unfinished_line;
+      if (!may_be_target_line(line)) slot.skipping_line = true;
+    }
+  }
+  const bool viewer_report = !slot.skipping_line && ends && read_target_line(slot, line);
+  slot.holding_line = !slot.skipping_line && !ends && may_be_viewer_line(line);
+  if (!viewer_report && !slot.holding_line) {
+    if (was_held) kept.append(slot.unfinished_line);
+    if (!was_held || !appended) kept.append(piece);
+  }
+  if (slot.skipping_line) slot.unfinished_line.clear();
+  return !viewer_report && !slot.holding_line;
+}
+
+// Cuts the chunks into lines ("\n" or "\r" ends one) and reads the target reports; returns the
+// chunk without its viewer reports. Only a line that may be a target report is carried over to
+// the next chunk; the rest of any other line is passed on without a copy into the slot.
+std::string take_target_lines(ChannelSlot& slot, std::string_view chunk) {
+  std::string kept;
+  kept.reserve(chunk.size());
   while (!chunk.empty()) {
     const std::size_t end = chunk.find_first_of("\r\n");
     const std::string_view piece = chunk.substr(0, end);
     const bool line_ends = end != std::string_view::npos;
-    if (!slot.skipping_line) {
-      if (slot.unfinished_line.empty() && line_ends) {
-        read_target_line(slot, piece);
-      } else if (slot.unfinished_line.size() + piece.size() > kMaxTargetLine) {
-        slot.skipping_line = true;
-      } else {
-        slot.unfinished_line.append(piece);
-        if (!may_be_target_line(slot.unfinished_line)) {
-          slot.skipping_line = true;
-        } else if (line_ends) {
-          read_target_line(slot, slot.unfinished_line);
-        }
-      }
-      if (slot.skipping_line) slot.unfinished_line.clear();
+    const std::string_view ending = line_ends ? chunk.substr(end, 1) : std::string_view();
+    if (slot.skipping_line) {
+      kept.append(piece).append(ending);
+    } else if (take_line_piece(slot, piece, line_ends, kept)) {
+      kept.append(ending);
     }
-    if (!line_ends) return;
+    if (!line_ends) break;
     slot.unfinished_line.clear();
     slot.skipping_line = false;
     chunk.remove_prefix(end + 1);
+  }
+  return kept;
+}
+
+// The latest of the failover's two texts in the chunk tells which input is on air.
+void note_input_switch(ChannelSlot& slot, std::string_view chunk) {
+  const std::size_t away = chunk.rfind(kPrimaryInputTimedOut);
+  const std::size_t back = chunk.rfind(kPrimaryInputBack);
+  if (away != std::string_view::npos && (back == std::string_view::npos || away > back)) {
+    slot.on_alternate_input = true;
+  } else if (back != std::string_view::npos) {
+    slot.on_alternate_input = false;
   }
 }
 
@@ -153,12 +226,18 @@ void engine_set_output_callback(EngineOutputCallback callback) {
 
 void engine_parse_output(int slot_number, std::string_view chunk) {
   ChannelSlot* slot = engine_slot(slot_number);
+  // Viewer reports go neither to the log nor to the progress figures: viewers come and go all
+  // day, the log is for the events an operator reads, and a busy stream would fill it.
+  std::string kept;
+  std::string_view passed_on = chunk;
   if (slot != nullptr) {
     slot->last_output_time = engine_now();
-    record_progress(*slot, chunk);
-    record_target_lines(*slot, chunk);
+    kept = take_target_lines(*slot, chunk);
+    passed_on = kept;
+    record_progress(*slot, passed_on);
+    note_input_switch(*slot, chunk);
   }
-  engine_log(slot_number, false, chunk);
+  if (!passed_on.empty()) engine_log(slot_number, false, passed_on);
   if (slot != nullptr && slot->state != ChannelState::idle &&
       (contains(chunk, kNoBufferedAudio) || contains(chunk, kVideoFrameFreezing))) {
     // Supervision restarts the channel once it has ended.
@@ -174,6 +253,14 @@ void engine_parse_output(int slot_number, std::string_view chunk) {
     }
   }
   if (EngineOutputCallback callback = output_callback.load()) callback(slot_number, chunk);
+}
+
+void engine_end_output(int slot_number) {
+  ChannelSlot* slot = engine_slot(slot_number);
+  if (slot == nullptr || !slot->holding_line) return;
+  engine_log(slot_number, false, slot->unfinished_line);
+  slot->unfinished_line.clear();
+  slot->holding_line = false;
 }
 
 }  // namespace vx

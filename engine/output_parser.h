@@ -1,6 +1,7 @@
-// Reading what a transcoder prints: progress figures and the states of its relayed targets into
-// its slot, every chunk into the channel log and to the output callback, an orderly stop on the
-// failure texts, and the switches between the primary and the alternate input.
+// Reading what a transcoder prints: progress figures, the states of its relayed targets and the
+// viewers of its served outputs into its slot, every chunk into the channel log (without the
+// viewer reports) and to the output callback, an orderly stop on the failure texts, and the
+// switches between the primary and the alternate input.
 #pragma once
 
 #include <string_view>
@@ -14,5 +15,9 @@ void engine_set_output_callback(EngineOutputCallback callback);
 
 // Handles one chunk as read from the slot's output (a chunk is not a line).
 void engine_parse_output(int slot, std::string_view chunk);
+
+// The slot's process has ended: the unfinished last line, when it was held back as a possible
+// viewer report, goes to the log after all.
+void engine_end_output(int slot);
 
 }  // namespace vx

@@ -248,6 +248,7 @@ bool ServedOutputs::open(const std::vector<ServedOutput>& served) {
       return false;
     }
     numbers_.push_back(output.fd);
+    targets_.push_back(output.target);
   }
   return true;
 }
@@ -263,12 +264,18 @@ void ServedOutputs::start_pumping() {
     pipes_[k].write_end.reset();
     pumps_.emplace_back(pump, pipes_[k].read_end.get(), std::ref(*fanouts_[k]));
   }
+  std::vector<ViewerReports::Watched> watched;
+  for (std::size_t k = 0; k < targets_.size(); ++k) {
+    if (targets_[k] > 0) watched.push_back({targets_[k], fanouts_[k].get()});
+  }
+  reports_.start(watched);
 }
 
 void ServedOutputs::join() {
   for (std::thread& thread : pumps_) {
     if (thread.joinable()) thread.join();
   }
+  reports_.stop();
 }
 
 }  // namespace vx

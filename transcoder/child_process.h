@@ -19,6 +19,7 @@
 #include "platform/unique_fd.h"
 #include "transcoder/http_fanout.h"
 #include "transcoder/translation.h"
+#include "transcoder/viewer_reports.h"
 
 namespace vx {
 
@@ -87,7 +88,8 @@ int wait_for(pid_t pid);
 std::vector<char*> argv_of(std::vector<std::string>& arguments);
 
 // The outputs ffmpeg writes into pipes that the transcoder serves over HTTP(S): their fan-outs,
-// the pipes, and one thread per output carrying the bytes to the viewers until ffmpeg ends.
+// the pipes, one thread per output carrying the bytes to the viewers until ffmpeg ends, and the
+// reports of their viewer counts.
 class ServedOutputs {
  public:
   ServedOutputs() = default;
@@ -99,16 +101,18 @@ class ServedOutputs {
   bool open(const std::vector<ServedOutput>& served);
   // Hands the pipes to the child under the numbers its arguments name.
   void hand_to(ChildPlan& plan) const;
-  // Once the child runs: our write ends close and the pumps start.
+  // Once the child runs: our write ends close, the pumps start and the viewer reports begin.
   void start_pumping();
-  // Waits until every pipe has ended (the child is gone).
+  // Waits until every pipe has ended (the child is gone); the viewer reports end with them.
   void join();
 
  private:
   std::vector<int> numbers_;
+  std::vector<int> targets_;
   std::vector<std::unique_ptr<HttpFanout>> fanouts_;
   std::vector<Pipe> pipes_;
   std::vector<std::thread> pumps_;
+  ViewerReports reports_;  // after the fan-outs: it stops before they go
 };
 
 }  // namespace vx

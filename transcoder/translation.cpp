@@ -119,6 +119,7 @@ class Translator {
     for (i_ = 0; i_ < in_.size() && result_.error.empty(); ++i_)
       take(in_[i_]);
     if (result_.error.empty()) renumber_maps();
+    if (result_.error.empty()) number_served_outputs();
     if (result_.error.empty()) relay_network_outputs();
     if (!result_.error.empty()) {
       result_.arguments.clear();
@@ -268,6 +269,18 @@ class Translator {
       }
     }
     return found;
+  }
+
+  // The engine knows a served output by its number among the line's outputs, as it knows a
+  // relayed one.
+  void number_served_outputs() {
+    const std::vector<std::size_t> outputs = destinations();
+    for (std::size_t n = 0; n < outputs.size(); ++n) {
+      for (ServedOutput& served : result_.served) {
+        if (result_.arguments[outputs[n]] == "pipe:" + std::to_string(served.fd))
+          served.target = static_cast<int>(n) + 1;
+      }
+    }
   }
 
   // With more than one output, each that pushes to a network peer goes through a relay of its

@@ -17,6 +17,7 @@ namespace vx {
 // An output ffmpeg writes into pipe `fd` and the transcoder serves over HTTP(S).
 struct ServedOutput {
   int fd = 0;
+  int target = 0;  // its number among the line's outputs, from 1
   std::string url;
   FanoutConfig fanout;
 };

@@ -41,6 +41,12 @@ inline constexpr std::string_view kTargetRelayed = " relayed (";
 inline constexpr std::string_view kTargetLost = " lost (";
 inline constexpr std::string_view kTargetBack = " back (";
 
+// An output the transcoder serves itself over HTTP (N its target number, K its viewers):
+//   "morvi-transcoder: target N viewers K"   at the start, then whenever K changes, at most
+//                                            once a second per output (the latest K always
+//                                            follows)
+inline constexpr std::string_view kTargetViewers = " viewers ";
+
 // The argument line as argv: white space separates, double quotes group (and are dropped). The
 // engine escapes ':' and backslashes with a backslash in the filter texts it writes (the argument
 // after

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <thread>
 
+#include "engine/channel_figures.h"
 #include "engine/channel_log.h"
 #include "engine/channel_status.h"
 #include "engine/command_line.h"
@@ -234,6 +235,47 @@ TEST_F(Engine, RelayedTargetsLastAsLongAsTheirProcess) {
   engine_stop_channel(6, StopMode::kill);
   ASSERT_TRUE(poll_until_idle(6));
   EXPECT_TRUE(channel_target_states(6).empty());
+}
+
+TEST_F(Engine, FiguresFollowTheTranscoderAndViewerReportsStayOutOfTheLog) {
+  engine_set_clock(&fake_clock);
+  init();
+  EXPECT_FALSE(engine_channel_figures(12).last_exit_code);
+  EXPECT_FALSE(engine_channel_figures(12).seconds_since_start);
+  // The last report comes in two pieces, as a read may cut it; a malformed one is no report.
+  ASSERT_EQ(engine_start_channel(
+                12, scripted("print morvi-transcoder: target 1 viewers 0\\n"
+                             "morvi-transcoder: target 3 viewers 2\\n|"
+                             "print primary input timed out, switching to secondary input\\n|"
+                             "sleep 300|print primary input available again, switching back\\n"
+                             "morvi-transcoder: target 3 viewers x\\nmorvi-transcoder: target 3 "
+                             "vie|sleep 100|print wers 5\\n|sleep 300|exit 4")),
+            0);
+  fake_now += 7;
+  EXPECT_EQ(engine_channel_figures(12).seconds_since_start, 7);
+  EXPECT_EQ(engine_channel_figures(12).starts, 1u);
+  ASSERT_TRUE(poll_until([] { return engine_channel_figures(12).on_alternate_input; }));
+  ChannelFigures figures = engine_channel_figures(12);
+  EXPECT_EQ(figures.served_viewers[0], 0);
+  EXPECT_EQ(figures.served_viewers[1], std::nullopt);
+  EXPECT_EQ(figures.served_viewers[2], 2);
+  ASSERT_TRUE(poll_until([] { return !engine_channel_figures(12).on_alternate_input; }));
+  ASSERT_TRUE(poll_until([] { return engine_channel_figures(12).served_viewers[2] == 5; }));
+  ASSERT_TRUE(poll_until_idle(12));
+
+  figures = engine_channel_figures(12);
+  EXPECT_EQ(figures.starts, 1u);
+  EXPECT_EQ(figures.ends, 1u);
+  EXPECT_EQ(figures.last_exit_code, 4u);
+  EXPECT_EQ(figures.served_viewers[0], std::nullopt);  // gone with the process
+  EXPECT_GT(engine_program_figures().resident_bytes, 0u);
+  // What the transcoder printed: after the logged line that carries the script.
+  const std::string whole_log = log_of(12);
+  const std::string log = whole_log.substr(whole_log.find('\n', whole_log.find("--script=")));
+  const std::size_t malformed = log.find("switching back\nmorvi-transcoder: target 3 viewers x\n");
+  EXPECT_NE(malformed, std::string::npos) << log;
+  EXPECT_EQ(log.find("morvi-transcoder:"), malformed + 15) << log;  // no other report logged
+  EXPECT_EQ(log.rfind("morvi-transcoder:"), malformed + 15) << log;
 }
 
 TEST_F(Engine, WatchdogKillsOnlyWhatFellSilent) {

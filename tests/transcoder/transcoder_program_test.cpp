@@ -13,6 +13,7 @@
 
 #include "platform/host.h"
 #include "platform/process.h"
+#include "tests/support/http_client.h"
 #include "tests/support/peers.h"
 #include "vocabulary/transcoder_protocol.h"
 
@@ -120,11 +121,12 @@ class TranscoderProgram : public ::testing::Test {
     return true;
   }
 
-  bool wait_for_output(const std::string& text, std::chrono::milliseconds limit = 10s) {
+  bool wait_for_output(const std::string& text, std::chrono::milliseconds limit = 10s,
+                       std::size_t from = 0) {
     const auto deadline = std::chrono::steady_clock::now() + limit;
     while (std::chrono::steady_clock::now() < deadline) {
       collect_output();
-      if (output_.find(text) != std::string::npos) return true;
+      if (output_.find(text, from) != std::string::npos) return true;
       std::this_thread::sleep_for(10ms);
     }
     return false;
@@ -288,6 +290,33 @@ TEST_F(TranscoderProgram, TheEncoderListIsAskedOncePerFfmpegBinary) {
   EXPECT_EQ(wait_for_end(), 1);
   EXPECT_NE(output_.find("no encoder \"no_such_encoder\""), std::string::npos) << output_;
   EXPECT_EQ(encoder_lists(), 3) << read_text(calls);
+}
+
+TEST_F(TranscoderProgram, ServedOutputsReportTheirViewers) {
+  const std::uint16_t port = testing_support::free_tcp_port();
+  ASSERT_NE(port, 0);
+  const std::string report = "morvi-transcoder: target 2 viewers ";
+  start(
+      "xoTra_6142 -re -f lavfi -i testsrc=size=160x120:rate=25 -f null - -c:v mpeg2video "
+      "-f mpegts http://127.0.0.1:" +
+      std::to_string(port) + "/live.ts");
+  ASSERT_TRUE(wait_for_output(report + "0\n")) << output_;
+  std::vector<UniqueFd> viewers;
+  for (int k = 0; k < 2; ++k) {
+    viewers.push_back(testing_support::connect_local(port));
+    ASSERT_TRUE(testing_support::send_text(viewers.back().get(),
+                                           "GET /live.ts HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n"));
+  }
+  ASSERT_TRUE(wait_for_output(report + "2\n")) << output_;
+  std::this_thread::sleep_for(1500ms);  // the count holds: nothing more is said
+  collect_output();
+  EXPECT_EQ(output_.rfind(report), output_.find(report + "2\n")) << output_;
+
+  const std::size_t said = output_.size();
+  viewers.pop_back();
+  EXPECT_TRUE(wait_for_output(report + "1\n", 10s, said)) << output_;
+  signal_child_group(child_.pid, SIGINT);
+  EXPECT_NE(wait_for_end(), -1) << output_;
 }
 
 class TranscoderWithFfmpeg : public TranscoderProgram {

@@ -90,6 +90,9 @@ TEST(Translation, NetworkPushesOfLinesWithSeveralOutputsGoThroughRelays) {
       EXPECT_EQ(result.relayed[k].target, c.relays[k].first) << c.line;
       EXPECT_EQ(result.relayed[k].relay_arguments, c.relays[k].second) << c.line;
     }
+    // The one served output (the third line's last) is numbered among all the line's outputs.
+    for (const ServedOutput& served : result.served)
+      EXPECT_EQ(served.target, 3) << c.line;
   }
   EXPECT_EQ(url_without_credentials("rtmp://op:pw@h/live/k@1"), "rtmp://h/live/k@1");
   EXPECT_EQ(url_without_credentials("srt://h:9000?passphrase=x"), "srt://h:9000?passphrase=x");
@@ -106,6 +109,9 @@ TEST(Translation, HttpServedOutputsBecomePipes) {
                   "dash", "-f", "mp4", "pipe:4", "-f", "mjpeg", "pipe:5", "-f", "hls", "-y",
                   "http://upload.example/live.m3u8"}));
   ASSERT_EQ(result.served.size(), 3u);
+  EXPECT_EQ(result.served[0].target, 1);
+  EXPECT_EQ(result.served[1].target, 2);
+  EXPECT_EQ(result.served[2].target, 3);
   EXPECT_EQ(result.served[0].fd, 3);
   EXPECT_EQ(result.served[0].fanout.host, "0.0.0.0");
   EXPECT_EQ(result.served[0].fanout.port, 9530);
