@@ -1,6 +1,7 @@
 #include "web/metrics.h"
 
 #include <array>
+#include <cmath>
 #include <optional>
 #include <vector>
 
@@ -43,8 +44,13 @@ class Family {
     text_ += name_;
     if (!labels.empty()) text_ += "{" + labels + "}";
     text_ += ' ';
-    text_ += general_number_text(value);
-    text_ += '\n';
+    // Whole numbers in full: memory in bytes has more digits than the shortest form keeps.
+    if (value == std::floor(value) && std::fabs(value) < 9.0e15) {
+      append_format(text_, "%lld\n", static_cast<long long>(value));
+    } else {
+      text_ += general_number_text(value);
+      text_ += '\n';
+    }
   }
 
  private:
@@ -97,10 +103,11 @@ constexpr std::array<ChannelFamily, 9> kChannelFamilies = {{
      [](const ChannelView& view) -> Figure {
        return view.figures.fps >= 0 ? Figure(view.figures.fps) : std::nullopt;
      }},
-    {"vantorix_channel_bitrate_bits_per_second", "gauge",
-     "Output bit rate the transcoder last reported.",
+    // In bytes, Prometheus's base unit (its checker refuses bits); times 8 gives the bit rate.
+    {"vantorix_channel_bitrate_bytes_per_second", "gauge",
+     "Output bit rate the transcoder last reported, in bytes per second.",
      [](const ChannelView& view) -> Figure {
-       return view.figures.bitrate_kbps >= 0 ? Figure(view.figures.bitrate_kbps * 1000.0)
+       return view.figures.bitrate_kbps >= 0 ? Figure(view.figures.bitrate_kbps * 1000.0 / 8)
                                              : std::nullopt;
      }},
     {"vantorix_channel_position_seconds", "gauge", "Stream position the transcoder last reported.",
