@@ -1,22 +1,21 @@
 #include "platform/display.h"
 
 #include <netdb.h>
-#include <poll.h>
 #include <sys/socket.h>
 #include <sys/un.h>
 #include <unistd.h>
 
-#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/tcp_probe.h"
 #include "platform/unique_fd.h"
 
 namespace vx {
 namespace {
 
-constexpr int kRemoteWaitMs = 1000;
+constexpr std::chrono::milliseconds kRemoteWait{1000};
 
 bool local_socket_answers(const std::string& path, bool abstract_too) {
   for (const bool abstract : {true, false}) {
@@ -42,20 +41,8 @@ bool tcp_answers(const std::string& host, int port) {
   addrinfo* found = nullptr;
   if (::getaddrinfo(host.c_str(), std::to_string(port).c_str(), &hints, &found) != 0) return false;
   bool answered = false;
-  for (const addrinfo* entry = found; entry != nullptr && !answered; entry = entry->ai_next) {
-    const UniqueFd fd(::socket(entry->ai_family, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-    if (fd.get() < 0) continue;
-    if (::connect(fd.get(), entry->ai_addr, entry->ai_addrlen) == 0) {
-      answered = true;
-      break;
-    }
-    if (errno != EINPROGRESS) continue;
-    pollfd waiting{fd.get(), POLLOUT, 0};
-    int error = 0;
-    socklen_t size = sizeof error;
-    answered = ::poll(&waiting, 1, kRemoteWaitMs) == 1 &&
-               ::getsockopt(fd.get(), SOL_SOCKET, SO_ERROR, &error, &size) == 0 && error == 0;
-  }
+  for (const addrinfo* entry = found; entry != nullptr && !answered; entry = entry->ai_next)
+    answered = tcp_connects(*entry, kRemoteWait);
   ::freeaddrinfo(found);
   return answered;
 }

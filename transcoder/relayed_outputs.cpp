@@ -14,6 +14,7 @@
 #include <mutex>
 #include <optional>
 
+#include "platform/tcp_probe.h"
 #include "platform/unique_fd.h"
 #include "transcoder/relay_framing.h"
 #include "transcoder/relay_link.h"
@@ -113,31 +114,22 @@ bool peer_answers(const PeerAddress& peer, std::chrono::milliseconds limit) {
   if (::getaddrinfo(peer.host.c_str(), peer.port.c_str(), &hints, &found) != 0) return false;
   bool answered = false;
   for (const addrinfo* at = found; at != nullptr && !answered; at = at->ai_next) {
+    if (!peer.srt) {
+      answered = tcp_connects(*at, limit);
+      continue;
+    }
     const UniqueFd socket(
         ::socket(at->ai_family, at->ai_socktype | SOCK_NONBLOCK | SOCK_CLOEXEC, at->ai_protocol));
     if (!socket) continue;
-    if (peer.srt) {
-      const std::string request =
-          srt_induction_request(0x1000u + static_cast<std::uint32_t>(::getpid()));
-      char reply[256];
-      pollfd ready{socket.get(), POLLIN, 0};
-      answered = ::connect(socket.get(), at->ai_addr, at->ai_addrlen) == 0 &&
-                 ::send(socket.get(), request.data(), request.size(), 0) ==
-                     static_cast<ssize_t>(request.size()) &&
-                 ::poll(&ready, 1, static_cast<int>(limit.count())) == 1 &&
-                 ::recv(socket.get(), reply, sizeof reply, 0) >= 16;
-      continue;
-    }
-    if (::connect(socket.get(), at->ai_addr, at->ai_addrlen) == 0) {
-      answered = true;
-      break;
-    }
-    if (errno != EINPROGRESS) continue;
-    pollfd ready{socket.get(), POLLOUT, 0};
-    int error = 0;
-    socklen_t length = sizeof error;
-    answered = ::poll(&ready, 1, static_cast<int>(limit.count())) == 1 &&
-               ::getsockopt(socket.get(), SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
+    const std::string request =
+        srt_induction_request(0x1000u + static_cast<std::uint32_t>(::getpid()));
+    char reply[256];
+    pollfd ready{socket.get(), POLLIN, 0};
+    answered = ::connect(socket.get(), at->ai_addr, at->ai_addrlen) == 0 &&
+               ::send(socket.get(), request.data(), request.size(), 0) ==
+                   static_cast<ssize_t>(request.size()) &&
+               ::poll(&ready, 1, static_cast<int>(limit.count())) == 1 &&
+               ::recv(socket.get(), reply, sizeof reply, 0) >= 16;
   }
   ::freeaddrinfo(found);
   return answered;

@@ -139,7 +139,7 @@ class Window : public ::testing::Test {
   // A short clip made on the spot, so a channel runs and reports figures.
   std::string clip(int seconds) {
     const fs::path path = folder_ / "clip.mp4";
-    EXPECT_TRUE(make_test_clip(path, seconds)) << read_text(path.string() + ".err");
+    EXPECT_TRUE(make_test_clip(path, seconds, folder_ / "clip")) << read_text(folder_ / "clip.err");
     return path.string();
   }
 

@@ -106,7 +106,7 @@ class Program : public ::testing::Test {
   // A short test clip made on the spot.
   fs::path clip(const std::string& name, int seconds) {
     const fs::path path = folder_ / "media" / name;
-    EXPECT_TRUE(make_test_clip(path, seconds)) << read_text(path.string() + ".err");
+    EXPECT_TRUE(make_test_clip(path, seconds, folder_ / "clip")) << read_text(folder_ / "clip.err");
     return path;
   }
 

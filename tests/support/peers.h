@@ -298,14 +298,15 @@ inline std::vector<std::string> ffmpeg_argv(std::vector<std::string> arguments) 
 }
 
 // A short H.264 and AAC clip (160x120, 10 fps) written to `path`, made on the spot so a channel
-// runs from a file and reports figures; ffmpeg's messages go beside it.
-inline bool make_test_clip(const fs::path& path, int seconds) {
+// runs from a file and reports figures. ffmpeg's messages go to `messages` + ".out" and ".err",
+// never beside the clip: a folder of clips is played as a playlist.
+inline bool make_test_clip(const fs::path& path, int seconds, const fs::path& messages) {
   fs::create_directories(path.parent_path());
   Peer ffmpeg(ffmpeg_argv({"-f", "lavfi", "-i",
                            "testsrc=size=160x120:rate=10:duration=" + std::to_string(seconds), "-f",
                            "lavfi", "-i", "sine=duration=" + std::to_string(seconds), "-c:v",
                            "libx264", "-preset", "ultrafast", "-c:a", "aac", "-y", path.string()}),
-              path.string() + ".out", path.string() + ".err");
+              messages.string() + ".out", messages.string() + ".err");
   return ffmpeg.wait(60s) == 0;
 }
 
