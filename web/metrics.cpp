@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <optional>
+#include <string_view>
 #include <vector>
 
 #include "config/core_lock.h"
@@ -21,14 +22,16 @@ namespace {
 // together for the browser).
 struct StateLabel {
   ChannelState state;
-  const char* word;
+  const char* label;
 };
-constexpr std::array<StateLabel, 6> kStateLabels = {{{ChannelState::idle, "idle"},
-                                                     {ChannelState::extract, "extract"},
-                                                     {ChannelState::running, "running"},
-                                                     {ChannelState::preview, "preview"},
-                                                     {ChannelState::no_signal, "no_signal"},
-                                                     {ChannelState::stopping, "stopping"}}};
+constexpr std::array<StateLabel, 6> kStateLabels = {{
+    {ChannelState::idle, R"(state="idle")"},
+    {ChannelState::extract, R"(state="extract")"},
+    {ChannelState::running, R"(state="running")"},
+    {ChannelState::preview, R"(state="preview")"},
+    {ChannelState::no_signal, R"(state="no_signal")"},
+    {ChannelState::stopping, R"(state="stopping")"},
+}};
 
 constexpr std::array<TargetState, 2> kTargetStates = {TargetState::on_air, TargetState::lost};
 
@@ -39,10 +42,19 @@ class Family {
       : text_(text), name_(name) {
     append_format(text_, "# HELP %s %s\n# TYPE %s %s\n", name, help, name, type);
   }
-  // `labels` is the inside of the braces ("channel=\"1\""), or "" for none.
-  void sample(const std::string& labels, double value) {
+  // `labels` is the inside of the braces ("channel=\"1\""), or "" for none; `more` follows it
+  // after a comma when given ("state=\"idle\"").
+  void sample(std::string_view labels, double value, std::string_view more = {}) {
     text_ += name_;
-    if (!labels.empty()) text_ += "{" + labels + "}";
+    if (!labels.empty()) {
+      text_ += '{';
+      text_ += labels;
+      if (!more.empty()) {
+        text_ += ',';
+        text_ += more;
+      }
+      text_ += '}';
+    }
     text_ += ' ';
     // Whole numbers in full: memory in bytes has more digits than the shortest form keeps.
     if (value == std::floor(value) && std::fabs(value) < 9.0e15) {
@@ -62,11 +74,12 @@ std::string channel_label(int index) {
   return "channel=\"" + std::to_string(index + 1) + "\"";
 }
 
-std::string target_label(int index, int target) {
-  return channel_label(index) + ",target=\"" + std::to_string(target) + "\"";
+std::string target_label(int target) {
+  return "target=\"" + std::to_string(target) + "\"";
 }
 
 struct ChannelView {
+  std::string label;   // channel="N"
   ChannelState state;  // as the status page shows it (a bound channel shows its master's)
   bool enabled;
   ChannelFigures figures;
@@ -79,8 +92,9 @@ std::vector<ChannelView> channel_views(const cJSON* document) {
   int index = 0;
   for (const cJSON* channel = channels != nullptr ? channels->child : nullptr;
        channel != nullptr && channel_is_valid(channel); channel = channel->next, ++index) {
-    views.push_back({channel_state(channel, index), config_bool(channel, "enable"),
-                     engine_channel_figures(index), channel_target_states(index)});
+    views.push_back({channel_label(index), channel_state(channel, index),
+                     config_bool(channel, "enable"), engine_channel_figures(index),
+                     channel_target_states(index)});
   }
   return views;
 }
@@ -143,15 +157,14 @@ void append_channel_metrics(std::string& text, const std::vector<ChannelView>& v
                "1 for the state the channel is in, 0 for the others.");
   for (std::size_t i = 0; i < views.size(); ++i) {
     for (const StateLabel& label : kStateLabels) {
-      state.sample(channel_label(static_cast<int>(i)) + ",state=\"" + label.word + "\"",
-                   views[i].state == label.state ? 1 : 0);
+      state.sample(views[i].label, views[i].state == label.state ? 1 : 0, label.label);
     }
   }
   for (const ChannelFamily& family : kChannelFamilies) {
     Family samples(text, family.name, family.type, family.help);
     for (std::size_t i = 0; i < views.size(); ++i) {
       if (const Figure value = family.value(views[i])) {
-        samples.sample(channel_label(static_cast<int>(i)), *value);
+        samples.sample(views[i].label, *value);
       }
     }
   }
@@ -160,9 +173,9 @@ void append_channel_metrics(std::string& text, const std::vector<ChannelView>& v
   for (std::size_t i = 0; i < views.size(); ++i) {
     for (const RelayedTarget& target : views[i].targets) {
       for (const TargetState word : kTargetStates) {
-        target_state.sample(target_label(static_cast<int>(i), target.number) + ",state=\"" +
-                                target_state_word(word) + "\"",
-                            target.state == word ? 1 : 0);
+        target_state.sample(views[i].label + "," + target_label(target.number),
+                            target.state == word ? 1 : 0,
+                            std::string("state=\"") + target_state_word(word) + "\"");
       }
     }
   }
@@ -172,50 +185,69 @@ void append_channel_metrics(std::string& text, const std::vector<ChannelView>& v
     const auto& served = views[i].figures.served_viewers;
     for (std::size_t target = 0; target < served.size(); ++target) {
       if (served[target]) {
-        viewers.sample(target_label(static_cast<int>(i), static_cast<int>(target) + 1),
-                       *served[target]);
+        viewers.sample(views[i].label, *served[target], target_label(static_cast<int>(target) + 1));
       }
     }
   }
 }
 
-void append_host_metrics(std::string& text) {
-  Family cpu(text, "vantorix_cpu_load_percent", "gauge", "Load of each logical processor.");
+// The host's figures as the engine holds them.
+struct HostView {
+  std::vector<int> cpu;
+  std::optional<int> gpu;
+  ProgramFigures program;
+};
+
+HostView host_view() {
+  HostView view;
   for (int index = 0; index < engine_cpu_count(); ++index)
-    cpu.sample("cpu=\"" + std::to_string(index) + "\"", engine_cpu_load(index));
-  if (engine_gpu_available()) {
+    view.cpu.push_back(engine_cpu_load(index));
+  if (engine_gpu_available()) view.gpu = engine_gpu_load();
+  view.program = engine_program_figures();
+  return view;
+}
+
+void append_host_metrics(std::string& text, const HostView& host) {
+  Family cpu(text, "vantorix_cpu_load_percent", "gauge", "Load of each logical processor.");
+  for (std::size_t index = 0; index < host.cpu.size(); ++index)
+    cpu.sample("cpu=\"" + std::to_string(index) + "\"", host.cpu[index]);
+  if (host.gpu) {
     Family gpu(text, "vantorix_gpu_load_percent", "gauge", "Load of the GPUs together.");
-    gpu.sample("", engine_gpu_load());
+    gpu.sample("", *host.gpu);
   }
-  const ProgramFigures program = engine_program_figures();
   Family memory(text, "vantorix_resident_memory_bytes", "gauge",
                 "Resident memory of the program (its transcoders not included).");
-  memory.sample("", static_cast<double>(program.resident_bytes));
+  memory.sample("", static_cast<double>(host.program.resident_bytes));
   Family uptime(text, "vantorix_uptime_seconds", "gauge", "Seconds since the program started.");
-  uptime.sample("", static_cast<double>(program.uptime_seconds));
+  uptime.sample("", static_cast<double>(host.program.uptime_seconds));
   Family build(text, "vantorix_build_info", "gauge", "The program's version, as a label.");
   build.sample(std::string("version=\"") + version_text() + "\"", 1);
 }
 
-}  // namespace
-
-std::string metrics_text(const cJSON* document) {
+std::string text_of(const std::vector<ChannelView>& channels, const HostView& host) {
   std::string text;
-  append_channel_metrics(text, channel_views(document));
-  append_host_metrics(text);
+  text.reserve(16384);  // sixteen channels with their figures fit
+  append_channel_metrics(text, channels);
+  append_host_metrics(text, host);
   return text;
 }
 
+}  // namespace
+
+// The figures are copied under the core lock and written out after it, so concurrent scrapes and
+// the status page wait on each other only as long as the copy takes.
 WebAnswer answer_metrics() {
-  std::string text;
+  std::vector<ChannelView> channels;
+  HostView host;
   {
     const CoreLock lock = core_lock();
-    text = metrics_text(config_document());
+    channels = channel_views(config_document());
+    host = host_view();
   }
   return WebAnswer{
       200,
       {{"Content-Type", "text/plain; version=0.0.4; charset=utf-8"}, {"Cache-Control", "no-cache"}},
-      std::move(text)};
+      text_of(channels, host)};
 }
 
 }  // namespace vx

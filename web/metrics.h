@@ -3,18 +3,12 @@
 // already hold, so a scrape costs no more than the status page.
 #pragma once
 
-#include <cjson/cJSON.h>
-
-#include <string>
-
 #include "web/web_answer.h"
 
 namespace vx {
 
 // The exposition for the document's channels (up to the first invalid one, as the status page
-// counts them) and the host. The caller holds the core lock.
-std::string metrics_text(const cJSON* document);
-
+// counts them) and the host. Takes the core lock itself, only while it copies the figures.
 WebAnswer answer_metrics();
 
 }  // namespace vx
