@@ -10,6 +10,9 @@ namespace {
 // looked at this often, so the latest count always follows soon after a burst of changes.
 constexpr auto kLookPeriod = std::chrono::milliseconds(100);
 constexpr auto kLeastGap = std::chrono::seconds(1);
+// An unchanged count is said again this often: ffmpeg writes to the same output, and a report
+// that lands inside one of its unfinished lines is not recognised; the next one mends it.
+constexpr auto kRepeatGap = std::chrono::seconds(10);
 
 }  // namespace
 
@@ -43,7 +46,8 @@ void ViewerReports::run() {
     const Clock::time_point now = Clock::now();
     for (Output& output : outputs_) {
       const std::size_t viewers = output.watched.fanout->viewer_count();
-      if (viewers != output.said && now - output.said_at >= kLeastGap)
+      const auto since = now - output.said_at;
+      if ((viewers != output.said && since >= kLeastGap) || since >= kRepeatGap)
         say_count(output, viewers, now);
     }
   }

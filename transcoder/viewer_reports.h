@@ -1,6 +1,7 @@
 // The viewer reports of the outputs the transcoder serves over HTTP: each output's count once at
-// the start, then whenever it changes, at most once a second per output, so that the engine
-// learns the counts without a line for every viewer that comes and goes.
+// the start, then whenever it changes, at most once a second per output (and again every ten
+// seconds while it does not), so that the engine learns the counts without a line for every
+// viewer that comes and goes.
 #pragma once
 
 #include <chrono>
