@@ -172,6 +172,7 @@ class AboutBox final : public QWidget {
   QRect name_area() const;
   void lay_out_name();
   std::vector<std::pair<int, QStaticText>> letters_;  // each letter's offset and its layout
+  QSize name_size_;
   QFont name_font_;
   int step_ = 0;
   int timer_ = 0;
