@@ -113,7 +113,8 @@ class ChannelListModel final : public QAbstractTableModel {
   void append(const ChannelRowTexts& texts) {
     const int at = rowCount();
     beginInsertRows({}, at, at);
-    rows_.push_back({texts, StatusIcon::idle, channel_state_word(ChannelState::idle)});
+    rows_.push_back(
+        {texts, ChannelState::idle, StatusIcon::idle, channel_state_word(ChannelState::idle)});
     endInsertRows();
   }
 
@@ -136,16 +137,20 @@ class ChannelListModel final : public QAbstractTableModel {
                      index(row, column_index(ChannelColumn::memo)));
   }
 
-  void set_status(int row, ChannelState state, const std::string& text) {
-    if (!valid(row)) return;
+  // Returns whether the state changed (the text alone may change on every tick).
+  bool set_status(int row, ChannelState state, const std::string& text) {
+    if (!valid(row)) return false;
     Row& shown = rows_[static_cast<std::size_t>(row)];
+    const bool state_changed = shown.state != state;
+    shown.state = state;
     const StatusIcon icon = status_icon(state);
     const std::string status = text.empty() ? std::string(channel_state_word(state)) : text;
-    if (shown.icon == icon && shown.status == status) return;
+    if (shown.icon == icon && shown.status == status) return state_changed;
     shown.icon = icon;
     shown.status = status;
     const QModelIndex cell = index(row, column_index(ChannelColumn::status));
     emit dataChanged(cell, cell, {Qt::DisplayRole, Qt::DecorationRole});
+    return state_changed;
   }
 
   // The source cells lie over this row's "Media Source" text, so it is not painted under them.
@@ -166,6 +171,7 @@ class ChannelListModel final : public QAbstractTableModel {
  private:
   struct Row {
     ChannelRowTexts texts;
+    ChannelState state = ChannelState::idle;
     StatusIcon icon = StatusIcon::idle;
     std::string status;
   };
@@ -363,8 +369,10 @@ void MorviListCtrl::set_row_texts(int row, const ChannelRowTexts& texts) {
   model_->set_texts(row, texts);
 }
 
+// The buttons on the row under the pointer follow its state (start while idle, stop else), never
+// its text, which changes on every tick while it runs.
 void MorviListCtrl::set_row_state(int row, ChannelState state, const std::string& text) {
-  model_->set_status(row, state, text);
+  if (model_->set_status(row, state, text) && row == hover_row_) place_hover_buttons();
 }
 
 int MorviListCtrl::row_count() const {
@@ -434,11 +442,6 @@ void MorviListCtrl::focus_cell(std::string_view control) {
 
 void MorviListCtrl::set_browse_enabled(bool enabled) {
   browse_->setEnabled(enabled);
-}
-
-void MorviListCtrl::set_cell_address(const std::string& address) {
-  address_->setText(qt_text(address));
-  address_->setCursorPosition(0);
 }
 
 // ----- input -----

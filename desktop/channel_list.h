@@ -50,7 +50,7 @@ class MorviListCtrl final : public QTreeView {
   void remove_row(int row);
   void set_row_texts(int row, const ChannelRowTexts& texts);
   // The Status cell: the state's picture and the text. Nothing is repainted when both are what
-  // the row shows already.
+  // the row shows already; a change of state places the hover buttons again.
   void set_row_state(int row, ChannelState state, const std::string& text);
   int row_count() const;
   std::optional<int> selected_row() const;
@@ -71,8 +71,6 @@ class MorviListCtrl final : public QTreeView {
   void focus_cell(std::string_view control);
   // Whether the cells' "..." may be pressed (the picker behind it exists).
   void set_browse_enabled(bool enabled);
-  // The address text shown in the cells now, for a browse result to fill.
-  void set_cell_address(const std::string& address);
 
  signals:
   // The selected row changed; -1 when none is selected.

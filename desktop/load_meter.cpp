@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "desktop/channel_list.h"
+#include "desktop/qt_text.h"
 
 namespace vx {
 namespace {
@@ -42,7 +43,7 @@ void CpuLoadList::paintEvent(QPaintEvent*) {
     painter.fillRect(frame, Qt::black);
     const LoadCellColour colour = load_cell_colour(loads_[i]);
     painter.fillRect(frame.adjusted(1, 1, -1, -1), QColor(colour.red, colour.green, colour.blue));
-    painter.drawText(cell, Qt::AlignCenter, QString::fromStdString(load_cell_text(loads_[i])));
+    painter.drawText(cell, Qt::AlignCenter, qt_text(load_cell_text(loads_[i])));
   }
 }
 

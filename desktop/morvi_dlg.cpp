@@ -326,8 +326,6 @@ void MorviDlg::rows_rebuilt(int count) {
 
 void MorviDlg::row_changed(int row, ChannelState state, const std::string& text) {
   list_->set_row_state(row, state, text);
-  // The buttons on the row under the pointer follow its state (start while idle, stop else).
-  list_->refresh_hover_buttons();
 }
 
 void MorviDlg::row_texts_changed(int row) {
@@ -335,11 +333,7 @@ void MorviDlg::row_texts_changed(int row) {
 }
 
 void MorviDlg::refresh_panel() {
-  EditingSituation situation;
-  situation.row_selected = list_->selected_row().has_value();
-  situation.working_copy = editor_->editing();
-  situation.editing_selected_row = editor_->edited_row_shown();
-  EditorControls controls = editor_controls(panel_.values(), situation);
+  EditorControls controls = current_controls();
   // The advanced panels and the DeckLink picker open from the window once their dialogs exist.
   controls.format_advanced.enabled = false;
   controls.video_advanced.enabled = false;
@@ -407,14 +401,16 @@ void MorviDlg::draw_cells() {
   list_->set_browse_enabled(cells_.browse() == SourceBrowse::file_menu);
 }
 
+EditorControls MorviDlg::current_controls() const {
+  EditingSituation situation;
+  situation.row_selected = list_->selected_row().has_value();
+  situation.working_copy = editor_->editing();
+  situation.editing_selected_row = editor_->edited_row_shown();
+  return editor_controls(panel_.values(), situation);
+}
+
 void MorviDlg::show_editor_state() {
-  panel_view_->show_tabs(editor_->tabs(), [this] {
-    EditingSituation situation;
-    situation.row_selected = list_->selected_row().has_value();
-    situation.working_copy = editor_->editing();
-    situation.editing_selected_row = editor_->edited_row_shown();
-    return editor_controls(panel_.values(), situation).target_tabs.visible;
-  }());
+  panel_view_->show_tabs(editor_->tabs(), current_controls().target_tabs.visible);
   refresh_panel();
 }
 

@@ -15,6 +15,7 @@
 #include "app/application.h"
 #include "frontend/channel_commands.h"
 #include "frontend/channel_editor.h"
+#include "frontend/editor_controls.h"
 #include "frontend/editor_panel.h"
 #include "frontend/source_cells.h"
 
@@ -73,6 +74,8 @@ class MorviDlg final : public QWidget, public SupervisorView {
   void show_outcome(const EditorOutcome& outcome);
   void apply_row_changes(const RowChanges& rows);
   void draw_cells();
+  // Which controls the editor offers now.
+  EditorControls current_controls() const;
   void show_editor_state();
   void show_panel_change(const PanelChange& change);
   void show_message(const DialogMessage& message);

@@ -207,15 +207,13 @@ std::string take_target_lines(ChannelSlot& slot, std::string_view chunk) {
   return kept;
 }
 
-// The latest of the failover's two texts in the chunk tells which input is on air.
-void note_input_switch(ChannelSlot& slot, std::string_view chunk) {
+// Whether the failover leaves its alternate input on air after the chunk: the latest of its two
+// texts tells; nullopt when the chunk holds neither.
+std::optional<bool> alternate_on_air_after(std::string_view chunk) {
   const std::size_t away = chunk.rfind(kPrimaryInputTimedOut);
   const std::size_t back = chunk.rfind(kPrimaryInputBack);
-  if (away != std::string_view::npos && (back == std::string_view::npos || away > back)) {
-    slot.on_alternate_input = true;
-  } else if (back != std::string_view::npos) {
-    slot.on_alternate_input = false;
-  }
+  if (away == std::string_view::npos && back == std::string_view::npos) return std::nullopt;
+  return back == std::string_view::npos || (away != std::string_view::npos && away > back);
 }
 
 }  // namespace
@@ -230,12 +228,13 @@ void engine_parse_output(int slot_number, std::string_view chunk) {
   // day, the log is for the events an operator reads, and a busy stream would fill it.
   std::string kept;
   std::string_view passed_on = chunk;
+  const std::optional<bool> alternate = alternate_on_air_after(chunk);
   if (slot != nullptr) {
     slot->last_output_time = engine_now();
     kept = take_target_lines(*slot, chunk);
     passed_on = kept;
     record_progress(*slot, passed_on);
-    note_input_switch(*slot, chunk);
+    if (alternate) slot->on_alternate_input = *alternate;
   }
   if (!passed_on.empty()) engine_log(slot_number, false, passed_on);
   if (slot != nullptr && slot->state != ChannelState::idle &&
@@ -245,10 +244,10 @@ void engine_parse_output(int slot_number, std::string_view chunk) {
     slot->state = ChannelState::stopping;
     engine_log(slot_number, true, "stop transcoding");
   }
-  if (slot != nullptr) {
-    if (slot->state == ChannelState::running && contains(chunk, kPrimaryInputTimedOut)) {
+  if (slot != nullptr && alternate) {
+    if (slot->state == ChannelState::running && *alternate) {
       slot->state = ChannelState::no_signal;
-    } else if (slot->state == ChannelState::no_signal && contains(chunk, kPrimaryInputBack)) {
+    } else if (slot->state == ChannelState::no_signal && !*alternate) {
       slot->state = ChannelState::running;
     }
   }
