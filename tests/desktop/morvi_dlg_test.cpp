@@ -115,22 +115,6 @@ class Window : public ::testing::Test {
     return *widget;
   }
 
-  // Runs `action`; every message box it opens is answered with OK and its text kept.
-  std::vector<std::string> answering_boxes(const std::function<void()>& action) {
-    std::vector<std::string> texts;
-    QTimer answer;
-    QObject::connect(&answer, &QTimer::timeout, [&] {
-      if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-        texts.push_back(box->text().toStdString());
-        box->done(QMessageBox::Ok);
-      }
-    });
-    answer.start(20);
-    action();
-    QTest::qWait(50);
-    return texts;
-  }
-
   JsonPtr stored() {
     const CoreLock lock = core_lock();
     return JsonPtr(cJSON_Duplicate(config_document(), true));
@@ -143,11 +127,7 @@ class Window : public ::testing::Test {
     return path.string();
   }
 
-  void screenshot(const std::string& name) {
-    fs::create_directories(VX_DESKTOP_SHOTS);
-    QTest::qWait(50);
-    window().grab().save(QString::fromStdString(std::string(VX_DESKTOP_SHOTS) + "/" + name));
-  }
+  void screenshot(const std::string& name) { save_screenshot(window(), name); }
 
   fs::path folder_;
   std::uint16_t port_ = 0;
