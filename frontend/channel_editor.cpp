@@ -213,6 +213,30 @@ EditorOutcome ChannelEditor::show_advanced_video() {
   });
 }
 
+void ChannelEditor::save_advanced_video(EditorOutcome& outcome) {
+  if (!advanced_.video) return;
+  parts_.advanced_video.save_channel();
+  if (const auto& warning = parts_.advanced_video.last_warning()) {
+    outcome.messages.push_back(
+        {std::string(warning->title), std::string(warning->text), MessageIcon::warning});
+  }
+  advanced_.video = false;
+}
+
+EditorOutcome ChannelEditor::advanced_video_ok() {
+  return run([&](EditorOutcome& outcome) {
+    if (editing()) save_advanced_video(outcome);
+    return false;
+  });
+}
+
+EditorOutcome ChannelEditor::advanced_format_cancelled() {
+  return run([&](EditorOutcome&) {
+    advanced_.format = false;
+    return false;
+  });
+}
+
 // Checks the panel and writes it, and the advanced panels that are shown, into the working copy
 // for the shown tab. A hidden advanced panel holds nothing the operator changed since it was
 // last written, so it is not written again: its options would come back over those a change of
@@ -224,14 +248,7 @@ bool ChannelEditor::commit_panels(EditorOutcome& outcome) {
     return false;
   }
   parts_.panel.save(working_.get(), shown_target());
-  if (advanced_.video) {
-    parts_.advanced_video.save_channel();
-    if (const auto& warning = parts_.advanced_video.last_warning()) {
-      outcome.messages.push_back(
-          {std::string(warning->title), std::string(warning->text), MessageIcon::warning});
-    }
-    advanced_.video = false;
-  }
+  save_advanced_video(outcome);
   if (advanced_.format) {
     if (!parts_.advanced_format.save_channel()) {
       if (parts_.advanced_format.rejection) {

@@ -34,7 +34,8 @@ struct TargetTabs {
   int minus_position() const { return static_cast<int>(labels.size()) + 1; }
 };
 
-// Which advanced panels are shown over the editor area.
+// Which advanced panels are open: shown over the editor area, or closed with OK while their
+// values wait for Apply (the format panel). Apply and a change of tab write the open ones.
 struct AdvancedPanels {
   bool format = false;
   bool video = false;
@@ -137,6 +138,13 @@ class ChannelEditor {
 
   EditorOutcome show_advanced_format();
   EditorOutcome show_advanced_video();
+  // The video panel's OK: its tabs are written into the working copy at once (a warning comes
+  // back as a message) and the panel is closed. Its Cancel only hides it: what the operator set
+  // stays in the tabs and Apply writes it.
+  EditorOutcome advanced_video_ok();
+  // The format panel's Cancel: the panel has gone back to the working copy's values, so nothing
+  // of it is left for Apply to write. Its OK only hides it: Apply writes its values.
+  EditorOutcome advanced_format_cancelled();
 
   // "Enable Video" or "Enable Audio" changed on the shown channel's current target (the window
   // has put the box into the panel's values): the one place the box reaches a channel.
@@ -162,6 +170,7 @@ class ChannelEditor {
   // of the document, saves it once the lock is let go.
   EditorOutcome run(const std::function<bool(EditorOutcome&)>& body);
   bool commit_panels(EditorOutcome& outcome);
+  void save_advanced_video(EditorOutcome& outcome);
   TargetTabs tabs_locked() const;
   const cJSON* shown_channel() const;
   int shown_target() const;

@@ -257,6 +257,33 @@ TEST_F(ChannelEditorTest, PlusStopsAtFiveMinusTakesTheLastTargetAndANewFormatKee
   EXPECT_STREQ(config_string(cJSON_GetArrayItem(targets(stored(0)), 0), "format"), "dash");
 }
 
+// The video panel's OK writes at once and closes it, so Apply does not write its tabs again; the
+// format panel's Cancel leaves Apply nothing of it to write (or refuse).
+TEST_F(ChannelEditorTest, TheAdvancedPanelsOwnOkAndCancel) {
+  install({channel_text(1, "hls")});
+  cJSON* video_options = cJSON_AddArrayToObject(
+      config_object(cJSON_GetArrayItem(targets(stored(0)), 0), "video"), "options");
+  ASSERT_NE(video_options, nullptr);
+  editor.edit(0);
+  editor.show_advanced_video();
+  video.encoder().threads = "4";
+  const EditorOutcome closed = editor.advanced_video_ok();
+  EXPECT_FALSE(closed.advanced.video);
+  const auto threads_written = [](const cJSON* channel) {
+    const cJSON* options =
+        config_array(config_object(cJSON_GetArrayItem(targets(channel), 0), "video"), "options");
+    return json_print(options).value_or("");
+  };
+  EXPECT_NE(threads_written(editor.editing_channel()).find("-threads:v 4"), std::string::npos);
+  video.encoder().threads = "2";  // after OK: not the panel's to write any more
+
+  editor.show_advanced_format();
+  format.hls.segment_length = 0;  // Apply would refuse this
+  EXPECT_FALSE(editor.advanced_format_cancelled().advanced.format);
+  EXPECT_TRUE(editor.apply().messages.empty());
+  EXPECT_NE(threads_written(stored(0)).find("-threads:v 4"), std::string::npos);
+}
+
 TEST_F(ChannelEditorTest, RemoveWaitsForLaterChannelsAndRenumbersTheBinds) {
   install(5);
   const auto bind = [](int row, int master) {
