@@ -49,6 +49,46 @@ bool web_part_equals(const WebPart& web, const cJSON* global) {
 
 }  // namespace
 
+PathDialog global_file_dialog(GlobalFileBox box) {
+  switch (box) {
+    case GlobalFileBox::tls_cert:
+      return {"Select SSL Certificate", {}};
+    case GlobalFileBox::tls_key:
+      return {"Select SSL Key", {}};
+    case GlobalFileBox::alternate_input:
+      return {"Select Alternate Input Video File",
+              {"Video/Image Files (*.gif *.png *.jpg *.bmp *.mp4 *.mkv *.avi *.wmv *.ts *.mov "
+               "*.mpg)",
+               "All Files (*)"}};
+    case GlobalFileBox::plugin_core:
+      return {"Select MainConcept FFmpeg Plugin Core File", {}};
+    case GlobalFileBox::cookies:
+      return {"Select Browser Cookies File for yt-dlp", {"Cookies (*.txt)", "All Files (*)"}};
+  }
+  return {"", {}};
+}
+
+namespace {
+const std::vector<std::string>& configuration_filters() {
+  static const std::vector<std::string> filters = {"MORVI Configuration (*.json)", "All Files (*)"};
+  return filters;
+}
+}  // namespace
+
+SaveDialog config_export_dialog() {
+  return {"Export all channel settings to config file...", configuration_filters(), "json", true,
+          "morvi.json"};
+}
+
+PathDialog config_import_dialog() {
+  return {"Import all channel settings from config file...", configuration_filters()};
+}
+
+std::string config_import_question(const std::string& path) {
+  return "Import all channels from <" + path +
+         ">?\nAll current channel settings will be OVERWRITTEN!";
+}
+
 GlobalSettings load_global_settings(const cJSON* global) {
   GlobalSettings settings;
   settings.http_port = config_int(global, "httpPort");

@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include "dialogs/path_dialogs.h"
+
 namespace vx {
 
 inline constexpr const char* kGlobalSettingsTitle = "Global Settings";
@@ -57,6 +59,15 @@ void set_auto_restart_seconds(GlobalSettings& settings, std::int32_t seconds);
 // Clearing continuous streaming also empties (and disables) the alternate input file box.
 void set_continuous_streaming(GlobalSettings& settings, bool ticked);
 bool alternate_input_enabled(const GlobalSettings& settings);
+
+// The boxes with a "..." chooser; each chooser starts at its box's text.
+enum class GlobalFileBox { tls_cert, tls_key, alternate_input, plugin_core, cookies };
+PathDialog global_file_dialog(GlobalFileBox box);
+
+// "&Export..." and "&Import...": the choosers and the question asked before an import.
+SaveDialog config_export_dialog();
+PathDialog config_import_dialog();
+std::string config_import_question(const std::string& path);
 
 // What OK triggers beyond the document itself. The desktop implements it with its own
 // commit_configuration and engine_set_options; tests record the calls.

@@ -18,6 +18,7 @@
 #include "devices/decklink.h"
 #include "devices/ndi.h"
 #include "dialogs/choice_tables.h"
+#include "dialogs/path_dialogs.h"
 #include "frontend/editor_parts.h"
 #include "platform/capture_devices.h"
 
@@ -234,25 +235,11 @@ class NdiPicker {
 // ---------------------------------------------------------------------------------------------
 // Files and folders.
 
-// An open-file or folder dialog: its title and, for files, its name filters as the window's
-// file dialog takes them ("All Files (*)": "*.*" would hide files without an extension).
-struct PathDialog {
-  const char* title;
-  std::vector<std::string> filters;
-  bool must_exist = true;
-};
 PathDialog source_file_dialog();
 PathDialog source_folder_dialog();
 
-// The save dialog behind a target's "...": its title, filters as above, the extension a name
-// typed without one gets, and the question before an existing file is replaced. None for the
-// formats that write no file of their own choosing (DeckLink playback opens its picker instead).
-struct SaveDialog {
-  const char* title;
-  std::vector<std::string> filters;
-  const char* default_extension;
-  bool confirm_overwrite = true;
-};
+// The save dialog behind a target's "...". None for the formats that write no file of their own
+// choosing (DeckLink playback opens its picker instead).
 std::optional<SaveDialog> target_file_dialog(TargetFormatEntry format);
 
 }  // namespace vx

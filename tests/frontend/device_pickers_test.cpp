@@ -8,6 +8,7 @@
 #include <thread>
 #include <vector>
 
+#include "dialogs/global_settings.h"
 #include "tests/devices/fake_ndi_control.h"
 
 namespace vx {
@@ -234,7 +235,10 @@ TEST_F(NdiPickerTest, TheSearchRunsOffTheCallersThreadAndEndsWithThePicker) {
 }
 
 TEST(PathDialogs, AllFilesShowFilesWithoutAnExtension) {
-  std::vector<std::vector<std::string>> filter_lists = {source_file_dialog().filters};
+  std::vector<std::vector<std::string>> filter_lists = {
+      source_file_dialog().filters, global_file_dialog(GlobalFileBox::alternate_input).filters,
+      global_file_dialog(GlobalFileBox::cookies).filters, config_export_dialog().filters,
+      config_import_dialog().filters};
   int save_dialogs = 0;
   for (std::size_t entry = 0; entry < kTargetFormatChoices.size(); ++entry) {
     if (const auto dialog = target_file_dialog(static_cast<TargetFormatEntry>(entry))) {
