@@ -18,6 +18,7 @@ bool ask_login_password(QWidget* parent) {
   QDialog dialog(parent);
   dialog.setWindowTitle(kLoginPromptTitle);
   auto* password = new QLineEdit;
+  password->setObjectName("login_password");
   password->setEchoMode(QLineEdit::Password);
   password->setMinimumWidth(220);
   auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel);

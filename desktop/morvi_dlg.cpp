@@ -18,8 +18,10 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
+#include "desktop/audio_settings_dlg.h"
 #include "desktop/channel_list.h"
 #include "desktop/editor_panel_view.h"
+#include "desktop/global_settings_dlg.h"
 #include "desktop/qt_text.h"
 #include "frontend/channel_commands.h"
 #include "frontend/channel_rows.h"
@@ -41,14 +43,6 @@ QMessageBox::Icon box_icon(MessageIcon icon) {
       break;
   }
   return QMessageBox::Critical;
-}
-
-// "All Files (*)" and the like, as one filter text for the file dialogs.
-QString filter_text(const std::vector<std::string>& filters) {
-  QStringList list;
-  for (const std::string& filter : filters)
-    list << qt_text(filter);
-  return list.join(";;");
 }
 
 QPushButton* command_button(const char* name, const char* text, const char* picture,
@@ -207,8 +201,6 @@ QWidget* MorviDlg::build_command_row() {
   auto* settings =
       command_button("global_settings", "&Global Settings...", "settings.png", nullptr);
   auto* manual = command_button("online_manual", "Online Manual", "help.png", nullptr);
-  // The global settings dialog is not part of the window yet.
-  settings->setEnabled(false);
   for (QWidget* button : {static_cast<QWidget*>(start_button_), static_cast<QWidget*>(stop_button_),
                           static_cast<QWidget*>(preview), static_cast<QWidget*>(settings),
                           static_cast<QWidget*>(manual)})
@@ -233,6 +225,7 @@ QWidget* MorviDlg::build_command_row() {
     list_->refresh_hover_buttons();
   });
   connect(preview, &QPushButton::clicked, this, &MorviDlg::open_preview);
+  connect(settings, &QPushButton::clicked, this, &MorviDlg::show_global_settings);
   connect(manual, &QPushButton::clicked, this,
           [] { QDesktopServices::openUrl(QUrl(QString(kManualAddress))); });
   return row;
@@ -299,6 +292,7 @@ void MorviDlg::connect_panel() {
     show_outcome(editor_->select_tab(position));
   });
   connect(view, &EditorPanelView::browseClicked, this, &MorviDlg::browse_target);
+  connect(view, &EditorPanelView::audioAdvancedClicked, this, &MorviDlg::show_audio_settings);
 }
 
 // ----- the supervisor's view ----------------------------------------------------------------
@@ -337,7 +331,6 @@ void MorviDlg::refresh_panel() {
   // The advanced panels and the DeckLink picker open from the window once their dialogs exist.
   controls.format_advanced.enabled = false;
   controls.video_advanced.enabled = false;
-  controls.audio_advanced.enabled = false;
   if (target_format_entry(panel_.values().target_format) == TargetFormatEntry::decklink) {
     controls.browse.enabled = false;
   }
@@ -529,7 +522,8 @@ void MorviDlg::browse_source(QPoint below_left) {
   QString path;
   if (chosen == single_file) {
     const PathDialog dialog = source_file_dialog();
-    path = QFileDialog::getOpenFileName(this, dialog.title, QString(), filter_text(dialog.filters));
+    path =
+        QFileDialog::getOpenFileName(this, dialog.title, QString(), file_filters(dialog.filters));
   } else if (chosen == folder) {
     path = QFileDialog::getExistingDirectory(this, source_folder_dialog().title);
   }
@@ -546,7 +540,7 @@ void MorviDlg::browse_target() {
   if (!format) return;
   const std::optional<SaveDialog> dialog = target_file_dialog(*format);
   if (!dialog) return;
-  QFileDialog chooser(this, dialog->title, QString(), filter_text(dialog->filters));
+  QFileDialog chooser(this, dialog->title, QString(), file_filters(dialog->filters));
   chooser.setAcceptMode(QFileDialog::AcceptSave);
   chooser.setDefaultSuffix(dialog->default_extension);
   if (!dialog->confirm_overwrite) chooser.setOption(QFileDialog::DontConfirmOverwrite);
@@ -554,6 +548,27 @@ void MorviDlg::browse_target() {
   read_inputs();
   panel_.values().target_url = utf8_text(chooser.selectedFiles().front());
   panel_view_->set_target_url(panel_.values().target_url);
+}
+
+// The web server restarts once the dialog has closed, and the panel shows the channel again
+// with the new settings (the choices it offers depend on some of them).
+void MorviDlg::show_global_settings() {
+  read_inputs();
+  GlobalSettingsDlg dialog([this] { supervisor_.rebuild_rows(true); }, this);
+  if (dialog.exec() != QDialog::Accepted) return;
+  if (dialog.restart_web_server()) application_.restart_web_server();
+  show_outcome(editor_->reload_panel());
+}
+
+// The PCM variant of the shown target, chosen on the working copy.
+void MorviDlg::show_audio_settings() {
+  cJSON* channel = editor_->editing_channel();
+  if (channel == nullptr) return;
+  read_inputs();
+  const int target = editor_->tabs().selected;
+  AudioSettingsDlg dialog(open_audio_settings(channel, panel_.values().audio_encoding, target),
+                          this);
+  if (dialog.exec() == QDialog::Accepted) audio_settings_ok(dialog.settings(), channel, target);
 }
 
 void MorviDlg::open_preview() {

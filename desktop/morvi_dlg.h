@@ -91,6 +91,8 @@ class MorviDlg final : public QWidget, public SupervisorView {
   void browse_target();
   void remove_channel();
   void open_preview();
+  void show_global_settings();
+  void show_audio_settings();
 
   Application& application_;
   Supervisor& supervisor_;

@@ -2,9 +2,11 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace vx {
 
@@ -14,6 +16,14 @@ inline QString qt_text(std::string_view text) {
 
 inline std::string utf8_text(const QString& text) {
   return text.toUtf8().toStdString();
+}
+
+// Name filters ("All Files (*)" and the like) as one text for Qt's file dialogs.
+inline QString file_filters(const std::vector<std::string>& filters) {
+  QStringList list;
+  for (const std::string& filter : filters)
+    list << qt_text(filter);
+  return list.join(";;");
 }
 
 }  // namespace vx

@@ -38,8 +38,7 @@ inline void save_screenshot(QWidget& widget, const std::string& name) {
 
 // Runs `action`; every message box it opens is answered with `button` and its text kept.
 inline std::vector<std::string> answering_boxes(
-    const std::function<void()>& action,
-    QMessageBox::StandardButton button = QMessageBox::Ok) {
+    const std::function<void()>& action, QMessageBox::StandardButton button = QMessageBox::Ok) {
   std::vector<std::string> texts;
   QTimer answer;
   QObject::connect(&answer, &QTimer::timeout, [&] {

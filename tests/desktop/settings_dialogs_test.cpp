@@ -1,0 +1,171 @@
+// The modal dialogs the main window opens on the document: Global Settings (through its record,
+// with the web server moved after it closes, and an import), Audio Settings on the working copy,
+// and the password prompt before the window shows.
+#include <QCheckBox>
+#include <QComboBox>
+#include <QDialog>
+#include <QFileDialog>
+#include <QLineEdit>
+#include <QListWidget>
+#include <QPlainTextEdit>
+#include <QSpinBox>
+
+#include "desktop/audio_settings_dlg.h"
+#include "desktop/global_settings_dlg.h"
+#include "frontend/editor_panel.h"
+#include "tests/desktop/window_fixture.h"
+#include "tests/support/http_client.h"
+
+namespace vx {
+namespace {
+
+using namespace testing_support;
+
+template <typename Widget = QAbstractButton>
+Widget& child(QWidget& parent, const char* name) {
+  Widget* widget = parent.findChild<Widget*>(name);
+  if (widget == nullptr) throw std::runtime_error(std::string("no widget ") + name);
+  return *widget;
+}
+
+void type_into(QLineEdit& box, const QString& text) {
+  box.selectAll();
+  QTest::keyClicks(&box, text);
+}
+
+TEST_F(Window, GlobalSettingsStoreTheirFieldsAndMoveTheWebServerOnceClosed) {
+  start({});
+  const std::uint16_t new_port = free_tcp_port();
+  std::vector<std::string> refused;
+  ASSERT_TRUE(inside_modal<GlobalSettingsDlg>(
+      [&] { find("global_settings").click(); },
+      [&](GlobalSettingsDlg& dialog) {
+        EXPECT_EQ(child<QLineEdit>(dialog, "http_port").text(), QString::number(port_));
+        EXPECT_EQ(child<QPlainTextEdit>(dialog, "ip_acl").toPlainText(), "allow all");
+        save_screenshot(dialog, "global-settings.png");
+
+        // Ticking the restart starts at one second; continuous streaming opens the file box.
+        child(dialog, "auto_restart").click();
+        EXPECT_EQ(child<QSpinBox>(dialog, "auto_restart_seconds").value(), 1);
+        EXPECT_FALSE(child<QLineEdit>(dialog, "alternate_input").isEnabled());
+        child(dialog, "continuous_streaming").click();
+        EXPECT_TRUE(child<QLineEdit>(dialog, "alternate_input").isEnabled());
+        type_into(child<QLineEdit>(dialog, "login_password"), "neu");
+
+        // A port beyond the range is refused and the dialog stays open with nothing stored.
+        type_into(child<QLineEdit>(dialog, "http_port"), "70000");
+        refused = answering_boxes([&] { child(dialog, "ok").click(); });
+        EXPECT_TRUE(dialog.isVisible());
+        type_into(child<QLineEdit>(dialog, "http_port"), QString::number(new_port));
+        child(dialog, "ok").click();
+      }));
+  EXPECT_EQ(refused, std::vector<std::string>{"Please enter port number between 0 and 65535"});
+  const JsonPtr document = stored();
+  const cJSON* global = config_object(document.get(), "global");
+  EXPECT_EQ(config_int(global, "httpPort"), new_port);
+  EXPECT_STREQ(config_string(global, "loginPass"), "neu");
+  EXPECT_EQ(config_int(global, "autoRestart"), 1);
+  EXPECT_STREQ(config_string(global, "altInput"), "default");
+  EXPECT_STREQ(config_string(global, "ipACL"), "allow all");
+  EXPECT_EQ(http_get(new_port, "/").status(), 200) << "the server answers on its new port";
+  EXPECT_EQ(http_get(port_, "/").status(), 0);
+
+  // Cancel stores nothing, even after the fields were changed.
+  ASSERT_TRUE(inside_modal<GlobalSettingsDlg>(
+      [&] { find("global_settings").click(); },
+      [&](GlobalSettingsDlg& dialog) {
+        type_into(child<QLineEdit>(dialog, "login_password"), "other");
+        QTest::keyClick(&dialog, Qt::Key_Escape);
+      }));
+  EXPECT_STREQ(config_string(config_object(stored().get(), "global"), "loginPass"), "neu");
+}
+
+TEST_F(Window, AnImportFromGlobalSettingsRebuildsTheListAndStartsEnabledChannels) {
+  start({});
+  const fs::path chosen = folder_ / "other.json";
+  JsonPtr other = document({clip(4), clip(4)});
+  config_set_bool(cJSON_GetArrayItem(config_array(other.get(), "channels"), 1), "enable", true);
+  std::ofstream(chosen) << *json_print(other.get());
+  const std::string path = chosen.string();
+
+  std::vector<std::string> boxes;
+  ASSERT_TRUE(inside_modal<GlobalSettingsDlg>(
+      [&] { find("global_settings").click(); },
+      [&](GlobalSettingsDlg& dialog) {
+        boxes = answering_boxes([&] {
+          EXPECT_TRUE(inside_modal<QFileDialog>([&] { child(dialog, "import").click(); },
+                                                [&](QFileDialog& chooser) {
+                                                  // Typed as an operator would: a selection made in
+                                                  // code waits for the folder to load.
+                                                  chooser.findChild<QLineEdit*>("fileNameEdit")
+                                                      ->setText(QString::fromStdString(path));
+                                                  QMetaObject::invokeMethod(&chooser, "accept");
+                                                }));
+        });
+        dialog.reject();  // Cancel keeps the imported global settings
+      }));
+  EXPECT_EQ(boxes,
+            (std::vector<std::string>{config_import_question(path),
+                                      "Import all channels from <" + path + "> successfully!\n"}));
+  EXPECT_EQ(list().row_count(), 2);
+  EXPECT_TRUE(spin_until([&] { return window().editor().selected_row().has_value(); }));
+  EXPECT_EQ(shell_->application().supervisor().row_state(1), ChannelState::running);
+  EXPECT_EQ(shell_->application().supervisor().row_state(0), ChannelState::idle);
+}
+
+TEST_F(Window, AudioSettingsChooseThePcmVariantOfTheWorkingCopy) {
+  start({"udp://0.0.0.0:1234"});
+  find("edit").click();
+  // The channel's audio encoding is not PCM: the page is disabled and OK stores nothing.
+  ASSERT_TRUE(inside_modal<AudioSettingsDlg>(
+      [&] { find("audio_advanced").click(); },
+      [&](AudioSettingsDlg& dialog) {
+        EXPECT_FALSE(child<QListWidget>(dialog, "pcm_encoding").isEnabled());
+        child(dialog, "ok").click();
+      }));
+  cJSON* audio = config_object(
+      cJSON_GetArrayItem(
+          config_array(config_object(window().editor().editing_channel(), "output"), "targets"), 0),
+      "audio");
+  const std::string before = config_string(audio, "codec");
+  EXPECT_NE(before, "g711a");
+
+  config_set_string(audio, "codec", "pcm24s");
+  auto& encoding = find<QComboBox>(kAudioEncodingControl);
+  encoding.setCurrentIndex(0);  // "PCM", as the operator picks it
+  emit encoding.activated(0);
+  ASSERT_TRUE(inside_modal<AudioSettingsDlg>(
+      [&] { find("audio_advanced").click(); },
+      [&](AudioSettingsDlg& dialog) {
+        auto& variants = child<QListWidget>(dialog, "pcm_encoding");
+        EXPECT_TRUE(variants.isEnabled());
+        ASSERT_NE(variants.currentItem(), nullptr) << config_string(audio, "codec");
+        EXPECT_EQ(variants.currentItem()->text(), "PCM 24 bit signed");
+        save_screenshot(dialog, "audio-settings.png");
+        variants.setCurrentRow(1);
+        QTest::keyClick(&variants, Qt::Key_Return);
+      }));
+  EXPECT_STREQ(config_string(audio, "codec"), "g711a");
+}
+
+TEST_F(Window, ThePasswordPromptKeepsAWrongTextAndOpensOnTheRightOne) {
+  start({});
+  window().hide();
+  std::vector<std::string> refused;
+  ASSERT_TRUE(inside_modal<QDialog>(
+      [&] { shell_->show_window(); },
+      [&](QDialog& prompt) {
+        EXPECT_EQ(prompt.windowTitle(), "Password Required");
+        auto& password = child<QLineEdit>(prompt, "login_password");
+        QTest::keyClicks(&password, "PW");  // the letter case counts
+        refused = answering_boxes([&] { QTest::keyClick(&password, Qt::Key_Return); });
+        EXPECT_EQ(password.text(), "PW") << "the typed text stays for correcting";
+        type_into(password, "pw");
+        QTest::keyClick(&password, Qt::Key_Return);
+      }));
+  EXPECT_EQ(refused, std::vector<std::string>{"Password incorrect"});
+  EXPECT_TRUE(window().isVisible());
+}
+
+}  // namespace
+}  // namespace vx
