@@ -201,17 +201,24 @@ cJSON* array_item(cJSON* array, std::int32_t index) {
   return cJSON_GetArrayItem(array, index);
 }
 
+// The name of the row for position p; empty when the row writes no names. A position from
+// elsewhere (a perf_level number, another codec's range) never indexes: it takes the nearest.
+std::string_view name_at(const PresetRange& row, std::int32_t p) {
+  if (row.value != PresetValue::name || row.names.empty()) return {};
+  const auto top = std::min<std::int32_t>(row.maximum, std::ssize(row.names) - 1);
+  const std::int32_t index = std::clamp(p, std::min(row.minimum, top), top);
+  return row.names[static_cast<std::size_t>(index)];
+}
+
 // The preset text of the row for position p, or nothing.
 std::optional<std::string> preset_text(const PresetRange& row, std::int32_t p) {
   switch (row.value) {
     case PresetValue::none:
       return std::nullopt;
     case PresetValue::name: {
-      if (row.names.empty()) return std::nullopt;
-      // A position from elsewhere (a perf_level number, another codec's range) never indexes.
-      const auto top = std::min<std::int32_t>(row.maximum, std::ssize(row.names) - 1);
-      const std::int32_t index = std::clamp(p, std::min(row.minimum, top), top);
-      return std::string(row.prefix) + std::string(row.names[static_cast<std::size_t>(index)]);
+      const std::string_view name = name_at(row, p);
+      if (name.empty()) return std::nullopt;
+      return std::string(row.prefix) + std::string(name);
     }
     case PresetValue::position:
       if (p == 0) return std::nullopt;
@@ -362,6 +369,11 @@ void VideoEncoderSettings::save() const {
     const std::int32_t n = threads_to_write(threads);
     if (n > 0) append(options, "-threads:v " + std::to_string(n));
   }
+}
+
+std::string_view VideoEncoderSettings::preset_name() const {
+  const PresetRange* range = preset_range(codec_of(video));
+  return range == nullptr ? std::string_view{} : name_at(*range, preset_position);
 }
 
 std::span<const DecoderChoice> decoder_choice_table() {

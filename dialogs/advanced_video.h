@@ -71,8 +71,11 @@ std::int32_t threads_to_write(std::string_view threads_text);
 // ---------------------------------------------------------------------------------------------
 // Encoder tab
 
+// The first entry of every profile list, and the profile that writes no profile option.
+inline constexpr std::string_view kDefaultProfile = "default";
+
 struct VideoEncoderSettings {
-  std::string profile = "default";
+  std::string profile{kDefaultProfile};
   std::string level = "default";
   std::string threads = "auto";
   std::int32_t preset_position = 0;  // may lie outside the slider after a load; see save
@@ -95,6 +98,9 @@ struct VideoEncoderSettings {
   // Replaces the video object's "options" entries with this tab's; nothing without a video
   // object, and nothing is created when "options" is not an array.
   void save() const;
+  // The preset name the save writes for the current position (a position beyond the names
+  // gives the nearest one); empty when the codec's presets are numbers or there is no codec row.
+  std::string_view preset_name() const;
 };
 
 // ---------------------------------------------------------------------------------------------
@@ -155,6 +161,8 @@ class VideoFilterTab {
 };
 
 inline constexpr std::size_t kMaxFilterBytes = 1000;
+
+inline constexpr std::string_view kVideoSettingsTitle = "Advanced Video Settings";
 
 inline constexpr std::array<std::string_view, 5> kVideoSettingsTabCaptions = {
     "H.264/HEVC/VPX/AV1 Encodings", "Crop/Pad", "Blur/Sharpen", "Overlay", "Misc."};

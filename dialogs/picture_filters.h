@@ -5,6 +5,7 @@
 
 #include <cjson/cJSON.h>
 
+#include <array>
 #include <cstddef>
 #include <cstdint>
 #include <optional>
@@ -24,6 +25,17 @@ inline constexpr std::int32_t kBlurStrengthMax = 15;
 
 // The overlay text that asks for the running time stamp instead of a text of its own.
 inline constexpr std::string_view kTimestampText = "%timestamp";
+
+// The font sizes the Overlay tab offers.
+inline constexpr std::int32_t kOverlayFontSizeMin = 1;
+inline constexpr std::int32_t kOverlayFontSizeMax = 32767;
+
+// The box that chooses the overlay file: its title and the kinds of file it offers, the first
+// chosen at the start.
+inline constexpr std::string_view kOverlayFileTitle = "Select Image/Video File to Overlay...";
+inline constexpr std::array<std::string_view, 2> kOverlayFileFilters = {
+    "Video/Image Files (*.gif *.png *.jpg *.bmp *.mp4 *.mkv *.avi *.ts *.mov *.mpg)",
+    "All Files (*)"};
 
 // Tab "Crop/Pad" (CropPadFilter); all sizes in pixels.
 struct CropPadFilter {

@@ -140,23 +140,28 @@ TEST(AdvancedVideoEncoder, RoundTripsAndOutOfRangePositions) {
   tab.save();
   EXPECT_EQ(string_array(far.get(), "options"), Texts{"-cpu-used -4"});
 
-  // Name tables are never indexed outside themselves: the position is clamped to the slider.
+  // Name tables are never indexed outside themselves: the position is clamped to the slider,
+  // and the name shown for it is the one written.
   struct Case {
     const char* codec;
     const char* options;
     const char* written;
+    const char* name;
   };
   const Case cases[] = {
-      {"h264", R"(["-omx_param 'perf_level=42'"])", "-preset:v veryslow"},
-      {"h264", R"(["perf_level=-7"])", "-preset:v ultrafast"},
-      {"amf264", R"(["perf_level=9"])", "-quality:v quality"},
-      {"qsv264", R"(["-preset:v ultrafast"])", "-preset:v veryfast"},
-      {"qsv265", R"(["-preset:v veryslow"])", "-preset:v slow"},
+      {"h264", R"(["-omx_param 'perf_level=42'"])", "-preset:v veryslow", "veryslow"},
+      {"h264", R"(["perf_level=-7"])", "-preset:v ultrafast", "ultrafast"},
+      {"amf264", R"(["perf_level=9"])", "-quality:v quality", "quality"},
+      {"qsv264", R"(["-preset:v ultrafast"])", "-preset:v veryfast", "veryfast"},
+      {"qsv265", R"(["-preset:v veryslow"])", "-preset:v slow", "slow"},
+      {"nv265", R"(["-preset:v llhq"])", "-preset:v llhq", "llhq"},
+      {"vp9", R"(["-cpu-used 3"])", "-cpu-used 3", ""},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
     JsonPtr video = video_object(c.codec, c.options);
     tab.load(video.get());
+    EXPECT_EQ(tab.preset_name(), c.name);
     tab.save();
     const Texts written = string_array(video.get(), "options");
     EXPECT_NE(std::find(written.begin(), written.end(), c.written), written.end());
