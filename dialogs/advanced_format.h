@@ -12,6 +12,15 @@
 
 namespace vx {
 
+inline constexpr const char* kAdvancedFormatTitle = "Advanced Format Settings";
+// The tab captions, in the order of the tabs.
+inline constexpr const char* kMpegTsInputTab = "MPEG-TS Input";
+inline constexpr const char* kMpegTsOutputTab = "MPEG-TS Output";
+inline constexpr const char* kRtmpTab = "RTMP Config";
+inline constexpr const char* kHlsTab = "HLS Config";
+inline constexpr const char* kSrtTab = "SRT Config";
+inline constexpr const char* kCustomTab = "Custom Param";
+
 // A message the window layer shows in a box; the records never show anything themselves.
 enum class MessageIcon { error, warning, information };
 struct DialogMessage {
@@ -57,6 +66,9 @@ struct MpegTsOutputSettings {
 
   bool enabled = false;      // the target carries MPEG-TS
   bool fec_enabled = false;  // the target is MPEG-TS over RTP
+
+  // "Column" and "Row" are usable only while FEC is on.
+  bool fec_matrix_enabled() const { return enabled && fec_on; }
 
   // "&Add\nProgram": row n+1 named Program%02d.
   void add_program();

@@ -113,6 +113,7 @@ TEST(AdvancedMpegTsOutput, UntouchedTabStoresProgramAndProviderOnly) {
   tab.load(channel.get(), 0);
   EXPECT_TRUE(tab.enabled);
   EXPECT_FALSE(tab.fec_enabled);
+  EXPECT_FALSE(tab.fec_matrix_enabled());
   ASSERT_EQ(tab.ProgramList.size(), 1u);
   EXPECT_EQ(tab.ProgramList[0].name, "Program01");
   EXPECT_TRUE(tab.save(channel.get(), 0));
@@ -213,6 +214,7 @@ TEST(AdvancedMpegTsOutput, MalformedEntriesKeepTheInitialValues) {
   ASSERT_EQ(tab.ProgramList.size(), 1u);
   EXPECT_EQ(tab.ProgramList[0].name, "Program01") << "no valid program: the initial row";
   EXPECT_TRUE(tab.fec_on);
+  EXPECT_TRUE(tab.fec_matrix_enabled()) << "follows the FEC state, not the box's";
   EXPECT_EQ(tab.fec_columns, 9);
   EXPECT_EQ(tab.fec_rows, 5);
   EXPECT_EQ(tab.provider, MpegTsOutputSettings::kDefaultProvider);
