@@ -18,11 +18,13 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
+#include "desktop/advanced_settings_dlg.h"
 #include "desktop/audio_settings_dlg.h"
 #include "desktop/channel_list.h"
 #include "desktop/editor_panel_view.h"
 #include "desktop/global_settings_dlg.h"
 #include "desktop/qt_text.h"
+#include "desktop/video_settings_dlg.h"
 #include "frontend/channel_commands.h"
 #include "frontend/channel_rows.h"
 #include "frontend/device_pickers.h"
@@ -89,7 +91,8 @@ MorviDlg::MorviDlg(Application& application, bool with_exit_command, QWidget* pa
   hooks.channel_appended = [this](int) { supervisor_.add_row(); };
   hooks.channel_removed = [this](int row) { supervisor_.remove_row(row); };
   editor_ = std::make_unique<ChannelEditor>(
-      EditorParts{panel_, cells_, advanced_format_, advanced_video_}, std::move(hooks));
+      EditorParts{panel_, cells_, advanced_format_, video_tabs_.host}, std::move(hooks));
+  advanced_format_.local_addresses = local_ipv4_addresses();
   // Asked once: ffmpeg answers from the user's cache after its first run.
   encoders_ = available_encoders();
 
@@ -123,6 +126,8 @@ MorviDlg::MorviDlg(Application& application, bool with_exit_command, QWidget* pa
   connect(exit_action, &QAction::triggered, this, &MorviDlg::exitRequested);
   addAction(exit_action);
 
+  format_dlg_ = new AdvancedSettingsDlg(advanced_format_, this);
+  video_dlg_ = new VideoSettingsDlg(video_tabs_, this);
   connect_list();
   connect_panel();
   // The window never becomes smaller than it first is.
@@ -293,6 +298,27 @@ void MorviDlg::connect_panel() {
   });
   connect(view, &EditorPanelView::browseClicked, this, &MorviDlg::browse_target);
   connect(view, &EditorPanelView::audioAdvancedClicked, this, &MorviDlg::show_audio_settings);
+  connect(view, &EditorPanelView::formatAdvancedClicked, this, [this] {
+    read_inputs();
+    show_outcome(editor_->show_advanced_format());
+    if (editor_->advanced_panels().format) {
+      format_dlg_->show_settings();
+      open_over_editor(*format_dlg_);
+    }
+  });
+  connect(view, &EditorPanelView::videoAdvancedClicked, this, [this] {
+    read_inputs();
+    show_outcome(editor_->show_advanced_video());
+    if (editor_->advanced_panels().video) {
+      video_dlg_->show_settings();
+      open_over_editor(*video_dlg_);
+    }
+  });
+  // The panels read their widgets into their records before they close.
+  connect(video_dlg_, &QDialog::accepted, this,
+          [this] { show_outcome(editor_->advanced_video_ok()); });
+  connect(format_dlg_, &QDialog::rejected, this,
+          [this] { show_outcome(editor_->advanced_format_cancelled()); });
 }
 
 // ----- the supervisor's view ----------------------------------------------------------------
@@ -328,9 +354,6 @@ void MorviDlg::row_texts_changed(int row) {
 
 void MorviDlg::refresh_panel() {
   EditorControls controls = current_controls();
-  // The advanced panels and the DeckLink picker open from the window once their dialogs exist.
-  controls.format_advanced.enabled = false;
-  controls.video_advanced.enabled = false;
   if (target_format_entry(panel_.values().target_format) == TargetFormatEntry::decklink) {
     controls.browse.enabled = false;
   }
@@ -352,6 +375,8 @@ void MorviDlg::show_loads(const LoadFigures& figures) {
 
 void MorviDlg::read_inputs() {
   panel_view_->read_values(panel_.values());
+  if (format_dlg_->isVisible()) format_dlg_->read_settings();
+  if (video_dlg_->isVisible()) video_dlg_->read_settings();
   if (cells_.open_row()) list_->read_cells(cells_);
 }
 
@@ -361,6 +386,7 @@ void MorviDlg::show_outcome(const EditorOutcome& outcome) {
   panel_view_->show_values(panel_.values());
   draw_cells();
   show_editor_state();
+  follow_advanced_panels(outcome.advanced);
   drawing_ = false;
   for (const DialogMessage& message : outcome.messages)
     show_message(message);
@@ -400,6 +426,29 @@ EditorControls MorviDlg::current_controls() const {
   situation.working_copy = editor_->editing();
   situation.editing_selected_row = editor_->edited_row_shown();
   return editor_controls(panel_.values(), situation);
+}
+
+// A panel the workflow closed is hidden; one still open shows its records, which a change of
+// row or tab has loaded again.
+void MorviDlg::follow_advanced_panels(const AdvancedPanels& open) {
+  if (!open.format) {
+    format_dlg_->hide();
+  } else if (format_dlg_->isVisible()) {
+    format_dlg_->show_settings();
+  }
+  if (!open.video) {
+    video_dlg_->hide();
+  } else if (video_dlg_->isVisible()) {
+    video_dlg_->show_settings();
+  }
+}
+
+// The advanced panels show over the editor area, where the operator was working.
+void MorviDlg::open_over_editor(QDialog& panel) {
+  if (!panel.isVisible()) panel.move(panel_view_->mapToGlobal(QPoint(0, 0)));
+  panel.show();
+  panel.raise();
+  panel.activateWindow();
 }
 
 void MorviDlg::show_editor_state() {
@@ -603,6 +652,9 @@ void MorviDlg::closeEvent(QCloseEvent* event) {
     return;
   }
   event->ignore();
+  // The advanced panels go with the window; they keep their values and open again from it.
+  format_dlg_->hide();
+  video_dlg_->hide();
   if (with_exit_command_) {
     showMinimized();
   } else {

@@ -13,12 +13,14 @@
 #include <string>
 
 #include "app/application.h"
+#include "dialogs/video_filter_tabs.h"
 #include "frontend/channel_commands.h"
 #include "frontend/channel_editor.h"
 #include "frontend/editor_controls.h"
 #include "frontend/editor_panel.h"
 #include "frontend/source_cells.h"
 
+class QDialog;
 class QPushButton;
 class QToolButton;
 class QLabel;
@@ -27,6 +29,8 @@ namespace vx {
 
 class MorviListCtrl;
 class EditorPanelView;
+class AdvancedSettingsDlg;
+class VideoSettingsDlg;
 class CpuLoadList;
 class AboutBox;
 enum class HoverCommand;
@@ -79,6 +83,8 @@ class MorviDlg final : public QWidget, public SupervisorView {
   void show_editor_state();
   void show_panel_change(const PanelChange& change);
   void show_message(const DialogMessage& message);
+  void follow_advanced_panels(const AdvancedPanels& open);
+  void open_over_editor(QDialog& panel);
   void focus_control(const std::string& control);
   EditorEnvironment environment();
 
@@ -99,12 +105,14 @@ class MorviDlg final : public QWidget, public SupervisorView {
   EditorPanel panel_;
   SourceCells cells_;
   AdvancedFormatSettings advanced_format_;
-  AdvancedVideoSettings advanced_video_;
+  VideoSettingsTabs video_tabs_;
   std::unique_ptr<ChannelEditor> editor_;
   std::set<std::string> encoders_;
 
   MorviListCtrl* list_ = nullptr;
   EditorPanelView* panel_view_ = nullptr;
+  AdvancedSettingsDlg* format_dlg_ = nullptr;
+  VideoSettingsDlg* video_dlg_ = nullptr;
   CpuLoadList* cpu_meter_ = nullptr;
   CpuLoadList* gpu_meter_ = nullptr;
   QWidget* gpu_frame_ = nullptr;

@@ -1,6 +1,6 @@
-// The modal dialogs the main window opens on the document: Global Settings (through its record,
-// with the web server moved after it closes, and an import), Audio Settings on the working copy,
-// and the password prompt before the window shows.
+// The dialogs the main window opens: Global Settings (through its record, with the web server
+// moved after it closes, and an import), the advanced panels and Audio Settings on the working
+// copy, and the password prompt before the window shows.
 #include <QCheckBox>
 #include <QComboBox>
 #include <QDialog>
@@ -10,8 +10,10 @@
 #include <QPlainTextEdit>
 #include <QSpinBox>
 
+#include "desktop/advanced_settings_dlg.h"
 #include "desktop/audio_settings_dlg.h"
 #include "desktop/global_settings_dlg.h"
+#include "desktop/video_settings_dlg.h"
 #include "frontend/editor_panel.h"
 #include "tests/desktop/window_fixture.h"
 #include "tests/support/http_client.h"
@@ -111,6 +113,47 @@ TEST_F(Window, AnImportFromGlobalSettingsRebuildsTheListAndStartsEnabledChannels
   EXPECT_TRUE(spin_until([&] { return window().editor().selected_row().has_value(); }));
   EXPECT_EQ(shell_->application().supervisor().row_state(1), ChannelState::running);
   EXPECT_EQ(shell_->application().supervisor().row_state(0), ChannelState::idle);
+}
+
+// The advanced panels open over the editor on the working copy; a refusal of theirs comes back
+// at Apply as a box, and what they hold reaches the document with the channel.
+TEST_F(Window, TheAdvancedPanelsEditTheWorkingCopyAndApplyStoresThem) {
+  start({"udp://0.0.0.0:1234"}, 1);
+  find("edit").click();
+  auto& format = *window().findChild<AdvancedSettingsDlg*>();
+  auto& video = *window().findChild<VideoSettingsDlg*>();
+  find("format_advanced").click();
+  ASSERT_TRUE(format.isVisible());
+  child<QSpinBox>(format, "hls_segment_length").setValue(6);
+  child<QSpinBox>(format, "hls_playlist_size").setValue(0);
+  child(format, "ok").click();
+  EXPECT_FALSE(format.isVisible());
+
+  find("video_advanced").click();
+  ASSERT_TRUE(video.isVisible());
+  child<QComboBox>(video, "encoder_threads").setCurrentText("4");
+  child(video, "ok").click();
+  EXPECT_FALSE(video.isVisible());
+
+  // The format panel closed with OK still holds its values: Apply checks them and refuses.
+  EXPECT_EQ(answering_boxes([&] { find("apply").click(); }),
+            std::vector<std::string>{"m3u8 playlist entry size invalid!"});
+  EXPECT_TRUE(window().editor().editing());
+  find("format_advanced").click();
+  EXPECT_EQ(child<QSpinBox>(format, "hls_segment_length").value(), 6) << "reopened as left";
+  child<QSpinBox>(format, "hls_playlist_size").setValue(5);
+  find("apply").click();  // with the panel open: Apply reads it and hides it
+  EXPECT_FALSE(format.isVisible());
+  EXPECT_FALSE(window().editor().editing());
+
+  const JsonPtr document = stored();
+  const cJSON* channel = cJSON_GetArrayItem(config_array(document.get(), "channels"), 0);
+  const cJSON* output = config_object(channel, "output");
+  const std::string format_options = *json_print(config_array(output, "formatOptions"));
+  const std::string video_options = *json_print(config_array(
+      config_object(cJSON_GetArrayItem(config_array(output, "targets"), 0), "video"), "options"));
+  EXPECT_NE(format_options.find("-hls_time 6"), std::string::npos) << format_options;
+  EXPECT_NE(video_options.find("-threads:v 4"), std::string::npos) << video_options;
 }
 
 TEST_F(Window, AudioSettingsChooseThePcmVariantOfTheWorkingCopy) {
