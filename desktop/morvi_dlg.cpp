@@ -20,6 +20,7 @@
 #include "config/store.h"
 #include "desktop/channel_list.h"
 #include "desktop/editor_panel_view.h"
+#include "desktop/message_boxes.h"
 #include "desktop/qt_text.h"
 #include "frontend/channel_commands.h"
 #include "frontend/channel_rows.h"
@@ -30,18 +31,6 @@
 
 namespace vx {
 namespace {
-
-QMessageBox::Icon box_icon(MessageIcon icon) {
-  switch (icon) {
-    case MessageIcon::warning:
-      return QMessageBox::Warning;
-    case MessageIcon::information:
-      return QMessageBox::Information;
-    case MessageIcon::error:
-      break;
-  }
-  return QMessageBox::Critical;
-}
 
 // "All Files (*)" and the like, as one filter text for the file dialogs.
 QString filter_text(const std::vector<std::string>& filters) {
@@ -421,9 +410,7 @@ void MorviDlg::show_panel_change(const PanelChange& change) {
 }
 
 void MorviDlg::show_message(const DialogMessage& message) {
-  QMessageBox box(box_icon(message.icon), qt_text(message.title), qt_text(message.text),
-                  QMessageBox::Ok, this);
-  box.exec();
+  show_dialog_message(this, message);
 }
 
 void MorviDlg::focus_control(const std::string& control) {
