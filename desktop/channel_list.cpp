@@ -440,10 +440,6 @@ void MorviListCtrl::focus_cell(std::string_view control) {
   cell->selectAll();
 }
 
-void MorviListCtrl::set_browse_enabled(bool enabled) {
-  browse_->setEnabled(enabled);
-}
-
 // ----- input -----
 
 void MorviListCtrl::mouseMoveEvent(QMouseEvent* event) {

@@ -69,8 +69,6 @@ class MorviListCtrl final : public QTreeView {
   // Puts the keyboard focus on a cell by its refusal name (kSourceAddressControl,
   // kSourceBindControl).
   void focus_cell(std::string_view control);
-  // Whether the cells' "..." may be pressed (the picker behind it exists).
-  void set_browse_enabled(bool enabled);
 
  signals:
   // The selected row changed; -1 when none is selected.

@@ -21,8 +21,10 @@
 #include "desktop/advanced_settings_dlg.h"
 #include "desktop/audio_settings_dlg.h"
 #include "desktop/channel_list.h"
+#include "desktop/device_picker_dlgs.h"
 #include "desktop/editor_panel_view.h"
 #include "desktop/global_settings_dlg.h"
+#include "desktop/message_boxes.h"
 #include "desktop/qt_text.h"
 #include "desktop/video_settings_dlg.h"
 #include "frontend/channel_commands.h"
@@ -34,18 +36,6 @@
 
 namespace vx {
 namespace {
-
-QMessageBox::Icon box_icon(MessageIcon icon) {
-  switch (icon) {
-    case MessageIcon::warning:
-      return QMessageBox::Warning;
-    case MessageIcon::information:
-      return QMessageBox::Information;
-    case MessageIcon::error:
-      break;
-  }
-  return QMessageBox::Critical;
-}
 
 QPushButton* command_button(const char* name, const char* text, const char* picture,
                             const char* tip) {
@@ -354,9 +344,6 @@ void MorviDlg::row_texts_changed(int row) {
 
 void MorviDlg::refresh_panel() {
   EditorControls controls = current_controls();
-  if (target_format_entry(panel_.values().target_format) == TargetFormatEntry::decklink) {
-    controls.browse.enabled = false;
-  }
   panel_view_->apply_controls(controls);
   new_button_->setEnabled(controls.new_channel.enabled);
   edit_button_->setEnabled(controls.edit.enabled);
@@ -416,8 +403,6 @@ void MorviDlg::apply_row_changes(const RowChanges& rows) {
 
 void MorviDlg::draw_cells() {
   list_->show_cells(cells_.open_row(), cells_);
-  // The capture device, DeckLink and NDI pickers open here once their dialogs exist.
-  list_->set_browse_enabled(cells_.browse() == SourceBrowse::file_menu);
 }
 
 EditorControls MorviDlg::current_controls() const {
@@ -463,9 +448,7 @@ void MorviDlg::show_panel_change(const PanelChange& change) {
 }
 
 void MorviDlg::show_message(const DialogMessage& message) {
-  QMessageBox box(box_icon(message.icon), qt_text(message.title), qt_text(message.text),
-                  QMessageBox::Ok, this);
-  box.exec();
+  show_dialog_message(this, message);
 }
 
 void MorviDlg::focus_control(const std::string& control) {
@@ -560,9 +543,27 @@ void MorviDlg::remove_channel() {
   if (question.exec() == QMessageBox::Ok) show_outcome(editor_->confirm_remove(*row));
 }
 
-// The source cells' "...": a file or a folder for the source types that read one.
+// The source cells' "...": a file or a folder, or the picker of the source's device.
 void MorviDlg::browse_source(QPoint below_left) {
-  if (cells_.browse() != SourceBrowse::file_menu) return;
+  switch (cells_.browse()) {
+    case SourceBrowse::file_menu:
+      browse_source_path(below_left);
+      return;
+    case SourceBrowse::capture_device:
+      pick_capture_device();
+      return;
+    case SourceBrowse::decklink:
+      pick_decklink_source();
+      return;
+    case SourceBrowse::ndi:
+      pick_ndi_source();
+      return;
+    case SourceBrowse::none:
+      return;
+  }
+}
+
+void MorviDlg::browse_source_path(QPoint below_left) {
   QMenu menu(this);
   QAction* single_file = menu.addAction("Single File...");
   QAction* folder = menu.addAction("Folder...");
@@ -582,11 +583,43 @@ void MorviDlg::browse_source(QPoint below_left) {
   draw_cells();
 }
 
-// The Target URL's "...": where a file-writing format writes.
+// The pickers open on what the cells hold now, the typed address included.
+void MorviDlg::pick_capture_device() {
+  read_inputs();
+  CaptureDevicePicker picker = CaptureDevicePicker::on_this_machine(cells_.address);
+  CaptureDeviceDlg dialog(picker, this);
+  if (dialog.exec() != QDialog::Accepted || !dialog.device_text()) return;
+  cells_.take_capture_device(*dialog.device_text());
+  draw_cells();
+}
+
+void MorviDlg::pick_decklink_source() {
+  read_inputs();
+  DeckLinkPicker picker = DeckLinkPicker::on_this_machine(DeckLinkDirection::capture);
+  DeckLinkDlg dialog(picker, this);
+  if (dialog.exec() != QDialog::Accepted || !dialog.choice()) return;
+  cells_.take_decklink(*dialog.choice());
+  draw_cells();
+}
+
+void MorviDlg::pick_ndi_source() {
+  read_inputs();
+  NdiPicker picker(ndi_library_);
+  NdiConfigDlg dialog(picker, this);
+  if (dialog.exec() != QDialog::Accepted || !dialog.choice()) return;
+  cells_.take_ndi(*dialog.choice());
+  draw_cells();
+}
+
+// The Target URL's "...": where a file-writing format writes, or the DeckLink card that plays.
 void MorviDlg::browse_target() {
   const std::optional<TargetFormatEntry> format =
       target_format_entry(panel_.values().target_format);
   if (!format) return;
+  if (*format == TargetFormatEntry::decklink) {
+    pick_decklink_target();
+    return;
+  }
   const std::optional<SaveDialog> dialog = target_file_dialog(*format);
   if (!dialog) return;
   QFileDialog chooser(this, dialog->title, QString(), file_filters(dialog->filters));
@@ -618,6 +651,24 @@ void MorviDlg::show_audio_settings() {
   AudioSettingsDlg dialog(open_audio_settings(channel, panel_.values().audio_encoding, target),
                           this);
   if (dialog.exec() == QDialog::Accepted) audio_settings_ok(dialog.settings(), channel, target);
+}
+
+// The card becomes the Target URL; its format, when one was chosen, the size and frame rate.
+void MorviDlg::pick_decklink_target() {
+  read_inputs();
+  DeckLinkPicker picker = DeckLinkPicker::on_this_machine(DeckLinkDirection::playback);
+  DeckLinkDlg dialog(picker, this);
+  if (dialog.exec() != QDialog::Accepted || !dialog.choice()) return;
+  const std::optional<DeckLinkOutputPick> pick =
+      editor_->pick_decklink_output(dialog.choice()->name, dialog.choice()->mode);
+  if (!pick) return;
+  EditorValues& values = panel_.values();
+  values.target_url = pick->target_url;
+  if (pick->width) values.width = std::to_string(*pick->width);
+  if (pick->height) values.height = std::to_string(*pick->height);
+  if (pick->frame_size_choice) values.frame_size = *pick->frame_size_choice;
+  if (pick->frame_rate) values.frame_rate = *pick->frame_rate;
+  panel_view_->show_values(values);
 }
 
 void MorviDlg::open_preview() {

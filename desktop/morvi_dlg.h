@@ -11,6 +11,7 @@
 #include <optional>
 #include <set>
 #include <string>
+#include <utility>
 
 #include "app/application.h"
 #include "dialogs/video_filter_tabs.h"
@@ -54,6 +55,9 @@ class MorviDlg final : public QWidget, public SupervisorView {
   // From now on a close request closes (the program is ending); before, it only hides.
   void allow_close() { closing_allowed_ = true; }
 
+  // The NDI runtime the source picker searches with instead of the usual one (tests).
+  void use_ndi_library(std::string library) { ndi_library_ = std::move(library); }
+
   // The pieces, for the tests.
   MorviListCtrl& channel_list() { return *list_; }
   EditorPanelView& panel_view() { return *panel_view_; }
@@ -94,7 +98,12 @@ class MorviDlg final : public QWidget, public SupervisorView {
   void stop_channel(CommandOrigin origin, std::optional<int> hovered);
   void run_hover_command(HoverCommand command, int row);
   void browse_source(QPoint below_left);
+  void browse_source_path(QPoint below_left);
+  void pick_capture_device();
+  void pick_decklink_source();
+  void pick_ndi_source();
   void browse_target();
+  void pick_decklink_target();
   void remove_channel();
   void open_preview();
   void show_global_settings();
@@ -108,6 +117,7 @@ class MorviDlg final : public QWidget, public SupervisorView {
   VideoSettingsTabs video_tabs_;
   std::unique_ptr<ChannelEditor> editor_;
   std::set<std::string> encoders_;
+  std::string ndi_library_;  // "" for the usual NDI runtime
 
   MorviListCtrl* list_ = nullptr;
   EditorPanelView* panel_view_ = nullptr;

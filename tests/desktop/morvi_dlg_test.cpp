@@ -6,7 +6,9 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QComboBox>
 #include <QLineEdit>
+#include <QListWidget>
 #include <QMessageBox>
 #include <QTest>
 #include <QTimer>
@@ -21,9 +23,11 @@
 #include "config/store.h"
 #include "desktop/channel_list.h"
 #include "desktop/desktop_shell.h"
+#include "desktop/device_picker_dlgs.h"
 #include "desktop/editor_panel_view.h"
 #include "desktop/morvi_dlg.h"
 #include "tests/desktop/window_fixture.h"
+#include "tests/devices/fake_ndi_control.h"
 #include "tests/support/http_client.h"
 #include "tests/support/peers.h"
 
@@ -113,6 +117,24 @@ TEST_F(Window, AConfigurationPostedOnTheWebRebuildsTheList) {
   EXPECT_TRUE(spin_until([&] { return list().selected_row() == 0; }));
   // Nothing was started by the rebuild.
   EXPECT_EQ(shell_->application().supervisor().row_state(2), ChannelState::idle);
+}
+
+TEST_F(Window, AnNdiSourcePickedBehindTheCellsBrowseButtonFillsTheAddress) {
+  FakeNdi fake(VX_FAKE_NDI);
+  fake.set_rounds({2});
+  start({"udp://127.0.0.1:1"});
+  window().use_ndi_library(VX_FAKE_NDI);
+  list().select_row(0);
+  find("edit").click();
+  emit find<QComboBox>("source_type").activated(static_cast<int>(SourceType::ndi));
+  const bool picked = inside_modal<NdiConfigDlg>(
+      [&] { find("source_browse").click(); },
+      [&](NdiConfigDlg& dialog) {
+        EXPECT_TRUE(spin_until([&] { return dialog.findChild<QListWidget*>()->count() == 2; }));
+        dialog.findChild<QAbstractButton*>("select")->click();
+      });
+  ASSERT_TRUE(picked);
+  EXPECT_EQ(find<QLineEdit>("source_address").text(), "Fake Source 1");
 }
 
 }  // namespace
