@@ -662,13 +662,8 @@ void MorviDlg::pick_decklink_target() {
   const std::optional<DeckLinkOutputPick> pick =
       editor_->pick_decklink_output(dialog.choice()->name, dialog.choice()->mode);
   if (!pick) return;
-  EditorValues& values = panel_.values();
-  values.target_url = pick->target_url;
-  if (pick->width) values.width = std::to_string(*pick->width);
-  if (pick->height) values.height = std::to_string(*pick->height);
-  if (pick->frame_size_choice) values.frame_size = *pick->frame_size_choice;
-  if (pick->frame_rate) values.frame_rate = *pick->frame_rate;
-  panel_view_->show_values(values);
+  pick->apply_to(panel_.values());
+  panel_view_->show_values(panel_.values());
 }
 
 void MorviDlg::open_preview() {

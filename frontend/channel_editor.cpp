@@ -588,6 +588,14 @@ EditorOutcome ChannelEditor::set_media_enabled(MediaKind media, bool enabled) {
   });
 }
 
+void DeckLinkOutputPick::apply_to(EditorValues& values) const {
+  values.target_url = target_url;
+  if (width) values.width = std::to_string(*width);
+  if (height) values.height = std::to_string(*height);
+  if (frame_size_choice) values.frame_size = *frame_size_choice;
+  if (frame_rate) values.frame_rate = *frame_rate;
+}
+
 std::optional<DeckLinkOutputPick> ChannelEditor::pick_decklink_output(
     const std::string& card, const std::optional<DeckLinkDisplayMode>& mode) {
   if (!edited_row_shown()) return std::nullopt;

@@ -18,6 +18,7 @@
 #include "dialogs/advanced_format.h"
 #include "dialogs/advanced_video.h"
 #include "frontend/editor_parts.h"
+#include "frontend/editor_values.h"
 #include "vocabulary/channel_state.h"
 
 namespace vx {
@@ -73,6 +74,10 @@ struct DeckLinkOutputPick {
   std::optional<int> height;
   std::optional<int> frame_size_choice;  // index into kFrameSizeChoices
   std::optional<std::string> frame_rate;
+
+  // Puts the pick into the panel's values: the card as the Target URL and, when the format gave
+  // them, the size and the frame rate.
+  void apply_to(EditorValues& values) const;
 };
 
 // The pieces the workflow drives; the window owns them, draws them, and keeps them alive as

@@ -397,6 +397,13 @@ TEST_F(ChannelEditorTest, ADeckLinkOutputPickFillsTheSizeRateAndScanType) {
     EXPECT_EQ(pick->frame_size_choice, c.frame_size);
     EXPECT_EQ(pick->frame_rate, c.rate);
     EXPECT_EQ(config_int(config_object(target, "video"), "scanType"), c.scan_type);
+    EditorValues values;
+    values.frame_rate = "25";
+    pick->apply_to(values);
+    EXPECT_EQ(values.target_url, "DeckLink Mini");
+    EXPECT_EQ(values.width, c.mode ? std::to_string(c.mode->width) : "0");
+    EXPECT_EQ(values.frame_size, c.frame_size.value_or(0));
+    EXPECT_EQ(values.frame_rate, c.rate.value_or("25")) << "a format without a rate keeps it";
   }
 }
 
