@@ -29,6 +29,7 @@
 #include <vector>
 
 #include "desktop/qt_text.h"
+#include "desktop/widget_kit.h"
 
 namespace vx {
 
@@ -156,43 +157,9 @@ QSpinBox* number_box(const char* name, int minimum, int maximum, QWidget* parent
   return box;
 }
 
-// The typed text is kept as typed: completion would turn a typed 10.0.0.1 into a listed
-// 10.0.0.10, and an address confirmed with Enter must not join the list.
-QComboBox* address_box(const char* name, QWidget* parent) {
-  auto* box = new QComboBox(parent);
-  box->setObjectName(name);
-  box->setEditable(true);
-  box->setInsertPolicy(QComboBox::NoInsert);
-  box->setCompleter(nullptr);
-  return box;
-}
-
-QPushButton* push_button(const QString& text, const char* name, QWidget* parent) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(name);
-  // Enter stays with OK wherever the focus is.
-  button->setAutoDefault(false);
-  return button;
-}
-
-QRadioButton* radio_button(const QString& text, const char* name, QWidget* parent) {
-  auto* button = new QRadioButton(text, parent);
-  button->setObjectName(name);
-  return button;
-}
-
-QLabel* label_for(const QString& text, QWidget* buddy, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setBuddy(buddy);
-  return label;
-}
-
-// Two exclusive choices on one row; their own group keeps them apart from other pairs on the
-// same page.
+// Two exclusive choices on one row.
 QHBoxLayout* choice_row(QRadioButton* first, QRadioButton* second) {
-  auto* group = new QButtonGroup(first->parent());
-  group->addButton(first);
-  group->addButton(second);
+  pair_up(first, second);
   auto* row = new QHBoxLayout;
   row->addWidget(first);
   row->addWidget(second);
@@ -228,11 +195,6 @@ QHBoxLayout* table_with_buttons(CellTable* table, std::initializer_list<QPushBut
   row->addWidget(table, 1);
   row->addLayout(buttons_column);
   return row;
-}
-
-void show_text(QLineEdit* edit, const std::string& text) {
-  edit->setText(qt_text(text));
-  edit->setCursorPosition(0);
 }
 
 void show_text(QPlainTextEdit* edit, const std::string& text) {
@@ -420,7 +382,7 @@ QWidget* AdvancedSettingsDlg::make_srt_page() {
                                        QComboBox** local) {
     auto* group = new QGroupBox(title, page);
     *remote = text_box(remote_name, group);
-    *local = address_box(local_name, group);
+    *local = free_text_list(local_name, group);
     auto* form = new QFormLayout(group);
     form->addRow(label_for(tr("Remote IP"), *remote, group), *remote);
     form->addRow(label_for(tr("Local IP"), *local, group), *local);

@@ -21,6 +21,7 @@
 #include <limits>
 
 #include "desktop/qt_text.h"
+#include "desktop/widget_kit.h"
 #include "dialogs/choice_tables.h"
 #include "frontend/editor_panel.h"
 
@@ -74,10 +75,9 @@ QComboBox* drop_down_list(const Table& table, const char* name, QWidget* parent)
 // and an entry typed and confirmed with Enter must not join the list.
 template <typename Table>
 QComboBox* editable_combo(const Table& table, const char* name, QWidget* parent) {
-  QComboBox* box = drop_down_list(table, name, parent);
-  box->setEditable(true);
-  box->setInsertPolicy(QComboBox::NoInsert);
-  box->setCompleter(nullptr);
+  QComboBox* box = free_text_list(name, parent);
+  for (const auto& entry : table)
+    box->addItem(qt_text(entry_text(entry)));
   return box;
 }
 
@@ -87,18 +87,6 @@ QLineEdit* number_edit(const char* name, QWidget* parent) {
   edit->setObjectName(name);
   edit->setSizePolicy(QSizePolicy::Ignored, edit->sizePolicy().verticalPolicy());
   return edit;
-}
-
-QLabel* label_for(const QString& text, QWidget* buddy, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setBuddy(buddy);
-  return label;
-}
-
-QPushButton* push_button(const QString& text, const char* name, QWidget* parent) {
-  auto* button = new QPushButton(text, parent);
-  button->setObjectName(name);
-  return button;
 }
 
 QGridLayout* group_grid(QGroupBox* group) {
@@ -124,24 +112,6 @@ void set_visible(std::initializer_list<QWidget*> widgets, bool visible) {
 void show_entry(QComboBox* box, int entry) {
   const QSignalBlocker blocker(box);
   box->setCurrentIndex(entry);
-}
-
-// The list keeps pointing at the entry the text names, so opening it shows that entry.
-void show_text(QComboBox* box, const std::string& text) {
-  const QSignalBlocker blocker(box);
-  const QString shown = qt_text(text);
-  box->setCurrentIndex(box->findText(shown));
-  box->setEditText(shown);
-}
-
-void show_text(QLineEdit* edit, const std::string& text) {
-  const QSignalBlocker blocker(edit);
-  edit->setText(qt_text(text));
-}
-
-void show_checked(QCheckBox* box, bool on) {
-  const QSignalBlocker blocker(box);
-  box->setChecked(on);
 }
 
 }  // namespace

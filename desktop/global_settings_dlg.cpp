@@ -26,6 +26,7 @@
 #include "config/document.h"
 #include "config/store.h"
 #include "desktop/qt_text.h"
+#include "desktop/widget_kit.h"
 #include "engine/engine.h"
 
 namespace vx {
@@ -53,12 +54,6 @@ class DeferredActions final : public GlobalSettingsActions {
   std::string error_text;
   bool commit = false;
 };
-
-QCheckBox* check_box(const char* name, const char* text) {
-  auto* box = new QCheckBox(text);
-  box->setObjectName(name);
-  return box;
-}
 
 }  // namespace
 
@@ -112,7 +107,7 @@ QWidget* GlobalSettingsDlg::build_web_group() {
   // Digits only, but more of them than a port has: a number above 65535 is refused with its
   // own message rather than silently cut.
   port_->setValidator(new QRegularExpressionValidator(QRegularExpression("[0-9]{0,9}"), port_));
-  tls_ = check_box("ssl_enable", "Enable SSL");
+  tls_ = check_box("Enable SSL", "ssl_enable", nullptr);
   tls_cert_ = file_box("ssl_cert", GlobalFileBox::tls_cert);
   tls_key_ = file_box("ssl_key", GlobalFileBox::tls_key);
   password_ = new QLineEdit;
@@ -133,9 +128,10 @@ QWidget* GlobalSettingsDlg::build_web_group() {
 QWidget* GlobalSettingsDlg::build_streaming_group() {
   auto* group = new QGroupBox("Streaming");
   auto* form = new QFormLayout(group);
-  debug_log_ = check_box("debug_log", "&Debug Log");
-  auto_run_ = check_box("auto_run", "Auto Start on &System Boot");
-  auto_restart_ = check_box("auto_restart", "&Auto Restart Streaming on Error && Loop File Source");
+  debug_log_ = check_box("&Debug Log", "debug_log", nullptr);
+  auto_run_ = check_box("Auto Start on &System Boot", "auto_run", nullptr);
+  auto_restart_ =
+      check_box("&Auto Restart Streaming on Error && Loop File Source", "auto_restart", nullptr);
   auto_restart_seconds_ = new QSpinBox;
   auto_restart_seconds_->setObjectName("auto_restart_seconds");
   auto_restart_seconds_->setRange(0, kAutoRestartMaxSeconds);
@@ -146,11 +142,11 @@ QWidget* GlobalSettingsDlg::build_streaming_group() {
   after->addWidget(auto_restart_seconds_);
   after->addWidget(new QLabel("seconds"));
   after->addStretch(1);
-  continuous_ = check_box("continuous_streaming", "Continuous Streaming on Input Failure");
+  continuous_ = check_box("Continuous Streaming on Input Failure", "continuous_streaming", nullptr);
   alternate_input_ =
       file_box("alternate_input", GlobalFileBox::alternate_input, &alternate_browse_);
-  folder_recursive_ = check_box("folder_recursive", "Recursive in Folder Streaming");
-  folder_shuffle_ = check_box("folder_shuffle", "Shuffle in Folder Streaming");
+  folder_recursive_ = check_box("Recursive in Folder Streaming", "folder_recursive", nullptr);
+  folder_shuffle_ = check_box("Shuffle in Folder Streaming", "folder_shuffle", nullptr);
   plugin_core_ = file_box("plugin_core", GlobalFileBox::plugin_core);
   cookies_ = file_box("cookies", GlobalFileBox::cookies);
 

@@ -32,6 +32,7 @@
 #include <string_view>
 
 #include "desktop/qt_text.h"
+#include "desktop/widget_kit.h"
 
 namespace vx {
 namespace {
@@ -48,40 +49,9 @@ QGridLayout* page_grid(QWidget* page) {
   return grid;
 }
 
-QLabel* label_for(const QString& text, QWidget* buddy, QWidget* parent) {
-  auto* label = new QLabel(text, parent);
-  label->setBuddy(buddy);
-  return label;
-}
-
-QCheckBox* check_box(const QString& text, const char* name, QWidget* parent) {
-  auto* box = new QCheckBox(text, parent);
-  box->setObjectName(name);
-  return box;
-}
-
-QRadioButton* radio_button(const QString& text, const char* name, QWidget* parent) {
-  auto* button = new QRadioButton(text, parent);
-  button->setObjectName(name);
-  return button;
-}
-
-// The pair of choices of one setting; its own group keeps it apart from the other pairs of the
-// same page.
-void pair_up(QRadioButton* first, QRadioButton* second) {
-  auto* group = new QButtonGroup(first->parent());
-  group->addButton(first);
-  group->addButton(second);
-}
-
 QComboBox* editable_list(std::span<const std::string_view> entries, const char* name,
                          QWidget* parent) {
-  auto* box = new QComboBox(parent);
-  box->setObjectName(name);
-  box->setEditable(true);
-  // The typed text stays as typed and never joins the list.
-  box->setInsertPolicy(QComboBox::NoInsert);
-  box->setCompleter(nullptr);
+  QComboBox* box = free_text_list(name, parent);
   box->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
   box->setMinimumContentsLength(kListCharacters);
   for (std::string_view entry : entries)
@@ -139,24 +109,6 @@ std::int32_t number_in(const QLineEdit* edit) {
 void show_number(QLineEdit* edit, std::int32_t number) {
   const QSignalBlocker blocker(edit);
   edit->setText(QString::number(number));
-}
-
-void show_text(QLineEdit* edit, const std::string& text) {
-  const QSignalBlocker blocker(edit);
-  edit->setText(qt_text(text));
-}
-
-// The list keeps pointing at the entry the text names, so opening it shows that entry.
-void show_text(QComboBox* box, const std::string& text) {
-  const QSignalBlocker blocker(box);
-  const QString shown = qt_text(text);
-  box->setCurrentIndex(box->findText(shown));
-  box->setEditText(shown);
-}
-
-void show_checked(QAbstractButton* button, bool on) {
-  const QSignalBlocker blocker(button);
-  button->setChecked(on);
 }
 
 void show_position(QSlider* bar, int position) {
