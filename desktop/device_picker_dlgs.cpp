@@ -290,7 +290,7 @@ void NdiConfigDlg::show_busy(bool busy) {
   if (busy == busy_) return;
   busy_ = busy;
   if (busy) {
-    QApplication::setOverrideCursor(Qt::WaitCursor);
+    QApplication::setOverrideCursor(Qt::BusyCursor);  // the window stays usable meanwhile
   } else {
     QApplication::restoreOverrideCursor();
   }

@@ -136,7 +136,7 @@ TEST(PickerDialogs, NdiSearchesOffTheWindowThreadAndSelectGivesTheSourceAndTimeo
 
   ASSERT_TRUE(QTest::qWaitFor([&] { return lines(sources) == searching; }));
   ASSERT_NE(QApplication::overrideCursor(), nullptr);
-  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::WaitCursor);
+  EXPECT_EQ(QApplication::overrideCursor()->shape(), Qt::BusyCursor);
   save_screenshot(dialog, "picker-ndi-searching.png");
   const int ticks_before = ticks;
   ASSERT_TRUE(QTest::qWaitFor([&] { return lines(sources) != searching; }));

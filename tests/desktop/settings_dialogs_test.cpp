@@ -45,6 +45,12 @@ TEST_F(Window, GlobalSettingsStoreTheirFieldsAndMoveTheWebServerOnceClosed) {
         EXPECT_EQ(child<QLineEdit>(dialog, "http_port").text(), QString::number(port_));
         EXPECT_EQ(child<QPlainTextEdit>(dialog, "ip_acl").toPlainText(), "allow all");
         save_screenshot(dialog, "global-settings.png");
+    // The keyboard walks the fields in the order they are drawn.
+    child<QLineEdit>(dialog, "http_port").setFocus();
+    for (const char* next : {"ssl_enable", "ssl_cert", "ssl_cert_browse", "ssl_key"}) {
+      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+      EXPECT_EQ(QApplication::focusWidget()->objectName(), next);
+    }
 
         // Ticking the restart starts at one second; continuous streaming opens the file box.
         child(dialog, "auto_restart").click();
