@@ -205,6 +205,7 @@ TEST_F(Window, ThePasswordPromptKeepsAWrongTextAndOpensOnTheRightOne) {
       [&] { shell_->show_window(); },
       [&](QDialog& prompt) {
         EXPECT_EQ(prompt.windowTitle(), "Password Required");
+    save_screenshot(prompt, "login-prompt.png");
         auto& password = child<QLineEdit>(prompt, "login_password");
         QTest::keyClicks(&password, "PW");  // the letter case counts
         refused = answering_boxes([&] { QTest::keyClick(&password, Qt::Key_Return); });
