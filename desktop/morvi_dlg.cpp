@@ -452,7 +452,10 @@ void MorviDlg::show_message(const DialogMessage& message) {
 }
 
 void MorviDlg::focus_control(const std::string& control) {
-  if (control == kSourceAddressControl || control == kSourceBindControl) {
+  if (control == kAdvancedFormatPanel) {
+    format_dlg_->show_settings();
+    open_over_editor(*format_dlg_);
+  } else if (control == kSourceAddressControl || control == kSourceBindControl) {
     list_->focus_cell(control);
   } else {
     panel_view_->focus_control(control);

@@ -254,6 +254,7 @@ bool ChannelEditor::commit_panels(EditorOutcome& outcome) {
       if (parts_.advanced_format.rejection) {
         outcome.messages.push_back(*parts_.advanced_format.rejection);
       }
+      outcome.focus = kAdvancedFormatPanel;  // it may have been closed with OK: show it again
       return false;
     }
     advanced_.format = false;

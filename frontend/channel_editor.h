@@ -104,6 +104,9 @@ struct EditorHooks {
 
 enum class MediaKind { video, audio };
 
+// The focus of a refusal that came from the advanced format panel: the window shows the panel.
+inline constexpr const char* kAdvancedFormatPanel = "advanced_format_panel";
+
 class ChannelEditor {
  public:
   ChannelEditor(EditorParts parts, EditorHooks hooks);

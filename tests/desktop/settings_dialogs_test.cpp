@@ -45,12 +45,12 @@ TEST_F(Window, GlobalSettingsStoreTheirFieldsAndMoveTheWebServerOnceClosed) {
         EXPECT_EQ(child<QLineEdit>(dialog, "http_port").text(), QString::number(port_));
         EXPECT_EQ(child<QPlainTextEdit>(dialog, "ip_acl").toPlainText(), "allow all");
         save_screenshot(dialog, "global-settings.png");
-    // The keyboard walks the fields in the order they are drawn.
-    child<QLineEdit>(dialog, "http_port").setFocus();
-    for (const char* next : {"ssl_enable", "ssl_cert", "ssl_cert_browse", "ssl_key"}) {
-      QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
-      EXPECT_EQ(QApplication::focusWidget()->objectName(), next);
-    }
+        // The keyboard walks the fields in the order they are drawn.
+        child<QLineEdit>(dialog, "http_port").setFocus();
+        for (const char* next : {"ssl_enable", "ssl_cert", "ssl_cert_browse", "ssl_key"}) {
+          QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+          EXPECT_EQ(QApplication::focusWidget()->objectName(), next);
+        }
 
         // Ticking the restart starts at one second; continuous streaming opens the file box.
         child(dialog, "auto_restart").click();
@@ -141,11 +141,12 @@ TEST_F(Window, TheAdvancedPanelsEditTheWorkingCopyAndApplyStoresThem) {
   child(video, "ok").click();
   EXPECT_FALSE(video.isVisible());
 
-  // The format panel closed with OK still holds its values: Apply checks them and refuses.
+  // The format panel closed with OK still holds its values: Apply checks them, refuses and
+  // shows the panel again.
   EXPECT_EQ(answering_boxes([&] { find("apply").click(); }),
             std::vector<std::string>{"m3u8 playlist entry size invalid!"});
   EXPECT_TRUE(window().editor().editing());
-  find("format_advanced").click();
+  EXPECT_TRUE(format.isVisible());
   EXPECT_EQ(child<QSpinBox>(format, "hls_segment_length").value(), 6) << "reopened as left";
   child<QSpinBox>(format, "hls_playlist_size").setValue(5);
   find("apply").click();  // with the panel open: Apply reads it and hides it
@@ -205,7 +206,7 @@ TEST_F(Window, ThePasswordPromptKeepsAWrongTextAndOpensOnTheRightOne) {
       [&] { shell_->show_window(); },
       [&](QDialog& prompt) {
         EXPECT_EQ(prompt.windowTitle(), "Password Required");
-    save_screenshot(prompt, "login-prompt.png");
+        save_screenshot(prompt, "login-prompt.png");
         auto& password = child<QLineEdit>(prompt, "login_password");
         QTest::keyClicks(&password, "PW");  // the letter case counts
         refused = answering_boxes([&] { QTest::keyClick(&password, Qt::Key_Return); });
