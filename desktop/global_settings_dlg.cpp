@@ -25,6 +25,7 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
+#include "desktop/message_boxes.h"
 #include "desktop/qt_text.h"
 #include "desktop/widget_kit.h"
 #include "engine/engine.h"
@@ -37,8 +38,7 @@ namespace {
 class DeferredActions final : public GlobalSettingsActions {
  public:
   void error(std::string_view caption, std::string_view text) override {
-    error_caption = caption;
-    error_text = text;
+    refusal = DialogMessage{std::string(caption), std::string(text), MessageIcon::error};
   }
   void commit_configuration() override { commit = true; }
   void engine_set_options(std::int32_t log_level, const std::string& plugin_core_path,
@@ -50,10 +50,15 @@ class DeferredActions final : public GlobalSettingsActions {
     vx::engine_set_options(settings);
   }
 
-  std::string error_caption;
-  std::string error_text;
+  std::optional<DialogMessage> refusal;
   bool commit = false;
 };
+
+// How an export or import ended, with the reason of a failure.
+void show_transfer(QWidget* parent, const char* caption, const ConfigTransfer& done) {
+  show_dialog_message(parent, {caption, done.message + done.reason,
+                               done.ok ? MessageIcon::information : MessageIcon::error});
+}
 
 }  // namespace
 
@@ -250,8 +255,8 @@ void GlobalSettingsDlg::accept() {
     const CoreLock lock = core_lock();
     result = global_settings_ok(settings_, config_document(), actions);
   }
-  if (!actions.error_text.empty()) {
-    QMessageBox::critical(this, qt_text(actions.error_caption), qt_text(actions.error_text));
+  if (actions.refusal) {
+    show_dialog_message(this, *actions.refusal);
     port_->setFocus();
     port_->selectAll();
     return;
@@ -277,9 +282,7 @@ void GlobalSettingsDlg::export_configuration() {
   chooser.selectFile(dialog.default_name);
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
   const ConfigTransfer done = config_export(utf8_text(chooser.selectedFiles().front()));
-  QMessageBox box(done.ok ? QMessageBox::Information : QMessageBox::Critical, kExportCaption,
-                  qt_text(done.message + done.reason), QMessageBox::Ok, this);
-  box.exec();
+  show_transfer(this, kExportCaption, done);
 }
 
 // The dialog's fields stay as they were loaded: OK stores them into the imported document,
@@ -299,9 +302,7 @@ void GlobalSettingsDlg::import_configuration() {
     done = config_import(path);
   }
   if (done.ok && imported_) imported_();
-  QMessageBox box(done.ok ? QMessageBox::Information : QMessageBox::Critical, kImportCaption,
-                  qt_text(done.message + done.reason), QMessageBox::Ok, this);
-  box.exec();
+  show_transfer(this, kImportCaption, done);
 }
 
 }  // namespace vx
