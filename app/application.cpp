@@ -8,6 +8,7 @@
 
 #include "config/core_lock.h"
 #include "config/document.h"
+#include "config/login_password.h"
 #include "config/store.h"
 #include "engine/engine.h"
 #include "engine/playlist.h"
@@ -15,6 +16,7 @@
 #include "platform/host.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
+#include "web/gate.h"
 #include "web/request_log.h"
 #include "web/server.h"
 
@@ -46,11 +48,6 @@ std::string engine_failure(int code) {
 }
 
 }  // namespace
-
-void print_operator_line(std::FILE* stream, std::string_view text) {
-  std::fprintf(stream, "vantorix: %.*s\n", static_cast<int>(text.size()), text.data());
-  std::fflush(stream);
-}
 
 std::string stopping_note(int signal_number) {
   return "stopping on signal " + std::to_string(signal_number) +
@@ -141,16 +138,18 @@ std::optional<int> Application::start(bool with_window) {
   bool insecure = false;
   {
     const CoreLock lock = core_lock();
-    insecure = *config_string(config_object(config_document(), "global"), "loginPass") == '\0';
+    insecure = !login_password_is_set(config_object(config_document(), "global"));
   }
-  if (insecure) messages_.warning(kSecurityWarningCaption, kSecurityWarning);
+  if (insecure) messages_.warning(kSecurityWarningCaption, security_warning_text());
   for (const Supervisor::StartFailure& failed : supervisor_.rebuild_rows(true)) {
     std::string text;
     append_format(text, "channel %d did not start: ", failed.row + 1);
     messages_.note(text + std::string(error_text(failed.code)));
   }
-  for (const std::string& address : web_addresses()) {
-    messages_.note("web administration: " + address);
+  if (web_server_running()) {
+    for (const std::string& address : web_addresses()) {
+      messages_.note("web administration: " + address);
+    }
   }
   return std::nullopt;
 }
@@ -195,6 +194,14 @@ std::optional<int> Application::start_web_server() {
   services.commands = &commands_;
   web_server_configure(services);
   if (web_server_start()) return std::nullopt;
+  if (web_server_problem().tls_files) {
+    // The channels run all the same; only the administration waits for files it can serve with.
+    messages_.warning(kProductName,
+                      "the web administration is not served: " + web_server_problem().text +
+                          ". Mend the files (or switch HTTPS off in Global Settings) "
+                          "and restart Vantorix.");
+    return std::nullopt;
+  }
   messages_.error(kProductName, listen_failure(web_server_configured_port()));
   engine_shutdown();
   undo_start();
@@ -230,6 +237,16 @@ void Application::restart_web_server() {
   // The document says again where the server is; the file follows.
   commit_configuration();
   messages_.warning(kProductName, refused);
+}
+
+std::string Application::security_warning_text() const {
+  std::string text = kSecurityWarning;
+  if (!web_server_running()) return text;
+  text += "\n\nFrom another machine, set it once at the setup address:";
+  for (const std::string& address : web_addresses()) {
+    text += "\n" + address.substr(0, address.size() - 1) + web_setup_path();
+  }
+  return text;
 }
 
 std::vector<std::string> Application::web_addresses() const {

@@ -12,6 +12,7 @@
 #include "app/command_queue.h"
 #include "app/supervisor.h"
 #include "platform/single_instance.h"
+#include "vocabulary/text_format.h"
 #include "web/web_services.h"
 
 namespace vx {
@@ -33,9 +34,6 @@ void reload_configuration();
 // Writes what config_load() found wrong with the file into the request log, whatever "log" says:
 // an operator who finds the settings changed must be able to find out why.
 void log_configuration_problem(const std::string& problem);
-
-// One line for the operator on a terminal ("vantorix: TEXT"), flushed at once.
-void print_operator_line(std::FILE* stream, std::string_view text);
 
 // What the program says when an exit signal ends it.
 std::string stopping_note(int signal_number);
@@ -75,6 +73,9 @@ class Application {
   SingleInstance* instance() { return instance_.get(); }
   // "http://<address>:<port>/" for the loopback address and each of the host's addresses.
   std::vector<std::string> web_addresses() const;
+  // The warning while no password is set, with the setup addresses that set one from another
+  // machine.
+  std::string security_warning_text() const;
 
  private:
   std::optional<int> refuse_second_copy();

@@ -215,7 +215,10 @@ JsonPtr global_object(const LegacyGlobal& global) {
   cJSON_AddStringToObject(root, "altInput", "");
   cJSON_AddBoolToObject(root, "folderRecur", global.folder_recur != 0);
   cJSON_AddBoolToObject(root, "folderShuffle", global.folder_shuffle != 0);
-  cJSON_AddStringToObject(root, "loginPass", global.login_pass.c_str());
+  // A password of the tag-format file goes in clear once; the load turns it into its hash.
+  if (!global.login_pass.empty()) {
+    cJSON_AddStringToObject(root, "loginPass", global.login_pass.c_str());
+  }
   return object;
 }
 

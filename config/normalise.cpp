@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "config/document.h"
+#include "config/login_password.h"
 
 namespace vx {
 namespace {
@@ -41,6 +42,8 @@ void apply_global_defaults(cJSON* global) {
   if (!has_member(global, "autoRestart")) {
     cJSON_AddNumberToObject(global, "autoRestart", kDefaultAutoRestart);
   }
+  // A clear password from an older file becomes its hash here, once.
+  if (has_member(global, kLoginPassKey)) login_password_settle(global, config_login_hash(global));
 }
 
 // Moves from->key into to under new_key; the detached item belongs to `to` afterwards.

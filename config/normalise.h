@@ -1,6 +1,6 @@
 // The rules every JSON text passes before it becomes the configuration document: defaults in
-// "global", channels that may not stay removed, the per-channel limits, and older key layouts
-// moved to where readers look for them.
+// "global", a clear login password turned into its hash, channels that may not stay removed,
+// the per-channel limits, and older key layouts moved to where readers look for them.
 #pragma once
 
 #include <cjson/cJSON.h>

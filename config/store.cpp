@@ -15,6 +15,7 @@
 #include "config/document.h"
 #include "config/json.h"
 #include "config/legacy.h"
+#include "config/login_password.h"
 #include "config/normalise.h"
 #include "platform/atomic_file.h"
 #include "platform/host.h"
@@ -82,6 +83,19 @@ std::string kept_as(const std::string& kept) {
   return kept.empty() ? "; no copy of it could be kept" : "; the file as it was is kept as " + kept;
 }
 
+// An older file (or a tag-format import) holds the login password in clear: once the document
+// holds its hash, the file is written again so the clear text leaves the disk.
+bool holds_clear_password(const cJSON* tree) {
+  return cJSON_GetObjectItemCaseSensitive(config_object(tree, "global"), kLoginPassKey) != nullptr;
+}
+
+void write_back_hashed(const std::string& path) {
+  if (holds_clear_password(store().document.get())) return;  // the hash could not be made
+  if (const std::optional<std::string> text = json_print(store().document.get())) {
+    file_replace(path, *text);
+  }
+}
+
 FileLoad load_file() {
   const std::string& path = store().path;
   if (!path_exists(path)) return {};
@@ -95,7 +109,11 @@ FileLoad load_file() {
   if (!cJSON_IsObject(reading.tree.get())) {
     return {false, path + " does not hold a configuration (a JSON object)"};
   }
-  if (!reading.text_after) return {config_normalise(*text) != nullptr, ""};
+  if (!reading.text_after) {
+    const bool loaded = config_normalise(*text) != nullptr;
+    if (loaded && holds_clear_password(reading.tree.get())) write_back_hashed(path);
+    return {loaded, ""};
+  }
   // What the JSON library reads is taken: a stray "}" after the object loses no setting. Once a
   // copy holds the text as it was, the file is written again without the rest, so the next
   // reading finds nothing to report.
@@ -263,6 +281,11 @@ std::optional<std::string> config_print() {
   return json_print(store().document.get());
 }
 
+std::optional<std::string> config_print_public() {
+  if (!store().document) return std::nullopt;
+  return json_print(config_public_copy(store().document.get()).get());
+}
+
 void config_free() {
   store().document.reset();
   store().legacy = LegacyRecords{};
@@ -286,6 +309,7 @@ ConfigTransfer config_import(const std::string& path) {
     return transfer_failed(text, "The configuration file could not be written.");
   }
   config_normalise(*contents);
+  if (holds_clear_password(tree.get())) write_back_hashed(store().path);
   run_playlist_loader();
   return transfer_done(text);
 }

@@ -89,8 +89,11 @@ int config_write(const ConfigSnapshot& snapshot);
 int config_save();
 int config_save(const std::string& path);
 
-// The document as written to the file, for the browser client and the web export.
+// The document as written to the file.
 std::optional<std::string> config_print();
+// The document as it may leave the program (the browser client, the web export): the same print
+// with the login password's hash replaced by its placeholder (config/login_password.h).
+std::optional<std::string> config_print_public();
 
 // Deletes the document (program exit).
 void config_free();

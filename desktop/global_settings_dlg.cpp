@@ -29,6 +29,7 @@
 #include "desktop/qt_text.h"
 #include "desktop/widget_kit.h"
 #include "engine/engine.h"
+#include "web/settings_check.h"
 
 namespace vx {
 namespace {
@@ -48,6 +49,11 @@ class DeferredActions final : public GlobalSettingsActions {
     settings.plugin_core_path = plugin_core_path;
     settings.cookies_path = cookies_path;
     vx::engine_set_options(settings);
+  }
+
+  std::string web_settings_problem(std::string_view address_rules, bool check_tls,
+                                   const std::string& cert, const std::string& key) override {
+    return vx::web_settings_problem(address_rules, check_tls, cert, key);
   }
 
   std::optional<DialogMessage> refusal;

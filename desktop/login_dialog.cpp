@@ -8,6 +8,7 @@
 
 #include "config/core_lock.h"
 #include "config/document.h"
+#include "config/login_password.h"
 #include "config/store.h"
 #include "desktop/qt_text.h"
 #include "dialogs/login_prompt.h"
@@ -28,11 +29,12 @@ bool ask_login_password(QWidget* parent) {
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
     LoginPrompt prompt{utf8_text(password->text())};
-    bool accepted = false;
+    std::string stored_hash;
     {
       const CoreLock lock = core_lock();
-      accepted = login_prompt_ok(prompt, config_object(config_document(), "global"));
+      stored_hash = config_login_hash(config_object(config_document(), "global"));
     }
+    const bool accepted = login_prompt_ok(prompt, stored_hash);
     if (accepted) {
       dialog.accept();
       return;

@@ -96,7 +96,7 @@ GlobalSettings load_global_settings(const cJSON* global) {
   settings.tls_key = config_string(global, "sslKey");
   settings.tls_enabled =
       config_bool(global, "sslEnable") && !settings.tls_cert.empty() && !settings.tls_key.empty();
-  settings.login_password = config_string(global, "loginPass");
+  settings.login_password = login_password_shown(global);
   settings.ip_acl = without_carriage_returns(config_string(global, "ipACL"));
   if (settings.ip_acl.empty()) settings.ip_acl = kAllowAllRule;
   settings.debug_log = config_int(global, "log") > 0;
@@ -134,8 +134,11 @@ bool alternate_input_enabled(const GlobalSettings& settings) {
   return settings.continuous_streaming;
 }
 
-bool store_global_settings(const GlobalSettings& settings, cJSON* global) {
+bool store_global_settings(const GlobalSettings& settings, cJSON* global, LoginSettle* password) {
   if (!cJSON_IsObject(global)) return false;
+  const LoginSettle settled =
+      login_password_store(global, cut_to_bytes(settings.login_password, kGlobalTextMaxBytes));
+  if (password != nullptr) *password = settled;
   const WebPart web = web_part_of(settings);
   const bool web_changed = !web_part_equals(web, global);
   if (web_changed) {
@@ -148,8 +151,6 @@ bool store_global_settings(const GlobalSettings& settings, cJSON* global) {
   }
   config_set_string(global, "ipACL",
                     cut_to_bytes(without_carriage_returns(settings.ip_acl), kGlobalTextMaxBytes));
-  config_set_string(global, "loginPass",
-                    cut_to_bytes(settings.login_password, kGlobalTextMaxBytes));
   config_set_int(global, "log", settings.debug_log ? kDebugLogLevel : 0);
   config_set_bool(global, "autoRun", settings.auto_run);
   config_set_int(global, "autoRestart", clamp_seconds(settings.auto_restart_seconds));
@@ -177,8 +178,18 @@ GlobalSettingsResult global_settings_ok(const GlobalSettings& settings, cJSON* d
   }
   cJSON* global = object_member(document, "global");
   if (global == nullptr) return result;
-  result.restart_web_server = store_global_settings(settings, global);
+  const WebPart web = web_part_of(settings);
+  const std::string problem = actions.web_settings_problem(
+      cut_to_bytes(without_carriage_returns(settings.ip_acl), kGlobalTextMaxBytes),
+      web.tls && !web_part_equals(web, global), web.cert, web.key);
+  if (!problem.empty()) {
+    actions.error(kSettingsErrorCaption, problem);
+    return result;
+  }
+  LoginSettle password = LoginSettle::kept;
+  result.restart_web_server = store_global_settings(settings, global, &password);
   result.accepted = true;
+  if (password == LoginSettle::failed) actions.error(kSettingsErrorCaption, kPasswordNotStoredText);
   actions.commit_configuration();
   actions.engine_set_options(config_int(global, "log"), config_string(global, "omxPath"),
                              config_string(global, "ytdlpPath"));

@@ -8,6 +8,7 @@
 #include <string>
 #include <string_view>
 
+#include "config/login_password.h"
 #include "dialogs/path_dialogs.h"
 
 namespace vx {
@@ -15,6 +16,9 @@ namespace vx {
 inline constexpr const char* kGlobalSettingsTitle = "Global Settings";
 inline constexpr const char* kPortErrorCaption = "Port Error";
 inline constexpr const char* kPortErrorText = "Please enter port number between 0 and 65535";
+inline constexpr const char* kSettingsErrorCaption = "Settings Error";
+inline constexpr const char* kPasswordNotStoredText =
+    "The login password could not be stored; the password set before stays in force.";
 // What an empty rule text shows, so the operator sees that nobody is shut out.
 inline constexpr const char* kAllowAllRule = "allow all";
 // The alternate input value meaning "the program's own picture" rather than a file.
@@ -32,6 +36,8 @@ struct GlobalSettings {
   bool tls_enabled = false;
   std::string tls_cert;
   std::string tls_key;
+  // The placeholder while a password is set (its hash is all that is stored); OK with the
+  // placeholder keeps the password, "" removes it, any other text replaces it.
   std::string login_password;
   std::string ip_acl;  // lines separated by line feeds (a carriage return before one is dropped)
   bool debug_log = false;
@@ -81,6 +87,11 @@ class GlobalSettingsActions {
   // left at its zero value.
   virtual void engine_set_options(std::int32_t log_level, const std::string& plugin_core_path,
                                   const std::string& cookies_path) = 0;
+  // Why the web administration could not serve with these settings, "" when it can: address
+  // rules it cannot read, or (when `check_tls`) certificate and key files it cannot use. The
+  // rule belongs to the web server; the desktop asks it.
+  virtual std::string web_settings_problem(std::string_view address_rules, bool check_tls,
+                                           const std::string& cert, const std::string& key) = 0;
 };
 
 struct GlobalSettingsResult {
@@ -90,15 +101,21 @@ struct GlobalSettingsResult {
   bool restart_web_server = false;
 };
 
-// Writes the record into "global" (keys replaced in place or appended) without the range check
-// or the follow-up calls. Returns whether the web server's part changed. False also when
-// global is not an object (then nothing is written).
-bool store_global_settings(const GlobalSettings& settings, cJSON* global);
+// Writes the record into "global" (keys replaced in place or appended) without the checks or the
+// follow-up calls; the password goes in as its hash (config/login_password.h), which takes
+// about 60 ms when it changed. Returns whether the web server's part changed. False also when
+// global is not an object (then nothing is written). `password`, when given, tells how the
+// password fared: when its hash could not be made, the password in force stays.
+bool store_global_settings(const GlobalSettings& settings, cJSON* global,
+                           LoginSettle* password = nullptr);
 
-// OK: the port check (an error through actions, nothing stored), the store into the "global"
-// object of document (made when missing), commit_configuration and engine_set_options. The
-// document is the one current at OK, so an import made while the dialog was open receives the
-// dialog's fields. A document that is not an object is refused without any call.
+// OK: the port check (an error through actions, nothing stored), the web server's own checks
+// of the address rules and, when the web part changed with TLS on, of the certificate and key
+// (its reason under "Settings Error", nothing stored), the store into the "global" object of
+// document (made when missing), commit_configuration and engine_set_options. The document is
+// the one current at OK, so an import made while the dialog was open receives the dialog's
+// fields (the password only when one was typed). A document that is not an object is refused
+// without any call.
 GlobalSettingsResult global_settings_ok(const GlobalSettings& settings, cJSON* document,
                                         GlobalSettingsActions& actions);
 

@@ -81,4 +81,10 @@ std::string local_ipv4_address() {
   return addresses.empty() ? std::string() : addresses.front();
 }
 
+std::string host_name() {
+  char name[256] = {};
+  if (::gethostname(name, sizeof name - 1) != 0) return "";
+  return name;
+}
+
 }  // namespace vx

@@ -26,6 +26,9 @@ std::vector<std::string> local_ipv4_addresses();
 // The first of local_ipv4_addresses(), or "" when the host has none.
 std::string local_ipv4_address();
 
+// The machine's own name as `hostname` prints it; "" when it has none.
+std::string host_name();
+
 // The selection rule of local_ipv4_addresses() over an interface list (as from getifaddrs).
 std::vector<std::string> select_ipv4_addresses(const ifaddrs* list);
 

@@ -12,26 +12,28 @@ cxx="${CXX_FUZZ:-clang++}"
 
 declare -A sources=(
   [acl_fuzz]="web/acl.cpp"
-  [cookie_fuzz]="web/login.cpp"
+  [cookie_fuzz]="web/login.cpp web/sessions.cpp"
+  [origin_fuzz]="web/request_origin.cpp web/acl.cpp"
   [multipart_fuzz]="web/request_text.cpp"
   [path_fuzz]="web/request_text.cpp"
   [dialog_filters_fuzz]="dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp"
-  [dialog_records_fuzz]="dialogs/advanced_format.cpp dialogs/advanced_video.cpp dialogs/global_settings.cpp dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp"
-  [config_post_fuzz]="config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp config/legacy_read.cpp config/legacy_write.cpp platform/file_io.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp"
-  [legacy_read_fuzz]="config/legacy_read.cpp config/legacy_write.cpp config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp platform/file_io.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp"
-  [output_parser_fuzz]="engine/output_parser.cpp engine/channel_slot.cpp engine/channel_status.cpp engine/channel_log.cpp engine/engine_clock.cpp engine/playlist.cpp config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp config/legacy_read.cpp config/legacy_write.cpp platform/process.cpp platform/file_io.cpp vocabulary/text_format.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp"
+  [dialog_records_fuzz]="dialogs/advanced_format.cpp dialogs/advanced_video.cpp dialogs/global_settings.cpp dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp config/login_password.cpp"
+  [config_post_fuzz]="config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp config/legacy_read.cpp config/legacy_write.cpp platform/file_io.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp config/login_password.cpp"
+  [legacy_read_fuzz]="config/legacy_read.cpp config/legacy_write.cpp config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp platform/file_io.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp config/login_password.cpp"
+  [output_parser_fuzz]="engine/output_parser.cpp engine/channel_slot.cpp engine/channel_status.cpp engine/channel_log.cpp engine/engine_clock.cpp engine/playlist.cpp config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp config/legacy_read.cpp config/legacy_write.cpp platform/process.cpp platform/file_io.cpp vocabulary/text_format.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp config/login_password.cpp"
   [token_line_fuzz]="transcoder/token_line.cpp transcoder/translation.cpp transcoder/capture_devices.cpp transcoder/failover_plan.cpp platform/capture_devices.cpp vocabulary/transcoder_protocol.cpp"
 )
 # Libraries a target links besides its sources.
 declare -A libraries=(
+  [cookie_fuzz]="-lsodium"
   [dialog_filters_fuzz]="-lcjson"
-  [dialog_records_fuzz]="-lcjson"
-  [config_post_fuzz]="-lcjson"
-  [legacy_read_fuzz]="-lcjson"
-  [output_parser_fuzz]="-lcjson"
+  [dialog_records_fuzz]="-lcjson -lsodium"
+  [config_post_fuzz]="-lcjson -lsodium"
+  [legacy_read_fuzz]="-lcjson -lsodium"
+  [output_parser_fuzz]="-lcjson -lsodium"
 )
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz multipart_fuzz path_fuzz dialog_filters_fuzz
+[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz origin_fuzz multipart_fuzz path_fuzz dialog_filters_fuzz
   dialog_records_fuzz config_post_fuzz legacy_read_fuzz output_parser_fuzz token_line_fuzz)
 
 mkdir -p "$out"

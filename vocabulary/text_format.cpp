@@ -9,6 +9,11 @@
 
 namespace vx {
 
+void print_operator_line(std::FILE* stream, std::string_view text) {
+  std::fprintf(stream, "vantorix: %.*s\n", static_cast<int>(text.size()), text.data());
+  std::fflush(stream);
+}
+
 void append_format(std::string& out, const char* format, ...) {
   va_list arguments;
   va_start(arguments, format);

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <cstdio>
 #include <string>
 #include <string_view>
 
@@ -18,6 +19,9 @@ std::string fixed_number_text(double value, int decimals);
 
 // An IPv4 address in network byte order as a dotted quad.
 std::string dotted_quad(std::uint32_t network_order);
+
+// One line for the operator on a terminal or in the journal ("vantorix: TEXT"), flushed at once.
+void print_operator_line(std::FILE* stream, std::string_view text);
 
 inline bool contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;

@@ -65,6 +65,36 @@ std::optional<std::uint32_t> parse_ipv4(std::string_view text) {
   return address;
 }
 
+std::string acl_problem(std::string_view rule_text) {
+  const std::vector<std::string_view> tokens = split_tokens(rule_text);
+  for (std::size_t i = 0; i < tokens.size(); i += 2) {
+    const std::string number = std::to_string(i / 2 + 1);
+    if (i + 1 == tokens.size()) {
+      return "address rule " + number + " (\"" + std::string(tokens[i]) + "\") has no address";
+    }
+    const std::string rule = "address rule " + number + " (\"" + std::string(tokens[i]) + " " +
+                             std::string(tokens[i + 1]) + "\")";
+    const bool deny = iequals(tokens[i], "deny");
+    if (!deny && !iequals(tokens[i], "allow")) {
+      return rule + ": \"" + std::string(tokens[i]) + "\" is neither \"allow\" nor \"deny\"";
+    }
+    if (!parse_address(tokens[i + 1], !deny)) {
+      return rule + ": \"" + std::string(tokens[i + 1]) +
+             "\" is neither \"all\" nor an IPv4 address (a.b.c.d, optionally /0 to /32)";
+    }
+  }
+  return "";
+}
+
+bool is_loopback(std::uint32_t client) {
+  return client >> 24 == 127;
+}
+
+bool acl_check(std::uint32_t client, std::string_view rule_text) {
+  if (!acl_problem(rule_text).empty()) return is_loopback(client);
+  return acl_evaluate(acl_parse(rule_text), client);
+}
+
 std::vector<AclRule> acl_parse(std::string_view rule_text) {
   const std::vector<std::string_view> tokens = split_tokens(rule_text);
   std::vector<AclRule> rules;

@@ -5,6 +5,7 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/json.h"
+#include "config/login_password.h"
 #include "config/normalise.h"
 #include "config/store.h"
 #include "devices/decklink.h"
@@ -16,9 +17,9 @@
 #include "vocabulary/ascii.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
-#include "web/login.h"
 #include "web/request_text.h"
 #include "web/server.h"
+#include "web/settings_check.h"
 
 namespace vx {
 namespace {
@@ -174,7 +175,7 @@ std::optional<WebAnswer> answer_config_download(std::string_view argument_text) 
   std::optional<std::string> printed;
   {
     const CoreLock lock = core_lock();
-    printed = config_print();
+    printed = config_print_public();
   }
   if (!printed) return std::nullopt;
   WebAnswer answer{200,
@@ -188,25 +189,67 @@ std::optional<WebAnswer> answer_config_download(std::string_view argument_text) 
   return answer;
 }
 
+namespace {
+
+WebAnswer refused_post(unsigned status, std::string reason) {
+  return WebAnswer{status,
+                   {{"Content-Type", "text/plain; charset=utf-8"}},
+                   std::move(reason) + "; nothing was changed"};
+}
+
+// The posted "global" object, made when the post has none: the password stays whatever else the
+// post leaves out.
+cJSON* posted_global(cJSON* posted) {
+  cJSON* global = config_object(posted, "global");
+  if (global != nullptr && cJSON_IsObject(global)) return global;
+  cJSON_DeleteItemFromObjectCaseSensitive(posted, "global");
+  return cJSON_AddObjectToObject(posted, "global");
+}
+
+// What the post may not do to the server's own settings, checked against the settings in force.
+std::optional<WebAnswer> refuse_web_settings(const cJSON* posted) {
+  JsonPtr current;
+  {
+    const CoreLock lock = core_lock();
+    current.reset(cJSON_Duplicate(config_object(config_document(), "global"), true));
+  }
+  const std::string problem = web_settings_problem(config_object(posted, "global"), current.get());
+  if (!problem.empty()) return refused_post(400, problem);
+  return refuse_unusable_port(web_settings_of(posted));
+}
+
+}  // namespace
+
 WebAnswer answer_config_post(std::string_view argument_text, std::string_view body,
                              WebServerEvents* events) {
   const bool import = iequals(argument_text, "import");
   WebAnswer answer{200, {{"Connection", "Keep-Alive"}, {"Content-Type", "application/json"}}, {}};
   bool restart = false;
-  std::string password;
   JsonPtr posted = json_parse(body);
-  if (!normalise_document(posted.get())) return empty_answer(400);
-  if (std::optional<WebAnswer> refused = refuse_unusable_port(web_settings_of(posted.get()))) {
-    return *refused;
+  if (!cJSON_IsObject(posted.get())) return empty_answer(400);
+  cJSON* global = posted_global(posted.get());
+  if (std::string_view(config_string(global, kLoginPassKey)).size() > kLoginPasswordMaxBytes) {
+    return refused_post(400, "the login password is longer than 999 bytes");
   }
+  std::string current_hash;
+  {
+    const CoreLock lock = core_lock();
+    current_hash = config_login_hash(config_object(config_document(), "global"));
+  }
+  // A posted "loginHash" never counts: only a password typed in clear sets one. Hashed here,
+  // before the lock.
+  if (login_password_settle(global, current_hash) == LoginSettle::failed) {
+    return refused_post(503, "the login password could not be stored");
+  }
+  if (!normalise_document(posted.get())) return empty_answer(400);
+  if (std::optional<WebAnswer> refused = refuse_web_settings(posted.get())) return *refused;
   {
     const CoreLock lock = core_lock();
     const WebSettings before = web_settings_of(config_document());
     cJSON* document = config_install(std::move(posted));
-    if (!import) answer.body = config_print().value_or("");
+    if (!import) answer.body = config_print_public().value_or("");
     apply_engine_options(document);
     restart = web_settings_of(document) != before;
-    password = config_string(config_object(document, "global"), "loginPass");
   }
   // Saved once, after the lock is let go: the tick and "/status" never wait for the disk.
   config_save();
@@ -218,11 +261,6 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
   if (import) {
     answer.status = 301;
     answer.headers.emplace_back("Location", "/");
-    return answer;
-  }
-  if (!password.empty()) {
-    answer.headers.emplace_back("Set-Cookie",
-                                password_set_cookie(password) + std::string(kAuthCookieAttributes));
   }
   return answer;
 }

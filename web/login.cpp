@@ -15,12 +15,6 @@ int hex_value(char c) {
   return -1;
 }
 
-// The cookie-octet set of RFC 6265; form encoding only ever produces bytes from it.
-bool is_cookie_octet(char c) {
-  const auto byte = static_cast<unsigned char>(c);
-  return byte >= 0x21 && byte <= 0x7E && c != '"' && c != ',' && c != ';' && c != '\\';
-}
-
 }  // namespace
 
 std::optional<std::string> url_decode(std::string_view text, std::size_t max_bytes) {
@@ -40,20 +34,6 @@ std::optional<std::string> url_decode(std::string_view text, std::size_t max_byt
   return decoded;
 }
 
-std::string_view auth_cookie_value(std::string_view cookie_text) {
-  constexpr std::string_view kSeparators = "&; ";
-  constexpr std::string_view kPrefix = "auth=";
-  std::size_t pos = 0;
-  while (pos < cookie_text.size()) {
-    const std::size_t end =
-        std::min(cookie_text.find_first_of(kSeparators, pos), cookie_text.size());
-    const std::string_view token = cookie_text.substr(pos, end - pos);
-    if (token.starts_with(kPrefix)) return token.substr(kPrefix.size());
-    pos = end + 1;
-  }
-  return {};
-}
-
 bool constant_time_equal(std::string_view a, std::string_view b) {
   const std::size_t length = std::max(a.size(), b.size());
   unsigned difference = a.size() == b.size() ? 0u : 1u;
@@ -63,12 +43,6 @@ bool constant_time_equal(std::string_view a, std::string_view b) {
     difference |= x ^ y;
   }
   return difference == 0;
-}
-
-bool auth_check(std::string_view cookie_text, std::string_view login_pass) {
-  if (login_pass.empty()) return true;
-  const std::optional<std::string> value = url_decode(auth_cookie_value(cookie_text));
-  return value && constant_time_equal(*value, login_pass);
 }
 
 std::optional<std::string> base64_decode(std::string_view text) {
@@ -96,21 +70,23 @@ std::optional<std::string> base64_decode(std::string_view text) {
   return decoded;
 }
 
-bool authorization_check(std::string_view authorization, std::string_view login_pass) {
-  if (login_pass.empty()) return true;
+std::optional<std::string> authorization_password(std::string_view authorization) {
   const std::size_t blank = authorization.find(' ');
-  if (blank == std::string_view::npos) return false;
+  if (blank == std::string_view::npos) return std::nullopt;
   const std::string_view scheme = authorization.substr(0, blank);
   std::string_view credentials = authorization.substr(blank + 1);
   while (!credentials.empty() && credentials.front() == ' ')
     credentials.remove_prefix(1);
-  if (iequals(scheme, "Bearer")) return constant_time_equal(credentials, login_pass);
-  if (!iequals(scheme, "Basic")) return false;
+  if (iequals(scheme, "Bearer")) {
+    if (credentials.size() > kMaxDecodedValue) return std::nullopt;
+    return std::string(credentials);
+  }
+  if (!iequals(scheme, "Basic")) return std::nullopt;
   const std::optional<std::string> pair = base64_decode(credentials);
-  if (!pair) return false;
+  if (!pair) return std::nullopt;
   const std::size_t colon = pair->find(':');
-  return colon != std::string::npos &&
-         constant_time_equal(std::string_view(*pair).substr(colon + 1), login_pass);
+  if (colon == std::string::npos) return std::nullopt;
+  return pair->substr(colon + 1);
 }
 
 std::optional<std::string_view> login_form_value(std::string_view body) {
@@ -120,29 +96,17 @@ std::optional<std::string_view> login_form_value(std::string_view body) {
   return field.substr(kPrefix.size());
 }
 
-std::optional<std::string> login_set_cookie(std::string_view login_value) {
-  if (login_value.size() > kMaxLoginCookieValue) return std::nullopt;
-  if (!std::all_of(login_value.begin(), login_value.end(), is_cookie_octet)) return std::nullopt;
-  return "auth=" + std::string(login_value);
-}
-
-std::string password_set_cookie(std::string_view password) {
-  static constexpr char kHex[] = "0123456789ABCDEF";
-  std::string cookie = "auth=";
-  for (const char c : password) {
-    const auto byte = static_cast<unsigned char>(c);
-    const bool unreserved = (byte >= 'A' && byte <= 'Z') || (byte >= 'a' && byte <= 'z') ||
-                            (byte >= '0' && byte <= '9') || c == '-' || c == '.' || c == '_' ||
-                            c == '~';
-    if (unreserved) {
-      cookie += c;
-    } else {
-      cookie += '%';
-      cookie += kHex[byte >> 4];
-      cookie += kHex[byte & 15];
+std::optional<std::string_view> form_field(std::string_view body, std::string_view name) {
+  std::size_t pos = 0;
+  while (pos <= body.size()) {
+    const std::size_t end = std::min(body.find('&', pos), body.size());
+    const std::string_view field = body.substr(pos, end - pos);
+    if (field.size() > name.size() && field.starts_with(name) && field[name.size()] == '=') {
+      return field.substr(name.size() + 1);
     }
+    pos = end + 1;
   }
-  return cookie;
+  return std::nullopt;
 }
 
 }  // namespace vx

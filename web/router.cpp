@@ -2,6 +2,7 @@
 
 #include "config/core_lock.h"
 #include "config/document.h"
+#include "config/login_password.h"
 #include "config/normalise.h"
 #include "config/store.h"
 #include "engine/channel_compiler.h"
@@ -10,7 +11,7 @@
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 #include "web/api.h"
-#include "web/login.h"
+#include "web/gate.h"
 #include "web/metrics.h"
 #include "web/request_text.h"
 #include "web/static_files.h"
@@ -39,24 +40,7 @@ WebAnswer login_page_answer() {
       200, {{"Connection", "Keep-Alive"}, {"Content-Type", "text/html"}}, login_page_text()};
 }
 
-WebAnswer login_submission_answer(const std::optional<std::string>& body) {
-  WebAnswer answer{301, {{"Location", "/"}}, {}};
-  if (!body || body->empty()) return answer;
-  const std::optional<std::string_view> value = login_form_value(*body);
-  if (!value) return answer;
-  if (const std::optional<std::string> cookie = login_set_cookie(*value)) {
-    answer.headers.emplace_back("Set-Cookie", *cookie + std::string(kAuthCookieAttributes));
-  }
-  return answer;
-}
-
-// A monitoring system cannot log in through the page: it may also send the password as a
-// bearer token or a basic-auth password, and is told 401 rather than shown the login page.
-WebAnswer metrics_answer(const WebRequest& request, std::string_view login_pass) {
-  if (auth_check(request.cookie_text, login_pass) ||
-      authorization_check(request.authorization, login_pass)) {
-    return answer_metrics();
-  }
+WebAnswer metrics_challenge() {
   std::string challenge;
   append_format(challenge, "Basic realm=\"%s\"", kProductName);
   return WebAnswer{401, {{"WWW-Authenticate", challenge}}, {}};
@@ -67,6 +51,7 @@ WebAnswer protected_answer(const WebRequest& request, const WebServices& service
   const std::string_view args = request.argument_text;
   if (path == "/") return answer_static_file("index.html", args, services.program_folder);
   if (iequals(path, "/status")) return answer_status();
+  if (iequals(path, "/metrics")) return answer_metrics();
   if (iequals(path, "/config")) {
     if (request.body) return answer_config_post(args, *request.body, services.events);
     return answer_static_file("config", args, services.program_folder);
@@ -101,31 +86,63 @@ std::optional<std::string> output_redirect_location(const cJSON* document, std::
   return std::nullopt;
 }
 
-std::string login_page_text() {
-  std::string page;
-  append_format(page, "<html>\n<head>\n<title>%s</title>\n</head>\n", kApplicationTitle);
-  page += "<body>\n<div style=\"width: 100%; position: absolute; top: 30%; text-align: center\">\n";
-  append_format(page, "<h2>%s Login Authentication</h2>\n", kProductAbbreviation);
-  page +=
-      "<form action=\"login\" method=\"post\">\n <input type=\"password\" name=\"auth\" "
-      "required>\n <input type=\"submit\" value=\"Login\">\n</form></div>\n</body>\n</html>";
-  return page;
+namespace {
+
+// The channels and the password as this request finds them, read once under the core lock.
+struct RouteView {
+  std::optional<std::string> redirect;
+  GateView gate;
+};
+
+RouteView route_view(std::string_view path) {
+  const CoreLock lock = core_lock();
+  const cJSON* document = config_document();
+  const cJSON* global = config_object(document, "global");
+  return {output_redirect_location(document, path),
+          {config_login_hash(global), login_password_is_set(global)}};
 }
 
-WebAnswer route_request(const WebRequest& request, const WebServices& services) {
-  std::optional<std::string> redirect;
-  std::string login_pass;
-  {
-    const CoreLock lock = core_lock();
-    const cJSON* document = config_document();
-    redirect = output_redirect_location(document, request.path);
-    login_pass = config_string(config_object(document, "global"), "loginPass");
+std::string login_hash_now() {
+  const CoreLock lock = core_lock();
+  return config_login_hash(config_object(config_document(), "global"));
+}
+
+// A caller let in: the path's answer, and when a configuration post changed the password, the
+// poster's new session (every session made before it has ended).
+WebAnswer admitted_answer(const WebRequest& request, const WebServices& services,
+                          const GateView& gate) {
+  WebAnswer answer = protected_answer(request, services);
+  if (request.body && iequals(request.path, "/config") && answer.status < 400) {
+    const std::string hash = login_hash_now();
+    if (hash != gate.login_hash) hand_session_after_password_change(answer, hash, request.tls);
   }
-  if (redirect) return WebAnswer{301, {{"Location", *redirect}}, {}};
-  if (iequals(request.path, "/metrics")) return metrics_answer(request, login_pass);
-  if (auth_check(request.cookie_text, login_pass)) return protected_answer(request, services);
-  if (istarts_with(request.path, "/logi")) return login_submission_answer(request.body);
+  return answer;
+}
+
+WebAnswer route(const WebRequest& request, const WebServices& services) {
+  const RouteView view = route_view(request.path);
+  if (view.redirect) return WebAnswer{301, {{"Location", *view.redirect}}, {}};
+  if (std::optional<WebAnswer> refused = gate_refusal(request, view.gate)) return *refused;
+  const bool post = request.body.has_value();
+  if (post && iequals(request.path, "/login")) return answer_login(request, view.gate);
+  if (post && iequals(request.path, "/logout")) return answer_logout(request);
+  if (!view.gate.password_set) {
+    if (iequals(request.path, "/setup")) return answer_setup(request, services);
+    return admitted_answer(request, services, view.gate);
+  }
+  const CallerCheck caller = check_caller(request, view.gate);
+  if (caller.admitted) return admitted_answer(request, services, view.gate);
+  if (caller.refusal) return *caller.refusal;
+  if (iequals(request.path, "/metrics")) return metrics_challenge();
   return login_page_answer();
+}
+
+}  // namespace
+
+WebAnswer route_request(const WebRequest& request, const WebServices& services) {
+  WebAnswer answer = route(request, services);
+  add_security_headers(answer, request.tls);
+  return answer;
 }
 
 }  // namespace vx

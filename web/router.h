@@ -1,5 +1,6 @@
 // Where each request goes: the redirect of HTTP-served channel outputs to their own ports
-// (before any login), the login page and its submission, and the paths behind the login.
+// (before any login), then the door (web/gate.h: refusals, login, logout, setup, who is logged
+// in), and the paths behind it; every answer leaves with the door's headers.
 #pragma once
 
 #include <cjson/cJSON.h>
@@ -18,8 +19,6 @@ namespace vx {
 // the end of its host, then ":" and httpPort + channel number. nullopt when no channel serves
 // the path, or when that port would lie beyond 65535.
 std::optional<std::string> output_redirect_location(const cJSON* document, std::string_view path);
-
-std::string login_page_text();
 
 // The answer for one request.
 WebAnswer route_request(const WebRequest& request, const WebServices& services);

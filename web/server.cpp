@@ -10,9 +10,7 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fstream>
 #include <optional>
-#include <sstream>
 #include <string>
 
 #include "config/core_lock.h"
@@ -26,6 +24,7 @@
 #include "web/request_log.h"
 #include "web/request_text.h"
 #include "web/router.h"
+#include "web/tls_files.h"
 
 namespace vx {
 namespace {
@@ -33,6 +32,8 @@ namespace {
 struct Server {
   MHD_Daemon* daemon = nullptr;
   bool tls = false;
+  // Why the last start served nothing, for the operator; empty after a start that serves.
+  WebServerProblem problem;
   std::atomic<int> port{0};
   WebServices services;
   // Set while the daemon stops: long requests (an NDI search) give up instead of holding it.
@@ -68,23 +69,6 @@ StartSettings start_settings() {
   return settings;
 }
 
-// The whole file as text, or nullopt when it is missing, empty or unreadable.
-std::optional<std::string> read_pem(const std::string& path) {
-  if (path.empty()) return std::nullopt;
-  std::ifstream file(path, std::ios::binary);
-  if (!file) return std::nullopt;
-  std::ostringstream text;
-  text << file.rdbuf();
-  std::string pem = std::move(text).str();
-  if (pem.empty() || pem.find('\0') != std::string::npos) return std::nullopt;
-  return pem;
-}
-
-void mark_tls_disabled() {
-  const CoreLock lock = core_lock();
-  config_set_bool(config_object(config_document(), "global"), "sslEnable", false);
-}
-
 // ----- per-connection callbacks --------------------------------------------------------------
 
 std::optional<sockaddr_in> client_of(MHD_Connection* connection) {
@@ -116,6 +100,8 @@ void log_request(MHD_Connection* connection, const char* method, const char* url
   // Pages polled all day (the browser's status, a monitoring system's scrapes) would bury
   // everything else.
   if (iequals(url, "/status") || iequals(url, "/metrics")) return;
+  // The setup address's token is a secret: its path is logged without it.
+  if (istarts_with(url, "/setup")) url = "/setup";
   std::string path;
   {
     const CoreLock lock = core_lock();
@@ -158,16 +144,27 @@ MHD_Result queue_answer(MHD_Connection* connection, const WebAnswer& answer) {
   return queued;
 }
 
-MHD_Result answer_request(MHD_Connection* connection, const char* url,
+std::string header_value(MHD_Connection* connection, const char* name) {
+  const char* value = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, name);
+  return value != nullptr ? value : "";
+}
+
+MHD_Result answer_request(MHD_Connection* connection, const char* method, const char* url,
                           std::optional<std::string> body, void** marker) {
   WebRequest request;
+  request.method = method;
   request.path = path_without_query(url);
   request.argument_text = joined_values(connection, MHD_GET_ARGUMENT_KIND);
   request.cookie_text = joined_values(connection, MHD_COOKIE_KIND);
-  if (const char* authorization =
-          MHD_lookup_connection_value(connection, MHD_HEADER_KIND, "Authorization")) {
-    request.authorization = authorization;
+  request.authorization = header_value(connection, MHD_HTTP_HEADER_AUTHORIZATION);
+  request.host = header_value(connection, MHD_HTTP_HEADER_HOST);
+  request.origin = header_value(connection, "Origin");
+  request.sec_fetch_site = header_value(connection, "Sec-Fetch-Site");
+  request.referer = header_value(connection, MHD_HTTP_HEADER_REFERER);
+  if (const std::optional<sockaddr_in> client = client_of(connection)) {
+    request.client = ntohl(client->sin_addr.s_addr);
   }
+  request.tls = server().tls;
   request.body = std::move(body);
   const WebAnswer answer = route_request(request, server().services);
   if (answer.restart_server_after) *marker = &restart_after_marker;
@@ -197,7 +194,7 @@ MHD_Result handle_post(MHD_Connection* connection, const char* url, const char* 
   std::string body(multipart_body(content_type != nullptr ? content_type : "", upload->text()));
   delete upload;
   *marker = nullptr;
-  return answer_request(connection, url, std::move(body), marker);
+  return answer_request(connection, "POST", url, std::move(body), marker);
 }
 
 MHD_Result access_handler(void*, MHD_Connection* connection, const char* url, const char* method,
@@ -213,7 +210,7 @@ MHD_Result access_handler(void*, MHD_Connection* connection, const char* url, co
       *upload_size = 0;
       return MHD_YES;
     }
-    return answer_request(connection, url, std::nullopt, marker);
+    return answer_request(connection, method, url, std::nullopt, marker);
   }
   if (iequals(method, "POST"))
     return handle_post(connection, url, upload_data, upload_size, marker);
@@ -235,11 +232,12 @@ MHD_Daemon* start_daemon(int port, const std::string* key, const std::string* ce
   if (key != nullptr) flags |= MHD_USE_TLS;
   const auto port16 = static_cast<std::uint16_t>(port);
   if (key != nullptr) {
-    return MHD_start_daemon(
-        flags, port16, acl_callback, nullptr, access_handler, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
-        request_completed, nullptr, MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds,
-        MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_HTTPS_MEM_KEY, key->c_str(),
-        MHD_OPTION_HTTPS_MEM_CERT, certificate->c_str(), MHD_OPTION_END);
+    return MHD_start_daemon(flags, port16, acl_callback, nullptr, access_handler, nullptr,
+                            MHD_OPTION_NOTIFY_COMPLETED, request_completed, nullptr,
+                            MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds,
+                            MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_HTTPS_MEM_KEY,
+                            key->c_str(), MHD_OPTION_HTTPS_MEM_CERT, certificate->c_str(),
+                            MHD_OPTION_HTTPS_PRIORITIES, kAdminTlsPriorities, MHD_OPTION_END);
   }
   return MHD_start_daemon(flags, port16, acl_callback, nullptr, access_handler, nullptr,
                           MHD_OPTION_NOTIFY_COMPLETED, request_completed, nullptr,
@@ -249,25 +247,32 @@ MHD_Daemon* start_daemon(int port, const std::string* key, const std::string* ce
 
 bool start_with(const StartSettings& settings) {
   Server& state = server();
+  state.problem = {};
   // A port the socket layer cannot take is not tried at all.
-  if (settings.port <= 0 || settings.port > 65535) return false;
-  bool tls_failed = false;
+  if (settings.port <= 0 || settings.port > 65535) {
+    state.problem.text = "the port is not a port number";
+    return false;
+  }
   if (settings.tls_wanted) {
-    const std::optional<std::string> certificate = read_pem(settings.certificate_path);
-    const std::optional<std::string> key = read_pem(settings.key_path);
-    if (certificate && key) {
-      state.daemon = start_daemon(settings.port, &*key, &*certificate);
-      state.tls = state.daemon != nullptr;
-      tls_failed = state.daemon == nullptr;
+    // HTTPS or nothing: a broken key file must never turn the administration into plain HTTP,
+    // where the password would cross the network readable.
+    const TlsFilesReading reading = tls_files_read(settings.certificate_path, settings.key_path);
+    if (!reading.files) {
+      state.problem = {"HTTPS is switched on (\"sslEnable\") but " + reading.problem, true};
+      return false;
     }
+    state.daemon = start_daemon(settings.port, &reading.files->key, &reading.files->certificate);
+    state.tls = state.daemon != nullptr;
+  } else {
+    state.daemon = start_daemon(settings.port, nullptr, nullptr);
   }
   if (state.daemon == nullptr) {
-    state.daemon = start_daemon(settings.port, nullptr, nullptr);
-    // Only when the plain start works was the certificate to blame, not the port.
-    if (state.daemon != nullptr && tls_failed) mark_tls_disabled();
+    state.problem.text = port_unusable_reason(settings.port);
+    if (state.problem.text.empty()) state.problem.text = "nothing can listen on the port";
+    return false;
   }
-  if (state.daemon != nullptr) state.port = settings.port;
-  return state.daemon != nullptr;
+  state.port = settings.port;
+  return true;
 }
 
 // The settings the running server was started with, as a start would read them.
@@ -310,12 +315,12 @@ std::string web_server_restart() {
   const StartSettings before = running_settings();
   web_server_stop();
   if (web_server_start()) return "";
-  if (!was_running) return "the web administration server could not be started";
-  // The port was checked when it was posted; something took it since. The operator keeps the
-  // server he has, and the document says where it is.
+  if (!was_running)
+    return "the web administration server could not be started: " + server().problem.text;
+  // The port and the TLS files were checked when they were posted; something changed since.
+  // The operator keeps the server he has, and the document says where it is.
   const int wanted = web_server_configured_port();
-  std::string reason = port_unusable_reason(wanted);
-  if (reason.empty()) reason = "nothing can listen on it";
+  const std::string reason = server().problem.text;
   if (!start_with(before)) return "the web administration server could not be started again";
   put_port_back(before.port);
   std::string text;
@@ -338,6 +343,10 @@ std::string port_unusable_reason(int port) {
   address.sin_port = htons(static_cast<std::uint16_t>(port));
   if (::bind(probe.get(), reinterpret_cast<sockaddr*>(&address), sizeof address) == 0) return "";
   return errno == EADDRINUSE ? "the port is already in use" : std::strerror(errno);
+}
+
+const WebServerProblem& web_server_problem() {
+  return server().problem;
 }
 
 const std::atomic<bool>& web_server_stopping() {

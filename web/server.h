@@ -1,5 +1,5 @@
 // The administration server: one libmicrohttpd daemon with its internal polling thread on
-// "httpPort" (IPv4, TLS when "sslEnable" and both PEM files are readable), the address rules
+// "httpPort" (IPv4, TLS 1.2 and 1.3 when "sslEnable" is set), the address rules
 // checked per connection, the request log, the POST bodies being collected, and the dispatch of
 // every request, each connection on a thread of its own so no request waits for another. The
 // daemon handle belongs to the thread that starts and stops it.
@@ -15,10 +15,17 @@ namespace vx {
 // The services the next start uses; call while no server runs.
 void web_server_configure(WebServices services);
 
-// Starts the server from the document's "global" settings. When the TLS start fails the server
-// starts plain on the same port and "sslEnable" becomes false in the document (not saved here).
-// Returns whether a server runs.
+// Starts the server from the document's "global" settings: HTTPS when "sslEnable" is set, and
+// then only with certificate and key files that can be used (web/tls_files.h); the setting is
+// never turned off here. Returns whether a server runs; web_server_problem() says why not.
 bool web_server_start();
+// Why the last start or restart left no server listening: the port, or the TLS files, named for
+// the operator ("" when it serves).
+struct WebServerProblem {
+  std::string text;
+  bool tls_files = false;  // HTTPS is on but its files cannot be used: nothing listens at all
+};
+const WebServerProblem& web_server_problem();
 // Stops the server, waits for its thread and drops the requests in flight.
 void web_server_stop();
 // Stop, then start with the settings as they are now. When nothing can listen with them (the

@@ -14,7 +14,7 @@ const std::string* WebAnswer::header(std::string_view name) const {
 std::vector<WebHeader> json_headers() {
   return {{"Connection", "Keep-Alive"},
           {"Pragma", "no-cache"},
-          {"Cache-Control", "no-cache"},
+          {"Cache-Control", "no-store"},
           {"Content-Type", "application/json"}};
 }
 

@@ -1,8 +1,10 @@
-// What the dispatcher works on and what it hands back: one request reduced to its path, its
-// joined argument and cookie texts and its body, and one answer as status, headers and bytes.
-// The libmicrohttpd glue turns the answer into a response; nothing here knows the library.
+// What the dispatcher works on and what it hands back: one request reduced to its method, path,
+// joined argument and cookie texts, the headers that tell where it comes from, the client's
+// address and its body, and one answer as status, headers and bytes. The libmicrohttpd glue
+// turns the answer into a response; nothing here knows the library.
 #pragma once
 
+#include <cstdint>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -12,11 +14,19 @@
 namespace vx {
 
 struct WebRequest {
+  std::string method = "GET";
   std::string path;           // the URL without its query
   std::string argument_text;  // "name=value&name..." (web/request_text.h)
   std::string cookie_text;
-  std::string authorization;        // the "Authorization" header, for scrapers that cannot log in
-  std::optional<std::string> body;  // present for a POST, after its multipart cut
+  std::string authorization;  // the "Authorization" header, for scripts that cannot log in
+  // Where the request says it comes from and which name it was sent to (web/request_origin.h).
+  std::string host;
+  std::string origin;
+  std::string sec_fetch_site;
+  std::string referer;
+  std::optional<std::uint32_t> client;  // the client's IPv4 address, host order
+  bool tls = false;                     // the connection is HTTPS
+  std::optional<std::string> body;      // present for a POST, after its multipart cut
 };
 
 using WebHeader = std::pair<std::string, std::string>;

@@ -19,6 +19,7 @@
 
 #include "config/document.h"
 #include "config/json.h"
+#include "config/login_password.h"
 
 namespace vx {
 namespace {
@@ -90,8 +91,7 @@ const char kFirstStartDocument[] =
     "    \"autoRestart\": 1,\n"
     "    \"altInput\": \"\",\n"
     "    \"folderRecur\": false,\n"
-    "    \"folderShuffle\": false,\n"
-    "    \"loginPass\": \"\"\n"
+    "    \"folderShuffle\": false\n"
     "  },\n"
     "  \"channels\": [\n"
     "  ]\n"
@@ -481,6 +481,50 @@ TEST_F(ConfigStoreTest, TagFormatFileIsImportedOnce) {
   ASSERT_TRUE(config_load().loaded);
   EXPECT_EQ(config_int(config_object(config_document(), "global"), "httpPort"), 8088);
   EXPECT_TRUE(fs::exists(legacy));
+}
+
+// Older files, a tag-format file and an imported file hold the password in clear: the first load
+// turns it into its hash and writes the file again, so the clear text leaves the disk; later
+// loads find the hash and change nothing.
+TEST_F(ConfigStoreTest, ClearPasswordsAreReadOnceAndWrittenBackHashed) {
+  const auto hash_in_file = [&] {
+    const JsonPtr stored = json_parse(read_file(config_file()));
+    return config_login_hash(config_object(stored.get(), "global"));
+  };
+  const auto expect_hashed = [&](const char* what, const std::string& password) {
+    const std::string text = read_file(config_file());
+    EXPECT_EQ(text.find(password), std::string::npos) << what << ": " << text;
+    EXPECT_EQ(text.find("\"loginPass\""), std::string::npos) << what << ": " << text;
+    EXPECT_TRUE(login_password_matches(hash_in_file(), password)) << what;
+    EXPECT_EQ(config_login_hash(config_object(config_document(), "global")), hash_in_file())
+        << what;
+  };
+
+  write_file(config_file(), document_json({channel_json("a")}, R"({"loginPass": "Pässw0rd"})"));
+  ASSERT_TRUE(config_load().loaded);
+  expect_hashed("an older file", "Pässw0rd");
+  const std::string hashed = read_file(config_file());
+  config_free();
+  ASSERT_TRUE(config_load().loaded);
+  EXPECT_EQ(read_file(config_file()), hashed) << "a hashed file is read as it stands";
+
+  fs::remove(config_file());
+  config_free();
+  write_file(config_path_with_extension(".conf"), "LoginPass t4g-secret\n");
+  ASSERT_TRUE(config_load().loaded);
+  expect_hashed("a tag-format import", "t4g-secret");
+
+  const fs::path chosen = root_ / "chosen.json";
+  write_file(chosen, document_json({}, R"({"loginPass": "imp0rted"})"));
+  ASSERT_TRUE(config_import(chosen.string()).ok);
+  expect_hashed("an imported file", "imp0rted");
+  // The file written on export holds the hash, so an import of it restores the same password.
+  const fs::path exported = root_ / "exported.json";
+  ASSERT_TRUE(config_export(exported.string()).ok);
+  EXPECT_EQ(read_file(exported).find("imp0rted"), std::string::npos);
+  config_normalise(document_json({}));
+  ASSERT_TRUE(config_import(exported.string()).ok);
+  EXPECT_TRUE(login_password_matches(hash_in_file(), "imp0rted"));
 }
 
 TEST_F(ConfigStoreTest, NonUtf8TextSurvivesSaveAndLoad) {

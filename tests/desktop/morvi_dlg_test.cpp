@@ -111,7 +111,7 @@ TEST_F(Window, AConfigurationPostedOnTheWebRebuildsTheList) {
   const Reply answer = http_post(
       port_, "/config",
       *json_print(document({"udp://127.0.0.1:2", "udp://127.0.0.1:3", "udp://127.0.0.1:4"}).get()),
-      "Cookie: auth=pw\r\n");
+      "Authorization: Bearer pw\r\n");
   ASSERT_EQ(answer.status(), 200) << answer.body;
   ASSERT_TRUE(spin_until([&] { return list().row_count() == 3; }));
   EXPECT_TRUE(spin_until([&] { return list().selected_row() == 0; }));

@@ -71,7 +71,8 @@ TEST_F(Window, GlobalSettingsStoreTheirFieldsAndMoveTheWebServerOnceClosed) {
   const JsonPtr document = stored();
   const cJSON* global = config_object(document.get(), "global");
   EXPECT_EQ(config_int(global, "httpPort"), new_port);
-  EXPECT_STREQ(config_string(global, "loginPass"), "neu");
+  EXPECT_TRUE(login_password_matches(config_login_hash(global), "neu"));
+  EXPECT_EQ(cJSON_GetObjectItemCaseSensitive(global, "loginPass"), nullptr) << "never in clear";
   EXPECT_EQ(config_int(global, "autoRestart"), 1);
   EXPECT_STREQ(config_string(global, "altInput"), "default");
   EXPECT_STREQ(config_string(global, "ipACL"), "allow all");
@@ -85,7 +86,8 @@ TEST_F(Window, GlobalSettingsStoreTheirFieldsAndMoveTheWebServerOnceClosed) {
         type_into(child<QLineEdit>(dialog, "login_password"), "other");
         QTest::keyClick(&dialog, Qt::Key_Escape);
       }));
-  EXPECT_STREQ(config_string(config_object(stored().get(), "global"), "loginPass"), "neu");
+  EXPECT_TRUE(
+      login_password_matches(config_login_hash(config_object(stored().get(), "global")), "neu"));
 }
 
 TEST_F(Window, AnImportFromGlobalSettingsRebuildsTheListAndStartsEnabledChannels) {

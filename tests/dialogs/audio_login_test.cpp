@@ -5,6 +5,7 @@
 
 #include "config/document.h"
 #include "config/json.h"
+#include "config/login_password.h"
 #include "dialogs/audio_settings.h"
 #include "dialogs/login_prompt.h"
 
@@ -87,8 +88,11 @@ TEST(LoginPrompt, NeededOnlyForAStoredPassword) {
   };
   const Case cases[] = {
       {R"({})", false},
+      {R"({"loginHash": ""})", false},
       {R"({"loginPass": ""})", false},
-      {R"({"loginPass": 5})", false},
+      {R"({"loginHash": 5})", false},
+      {R"({"loginHash": "$argon2id$..."})", true},
+      // A clear password whose hash could not be made yet still closes the window.
       {R"({"loginPass": "x"})", true},
   };
   for (const Case& c : cases) {
@@ -98,22 +102,27 @@ TEST(LoginPrompt, NeededOnlyForAStoredPassword) {
   EXPECT_FALSE(login_prompt_needed(nullptr));
 }
 
+// The prompt checks against the same stored hash as the web administration.
 TEST(LoginPrompt, OnlyTheExactTextOpensTheWindow) {
   JsonPtr global = json_parse(R"({"loginPass": "Secret"})");
+  ASSERT_EQ(login_password_settle(global.get(), ""), LoginSettle::changed);
+  const std::string hash = config_login_hash(global.get());
   LoginPrompt prompt;
   for (const char* wrong : {"secret", "Secret ", "Secre", "", "SECRET"}) {
     prompt.typed = wrong;
-    EXPECT_FALSE(login_prompt_ok(prompt, global.get())) << wrong;
+    EXPECT_FALSE(login_prompt_ok(prompt, hash)) << wrong;
     EXPECT_EQ(prompt.typed, wrong) << "the typed text stays for another try";
   }
   prompt.typed = "Secret";
-  EXPECT_TRUE(login_prompt_ok(prompt, global.get())) << "a later attempt still succeeds";
+  EXPECT_TRUE(login_prompt_ok(prompt, hash)) << "a later attempt still succeeds";
+  EXPECT_FALSE(login_prompt_ok(prompt, "")) << "no hash opens nothing";
 
   JsonPtr non_ascii = json_parse(R"({"loginPass": "Pässwörd€"})");
+  ASSERT_EQ(login_password_settle(non_ascii.get(), ""), LoginSettle::changed);
   prompt.typed = "Pässwörd€";
-  EXPECT_TRUE(login_prompt_ok(prompt, non_ascii.get()));
+  EXPECT_TRUE(login_prompt_ok(prompt, config_login_hash(non_ascii.get())));
   prompt.typed = "PÄsswörd€";
-  EXPECT_FALSE(login_prompt_ok(prompt, non_ascii.get()));
+  EXPECT_FALSE(login_prompt_ok(prompt, config_login_hash(non_ascii.get())));
 }
 
 }  // namespace

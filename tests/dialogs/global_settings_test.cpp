@@ -9,6 +9,7 @@
 
 #include "config/document.h"
 #include "config/json.h"
+#include "config/login_password.h"
 #include "config/store.h"
 
 namespace vx {
@@ -16,6 +17,8 @@ namespace {
 
 struct RecordedActions : GlobalSettingsActions {
   std::vector<std::string> errors;
+  std::vector<std::string> checked;  // "rules|tls|cert|key" of every web settings check
+  std::string problem;               // what the web server says of them
   int commits = 0;
   int engine_calls = 0;
   std::int32_t log_level = -1;
@@ -26,6 +29,12 @@ struct RecordedActions : GlobalSettingsActions {
     errors.push_back(std::string(caption) + ": " + std::string(text));
   }
   void commit_configuration() override { ++commits; }
+  std::string web_settings_problem(std::string_view rules, bool check_tls, const std::string& cert,
+                                   const std::string& key) override {
+    checked.push_back(std::string(rules) + "|" + (check_tls ? "tls" : "-") + "|" + cert + "|" +
+                      key);
+    return problem;
+  }
   void engine_set_options(std::int32_t level, const std::string& core,
                           const std::string& cookie_file) override {
     ++engine_calls;
@@ -56,7 +65,7 @@ TEST(GlobalSettingsLoad, ShowsEachKey) {
   EXPECT_TRUE(settings.tls_enabled);
   EXPECT_EQ(settings.tls_cert, "/c.pem");
   EXPECT_EQ(settings.tls_key, "/k.pem");
-  EXPECT_EQ(settings.login_password, "pw");
+  EXPECT_EQ(settings.login_password, kStoredPasswordPlaceholder) << "the password is never shown";
   EXPECT_EQ(settings.ip_acl, "allow 10.0.0.0/8\ndeny all");
   EXPECT_TRUE(settings.debug_log) << "any positive level shows the box ticked";
   EXPECT_FALSE(settings.auto_run) << "only a JSON true ticks a bool";
@@ -174,13 +183,14 @@ TEST(GlobalSettingsOk, DefaultAlternateInputAndAclLinesSurviveARoundTrip) {
 }
 
 TEST(GlobalSettingsOk, NonAsciiTextsAndByteLimits) {
-  JsonPtr document =
-      parse(R"({"global": {"loginPass": "Pässwörd€", "ipACL": "allow 1.2.3.4 # Zürich"}})");
+  JsonPtr document = parse(R"({"global": {"ipACL": "allow 1.2.3.4 # Zürich"}})");
   GlobalSettings settings = load_global_settings(global_of(document));
+  settings.login_password = "Pässwörd€";
   RecordedActions actions;
   ASSERT_TRUE(global_settings_ok(settings, document.get(), actions).accepted);
   const cJSON* global = global_of(document);
-  EXPECT_STREQ(config_string(global, "loginPass"), "Pässwörd€");
+  EXPECT_TRUE(login_password_matches(config_login_hash(global), "Pässwörd€"));
+  EXPECT_EQ(cJSON_GetObjectItemCaseSensitive(global, "loginPass"), nullptr) << "never in clear";
   EXPECT_STREQ(config_string(global, "ipACL"), "allow 1.2.3.4 # Zürich");
 
   // 998 ASCII bytes and a two-byte letter: 1000 bytes, cut before the letter, never inside it.
@@ -189,7 +199,7 @@ TEST(GlobalSettingsOk, NonAsciiTextsAndByteLimits) {
   settings.tls_key = "/k.pem";
   settings.tls_enabled = true;
   ASSERT_TRUE(global_settings_ok(settings, document.get(), actions).accepted);
-  EXPECT_EQ(std::string(config_string(global, "loginPass")), std::string(998, 'a'));
+  EXPECT_TRUE(login_password_matches(config_login_hash(global), std::string(998, 'a')));
   EXPECT_EQ(std::string(config_string(global, "sslCert")), std::string(258, 'c'));
   EXPECT_TRUE(config_bool(global, "sslEnable"));
 }
@@ -250,7 +260,16 @@ TEST(GlobalSettingsOk, WebServerRestartsOnlyWhenItsPartChanges) {
     EXPECT_EQ(actions.commits, 1) << c.what << ": the file is written either way";
     const GlobalSettings again = load_global_settings(global_of(document));
     EXPECT_EQ(again.http_port, settings.http_port) << c.what;
-    EXPECT_EQ(again.login_password, settings.login_password) << c.what;
+    EXPECT_EQ(again.login_password, kStoredPasswordPlaceholder) << c.what;
+    EXPECT_EQ(login_password_matches(config_login_hash(global_of(document)), "b"),
+              settings.login_password == "b")
+        << c.what;
+    // The server checks the rules every time, the TLS files only when TLS is on and its part
+    // changed.
+    ASSERT_EQ(actions.checked.size(), 1u) << c.what;
+    EXPECT_EQ(actions.checked[0].find("|tls|") != std::string::npos,
+              c.restart && settings.tls_enabled && !settings.tls_key.empty())
+        << c.what << ": " << actions.checked[0];
   }
 
   JsonPtr document = parse(stored);
@@ -286,8 +305,35 @@ TEST(GlobalSettingsOk, AnImportWhileOpenReceivesTheDialogFields) {
             nullptr);
   RecordedActions actions;
   ASSERT_TRUE(global_settings_ok(settings, config_document(), actions).accepted);
-  EXPECT_STREQ(config_string(config_object(config_document(), "global"), "loginPass"), "before");
+  EXPECT_EQ(config_int(config_object(config_document(), "global"), "httpPort"), 9527)
+      << "the dialog's fields went into the imported document";
+  // The dialog never held the password itself: the imported one stays unless one was typed.
+  EXPECT_TRUE(login_password_matches(config_login_hash(config_object(config_document(), "global")),
+                                     "imported"));
   config_free();
+}
+
+// What the web server cannot serve with is refused before anything is stored: the rules it
+// cannot read, TLS files it cannot use. The dialog stays open with the reason.
+TEST(GlobalSettingsOk, TheWebServersRefusalStoresNothing) {
+  JsonPtr document = parse(R"({"global": {"httpPort": 80, "ipACL": "allow all"}})");
+  GlobalSettings settings = load_global_settings(global_of(document));
+  settings.ip_acl = "deny all\r\nallow 10.0.0.0/33";
+  settings.tls_enabled = true;
+  settings.tls_cert = "/c.pem";
+  settings.tls_key = "/k.pem";
+  settings.login_password = "new";
+  RecordedActions actions;
+  actions.problem = "the address rules cannot be read: address rule 2 ...";
+  const GlobalSettingsResult result = global_settings_ok(settings, document.get(), actions);
+  EXPECT_FALSE(result.accepted);
+  EXPECT_FALSE(result.restart_web_server);
+  EXPECT_EQ(actions.checked,
+            std::vector<std::string>{"deny all\nallow 10.0.0.0/33|tls|/c.pem|/k.pem"});
+  EXPECT_EQ(actions.errors, std::vector<std::string>{"Settings Error: " + actions.problem});
+  EXPECT_EQ(actions.commits, 0);
+  EXPECT_STREQ(config_string(global_of(document), "ipACL"), "allow all");
+  EXPECT_FALSE(login_password_is_set(global_of(document)));
 }
 
 }  // namespace

@@ -18,11 +18,19 @@
 
 namespace vx::testing_support {
 
-// A receive buffer, when given, is set before connecting so the window stays that small.
-inline UniqueFd connect_local(std::uint16_t port, int receive_buffer = 0) {
+// A receive buffer, when given, is set before connecting so the window stays that small. Another
+// loopback source address (127.0.0.2, host order) makes the connection another client.
+inline UniqueFd connect_local(std::uint16_t port, int receive_buffer = 0,
+                              std::uint32_t source = INADDR_LOOPBACK) {
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (receive_buffer > 0)
     ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
+  if (source != INADDR_LOOPBACK) {
+    sockaddr_in from{};
+    from.sin_family = AF_INET;
+    from.sin_addr.s_addr = htonl(source);
+    if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) return {};
+  }
   sockaddr_in address{};
   address.sin_family = AF_INET;
   address.sin_port = htons(port);
@@ -94,8 +102,9 @@ inline Reply split_reply(const std::string& raw) {
 }
 
 // Sends the raw request on a new connection and reads the answer until the server closes it.
-inline Reply http_exchange(std::uint16_t port, std::string_view request) {
-  const UniqueFd fd = connect_local(port);
+inline Reply http_exchange(std::uint16_t port, std::string_view request,
+                           std::uint32_t source = INADDR_LOOPBACK) {
+  const UniqueFd fd = connect_local(port, 0, source);
   if (!fd || !send_text(fd.get(), request)) return {};
   return split_reply(read_to_end(fd.get(), std::chrono::seconds(20)));
 }

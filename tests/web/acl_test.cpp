@@ -30,9 +30,6 @@ TEST(AclCheck, RuleTexts) {
       {"deny all\r\nallow 192.168.1.0/24", "192.168.2.0", false},
       {"allow all\ndeny 10.1.2.3", "10.1.2.3", false},
       {"allow all\ndeny 10.1.2.3", "10.1.2.4", true},
-      // The lone action word is ignored.
-      {"allow", "1.2.3.4", true},
-      {"deny all allow", "1.2.3.4", false},
       // The written address is not masked.
       {"deny 10.0.0.5/24", "10.0.1.4", false},
       {"deny 10.0.0.5/24", "10.0.0.4", true},
@@ -45,8 +42,7 @@ TEST(AclCheck, RuleTexts) {
       {"deny 255.255.255.0/16", "0.0.254.255", false},
       {"deny 255.255.255.0/16", "0.0.255.0", true},
       {"deny 255.255.255.0/16", "255.255.254.255", true},
-      // Other action words match but change nothing; the last matching pair decides.
-      {"deny all permit all", "1.2.3.4", false},
+      // The last matching pair decides.
       {"deny 1.2.3.4 allow 1.2.3.0/24", "1.2.3.4", true},
       {"allow 1.2.3.0/24 deny 1.2.3.4", "1.2.3.4", false},
   };
@@ -55,19 +51,45 @@ TEST(AclCheck, RuleTexts) {
   }
 }
 
-// Unreadable addresses never match, so they neither shut anyone out nor let anyone in.
-TEST(AclCheck, GarbageAddressesNeverMatch) {
+// A rule text with a pair that cannot be read is named whole for the operator, and where it is
+// found all the same it admits this machine only: a rule meant to keep someone out never lets
+// them in by being dropped.
+TEST(AclCheck, UnreadableRulesAreNamedAndAdmitLoopbackOnly) {
   const char* addresses[] = {
       "10.0.0",  "10.0.0.0.1",     "256.0.0.1",    "10.0.0.1/33", "10.0.0.1/",   "10.0.0.1/-1",
       "10..0.1", "10.0.0.1x",      "0x0a.0.0.1",   "1000.0.0.1",  "/8",          "10.0.0.1/8/8",
       "allx",    "\xc3\xa9.1.1.1", "10.0.0.1/999", "-1.0.0.0",    "99999999999", "10.0.0.01111",
   };
   for (const char* address : addresses) {
-    EXPECT_TRUE(acl_check(ip("10.0.0.1"), std::string("deny ") + address)) << address;
-    EXPECT_FALSE(acl_check(ip("10.0.0.1"), std::string("deny all allow ") + address)) << address;
+    const std::string rules = std::string("allow all\ndeny ") + address;
+    EXPECT_EQ(acl_problem(rules), "address rule 2 (\"deny " + std::string(address) + "\"): \"" +
+                                      address +
+                                      "\" is neither \"all\" nor an IPv4 address (a.b.c.d, "
+                                      "optionally /0 to /32)");
+    EXPECT_FALSE(acl_check(ip("10.0.0.1"), rules)) << address;
+    EXPECT_TRUE(acl_check(ip("127.0.0.1"), rules)) << address;
+    EXPECT_TRUE(acl_check(ip("127.9.9.9"), rules)) << address;
   }
-  // Tabs are not separators: "deny\tall" is one lone word.
-  EXPECT_TRUE(acl_check(ip("10.0.0.1"), "deny\tall"));
+  struct Case {
+    const char* rules;
+    const char* problem;
+    bool remote_admitted;
+  };
+  const Case cases[] = {
+      {"", "", true},
+      {"allow all\r\ndeny 10.0.0.0/8", "", false},
+      {"deny 10.0.0.0/8 allow all", "", true},
+      {"allow", "address rule 1 (\"allow\") has no address", false},
+      {"allow all deny", "address rule 2 (\"deny\") has no address", false},
+      {"allow all permit all",
+       "address rule 2 (\"permit all\"): \"permit\" is neither \"allow\" nor \"deny\"", false},
+      // Tabs are not separators: "allow\tall" is one lone word.
+      {"allow\tall", "address rule 1 (\"allow\tall\") has no address", false},
+  };
+  for (const Case& c : cases) {
+    EXPECT_EQ(acl_problem(c.rules), c.problem) << c.rules;
+    EXPECT_EQ(acl_check(ip("10.0.0.1"), c.rules), c.remote_admitted) << c.rules;
+  }
 }
 
 TEST(AclCheck, EveryPrefixCoversExactlyItsSize) {

@@ -40,69 +40,34 @@ TEST(UrlDecode, LongerThanTheBoundIsRefusedNotCut) {
   EXPECT_FALSE(url_decode("%41%42%43", 2));
 }
 
-TEST(AuthCheck, CookieTexts) {
-  struct Case {
-    std::string cookies;
-    std::string password;
-    bool passes;
-  };
-  const Case cases[] = {
-      {"", "", true},
-      {"auth=anything", "", true},
-      {"", "secret", false},
-      {"auth=", "secret", false},
-      {"auth=secret", "secret", true},
-      {"auth=Secret", "secret", false},
-      {"auth=secre", "secret", false},
-      {"auth=secrets", "secret", false},
-      {"theme=dark&auth=secret", "secret", true},
-      {"theme=dark; auth=secret", "secret", true},
-      {"xauth=secret", "secret", false},
-      // The first auth token decides.
-      {"auth=wrong&auth=secret", "secret", false},
-      // "+" is a space; a plus sign in the password arrives as %2B.
-      {"auth=a%2Bb", "a+b", true},
-      {"auth=a+b", "a+b", false},
-      {"auth=a+b", "a b", true},
-      {"auth=p%C3%A4ss", "p\xc3\xa4ss", true},
-      // A NUL byte is compared like any other, so it never ends the password early.
-      {"auth=secret%00garbage", "secret", false},
-      {"auth=" + std::string(5000, 'a'), std::string(999, 'a'), false},
-  };
-  for (const Case& c : cases) {
-    EXPECT_EQ(auth_check(c.cookies, c.password), c.passes) << c.cookies.substr(0, 60);
-  }
-}
-
-TEST(AuthorizationCheck, BearerTokensAndBasicPasswordsOfAnyUser) {
+// What a script's Authorization header gives as the password: a bearer token, or the password
+// of basic credentials of any user; nothing for any other form.
+TEST(AuthorizationPassword, BearerTokensAndBasicPasswordsOfAnyUser) {
   struct Case {
     std::string header;
-    std::string password;
-    bool passes;
+    std::optional<std::string> password;
   };
   const Case cases[] = {
-      {"", "", true},
-      {"", "secret", false},
-      {"Bearer secret", "secret", true},
-      {"bearer  secret", "secret", true},
-      {"Bearer Secret", "secret", false},
-      {"Bearer secrets", "secret", false},
-      // "prometheus:secret", ":secret", "prometheus:wrong", "secret" (no colon)
-      {"Basic cHJvbWV0aGV1czpzZWNyZXQ=", "secret", true},
-      {"Basic OnNlY3JldA==", "secret", true},
-      {"Basic OnNlY3JldA", "secret", true},
-      {"Basic cHJvbWV0aGV1czp3cm9uZw==", "secret", false},
-      {"Basic c2VjcmV0", "secret", false},
-      // A colon inside the password stays part of it: "u:a:b".
-      {"Basic dTphOmI=", "a:b", true},
-      {"Basic !!!!", "secret", false},
-      {"Basic c", "secret", false},
-      {"Digest secret", "secret", false},
-      {"secret", "secret", false},
-      {"Basic " + std::string(4000, 'A'), "secret", false},
+      {"", std::nullopt},
+      {"Bearer secret", "secret"},
+      {"bearer  secret", "secret"},
+      {"Bearer ", ""},
+      // "prometheus:secret", ":secret", "secret" (no colon)
+      {"Basic cHJvbWV0aGV1czpzZWNyZXQ=", "secret"},
+      {"Basic OnNlY3JldA==", "secret"},
+      {"Basic OnNlY3JldA", "secret"},
+      {"Basic c2VjcmV0", std::nullopt},
+      // A colon after the first stays part of the password: "u:a:b".
+      {"Basic dTphOmI=", "a:b"},
+      {"Basic !!!!", std::nullopt},
+      {"Basic c", std::nullopt},
+      {"Digest secret", std::nullopt},
+      {"secret", std::nullopt},
+      {"Basic " + std::string(4000, 'A'), std::nullopt},
+      {"Bearer " + std::string(1000, 'x'), std::nullopt},
   };
   for (const Case& c : cases) {
-    EXPECT_EQ(authorization_check(c.header, c.password), c.passes) << c.header.substr(0, 60);
+    EXPECT_EQ(authorization_password(c.header), c.password) << c.header.substr(0, 60);
   }
   EXPECT_EQ(base64_decode("cMOkc3M="), "p\xc3\xa4ss");
 }
@@ -130,29 +95,24 @@ TEST(LoginForm, OnlyTheFirstFieldCounts) {
     EXPECT_EQ(login_form_value(c.body), c.value) << c.body;
 }
 
-TEST(LoginSetCookie, BoundedAndHeaderSafe) {
-  EXPECT_EQ(login_set_cookie("a%2Bb+c"), "auth=a%2Bb+c");
-  EXPECT_EQ(login_set_cookie(std::string(94, 'x'))->size(), 99u);
-  const std::string refused[] = {
-      std::string(95, 'x'),
-      std::string(10240, 'x'),
-      "pw\r\nSet-Cookie: x=1",
-      "pw; Domain=evil",
-      "p w",
-      std::string("p\0w", 3),
-      "p\xc3\xa4ss",
-      "\"pw\"",
-      "a,b",
+TEST(FormField, ExactNamesOnly) {
+  struct Case {
+    const char* body;
+    const char* name;
+    std::optional<std::string_view> value;
   };
-  for (const std::string& value : refused)
-    EXPECT_FALSE(login_set_cookie(value)) << value.size();
-}
-
-TEST(PasswordSetCookie, EveryPasswordComesBackThroughTheCookieCheck) {
-  EXPECT_EQ(password_set_cookie("p%+ w"), "auth=p%25%2B%20w");
-  for (const std::string password : {"p%+ w", "a;b&c=d", "p\xc3\xa4ss\r\n", "~._-Az09"}) {
-    EXPECT_TRUE(auth_check(password_set_cookie(password), password)) << password;
-  }
+  const Case cases[] = {
+      {"token=ab&auth=p%26w&confirm=p%26w", "auth", "p%26w"},
+      {"token=ab&auth=pw", "token", "ab"},
+      {"xauth=1&auth=2", "auth", "2"},
+      {"auth", "auth", std::nullopt},
+      {"auth=", "auth", ""},
+      {"a=1&&auth=3&", "auth", "3"},
+      {"", "auth", std::nullopt},
+      {"auth2=1", "auth", std::nullopt},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(form_field(c.body, c.name), c.value) << c.body << " / " << c.name;
 }
 
 }  // namespace

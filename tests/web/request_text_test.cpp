@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "web/login.h"
+#include "web/sessions.h"
 
 namespace vx {
 namespace {
@@ -16,13 +16,13 @@ TEST(AppendPair, JoinsAndLeavesOutPairsThatDoNotFit) {
   EXPECT_TRUE(append_pair(text, "b", ""));
   EXPECT_EQ(text, "start&a=1&b=");
 
-  // A 10 KB cookie is left out whole; the auth cookie after it still gets in and passes.
+  // A 10 KB cookie is left out whole; the session cookie after it still gets in and is found.
   std::string cookies;
   EXPECT_TRUE(append_pair(cookies, "theme", "dark"));
   EXPECT_FALSE(append_pair(cookies, "tracking", std::string(10240, 'z').c_str()));
-  EXPECT_TRUE(append_pair(cookies, "auth", "a%2Bb"));
-  EXPECT_EQ(cookies, "theme=dark&auth=a%2Bb");
-  EXPECT_TRUE(auth_check(cookies, "a+b"));
+  EXPECT_TRUE(append_pair(cookies, "vx_session", "0a1b"));
+  EXPECT_EQ(cookies, "theme=dark&vx_session=0a1b");
+  EXPECT_EQ(cookie_value(cookies, kSessionCookieName), "0a1b");
 
   std::string full;
   EXPECT_TRUE(append_pair(full, std::string(997, 'n'), "v"));

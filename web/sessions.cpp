@@ -1,0 +1,126 @@
+#include "web/sessions.h"
+
+#include <sodium.h>
+
+#include <algorithm>
+
+namespace vx {
+namespace {
+
+bool sodium_ready() {
+  static const bool ready = sodium_init() >= 0;
+  return ready;
+}
+
+// Tokens are looked up by their digest, so neither the table nor the time a lookup takes holds
+// anything a token can be rebuilt from.
+SessionDigest digest_of(std::string_view text, const unsigned char* key, std::size_t key_size) {
+  SessionDigest digest{};
+  crypto_generichash(digest.data(), digest.size(),
+                     reinterpret_cast<const unsigned char*>(text.data()), text.size(), key,
+                     key_size);
+  return digest;
+}
+
+const std::array<unsigned char, crypto_generichash_KEYBYTES>& process_key() {
+  static const auto key = [] {
+    std::array<unsigned char, crypto_generichash_KEYBYTES> bytes{};
+    if (sodium_ready()) randombytes_buf(bytes.data(), bytes.size());
+    return bytes;
+  }();
+  return key;
+}
+
+}  // namespace
+
+std::string SessionStore::create(std::string_view stamp, std::int64_t now) {
+  if (!sodium_ready()) return "";
+  unsigned char random[32];
+  randombytes_buf(random, sizeof random);
+  char hex[2 * sizeof random + 1];
+  sodium_bin2hex(hex, sizeof hex, random, sizeof random);
+  const std::string token(hex);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  end_expired(now);
+  if (sessions_.size() >= kMaxSessions) {
+    const auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](auto& a, auto& b) {
+      return a.second.last_used < b.second.last_used;
+    });
+    sessions_.erase(oldest);
+  }
+  sessions_[digest_of(token, nullptr, 0)] = Session{std::string(stamp), now};
+  return token;
+}
+
+bool SessionStore::check(std::string_view token, std::string_view stamp, std::int64_t now) {
+  if (token.empty() || !sodium_ready()) return false;
+  const SessionDigest digest = digest_of(token, nullptr, 0);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = sessions_.find(digest);
+  if (found == sessions_.end()) return false;
+  if (found->second.stamp != stamp || now - found->second.last_used > kSessionIdleSeconds) {
+    sessions_.erase(found);
+    return false;
+  }
+  found->second.last_used = now;
+  return true;
+}
+
+void SessionStore::end(std::string_view token) {
+  if (token.empty() || !sodium_ready()) return;
+  const SessionDigest digest = digest_of(token, nullptr, 0);
+  const std::lock_guard<std::mutex> lock(mutex_);
+  sessions_.erase(digest);
+}
+
+std::size_t SessionStore::size() const {
+  const std::lock_guard<std::mutex> lock(mutex_);
+  return sessions_.size();
+}
+
+void SessionStore::end_expired(std::int64_t now) {
+  std::erase_if(sessions_, [now](const auto& entry) {
+    return now - entry.second.last_used > kSessionIdleSeconds;
+  });
+}
+
+bool CredentialCache::known(std::string_view password, std::string_view stamp) {
+  if (!sodium_ready()) return false;
+  const SessionDigest digest = digest_of(password, process_key().data(), process_key().size());
+  const std::lock_guard<std::mutex> lock(mutex_);
+  const auto found = verified_.find(digest);
+  return found != verified_.end() && found->second == stamp;
+}
+
+void CredentialCache::remember(std::string_view password, std::string_view stamp) {
+  if (!sodium_ready()) return;
+  const SessionDigest digest = digest_of(password, process_key().data(), process_key().size());
+  const std::lock_guard<std::mutex> lock(mutex_);
+  // Credentials of an earlier password are of no use any more.
+  std::erase_if(verified_, [stamp](const auto& entry) { return entry.second != stamp; });
+  if (verified_.size() >= kMaxCachedCredentials) verified_.erase(verified_.begin());
+  verified_[digest] = std::string(stamp);
+}
+
+std::string_view cookie_value(std::string_view cookie_text, std::string_view name) {
+  std::size_t pos = 0;
+  while (pos <= cookie_text.size()) {
+    const std::size_t end = std::min(cookie_text.find_first_of("&; ", pos), cookie_text.size());
+    const std::string_view token = cookie_text.substr(pos, end - pos);
+    if (token.size() > name.size() && token.starts_with(name) && token[name.size()] == '=') {
+      return token.substr(name.size() + 1);
+    }
+    pos = end + 1;
+  }
+  return {};
+}
+
+std::string session_set_cookie(std::string_view token, bool tls) {
+  std::string cookie = std::string(kSessionCookieName) + "=" + std::string(token) +
+                       "; Path=/; HttpOnly; SameSite=Strict";
+  if (token.empty()) cookie += "; Max-Age=0";
+  if (tls) cookie += "; Secure";
+  return cookie;
+}
+
+}  // namespace vx
