@@ -168,7 +168,7 @@ std::string install_first_password(const std::string& hash) {
 }
 
 WebAnswer answer_setup_post(const WebRequest& request, const WebServices& services) {
-  const std::string_view body = request.body.value_or("");
+  const std::string body = request.body.value_or("");
   const std::optional<std::string> token = url_decode(form_field(body, "token").value_or(""));
   const std::optional<std::string> password = url_decode(form_field(body, "auth").value_or(""));
   const std::optional<std::string> again = url_decode(form_field(body, "confirm").value_or(""));
@@ -240,7 +240,8 @@ CallerCheck check_caller(const WebRequest& request, const GateView& view) {
 
 WebAnswer answer_login(const WebRequest& request, const GateView& view) {
   if (!view.password_set) return see_home();
-  const std::optional<std::string_view> value = login_form_value(request.body.value_or(""));
+  const std::string body = request.body.value_or("");
+  const std::optional<std::string_view> value = login_form_value(body);
   if (!value) return page_answer(400, login_page_text("Type the password."));
   const std::optional<std::string> password = url_decode(*value);
   const Verdict verdict = verify_password(request, view, password.value_or(std::string()));

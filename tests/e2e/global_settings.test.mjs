@@ -11,8 +11,8 @@ import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 
 import {
-  authCookie,
   freePort,
+  logIn,
   launchBrowser,
   request,
   screenshot,
@@ -70,17 +70,25 @@ describe('login password', () => {
         await page.fill('#g-password', 'Secret42');
         const [answer] = await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]);
         assert.equal(answer.status(), 200);
-        assert.match(await answer.headerValue('set-cookie'), /^auth=Secret42(;|$)/, 'the answer sets the cookie');
+        assert.match(await answer.headerValue('set-cookie'), /^vx_session=[0-9a-f]{64};/, 'a session for the new password');
         assert.equal(JSON.parse(answer.request().postData()).global.loginPass, 'Secret42');
         assert.equal(await isPopupOpen(page, 'popup-global'), false);
         await waitFor(async () => !(await page.isVisible('#banner')), { what: 'the banner to go' });
+        assert.equal(await page.isVisible('#btn-logout'), true);
 
-        const cookie = (await context.cookies(program.baseUrl)).find((entry) => entry.name === 'auth');
-        assert.equal(cookie?.value, 'Secret42');
+        const cookie = (await context.cookies(program.baseUrl)).find((entry) => entry.name === 'vx_session');
+        assert.ok(cookie, 'the browser keeps the session');
         const anonymous = await request(program.port, '/config');
         assert.match(anonymous.body, /MORVI Login Authentication/, 'the interface is closed without the cookie');
-        const stored = JSON.parse((await request(program.port, '/config', { cookie: authCookie('Secret42') })).body);
-        assert.equal(stored.global.loginPass, 'Secret42');
+        const stored = JSON.parse((await request(program.port, '/config', { cookie: await logIn(program.port, 'Secret42') })).body);
+        assert.equal(stored.global.loginPass, '\u25CF'.repeat(8), 'a placeholder, never the password');
+        assert.doesNotMatch(readFileSync(program.configPath, 'utf8'), /Secret42/, 'the file holds only its hash');
+
+        // Opened again, the form shows the placeholder, and OK with it keeps the password.
+        await page.click('#btn-global');
+        assert.equal(await page.inputValue('#g-password'), '\u25CF'.repeat(8));
+        await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]);
+        assert.ok(await logIn(program.port, 'Secret42'), 'the password stays');
 
         // The status poll goes on with the new cookie; a reload stays on the page.
         await sleep(2_500);

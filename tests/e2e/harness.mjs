@@ -64,10 +64,21 @@ export async function freePort() {
   return port;
 }
 
-// The value of the "auth" cookie for a password, encoded so the server's decoding gives the
-// password back whatever characters it holds.
-export function authCookie(password) {
-  return `auth=${encodeURIComponent(password)}`;
+// The session cookie's name; the server hands out a random token, never the password.
+export const sessionCookieName = 'vx_session';
+
+// Logs in through the login page's form, as a browser submits it (the password form-encoded
+// whatever characters it holds). Resolves the session cookie ('vx_session=…') the answer sets;
+// rejects when it sets none.
+export async function logIn(port, password) {
+  const answer = await request(port, '/login', {
+    method: 'POST',
+    body: `auth=${encodeURIComponent(password)}`,
+    headers: { 'Content-Type': 'application/x-www-form-urlencoded' },
+  });
+  const set = [answer.headers['set-cookie'] ?? []].flat().find((line) => line.startsWith(`${sessionCookieName}=`));
+  if (!set) throw new Error(`POST /login: status ${answer.status}, no session: ${answer.body.slice(0, 200)}`);
+  return set.slice(0, set.indexOf(';'));
 }
 
 // One HTTP request to 127.0.0.1, no redirects followed, no connection kept.
@@ -144,10 +155,12 @@ function keepTail(text, chunk) {
 //             null writes no file: a first start, which writes the defaults and listens on the
 //             default port 9527 (refused when that port is taken here).
 //             Left out: an empty document with only the port (and password).
-//   password: the login password; every request the harness makes then carries its cookie.
+//   password: the login password, written in clear as older versions did (the program keeps only
+//             its hash); the harness logs in through the login form once the program answers,
+//             and every request it makes then carries that session's cookie.
 // Resolves once GET /runtime answers 200. The result:
-//   port, baseUrl ('http://127.0.0.1:<port>'), folder, configPath, password, cookie ('auth=…' or
-//   ''), pid; readConfig() (the file on disk, parsed); request(target, options) (the harness's
+//   port, baseUrl ('http://127.0.0.1:<port>'), folder, configPath, password, cookie ('vx_session=…'
+//   or ''), pid; readConfig() (the file on disk, parsed); request(target, options) (the harness's
 //   request() with the cookie); getJson(target); getConfig() (GET /config, parsed);
 //   postConfig(document); status() (GET /status, parsed); output() ({stdout, stderr} so far);
 //   stop() (SIGTERM, SIGKILL after 15 s, folder removed; resolves {code, signal}; safe to call
@@ -211,7 +224,7 @@ export async function startProgram({ config, password, startLimitMs = kStartLimi
     });
   });
 
-  const cookie = password === undefined ? '' : authCookie(password);
+  let cookie = '';
   const baseUrl = `http://127.0.0.1:${port}`;
   let stopping = null;
   const program = {
@@ -220,7 +233,9 @@ export async function startProgram({ config, password, startLimitMs = kStartLimi
     folder,
     configPath,
     password,
-    cookie,
+    get cookie() {
+      return cookie;
+    },
     pid: child.pid,
     output: () => ({ stdout, stderr }),
     readConfig: () => JSON.parse(readFileSync(configPath, 'utf8')),
@@ -266,6 +281,7 @@ export async function startProgram({ config, password, startLimitMs = kStartLimi
       },
       { timeoutMs: startLimitMs, intervalMs: 100, what: `GET ${baseUrl}/runtime` },
     );
+    if (password !== undefined) cookie = await logIn(port, password);
   } catch (error) {
     await program.stop();
     throw new Error(`${programPath} did not start: ${error.message}\n--- stdout\n${stdout}\n--- stderr\n${stderr}`);
@@ -321,11 +337,11 @@ export function launchBrowser({ args = [], ...options } = {}) {
 // password (unless `loggedIn` is false), and a page in it.
 export async function openPage(browser, program, { loggedIn = true, ...contextOptions } = {}) {
   const context = await browser.newContext({ baseURL: program.baseUrl, ...contextOptions });
-  if (loggedIn && program.password !== undefined) {
+  if (loggedIn && program.cookie) {
     await context.addCookies([
       {
-        name: 'auth',
-        value: encodeURIComponent(program.password),
+        name: sessionCookieName,
+        value: program.cookie.slice(sessionCookieName.length + 1),
         url: program.baseUrl,
         httpOnly: true,
         sameSite: 'Strict',

@@ -22,12 +22,13 @@ describe('startProgram', () => {
     try {
       const written = program.readConfig();
       assert.equal(written.global.httpPort, program.port);
-      assert.equal(written.global.loginPass, 'p w');
+      assert.equal('loginPass' in written.global, false, 'the clear password was written back hashed');
+      assert.match(written.global.loginHash, /^\$argon2id\$/);
       assert.equal(written.global.autoRestart, 0, 'the given keys are kept');
       assert.equal(program.configPath, path.join(program.folder, 'config', 'Zentravia', 'morvi', 'morvi.json'));
       assert.equal(statSync(path.join(program.folder, 'run')).mode & 0o777, 0o700);
       assert.equal(program.baseUrl, `http://127.0.0.1:${program.port}`);
-      assert.equal(program.cookie, 'auth=p%20w');
+      assert.match(program.cookie, /^vx_session=[0-9a-f]{64}$/, 'a session from the login form');
 
       const anonymous = await request(program.port, '/runtime');
       assert.match(anonymous.body, /Login Authentication/, 'a request without the cookie gets the login page');

@@ -1,6 +1,7 @@
 // Logging in to the administration page from a real browser: the login page the server answers
-// while no valid cookie is sent, the form submission that sets the cookie, and the client page
-// served straight away when no password is set.
+// while no valid session is sent, the form submission that starts a session (its cookie a random
+// token, never the password), the logout, and the client page served straight away when no
+// password is set.
 import assert from 'node:assert/strict';
 import { readFileSync } from 'node:fs';
 import path from 'node:path';
@@ -78,7 +79,7 @@ describe('with a login password', () => {
     }
   });
 
-  test('the right password, "+" and "%" included, logs in with an HttpOnly cookie', async () => {
+  test('the right password, "+" and "%" included, starts a session; Log Out ends it', async () => {
     const { context, page } = await openPage(browser, program, { loggedIn: false });
     try {
       await page.goto('/');
@@ -88,15 +89,27 @@ describe('with a login password', () => {
       assertJsonRuntime(await fetchFromPage(page, '/runtime'));
 
       const cookies = await context.cookies(program.baseUrl);
-      const auth = cookies.find((cookie) => cookie.name === 'auth');
-      assert.ok(auth, JSON.stringify(cookies));
-      assert.equal(decodeURIComponent(auth.value.replaceAll('+', ' ')), kPassword);
-      assert.equal(auth.httpOnly, true, 'the auth cookie is HttpOnly');
-      assert.equal(auth.sameSite, 'Strict', 'the auth cookie is SameSite=Strict');
+      assert.deepEqual(cookies.map((cookie) => cookie.name), ['vx_session'], JSON.stringify(cookies));
+      const [session] = cookies;
+      assert.match(session.value, /^[0-9a-f]{64}$/, 'a random token, not the password');
+      assert.equal(session.httpOnly, true, 'the session cookie is HttpOnly');
+      assert.equal(session.sameSite, 'Strict', 'the session cookie is SameSite=Strict');
+      assert.equal(session.expires, -1, 'the browser forgets it when it closes');
       assert.equal(await page.evaluate(() => document.cookie), '', 'scripts cannot read the cookie');
+      const shown = JSON.parse((await fetchFromPage(page, '/config')).text).global;
+      assert.equal(shown.loginPass, '\u25CF'.repeat(8), 'the page gets a placeholder for the password');
+      assert.equal('loginHash' in shown, false, 'and never its hash');
 
       await page.reload();
       assert.equal(await page.locator('input[name="auth"]').count(), 0, 'still logged in after a reload');
+
+      await page.waitForSelector('#btn-logout:not([hidden])');
+      await screenshot(page, 'client-with-logout');
+      await Promise.all([page.waitForURL((url) => url.pathname === '/'), page.click('#btn-logout')]);
+      await page.waitForSelector('input[name="auth"]');
+      await expectLoginPage(page);
+      const after = await program.request('/runtime', { cookie: `vx_session=${session.value}` });
+      assert.match(after.body, /Login Authentication/, 'the ended session opens nothing any more');
     } finally {
       await context.close();
     }
@@ -110,6 +123,7 @@ describe('with a login password', () => {
         await page.goto('/');
         await submitPassword(page, wrong);
         await expectLoginPage(page);
+        assert.match(await page.locator('body').textContent(), /Password incorrect/);
         const runtime = await fetchFromPage(page, '/runtime');
         assert.throws(() => JSON.parse(runtime.text), `${wrong}: ${runtime.text.slice(0, 80)}`);
       } finally {
@@ -153,6 +167,7 @@ describe('without a login password', () => {
       assert.equal(await page.locator('input[name="auth"]').count(), 0);
       assertJsonRuntime(await fetchFromPage(page, '/runtime'));
       assert.deepEqual(await context.cookies(program.baseUrl), [], 'no cookie is needed or set');
+      assert.equal(await page.isVisible('#btn-logout'), false, 'nothing to log out of');
     } finally {
       await context.close();
     }

@@ -1,12 +1,13 @@
 // The page's pop-ups: Global Settings with configuration import and export, the DeckLink and NDI
-// pickers (which hand the operator's choice to whoever opened them), the insecure-page banner,
-// and the close buttons and title-bar dragging every pop-up shares.
+// pickers (which hand the operator's choice to whoever opened them), the insecure-page banner and
+// the logout button that stands in for it once a password is set, and the close buttons and
+// title-bar dragging every pop-up shares.
 
 import {
   $, asList, closePopup, escapeHtml, followMouse, h, openPopup, pageAddress, textOr, toInt,
 } from './helpers.js';
 import { clampIntoView, deckLinkModeLabel, deviceKind, movedAdminAddress } from './rules.js';
-import { getJson, sendConfig } from './server.js';
+import { getJson, logOut, sendConfig } from './server.js';
 import { globalSettings, state } from './state.js';
 
 // ----- every pop-up -----------------------------------------------------------------------------
@@ -133,9 +134,12 @@ function onImportChosen() {
   }
 }
 
+// The server hands out a placeholder, never the password, in "loginPass" while one is set; sent
+// back unchanged it keeps the password.
 export function showBanner() {
   const global = globalSettings();
   const banner = $('banner');
+  $('btn-logout').hidden = !global.loginPass;
   if (!global.loginPass) {
     banner.innerHTML = `<b>CAUTION</b> Your ${escapeHtml(state.runtime.appAbbr)} web interface is INSECURE! Channel configuration details and HTTP streams could be exposed to unexpected streamers over the internet. Please set up web login password in Global Settings immediately!`;
     banner.hidden = false;
@@ -255,6 +259,7 @@ export function wirePopupControls() {
   $('g-import').addEventListener('click', () => $('g-import-file').click());
   $('g-import-file').addEventListener('change', onImportChosen);
   $('g-export').addEventListener('click', () => { window.location.href = 'config?dl=1'; });
+  $('btn-logout').addEventListener('click', logOut);
   $('dl-devices').addEventListener('change', showDeckLinkModes);
   $('dl-ok').addEventListener('click', applyDeckLinkChoice);
   $('ndi-search').addEventListener('click', searchNdi);

@@ -30,8 +30,9 @@ function postConfig() {
   });
 }
 
-// The server refused the post and said why (409): the page shows what is stored again, not the
-// refused values.
+// The server refused the post and said why (a port it cannot use, address rules or TLS files it
+// cannot serve with, a change from another machine while no password is set): the page shows
+// what is stored again, not the refused values.
 async function showRefusal(response) {
   const reason = (await response.text()).trim() || `the server refused the configuration (${response.status})`;
   try {
@@ -47,7 +48,7 @@ async function showRefusal(response) {
 export async function sendConfig() {
   try {
     const response = await postConfig();
-    if (response.status === 409) {
+    if (!response.ok && (response.headers.get('Content-Type') || '').startsWith('text/plain')) {
       await showRefusal(response);
       return false;
     }
@@ -61,6 +62,18 @@ export async function sendConfig() {
   }
 }
 
+// A refusal with a reason (a change from another machine while no password is set) is shown.
 export async function channelAction(n, action) {
-  return fetch(`channel${n}?${action}`, { credentials: 'same-origin', cache: 'no-store' });
+  const response = await fetch(`channel${n}?${action}`, { credentials: 'same-origin', cache: 'no-store' });
+  if (response.status === 403) showPageError(await response.clone().text());
+  return response;
+}
+
+// Ends this browser's session and shows the login page.
+export async function logOut() {
+  try {
+    await fetch('logout', { method: 'POST', credentials: 'same-origin' });
+  } finally {
+    window.location.assign('/');
+  }
 }
