@@ -214,7 +214,8 @@ std::optional<WebAnswer> gate_refusal(const WebRequest& request, const GateView&
     const std::string refusal = cross_origin_refusal(BrowserSignals{
         request.sec_fetch_site, request.origin, request.referer, request.host, request.tls});
     if (!refusal.empty()) return text_answer(403, "Refused: " + refusal + "; nothing was changed.");
-    if (!view.password_set && !from_loopback(request)) {
+    // The setup address is how another machine sets the first password: it holds its own token.
+    if (!view.password_set && !from_loopback(request) && !iequals(request.path, "/setup")) {
       return text_answer(403, kRemoteChangeRefused);
     }
   }
