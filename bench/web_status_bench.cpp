@@ -1,9 +1,11 @@
 // The administration server under the browser client's most frequent request: wrk against
-// "/status" with 16 configured channels, CONNECTIONS keep-alive connections for SECONDS seconds.
+// "/status" with 16 configured channels, CONNECTIONS keep-alive connections for SECONDS seconds,
+// as the logged-in page sends it (a session cookie from the login form) or as a script does (the
+// password as a bearer token, checked against the hash once and then found in the cache).
 // Prints wrk's report (requests per second and the latency distribution with its 99th
 // percentile). wrk must be on PATH (Debian package wrk).
 //
-//   vx_bench_web_status [CONNECTIONS=50] [SECONDS=20]
+//   vx_bench_web_status [CONNECTIONS=50] [SECONDS=20] [session|bearer]
 #include <spawn.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -19,6 +21,7 @@
 #include "config/json.h"
 #include "config/store.h"
 #include "engine/load_monitor.h"
+#include "tests/support/http_client.h"
 #include "web/server.h"
 
 extern char** environ;
@@ -44,10 +47,20 @@ std::string sixteen_channels(int port) {
   return *vx::json_print(root.get());
 }
 
-int run_wrk(int port, const std::string& connections, const std::string& seconds) {
+// The session cookie the login form's answer sets, "" when there is none.
+std::string log_in(int port) {
+  const vx::testing_support::Reply reply =
+      vx::testing_support::http_post(static_cast<std::uint16_t>(port), "/login", "auth=bench",
+                                     "Content-Type: application/x-www-form-urlencoded\r\n");
+  const std::string set = reply.header("Set-Cookie");
+  return set.substr(0, set.find(';'));
+}
+
+int run_wrk(int port, const std::string& connections, const std::string& seconds,
+            const std::string& credentials) {
   const std::string url = "http://127.0.0.1:" + std::to_string(port) + "/status";
-  std::vector<std::string> argv = {"wrk",       "-t2", "-c" + connections,   "-d" + seconds + "s",
-                                   "--latency", "-H",  "Cookie: auth=bench", url};
+  std::vector<std::string> argv = {"wrk",       "-t2", "-c" + connections, "-d" + seconds + "s",
+                                   "--latency", "-H",  credentials,        url};
   std::vector<char*> args;
   for (std::string& arg : argv)
     args.push_back(arg.data());
@@ -67,6 +80,7 @@ int run_wrk(int port, const std::string& connections, const std::string& seconds
 int main(int argc, char** argv) {
   const std::string connections = argc > 1 ? argv[1] : "50";
   const std::string seconds = argc > 2 ? argv[2] : "20";
+  const bool bearer = argc > 3 && std::string(argv[3]) == "bearer";
   const fs::path folder = fs::temp_directory_path() / ("vx-bench-web-" + std::to_string(getpid()));
   fs::create_directories(folder);
   vx::config_set_path((folder / "morvi.json").string());
@@ -80,10 +94,19 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "the server cannot listen on port %d\n", port);
     return 1;
   }
-  std::printf("/status with %d channels, %s connections, %s s\n", vx::kMaxChannels,
-              connections.c_str(), seconds.c_str());
+  std::string credentials = "Authorization: Bearer bench";
+  if (!bearer) {
+    const std::string session = log_in(port);
+    if (session.empty()) {
+      std::fprintf(stderr, "the login form gave no session\n");
+      return 1;
+    }
+    credentials = "Cookie: " + session;
+  }
+  std::printf("/status with %d channels, %s connections, %s s, %s\n", vx::kMaxChannels,
+              connections.c_str(), seconds.c_str(), bearer ? "bearer token" : "session cookie");
   std::fflush(stdout);
-  const int result = run_wrk(port, connections, seconds);
+  const int result = run_wrk(port, connections, seconds, credentials);
   vx::web_server_stop();
   vx::config_free();
   fs::remove_all(folder);

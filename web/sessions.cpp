@@ -40,47 +40,55 @@ std::string SessionStore::create(std::string_view stamp, std::int64_t now) {
   char hex[2 * sizeof random + 1];
   sodium_bin2hex(hex, sizeof hex, random, sizeof random);
   const std::string token(hex);
-  const std::lock_guard<std::mutex> lock(mutex_);
+  auto session = std::make_unique<Session>();
+  session->stamp = stamp;
+  session->last_used = now;
+  const std::unique_lock lock(mutex_);
   end_expired(now);
   if (sessions_.size() >= kMaxSessions) {
     const auto oldest = std::min_element(sessions_.begin(), sessions_.end(), [](auto& a, auto& b) {
-      return a.second.last_used < b.second.last_used;
+      return a.second->last_used < b.second->last_used;
     });
     sessions_.erase(oldest);
   }
-  sessions_[digest_of(token, nullptr, 0)] = Session{std::string(stamp), now};
+  sessions_[digest_of(token, nullptr, 0)] = std::move(session);
   return token;
 }
 
 bool SessionStore::check(std::string_view token, std::string_view stamp, std::int64_t now) {
   if (token.empty() || !sodium_ready()) return false;
   const SessionDigest digest = digest_of(token, nullptr, 0);
-  const std::lock_guard<std::mutex> lock(mutex_);
-  const auto found = sessions_.find(digest);
-  if (found == sessions_.end()) return false;
-  if (found->second.stamp != stamp || now - found->second.last_used > kSessionIdleSeconds) {
-    sessions_.erase(found);
-    return false;
+  {
+    const std::shared_lock lock(mutex_);
+    const auto found = sessions_.find(digest);
+    if (found == sessions_.end()) return false;
+    Session& session = *found->second;
+    if (session.stamp == stamp && now - session.last_used <= kSessionIdleSeconds) {
+      session.last_used = now;
+      return true;
+    }
   }
-  found->second.last_used = now;
-  return true;
+  // Made under another password, or idle too long: it ends here.
+  const std::unique_lock lock(mutex_);
+  sessions_.erase(digest);
+  return false;
 }
 
 void SessionStore::end(std::string_view token) {
   if (token.empty() || !sodium_ready()) return;
   const SessionDigest digest = digest_of(token, nullptr, 0);
-  const std::lock_guard<std::mutex> lock(mutex_);
+  const std::unique_lock lock(mutex_);
   sessions_.erase(digest);
 }
 
 std::size_t SessionStore::size() const {
-  const std::lock_guard<std::mutex> lock(mutex_);
+  const std::shared_lock lock(mutex_);
   return sessions_.size();
 }
 
 void SessionStore::end_expired(std::int64_t now) {
   std::erase_if(sessions_, [now](const auto& entry) {
-    return now - entry.second.last_used > kSessionIdleSeconds;
+    return now - entry.second->last_used > kSessionIdleSeconds;
   });
 }
 

@@ -7,10 +7,13 @@
 #pragma once
 
 #include <array>
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <map>
+#include <memory>
 #include <mutex>
+#include <shared_mutex>
 #include <string>
 #include <string_view>
 
@@ -39,11 +42,13 @@ class SessionStore {
  private:
   struct Session {
     std::string stamp;
-    std::int64_t last_used = 0;
+    std::atomic<std::int64_t> last_used{0};  // touched under the shared lock
   };
   void end_expired(std::int64_t now);
-  mutable std::mutex mutex_;
-  std::map<SessionDigest, Session> sessions_;
+  // Every request of a logged-in page looks its session up; only logins, logouts and endings
+  // need the table to themselves.
+  mutable std::shared_mutex mutex_;
+  std::map<SessionDigest, std::unique_ptr<Session>> sessions_;
 };
 
 // Verified Authorization credentials, kept as keyed digests (a random key of the process), never
