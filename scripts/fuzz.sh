@@ -16,11 +16,11 @@ declare -A sources=(
   [origin_fuzz]="web/request_origin.cpp web/acl.cpp"
   [multipart_fuzz]="web/request_text.cpp"
   [path_fuzz]="web/request_text.cpp"
-  [dialog_filters_fuzz]="dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp"
-  [dialog_records_fuzz]="dialogs/advanced_format.cpp dialogs/advanced_video.cpp dialogs/global_settings.cpp dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp config/login_password.cpp"
-  [config_post_fuzz]="config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp config/legacy_read.cpp config/legacy_write.cpp platform/file_io.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp config/login_password.cpp"
-  [legacy_read_fuzz]="config/legacy_read.cpp config/legacy_write.cpp config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp platform/file_io.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp config/login_password.cpp"
-  [output_parser_fuzz]="engine/output_parser.cpp engine/channel_slot.cpp engine/channel_status.cpp engine/channel_log.cpp engine/engine_clock.cpp engine/playlist.cpp config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp config/legacy_read.cpp config/legacy_write.cpp platform/process.cpp platform/file_io.cpp vocabulary/text_format.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp config/login_password.cpp"
+  [dialog_filters_fuzz]="dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/text_format.cpp"
+  [dialog_records_fuzz]="dialogs/advanced_format.cpp dialogs/advanced_video.cpp dialogs/global_settings.cpp dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp config/login_password.cpp vocabulary/text_format.cpp"
+  [config_post_fuzz]="config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp config/legacy_read.cpp config/legacy_write.cpp platform/file_io.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp config/login_password.cpp platform/host.cpp"
+  [legacy_read_fuzz]="config/legacy_read.cpp config/legacy_write.cpp config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp platform/file_io.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp config/login_password.cpp platform/host.cpp"
+  [output_parser_fuzz]="engine/output_parser.cpp engine/channel_slot.cpp engine/channel_status.cpp engine/channel_log.cpp engine/engine_clock.cpp engine/playlist.cpp config/store.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp platform/atomic_file.cpp config/legacy_read.cpp config/legacy_write.cpp platform/process.cpp platform/file_io.cpp vocabulary/text_format.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp config/login_password.cpp platform/host.cpp"
   [token_line_fuzz]="transcoder/token_line.cpp transcoder/translation.cpp transcoder/capture_devices.cpp transcoder/failover_plan.cpp platform/capture_devices.cpp vocabulary/transcoder_protocol.cpp"
 )
 # Libraries a target links besides its sources.
@@ -43,6 +43,7 @@ for target in "${targets[@]}"; do
   srcs=()
   for src in ${sources[$target]}; do srcs+=("$root/$src"); done
   "$cxx" -std=c++20 -g -O1 -fno-omit-frame-pointer -fsanitize=fuzzer,address,undefined \
+    -DFUZZING_BUILD_MODE_UNSAFE_FOR_PRODUCTION \
     -fno-sanitize-recover=all -Wall -Wextra -Werror -I"$root" \
     "$root/fuzz/$target.cpp" "${srcs[@]}" ${libraries[$target]:-} -o "$out/$target"
 done
