@@ -98,6 +98,12 @@ void apply_engine_options(const cJSON* document) {
   engine_set_options(settings);
 }
 
+WebAnswer refused_post(unsigned status, std::string reason) {
+  return WebAnswer{status,
+                   {{"Content-Type", "text/plain; charset=utf-8"}},
+                   std::move(reason) + "; nothing was changed"};
+}
+
 // A post that would move the server to a port it cannot listen on is refused whole: the server
 // would otherwise stop answering, and a headless operator could never reach it again.
 std::optional<WebAnswer> refuse_unusable_port(const WebSettings& posted) {
@@ -106,8 +112,8 @@ std::optional<WebAnswer> refuse_unusable_port(const WebSettings& posted) {
   const std::string reason = port_unusable_reason(port);
   if (reason.empty()) return std::nullopt;
   std::string text;
-  append_format(text, "port %d cannot be used: %s; nothing was changed", port, reason.c_str());
-  return WebAnswer{409, {{"Content-Type", "text/plain; charset=utf-8"}}, std::move(text)};
+  append_format(text, "port %d cannot be used: %s", port, reason.c_str());
+  return refused_post(409, std::move(text));
 }
 
 std::optional<ChannelCommand> channel_command_named(std::string_view word) {
@@ -115,6 +121,27 @@ std::optional<ChannelCommand> channel_command_named(std::string_view word) {
   if (iequals(word, "stop")) return ChannelCommand::stop;
   if (iequals(word, "preview")) return ChannelCommand::preview;
   return std::nullopt;
+}
+
+// The posted "global" object, made when the post has none: the password stays whatever else the
+// post leaves out.
+cJSON* posted_global(cJSON* posted) {
+  cJSON* global = config_object(posted, "global");
+  if (global != nullptr && cJSON_IsObject(global)) return global;
+  cJSON_DeleteItemFromObjectCaseSensitive(posted, "global");
+  return cJSON_AddObjectToObject(posted, "global");
+}
+
+// What the post may not do to the server's own settings, checked against the settings in force.
+std::optional<WebAnswer> refuse_web_settings(const cJSON* posted) {
+  JsonPtr current;
+  {
+    const CoreLock lock = core_lock();
+    current.reset(cJSON_Duplicate(config_object(config_document(), "global"), true));
+  }
+  const std::string problem = web_settings_problem(config_object(posted, "global"), current.get());
+  if (!problem.empty()) return refused_post(400, problem);
+  return refuse_unusable_port(web_settings_of(posted));
 }
 
 }  // namespace
@@ -188,37 +215,6 @@ std::optional<WebAnswer> answer_config_download(std::string_view argument_text) 
   }
   return answer;
 }
-
-namespace {
-
-WebAnswer refused_post(unsigned status, std::string reason) {
-  return WebAnswer{status,
-                   {{"Content-Type", "text/plain; charset=utf-8"}},
-                   std::move(reason) + "; nothing was changed"};
-}
-
-// The posted "global" object, made when the post has none: the password stays whatever else the
-// post leaves out.
-cJSON* posted_global(cJSON* posted) {
-  cJSON* global = config_object(posted, "global");
-  if (global != nullptr && cJSON_IsObject(global)) return global;
-  cJSON_DeleteItemFromObjectCaseSensitive(posted, "global");
-  return cJSON_AddObjectToObject(posted, "global");
-}
-
-// What the post may not do to the server's own settings, checked against the settings in force.
-std::optional<WebAnswer> refuse_web_settings(const cJSON* posted) {
-  JsonPtr current;
-  {
-    const CoreLock lock = core_lock();
-    current.reset(cJSON_Duplicate(config_object(config_document(), "global"), true));
-  }
-  const std::string problem = web_settings_problem(config_object(posted, "global"), current.get());
-  if (!problem.empty()) return refused_post(400, problem);
-  return refuse_unusable_port(web_settings_of(posted));
-}
-
-}  // namespace
 
 WebAnswer answer_config_post(std::string_view argument_text, std::string_view body,
                              WebServerEvents* events) {

@@ -108,8 +108,8 @@ WebAnswer basic_challenge(unsigned status, std::string text) {
   return answer;
 }
 
-// A password checked against the hash under the per-address throttle; `refusal` holds the
-// answer for a throttled address.
+// A password checked against the hash under the per-address throttle: right, wrong, or not
+// checked at all because the address must wait this many seconds.
 struct Verdict {
   bool right = false;
   std::optional<std::int64_t> throttled_for;

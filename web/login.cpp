@@ -96,10 +96,11 @@ std::optional<std::string_view> login_form_value(std::string_view body) {
   return field.substr(kPrefix.size());
 }
 
-std::optional<std::string_view> form_field(std::string_view body, std::string_view name) {
+std::optional<std::string_view> form_field(std::string_view body, std::string_view name,
+                                           std::string_view separators) {
   std::size_t pos = 0;
   while (pos <= body.size()) {
-    const std::size_t end = std::min(body.find('&', pos), body.size());
+    const std::size_t end = std::min(body.find_first_of(separators, pos), body.size());
     const std::string_view field = body.substr(pos, end - pos);
     if (field.size() > name.size() && field.starts_with(name) && field[name.size()] == '=') {
       return field.substr(name.size() + 1);

@@ -35,8 +35,10 @@ std::optional<std::string> authorization_password(std::string_view authorization
 // first "&") counts, and it must begin with "auth=". nullopt when it does not.
 std::optional<std::string_view> login_form_value(std::string_view body);
 
-// The still-encoded value of the field named exactly `name` in a form body ("a=1&b=2"); nullopt
-// when there is none.
-std::optional<std::string_view> form_field(std::string_view body, std::string_view name);
+// The still-encoded value of the first field named exactly `name` in a text of "name=value"
+// fields split at any of `separators`: a form body ("a=1&b=2"), or a joined cookie text with
+// "&; " as separators. nullopt when there is none.
+std::optional<std::string_view> form_field(std::string_view body, std::string_view name,
+                                           std::string_view separators = "&");
 
 }  // namespace vx

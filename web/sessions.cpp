@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "web/login.h"
+
 namespace vx {
 namespace {
 
@@ -111,16 +113,7 @@ void CredentialCache::remember(std::string_view password, std::string_view stamp
 }
 
 std::string_view cookie_value(std::string_view cookie_text, std::string_view name) {
-  std::size_t pos = 0;
-  while (pos <= cookie_text.size()) {
-    const std::size_t end = std::min(cookie_text.find_first_of("&; ", pos), cookie_text.size());
-    const std::string_view token = cookie_text.substr(pos, end - pos);
-    if (token.size() > name.size() && token.starts_with(name) && token[name.size()] == '=') {
-      return token.substr(name.size() + 1);
-    }
-    pos = end + 1;
-  }
-  return {};
+  return form_field(cookie_text, name, "&; ").value_or(std::string_view());
 }
 
 std::string session_set_cookie(std::string_view token, bool tls) {

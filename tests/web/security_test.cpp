@@ -303,12 +303,7 @@ TEST_F(Security, GuessesAreSlowedForTheGuessingAddressOnly) {
 }
 
 TEST_F(Security, SettingsTheServerCannotServeAreRefusedWhole) {
-  Peer openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
-                "/CN=127.0.0.1", "-days", "1", "-keyout", (folder_ / "key.pem").string(), "-out",
-                (folder_ / "cert.pem").string()},
-               folder_ / "openssl.out", folder_ / "openssl.err");
-  ASSERT_EQ(openssl.wait(60s), 0) << openssl.report();
-  std::ofstream(folder_ / "garbage.pem") << "-----BEGIN CERTIFICATE-----\nnot one\n";
+  ASSERT_TRUE(make_tls_files()) << read_text(folder_ / "openssl.err");
 
   const auto posted = [&](auto change) {
     JsonPtr document = json_parse(document_text(port_, 1));
@@ -386,11 +381,7 @@ TEST_F(Security, EveryAnswerForbidsFramingSniffingAndCaching) {
 // An old or weak client cannot even finish its handshake; each refusal is checked against an
 // OpenSSL server that does allow it, so the client really offers what is refused.
 TEST_F(Security, TlsRefusesOldProtocolsAndCiphersWithoutForwardSecrecy) {
-  Peer openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
-                "/CN=127.0.0.1", "-days", "1", "-keyout", (folder_ / "key.pem").string(), "-out",
-                (folder_ / "cert.pem").string()},
-               folder_ / "openssl.out", folder_ / "openssl.err");
-  ASSERT_EQ(openssl.wait(60s), 0) << openssl.report();
+  ASSERT_TRUE(make_tls_files()) << read_text(folder_ / "openssl.err");
   web_server_stop();
   change_global([&](cJSON* global) {
     config_set_bool(global, "sslEnable", true);

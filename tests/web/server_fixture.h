@@ -8,6 +8,7 @@
 
 #include <atomic>
 #include <filesystem>
+#include <fstream>
 #include <string>
 #include <thread>
 
@@ -125,6 +126,17 @@ class WebServer : public ::testing::Test {
   std::string public_text() const {
     JsonPtr stored = json_parse(file_text());
     return json_print(config_public_copy(stored.get()).get()).value_or("");
+  }
+
+  // A self-signed certificate and its key in cert.pem and key.pem, and a certificate file that
+  // is none in garbage.pem; false when openssl failed.
+  bool make_tls_files() {
+    Peer openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
+                  "/CN=127.0.0.1", "-days", "1", "-keyout", (folder_ / "key.pem").string(), "-out",
+                  (folder_ / "cert.pem").string()},
+                 folder_ / "openssl.out", folder_ / "openssl.err");
+    std::ofstream(folder_ / "garbage.pem") << "-----BEGIN CERTIFICATE-----\nnot one\n";
+    return openssl.wait(60s) == 0;
   }
 
   fs::path folder_;

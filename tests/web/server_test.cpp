@@ -425,12 +425,7 @@ TEST_F(WebServer, BadRequestsLeaveTheServerAnswering) {
 // HTTPS or nothing: files that cannot be used leave the administration unserved (and say why)
 // rather than serving the password in plain HTTP, and "sslEnable" stays as the operator set it.
 TEST_F(WebServer, TlsOnlyWithFilesThatCanBeUsed) {
-  Peer openssl({"openssl", "req", "-x509", "-newkey", "rsa:2048", "-nodes", "-subj",
-                "/CN=127.0.0.1", "-days", "1", "-keyout", (folder_ / "key.pem").string(), "-out",
-                (folder_ / "cert.pem").string()},
-               folder_ / "openssl.out", folder_ / "openssl.err");
-  ASSERT_EQ(openssl.wait(60s), 0) << openssl.report();
-  std::ofstream(folder_ / "garbage.pem") << "-----BEGIN CERTIFICATE-----\nnot one\n";
+  ASSERT_TRUE(make_tls_files()) << read_text(folder_ / "openssl.err");
 
   const auto use = [&](const std::string& cert, const std::string& key) {
     web_server_stop();
