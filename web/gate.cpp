@@ -6,6 +6,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <mutex>
 
 #include "config/core_lock.h"
 #include "config/document.h"
@@ -130,6 +131,32 @@ Verdict verify_password(const WebRequest& request, const GateView& view,
   return {false, std::nullopt};
 }
 
+std::string random_token() {
+  if (sodium_init() < 0) return std::string();
+  unsigned char random[16];
+  randombytes_buf(random, sizeof random);
+  char hex[2 * sizeof random + 1];
+  sodium_bin2hex(hex, sizeof hex, random, sizeof random);
+  return hex;
+}
+
+struct SetupToken {
+  std::mutex mutex;
+  std::string token = random_token();
+};
+
+SetupToken& setup_token() {
+  static SetupToken instance;
+  return instance;
+}
+
+// A token that has set a password is spent: whoever read it in the journal cannot use it again,
+// should the password be removed later.
+void spend_setup_token() {
+  const std::lock_guard<std::mutex> lock(setup_token().mutex);
+  setup_token().token = random_token();
+}
+
 std::string setup_page_text(std::string_view notice) {
   std::string page;
   append_format(page, "<html>\n<head>\n<title>%s</title>\n</head>\n", kApplicationTitle);
@@ -186,6 +213,7 @@ WebAnswer answer_setup_post(const WebRequest& request, const WebServices& servic
     return page_answer(503, setup_page_text("The password could not be stored; try again."));
   }
   if (install_first_password(hash).empty()) return see_home();  // set meanwhile
+  spend_setup_token();
   config_save();
   if (services.events != nullptr) services.events->configuration_saved();
   print_operator_line(
@@ -274,16 +302,9 @@ std::string login_page_text(std::string_view notice) {
   return page;
 }
 
-const std::string& web_setup_token() {
-  static const std::string token = [] {
-    if (sodium_init() < 0) return std::string();
-    unsigned char random[16];
-    randombytes_buf(random, sizeof random);
-    char hex[2 * sizeof random + 1];
-    sodium_bin2hex(hex, sizeof hex, random, sizeof random);
-    return std::string(hex);
-  }();
-  return token;
+std::string web_setup_token() {
+  const std::lock_guard<std::mutex> lock(setup_token().mutex);
+  return setup_token().token;
 }
 
 std::string web_setup_path() {

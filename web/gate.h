@@ -46,8 +46,9 @@ WebAnswer answer_logout(const WebRequest& request);
 // The login page, with a line above the form when there is something to say.
 std::string login_page_text(std::string_view notice = {});
 
-// The setup address's token: 128 random bits as 32 hexadecimal digits, made once per process.
-const std::string& web_setup_token();
+// The setup address's token: 128 random bits as 32 hexadecimal digits, made at start and made
+// anew once it has set a password (a spent token opens nothing).
+std::string web_setup_token();
 // "/setup?token=..." : the path that sets the first password from any machine while none is set.
 std::string web_setup_path();
 // GET and POST "/setup" while no password is set.

@@ -200,6 +200,10 @@ TEST_F(Security, TheSetupAddressSetsTheFirstPasswordOnce) {
   // Once a password is set, the setup address is just another page behind the login.
   EXPECT_EQ(http_post(port_, "/setup", setup + "&auth=x&confirm=x", kForm).body, login_page_text());
   EXPECT_TRUE(login_password_matches(hash_now(), "F\xc3\xbcrst 1"));
+  // The token is spent: with the password removed again, it opens nothing.
+  set_password("");
+  EXPECT_EQ(http_get(port_, "/setup?token=" + token).status(), 403);
+  EXPECT_EQ(http_get(port_, web_setup_path()).status(), 200) << "a new one does";
 }
 
 TEST_F(Security, SessionsEndWithTheLogoutAndWithEveryNewPassword) {
