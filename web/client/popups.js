@@ -256,6 +256,8 @@ export function wirePopupControls() {
     $('g-altinput-path').disabled = !on;
   });
   $('g-password').addEventListener('input', () => $('g-password').classList.toggle('empty', $('g-password').value === ''));
+  // Typing into the field replaces the placeholder of a stored password rather than adding to it.
+  $('g-password').addEventListener('focus', () => $('g-password').select());
   $('g-import').addEventListener('click', () => $('g-import-file').click());
   $('g-import-file').addEventListener('change', onImportChosen);
   $('g-export').addEventListener('click', () => { window.location.href = 'config?dl=1'; });
