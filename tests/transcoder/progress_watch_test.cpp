@@ -14,7 +14,7 @@ std::string report(int frame, const std::string& position = "00:00:04.00") {
 }
 
 std::string position_at(int second) {
-  char text[16];
+  char text[32];
   std::snprintf(text, sizeof text, "00:%02d:%02d.00", second / 60, second % 60);
   return text;
 }
