@@ -60,10 +60,19 @@ TEST_F(Window, GlobalSettingsStoreTheirFieldsAndMoveTheWebServerOnceClosed) {
         EXPECT_TRUE(child<QLineEdit>(dialog, "alternate_input").isEnabled());
         type_into(child<QLineEdit>(dialog, "login_password"), "neu");
 
-        // A port beyond the range is refused and the dialog stays open with nothing stored.
+        // A port beyond the range and rules the web server cannot read are refused; the dialog
+        // stays open with nothing stored.
         type_into(child<QLineEdit>(dialog, "http_port"), "70000");
         refused = answering_boxes([&] { child(dialog, "ok").click(); });
         EXPECT_TRUE(dialog.isVisible());
+        type_into(child<QLineEdit>(dialog, "http_port"), QString::number(new_port));
+        child<QPlainTextEdit>(dialog, "ip_acl").setPlainText("deny all\nallow");
+        const std::vector<std::string> unreadable =
+            answering_boxes([&] { child(dialog, "ok").click(); });
+        EXPECT_EQ(unreadable, std::vector<std::string>{"the address rules cannot be read: address "
+                                                       "rule 2 (\"allow\") has no address"});
+        EXPECT_TRUE(dialog.isVisible());
+        child<QPlainTextEdit>(dialog, "ip_acl").setPlainText("allow all");
         type_into(child<QLineEdit>(dialog, "http_port"), QString::number(new_port));
         child(dialog, "ok").click();
       }));
