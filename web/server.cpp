@@ -31,7 +31,8 @@ namespace {
 
 struct Server {
   MHD_Daemon* daemon = nullptr;
-  bool tls = false;
+  // Set before the daemon starts: its threads read it for every request.
+  std::atomic<bool> tls{false};
   // Why the last start served nothing, for the operator; empty after a start that serves.
   WebServerProblem problem;
   std::atomic<int> port{0};
@@ -261,6 +262,7 @@ bool start_with(const StartSettings& settings) {
       state.problem = {"HTTPS is switched on (\"sslEnable\") but " + reading.problem, true};
       return false;
     }
+    state.tls = true;
     state.daemon = start_daemon(settings.port, &reading.files->key, &reading.files->certificate);
     state.tls = state.daemon != nullptr;
   } else {
