@@ -101,14 +101,6 @@ std::string retry_text(std::int64_t seconds) {
   return text;
 }
 
-WebAnswer basic_challenge(unsigned status, std::string text) {
-  WebAnswer answer = text_answer(status, std::move(text));
-  std::string challenge;
-  append_format(challenge, "Basic realm=\"%s\"", kProductName);
-  answer.headers.emplace_back("WWW-Authenticate", challenge);
-  return answer;
-}
-
 // A password checked against the hash under the per-address throttle: right, wrong, or not
 // checked at all because the address must wait this many seconds.
 struct Verdict {
@@ -255,14 +247,14 @@ CallerCheck check_caller(const WebRequest& request, const GateView& view) {
   if (gate().sessions.check(token, view.login_hash, gate_now())) return {true, std::nullopt};
   if (request.authorization.empty()) return {false, std::nullopt};
   const std::optional<std::string> password = authorization_password(request.authorization);
-  if (!password) return {false, basic_challenge(401, "Unreadable credentials.")};
+  if (!password) return {false, password_challenge("Unreadable credentials.")};
   if (gate().credentials.known(*password, view.login_hash)) return {true, std::nullopt};
   const Verdict verdict = verify_password(request, view, *password);
   if (verdict.throttled_for) {
     return {false, throttled(*verdict.throttled_for,
                              text_answer(429, retry_text(*verdict.throttled_for)))};
   }
-  if (!verdict.right) return {false, basic_challenge(401, "Wrong password.")};
+  if (!verdict.right) return {false, password_challenge("Wrong password.")};
   gate().credentials.remember(*password, view.login_hash);
   return {true, std::nullopt};
 }
@@ -324,6 +316,14 @@ WebAnswer answer_setup(const WebRequest& request, const WebServices& services) {
 void hand_session_after_password_change(WebAnswer& answer, const std::string& new_hash, bool tls) {
   const std::string token = new_hash.empty() ? "" : gate().sessions.create(new_hash, gate_now());
   answer.headers.emplace_back("Set-Cookie", session_set_cookie(token, tls));
+}
+
+WebAnswer password_challenge(std::string text) {
+  WebAnswer answer = text_answer(401, std::move(text));
+  std::string challenge;
+  append_format(challenge, "Basic realm=\"%s\"", kProductName);
+  answer.headers.emplace_back("WWW-Authenticate", challenge);
+  return answer;
 }
 
 void add_security_headers(WebAnswer& answer, bool tls) {

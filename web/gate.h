@@ -58,6 +58,9 @@ WebAnswer answer_setup(const WebRequest& request, const WebServices& services);
 // answer carries its cookie (or clears it when the password was removed).
 void hand_session_after_password_change(WebAnswer& answer, const std::string& new_hash, bool tls);
 
+// 401 asking a script for its password (basic credentials, or a bearer token).
+WebAnswer password_challenge(std::string text);
+
 // Headers on every answer: no framing by other sites, no guessing of content types, no caching,
 // the referrer kept to this origin, and HSTS under TLS.
 void add_security_headers(WebAnswer& answer, bool tls);

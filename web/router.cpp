@@ -9,7 +9,6 @@
 #include "vocabulary/ascii.h"
 #include "vocabulary/formats.h"
 #include "vocabulary/product.h"
-#include "vocabulary/text_format.h"
 #include "web/api.h"
 #include "web/gate.h"
 #include "web/metrics.h"
@@ -38,12 +37,6 @@ bool is_served_over_http(const cJSON* target) {
 WebAnswer login_page_answer() {
   return WebAnswer{
       200, {{"Connection", "Keep-Alive"}, {"Content-Type", "text/html"}}, login_page_text()};
-}
-
-WebAnswer metrics_challenge() {
-  std::string challenge;
-  append_format(challenge, "Basic realm=\"%s\"", kProductName);
-  return WebAnswer{401, {{"WWW-Authenticate", challenge}}, {}};
 }
 
 WebAnswer protected_answer(const WebRequest& request, const WebServices& services) {
@@ -133,7 +126,7 @@ WebAnswer route(const WebRequest& request, const WebServices& services) {
   const CallerCheck caller = check_caller(request, view.gate);
   if (caller.admitted) return admitted_answer(request, services, view.gate);
   if (caller.refusal) return *caller.refusal;
-  if (iequals(request.path, "/metrics")) return metrics_challenge();
+  if (iequals(request.path, "/metrics")) return password_challenge("A password is needed.");
   return login_page_answer();
 }
 
