@@ -3,6 +3,7 @@
 #include "config/document.h"
 #include "config/json.h"
 #include "config/legacy.h"
+#include "config/login_password.h"
 
 namespace vx {
 namespace {
@@ -217,7 +218,7 @@ JsonPtr global_object(const LegacyGlobal& global) {
   cJSON_AddBoolToObject(root, "folderShuffle", global.folder_shuffle != 0);
   // A password of the tag-format file goes in clear once; the load turns it into its hash.
   if (!global.login_pass.empty()) {
-    cJSON_AddStringToObject(root, "loginPass", global.login_pass.c_str());
+    cJSON_AddStringToObject(root, kLoginPassKey, global.login_pass.c_str());
   }
   return object;
 }

@@ -99,9 +99,7 @@ void apply_engine_options(const cJSON* document) {
 }
 
 WebAnswer refused_post(unsigned status, std::string reason) {
-  return WebAnswer{status,
-                   {{"Content-Type", "text/plain; charset=utf-8"}},
-                   std::move(reason) + "; nothing was changed"};
+  return text_answer(status, std::move(reason) + "; nothing was changed");
 }
 
 // A post that would move the server to a port it cannot listen on is refused whole: the server
@@ -132,14 +130,16 @@ cJSON* posted_global(cJSON* posted) {
   return cJSON_AddObjectToObject(posted, "global");
 }
 
-// What the post may not do to the server's own settings, checked against the settings in force.
-std::optional<WebAnswer> refuse_web_settings(const cJSON* posted) {
-  JsonPtr current;
-  {
-    const CoreLock lock = core_lock();
-    current.reset(cJSON_Duplicate(config_object(config_document(), "global"), true));
-  }
-  const std::string problem = web_settings_problem(config_object(posted, "global"), current.get());
+// The "global" settings in force, copied under the core lock: the post is checked and its
+// password settled against them without holding it.
+JsonPtr global_in_force() {
+  const CoreLock lock = core_lock();
+  return JsonPtr(cJSON_Duplicate(config_object(config_document(), "global"), true));
+}
+
+// What the post may not do to the server's own settings.
+std::optional<WebAnswer> refuse_web_settings(const cJSON* posted, const cJSON* current) {
+  const std::string problem = web_settings_problem(config_object(posted, "global"), current);
   if (!problem.empty()) return refused_post(400, problem);
   return refuse_unusable_port(web_settings_of(posted));
 }
@@ -227,18 +227,16 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
   if (std::string_view(config_string(global, kLoginPassKey)).size() > kLoginPasswordMaxBytes) {
     return refused_post(400, "the login password is longer than 999 bytes");
   }
-  std::string current_hash;
-  {
-    const CoreLock lock = core_lock();
-    current_hash = config_login_hash(config_object(config_document(), "global"));
-  }
+  const JsonPtr current = global_in_force();
   // A posted "loginHash" never counts: only a password typed in clear sets one. Hashed here,
   // before the lock.
-  if (login_password_settle(global, current_hash) == LoginSettle::failed) {
+  if (login_password_settle(global, config_login_hash(current.get())) == LoginSettle::failed) {
     return refused_post(503, "the login password could not be stored");
   }
   if (!normalise_document(posted.get())) return empty_answer(400);
-  if (std::optional<WebAnswer> refused = refuse_web_settings(posted.get())) return *refused;
+  if (std::optional<WebAnswer> refused = refuse_web_settings(posted.get(), current.get())) {
+    return *refused;
+  }
   {
     const CoreLock lock = core_lock();
     const WebSettings before = web_settings_of(config_document());

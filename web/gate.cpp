@@ -1,7 +1,6 @@
 #include "web/gate.h"
 
 #include <arpa/inet.h>
-#include <sodium.h>
 
 #include <chrono>
 #include <cstdio>
@@ -43,15 +42,6 @@ constexpr const char* kRemoteChangeRefused =
     "No login password is set, so only this machine (localhost) may change anything here. Set a "
     "password in Global Settings of the Vantorix window, or open the setup address Vantorix "
     "printed when it started (the journal has it: journalctl --user -u vantorix).";
-
-WebAnswer text_answer(unsigned status, std::string text) {
-  return WebAnswer{status, {{"Content-Type", "text/plain; charset=utf-8"}}, std::move(text)};
-}
-
-WebAnswer page_answer(unsigned status, std::string page) {
-  return WebAnswer{
-      status, {{"Connection", "Keep-Alive"}, {"Content-Type", "text/html"}}, std::move(page)};
-}
 
 WebAnswer see_home(std::vector<WebHeader> extra = {}) {
   WebAnswer answer{301, {{"Location", "/"}}, {}};
@@ -123,18 +113,9 @@ Verdict verify_password(const WebRequest& request, const GateView& view,
   return {false, std::nullopt};
 }
 
-std::string random_token() {
-  if (sodium_init() < 0) return std::string();
-  unsigned char random[16];
-  randombytes_buf(random, sizeof random);
-  char hex[2 * sizeof random + 1];
-  sodium_bin2hex(hex, sizeof hex, random, sizeof random);
-  return hex;
-}
-
 struct SetupToken {
   std::mutex mutex;
-  std::string token = random_token();
+  std::string token = random_hex(16);
 };
 
 SetupToken& setup_token() {
@@ -146,7 +127,7 @@ SetupToken& setup_token() {
 // should the password be removed later.
 void spend_setup_token() {
   const std::lock_guard<std::mutex> lock(setup_token().mutex);
-  setup_token().token = random_token();
+  setup_token().token = random_hex(16);
 }
 
 std::string setup_page_text(std::string_view notice) {
@@ -192,17 +173,17 @@ WebAnswer answer_setup_post(const WebRequest& request, const WebServices& servic
   const std::optional<std::string> password = url_decode(form_field(body, "auth").value_or(""));
   const std::optional<std::string> again = url_decode(form_field(body, "confirm").value_or(""));
   if (!token || !setup_token_matches(*token)) {
-    return page_answer(403, setup_page_text("This setup address is not valid."));
+    return html_answer(403, setup_page_text("This setup address is not valid."));
   }
   if (!password || password->empty() || password->size() > kLoginPasswordMaxBytes) {
-    return page_answer(400, setup_page_text("Type a password of 1 to 999 bytes."));
+    return html_answer(400, setup_page_text("Type a password of 1 to 999 bytes."));
   }
   if (!again || *again != *password) {
-    return page_answer(400, setup_page_text("The two passwords differ; type them again."));
+    return html_answer(400, setup_page_text("The two passwords differ; type them again."));
   }
   const std::string hash = login_password_hash(*password);
   if (hash.empty()) {
-    return page_answer(503, setup_page_text("The password could not be stored; try again."));
+    return html_answer(503, setup_page_text("The password could not be stored; try again."));
   }
   if (install_first_password(hash).empty()) return see_home();  // set meanwhile
   spend_setup_token();
@@ -263,14 +244,14 @@ WebAnswer answer_login(const WebRequest& request, const GateView& view) {
   if (!view.password_set) return see_home();
   const std::string body = request.body.value_or("");
   const std::optional<std::string_view> value = login_form_value(body);
-  if (!value) return page_answer(400, login_page_text("Type the password."));
+  if (!value) return html_answer(400, login_page_text("Type the password."));
   const std::optional<std::string> password = url_decode(*value);
   const Verdict verdict = verify_password(request, view, password.value_or(std::string()));
   if (verdict.throttled_for) {
     return throttled(*verdict.throttled_for,
-                     page_answer(429, login_page_text(retry_text(*verdict.throttled_for))));
+                     html_answer(429, login_page_text(retry_text(*verdict.throttled_for))));
   }
-  if (!verdict.right || !password) return page_answer(403, login_page_text("Password incorrect"));
+  if (!verdict.right || !password) return html_answer(403, login_page_text("Password incorrect"));
   WebAnswer answer = see_home();
   const std::string token = gate().sessions.create(view.login_hash, gate_now());
   answer.headers.emplace_back("Set-Cookie", session_set_cookie(token, request.tls));
@@ -307,10 +288,10 @@ WebAnswer answer_setup(const WebRequest& request, const WebServices& services) {
   if (request.body) return answer_setup_post(request, services);
   const std::optional<std::string> token = query_value(request.argument_text, "token");
   if (!token || !setup_token_matches(*token)) {
-    return page_answer(403, setup_page_text("This setup address is not valid; use the one "
+    return html_answer(403, setup_page_text("This setup address is not valid; use the one "
                                             "Vantorix printed when it started."));
   }
-  return page_answer(200, setup_page_text({}));
+  return html_answer(200, setup_page_text({}));
 }
 
 void hand_session_after_password_change(WebAnswer& answer, const std::string& new_hash, bool tls) {

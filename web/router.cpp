@@ -34,11 +34,6 @@ bool is_served_over_http(const cJSON* target) {
   return format == FormatId::http || format == FormatId::html5;
 }
 
-WebAnswer login_page_answer() {
-  return WebAnswer{
-      200, {{"Connection", "Keep-Alive"}, {"Content-Type", "text/html"}}, login_page_text()};
-}
-
 WebAnswer protected_answer(const WebRequest& request, const WebServices& services) {
   const std::string_view path = request.path;
   const std::string_view args = request.argument_text;
@@ -127,7 +122,7 @@ WebAnswer route(const WebRequest& request, const WebServices& services) {
   if (caller.admitted) return admitted_answer(request, services, view.gate);
   if (caller.refusal) return *caller.refusal;
   if (iequals(request.path, "/metrics")) return password_challenge("A password is needed.");
-  return login_page_answer();
+  return html_answer(200, login_page_text());
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <sodium.h>
 
 #include <algorithm>
+#include <vector>
 
 #include "web/login.h"
 
@@ -35,13 +36,19 @@ const std::array<unsigned char, crypto_generichash_KEYBYTES>& process_key() {
 
 }  // namespace
 
-std::string SessionStore::create(std::string_view stamp, std::int64_t now) {
+std::string random_hex(std::size_t bytes) {
   if (!sodium_ready()) return "";
-  unsigned char random[32];
-  randombytes_buf(random, sizeof random);
-  char hex[2 * sizeof random + 1];
-  sodium_bin2hex(hex, sizeof hex, random, sizeof random);
-  const std::string token(hex);
+  std::vector<unsigned char> random(bytes);
+  randombytes_buf(random.data(), random.size());
+  std::string hex(2 * bytes + 1, '\0');
+  sodium_bin2hex(hex.data(), hex.size(), random.data(), random.size());
+  hex.pop_back();
+  return hex;
+}
+
+std::string SessionStore::create(std::string_view stamp, std::int64_t now) {
+  const std::string token = random_hex(32);
+  if (token.empty()) return "";
   auto session = std::make_unique<Session>();
   session->stamp = stamp;
   session->last_used = now;

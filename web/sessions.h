@@ -63,6 +63,10 @@ class CredentialCache {
   std::map<SessionDigest, std::string> verified_;  // digest to stamp
 };
 
+// `bytes` random bytes as lower-case hexadecimal digits (session tokens, the setup token); ""
+// when no random source can be used.
+std::string random_hex(std::size_t bytes);
+
 // The value of the cookie named `name` in the joined cookie text ("a=1&b=2"), still encoded; ""
 // when there is none.
 std::string_view cookie_value(std::string_view cookie_text, std::string_view name);

@@ -22,4 +22,13 @@ std::vector<WebHeader> keep_alive_headers() {
   return {{"Connection", "Keep-Alive"}};
 }
 
+WebAnswer text_answer(unsigned status, std::string text) {
+  return WebAnswer{status, {{"Content-Type", "text/plain; charset=utf-8"}}, std::move(text)};
+}
+
+WebAnswer html_answer(unsigned status, std::string page) {
+  return WebAnswer{
+      status, {{"Connection", "Keep-Alive"}, {"Content-Type", "text/html"}}, std::move(page)};
+}
+
 }  // namespace vx

@@ -50,4 +50,8 @@ inline WebAnswer empty_answer(unsigned status) {
   return WebAnswer{status, {}, {}};
 }
 
+// A plain text for people (a refusal with its reason), and an HTML page.
+WebAnswer text_answer(unsigned status, std::string text);
+WebAnswer html_answer(unsigned status, std::string page);
+
 }  // namespace vx
