@@ -8,53 +8,16 @@
 //   vx_bench_web_status [CONNECTIONS=50] [SECONDS=20] [session|bearer]
 #include <spawn.h>
 #include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
-#include <cstdlib>
-#include <filesystem>
 #include <string>
 #include <vector>
 
-#include "config/core_lock.h"
-#include "config/document.h"
-#include "config/json.h"
-#include "config/store.h"
-#include "engine/load_monitor.h"
-#include "tests/support/http_client.h"
-#include "web/server.h"
+#include "bench/web_bench_server.h"
 
 extern char** environ;
 
 namespace {
-
-namespace fs = std::filesystem;
-
-std::string sixteen_channels(int port) {
-  vx::JsonPtr root(cJSON_CreateObject());
-  cJSON* global = cJSON_AddObjectToObject(root.get(), "global");
-  vx::config_set_int(global, "httpPort", port);
-  vx::config_set_int(global, "log", 1);
-  vx::config_set_string(global, "loginPass", "bench");
-  cJSON* channels = cJSON_AddArrayToObject(root.get(), "channels");
-  for (int i = 0; i < vx::kMaxChannels; ++i) {
-    vx::JsonPtr channel = vx::channel_template();
-    cJSON* source = cJSON_GetArrayItem(
-        vx::config_array(vx::config_object(channel.get(), "input"), "sources"), 0);
-    vx::config_set_string(source, "url", "udp://239.0.0." + std::to_string(i + 1) + ":1234");
-    cJSON_AddItemToArray(channels, channel.release());  // the array owns it from here on
-  }
-  return *vx::json_print(root.get());
-}
-
-// The session cookie the login form's answer sets, "" when there is none.
-std::string log_in(int port) {
-  const vx::testing_support::Reply reply =
-      vx::testing_support::http_post(static_cast<std::uint16_t>(port), "/login", "auth=bench",
-                                     "Content-Type: application/x-www-form-urlencoded\r\n");
-  const std::string set = reply.header("Set-Cookie");
-  return set.substr(0, set.find(';'));
-}
 
 int run_wrk(int port, const std::string& connections, const std::string& seconds,
             const std::string& credentials) {
@@ -81,22 +44,11 @@ int main(int argc, char** argv) {
   const std::string connections = argc > 1 ? argv[1] : "50";
   const std::string seconds = argc > 2 ? argv[2] : "20";
   const bool bearer = argc > 3 && std::string(argv[3]) == "bearer";
-  const fs::path folder = fs::temp_directory_path() / ("vx-bench-web-" + std::to_string(getpid()));
-  fs::create_directories(folder);
-  vx::config_set_path((folder / "morvi.json").string());
-  const int port = 20000 + getpid() % 20000;
-  {
-    const vx::CoreLock lock = vx::core_lock();
-    vx::config_normalise(sixteen_channels(port));
-  }
-  vx::load_monitor_open();
-  if (!vx::web_server_start()) {
-    std::fprintf(stderr, "the server cannot listen on port %d\n", port);
-    return 1;
-  }
+  const vx::bench::BenchServer server("vx-bench-web");
+  if (!server.started()) return 1;
   std::string credentials = "Authorization: Bearer bench";
   if (!bearer) {
-    const std::string session = log_in(port);
+    const std::string session = server.log_in();
     if (session.empty()) {
       std::fprintf(stderr, "the login form gave no session\n");
       return 1;
@@ -106,9 +58,5 @@ int main(int argc, char** argv) {
   std::printf("/status with %d channels, %s connections, %s s, %s\n", vx::kMaxChannels,
               connections.c_str(), seconds.c_str(), bearer ? "bearer token" : "session cookie");
   std::fflush(stdout);
-  const int result = run_wrk(port, connections, seconds, credentials);
-  vx::web_server_stop();
-  vx::config_free();
-  fs::remove_all(folder);
-  return result;
+  return run_wrk(server.port(), connections, seconds, credentials);
 }
