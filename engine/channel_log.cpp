@@ -1,16 +1,11 @@
 #include "engine/channel_log.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
 #include <mutex>
 
-#include "platform/file_io.h"
-#include "platform/unique_fd.h"
+#include "platform/log_file.h"
 
 namespace vx {
 namespace {
@@ -45,35 +40,6 @@ std::string base_path(const std::string& folder, int slot) {
 
 std::string current_path(const std::string& folder, int slot) {
   return base_path(folder, slot) + ".log";
-}
-
-std::string archive_path(const std::string& folder, int slot, int number) {
-  return base_path(folder, slot) + "-" + std::to_string(number) + ".log";
-}
-
-bool file_exists(const std::string& path) {
-  struct stat info {};
-  return ::stat(path.c_str(), &info) == 0;
-}
-
-// Makes room for a fresh current log: archives are numbered from 1 (oldest) upward, at most
-// nine are kept, and the current log becomes the newest archive.
-void rotate_logs(const std::string& folder, int slot) {
-  int next = 1;
-  while (file_exists(archive_path(folder, slot, next)))
-    ++next;
-  if (next > kChannelLogArchives - 1) {
-    const int surplus = next - kChannelLogArchives;
-    for (int number = 1; number <= surplus; ++number) {
-      ::unlink(archive_path(folder, slot, number).c_str());
-    }
-    for (int number = 1; number < kChannelLogArchives; ++number) {
-      ::rename(archive_path(folder, slot, surplus + number).c_str(),
-               archive_path(folder, slot, number).c_str());
-    }
-  }
-  const int target = next < kChannelLogArchives ? next : kChannelLogArchives;
-  ::rename(current_path(folder, slot).c_str(), archive_path(folder, slot, target).c_str());
 }
 
 std::string time_stamp_now() {
@@ -113,7 +79,7 @@ std::string channel_log_path(int slot) {
 
 std::string channel_log_archive_path(int slot, int number) {
   std::lock_guard guard(log_lock());
-  return archive_path(settings().folder, slot, number);
+  return log_archive_path(current_path(settings().folder, slot), number);
 }
 
 int engine_log(int slot, bool time_stamped, std::string_view text) {
@@ -122,18 +88,7 @@ int engine_log(int slot, bool time_stamped, std::string_view text) {
   if (current.level == 0) return 0;
   if (slot < 0 || slot > kHighestNamedSlot) return -1;
 
-  const std::string path = current_path(current.folder, slot);
-  struct stat info {};
-  if (::stat(path.c_str(), &info) == 0 &&
-      static_cast<std::uint64_t>(info.st_size) > kChannelLogSizeLimit) {
-    rotate_logs(current.folder, slot);
-  }
-
-  const UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0666));
-  if (!file) return -1;
-
   std::string record;
-  if (::fstat(file.get(), &info) == 0 && info.st_size == 0) record.append(kByteOrderMark);
   if (time_stamped) {
     record.append(time_stamp_now());
     record.append(text);
@@ -141,7 +96,10 @@ int engine_log(int slot, bool time_stamped, std::string_view text) {
   } else {
     record.append(text);
   }
-  return write_all(file.get(), record) ? 0 : -1;
+  return log_file_append(current_path(current.folder, slot), record,
+                         {kChannelLogSizeLimit, kChannelLogArchives}, kByteOrderMark)
+             ? 0
+             : -1;
 }
 
 int engine_log_printf(int slot, bool time_stamped, const char* format, ...) {

@@ -1,7 +1,6 @@
-// Per-slot channel logs: "morv_NNN.log" in the log folder (NNN = slot + 1), rotated past
-// 5000000 bytes into at most nine archives "morv_NNN-K.log" (1 the oldest). One lock serialises
-// every write of every slot, from any thread; the file is opened and closed for each write so
-// that other programs may read or delete the logs at any time.
+// Per-slot channel logs: "morv_NNN.log" in the log folder (NNN = slot + 1), private to the user,
+// rotated past 5000000 bytes into at most nine archives "morv_NNN-K.log" (1 the oldest), as
+// platform/log_file.h keeps them. One lock serialises every write of every slot, from any thread.
 #pragma once
 
 #include <cstdint>

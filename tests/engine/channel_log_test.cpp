@@ -89,8 +89,16 @@ TEST_F(ChannelLog, ByteOrderMarkOnlyOnNewOrEmptyFiles) {
   EXPECT_EQ(read_file(log(3)), kBom + "raw");
 
   write_file(log(4), "kept");
+  fs::permissions(log(4), fs::perms::others_read, fs::perm_options::add);
   ASSERT_EQ(engine_log(4, false, "+more"), 0);
   EXPECT_EQ(read_file(log(4)), "kept+more");
+
+  // New logs and older readable ones alike are the user's alone: they hold the sources' URLs.
+  for (const int slot : {2, 3, 4}) {
+    EXPECT_EQ(fs::status(log(slot)).permissions() & fs::perms::all,
+              fs::perms::owner_read | fs::perms::owner_write)
+        << slot;
+  }
 }
 
 TEST_F(ChannelLog, PrintfCutsAt999Characters) {
