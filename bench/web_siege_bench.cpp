@@ -1,11 +1,12 @@
-// The administration server besieged from one address (127.0.0.2), as someone without a login
-// could: IDLE connections that send nothing and TRICKLE connections that send a request head one
-// byte every five seconds, opened in that order. Meanwhile the logged-in operator (127.0.0.1)
+// The administration server besieged from ADDRESSES addresses (127.0.0.2 onward, the
+// connections dealt out in turn), as someone without a login could: IDLE connections that send
+// nothing and TRICKLE connections that send a request head one byte every five seconds, opened
+// in that order. Meanwhile the logged-in operator (127.0.0.1)
 // asks for "/status" on a new connection every 200 ms for SECONDS seconds. Prints how many of
 // the attacker's connections the server took and still holds at the end, and how many of the
 // operator's requests were answered and how fast (a request unanswered after 5 s counts as lost).
 //
-//   vx_bench_web_siege [IDLE=600] [TRICKLE=300] [SECONDS=30]
+//   vx_bench_web_siege [IDLE=600] [TRICKLE=300] [SECONDS=30] [ADDRESSES=1]
 #include <fcntl.h>
 #include <poll.h>
 
@@ -27,7 +28,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using vx::UniqueFd;
 
-constexpr std::uint32_t kAttacker = 0x7f000002;  // 127.0.0.2
+constexpr std::uint32_t kFirstAttacker = 0x7f000002;  // 127.0.0.2
 constexpr auto kProbeLimit = std::chrono::seconds(5);
 
 // A connection begun without waiting: the attacker does not care whether it is accepted.
@@ -97,6 +98,11 @@ int main(int argc, char** argv) {
   const int idle = argc > 1 ? std::atoi(argv[1]) : 600;
   const int trickle = argc > 2 ? std::atoi(argv[2]) : 300;
   const int seconds = argc > 3 ? std::atoi(argv[3]) : 30;
+  const int addresses = std::max(argc > 4 ? std::atoi(argv[4]) : 1, 1);
+  int dealt = 0;
+  const auto next_attacker = [&] {
+    return kFirstAttacker + static_cast<std::uint32_t>(dealt++ % addresses);
+  };
   // Server and attacker share this process: both ends of every connection count.
   const std::uint64_t descriptors = vx::raise_descriptor_limit();
   const vx::bench::BenchServer server("vx-bench-siege");
@@ -110,14 +116,15 @@ int main(int argc, char** argv) {
 
   std::vector<UniqueFd> idlers;
   for (int i = 0; i < idle; ++i) {
-    if (UniqueFd fd = begin_connection(port, kAttacker)) idlers.push_back(std::move(fd));
+    if (UniqueFd fd = begin_connection(port, next_attacker())) idlers.push_back(std::move(fd));
   }
   std::vector<UniqueFd> tricklers;
   for (int i = 0; i < trickle; ++i) {
-    UniqueFd fd = begin_connection(port, kAttacker);
-    if (fd) tricklers.push_back(std::move(fd));
+    if (UniqueFd fd = begin_connection(port, next_attacker())) tricklers.push_back(std::move(fd));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  const std::size_t idle_taken = count_held(idlers);
+  const std::size_t trickle_taken = count_held(tricklers);
   for (const UniqueFd& fd : tricklers)
     vx::testing_support::send_text(fd.get(), "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: ");
   std::atomic<bool> done{false};
@@ -150,8 +157,11 @@ int main(int argc, char** argv) {
   trickling.join();
 
   std::sort(times.begin(), times.end());
-  std::printf("descriptor limit %llu; attacker 127.0.0.2: %d idle, %d trickling connections\n",
-              static_cast<unsigned long long>(descriptors), idle, trickle);
+  std::printf("descriptor limit %llu; %d attacking address(es) from 127.0.0.2: %d idle, %d "
+              "trickling connections\n",
+              static_cast<unsigned long long>(descriptors), addresses, idle, trickle);
+  std::printf("held by the server after 0.5 s: %zu idle, %zu trickling\n", idle_taken,
+              trickle_taken);
   std::printf("held by the server after %d s: %zu idle, %zu trickling\n", seconds, idle_held,
               trickle_held);
   std::printf("operator /status from 127.0.0.1: %zu answered, %d lost (no answer in 5 s)\n",

@@ -1,9 +1,8 @@
 #include "web/request_log.h"
 
-#include <fcntl.h>
+#include <mutex>
 
-#include "platform/file_io.h"
-#include "platform/unique_fd.h"
+#include "platform/log_file.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/text_format.h"
 
@@ -32,13 +31,19 @@ std::string stamped_line_start(std::time_t now) {
 
 std::string request_log_line(std::time_t now, std::string_view method, std::string_view url,
                              std::uint32_t client_address_network_order,
-                             std::uint16_t client_port) {
+                             std::uint16_t client_port, unsigned status) {
   std::string line = stamped_line_start(now);
   append_escaped(line, method);
   line += ' ';
-  append_escaped(line, url);
-  append_format(line, " from %s:%u\n", dotted_quad(client_address_network_order).c_str(),
+  append_escaped(line, url.substr(0, kLoggedUrlLimit));
+  if (url.size() > kLoggedUrlLimit) append_format(line, " [URL cut, %zu bytes]", url.size());
+  append_format(line, " from %s:%u -> ", dotted_quad(client_address_network_order).c_str(),
                 static_cast<unsigned>(client_port));
+  if (status == 0) {
+    line += "no answer\n";
+  } else {
+    append_format(line, "%u\n", status);
+  }
   return line;
 }
 
@@ -50,9 +55,10 @@ std::string request_log_note(std::time_t now, std::string_view text) {
 
 void request_log_append(const std::string& path, std::string_view line) {
   if (path.empty()) return;
-  // One write on an O_APPEND descriptor, so lines never interleave.
-  const UniqueFd file(::open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644));
-  if (file) write_all(file.get(), line);
+  // The server answers on several threads; only one of them may rotate the file.
+  static std::mutex writing;
+  const std::lock_guard lock(writing);
+  log_file_append(path, line, {kRequestLogSizeLimit, kRequestLogArchives});
 }
 
 }  // namespace vx

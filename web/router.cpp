@@ -127,6 +127,13 @@ WebAnswer route(const WebRequest& request, const WebServices& services) {
 
 }  // namespace
 
+bool request_may_wait(const WebRequest& request) {
+  const std::string_view path = request.path;
+  return request.body.has_value() || !request.authorization.empty() ||
+         iequals(path, "/ndi_config") || iequals(path, "/decklink_config") ||
+         istarts_with(path, "/channel");
+}
+
 WebAnswer route_request(const WebRequest& request, const WebServices& services) {
   WebAnswer answer = route(request, services);
   add_security_headers(answer, request.tls);

@@ -20,6 +20,11 @@ namespace vx {
 // the path, or when that port would lie beyond 65535.
 std::optional<std::string> output_redirect_location(const cJSON* document, std::string_view path);
 
+// Whether answering may take long (a password hashed, an NDI search, a device probe, a channel
+// command waiting for the program's thread, a configuration saved): such a request is answered
+// away from the threads that serve every other connection.
+bool request_may_wait(const WebRequest& request);
+
 // The answer for one request.
 WebAnswer route_request(const WebRequest& request, const WebServices& services);
 

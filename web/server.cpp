@@ -6,23 +6,29 @@
 
 #include <sys/socket.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <memory>
 #include <optional>
 #include <string>
+#include <thread>
 
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/normalise.h"
 #include "config/store.h"
+#include "platform/descriptor_limit.h"
 #include "platform/unique_fd.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/text_format.h"
 #include "web/acl.h"
+#include "web/head_deadlines.h"
 #include "web/request_log.h"
 #include "web/request_text.h"
+#include "web/request_workers.h"
 #include "web/router.h"
 #include "web/tls_files.h"
 
@@ -39,6 +45,9 @@ struct Server {
   WebServices services;
   // Set while the daemon stops: long requests (an NDI search) give up instead of holding it.
   std::atomic<bool> stopping{false};
+  // Both live while the daemon does.
+  std::unique_ptr<RequestWorkers> workers;
+  std::unique_ptr<HeadDeadlines> deadlines;
 };
 
 Server& server() {
@@ -46,10 +55,15 @@ Server& server() {
   return instance;
 }
 
-// The marker of a GET whose first call was seen; a POST's marker is its own upload body, and
-// once answered, this one when the answer asks for a restart.
-char get_seen_marker;
-char restart_after_marker;
+// One request from its head to its end: what the log and a resumed connection need.
+struct Exchange {
+  std::string method;
+  std::string url;
+  std::optional<UploadBody> upload;  // a POST's body as it arrives
+  std::optional<WebAnswer> answer;   // made on a worker while the connection was suspended
+  unsigned status = 0;               // of the answer queued; 0 while none was
+  bool restart_after = false;
+};
 
 struct StartSettings {
   int port = kDefaultHttpPort;
@@ -97,22 +111,26 @@ MHD_Result acl_callback(void*, const sockaddr* address, socklen_t length) {
   return acl_check(ntohl(client.sin_addr.s_addr), rules) ? MHD_YES : MHD_NO;
 }
 
-void log_request(MHD_Connection* connection, const char* method, const char* url) {
+// One line when the request ends, so that a slow upload cannot write one for every chunk.
+void log_request(MHD_Connection* connection, const Exchange& exchange) {
   // Pages polled all day (the browser's status, a monitoring system's scrapes) would bury
   // everything else.
-  if (iequals(url, "/status") || iequals(url, "/metrics")) return;
+  const std::string_view path = path_without_query(exchange.url);
+  if (iequals(path, "/status") || iequals(path, "/metrics")) return;
   // The setup address's token is a secret: its path is logged without it.
-  if (istarts_with(url, "/setup")) url = "/setup";
-  std::string path;
+  const std::string_view url =
+      istarts_with(exchange.url, "/setup") ? std::string_view("/setup") : exchange.url;
+  std::string log_path;
   {
     const CoreLock lock = core_lock();
     if (config_int(config_object(config_document(), "global"), "log") == 0) return;
-    path = config_path_with_extension("_cgi.log");
+    log_path = config_path_with_extension("_cgi.log");
   }
   const std::optional<sockaddr_in> client = client_of(connection);
-  request_log_append(
-      path, request_log_line(std::time(nullptr), method, url, client ? client->sin_addr.s_addr : 0,
-                             client ? ntohs(client->sin_port) : 0));
+  request_log_append(log_path, request_log_line(std::time(nullptr), exchange.method, url,
+                                                client ? client->sin_addr.s_addr : 0,
+                                                client ? ntohs(client->sin_port) : 0,
+                                                exchange.status));
 }
 
 MHD_Result append_value(void* text, MHD_ValueKind, const char* key, const char* value) {
@@ -150,11 +168,10 @@ std::string header_value(MHD_Connection* connection, const char* name) {
   return value != nullptr ? value : "";
 }
 
-MHD_Result answer_request(MHD_Connection* connection, const char* method, const char* url,
-                          std::optional<std::string> body, void** marker) {
+WebRequest request_of(MHD_Connection* connection, Exchange& exchange) {
   WebRequest request;
-  request.method = method;
-  request.path = path_without_query(url);
+  request.method = exchange.method;
+  request.path = path_without_query(exchange.url);
   request.argument_text = joined_values(connection, MHD_GET_ARGUMENT_KIND);
   request.cookie_text = joined_values(connection, MHD_COOKIE_KIND);
   request.authorization = header_value(connection, MHD_HTTP_HEADER_AUTHORIZATION);
@@ -166,86 +183,136 @@ MHD_Result answer_request(MHD_Connection* connection, const char* method, const 
     request.client = ntohl(client->sin_addr.s_addr);
   }
   request.tls = server().tls;
-  request.body = std::move(body);
-  const WebAnswer answer = route_request(request, server().services);
-  if (answer.restart_server_after) *marker = &restart_after_marker;
-  return queue_answer(connection, answer);
+  if (exchange.upload) {
+    const char* content_type =
+        MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
+    request.body = std::string(
+        multipart_body(content_type != nullptr ? content_type : "", exchange.upload->text()));
+    exchange.upload.reset();
+  }
+  return request;
 }
 
-bool is_upload(void* marker) {
-  return marker != nullptr && marker != &get_seen_marker && marker != &restart_after_marker;
+MHD_Result queue_made_answer(MHD_Connection* connection, Exchange& exchange) {
+  const WebAnswer& answer = *exchange.answer;
+  exchange.restart_after = answer.restart_server_after;
+  const MHD_Result queued = queue_answer(connection, answer);
+  if (queued == MHD_YES) exchange.status = answer.status;
+  exchange.answer.reset();
+  return queued;
 }
 
-// Every connection has a thread of its own, so each POST collects its own body: a client that
-// stalls mid-upload holds nobody else's request, the login included.
-MHD_Result handle_post(MHD_Connection* connection, const char* url, const char* upload_data,
-                       size_t* upload_size, void** marker) {
-  if (*marker == nullptr) {
-    *marker = new UploadBody();
-    return MHD_YES;
+HeadDeadlines::Watch* watch_of(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info != nullptr ? static_cast<HeadDeadlines::Watch*>(info->socket_context) : nullptr;
+}
+
+// A request that may take long is answered on a worker while its connection sleeps; the library
+// calls again once it is woken, and the answer goes out then.
+MHD_Result answer_request(MHD_Connection* connection, Exchange& exchange) {
+  WebRequest request = request_of(connection, exchange);
+  if (!request_may_wait(request)) {
+    exchange.answer = route_request(request, server().services);
+    return queue_made_answer(connection, exchange);
   }
-  auto* upload = static_cast<UploadBody*>(*marker);
-  if (*upload_size > 0) {
-    upload->append(std::string_view(upload_data, *upload_size));
-    *upload_size = 0;
-    return MHD_YES;
-  }
-  const char* content_type =
-      MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_CONTENT_TYPE);
-  std::string body(multipart_body(content_type != nullptr ? content_type : "", upload->text()));
-  delete upload;
-  *marker = nullptr;
-  return answer_request(connection, "POST", url, std::move(body), marker);
+  MHD_suspend_connection(connection);
+  server().workers->run([connection, &exchange, request = std::move(request)] {
+    exchange.answer = route_request(request, server().services);
+    MHD_resume_connection(connection);
+  });
+  return MHD_YES;
 }
 
 MHD_Result access_handler(void*, MHD_Connection* connection, const char* url, const char* method,
                           const char*, const char* upload_data, size_t* upload_size,
                           void** marker) {
-  log_request(connection, method, url);
-  if (iequals(method, "GET")) {
-    if (*marker == nullptr) {
-      *marker = &get_seen_marker;
-      return MHD_YES;
+  auto* exchange = static_cast<Exchange*>(*marker);
+  if (exchange == nullptr) {  // the head is in
+    server().deadlines->head_received(watch_of(connection));
+    exchange = new Exchange{method, url, std::nullopt, std::nullopt, 0, false};
+    *marker = exchange;
+    if (iequals(method, "POST")) {
+      exchange->upload.emplace();
+    } else if (!iequals(method, "GET")) {
+      return MHD_NO;
     }
-    if (*upload_size > 0) {  // a body sent with a GET is read and ignored
-      *upload_size = 0;
-      return MHD_YES;
-    }
-    return answer_request(connection, method, url, std::nullopt, marker);
+    return MHD_YES;
   }
-  if (iequals(method, "POST"))
-    return handle_post(connection, url, upload_data, upload_size, marker);
-  return MHD_NO;
+  if (exchange->answer) return queue_made_answer(connection, *exchange);
+  if (*upload_size > 0) {  // a body sent with a GET is read and ignored
+    if (exchange->upload) exchange->upload->append(std::string_view(upload_data, *upload_size));
+    *upload_size = 0;
+    return MHD_YES;
+  }
+  return answer_request(connection, *exchange);
 }
 
-// A connection that ends before its POST body was complete gives the buffer back. An answer that
-// asked for a restart has gone out (or its client has gone): now the restart may stop us.
-void request_completed(void*, MHD_Connection*, void** marker, MHD_RequestTerminationCode) {
-  if (is_upload(*marker)) delete static_cast<UploadBody*>(*marker);
-  if (*marker == &restart_after_marker && server().services.events != nullptr) {
+// The request has ended, answered or not: its log line, and when its answer asked for a
+// restart, the restart (the answer has gone out, or its client has gone). The next head's
+// deadline starts now.
+void request_completed(void*, MHD_Connection* connection, void** marker,
+                       MHD_RequestTerminationCode) {
+  auto* exchange = static_cast<Exchange*>(*marker);
+  *marker = nullptr;
+  server().deadlines->request_ended(watch_of(connection));
+  if (exchange == nullptr) return;
+  log_request(connection, *exchange);
+  if (exchange->restart_after && server().services.events != nullptr) {
     server().services.events->restart_web_server();
   }
-  *marker = nullptr;
+  delete exchange;
+}
+
+void connection_notice(void*, MHD_Connection* connection, void** socket_context,
+                       MHD_ConnectionNotificationCode code) {
+  HeadDeadlines& deadlines = *server().deadlines;
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    *socket_context = info != nullptr ? deadlines.opened(info->connect_fd) : nullptr;
+  } else {
+    deadlines.closed(static_cast<HeadDeadlines::Watch*>(*socket_context));
+    *socket_context = nullptr;
+  }
+}
+
+// What the daemon may hold: every connection with one descriptor of its own and one more for
+// its head deadline, and room left for the program's channels, logs and files.
+unsigned connection_limit() {
+  constexpr std::uint64_t kKeptForTheProgram = 512;
+  const std::uint64_t descriptors = raise_descriptor_limit();
+  const std::uint64_t room = descriptors > 2 * kKeptForTheProgram
+                                 ? (descriptors - kKeptForTheProgram) / 2
+                                 : descriptors / 4;
+  return static_cast<unsigned>(std::min<std::uint64_t>(room, kMaxConnections));
+}
+
+unsigned polling_threads() {
+  return std::clamp(std::thread::hardware_concurrency(), 1U, 4U);
 }
 
 MHD_Daemon* start_daemon(int port, const std::string* key, const std::string* certificate) {
-  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_THREAD_PER_CONNECTION | MHD_USE_AUTO;
+  // Every connection is polled (epoll) by a few threads; a slow request is handed to a worker.
+  unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_ALLOW_SUSPEND_RESUME;
   if (key != nullptr) flags |= MHD_USE_TLS;
   const auto port16 = static_cast<std::uint16_t>(port);
+  MHD_OptionItem tls_options[] = {
+      {MHD_OPTION_END, 0, nullptr}, {MHD_OPTION_END, 0, nullptr}, {MHD_OPTION_END, 0, nullptr},
+      {MHD_OPTION_END, 0, nullptr}};
   if (key != nullptr) {
-    return MHD_start_daemon(flags, port16, acl_callback, nullptr, access_handler, nullptr,
-                            MHD_OPTION_NOTIFY_COMPLETED, request_completed, nullptr,
-                            MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds,
-                            MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_HTTPS_MEM_KEY,
-                            key->c_str(), MHD_OPTION_HTTPS_MEM_CERT, certificate->c_str(),
-                            MHD_OPTION_HTTPS_PRIORITIES, kAdminTlsPriorities, MHD_OPTION_END);
+    tls_options[0] = {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(key->c_str())};
+    tls_options[1] = {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(certificate->c_str())};
+    tls_options[2] = {MHD_OPTION_HTTPS_PRIORITIES, 0, const_cast<char*>(kAdminTlsPriorities)};
   }
-  return MHD_start_daemon(flags, port16, acl_callback, nullptr, access_handler, nullptr,
-                          MHD_OPTION_NOTIFY_COMPLETED, request_completed, nullptr,
-                          MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds,
-                          MHD_OPTION_CONNECTION_LIMIT, kMaxConnections, MHD_OPTION_END);
+  return MHD_start_daemon(
+      flags, port16, acl_callback, nullptr, access_handler, nullptr, MHD_OPTION_NOTIFY_COMPLETED,
+      request_completed, nullptr, MHD_OPTION_NOTIFY_CONNECTION, connection_notice, nullptr,
+      MHD_OPTION_CONNECTION_TIMEOUT, kConnectionIdleSeconds, MHD_OPTION_CONNECTION_LIMIT,
+      connection_limit(), MHD_OPTION_PER_IP_CONNECTION_LIMIT, kConnectionsPerAddress,
+      MHD_OPTION_THREAD_POOL_SIZE, polling_threads(), MHD_OPTION_ARRAY, tls_options,
+      MHD_OPTION_END);
 }
-
 bool start_with(const StartSettings& settings) {
   Server& state = server();
   state.problem = {};
@@ -254,12 +321,16 @@ bool start_with(const StartSettings& settings) {
     state.problem.text = "the port is not a port number";
     return false;
   }
+  state.workers = std::make_unique<RequestWorkers>(kRequestWorkers);
+  state.deadlines = std::make_unique<HeadDeadlines>(std::chrono::seconds(kRequestHeadSeconds));
   if (settings.tls_wanted) {
     // HTTPS or nothing: a broken key file must never turn the administration into plain HTTP,
     // where the password would cross the network readable.
     const TlsFilesReading reading = tls_files_read(settings.certificate_path, settings.key_path);
     if (!reading.files) {
       state.problem = {"HTTPS is switched on (\"sslEnable\") but " + reading.problem, true};
+      state.workers.reset();
+      state.deadlines.reset();
       return false;
     }
     state.tls = true;
@@ -269,6 +340,8 @@ bool start_with(const StartSettings& settings) {
     state.daemon = start_daemon(settings.port, nullptr, nullptr);
   }
   if (state.daemon == nullptr) {
+    state.workers.reset();
+    state.deadlines.reset();
     state.problem.text = port_unusable_reason(settings.port);
     if (state.problem.text.empty()) state.problem.text = "nothing can listen on the port";
     return false;
@@ -305,7 +378,12 @@ void web_server_stop() {
   Server& state = server();
   if (state.daemon == nullptr) return;
   state.stopping = true;
+  // Every request on a worker finishes and wakes its connection: the library cannot stop with
+  // one asleep. Requests that arrive meanwhile are answered where they arrive.
+  state.workers->close();
   MHD_stop_daemon(state.daemon);
+  state.workers.reset();
+  state.deadlines.reset();
   state.stopping = false;
   state.daemon = nullptr;
   state.tls = false;

@@ -1,8 +1,9 @@
-// The administration server: one libmicrohttpd daemon with its internal polling thread on
-// "httpPort" (IPv4, TLS 1.2 and 1.3 when "sslEnable" is set), the address rules
-// checked per connection, the request log, the POST bodies being collected, and the dispatch of
-// every request, each connection on a thread of its own so no request waits for another. The
-// daemon handle belongs to the thread that starts and stops it.
+// The administration server: one libmicrohttpd daemon on "httpPort" (IPv4, TLS 1.2 and 1.3 when
+// "sslEnable" is set) whose few polling threads serve thousands of connections, the address
+// rules checked per connection, limits per client address and deadlines for request heads, the
+// request log, the POST bodies being collected, and the dispatch of every request; requests that
+// may take long go to a few workers while their connections sleep, so no request waits for
+// another. The daemon handle belongs to the thread that starts and stops it.
 #pragma once
 
 #include <atomic>
@@ -50,7 +51,14 @@ int web_server_port();
 int web_server_configured_port();
 // Idle connections and stalled uploads are closed after this long.
 inline constexpr unsigned kConnectionIdleSeconds = 60;
-// Every connection is served by a thread of its own, up to this many at once.
-inline constexpr unsigned kMaxConnections = 128;
+// A connection that has not sent a whole request head this long after it opened (or after its
+// previous request ended) is closed, however slowly it trickles.
+inline constexpr unsigned kRequestHeadSeconds = 10;
+// Connections served at once (fewer when the descriptor limit cannot be raised that far), and
+// from one client address; further ones are closed at once.
+inline constexpr unsigned kMaxConnections = 4000;
+inline constexpr unsigned kConnectionsPerAddress = 64;
+// Threads answering the requests that may take long.
+inline constexpr std::size_t kRequestWorkers = 4;
 
 }  // namespace vx

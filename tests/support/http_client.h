@@ -18,16 +18,25 @@
 
 namespace vx::testing_support {
 
+// Source ports for crowds of test connections: above the system's range of ephemeral ports
+// (32768-60999), so that they never take the port another test's server is about to listen on.
+inline constexpr std::uint16_t kCrowdPorts = 61000;
+
 // A receive buffer, when given, is set before connecting so the window stays that small. Another
-// loopback source address (127.0.0.2, host order) makes the connection another client.
+// loopback source address (127.0.0.2, host order) makes the connection another client; a source
+// port, when given, is used even if a closed connection lingers on it.
 inline UniqueFd connect_local(std::uint16_t port, int receive_buffer = 0,
-                              std::uint32_t source = INADDR_LOOPBACK) {
+                              std::uint32_t source = INADDR_LOOPBACK,
+                              std::uint16_t source_port = 0) {
   UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
   if (receive_buffer > 0)
     ::setsockopt(fd.get(), SOL_SOCKET, SO_RCVBUF, &receive_buffer, sizeof receive_buffer);
-  if (source != INADDR_LOOPBACK) {
+  if (source != INADDR_LOOPBACK || source_port != 0) {
+    const int on = 1;
+    ::setsockopt(fd.get(), SOL_SOCKET, SO_REUSEADDR, &on, sizeof on);
     sockaddr_in from{};
     from.sin_family = AF_INET;
+    from.sin_port = htons(source_port);
     from.sin_addr.s_addr = htonl(source);
     if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) return {};
   }
@@ -38,6 +47,15 @@ inline UniqueFd connect_local(std::uint16_t port, int receive_buffer = 0,
   if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0)
     return {};
   return fd;
+}
+
+// The peer has closed (or reset) the connection: nothing more will come.
+inline bool peer_closed(int fd) {
+  pollfd state{fd, POLLIN | POLLRDHUP, 0};
+  if (::poll(&state, 1, 0) <= 0) return false;
+  if ((state.revents & (POLLHUP | POLLERR | POLLRDHUP)) != 0) return true;
+  char byte;
+  return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
 }
 
 inline bool send_text(int fd, std::string_view text) {

@@ -93,7 +93,7 @@ class WebServer : public ::testing::Test {
     port_ = free_tcp_port();
     install(document_text(port_, 3));
     web_server_configure({&events_, &commands_, folder_.string(), VX_FAKE_NDI, nullptr});
-    ASSERT_TRUE(web_server_start());
+    ASSERT_TRUE(web_server_start()) << web_server_problem().text;
   }
 
   void TearDown() override {
