@@ -368,6 +368,13 @@ TEST_F(Engine, YtdlpFailuresReturnTheSlotToIdle) {
   EXPECT_FALSE(process_exists(resolver));
   EXPECT_EQ(::waitpid(resolver, nullptr, WNOHANG), -1);  // reaped
 
+  // A page that reads like an option stays the page.
+  write_ytdlp("printf '%s\\n' \"$@\" > \"" + (folder_ / "ytdlp-args").string() + "\"; exit 1");
+  request.sources[0].url = "--version";
+  ASSERT_EQ(engine_start_channel(15, request), 0);
+  ASSERT_TRUE(poll_until_idle(15));
+  EXPECT_EQ(read_text(folder_ / "ytdlp-args"), "-q\n--no-warnings\n-g\n--\n--version\n");
+
   write_ytdlp("exit 2");
   ASSERT_EQ(engine_start_channel(12, request), 0);
   ASSERT_TRUE(poll_until_idle(12));
