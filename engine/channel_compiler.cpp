@@ -222,13 +222,18 @@ std::string target_format_options(const cJSON* document, const cJSON* output, co
   if (mux_rate != 0 && config_bool(mux, "cbr")) append_format(options, "-bitrate %dk ", mux_rate);
   if (url_is_rtmp(configured_url)) {
     const cJSON* rtmp = config_object(target, "rtmp");
-    // Quoted: a flash version usually holds blanks ("FMLE/3.0 (compatible; FMSc/1.0)").
+    // A flash version usually holds blanks ("FMLE/3.0 (compatible; FMSc/1.0)").
     const std::string flash_version = config_string(rtmp, "flashVer");
-    if (!flash_version.empty())
-      append_format(options, "-rtmp_flashver \"%s\" ", flash_version.c_str());
+    if (!flash_version.empty()) {
+      options += "-rtmp_flashver ";
+      append_argument(options, flash_version);
+    }
     std::string swf_url = config_string(rtmp, "swfUrl");
     if (swf_url.empty()) swf_url = rtmp_application(configured_url);
-    if (!swf_url.empty()) append_format(options, "-rtmp_swfurl \"%s\" ", swf_url.c_str());
+    if (!swf_url.empty()) {
+      options += "-rtmp_swfurl ";
+      append_argument(options, swf_url);
+    }
   }
   const std::string custom = config_string(output, "customOptions");
   if (!custom.empty()) options += custom + " ";
@@ -294,7 +299,10 @@ int fill_source(const cJSON* document, const Supplier& supplier, int entry, bool
     const cJSON* map = nullptr;
     cJSON_ArrayForEach(map, config_array(input, "map")) {
       if (cJSON_IsString(map) && map->valuestring != nullptr && map->valuestring[0] != '\0') {
-        append_format(source.map_options, "-map %d:%s ", entry, map->valuestring);
+        std::string stream;
+        append_format(stream, "%d:%s", entry, map->valuestring);
+        source.map_options += "-map ";
+        append_argument(source.map_options, stream);
       }
     }
     if (source.map_options.empty() && several_entries) {
@@ -375,15 +383,16 @@ void apply_multibitrate_hls(std::vector<TargetGroup>& groups) {
   EngineTarget& result = groups.back().back();
   for (std::size_t i = 0; i < count; ++i)
     result.format_options += "-map 0:v -map 0:a ";
-  result.format_options += "-var_stream_map \"";
+  std::string stream_map;
   for (std::size_t i = 0; i < count; ++i) {
     const std::string& url = groups[i].back().url;
     const std::size_t slash = url.rfind('/');
     std::string name = slash == std::string::npos ? url : url.substr(slash + 1);
     name = name.substr(0, name.rfind('.'));
-    append_format(result.format_options, "v:%zu,a:%zu,name:%s ", i, i, name.c_str());
+    append_format(stream_map, "v:%zu,a:%zu,name:%s ", i, i, name.c_str());
   }
-  result.format_options += "\"";
+  result.format_options += "-var_stream_map ";
+  result.format_options += quoted_argument(stream_map);
   const std::string& first_url = groups.front().back().url;
   const std::size_t slash = first_url.rfind('/');
   const std::string folder =
@@ -461,7 +470,8 @@ int start_channel_preview(const cJSON* document, int channel) {
   cJSON_ArrayForEach(option, config_array(input, "map")) {
     if (cJSON_IsString(option) && option->valuestring != nullptr &&
         option->valuestring[0] != '\0') {
-      append_format(source.map_options, "-map %s ", option->valuestring);
+      source.map_options += "-map ";
+      append_argument(source.map_options, option->valuestring);
     }
   }
   request.sources.push_back(std::move(source));

@@ -9,6 +9,7 @@
 #include "vocabulary/ascii.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "vocabulary/url_predicates.h"
 
 namespace vx {
@@ -76,21 +77,14 @@ bool is_plugin_encoder(CodecId id) {
 // ---------------------------------------------------------------------------------------------
 // Shared pieces.
 
-std::string escape_filter_text(std::string_view filter) {
-  std::string escaped;
-  escaped.reserve(filter.size());
-  for (char c : filter) {
-    if (c == ':' || c == '\\') escaped.push_back('\\');
-    escaped.push_back(c);
-  }
-  return escaped;
-}
-
-void append_escaped_filters(std::string& line, const std::vector<std::string>& filters) {
+// The source's filters as one filter chain.
+std::string joined_filters(const std::vector<std::string>& filters) {
+  std::string chain;
   for (std::size_t k = 0; k < filters.size(); ++k) {
-    if (k > 0) line += ", ";
-    line += escape_filter_text(filters[k]);
+    if (k > 0) chain += ", ";
+    chain += filters[k];
   }
+  return chain;
 }
 
 void append_text_and_space(std::string& line, std::string_view text) {
@@ -109,24 +103,33 @@ std::string session_file_path(const CommandSettings& settings, const char* direc
 // ---------------------------------------------------------------------------------------------
 // Inputs.
 
-// A capture device text may carry options as a query ("video=Cam?rtbufsize=100M&framerate=25"):
-// they become input options and the device is named without its query.
-void append_device_input(std::string& line, const std::string& url) {
-  line += "-f dshow";
-  const std::size_t query = url.find('?');
-  if (query != std::string::npos) {
-    for (char c : std::string_view(url).substr(query)) {
-      if (c == '?' || c == '&') {
-        line += " -";
-      } else if (c == '=') {
-        line += ' ';
-      } else {
-        line += c;
-      }
-    }
+// The device text names its devices in double quotes (video="USB Camera"); the device itself
+// is named without them.
+std::string device_name(std::string_view text) {
+  std::string name;
+  for (char c : text) {
+    if (c != '"') name.push_back(c);
   }
-  // Not quoted as a whole: the device text quotes each name itself (video="USB Camera").
-  append_format(line, " -i %s ", url.substr(0, query).c_str());
+  return name;
+}
+
+// A capture device text may carry options as a query ("video=Cam?rtbufsize=100M&framerate=25"):
+// they become input options ("-rtbufsize 100M -framerate 25", each name and each value one
+// argument) and the device is named without its query.
+void append_device_input(std::string& line, const std::string& url) {
+  line += "-f dshow ";
+  const std::size_t query = url.find('?');
+  std::string_view options =
+      query == std::string::npos ? std::string_view() : std::string_view(url).substr(query + 1);
+  while (!options.empty()) {
+    const std::string_view option = options.substr(0, options.find('&'));
+    options.remove_prefix(std::min(options.size(), option.size() + 1));
+    const std::size_t equals = option.find('=');
+    append_argument(line, "-" + std::string(option.substr(0, equals)));
+    if (equals != std::string_view::npos) append_argument(line, option.substr(equals + 1));
+  }
+  line += "-i ";
+  append_argument(line, device_name(std::string_view(url).substr(0, query)));
 }
 
 int append_session_input(std::string& line, const EngineSource& source,
@@ -137,18 +140,20 @@ int append_session_input(std::string& line, const EngineSource& source,
     return kErrorSessionFile;
   }
   // The description names rtp and udp, which FFmpeg reads from a file only when allowed to.
-  append_format(line, "-protocol_whitelist file,udp,rtp -i \"%s\" ", path.c_str());
+  line += "-protocol_whitelist file,udp,rtp -i ";
+  append_argument(line, path);
   return 0;
 }
 
 void append_url_input(std::string& line, const std::string& url) {
   if (!url_is_live_stream(url)) line += "-re ";
   if (istarts_with(url, "rtspt://")) {
-    append_format(line, "-rtsp_transport tcp -i \"rtsp://%s", url.c_str() + 8);
+    line += "-rtsp_transport tcp -i ";
+    append_argument(line, "rtsp://" + url.substr(8));
   } else {
-    append_format(line, "-i \"%s", url.c_str());
+    line += "-i ";
+    append_argument(line, url);
   }
-  line += "\" ";
 }
 
 int append_input_part(std::string& line, const EngineSource& source,
@@ -163,10 +168,12 @@ int append_input_part(std::string& line, const EngineSource& source,
     case FormatId::rtp_native:
       return append_session_input(line, source, settings);
     case FormatId::decklink:
-      append_format(line, "-f decklink -i \"%s\" ", source.url.c_str());
+      line += "-f decklink -i ";
+      append_argument(line, source.url);
       return 0;
     case FormatId::ndi:
-      append_format(line, "-f libndi_newtek -i \"%s\" ", source.url.c_str());
+      line += "-f libndi_newtek -i ";
+      append_argument(line, source.url);
       return 0;
     default:
       append_url_input(line, source.url);
@@ -188,7 +195,8 @@ void append_alternate_inputs(std::string& line, const EngineSource& source,
     if (target.video.enable) line += "-re -f lavfi -i pal100bars ";
     if (target.audio.enable) line += kSilentAudioInput;
   } else {
-    append_format(line, "-re -stream_loop -1 -i \"%s\" ", source.alternate_input.c_str());
+    line += "-re -stream_loop -1 -i ";
+    append_argument(line, source.alternate_input);
     line += kSilentAudioInput;
   }
 }
@@ -197,15 +205,15 @@ void append_alternate_video_graph(std::string& line, const EngineSource& source)
   const bool hardware_decoding = contains(line, "-hwaccel ");
   const bool filtered = !source.filters.empty();
   const char* primary = (hardware_decoding || filtered) ? "fv0" : "0:v";
-  line += "-lavfi:v \"";
-  if (hardware_decoding && !filtered) line += "hwdownload, format=nv12[fv0]; ";
-  if (filtered) {
-    append_escaped_filters(line, source.filters);
-    line += "[fv0]; ";
-  }
-  append_format(line, "[1]drawtext=text=%s:fontsize=12:fontcolor=black:y=h-th[dt1]; ", kCreditLine);
-  append_format(line, "[dt1][%s]scale=rw:rh[v1]; ", primary);
-  append_format(line, "[%s][v1]streamselect\" ", primary);
+  std::string graph;
+  if (hardware_decoding && !filtered) graph += "hwdownload, format=nv12[fv0]; ";
+  if (filtered) graph += joined_filters(source.filters) + "[fv0]; ";
+  append_format(graph, "[1]drawtext=text=%s:fontsize=12:fontcolor=black:y=h-th[dt1]; ",
+                kCreditLine);
+  append_format(graph, "[dt1][%s]scale=rw:rh[v1]; ", primary);
+  append_format(graph, "[%s][v1]streamselect", primary);
+  line += "-lavfi:v ";
+  append_argument(line, graph);
 }
 
 void append_filter_part(std::string& line, const EngineSource& source, const EngineTarget& target,
@@ -222,9 +230,8 @@ void append_filter_part(std::string& line, const EngineSource& source, const Eng
     return;
   }
   if (target.video.enable && !source.filters.empty()) {
-    line += "-filter:v \"";
-    append_escaped_filters(line, source.filters);
-    line += "\" ";
+    line += "-filter:v ";
+    append_argument(line, joined_filters(source.filters));
   }
 }
 
@@ -299,7 +306,8 @@ void append_preset(std::string& line, const OutputEntry& out, const EncoderRules
     append_format(line, "%s%s %s ", rules.preset_option, out.suffix.c_str(), rules.preset_value);
   }
   if (is_plugin_encoder(video.codec) && !settings.plugin_core_path.empty()) {
-    append_format(line, "-omx_core \"%s\" ", settings.plugin_core_path.c_str());
+    line += "-omx_core ";
+    append_argument(line, settings.plugin_core_path);
   }
 }
 
@@ -475,6 +483,13 @@ bool options_name_a_muxer(const EngineTarget& target) {
   return contains(" " + target.format_options, " -f ");
 }
 
+// What the transcoder serves for a channel: "<url>/<channel number>.<extension>".
+std::string served_path(const std::string& url, int channel_number, const char* extension) {
+  std::string path = url;
+  append_format(path, "/%d.%s", channel_number, extension);
+  return path;
+}
+
 int append_destination(std::string& line, const EngineTarget& target,
                        const CommandSettings& settings) {
   const std::string& url = target.url;
@@ -482,58 +497,60 @@ int append_destination(std::string& line, const EngineTarget& target,
   switch (target.format) {
     case FormatId::file:
       if (!url_has_scheme(url)) line += "-y ";
-      append_format(line, "\"%s\" ", url.c_str());
-      return 0;
+      break;
     case FormatId::rtmp:
-      append_format(line, "-f flv \"%s\" ", url.c_str());
-      return 0;
+      line += "-f flv ";
+      break;
     case FormatId::udp:
     case FormatId::rtpts:
-      append_format(line, "-c:s copy -f %s %s ", url_is_rtp(url) ? "rtp_mpegts" : "mpegts",
-                    url.c_str());
-      return 0;
+      line += url_is_rtp(url) ? "-c:s copy -f rtp_mpegts " : "-c:s copy -f mpegts ";
+      break;
     case FormatId::http:
-      append_format(line, "-c:s copy -f mpegts %s ", url.c_str());
-      return 0;
+      line += "-c:s copy -f mpegts ";
+      break;
     case FormatId::html5:
-      append_format(line, "-movflags dash -f mp4 %s/%d.mp4 ", url.c_str(), channel_number);
+      line += "-movflags dash -f mp4 ";
+      append_argument(line, served_path(url, channel_number, "mp4"));
       return 0;
     case FormatId::omxts:
       line += "-c:s copy -f omx_ts_mux ";
       if (!settings.plugin_core_path.empty()) {
-        append_format(line, "-omx_core \"%s\" ", settings.plugin_core_path.c_str());
+        line += "-omx_core ";
+        append_argument(line, settings.plugin_core_path);
       }
-      append_format(line, "%s ", url.c_str());
-      return 0;
+      break;
     case FormatId::srt:
       if (!options_name_a_muxer(target)) line += "-f mpegts ";
-      append_format(line, "%s ", url.c_str());
-      return 0;
+      break;
     case FormatId::hls:
-      append_format(line, "-f hls -y \"%s\" ", url.c_str());
-      return 0;
+      line += "-f hls -y ";
+      break;
     case FormatId::dash:
-      append_format(line, "-f dash -y \"%s\" ", url.c_str());
-      return 0;
+      line += "-f dash -y ";
+      break;
     case FormatId::rtp_native:
       // The transcoder writes the description of what it sends; the URL itself is not used.
-      append_format(line, "-sdp_file \"%s\" ", session_file_path(settings, "out").c_str());
+      line += "-sdp_file ";
+      append_argument(line, session_file_path(settings, "out"));
       return 0;
     case FormatId::rtsp:
-      append_format(line, "-f rtsp %s ", url.c_str());
-      return 0;
+      line += "-f rtsp ";
+      break;
     case FormatId::decklink:
-      append_format(line, "-f decklink \"%s\" ", url.c_str());
-      return 0;
+      line += "-f decklink ";
+      break;
     case FormatId::ndi:
-      append_format(line, "-f libndi_newtek \"%s\" ", url.c_str());
-      return 0;
+      line += "-f libndi_newtek ";
+      break;
     case FormatId::httpmjpg:
-      append_format(line, "-f mjpeg %s/%d.mjpg ", url.c_str(), channel_number);
+      line += "-f mjpeg ";
+      append_argument(line, served_path(url, channel_number, "mjpg"));
       return 0;
     default:
       return kErrorNotAnOutput;
   }
+  append_argument(line, url);
+  return 0;
 }
 
 bool can_be_output(FormatId format) {

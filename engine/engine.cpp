@@ -19,6 +19,7 @@
 #include "platform/process.h"
 #include "vocabulary/text_format.h"
 #include "vocabulary/transcoder_protocol.h"
+#include "vocabulary/url_credentials.h"
 
 namespace vx {
 namespace {
@@ -123,12 +124,16 @@ int launch_ytdlp(int slot_number, ChannelSlot& slot, const StartRequest& request
   // updated while the program runs), else from PATH.
   const std::string beside = engine.transcoder_folder + std::string(kYtdlpFileName);
   const std::string program = is_executable_file(beside) ? beside : std::string(kYtdlpFileName);
-  std::vector<std::string> argv = {program, "-q", "--no-warnings", "-g", page_url};
+  std::vector<std::string> argv = {program, "-q", "--no-warnings", "-g"};
   if (!engine.cookies_path.empty()) {
     argv.push_back("--cookies");
     argv.push_back(engine.cookies_path);
   }
-  engine_log_printf(slot_number, true, "extracting \"%s\" using yt-dlp...", page_url.c_str());
+  // After "--" the page URL is a URL even when it starts with '-'.
+  argv.push_back("--");
+  argv.push_back(page_url);
+  engine_log_printf(slot_number, true, "extracting %s using yt-dlp...",
+                    quoted_argument(url_without_credentials(page_url)).c_str());
   const int code = launch(slot, argv);
   if (code != 0) {
     engine_log_printf(slot_number, true, "yt-dlp error %d", code);
@@ -162,7 +167,8 @@ int launch_transcoder(int slot_number, ChannelSlot& slot, const StartRequest& re
     engine_log_printf(slot_number, true, "error %d", code);
     return code;
   }
-  if (engine_log(slot_number, true, line) != 0 && engine.log_level != 0) {
+  if (engine_log(slot_number, true, argument_line_without_credentials(line)) != 0 &&
+      engine.log_level != 0) {
     engine_log_printf(slot_number, true, "error %d", kErrorLogUnwritable);
     return kErrorLogUnwritable;
   }

@@ -20,6 +20,7 @@
 #include "transcoder/relay_link.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/transcoder_protocol.h"
+#include "vocabulary/url_credentials.h"
 #include "vocabulary/url_predicates.h"
 
 namespace vx {

@@ -384,16 +384,6 @@ class Translator {
 
 }  // namespace
 
-std::string url_without_credentials(const std::string& url) {
-  const std::size_t scheme = url.find("://");
-  if (scheme == std::string::npos) return url;
-  const std::size_t host = scheme + 3;
-  const std::size_t end = url.find_first_of("/?#", host);
-  const std::size_t at = url.rfind('@', end == std::string::npos ? url.size() : end);
-  if (at == std::string::npos || at < host) return url;
-  return url.substr(0, host) + url.substr(at + 1);
-}
-
 Translation translate_arguments(const std::vector<std::string>& arguments,
                                 const TranslationContext& context) {
   return Translator(arguments, context).run();

@@ -33,9 +33,6 @@ struct RelayedOutput {
   std::vector<std::string> relay_arguments;  // the relay's output part: options, -f, url
 };
 
-// The URL without the user and password it may carry, for the channel log.
-std::string url_without_credentials(const std::string& url);
-
 struct Translation {
   std::vector<std::string> arguments;  // for ffmpeg, without the program name
   std::vector<ServedOutput> served;

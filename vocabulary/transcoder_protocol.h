@@ -47,11 +47,21 @@ inline constexpr std::string_view kTargetBack = " back (";
 //                                            follows)
 inline constexpr std::string_view kTargetViewers = " viewers ";
 
-// The argument line as argv: white space separates, double quotes group (and are dropped). The
-// engine escapes ':' and backslashes with a backslash in the filter texts it writes (the argument
-// after
-// "-filter:v", "-lavfi:v" or "-lavfi:a"); those backslashes are removed again here.
+// The argument line as argv. Outside double quotes, white space separates and every other byte
+// stands for itself; a double quote opens a quoted stretch, which the next unescaped double quote
+// closes (the quotes are dropped, and an argument may join quoted and plain stretches). Within
+// quotes, a backslash escapes a double quote or a backslash, and "\xHH" (two hex digits) stands
+// for that byte; any other backslash stands for itself. append_argument writes a text so that
+// it comes back as exactly one argument, whatever bytes it holds: for any texts, appending each
+// and splitting the line gives back the same texts. The line never holds a line feed or another
+// control byte the writer wrote, so it stays one line on the transcoder's input and in a log.
 std::vector<std::string> split_argument_line(std::string_view line);
+
+// The text as one argument of the line: as it is when it holds nothing but printable bytes
+// other than a blank and a double quote, else quoted and escaped.
+std::string quoted_argument(std::string_view text);
+// quoted_argument(text) and one space.
+void append_argument(std::string& line, std::string_view text);
 
 // An HTTPS output that the transcoder serves itself needs a certificate and a key, and ffmpeg's
 // arguments have no place for them. They travel as the values of two HTTP client options that a
@@ -59,7 +69,7 @@ std::vector<std::string> split_argument_line(std::string_view line);
 // transcoder takes them out again before ffmpeg sees the line.
 inline constexpr std::string_view kServedCertificateOption = "-user_agent";
 inline constexpr std::string_view kServedKeyOption = "-referer";
-// "-user_agent \"<certificate>\" -referer \"<key>\"" for the engine's line.
+// "-user_agent <certificate> -referer <key>" for the engine's line, each path one argument.
 std::string served_tls_options(std::string_view certificate_path, std::string_view key_path);
 
 // After its first output, a transcoder silent for longer than this is killed.

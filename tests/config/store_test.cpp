@@ -449,6 +449,20 @@ TEST_F(ConfigStoreTest, BrokenFileWithADocumentLoadedChangesNothing) {
   EXPECT_EQ(read_file(config_file()), config_print().value());
 }
 
+TEST_F(ConfigStoreTest, ControlCharacterInAUrlIsReportedAndTheFileKept) {
+  std::string channel = channel_json("A");
+  channel.replace(channel.find("/media/A.mp4"), 12, "/media/A\\n.mp4");
+  const std::string text = document_json({channel_json("B"), channel});
+  write_file(config_file(), text);
+  const ConfigLoad load = config_load();
+  EXPECT_TRUE(load.loaded);
+  EXPECT_EQ(load.problem, config_file().string() +
+                              ": channel 2 input.sources[0].url holds a control character "
+                              "(0x0a); it is kept as it is");
+  EXPECT_EQ(memos(), (std::vector<std::string>{"B", "A"}));
+  EXPECT_EQ(read_file(config_file()), text);
+}
+
 TEST_F(ConfigStoreTest, TagFormatFileIsImportedOnce) {
   const std::string legacy = config_path_with_extension(".conf");
   write_file(legacy,

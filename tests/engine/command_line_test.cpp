@@ -8,6 +8,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <string>
 
@@ -78,7 +79,7 @@ int code_of(const StartRequest& request, const CommandSettings& settings = {}) {
 TEST(CommandLine, TemplateChannelGivesTheReferenceLine) {
   const StartRequest request = request_of(file_source(), template_target());
   EXPECT_EQ(line_of(request),
-            "-re -i \"/media/clip.mp4\" -c:a aac -ac:a 2 -c:v libx264 -preset:v faster  "
+            "-re -i /media/clip.mp4 -c:a aac -ac:a 2 -c:v libx264 -preset:v faster  "
             "-crf:v 23 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) -c:s copy -f mpegts "
             "udp://127.0.0.1:1234 ");
 
@@ -110,20 +111,20 @@ TEST(CommandLineInputs, EachKindIsOpenedItsOwnWay) {
   unknown.kind = FormatId::unknown;
 
   const Case cases[] = {
-      {file_source(), "-re -i \"/media/clip.mp4\" "},
-      {with_options, "-stream_loop -1 -f mpegts  -hwaccel cuda  -re -i \"/media/clip.mp4\" "},
-      {network_source("rtspt://cam/live"), "-rtsp_transport tcp -i \"rtsp://cam/live\" "},
-      {network_source("RTSPT://cam/live"), "-rtsp_transport tcp -i \"rtsp://cam/live\" "},
-      {network_source("rtsp://cam/live"), "-i \"rtsp://cam/live\" "},
-      {network_source("http://host/live/index.m3u8"), "-re -i \"http://host/live/index.m3u8\" "},
-      {network_source("http://host/clip.ts"), "-re -i \"http://host/clip.ts\" "},
-      {network_source("udp://239.0.0.1:1234"), "-i \"udp://239.0.0.1:1234\" "},
-      {network_source("srt://host:9000?mode=caller"), "-i \"srt://host:9000?mode=caller\" "},
-      {device, "-f dshow -rtbufsize 100M -framerate 25 -i video=\"USB Cam\":audio=\"Mic (2)\" "},
-      {plain_device, "-f dshow -i video=\"USB Cam\" "},
+      {file_source(), "-re -i /media/clip.mp4 "},
+      {with_options, "-stream_loop -1 -f mpegts  -hwaccel cuda  -re -i /media/clip.mp4 "},
+      {network_source("rtspt://cam/live"), "-rtsp_transport tcp -i rtsp://cam/live "},
+      {network_source("RTSPT://cam/live"), "-rtsp_transport tcp -i rtsp://cam/live "},
+      {network_source("rtsp://cam/live"), "-i rtsp://cam/live "},
+      {network_source("http://host/live/index.m3u8"), "-re -i http://host/live/index.m3u8 "},
+      {network_source("http://host/clip.ts"), "-re -i http://host/clip.ts "},
+      {network_source("udp://239.0.0.1:1234"), "-i udp://239.0.0.1:1234 "},
+      {network_source("srt://host:9000?mode=caller"), "-i srt://host:9000?mode=caller "},
+      {device, "-f dshow -rtbufsize 100M -framerate 25 -i \"video=USB Cam:audio=Mic (2)\" "},
+      {plain_device, "-f dshow -i \"video=USB Cam\" "},
       {decklink, "-f decklink -i \"DeckLink Mini Recorder\" "},
       {ndi, "-f libndi_newtek -i \"STUDIO (Camera 1)\" "},
-      {unknown, "-i \"mmst://host/stream\" "},
+      {unknown, "-i mmst://host/stream "},
   };
   for (const Case& c : cases) {
     const std::string line = line_of(c.source, template_target());
@@ -138,8 +139,8 @@ TEST(CommandLineInputs, DeviceQueryDoesNotReachEarlierInputs) {
   request.sources.push_back(device);
   request.groups[0].push_back(template_target());
   const std::string line = line_of(request);
-  EXPECT_EQ(line.rfind("-re -i \"http://host/a.ts?token=1\" -f dshow -sample_rate 48000 "
-                       "-i audio=\"Line In\" ",
+  EXPECT_EQ(line.rfind("-re -i http://host/a.ts?token=1 -f dshow -sample_rate 48000 "
+                       "-i \"audio=Line In\" ",
                        0),
             0u)
       << line;
@@ -174,7 +175,7 @@ class SessionInput : public ::testing::Test {
 TEST_F(SessionInput, WritesTheDescriptionAndReadsIt) {
   const std::string line = line_of(request_of(rtp_source(), template_target()), settings_);
   const fs::path sdp = folder_ / "morv_004_in.sdp";
-  EXPECT_EQ(line.rfind("-protocol_whitelist file,udp,rtp -i \"" + sdp.string() + "\" -c:a ", 0), 0u)
+  EXPECT_EQ(line.rfind("-protocol_whitelist file,udp,rtp -i " + sdp.string() + " -c:a ", 0), 0u)
       << line;
   std::ifstream in(sdp);
   std::stringstream text;
@@ -211,12 +212,11 @@ TEST(CommandLineInputs, EmptyUrlOrEmptyRequestIsRefused) {
 const std::string kCredit =
     "[1]drawtext=text=powered by vantorix.org:fontsize=12:fontcolor=black:y=h-th[dt1]; ";
 
-TEST(CommandLineFilters, PlainChainIsEscapedAndSkippedForCopies) {
+TEST(CommandLineFilters, PlainChainIsOneArgumentAndSkippedForCopies) {
   EngineSource source = file_source();
   source.filters = {"yadif", "scale=1280:720", "drawtext=text='a\\:b'"};
   const std::string line = line_of(source, template_target());
-  EXPECT_CONTAINS(line,
-                  "\" -filter:v \"yadif, scale=1280\\:720, drawtext=text='a\\\\\\:b'\" -c:a aac ");
+  EXPECT_CONTAINS(line, " -filter:v \"yadif, scale=1280:720, drawtext=text='a\\\\:b'\" -c:a aac ");
   // The transcoder recovers the filter texts exactly.
   const std::vector<std::string> argv = split_argument_line(line);
   const auto filter = std::find(argv.begin(), argv.end(), "-filter:v");
@@ -235,7 +235,7 @@ TEST(CommandLineFilters, DefaultAlternateInputSwitchesPictureAndSound) {
   EngineSource source = network_source();
   source.alternate_input = "default";
   EXPECT_EQ(line_of(source, template_target()),
-            "-i \"udp://239.0.0.1:1234\" -re -f lavfi -i pal100bars -re -f lavfi -i aevalsrc=0 "
+            "-i udp://239.0.0.1:1234 -re -f lavfi -i pal100bars -re -f lavfi -i aevalsrc=0 "
             "-lavfi:v \"" +
                 kCredit +
                 "[dt1][0:v]scale=rw:rh[v1]; [0:v][v1]streamselect\" -lavfi:a \"astreamselect\" "
@@ -246,7 +246,7 @@ TEST(CommandLineFilters, DefaultAlternateInputSwitchesPictureAndSound) {
   EngineTarget audio_only = template_target();
   audio_only.video.enable = false;
   const std::string line = line_of(source, audio_only);
-  EXPECT_CONTAINS(line, "\" -re -f lavfi -i aevalsrc=0 -lavfi:a \"astreamselect\" -c:a aac ");
+  EXPECT_CONTAINS(line, "1234 -re -f lavfi -i aevalsrc=0 -lavfi:a \"astreamselect\" -c:a aac ");
   EXPECT_LACKS(line, "pal100bars");
 }
 
@@ -255,7 +255,7 @@ TEST(CommandLineFilters, FileAlternateInputWithFiltersOrHardwareDecoding) {
   source.alternate_input = "/media/slate.mp4";
   source.filters = {"yadif"};
   EXPECT_CONTAINS(line_of(source, template_target()),
-                  "\" -re -stream_loop -1 -i \"/media/slate.mp4\" -re -f lavfi -i aevalsrc=0 "
+                  "1234 -re -stream_loop -1 -i /media/slate.mp4 -re -f lavfi -i aevalsrc=0 "
                   "-lavfi:v \"yadif[fv0]; " +
                       kCredit + "[dt1][fv0]scale=rw:rh[v1]; [fv0][v1]streamselect\" -lavfi:a ");
 
@@ -273,7 +273,7 @@ TEST(CommandLineFilters, AlternateInputNeedsANetworkSourceAndOneGroup) {
   local.filters = {"yadif"};
   const std::string local_line = line_of(local, template_target());
   EXPECT_LACKS(local_line, "lavfi");
-  EXPECT_CONTAINS(local_line, "-filter:v \"yadif\" ");
+  EXPECT_CONTAINS(local_line, "-filter:v yadif ");
 
   EngineSource network = network_source();
   network.alternate_input = "default";
@@ -284,7 +284,7 @@ TEST(CommandLineFilters, AlternateInputNeedsANetworkSourceAndOneGroup) {
   two_groups.groups.push_back(TargetGroup{second});
   const std::string line = line_of(two_groups);
   EXPECT_LACKS(line, "lavfi");
-  EXPECT_EQ(line.find("-filter:v \"yadif\" ", line.find("udp://127.0.0.1:1234 ")),
+  EXPECT_EQ(line.find("-filter:v yadif ", line.find("udp://127.0.0.1:1234 ")),
             line.find("udp://127.0.0.1:1234 ") + std::string("udp://127.0.0.1:1234 ").size());
 }
 
@@ -443,7 +443,7 @@ TEST(CommandLineVideo, HlsKeyFramesFollowTheSegmentLength) {
   hls.video.key_frame_interval = 0;
   EXPECT_EQ(line_of(file_source(), hls).substr(line_of(file_source(), hls).find("-crf:v 23")),
             "-crf:v 23 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) -f hls -y "
-            "\"/var/www/live/index.m3u8\" ");
+            "/var/www/live/index.m3u8 ");
 }
 
 TEST(CommandLineVideo, InterlacingAndPlayoutCards) {
@@ -463,7 +463,7 @@ TEST(CommandLineVideo, InterlacingAndPlayoutCards) {
   decklink.url = "DeckLink Mini Monitor";
   decklink.video.scan_type = 2;
   EXPECT_EQ(line_of(file_source(), decklink),
-            "-re -i \"/media/clip.mp4\" -ac 2 -ar 48000 -pix_fmt uyvy422 -field_order tt "
+            "-re -i /media/clip.mp4 -ac 2 -ar 48000 -pix_fmt uyvy422 -field_order tt "
             "-f decklink \"DeckLink Mini Monitor\" ");
 
   EngineTarget ndi = template_target();
@@ -471,7 +471,7 @@ TEST(CommandLineVideo, InterlacingAndPlayoutCards) {
   ndi.url = "Vantorix 1";
   ndi.video.frame_rate = 25;
   EXPECT_EQ(line_of(file_source(), ndi),
-            "-re -i \"/media/clip.mp4\" -c:a aac -ac:a 2 -pix_fmt uyvy422 -r:v 25 "
+            "-re -i /media/clip.mp4 -c:a aac -ac:a 2 -pix_fmt uyvy422 -r:v 25 "
             "-f libndi_newtek \"Vantorix 1\" ");
 }
 
@@ -486,13 +486,13 @@ TEST(CommandLineAudio, SettingsAndCopies) {
   copies.audio.codec = kCodecCopy;
   copies.video.codec = kCodecCopy;
   EXPECT_EQ(line_of(file_source(), copies),
-            "-re -i \"/media/clip.mp4\" -c:a copy -c:v copy -c:s copy -f mpegts "
+            "-re -i /media/clip.mp4 -c:a copy -c:v copy -c:s copy -f mpegts "
             "udp://127.0.0.1:1234 ");
 
   EngineTarget silent = template_target();
   silent.audio.enable = false;
   silent.audio.codec = kCodecUnknown;  // a disabled stream needs no encoder
-  EXPECT_CONTAINS(line_of(file_source(), silent), "\" -an -c:v libx264 ");
+  EXPECT_CONTAINS(line_of(file_source(), silent), "clip.mp4 -an -c:v libx264 ");
   EngineTarget no_picture = template_target();
   no_picture.video.enable = false;
   EXPECT_CONTAINS(line_of(file_source(), no_picture), "-ac:a 2 -vn -c:s copy ");
@@ -518,9 +518,9 @@ TEST(CommandLineOutputs, EveryFormatWritesItsMuxerAndDestination) {
                        // expr:gte(t,n_forced*5) "
   };
   const Case cases[] = {
-      {FormatId::file, "/rec/show.ts", "", "-y \"/rec/show.ts\" "},
-      {FormatId::file, "ftp://host/show.ts", "", "\"ftp://host/show.ts\" "},
-      {FormatId::rtmp, "rtmp://host/live/key", "", "-f flv \"rtmp://host/live/key\" "},
+      {FormatId::file, "/rec/show.ts", "", "-y /rec/show.ts "},
+      {FormatId::file, "ftp://host/show.ts", "", "ftp://host/show.ts "},
+      {FormatId::rtmp, "rtmp://host/live/key", "", "-f flv rtmp://host/live/key "},
       {FormatId::udp, "udp://239.1.1.1:5000?pkt_size=1316", "",
        "-c:s copy -f mpegts udp://239.1.1.1:5000?pkt_size=1316 "},
       {FormatId::udp, "RTP://239.1.1.1:5000", "", "-c:s copy -f rtp_mpegts RTP://239.1.1.1:5000 "},
@@ -534,8 +534,8 @@ TEST(CommandLineOutputs, EveryFormatWritesItsMuxerAndDestination) {
        "-c:s copy -f omx_ts_mux udp://239.1.1.1:5000 "},
       {FormatId::srt, "srt://host:9000", "", "-f mpegts srt://host:9000 "},
       {FormatId::srt, "srt://host:9000", "-f flv ", "-f flv  srt://host:9000 "},
-      {FormatId::hls, "/www/live.m3u8", "", "-f hls -y \"/www/live.m3u8\" "},
-      {FormatId::dash, "/www/live.mpd", "", "-f dash -y \"/www/live.mpd\" "},
+      {FormatId::hls, "/www/live.m3u8", "", "-f hls -y /www/live.m3u8 "},
+      {FormatId::dash, "/www/live.mpd", "", "-f dash -y /www/live.mpd "},
       {FormatId::rtsp, "rtsp://host:8554/live", "", "-f rtsp rtsp://host:8554/live "},
       {FormatId::hls, "", "-hls_time 5 ", "-hls_time 5  "},  // nothing to write to
   };
@@ -553,6 +553,117 @@ TEST(CommandLineOutputs, EveryFormatWritesItsMuxerAndDestination) {
   }
 }
 
+// Texts that once added arguments to ffmpeg's line or cut it.
+const std::vector<std::string> kHostileTexts = {
+    " -y /tmp/x.ts", "\" -y \"", "a\nb\r\"c\\", "\\\" -y", "-y", "", "\xff\x01 grüße"};
+
+bool holds_argument(const std::vector<std::string>& argv, const std::string& argument) {
+  return std::find(argv.begin(), argv.end(), argument) != argv.end();
+}
+
+// Every configured text the engine writes arrives as exactly one argument: the line splits into
+// as many arguments as with a harmless text, and the text is among them as it was.
+TEST(CommandLineTexts, EveryConfiguredTextIsExactlyOneArgument) {
+  struct Case {
+    const char* what;
+    std::function<void(StartRequest&, CommandSettings&, const std::string&)> place;
+    std::string prefix;  // what the engine puts before the text in the same argument
+    std::string suffix;
+  };
+  const auto source_kind = [](FormatId kind, std::string prefix = "") {
+    return [kind, prefix](StartRequest& r, CommandSettings&, const std::string& text) {
+      r.sources[0].kind = kind;
+      r.sources[0].url = prefix + text;
+    };
+  };
+  const auto target_kind = [](FormatId kind, std::string prefix) {
+    return [kind, prefix](StartRequest& r, CommandSettings&, const std::string& text) {
+      r.groups[0][0].format = kind;
+      r.groups[0][0].url = prefix + text;
+    };
+  };
+  std::vector<Case> cases = {
+      {"file source", source_kind(FormatId::file, "/m/"), "/m/", ""},
+      {"network source", source_kind(FormatId::udp, "udp://127.0.0.1:5000"), "udp://127.0.0.1:5000",
+       ""},
+      {"rtspt source", source_kind(FormatId::rtsp, "rtspt://127.0.0.1/"), "rtsp://127.0.0.1/", ""},
+      {"decklink source", source_kind(FormatId::decklink, "Card "), "Card ", ""},
+      {"ndi source", source_kind(FormatId::ndi, "HOST (Cam) "), "HOST (Cam) ", ""},
+      {"sound input",
+       [](StartRequest& r, CommandSettings&, const std::string& text) {
+         r.sources[0].kind = FormatId::http;
+         r.sources[0].url = "http://127.0.0.1/v";
+         r.sources[0].sound_url = "http://127.0.0.1/" + text;
+       },
+       "http://127.0.0.1/", ""},
+      {"filter text",
+       [](StartRequest& r, CommandSettings&, const std::string& text) {
+         r.sources[0].filters = {"yadif", text};
+       },
+       "yadif, ", ""},
+      {"alternate input",
+       [](StartRequest& r, CommandSettings&, const std::string& text) {
+         r.sources[0] = network_source();
+         r.sources[0].alternate_input = "/m/" + text;
+       },
+       "/m/", ""},
+      {"plug-in core",
+       [](StartRequest& r, CommandSettings& settings, const std::string& text) {
+         r.groups[0][0].format = FormatId::omxts;
+         r.groups[0][0].video.codec = 148;  // the plug-in's H.264 encoder
+         settings.plugin_core_path = "/opt/" + text;
+       },
+       "/opt/", ""},
+      {"session folder",
+       [](StartRequest& r, CommandSettings& settings, const std::string& text) {
+         r.groups[0][0].format = FormatId::rtp_native;
+         r.groups[0][0].url = "rtp://127.0.0.1:5000";
+         r.groups[0][0].video.rtp.remote_port = 5000;
+         settings.session_folder = "/var/" + text + "/";
+       },
+       "/var/", "/morv_001_out.sdp"},
+  };
+  for (FormatId kind : {FormatId::file, FormatId::rtmp, FormatId::udp, FormatId::rtpts,
+                        FormatId::http, FormatId::omxts, FormatId::srt, FormatId::hls,
+                        FormatId::dash, FormatId::rtsp, FormatId::decklink, FormatId::ndi}) {
+    cases.push_back({format_name_from_id(kind), target_kind(kind, "/out/"), "/out/", ""});
+  }
+  cases.push_back({"html5 target", target_kind(FormatId::html5, "http://127.0.0.1:9528/"),
+                   "http://127.0.0.1:9528/", "/1.mp4"});
+  cases.push_back({"mjpeg target", target_kind(FormatId::httpmjpg, "http://127.0.0.1:9530/"),
+                   "http://127.0.0.1:9530/", "/1.mjpg"});
+
+  for (const Case& c : cases) {
+    const auto argv_with = [&](const std::string& text) {
+      StartRequest request = request_of(file_source(), template_target());
+      CommandSettings settings;
+      settings.session_folder = "/var/log/";
+      c.place(request, settings, text);
+      std::string line;
+      EXPECT_EQ(build_command_line(request, settings, line), 0) << c.what;
+      EXPECT_EQ(line.find_first_of("\n\r"), std::string::npos) << c.what;
+      return split_argument_line(line);
+    };
+    const std::size_t harmless = argv_with("x").size();
+    for (const std::string& text : kHostileTexts) {
+      const std::vector<std::string> argv = argv_with(text);
+      EXPECT_EQ(argv.size(), harmless) << c.what << ": " << text;
+      EXPECT_TRUE(holds_argument(argv, c.prefix + text + c.suffix)) << c.what << ": " << text;
+    }
+  }
+}
+
+// A device text names its devices in quotes; its query options are each one name and one value.
+TEST(CommandLineTexts, DeviceNamesAndOptionsAreOneArgumentEach) {
+  EngineSource device = file_source("video=\"Cam -y\"?rtbufsize=1 -y /tmp/x&framerate=25");
+  device.kind = FormatId::device;
+  const std::vector<std::string> argv =
+      split_argument_line(line_of(request_of(device, template_target())));
+  const std::vector<std::string> opening(argv.begin(), argv.begin() + 8);
+  EXPECT_EQ(opening, (std::vector<std::string>{"-f", "dshow", "-rtbufsize", "1 -y /tmp/x",
+                                               "-framerate", "25", "-i", "video=Cam -y"}));
+}
+
 TEST(CommandLineOutputs, PluginCorePathReachesEncoderAndMuxer) {
   CommandSettings plugin;
   plugin.plugin_core_path = "/opt/mc/core.so";
@@ -561,9 +672,9 @@ TEST(CommandLineOutputs, PluginCorePathReachesEncoderAndMuxer) {
   target.video.codec = 148;
   target.video.options.clear();
   EXPECT_CONTAINS(line_of(request_of(file_source(), target), plugin),
-                  "-c:v omx_enc_avc -omx_core \"/opt/mc/core.so\" -crf:v 23 -g:v 300 "
+                  "-c:v omx_enc_avc -omx_core /opt/mc/core.so -crf:v 23 -g:v 300 "
                   "-force_key_frames:v expr:gte(t,n_forced*5) -c:s copy "
-                  "-f omx_ts_mux -omx_core \"/opt/mc/core.so\" udp://127.0.0.1:1234 ");
+                  "-f omx_ts_mux -omx_core /opt/mc/core.so udp://127.0.0.1:1234 ");
   EXPECT_CONTAINS(line_of(file_source(), target), "-c:v omx_enc_avc -crf:v 23 ");
 }
 
@@ -598,22 +709,23 @@ TEST(CommandLineOutputs, NativeRtpSendsEachStreamOnItsOwn) {
   settings.slot = 0;
   settings.session_folder = "/var/log/vx/";
   EXPECT_EQ(line_of(request_of(file_source(), rtp), settings),
-            "-re -i \"/media/clip.mp4\" -c:a aac -ac:a 2 -vn -f rtp "
+            "-re -i /media/clip.mp4 -c:a aac -ac:a 2 -vn -f rtp "
             "-flags:a +global_header -rtpflags +latm rtp://239.1.1.1:5002 "
             "-c:v libx264 -preset:v faster  -crf:v 23 -g:v 300 -force_key_frames:v "
             "expr:gte(t,n_forced*5) -an -f rtp -flags +global_header "
             "-payload_type 98  rtp://239.1.1.1:5000?localport=6000 "
-            "-sdp_file \"/var/log/vx/morv_001_out.sdp\" ");
+            "-sdp_file /var/log/vx/morv_001_out.sdp ");
 
   rtp.audio.rtp.remote_port = 0;  // no audio destination: no audio at all
   rtp.video.codec = kCodecH263;
   rtp.video.global_header = false;
   rtp.video.options.clear();
   const std::string line = line_of(request_of(file_source(), rtp), settings);
-  EXPECT_CONTAINS(line,
-                  "\" -an -c:v h263 -qmin:v 2 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) "
-                  "-an -f rtp -flags -global_header "
-                  "-rtpflags +rfc2190 ");
+  EXPECT_CONTAINS(
+      line,
+      "clip.mp4 -an -c:v h263 -qmin:v 2 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) "
+      "-an -f rtp -flags -global_header "
+      "-rtpflags +rfc2190 ");
 }
 
 // ----- several inputs, several groups --------------------------------------------------------
@@ -632,7 +744,7 @@ TEST(CommandLineGroups, TwoInputsShareOneOutput) {
   second.audio.codec = 6;
   request.groups.push_back(TargetGroup{first, second});
   EXPECT_EQ(line_of(request),
-            "-re -i \"/media/a.mp4\" -i \"udp://239.0.0.2:1234\" "
+            "-re -i /media/a.mp4 -i udp://239.0.0.2:1234 "
             "-map 0:v -map 0:a  -c:a:0 aac -ac:a:0 2 -c:v:0 libx264 -preset:v:0 veryfast  "
             "-crf:v:0 23 -g:v:0 300 -force_key_frames:v:0 expr:gte(t,n_forced*5) "
             "-map 1:v -map 1:a  -c:a:1 mp2 -ac:a:1 2 -c:v:1 mpeg2video -qmin:v:1 2 -g:v:1 300 "
@@ -662,7 +774,7 @@ TEST(CommandLineGroups, EachTargetChoosesItsOwnMuxer) {
   srt.url = "srt://host:9000";
   request.groups = {{rtmp}, {srt}};
   const std::string line = line_of(request);
-  EXPECT_CONTAINS(line, "-f flv \"rtmp://host/live/key\" ");
+  EXPECT_CONTAINS(line, "-f flv rtmp://host/live/key ");
   EXPECT_CONTAINS(line, "-f mpegts srt://host:9000 ");
 }
 
@@ -682,7 +794,7 @@ TEST(CommandLineGroups, HlsVariantsAreNumberedByGroup) {
   EXPECT_CONTAINS(line, "-c:a:1 aac -ac:a:1 2 -c:v:1 libx264 -preset:v faster  -b:v:1 800k ");
   EXPECT_CONTAINS(line,
                   "-g:v:1 300 -force_key_frames:v:1 expr:gte(t,n_forced*5) -var_stream_map "
-                  "\"v:0,a:0 v:1,a:1\"  -f hls -y \"/www/%v.m3u8\" ");
+                  "\"v:0,a:0 v:1,a:1\"  -f hls -y /www/%v.m3u8 ");
 
   // Non-HLS groups keep plain option names.
   request.groups[0][0].format = FormatId::udp;

@@ -13,6 +13,7 @@
 #include "engine/playlist.h"
 #include "platform/host.h"
 #include "tests/support/peers.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {
@@ -127,7 +128,7 @@ TEST_F(ChannelEndToEnd, FolderChannelPlaysItsFirstFile) {
   cJSON* document =
       install(text_of(template_channel((folder_ / "clips").string(), "udp://127.0.0.1:9")));
   ASSERT_EQ(compile_and_start_channel(document, 0), 0);
-  EXPECT_NE(log_text().find("-i \"" + (folder_ / "clips/a.mp4").string() + "\""),
+  EXPECT_NE(log_text().find("-i " + quoted_argument((folder_ / "clips/a.mp4").string()) + " "),
             std::string::npos);
   const cJSON* channel = cJSON_GetArrayItem(config_array(document, "channels"), 0);
   EXPECT_EQ(channel_status_text(channel, 0), "a.mp4");

@@ -8,9 +8,11 @@
 #include <chrono>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <sstream>
 #include <thread>
 
+#include "engine/command_line.h"
 #include "platform/host.h"
 #include "platform/process.h"
 #include "tests/support/http_client.h"
@@ -154,12 +156,85 @@ TEST_F(TranscoderProgram, LongLinesArriveWholeAndFfmpegsStatusIsOurs) {
   fake_ffmpeg("[ \"$2\" = -encoders ] && exit 1\nfor a; do echo \"arg:$a\"; done\nexit 7");
   const std::string long_text(20000, 'x');
   start("xoTra_6142 -i \"/m/a b.mp4\" -metadata title=" + long_text +
-        " -filter:v \"scale=1280\\:720\" -f null -");
+        " -filter:v \"scale=1280:720, drawtext=text='a\\\\:b'\" -f null -");
   EXPECT_EQ(wait_for_end(), 7);
-  EXPECT_NE(output_.find("arg:-nostdin\narg:-i\narg:/m/a b.mp4\narg:-metadata\narg:title=" +
-                         long_text + "\narg:-filter:v\narg:scale=1280:720\n"),
-            std::string::npos)
+  EXPECT_NE(
+      output_.find("arg:-nostdin\narg:-i\narg:/m/a b.mp4\narg:-metadata\narg:title=" + long_text +
+                   "\narg:-filter:v\narg:scale=1280:720, drawtext=text='a\\:b'\n"),
+      std::string::npos)
       << output_.substr(0, 300);
+}
+
+// The texts that once gave ffmpeg arguments of their own: each reaches ffmpeg as exactly one
+// argument, so the file they name is never an output.
+TEST_F(TranscoderProgram, ConfiguredTextsReachFfmpegAsOneArgumentEach) {
+  fake_ffmpeg("[ \"$2\" = -encoders ] && exit 1\nprintf '%s\\0' \"$@\" > \"" +
+              (folder_ / "argv").string() + "\"");
+  const std::string smuggled = (folder_ / "x.ts").string();
+  const auto target_url = [](FormatId format) {
+    return [format](StartRequest& request, const std::string& text) {
+      request.groups[0][0].format = format;
+      request.groups[0][0].url = text;
+    };
+  };
+  const auto filter = [](StartRequest& request, const std::string& text) {
+    request.sources[0].filters = {text};
+  };
+  const auto source_url = [](StartRequest& request, const std::string& text) {
+    request.sources[0].url = text;
+  };
+  // Each text arrives as it is, as the one argument the same place holds with a harmless text.
+  const struct {
+    const char* what;
+    std::function<void(StartRequest&, const std::string&)> place;
+    std::string text;
+    std::string harmless;
+  } cases[] = {
+      {"udp target", target_url(FormatId::udp), "udp://127.0.0.1:5000 -y " + smuggled,
+       "udp://127.0.0.1:5000"},
+      {"file target", target_url(FormatId::file), "/m/a\" -y \"" + smuggled, "/m/a.ts"},
+      {"line end", target_url(FormatId::file), "/m/a\n-y " + smuggled, "/m/a.ts"},
+      {"filter text", filter, "null\" -y \"" + smuggled, "null"},
+      {"source like an option", source_url, "--version", "/m/clip.mp4"},
+  };
+  const auto ffmpeg_arguments = [&](const auto& place, const std::string& text) {
+    StartRequest request;
+    EngineSource source;
+    source.kind = FormatId::file;
+    source.url = "/m/clip.mp4";
+    request.sources.push_back(source);
+    EngineTarget target;
+    target.format = FormatId::file;
+    target.url = "/m/out.ts";
+    target.video.enable = true;
+    target.video.codec = kCodecH264;
+    request.groups.push_back(TargetGroup{target});
+    place(request, text);
+    std::string line;
+    EXPECT_EQ(build_command_line(request, CommandSettings{}, line), 0);
+    output_.clear();
+    start(std::string(kTranscoderToken) + " " + line);
+    EXPECT_EQ(wait_for_end(), 0) << output_;
+    const std::string recorded = read_text(folder_ / "argv");
+    std::vector<std::string> arguments;
+    for (std::size_t at = 0; at < recorded.size();) {
+      const std::size_t end = recorded.find('\0', at);
+      arguments.push_back(recorded.substr(at, end - at));
+      at = end + 1;
+    }
+    return arguments;
+  };
+  for (const auto& c : cases) {
+    const std::vector<std::string> harmless = ffmpeg_arguments(c.place, c.harmless);
+    const std::vector<std::string> arguments = ffmpeg_arguments(c.place, c.text);
+    EXPECT_EQ(arguments.size(), harmless.size()) << c.what;
+    EXPECT_EQ(std::count(arguments.begin(), arguments.end(), c.text), 1) << c.what;
+    EXPECT_EQ(std::count(arguments.begin(), arguments.end(), "-y"),
+              std::count(harmless.begin(), harmless.end(), "-y"))
+        << c.what;
+    EXPECT_EQ(std::count(arguments.begin(), arguments.end(), smuggled), 0) << c.what;
+  }
+  EXPECT_FALSE(fs::exists(smuggled));
 }
 
 TEST_F(TranscoderProgram, FrozenVideoIsReportedOnceWhileProgressContinues) {

@@ -270,6 +270,20 @@ TEST_F(WebServer, ConfigurationDownloadPostAndImport) {
     EXPECT_EQ(refused.status(), 400) << bad.substr(0, 40);
     EXPECT_EQ(refused.body, "");
   }
+  // A line end in a URL is refused with the channel and key that hold it.
+  JsonPtr with_line_end = json_parse(document_text(port_, 2));
+  cJSON* target = cJSON_GetArrayItem(
+      config_array(
+          config_object(cJSON_GetArrayItem(config_array(with_line_end.get(), "channels"), 1),
+                        "output"),
+          "targets"),
+      0);
+  ASSERT_TRUE(config_set_string(target, "url", "udp://127.0.0.1:5000\n-y"));
+  const Reply line_end = http_post(port_, "/config", *json_print(with_line_end.get()), json);
+  EXPECT_EQ(line_end.status(), 400);
+  EXPECT_EQ(
+      line_end.body,
+      "channel 2 output.targets[0].url holds a control character (0x0a); nothing was changed");
   EXPECT_EQ(file_text(), before);
   EXPECT_EQ(events_.reloads, 0);
 

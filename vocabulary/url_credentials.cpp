@@ -1,0 +1,30 @@
+#include "vocabulary/url_credentials.h"
+
+#include "vocabulary/transcoder_protocol.h"
+
+namespace vx {
+
+std::string url_without_credentials(std::string_view url) {
+  const std::size_t scheme = url.find("://");
+  if (scheme == std::string_view::npos) return std::string(url);
+  const std::size_t host = scheme + 3;
+  const std::size_t end = url.find_first_of("/?#", host);
+  const std::size_t at = url.rfind('@', end == std::string_view::npos ? url.size() : end);
+  if (at == std::string_view::npos || at < host) return std::string(url);
+  return std::string(url.substr(0, host)).append(url.substr(at + 1));
+}
+
+std::string argument_line_without_credentials(std::string_view line) {
+  std::string shown;
+  bool hidden = false;
+  for (const std::string& argument : split_argument_line(line)) {
+    const std::string without = url_without_credentials(argument);
+    hidden = hidden || without != argument;
+    append_argument(shown, without);
+  }
+  if (!hidden) return std::string(line);
+  if (!shown.empty()) shown.pop_back();
+  return shown;
+}
+
+}  // namespace vx
