@@ -73,6 +73,8 @@ inline constexpr std::string_view kServedViewersPerAddressOption = "-max_redirec
 inline constexpr bool viewers_per_address_in_range(long long count) {
   return count >= kMinViewersPerAddress && count <= kMaxViewersPerAddress;
 }
+// "-max_redirects <count> " for the engine's line; "" for the default.
+std::string served_viewers_option(int viewers_per_address);
 
 // After its first output, a transcoder silent for longer than this is killed.
 inline constexpr int kLivenessLimitSeconds = 30;
