@@ -74,6 +74,9 @@ inline constexpr std::string_view kServedViewersPerAddressOption = "-max_redirec
 inline constexpr bool viewers_per_address_in_range(long long count) {
   return count >= kMinViewersPerAddress && count <= kMaxViewersPerAddress;
 }
+inline constexpr int viewers_per_address_or_default(long long count) {
+  return viewers_per_address_in_range(count) ? static_cast<int>(count) : kDefaultViewersPerAddress;
+}
 // "-max_redirects <count>" for the engine's line; "" for the default.
 std::string served_viewers_option(int viewers_per_address);
 
