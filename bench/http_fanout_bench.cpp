@@ -179,7 +179,9 @@ int main(int argc, char** argv) {
   const std::string stream = numbered_packets(total_packets);
 
   std::string error;
-  auto fanout = vx::HttpFanout::start({.host = "127.0.0.1"}, error);
+  // Every viewer comes from 127.0.0.1 here.
+  auto fanout = vx::HttpFanout::start(
+      {.host = "127.0.0.1", .viewers_per_address = static_cast<std::size_t>(viewers)}, error);
   if (!fanout) {
     std::fprintf(stderr, "%s\n", error.c_str());
     ::kill(child, SIGKILL);

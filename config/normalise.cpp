@@ -4,6 +4,7 @@
 
 #include "config/document.h"
 #include "config/login_password.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {
@@ -38,6 +39,13 @@ void apply_global_defaults(cJSON* global) {
     // Replaced rather than given a new number value: a text or a literal keeps its type
     // otherwise, and every later read would still find no port.
     config_set_int(global, "httpPort", kDefaultHttpPort);
+  }
+  // Out of range, every served output would turn away an office behind one address, or let one
+  // address take every place; the transcoder refuses such a line, so it never gets that far.
+  if (has_member(global, kViewersPerAddressKey) &&
+      !viewers_per_address_in_range(
+          config_int(global, kViewersPerAddressKey, kDefaultViewersPerAddress))) {
+    config_set_int(global, kViewersPerAddressKey, kDefaultViewersPerAddress);
   }
   if (!has_member(global, "autoRestart")) {
     cJSON_AddNumberToObject(global, "autoRestart", kDefaultAutoRestart);

@@ -160,6 +160,11 @@ QWidget* GlobalSettingsDlg::build_streaming_group() {
   folder_shuffle_ = check_box("Shuffle in Folder Streaming", "folder_shuffle", nullptr);
   plugin_core_ = file_box("plugin_core", GlobalFileBox::plugin_core);
   cookies_ = file_box("cookies", GlobalFileBox::cookies);
+  viewers_per_address_ = new QSpinBox;
+  viewers_per_address_->setObjectName("viewers_per_address");
+  viewers_per_address_->setRange(kMinViewersPerAddress, kMaxViewersPerAddress);
+  viewers_per_address_->setToolTip(
+      "Connections one client address may hold on an output served over HTTP(S)");
 
   form->addRow(debug_log_);
   form->addRow(auto_run_);
@@ -171,6 +176,7 @@ QWidget* GlobalSettingsDlg::build_streaming_group() {
   form->addRow(folder_shuffle_);
   form->addRow("MainConcept FFmpeg\nPlugin Core File", plugin_core_->parentWidget());
   form->addRow("Browser Cookies File\nfor yt-dlp", cookies_->parentWidget());
+  form->addRow("HTTP Output Viewers\nper Address", viewers_per_address_);
 
   // The check boxes follow the record's rules: ticking the restart starts at one second, a
   // typed number ticks or clears it, clearing continuous streaming empties the file box.
@@ -233,6 +239,7 @@ void GlobalSettingsDlg::show_settings() {
   folder_shuffle_->setChecked(settings_.folder_shuffle);
   plugin_core_->setText(qt_text(settings_.plugin_core_path));
   cookies_->setText(qt_text(settings_.cookies_path));
+  viewers_per_address_->setValue(settings_.viewers_per_address);
 }
 
 void GlobalSettingsDlg::read_settings() {
@@ -251,6 +258,7 @@ void GlobalSettingsDlg::read_settings() {
   settings_.folder_shuffle = folder_shuffle_->isChecked();
   settings_.plugin_core_path = utf8_text(plugin_core_->text());
   settings_.cookies_path = utf8_text(cookies_->text());
+  settings_.viewers_per_address = viewers_per_address_->value();
 }
 
 void GlobalSettingsDlg::accept() {

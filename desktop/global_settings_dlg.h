@@ -63,6 +63,7 @@ class GlobalSettingsDlg final : public QDialog {
   QCheckBox* folder_shuffle_ = nullptr;
   QLineEdit* plugin_core_ = nullptr;
   QLineEdit* cookies_ = nullptr;
+  QSpinBox* viewers_per_address_ = nullptr;
 };
 
 }  // namespace vx

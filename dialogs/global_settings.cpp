@@ -109,6 +109,8 @@ GlobalSettings load_global_settings(const cJSON* global) {
   settings.folder_shuffle = config_bool(global, "folderShuffle");
   settings.plugin_core_path = config_string(global, "omxPath");
   settings.cookies_path = config_string(global, "ytdlpPath");
+  settings.viewers_per_address = viewers_per_address_or_default(
+      config_int(global, kViewersPerAddressKey, kDefaultViewersPerAddress));
   return settings;
 }
 
@@ -166,6 +168,8 @@ bool store_global_settings(const GlobalSettings& settings, cJSON* global, LoginS
   config_set_string(global, "omxPath",
                     cut_to_bytes(settings.plugin_core_path, kGlobalTextMaxBytes));
   config_set_string(global, "ytdlpPath", cut_to_bytes(settings.cookies_path, kGlobalTextMaxBytes));
+  config_set_int(global, kViewersPerAddressKey,
+                 viewers_per_address_or_default(settings.viewers_per_address));
   return web_changed;
 }
 

@@ -10,6 +10,7 @@
 
 #include "config/login_password.h"
 #include "dialogs/path_dialogs.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 
@@ -49,6 +50,9 @@ struct GlobalSettings {
   bool folder_shuffle = false;
   std::string plugin_core_path;
   std::string cookies_path;
+  // Connections one address may hold on an output the transcoder serves; out of its range the
+  // default.
+  std::int32_t viewers_per_address = kDefaultViewersPerAddress;
 };
 
 // The record as the dialog shows it when created; a null or non-object "global" gives the

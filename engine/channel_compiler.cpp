@@ -349,6 +349,11 @@ std::size_t bounded_size(const cJSON* array, int limit) {
   return static_cast<std::size_t>(size < limit ? size : limit);
 }
 
+// The outputs the transcoder serves to viewers itself, from its own HTTP(S) server.
+bool served_by_transcoder(FormatId format) {
+  return format == FormatId::http || format == FormatId::html5 || format == FormatId::httpmjpg;
+}
+
 }  // namespace
 
 std::string with_served_port(const std::string& url, int port) {
@@ -373,6 +378,13 @@ void build_target_options(const cJSON* document, int channel, const cJSON* outpu
   if (record.format == FormatId::file && !url_has_scheme(url)) url = with_start_time(url);
   record.format_options =
       target_format_options(document, output, target, configured_url, url, record.mux_rate_kbps);
+  if (served_by_transcoder(record.format)) {
+    const std::string viewers = served_viewers_option(
+        config_int(global_of(document), kViewersPerAddressKey, kDefaultViewersPerAddress));
+    if (!viewers.empty() && !record.format_options.empty() && record.format_options.back() != ' ')
+      record.format_options += ' ';
+    record.format_options += viewers;
+  }
   record.url = std::move(url);
 }
 

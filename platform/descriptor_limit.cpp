@@ -2,17 +2,34 @@
 
 #include <sys/resource.h>
 
-namespace vx {
+#include <limits>
 
-std::uint64_t raise_descriptor_limit() {
+namespace vx {
+namespace {
+
+std::size_t as_count(rlim_t limit) {
+  if (limit == RLIM_INFINITY || limit > std::numeric_limits<std::size_t>::max())
+    return std::numeric_limits<std::size_t>::max();
+  return static_cast<std::size_t>(limit);
+}
+
+}  // namespace
+
+std::size_t descriptor_limit() {
   rlimit limit{};
   if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
-  if (limit.rlim_cur < limit.rlim_max) {
+  return as_count(limit.rlim_cur);
+}
+
+std::size_t raise_descriptor_limit() {
+  rlimit limit{};
+  if (::getrlimit(RLIMIT_NOFILE, &limit) != 0) return 0;
+  if (limit.rlim_cur != limit.rlim_max) {
     rlimit raised = limit;
     raised.rlim_cur = limit.rlim_max;
     if (::setrlimit(RLIMIT_NOFILE, &raised) == 0) limit = raised;
   }
-  return static_cast<std::uint64_t>(limit.rlim_cur);
+  return as_count(limit.rlim_cur);
 }
 
 }  // namespace vx

@@ -1,13 +1,16 @@
-// How many files and sockets the program may hold open at once: servers serving thousands of
-// connections need more than the usual soft limit of 1,024.
+// The number of file descriptors this process may hold open (the soft RLIMIT_NOFILE), and
+// raising it to what the system allows the process (the hard limit), as servers do at start.
 #pragma once
 
-#include <cstdint>
+#include <cstddef>
 
 namespace vx {
 
-// Raises the soft RLIMIT_NOFILE to the hard limit, as servers do at start, and returns the soft
-// limit in force afterwards (unchanged when the system refuses).
-std::uint64_t raise_descriptor_limit();
+// The soft limit now in force.
+std::size_t descriptor_limit();
+
+// Raises the soft limit to the hard one; returns the limit in force afterwards (unchanged when
+// the system refuses).
+std::size_t raise_descriptor_limit();
 
 }  // namespace vx

@@ -8,6 +8,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cerrno>
 #include <string>
@@ -235,9 +236,14 @@ void pump(int fd, HttpFanout& fanout) {
 }  // namespace
 
 bool ServedOutputs::open(const std::vector<ServedOutput>& served) {
+  // The fan-outs share the descriptors this process may hold.
+  const std::size_t connections =
+      fanout_connection_budget() / std::max<std::size_t>(served.size(), 1);
   for (const ServedOutput& output : served) {
     std::string error;
-    fanouts_.push_back(HttpFanout::start(output.fanout, error));
+    FanoutConfig config = output.fanout;
+    config.connection_limit = std::max<std::size_t>(connections, 1);
+    fanouts_.push_back(HttpFanout::start(config, error));
     if (!fanouts_.back()) {
       say("morvi-transcoder: " + error + "; nothing started\n");
       return false;

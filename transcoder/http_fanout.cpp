@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <climits>
+#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -14,8 +16,11 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
+#include <thread>
+#include <unordered_map>
 #include <vector>
 
+#include "platform/descriptor_limit.h"
 #include "platform/unique_fd.h"
 #include "transcoder/stream_framing.h"
 #include "transcoder/stream_ring.h"
@@ -29,6 +34,14 @@ constexpr std::size_t kReadBlock = 64 * 1024;
 constexpr unsigned kIdleTimeoutSeconds = 30;
 constexpr int kListenBacklog = 64;
 constexpr std::string_view kBoundary = "vantorix-frame";
+// Descriptors kept out of the fan-outs' reach: ffmpeg's pipes, the relays' pipes and sockets,
+// the program's files, and MHD's own (epoll, its wake-up channel).
+constexpr std::size_t kReservedDescriptors = 128;
+// MHD's own connection limit stays this far above ours: it stops accepting at its limit and lets
+// newcomers wait in the backlog, while ours closes them at once.
+constexpr std::size_t kDaemonLimitMargin = 8;
+
+using Clock = std::chrono::steady_clock;
 
 struct Viewer {
   FanoutState* owner = nullptr;
@@ -99,6 +112,20 @@ struct FanoutState {
   bool stopping = false;
   FanoutStatistics statistics;
   std::string last_log;  // MHD's latest complaint, for the start error
+
+  // Connections are counted, and those that are no viewer yet watched for their head deadline,
+  // under a mutex of their own: arrivals and departures never wait on the stream.
+  struct Newcomer {
+    int socket = -1;  // MHD's: shut down here when the head is late, never closed here
+    Clock::time_point due{};
+  };
+  std::size_t connection_limit = 0;
+  std::mutex guard_mutex;  // guards everything below
+  std::size_t connections = 0;
+  std::unordered_map<MHD_Connection*, Newcomer> newcomers;
+  bool guard_stopping = false;
+  std::condition_variable guard_wake;
+  std::thread guard;  // closes connections whose head is late
 };
 
 namespace {
@@ -235,7 +262,64 @@ void start_at_key_frame(FanoutState& state, Viewer& viewer) {
   ++state.statistics.viewers_started_at_key_frame;
 }
 
+// ---------------------------------------------------------------------------------------------
+// Connections before they become viewers
+
+// From here on the connection is a viewer: suspended while it waits, never timed out.
+void forget_newcomer(FanoutState& state, MHD_Connection* connection) {
+  std::lock_guard lock(state.guard_mutex);
+  state.newcomers.erase(connection);
+}
+
+// On MHD's thread before a new connection is set up; refusing closes it at once.
+MHD_Result admit_connection(void* cls, const sockaddr*, socklen_t) {
+  FanoutState& state = *static_cast<FanoutState*>(cls);
+  std::lock_guard lock(state.guard_mutex);
+  return state.connections < state.connection_limit ? MHD_YES : MHD_NO;
+}
+
+void note_connection(void* cls, MHD_Connection* connection, void** socket_context,
+                     MHD_ConnectionNotificationCode code) {
+  FanoutState& state = *static_cast<FanoutState*>(cls);
+  std::lock_guard lock(state.guard_mutex);
+  if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+    const MHD_ConnectionInfo* info =
+        MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
+    *socket_context = &state;  // marks a connection counted here
+    ++state.connections;
+    state.newcomers[connection] = {info != nullptr ? info->connect_fd : -1,
+                                   Clock::now() + state.config.head_deadline};
+  } else if (*socket_context != nullptr) {
+    // Before MHD closes the socket, so a late head is never shut down on a reused descriptor.
+    *socket_context = nullptr;
+    --state.connections;
+    state.newcomers.erase(connection);
+  }
+}
+
+void close_late_heads(FanoutState& state) {
+  const Clock::time_point now = Clock::now();
+  std::erase_if(state.newcomers, [now](const auto& entry) {
+    const FanoutState::Newcomer& newcomer = entry.second;
+    if (newcomer.due > now) return false;
+    // MHD sees the end at once and lets the connection go.
+    if (newcomer.socket >= 0) ::shutdown(newcomer.socket, SHUT_RDWR);
+    return true;
+  });
+}
+
+void guard_heads(FanoutState& state) {
+  const auto tick = std::clamp<Clock::duration>(
+      state.config.head_deadline / 4, std::chrono::milliseconds(50), std::chrono::seconds(1));
+  std::unique_lock lock(state.guard_mutex);
+  while (!state.guard_stopping) {
+    state.guard_wake.wait_for(lock, tick);
+    close_late_heads(state);
+  }
+}
+
 Viewer* add_viewer(FanoutState& state, MHD_Connection* connection) {
+  forget_newcomer(state, connection);
   const MHD_ConnectionInfo* info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
   auto viewer = std::make_unique<Viewer>();
@@ -395,7 +479,16 @@ bool load_tls(const FanoutConfig& config, FanoutState& state, std::string& reaso
   return true;
 }
 
+unsigned as_mhd_count(std::size_t count) {
+  return static_cast<unsigned>(std::min<std::size_t>(count, UINT_MAX));
+}
+
 }  // namespace
+
+std::size_t fanout_connection_budget() {
+  const std::size_t limit = descriptor_limit();
+  return limit > 2 * kReservedDescriptors ? limit - kReservedDescriptors : limit / 2;
+}
 
 // ---------------------------------------------------------------------------------------------
 // HttpFanout
@@ -419,6 +512,8 @@ std::unique_ptr<HttpFanout> HttpFanout::start(const FanoutConfig& config, std::s
     return nullptr;
   }
   state->port = bound_port(listener.get());
+  state->connection_limit =
+      config.connection_limit != 0 ? config.connection_limit : fanout_connection_budget();
 
   // One polling thread serves every viewer; a viewer with nothing to send is suspended, so a
   // slow or idle one costs nothing and blocks nobody.
@@ -433,14 +528,18 @@ std::unique_ptr<HttpFanout> HttpFanout::start(const FanoutConfig& config, std::s
   // The daemon owns the listening socket from here on, and closes it even when it fails to start.
   const int listen_socket = listener.release();
   state->daemon = MHD_start_daemon(
-      flags, 0, nullptr, nullptr, &answer_request, state.get(), MHD_OPTION_LISTEN_SOCKET,
-      listen_socket, MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds, MHD_OPTION_EXTERNAL_LOGGER,
+      flags, 0, &admit_connection, state.get(), &answer_request, state.get(),
+      MHD_OPTION_LISTEN_SOCKET, listen_socket, MHD_OPTION_CONNECTION_TIMEOUT, kIdleTimeoutSeconds,
+      MHD_OPTION_PER_IP_CONNECTION_LIMIT, as_mhd_count(config.viewers_per_address),
+      MHD_OPTION_CONNECTION_LIMIT, as_mhd_count(state->connection_limit + kDaemonLimitMargin),
+      MHD_OPTION_NOTIFY_CONNECTION, &note_connection, state.get(), MHD_OPTION_EXTERNAL_LOGGER,
       &keep_log_message, state.get(), MHD_OPTION_ARRAY, tls_options, MHD_OPTION_END);
   if (state->daemon == nullptr) {
     error = where + ": " + (tls ? "the certificate or key is not usable" : "cannot start serving");
     if (!state->last_log.empty()) error += " (" + state->last_log + ")";
     return nullptr;
   }
+  state->guard = std::thread(guard_heads, std::ref(*state));
   return std::unique_ptr<HttpFanout>(new HttpFanout(std::move(state)));
 }
 
@@ -451,6 +550,12 @@ HttpFanout::~HttpFanout() {
     // MHD must not be stopped with suspended connections; resumed, they end themselves.
     wake_viewers(*state_);
   }
+  {
+    std::lock_guard lock(state_->guard_mutex);
+    state_->guard_stopping = true;
+  }
+  state_->guard_wake.notify_one();
+  state_->guard.join();  // before MHD closes the sockets it may shut down
   MHD_stop_daemon(state_->daemon);
 }
 

@@ -2,13 +2,18 @@
 // stream (MPEG-TS, fragmented MP4 or MJPEG) as ffmpeg writes it and gives it to any number of
 // viewers, each from the latest key frame so its first picture decodes at once (or, when that is
 // too far back, from the live edge); a viewer that cannot keep up is dropped, never the stream.
+// It also guards the descriptors it lives on: connections per client address and in all are
+// limited, and a connection that has not become a viewer soon after it arrives is closed.
 #pragma once
 
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
 #include <string_view>
+
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 
@@ -29,7 +34,20 @@ struct FanoutConfig {
   // with. Further back, or at 0, it waits for the next packet boundary, fragment or picture
   // instead. Never more than half the backlog limit, so such a viewer has room to catch up.
   std::size_t instant_start_limit = std::size_t{4} << 20;
+  // Connections from one client address at once; more are closed as they arrive. An office
+  // behind one address must still be able to watch, so a few hundred rather than a handful.
+  std::size_t viewers_per_address = kDefaultViewersPerAddress;
+  // Connections at once from every address together; 0: fanout_connection_budget(). Beyond it a
+  // new connection is closed as it arrives, never left waiting.
+  std::size_t connection_limit = 0;
+  // A connection has this long from its arrival to finish its request head, however slowly it
+  // trickles (the idle timeout starts again with every byte). Viewers it no longer concerns.
+  std::chrono::milliseconds head_deadline{10'000};
 };
+
+// The connections this process's fan-outs may hold together: the descriptor limit in force less
+// room for ffmpeg's pipes, the relays and the program's own files.
+std::size_t fanout_connection_budget();
 
 struct FanoutStatistics {
   std::uint64_t viewers_served = 0;   // stream requests answered

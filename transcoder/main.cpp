@@ -6,6 +6,7 @@
 #include <iostream>
 #include <string>
 
+#include "platform/descriptor_limit.h"
 #include "platform/file_io.h"
 #include "transcoder/child_process.h"
 #include "transcoder/encoder_list.h"
@@ -36,6 +37,9 @@ int main() {
   // From here on a stop is noted rather than fatal, so that one arriving while the session starts
   // still ends it in order.
   vx::install_signal_handling();
+  // Every viewer of a served output is a descriptor; the usual soft limit of 1,024 is far below
+  // what the system allows a server.
+  vx::raise_descriptor_limit();
   std::string first_line;
   std::getline(std::cin, first_line);
   std::string error;

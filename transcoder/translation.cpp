@@ -76,6 +76,19 @@ bool parse_listen_address(std::string_view url, bool secure, FanoutConfig& confi
   return true;
 }
 
+// The engine's count of connections one address may hold: digits only, within range.
+bool parse_viewers_per_address(std::string_view text, FanoutConfig& config) {
+  if (text.empty() || text.size() > 9) return false;
+  long long count = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    count = count * 10 + (c - '0');
+  }
+  if (!viewers_per_address_in_range(count)) return false;
+  config.viewers_per_address = static_cast<std::size_t>(count);
+  return true;
+}
+
 // Takes the nearest "-name value" pair at or after `from` out of the arguments.
 bool take_option(std::vector<std::string>& arguments, std::size_t from, std::string_view name,
                  std::string& value) {
@@ -226,6 +239,14 @@ class Translator {
          !take_option(out(), segment_start_, kServedKeyOption, served.fanout.tls_key_path))) {
       result_.error = "morvi-transcoder: the https output \"" + url +
                       "\" comes without its certificate and key; nothing started";
+      return true;
+    }
+    std::string viewers;
+    if (take_option(out(), segment_start_, kServedViewersPerAddressOption, viewers) &&
+        !parse_viewers_per_address(viewers, served.fanout)) {
+      result_.error = "morvi-transcoder: the output \"" + url +
+                      "\" comes with an unusable number of viewers per address (\"" + viewers +
+                      "\"); nothing started";
       return true;
     }
     served.fd = context_.first_pipe_fd + static_cast<int>(result_.served.size());

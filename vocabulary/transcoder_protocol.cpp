@@ -115,4 +115,9 @@ std::string served_tls_options(std::string_view certificate_path, std::string_vi
   return options;
 }
 
+std::string served_viewers_option(int viewers_per_address) {
+  if (viewers_per_address == kDefaultViewersPerAddress) return {};
+  return std::string(kServedViewersPerAddressOption) + " " + std::to_string(viewers_per_address);
+}
+
 }  // namespace vx

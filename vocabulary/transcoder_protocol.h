@@ -72,6 +72,24 @@ inline constexpr std::string_view kServedKeyOption = "-referer";
 // "-user_agent <certificate> -referer <key>" for the engine's line, each path one argument.
 std::string served_tls_options(std::string_view certificate_path, std::string_view key_path);
 
+// How many connections one client address may hold on an output the transcoder serves (the
+// global "viewersPerAddress"): enough for an office behind one address, too few for one address
+// to take every descriptor. It travels like the certificate, as the value of an HTTP client
+// option a served output has no use for, written only when it is not the default.
+inline constexpr const char* kViewersPerAddressKey = "viewersPerAddress";
+inline constexpr int kDefaultViewersPerAddress = 300;
+inline constexpr int kMinViewersPerAddress = 1;
+inline constexpr int kMaxViewersPerAddress = 100'000;
+inline constexpr std::string_view kServedViewersPerAddressOption = "-max_redirects";
+inline constexpr bool viewers_per_address_in_range(long long count) {
+  return count >= kMinViewersPerAddress && count <= kMaxViewersPerAddress;
+}
+inline constexpr int viewers_per_address_or_default(long long count) {
+  return viewers_per_address_in_range(count) ? static_cast<int>(count) : kDefaultViewersPerAddress;
+}
+// "-max_redirects <count>" for the engine's line; "" for the default.
+std::string served_viewers_option(int viewers_per_address);
+
 // After its first output, a transcoder silent for longer than this is killed.
 inline constexpr int kLivenessLimitSeconds = 30;
 

@@ -198,6 +198,22 @@ TEST_F(ConfigStoreTest, GlobalDefaultsAndPortRepair) {
       // Present keys stay whatever their type; readers apply their own defaults.
       {R"({"log": "x", "autoRestart": [], "httpPort": 65535})",
        R"({"log":"x","autoRestart":[],"httpPort":65535})"},
+      // Connections per address: out of range or unreadable back to the default, absent stays
+      // absent, the bounds themselves kept.
+      {R"({"viewersPerAddress": 0})",
+       R"({"viewersPerAddress":300,"log":0,"httpPort":9527,"autoRestart":1})"},
+      {R"({"viewersPerAddress": -3})",
+       R"({"viewersPerAddress":300,"log":0,"httpPort":9527,"autoRestart":1})"},
+      {R"({"viewersPerAddress": 100001})",
+       R"({"viewersPerAddress":300,"log":0,"httpPort":9527,"autoRestart":1})"},
+      {R"({"viewersPerAddress": "many"})",
+       R"({"viewersPerAddress":300,"log":0,"httpPort":9527,"autoRestart":1})"},
+      {R"({"viewersPerAddress": 1})",
+       R"({"viewersPerAddress":1,"log":0,"httpPort":9527,"autoRestart":1})"},
+      {R"({"viewersPerAddress": 100000})",
+       R"({"viewersPerAddress":100000,"log":0,"httpPort":9527,"autoRestart":1})"},
+      {R"({"viewersPerAddress": "40"})",
+       R"({"viewersPerAddress":"40","log":0,"httpPort":9527,"autoRestart":1})"},
   };
   for (const Case& c : cases) {
     ASSERT_NE(config_normalise(document_json({}, c.global)), nullptr) << c.global;

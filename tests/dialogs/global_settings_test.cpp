@@ -59,7 +59,7 @@ TEST(GlobalSettingsLoad, ShowsEachKey) {
       "httpPort": "8080x", "sslEnable": true, "sslCert": "/c.pem", "sslKey": "/k.pem",
       "loginPass": "pw", "ipACL": "allow 10.0.0.0/8\r\ndeny all", "log": 1, "autoRun": 1,
       "autoRestart": 5, "altInput": "/alt.mp4", "folderRecur": true, "folderShuffle": false,
-      "omxPath": "/omx.so", "ytdlpPath": "/cookies.txt"}})");
+      "omxPath": "/omx.so", "ytdlpPath": "/cookies.txt", "viewersPerAddress": 40}})");
   const GlobalSettings settings = load_global_settings(global_of(document));
   EXPECT_EQ(settings.http_port, 8080) << "a text is read by its leading digits";
   EXPECT_TRUE(settings.tls_enabled);
@@ -77,6 +77,7 @@ TEST(GlobalSettingsLoad, ShowsEachKey) {
   EXPECT_FALSE(settings.folder_shuffle);
   EXPECT_EQ(settings.plugin_core_path, "/omx.so");
   EXPECT_EQ(settings.cookies_path, "/cookies.txt");
+  EXPECT_EQ(settings.viewers_per_address, 40);
 }
 
 TEST(GlobalSettingsLoad, EdgeValues) {
@@ -87,15 +88,20 @@ TEST(GlobalSettingsLoad, EdgeValues) {
     bool continuous;
     const char* alternate;
     std::int32_t restart;
+    std::int32_t viewers = 300;
   };
   const Case cases[] = {
       {R"({})", false, "allow all", false, "", 0},
-      {R"({"ipACL": "", "autoRestart": 0})", false, "allow all", false, "", 0},
-      {R"({"sslEnable": true, "sslCert": "/c.pem"})", false, "allow all", false, "", 0},
-      {R"({"altInput": "DeFault"})", false, "allow all", true, "", 0},
-      {R"({"altInput": "default.mp4", "autoRestart": 99999})", false, "allow all", true,
-       "default.mp4", 32767},
-      {R"({"autoRestart": -4, "ipACL": 7})", false, "allow all", false, "", 0},
+      {R"({"ipACL": "", "autoRestart": 0, "viewersPerAddress": 0})", false, "allow all", false, "",
+       0},
+      {R"({"sslEnable": true, "sslCert": "/c.pem", "viewersPerAddress": 100001})", false,
+       "allow all", false, "", 0},
+      {R"({"altInput": "DeFault", "viewersPerAddress": "12"})", false, "allow all", true, "", 0,
+       12},
+      {R"({"altInput": "default.mp4", "autoRestart": 99999, "viewersPerAddress": 100000})", false,
+       "allow all", true, "default.mp4", 32767, 100000},
+      {R"({"autoRestart": -4, "ipACL": 7, "viewersPerAddress": -1})", false, "allow all", false, "",
+       0},
   };
   for (const Case& c : cases) {
     JsonPtr global = parse(c.global);
@@ -106,6 +112,7 @@ TEST(GlobalSettingsLoad, EdgeValues) {
     EXPECT_EQ(alternate_input_enabled(settings), c.continuous) << c.global;
     EXPECT_EQ(settings.alternate_input, c.alternate) << c.global;
     EXPECT_EQ(settings.auto_restart_seconds, c.restart) << c.global;
+    EXPECT_EQ(settings.viewers_per_address, c.viewers) << c.global;
   }
   EXPECT_EQ(load_global_settings(nullptr).ip_acl, "allow all");
 }
@@ -141,6 +148,7 @@ TEST(GlobalSettingsOk, StoresEveryKeyAndCallsBothActions) {
   settings.folder_shuffle = true;
   settings.plugin_core_path = "/opt/omx.so";
   settings.cookies_path = "/home/c.txt";
+  settings.viewers_per_address = 25;
   set_continuous_streaming(settings, true);
   RecordedActions actions;
   const GlobalSettingsResult result = global_settings_ok(settings, document.get(), actions);
@@ -153,6 +161,7 @@ TEST(GlobalSettingsOk, StoresEveryKeyAndCallsBothActions) {
   EXPECT_STREQ(config_string(global, "altInput"), "default") << "an empty file box stores default";
   EXPECT_TRUE(config_bool(global, "folderShuffle"));
   EXPECT_FALSE(config_bool(global, "folderRecur"));
+  EXPECT_EQ(config_int(global, "viewersPerAddress"), 25);
   EXPECT_EQ(actions.commits, 1);
   EXPECT_EQ(actions.engine_calls, 1);
   EXPECT_EQ(actions.log_level, 32);

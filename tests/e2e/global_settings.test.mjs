@@ -120,6 +120,7 @@ describe('global settings and configuration files', () => {
     folderShuffle: false,
     omxPath: '/opt/mainconcept/omx_core.so',
     ytdlpPath: '/srv/cookies.txt',
+    viewersPerAddress: 40,
     extraKey: 5,
   };
   before(async () => {
@@ -148,6 +149,7 @@ describe('global settings and configuration files', () => {
       assert.equal(await page.isChecked('#g-folder-recur'), true);
       assert.equal(await page.inputValue('#g-omx-path'), '/opt/mainconcept/omx_core.so');
       assert.equal(await page.inputValue('#g-ytdlp-path'), '/srv/cookies.txt');
+      assert.equal(await page.inputValue('#g-viewers'), '40');
       assert.equal(await page.textContent('#g-device-kind'), 'V4L2');
       await page.click('#g-cancel');
       assert.equal(await isPopupOpen(page, 'popup-global'), false);
@@ -171,6 +173,12 @@ describe('global settings and configuration files', () => {
       // SSL without both files is not switched on.
       await page.check('#g-ssl');
       await page.fill('#g-cert', '/etc/ssl/vx.pem');
+      // A count out of range is named by the browser and posts nothing.
+      await page.fill('#g-viewers', '0');
+      await page.click('#g-ok');
+      assert.equal(await isPopupOpen(page, 'popup-global'), true);
+      assert.equal(posts, 0);
+      await page.fill('#g-viewers', '120');
 
       const [answer] = await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]);
       const expected = {
@@ -188,6 +196,7 @@ describe('global settings and configuration files', () => {
         omxPath: '/opt/mainconcept/omx_core.so',
         ytdlpPath: '/srv/cookies.txt',
         loginPass: '',
+        viewersPerAddress: 120,
       };
       assert.deepEqual(JSON.parse(answer.request().postData()).global, expected);
       const stored = (await program.getConfig()).global;

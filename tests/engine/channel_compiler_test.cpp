@@ -115,6 +115,31 @@ TEST_F(ChannelCompiler, RecordingNamesAndHttpsOutputs) {
             "-bitrate 4000k -user_agent /etc/vx/cert.pem -referer /etc/vx/key.pem");
 }
 
+TEST_F(ChannelCompiler, ServedOutputsCarryTheViewersPerAddressUnlessItIsTheDefault) {
+  struct Case {
+    std::string global;
+    std::string format;
+    std::string url;
+    std::string options;
+  };
+  const Case cases[] = {
+      {R"({"viewersPerAddress": 40})", "http", "http://0.0.0.0:1/a.ts", "-max_redirects 40"},
+      {R"({"viewersPerAddress": "40"})", "html5", "http://0.0.0.0:1/a.mp4", "-max_redirects 40"},
+      {R"({"viewersPerAddress": 40})", "httpmjpg", "http://0.0.0.0:1", "-max_redirects 40"},
+      {R"({"viewersPerAddress": 40, "sslCert": "/c.pem", "sslKey": "/k.pem"})", "http",
+       "https://0.0.0.0:1/a.ts", "-user_agent \"/c.pem\" -referer \"/k.pem\" -max_redirects 40"},
+      {R"({"viewersPerAddress": 300})", "http", "http://0.0.0.0:1/a.ts", ""},
+      {R"({})", "html5", "http://0.0.0.0:1/a.mp4", ""},
+      {R"({"viewersPerAddress": 40})", "udp", "udp://h:1", ""},
+  };
+  for (const Case& c : cases) {
+    const StartRequest request =
+        compile(c.global, {channel(kFileSource, target(c.format, c.url))}, 0);
+    ASSERT_EQ(request.groups.size(), 1u) << c.global << " " << c.format;
+    EXPECT_EQ(request.groups[0][0].format_options, c.options) << c.global << " " << c.format;
+  }
+}
+
 TEST_F(ChannelCompiler, LocalFilesLoopWhileAutoRestartIsOn) {
   const std::string source_options =
       R"({"sources": [{"format": "file", "url": "/m/a.mp4", "video": {"options": ["-hwaccel cuda"]}}],)"

@@ -755,6 +755,133 @@ TEST(HttpFanout, ServesHttpsWithACertificateFromPemFiles) {
   EXPECT_TRUE(read_file(dir / "got.ts") == fed);
 }
 
+// ---------------------------------------------------------------------------------------------
+// Connections that hold descriptors without watching
+
+constexpr std::uint32_t kCrowd = 0x7f000002;      // 127.0.0.2
+constexpr std::uint32_t kElsewhere = 0x7f000003;  // 127.0.0.3
+constexpr std::uint32_t kNeighbour = 0x7f000004;  // 127.0.0.4
+
+// Closed by the server (an end or a reset is waiting), rather than merely quiet.
+bool closed_by_server(int fd) {
+  pollfd waiting{fd, POLLIN | POLLRDHUP, 0};
+  return ::poll(&waiting, 1, 0) > 0 && (waiting.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
+}
+
+std::size_t still_open(const std::vector<UniqueFd>& sockets) {
+  return static_cast<std::size_t>(
+      std::count_if(sockets.begin(), sockets.end(),
+                    [](const UniqueFd& fd) { return !closed_by_server(fd.get()); }));
+}
+
+std::vector<UniqueFd> idle_sockets(std::uint16_t port, std::uint32_t source, std::size_t count) {
+  std::vector<UniqueFd> sockets;
+  for (std::size_t k = 0; k < count; ++k) {
+    sockets.push_back(connect_local(port, 0, source));
+    EXPECT_TRUE(sockets.back()) << "connection " << k;
+  }
+  return sockets;
+}
+
+// Stream bytes a viewer from `source` gets while packets are fed, within `limit`; empty when
+// the server closed it or sent nothing.
+std::string first_stream_bytes(HttpFanout& fanout, std::uint32_t source,
+                               Clock::duration limit = 5s) {
+  UniqueFd fd = connect_local(fanout.port(), 0, source);
+  if (!fd || !send_text(fd.get(), request("GET", "/live"))) return {};
+  std::string received;
+  const auto deadline = Clock::now() + limit;
+  std::uint32_t next = 0;
+  char buffer[65536];
+  while (Clock::now() < deadline) {
+    fanout.feed(numbered_packets(next++, 1));
+    pollfd waiting{fd.get(), POLLIN, 0};
+    if (::poll(&waiting, 1, 20) <= 0) continue;
+    const ssize_t count = ::recv(fd.get(), buffer, sizeof buffer, 0);
+    if (count <= 0) return {};
+    received.append(buffer, static_cast<std::size_t>(count));
+    const Reply reply = split_reply(received);
+    if (reply.status() == 200 && !reply.body.empty()) return reply.body;
+  }
+  return {};
+}
+
+TEST(HttpFanout, AddressesBeyondTheirShareAreTurnedAwayAtOnceAndOthersStillWatch) {
+  struct Case {
+    std::string name;
+    std::size_t per_address;
+    std::size_t connection_limit;  // 0: the descriptor budget
+    std::size_t crowd;             // idle sockets from 127.0.0.2
+    std::size_t neighbours;        // idle sockets from 127.0.0.4
+    std::size_t crowd_kept;
+    bool elsewhere_watches;  // a viewer from 127.0.0.3
+  };
+  const Case cases[] = {
+      {"one address over its limit", 20, 0, 35, 0, 20, true},
+      {"one address at its limit", 20, 0, 20, 5, 20, true},
+      // Every place taken: the next one is closed at once rather than left waiting.
+      {"every connection taken", 20, 25, 20, 5, 20, false},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
+    auto fanout = start_fanout({.kind = StreamKind::mpegts,
+                                .viewers_per_address = c.per_address,
+                                .connection_limit = c.connection_limit});
+    ASSERT_NE(fanout, nullptr);
+    const std::vector<UniqueFd> crowd = idle_sockets(fanout->port(), kCrowd, c.crowd);
+    const std::vector<UniqueFd> neighbours = idle_sockets(fanout->port(), kNeighbour, c.neighbours);
+    EXPECT_TRUE(wait_until([&] { return still_open(crowd) == c.crowd_kept; }, 5s))
+        << still_open(crowd) << " of " << c.crowd << " still open";
+    const auto asked = Clock::now();
+    const std::string body = first_stream_bytes(*fanout, kElsewhere);
+    EXPECT_LT(Clock::now() - asked, 2s) << "the viewer was kept waiting";
+    EXPECT_EQ(!body.empty(), c.elsewhere_watches);
+    if (!body.empty()) {
+      EXPECT_EQ(body[0], kTsSyncByte);
+    }
+    // The connections kept are still there once the others have come and gone.
+    EXPECT_EQ(still_open(crowd), c.crowd_kept);
+    EXPECT_EQ(still_open(neighbours), c.neighbours);
+  }
+}
+
+TEST(HttpFanout, RequestHeadsNotDoneInTimeAreClosedWhileViewersWatchOn) {
+  auto fanout = start_fanout({.kind = StreamKind::mpegts, .head_deadline = 1s});
+  ASSERT_NE(fanout, nullptr);
+  auto viewer = watch(fanout->port());
+  ASSERT_TRUE(wait_until([&] { return fanout->viewer_count() == 1; }));
+  const auto connected = Clock::now();
+  UniqueFd silent = connect_local(fanout->port());
+  UniqueFd trickling = connect_local(fanout->port());
+  ASSERT_TRUE(silent && trickling);
+  ASSERT_TRUE(send_text(trickling.get(), "GET /live HTTP/1.1\r\nX-Slow: "));
+
+  // A byte every 50 ms, far inside the idle timeout, and packets for the viewer meanwhile.
+  std::string fed;
+  Clock::duration trickler_closed_after{};
+  std::uint32_t next = 0;
+  while (Clock::now() - connected < 3s) {
+    if (trickler_closed_after == Clock::duration{} && !send_text(trickling.get(), "x"))
+      trickler_closed_after = Clock::now() - connected;
+    const std::string packets = numbered_packets(next, 10);
+    next += 10;
+    fanout->feed(packets);
+    fed += packets;
+    std::this_thread::sleep_for(50ms);
+  }
+  fanout->finish();
+
+  EXPECT_TRUE(closed_by_server(silent.get()));
+  EXPECT_TRUE(closed_by_server(trickling.get()));
+  // Closed for its deadline, not for anything before it.
+  EXPECT_GE(trickler_closed_after, 1s);
+  EXPECT_LT(trickler_closed_after, 2500ms);
+  // The viewer connected before both and watched through to the end.
+  ASSERT_EQ(viewer.wait_for(10s), std::future_status::ready);
+  EXPECT_TRUE(viewer.get().body == fed);
+  EXPECT_EQ(fanout->statistics().viewers_dropped, 0U);
+}
+
 TEST(HttpFanout, StartFailuresNameTheAddressAndTheReason) {
   TempDir dir;
   // A port someone else listens on.

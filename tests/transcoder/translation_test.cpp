@@ -142,6 +142,29 @@ TEST(Translation, HttpsOutputsTakeTheirCertificateAndKey) {
   }
 }
 
+TEST(Translation, ServedOutputsTakeTheirViewersPerAddress) {
+  const Translation result = translate(
+      "-i a.mp4 -c:v copy -max_redirects 40 -f mpegts http://0.0.0.0:9530 -user_agent \"c.pem\" "
+      "-max_redirects 1 -referer \"k.pem\" -f mp4 https://0.0.0.0:9531 -f mjpeg "
+      "http://0.0.0.0:9532");
+  ASSERT_TRUE(result.error.empty()) << result.error;
+  EXPECT_EQ(result.arguments, (Args{"-i", "a.mp4", "-c:v", "copy", "-f", "mpegts", "pipe:3", "-f",
+                                    "mp4", "pipe:4", "-f", "mjpeg", "pipe:5"}));
+  ASSERT_EQ(result.served.size(), 3u);
+  EXPECT_EQ(result.served[0].fanout.viewers_per_address, 40u);
+  EXPECT_EQ(result.served[1].fanout.viewers_per_address, 1u);
+  EXPECT_EQ(result.served[1].fanout.tls_key_path, "k.pem");
+  EXPECT_EQ(result.served[2].fanout.viewers_per_address,
+            static_cast<std::size_t>(kDefaultViewersPerAddress));
+
+  for (const char* bad : {"0", "-5", "abc", "100001", "4294967297", "\"\""}) {
+    const Translation refused =
+        translate(std::string("-i a -max_redirects ") + bad + " -f mpegts http://0.0.0.0:9530");
+    EXPECT_NE(refused.error.find("viewers per address"), std::string::npos) << bad;
+    EXPECT_TRUE(refused.arguments.empty()) << bad;
+  }
+}
+
 TEST(Translation, WhatThisSystemCannotDoIsNamed) {
   TranslationContext context;
   context.encoders = {"libx264", "aac", "mpeg2video"};

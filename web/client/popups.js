@@ -76,12 +76,17 @@ function openGlobalSettings() {
   $('g-altinput-path').disabled = alternate === '';
   $('g-omx-path').value = global.omxPath || '';
   $('g-ytdlp-path').value = global.ytdlpPath || '';
+  // Empty while the server's default applies.
+  $('g-viewers').value = global.viewersPerAddress == null ? '' : String(toInt(global.viewersPerAddress));
   $('g-device-kind').textContent = deviceKind(state.runtime);
   openPopup('popup-global');
 }
 
 async function saveGlobalSettings() {
   if (!$('g-port').value.trim()) return;
+  // The browser names the range of the viewers per address when the number is out of it.
+  if (!$('g-viewers').reportValidity()) return;
+  const viewers = $('g-viewers').value.trim();
   const before = globalSettings();
   const cert = $('g-cert').value.trim();
   const key = $('g-key').value.trim();
@@ -102,6 +107,7 @@ async function saveGlobalSettings() {
     ytdlpPath: $('g-ytdlp-path').value.trim(),
     loginPass: $('g-password').value,
   };
+  if (viewers) state.config.global.viewersPerAddress = toInt(viewers);
   closePopup('popup-global');
   const saved = await sendConfig();
   showBanner();
