@@ -13,6 +13,7 @@
 #include "engine/engine.h"
 #include "engine/playlist.h"
 #include "platform/autostart.h"
+#include "platform/descriptor_limit.h"
 #include "platform/host.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
@@ -189,6 +190,9 @@ std::optional<int> Application::start_engine(const std::string& log_folder) {
 }
 
 std::optional<int> Application::start_web_server() {
+  // Thousands of browsers and scrapers may connect: the server needs more than the usual 1,024
+  // descriptors, which every transcoder started later inherits for its viewers too.
+  raise_descriptor_limit();
   WebServices services;
   services.events = &events_;
   services.commands = &commands_;

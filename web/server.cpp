@@ -281,7 +281,7 @@ void connection_notice(void*, MHD_Connection* connection, void** socket_context,
 // its head deadline, and room left for the program's channels, logs and files.
 unsigned connection_limit() {
   constexpr std::uint64_t kKeptForTheProgram = 512;
-  const std::uint64_t descriptors = raise_descriptor_limit();
+  const std::uint64_t descriptors = descriptor_limit();
   const std::uint64_t room = descriptors > 2 * kKeptForTheProgram
                                  ? (descriptors - kKeptForTheProgram) / 2
                                  : descriptors / 4;
