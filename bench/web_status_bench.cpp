@@ -3,10 +3,11 @@
 // as the logged-in page sends it (a session cookie from the login form) or as a script does (the
 // password as a bearer token, checked against the hash once and then found in the cache).
 // Prints wrk's report (requests per second and the latency distribution with its 99th
-// percentile). wrk must be on PATH (Debian package wrk).
+// percentile) and the server's processor time meanwhile. wrk must be on PATH (Debian package wrk).
 //
 //   vx_bench_web_status [CONNECTIONS=50] [SECONDS=20] [session|bearer]
 #include <spawn.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -18,6 +19,14 @@
 extern char** environ;
 
 namespace {
+
+// This process's processor time (every thread, wrk not included).
+double processor_seconds() {
+  rusage usage{};
+  ::getrusage(RUSAGE_SELF, &usage);
+  return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+         static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
+}
 
 int run_wrk(int port, const std::string& connections, const std::string& seconds,
             const std::string& credentials) {
@@ -58,5 +67,10 @@ int main(int argc, char** argv) {
   std::printf("/status with %d channels, %s connections, %s s, %s\n", vx::kMaxChannels,
               connections.c_str(), seconds.c_str(), bearer ? "bearer token" : "session cookie");
   std::fflush(stdout);
-  return run_wrk(server.port(), connections, seconds, credentials);
+  const double before = processor_seconds();
+  const int result = run_wrk(server.port(), connections, seconds, credentials);
+  // wrk shares the machine: its requests per second depend on how the cores are shared out, the
+  // server's own processor time does not.
+  std::printf("server processor time: %.2f s\n", processor_seconds() - before);
+  return result;
 }

@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
-#include <condition_variable>
 #include <cstdarg>
 #include <cstdio>
 #include <cstring>
@@ -16,11 +15,10 @@
 #include <mutex>
 #include <optional>
 #include <sstream>
-#include <thread>
-#include <unordered_map>
 #include <vector>
 
 #include "platform/descriptor_limit.h"
+#include "platform/head_deadlines.h"
 #include "platform/unique_fd.h"
 #include "transcoder/stream_framing.h"
 #include "transcoder/stream_ring.h"
@@ -40,8 +38,6 @@ constexpr std::size_t kReservedDescriptors = 128;
 // MHD's own connection limit stays this far above ours: it stops accepting at its limit and lets
 // newcomers wait in the backlog, while ours closes them at once.
 constexpr std::size_t kDaemonLimitMargin = 8;
-
-using Clock = std::chrono::steady_clock;
 
 struct Viewer {
   FanoutState* owner = nullptr;
@@ -113,19 +109,12 @@ struct FanoutState {
   FanoutStatistics statistics;
   std::string last_log;  // MHD's latest complaint, for the start error
 
-  // Connections are counted, and those that are no viewer yet watched for their head deadline,
-  // under a mutex of their own: arrivals and departures never wait on the stream.
-  struct Newcomer {
-    int socket = -1;  // MHD's: shut down here when the head is late, never closed here
-    Clock::time_point due{};
-  };
+  // Connections are counted under a mutex of their own: arrivals and departures never wait on
+  // the stream. Those that are no viewer yet are held to their head deadline.
   std::size_t connection_limit = 0;
-  std::mutex guard_mutex;  // guards everything below
+  std::mutex count_mutex;  // guards connections
   std::size_t connections = 0;
-  std::unordered_map<MHD_Connection*, Newcomer> newcomers;
-  bool guard_stopping = false;
-  std::condition_variable guard_wake;
-  std::thread guard;  // closes connections whose head is late
+  std::unique_ptr<HeadDeadlines> deadlines;
 };
 
 namespace {
@@ -265,61 +254,40 @@ void start_at_key_frame(FanoutState& state, Viewer& viewer) {
 // ---------------------------------------------------------------------------------------------
 // Connections before they become viewers
 
-// From here on the connection is a viewer: suspended while it waits, never timed out.
-void forget_newcomer(FanoutState& state, MHD_Connection* connection) {
-  std::lock_guard lock(state.guard_mutex);
-  state.newcomers.erase(connection);
+HeadDeadlines::Watch* watch_of(MHD_Connection* connection) {
+  const MHD_ConnectionInfo* info =
+      MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT);
+  return info != nullptr ? static_cast<HeadDeadlines::Watch*>(info->socket_context) : nullptr;
 }
 
 // On MHD's thread before a new connection is set up; refusing closes it at once.
 MHD_Result admit_connection(void* cls, const sockaddr*, socklen_t) {
   FanoutState& state = *static_cast<FanoutState*>(cls);
-  std::lock_guard lock(state.guard_mutex);
+  std::lock_guard lock(state.count_mutex);
   return state.connections < state.connection_limit ? MHD_YES : MHD_NO;
 }
 
 void note_connection(void* cls, MHD_Connection* connection, void** socket_context,
                      MHD_ConnectionNotificationCode code) {
   FanoutState& state = *static_cast<FanoutState*>(cls);
-  std::lock_guard lock(state.guard_mutex);
   if (code == MHD_CONNECTION_NOTIFY_STARTED) {
     const MHD_ConnectionInfo* info =
         MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
-    *socket_context = &state;  // marks a connection counted here
+    if (info == nullptr) return;
+    *socket_context = state.deadlines->opened(info->connect_fd);  // marks a connection counted
+    std::lock_guard lock(state.count_mutex);
     ++state.connections;
-    state.newcomers[connection] = {info != nullptr ? info->connect_fd : -1,
-                                   Clock::now() + state.config.head_deadline};
   } else if (*socket_context != nullptr) {
-    // Before MHD closes the socket, so a late head is never shut down on a reused descriptor.
+    state.deadlines->closed(static_cast<HeadDeadlines::Watch*>(*socket_context));
     *socket_context = nullptr;
+    std::lock_guard lock(state.count_mutex);
     --state.connections;
-    state.newcomers.erase(connection);
-  }
-}
-
-void close_late_heads(FanoutState& state) {
-  const Clock::time_point now = Clock::now();
-  std::erase_if(state.newcomers, [now](const auto& entry) {
-    const FanoutState::Newcomer& newcomer = entry.second;
-    if (newcomer.due > now) return false;
-    // MHD sees the end at once and lets the connection go.
-    if (newcomer.socket >= 0) ::shutdown(newcomer.socket, SHUT_RDWR);
-    return true;
-  });
-}
-
-void guard_heads(FanoutState& state) {
-  const auto tick = std::clamp<Clock::duration>(
-      state.config.head_deadline / 4, std::chrono::milliseconds(50), std::chrono::seconds(1));
-  std::unique_lock lock(state.guard_mutex);
-  while (!state.guard_stopping) {
-    state.guard_wake.wait_for(lock, tick);
-    close_late_heads(state);
   }
 }
 
 Viewer* add_viewer(FanoutState& state, MHD_Connection* connection) {
-  forget_newcomer(state, connection);
+  // From here on the connection is a viewer: suspended while it waits, never timed out.
+  state.deadlines->head_received(watch_of(connection));
   const MHD_ConnectionInfo* info =
       MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD);
   auto viewer = std::make_unique<Viewer>();
@@ -486,8 +454,9 @@ unsigned as_mhd_count(std::size_t count) {
 }  // namespace
 
 std::size_t fanout_connection_budget() {
+  // Each connection takes two: its socket, and the duplicate its head deadline is watched on.
   const std::size_t limit = descriptor_limit();
-  return limit > 2 * kReservedDescriptors ? limit - kReservedDescriptors : limit / 2;
+  return limit > 2 * kReservedDescriptors ? (limit - kReservedDescriptors) / 2 : limit / 4;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -514,6 +483,7 @@ std::unique_ptr<HttpFanout> HttpFanout::start(const FanoutConfig& config, std::s
   state->port = bound_port(listener.get());
   state->connection_limit =
       config.connection_limit != 0 ? config.connection_limit : fanout_connection_budget();
+  state->deadlines = std::make_unique<HeadDeadlines>(config.head_deadline);
 
   // One polling thread serves every viewer; a viewer with nothing to send is suspended, so a
   // slow or idle one costs nothing and blocks nobody.
@@ -539,7 +509,6 @@ std::unique_ptr<HttpFanout> HttpFanout::start(const FanoutConfig& config, std::s
     if (!state->last_log.empty()) error += " (" + state->last_log + ")";
     return nullptr;
   }
-  state->guard = std::thread(guard_heads, std::ref(*state));
   return std::unique_ptr<HttpFanout>(new HttpFanout(std::move(state)));
 }
 
@@ -550,12 +519,6 @@ HttpFanout::~HttpFanout() {
     // MHD must not be stopped with suspended connections; resumed, they end themselves.
     wake_viewers(*state_);
   }
-  {
-    std::lock_guard lock(state_->guard_mutex);
-    state_->guard_stopping = true;
-  }
-  state_->guard_wake.notify_one();
-  state_->guard.join();  // before MHD closes the sockets it may shut down
   MHD_stop_daemon(state_->daemon);
 }
 

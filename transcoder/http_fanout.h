@@ -46,7 +46,7 @@ struct FanoutConfig {
 };
 
 // The connections this process's fan-outs may hold together: the descriptor limit in force less
-// room for ffmpeg's pipes, the relays and the program's own files.
+// room for ffmpeg's pipes, the relays and the program's own files, two descriptors for each.
 std::size_t fanout_connection_budget();
 
 struct FanoutStatistics {

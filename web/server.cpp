@@ -25,7 +25,7 @@
 #include "vocabulary/ascii.h"
 #include "vocabulary/text_format.h"
 #include "web/acl.h"
-#include "web/head_deadlines.h"
+#include "platform/head_deadlines.h"
 #include "web/request_log.h"
 #include "web/request_text.h"
 #include "web/request_workers.h"
