@@ -549,7 +549,8 @@ int append_destination(std::string& line, const EngineTarget& target,
     default:
       return kErrorNotAnOutput;
   }
-  append_argument(line, url);
+  // ffmpeg reads an output that starts with '-' as an option; the same file as "./-name" is not.
+  append_argument(line, url.starts_with('-') ? "./" + url : url);
   return 0;
 }
 

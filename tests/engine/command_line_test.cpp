@@ -653,6 +653,20 @@ TEST(CommandLineTexts, EveryConfiguredTextIsExactlyOneArgument) {
   }
 }
 
+// A destination that starts with '-' would be an option to ffmpeg ("-report" writes a file of
+// its own); it is written as the same path from the current folder.
+TEST(CommandLineTexts, DestinationsNeverReadAsOptions) {
+  for (FormatId kind : {FormatId::file, FormatId::hls, FormatId::dash}) {
+    EngineTarget target = template_target();
+    target.format = kind;
+    target.url = "-report";
+    const std::vector<std::string> argv =
+        split_argument_line(line_of(request_of(file_source(), target)));
+    EXPECT_EQ(argv.back(), "./-report") << format_name_from_id(kind);
+    EXPECT_FALSE(holds_argument(argv, "-report")) << format_name_from_id(kind);
+  }
+}
+
 // A device text names its devices in quotes; its query options are each one name and one value.
 TEST(CommandLineTexts, DeviceNamesAndOptionsAreOneArgumentEach) {
   EngineSource device = file_source("video=\"Cam -y\"?rtbufsize=1 -y /tmp/x&framerate=25");
