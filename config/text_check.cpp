@@ -48,6 +48,20 @@ std::string list_problem(const cJSON* array, const std::string& owner, const cha
 
 constexpr const char* kTargetRtmpNames[] = {"user", "passwd", "flashVer", "swfUrl"};
 
+// The address and format parameters of a source's or target's RTP streams, which go into the
+// session description a line each.
+std::string stream_problem(const cJSON* item, const std::string& owner, const char* list,
+                           int index) {
+  for (const char* stream : {"video", "audio"}) {
+    for (const char* key : {"IP", "fmtp"}) {
+      const std::string shown = indexed(list, index, (std::string(stream) + "." + key).c_str());
+      std::string problem = text_problem(config_object(item, stream), key, owner, shown);
+      if (!problem.empty()) return problem;
+    }
+  }
+  return {};
+}
+
 std::string target_problem(const cJSON* target, const std::string& owner, int index) {
   std::string problem = text_problem(target, "url", owner, indexed("output.targets", index, "url"));
   const cJSON* rtmp = config_object(target, "rtmp");
@@ -56,16 +70,22 @@ std::string target_problem(const cJSON* target, const std::string& owner, int in
     problem = text_problem(rtmp, key, owner,
                            indexed("output.targets", index, (std::string("rtmp.") + key).c_str()));
   }
-  return problem;
+  return problem.empty() ? stream_problem(target, owner, "output.targets", index) : problem;
 }
 
-std::string channel_problem(const cJSON* channel, int number) {
+}  // namespace
+
+std::string channel_control_character_problem(const cJSON* channel, int number) {
   const std::string owner = "channel " + std::to_string(number);
+  if (std::string problem = text_problem(channel, "memo", owner, "memo"); !problem.empty()) {
+    return problem;
+  }
   const cJSON* input = config_object(channel, "input");
   int index = 0;
   const cJSON* item = nullptr;
   cJSON_ArrayForEach(item, config_array(input, "sources")) {
     std::string problem = text_problem(item, "url", owner, indexed("input.sources", index, "url"));
+    if (problem.empty()) problem = stream_problem(item, owner, "input.sources", index);
     if (!problem.empty()) return problem;
     ++index;
   }
@@ -80,6 +100,8 @@ std::string channel_problem(const cJSON* channel, int number) {
   }
   return {};
 }
+
+namespace {
 
 // The global paths and URLs the engine passes on.
 constexpr const char* kGlobalTexts[] = {"altInput", "sslCert", "sslKey", "omxPath", "ytdlpPath"};
@@ -96,7 +118,10 @@ std::string control_character_problem(const cJSON* document) {
   int number = 1;
   const cJSON* channel = nullptr;
   cJSON_ArrayForEach(channel, config_array(document, "channels")) {
-    if (std::string problem = channel_problem(channel, number); !problem.empty()) return problem;
+    if (std::string problem = channel_control_character_problem(channel, number);
+        !problem.empty()) {
+      return problem;
+    }
     ++number;
   }
   return {};

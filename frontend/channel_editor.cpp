@@ -7,6 +7,7 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
+#include "config/text_check.h"
 #include "dialogs/choice_tables.h"
 #include "dialogs/json_fields.h"
 #include "frontend/target_address.h"
@@ -258,6 +259,13 @@ bool ChannelEditor::commit_panels(EditorOutcome& outcome) {
       return false;
     }
     advanced_.format = false;
+  }
+  // A pasted line feed or other control byte is refused here as the web administration refuses
+  // it, by the same rule.
+  const std::string problem = channel_control_character_problem(working_.get(), row_ + 1);
+  if (!problem.empty()) {
+    outcome.messages.push_back({kProductName, problem + "; nothing was applied"});
+    return false;
   }
   return true;
 }

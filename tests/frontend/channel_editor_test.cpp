@@ -190,8 +190,9 @@ TEST_F(ChannelEditorTest, TheBindItemFollowsTheEditedChannelFromMasterToMaster) 
 
 TEST_F(ChannelEditorTest, ARefusedApplyChangesNoChannelAndKeepsTheEdit) {
   const EditRefusal refusal{{"Settings Error", "Target URL invalid!", MessageIcon::error}, "url"};
-  enum class Refuser { source_cells, editor_panel, advanced_format };
-  for (Refuser refuser : {Refuser::source_cells, Refuser::editor_panel, Refuser::advanced_format}) {
+  enum class Refuser { source_cells, editor_panel, advanced_format, control_character };
+  for (Refuser refuser : {Refuser::source_cells, Refuser::editor_panel, Refuser::advanced_format,
+                          Refuser::control_character}) {
     install({channel_text(1), channel_text(2, "hls")});
     const std::string before = document();
     editor.edit(1);
@@ -203,11 +204,16 @@ TEST_F(ChannelEditorTest, ARefusedApplyChangesNoChannelAndKeepsTheEdit) {
       editor.show_advanced_format();
       format.hls.segment_length = 0;
     }
+    if (refuser == Refuser::control_character) panel.url = "/media/changed\n.m3u8";
     const EditorOutcome refused = editor.apply();
     ASSERT_EQ(refused.messages.size(), 1u);
-    EXPECT_EQ(refused.messages[0].text, refuser == Refuser::advanced_format
-                                            ? "HLS segment length invalid!"
-                                            : "Target URL invalid!");
+    const char* expected = "Target URL invalid!";
+    if (refuser == Refuser::advanced_format) expected = "HLS segment length invalid!";
+    if (refuser == Refuser::control_character) {
+      expected = "channel 2 output.targets[0].url holds a control character (0x0a); nothing was "
+                 "applied";
+    }
+    EXPECT_EQ(refused.messages[0].text, expected);
     EXPECT_EQ(document(), before);
     EXPECT_TRUE(editor.editing());
     EXPECT_EQ(cells.row, 1);
@@ -215,6 +221,7 @@ TEST_F(ChannelEditorTest, ARefusedApplyChangesNoChannelAndKeepsTheEdit) {
     cells.refusal.reset();
     panel.refusal.reset();
     format.hls.segment_length = 4;
+    panel.url = "/media/changed.m3u8";
     editor.apply();
     EXPECT_EQ(bind_items(0), std::vector<int>{2});
     EXPECT_STREQ(config_string(cJSON_GetArrayItem(targets(stored(1)), 0), "url"),
