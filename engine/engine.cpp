@@ -247,7 +247,8 @@ void finish_extraction(int slot_number, ChannelSlot& slot) {
   }
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r'))
     text.pop_back();
-  engine_log_printf(slot_number, true, "yt-dlp output: %s", text.c_str());
+  engine_log_printf(slot_number, true, "yt-dlp output: %s",
+                    text_without_url_credentials(text).c_str());
   const std::vector<std::string> urls = stream_urls(text);
   if (urls.empty() || !request || request->sources.empty()) {
     slot.state = ChannelState::idle;

@@ -1,9 +1,12 @@
 // What the encoder (ffmpeg) prints, on its way to our standard output where the engine reads its
-// progress; the frozen-video check reads along.
+// progress and keeps it in the channel log: URLs lose their user and password on the way, whole
+// lines at a time (a line cut by the pipe waits for its rest). The frozen-video check reads
+// along.
 #pragma once
 
 #include <chrono>
 #include <functional>
+#include <string>
 #include <string_view>
 
 #include "transcoder/progress_watch.h"
@@ -22,8 +25,10 @@ class OutputRelay {
 
  private:
   void pass_on(std::string_view text);
+  void pass_on_rest();
 
   ProgressWatch watch_;
+  std::string unfinished_line_;
 };
 
 }  // namespace vx

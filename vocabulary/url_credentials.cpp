@@ -14,6 +14,21 @@ std::string url_without_credentials(std::string_view url) {
   return std::string(url.substr(0, host)).append(url.substr(at + 1));
 }
 
+std::string text_without_url_credentials(std::string_view text) {
+  std::string shown;
+  std::size_t from = 0;
+  for (std::size_t scheme = text.find("://"); scheme != std::string_view::npos;
+       scheme = text.find("://", from)) {
+    const std::size_t host = scheme + 3;
+    const std::string_view authority =
+        text.substr(host, text.find_first_of("/?#'\" \t\r\n", host) - host);
+    const std::size_t at = authority.rfind('@');
+    shown.append(text.substr(from, host - from));
+    from = at == std::string_view::npos ? host : host + at + 1;
+  }
+  return shown.append(text.substr(from));
+}
+
 std::string argument_line_without_credentials(std::string_view line) {
   std::string shown;
   bool hidden = false;

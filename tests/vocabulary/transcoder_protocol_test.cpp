@@ -103,6 +103,19 @@ TEST(UrlCredentials, UserAndPasswordAreNeverShown) {
   append_argument(line, "rtmp://key@h/live x");
   EXPECT_EQ(argument_line_without_credentials(line),
             "-re -i rtmp://h/app -f flv \"rtmp://h/live x\"");
+
+  const struct {
+    const char* printed;
+    const char* shown;
+  } texts[] = {
+      {"Output #0, flv, to 'rtmp://op:pw@h/live':", "Output #0, flv, to 'rtmp://h/live':"},
+      {"from \"rtsp://a@b:c@cam\" and srt://h?x=y@z", "from \"rtsp://cam\" and srt://h?x=y@z"},
+      {"a://u@h b://v@i\nc://w@j", "a://h b://i\nc://j"},
+      {"mail me@host, file:///u@x/y, ://@", "mail me@host, file:///u@x/y, ://"},
+      {"ends in rtmp://user:pass@", "ends in rtmp://"},
+  };
+  for (const auto& text : texts)
+    EXPECT_EQ(text_without_url_credentials(text.printed), text.shown) << text.printed;
 }
 
 }  // namespace
