@@ -42,9 +42,7 @@ void apply_global_defaults(cJSON* global) {
   }
   // Out of range, every served output would turn away an office behind one address, or let one
   // address take every place; the transcoder refuses such a line, so it never gets that far.
-  if (has_member(global, kViewersPerAddressKey) &&
-      !viewers_per_address_in_range(
-          config_int(global, kViewersPerAddressKey, kDefaultViewersPerAddress))) {
+  if (!viewers_per_address_problem(global).empty()) {
     config_set_int(global, kViewersPerAddressKey, kDefaultViewersPerAddress);
   }
   if (!has_member(global, "autoRestart")) {
@@ -106,6 +104,16 @@ void normalise_channels(cJSON* channels) {
 }
 
 }  // namespace
+
+std::string viewers_per_address_problem(const cJSON* global) {
+  if (!has_member(global, kViewersPerAddressKey) ||
+      viewers_per_address_in_range(
+          config_int(global, kViewersPerAddressKey, kDefaultViewersPerAddress))) {
+    return "";
+  }
+  return "\"" + std::string(kViewersPerAddressKey) + "\" must be a number from " +
+         std::to_string(kMinViewersPerAddress) + " to " + std::to_string(kMaxViewersPerAddress);
+}
 
 bool normalise_document(cJSON* root) {
   if (!cJSON_IsObject(root)) return false;

@@ -5,6 +5,8 @@
 
 #include <cjson/cJSON.h>
 
+#include <string>
+
 namespace vx {
 
 inline constexpr int kDefaultAutoRestart = 1;
@@ -13,5 +15,10 @@ inline constexpr int kDefaultAutoRestart = 1;
 // document; for anything else (an array such as "[]", a string, a number) nothing is changed
 // and false is returned.
 bool normalise_document(cJSON* root);
+
+// What is wrong with the "global" object's "viewersPerAddress", for the operator; "" when it is
+// missing (the default applies) or reads as a number in its range. Normalising puts such a value
+// back to the default; a configuration post is refused with the text instead.
+std::string viewers_per_address_problem(const cJSON* global);
 
 }  // namespace vx

@@ -173,11 +173,6 @@ describe('global settings and configuration files', () => {
       // SSL without both files is not switched on.
       await page.check('#g-ssl');
       await page.fill('#g-cert', '/etc/ssl/vx.pem');
-      // A count out of range is named by the browser and posts nothing.
-      await page.fill('#g-viewers', '0');
-      await page.click('#g-ok');
-      assert.equal(await isPopupOpen(page, 'popup-global'), true);
-      assert.equal(posts, 0);
       await page.fill('#g-viewers', '120');
 
       const [answer] = await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]);
@@ -214,6 +209,15 @@ describe('global settings and configuration files', () => {
       assert.equal(await page.isChecked('#g-altinput'), true);
       assert.equal(await page.inputValue('#g-acl'), 'deny 10.0.0.0/8\nallow 127.0.0.1');
       assert.equal(await page.isChecked('#g-ssl'), false);
+      assert.equal(await page.inputValue('#g-viewers'), '120');
+
+      // A count out of range: the server says why, and keeps what it had.
+      await page.fill('#g-viewers', '0');
+      const [refused] = await Promise.all([page.waitForResponse(isConfigPost), page.click('#g-ok')]);
+      assert.equal(refused.status(), 400);
+      const reason = '"viewersPerAddress" must be a number from 1 to 100000; nothing was changed';
+      await waitFor(async () => (await page.textContent('#page-error')) === reason, { what: 'the reason shown' });
+      assert.equal((await program.getConfig()).global.viewersPerAddress, 120);
       assert.deepEqual(dialogs.messages(), []);
     } finally {
       await context.close();

@@ -342,6 +342,9 @@ TEST_F(Security, SettingsTheServerCannotServeAreRefusedWhole) {
       {"a password too long",
        [](cJSON* global) { config_set_string(global, "loginPass", std::string(1000, 'p')); },
        "longer than 999 bytes"},
+      {"no viewer per address",
+       [](cJSON* global) { config_set_int(global, "viewersPerAddress", 0); },
+       "\"viewersPerAddress\" must be a number from 1 to 100000"},
   };
   for (const Case& c : cases) {
     const std::string before = file_text();

@@ -84,8 +84,6 @@ function openGlobalSettings() {
 
 async function saveGlobalSettings() {
   if (!$('g-port').value.trim()) return;
-  // The browser names the range of the viewers per address when the number is out of it.
-  if (!$('g-viewers').reportValidity()) return;
   const viewers = $('g-viewers').value.trim();
   const before = globalSettings();
   const cert = $('g-cert').value.trim();
@@ -107,7 +105,8 @@ async function saveGlobalSettings() {
     ytdlpPath: $('g-ytdlp-path').value.trim(),
     loginPass: $('g-password').value,
   };
-  if (viewers) state.config.global.viewersPerAddress = toInt(viewers);
+  // The server judges the number, and says what is wrong with it.
+  if (viewers) state.config.global.viewersPerAddress = Number(viewers);
   closePopup('popup-global');
   const saved = await sendConfig();
   showBanner();
