@@ -22,6 +22,7 @@
 #include <thread>
 #include <vector>
 
+#include "bench/forked_peer.h"
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
 #include "tests/support/http_client.h"
@@ -157,21 +158,11 @@ int main(int argc, char** argv) {
     return 2;
   }
 
-  // Forked before any thread exists.
-  int port_pipe[2];
-  int report_pipe[2];
-  if (::pipe(port_pipe) != 0 || ::pipe(report_pipe) != 0) return 1;
-  const pid_t child = ::fork();
-  if (child < 0) return 1;
-  if (child == 0) {
-    ::close(port_pipe[1]);
-    ::close(report_pipe[0]);
-    ::_exit(run_viewers(port_pipe[0], report_pipe[1], viewers));
-  }
-  ::close(port_pipe[0]);
-  ::close(report_pipe[1]);
-  const vx::UniqueFd port_output(port_pipe[1]);
-  const vx::UniqueFd report_input(report_pipe[0]);
+  const std::optional<vx::bench::ForkedPeer> peer =
+      vx::bench::fork_peer([&](int port_input, int report_output) {
+        return run_viewers(port_input, report_output, viewers);
+      });
+  if (!peer) return 1;
 
   const std::uint64_t bytes_per_second = std::uint64_t(mbit) * 1'000'000 / 8;
   const auto total_packets =
@@ -184,14 +175,10 @@ int main(int argc, char** argv) {
       {.host = "127.0.0.1", .viewers_per_address = static_cast<std::size_t>(viewers)}, error);
   if (!fanout) {
     std::fprintf(stderr, "%s\n", error.c_str());
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    peer->kill_and_wait();
     return 1;
   }
-  const std::uint16_t port = fanout->port();
-  if (!vx::write_all(port_output.get(),
-                     std::string_view(reinterpret_cast<const char*>(&port), sizeof port)))
-    return 1;
+  if (!peer->tell_port(fanout->port())) return 1;
   const auto connect_deadline = Clock::now() + 30s;
   while (fanout->viewer_count() < static_cast<std::size_t>(viewers) &&
          Clock::now() < connect_deadline)
@@ -211,10 +198,10 @@ int main(int argc, char** argv) {
   }
   fanout->feed(std::string_view(stream).substr(fed));
   fanout->finish();
-  const std::string report = read_all(report_input.get());  // once every viewer has its end
+  const std::string report = read_all(peer->report_input.get());  // once every viewer has its end
   const double cpu = cpu_seconds() - cpu_start;
   const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-  ::waitpid(child, nullptr, 0);
+  peer->wait();
 
   int complete = 0;
   int with_gaps = 0;

@@ -26,8 +26,10 @@
 #include <thread>
 #include <vector>
 
+#include "bench/forked_peer.h"
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
+#include "tests/support/http_client.h"
 #include "transcoder/http_fanout.h"
 #include "transcoder/stream_framing.h"
 
@@ -46,37 +48,10 @@ bool set_soft_descriptor_limit(rlim_t wanted) {
   return ::setrlimit(RLIMIT_NOFILE, &limit) == 0;
 }
 
-// A non-blocking connection to 127.0.0.1:port from `source`, under way.
-vx::UniqueFd start_connect(std::uint16_t port, std::uint32_t source) {
-  vx::UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
-  if (!fd) return {};
-  sockaddr_in from{};
-  from.sin_family = AF_INET;
-  from.sin_addr.s_addr = htonl(source);
-  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) return {};
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(port);
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
-      errno != EINPROGRESS)
-    return {};
-  return fd;
-}
-
 bool connected(int fd) {
   int error = 0;
   socklen_t length = sizeof error;
   return ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length) == 0 && error == 0;
-}
-
-// Still open from the server's side: nothing to read, or data, but no end and no reset.
-bool held(int fd) {
-  pollfd waiting{fd, POLLIN | POLLRDHUP, 0};
-  if (::poll(&waiting, 1, 0) == 0) return true;
-  if ((waiting.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0) return false;
-  char byte = 0;
-  return ::recv(fd, &byte, 1, MSG_PEEK) > 0;
 }
 
 std::size_t open_descriptors(pid_t process);
@@ -90,7 +65,7 @@ int run_crowd(int port_input, int report_output, int idle) {
   if (::read(port_input, &port, sizeof port) != sizeof port) return 1;
   std::vector<vx::UniqueFd> sockets;
   for (int i = 0; i < idle; ++i) {
-    sockets.push_back(start_connect(port, kCrowd));
+    sockets.push_back(vx::testing_support::begin_connect_local(port, kCrowd));
     std::this_thread::sleep_for(100us);  // a steady crowd, not a burst the backlog drops
   }
   std::this_thread::sleep_for(3s);
@@ -99,7 +74,7 @@ int run_crowd(int port_input, int report_output, int idle) {
   for (const vx::UniqueFd& fd : sockets) {
     if (!fd || !connected(fd.get())) continue;
     ++made;
-    if (held(fd.get())) ++kept;
+    if (!vx::testing_support::peer_closed(fd.get())) ++kept;
   }
   const std::size_t in_use = open_descriptors(::getppid());
   const double first = first_bytes_after(port, 40s);
@@ -124,7 +99,7 @@ std::size_t open_descriptors(pid_t process) {
 double first_bytes_after(std::uint16_t port, Clock::duration limit) {
   const auto start = Clock::now();
   const auto deadline = start + limit;
-  vx::UniqueFd fd = start_connect(port, kViewer);
+  vx::UniqueFd fd = vx::testing_support::begin_connect_local(port, kViewer);
   if (!fd) return -1;
   pollfd writable{fd.get(), POLLOUT, 0};
   while (::poll(&writable, 1, 50) == 0 && Clock::now() < deadline) {
@@ -162,29 +137,18 @@ int main(int argc, char** argv) {
   }
   ::signal(SIGPIPE, SIG_IGN);
 
-  // Forked before any thread exists.
-  int port_pipe[2];
-  int report_pipe[2];
-  if (::pipe(port_pipe) != 0 || ::pipe(report_pipe) != 0) return 1;
-  const pid_t child = ::fork();
-  if (child < 0) return 1;
-  if (child == 0) {
-    ::close(port_pipe[1]);
-    ::close(report_pipe[0]);
-    ::_exit(run_crowd(port_pipe[0], report_pipe[1], idle));
-  }
-  ::close(port_pipe[0]);
-  ::close(report_pipe[1]);
-  const vx::UniqueFd port_output(port_pipe[1]);
-  const vx::UniqueFd report_input(report_pipe[0]);
+  const std::optional<vx::bench::ForkedPeer> peer =
+      vx::bench::fork_peer([&](int port_input, int report_output) {
+        return run_crowd(port_input, report_output, idle);
+      });
+  if (!peer) return 1;
   if (!set_soft_descriptor_limit(static_cast<rlim_t>(descriptors))) return 1;
 
   std::string error;
   auto fanout = vx::HttpFanout::start({.host = "127.0.0.1"}, error);
   if (!fanout) {
     std::fprintf(stderr, "%s\n", error.c_str());
-    ::kill(child, SIGKILL);
-    ::waitpid(child, nullptr, 0);
+    peer->kill_and_wait();
     return 1;
   }
   // A packet every 10 ms, so a viewer that is served gets bytes at once.
@@ -198,11 +162,9 @@ int main(int argc, char** argv) {
       std::this_thread::sleep_for(10ms);
     }
   });
-  const std::uint16_t port = fanout->port();
-  vx::write_all(port_output.get(),
-                std::string_view(reinterpret_cast<const char*>(&port), sizeof port));
+  peer->tell_port(fanout->port());
   char report[128] = {};
-  const ssize_t got = ::read(report_input.get(), report, sizeof report - 1);
+  const ssize_t got = ::read(peer->report_input.get(), report, sizeof report - 1);
   int made = 0;
   int kept = 0;
   std::size_t in_use = 0;
@@ -210,7 +172,7 @@ int main(int argc, char** argv) {
   if (got > 0) std::sscanf(report, "%d %d %zu %lf", &made, &kept, &in_use, &first);
   feeding = false;
   feeder.join();
-  ::waitpid(child, nullptr, 0);
+  peer->wait();
   fanout.reset();
 
   std::printf("descriptor limit         %d\n", descriptors);

@@ -31,49 +31,10 @@ using vx::UniqueFd;
 constexpr std::uint32_t kFirstAttacker = 0x7f000002;  // 127.0.0.2
 constexpr auto kProbeLimit = std::chrono::seconds(5);
 
-// A connection begun without waiting: the attacker does not care whether it is accepted.
-UniqueFd begin_connection(int port, std::uint32_t source) {
-  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0));
-  if (!fd) return fd;
-  sockaddr_in from{};
-  from.sin_family = AF_INET;
-  from.sin_addr.s_addr = htonl(source);
-  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) return {};
-  sockaddr_in to{};
-  to.sin_family = AF_INET;
-  to.sin_port = htons(static_cast<std::uint16_t>(port));
-  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
-      errno != EINPROGRESS) {
-    return {};
-  }
-  return fd;
-}
-
-// Connected and not closed by the server.
-bool still_held(int fd) {
-  pollfd state{fd, POLLIN, 0};
-  if (::poll(&state, 1, 0) < 0) return false;
-  if ((state.revents & (POLLHUP | POLLERR)) != 0) return false;
-  if ((state.revents & POLLIN) != 0) {
-    char byte;
-    return ::recv(fd, &byte, 1, MSG_PEEK) > 0;
-  }
-  int error = 0;
-  socklen_t length = sizeof error;
-  ::getsockopt(fd, SOL_SOCKET, SO_ERROR, &error, &length);
-  return error == 0;
-}
-
-std::size_t count_held(const std::vector<UniqueFd>& fds) {
-  return static_cast<std::size_t>(
-      std::count_if(fds.begin(), fds.end(), [](const UniqueFd& fd) { return still_held(fd.get()); }));
-}
-
 // Milliseconds until the whole answer came, or -1 when it did not come within the limit.
 double probe(int port, const std::string& request) {
   const Clock::time_point start = Clock::now();
-  const UniqueFd fd = begin_connection(port, INADDR_LOOPBACK);
+  const UniqueFd fd = vx::testing_support::begin_connect_local(port, INADDR_LOOPBACK);
   if (!fd) return -1;
   pollfd writable{fd.get(), POLLOUT, 0};
   if (::poll(&writable, 1, 5000) <= 0 || !vx::testing_support::send_text(fd.get(), request)) {
@@ -116,15 +77,17 @@ int main(int argc, char** argv) {
 
   std::vector<UniqueFd> idlers;
   for (int i = 0; i < idle; ++i) {
-    if (UniqueFd fd = begin_connection(port, next_attacker())) idlers.push_back(std::move(fd));
+    if (UniqueFd fd = vx::testing_support::begin_connect_local(port, next_attacker()))
+      idlers.push_back(std::move(fd));
   }
   std::vector<UniqueFd> tricklers;
   for (int i = 0; i < trickle; ++i) {
-    if (UniqueFd fd = begin_connection(port, next_attacker())) tricklers.push_back(std::move(fd));
+    if (UniqueFd fd = vx::testing_support::begin_connect_local(port, next_attacker()))
+      tricklers.push_back(std::move(fd));
   }
   std::this_thread::sleep_for(std::chrono::milliseconds(500));
-  const std::size_t idle_taken = count_held(idlers);
-  const std::size_t trickle_taken = count_held(tricklers);
+  const std::size_t idle_taken = vx::testing_support::count_not_closed(idlers);
+  const std::size_t trickle_taken = vx::testing_support::count_not_closed(tricklers);
   for (const UniqueFd& fd : tricklers)
     vx::testing_support::send_text(fd.get(), "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: ");
   std::atomic<bool> done{false};
@@ -137,8 +100,10 @@ int main(int argc, char** argv) {
     }
   });
 
-  const std::string request = "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
-                              "Cookie: " + session + "\r\n\r\n";
+  const std::string request =
+      "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nConnection: close\r\n"
+      "Cookie: " +
+      session + "\r\n\r\n";
   std::vector<double> times;
   int lost = 0;
   const Clock::time_point end = Clock::now() + std::chrono::seconds(seconds);
@@ -151,15 +116,16 @@ int main(int argc, char** argv) {
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(200));
   }
-  const std::size_t idle_held = count_held(idlers);
-  const std::size_t trickle_held = count_held(tricklers);
+  const std::size_t idle_held = vx::testing_support::count_not_closed(idlers);
+  const std::size_t trickle_held = vx::testing_support::count_not_closed(tricklers);
   done = true;
   trickling.join();
 
   std::sort(times.begin(), times.end());
-  std::printf("descriptor limit %llu; %d attacking address(es) from 127.0.0.2: %d idle, %d "
-              "trickling connections\n",
-              static_cast<unsigned long long>(descriptors), addresses, idle, trickle);
+  std::printf(
+      "descriptor limit %llu; %d attacking address(es) from 127.0.0.2: %d idle, %d "
+      "trickling connections\n",
+      static_cast<unsigned long long>(descriptors), addresses, idle, trickle);
   std::printf("held by the server after 0.5 s: %zu idle, %zu trickling\n", idle_taken,
               trickle_taken);
   std::printf("held by the server after %d s: %zu idle, %zu trickling\n", seconds, idle_held,

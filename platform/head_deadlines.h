@@ -22,8 +22,8 @@ class HeadDeadlines {
   using Clock = std::chrono::steady_clock;
   // The list is guarded by the mutex; a connection's own thread marks its requests without it.
   struct Watch {
-    UniqueFd socket;  // the duplicate
-    std::atomic<Clock::rep> since;  // ticks of Clock
+    UniqueFd socket;                      // the duplicate
+    std::atomic<Clock::rep> since;        // ticks of Clock
     std::atomic<bool> in_request{false};  // the head is in: being answered, or streamed
     bool shut = false;
     std::list<Watch>::iterator self;
@@ -36,8 +36,9 @@ class HeadDeadlines {
   HeadDeadlines& operator=(const HeadDeadlines&) = delete;
 
   // A new connection on `fd`; the watch lives until closed(). The calls below take a null
-  // watch (a connection whose descriptor was not known) and do nothing with it. When no duplicate can be made (no
-  // descriptor is left) the connection is shut down at once rather than left unwatched.
+  // watch (a connection whose descriptor was not known) and do nothing with it. When no duplicate
+  // can be made (no descriptor is left) the connection is shut down at once rather than left
+  // unwatched.
   Watch* opened(int fd);
   // The head is in: no deadline runs until request_ended() (a streamed answer never calls it).
   void head_received(Watch* watch);

@@ -40,8 +40,8 @@ void rotate(const std::string& path, int archives) {
 std::string log_archive_path(std::string_view path, int number) {
   const std::size_t slash = path.rfind('/');
   const std::size_t dot = path.rfind('.');
-  const bool has_extension = dot != std::string_view::npos &&
-                             (slash == std::string_view::npos || dot > slash + 1);
+  const bool has_extension =
+      dot != std::string_view::npos && (slash == std::string_view::npos || dot > slash + 1);
   const std::size_t split = has_extension ? dot : path.size();
   return std::string(path.substr(0, split)) + "-" + std::to_string(number) +
          std::string(path.substr(split));

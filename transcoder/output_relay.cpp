@@ -46,10 +46,9 @@ void OutputRelay::relay(int fd, std::chrono::milliseconds period,
 void OutputRelay::pass_on(std::string_view text) {
   unfinished_line_.append(text);
   const std::size_t line_end = unfinished_line_.find_last_of("\r\n");
-  const std::size_t whole =
-      unfinished_line_.size() > kLongestHeldLine ? unfinished_line_.size()
-      : line_end == std::string::npos            ? 0
-                                                 : line_end + 1;
+  const std::size_t whole = unfinished_line_.size() > kLongestHeldLine ? unfinished_line_.size()
+                            : line_end == std::string::npos            ? 0
+                                                                       : line_end + 1;
   if (whole > 0) {
     say(text_without_url_credentials(std::string_view(unfinished_line_).substr(0, whole)));
     unfinished_line_.erase(0, whole);

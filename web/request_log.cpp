@@ -30,8 +30,8 @@ std::string stamped_line_start(std::time_t now) {
 }  // namespace
 
 std::string request_log_line(std::time_t now, std::string_view method, std::string_view url,
-                             std::uint32_t client_address_network_order,
-                             std::uint16_t client_port, unsigned status) {
+                             std::uint32_t client_address_network_order, std::uint16_t client_port,
+                             unsigned status) {
   std::string line = stamped_line_start(now);
   append_escaped(line, method);
   line += ' ';

@@ -21,11 +21,11 @@
 #include "config/normalise.h"
 #include "config/store.h"
 #include "platform/descriptor_limit.h"
+#include "platform/head_deadlines.h"
 #include "platform/unique_fd.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/text_format.h"
 #include "web/acl.h"
-#include "platform/head_deadlines.h"
 #include "web/request_log.h"
 #include "web/request_text.h"
 #include "web/request_workers.h"
@@ -127,10 +127,10 @@ void log_request(MHD_Connection* connection, const Exchange& exchange) {
     log_path = config_path_with_extension("_cgi.log");
   }
   const std::optional<sockaddr_in> client = client_of(connection);
-  request_log_append(log_path, request_log_line(std::time(nullptr), exchange.method, url,
-                                                client ? client->sin_addr.s_addr : 0,
-                                                client ? ntohs(client->sin_port) : 0,
-                                                exchange.status));
+  request_log_append(log_path,
+                     request_log_line(std::time(nullptr), exchange.method, url,
+                                      client ? client->sin_addr.s_addr : 0,
+                                      client ? ntohs(client->sin_port) : 0, exchange.status));
 }
 
 MHD_Result append_value(void* text, MHD_ValueKind, const char* key, const char* value) {
@@ -297,9 +297,10 @@ MHD_Daemon* start_daemon(int port, const std::string* key, const std::string* ce
   unsigned flags = MHD_USE_INTERNAL_POLLING_THREAD | MHD_USE_AUTO | MHD_ALLOW_SUSPEND_RESUME;
   if (key != nullptr) flags |= MHD_USE_TLS;
   const auto port16 = static_cast<std::uint16_t>(port);
-  MHD_OptionItem tls_options[] = {
-      {MHD_OPTION_END, 0, nullptr}, {MHD_OPTION_END, 0, nullptr}, {MHD_OPTION_END, 0, nullptr},
-      {MHD_OPTION_END, 0, nullptr}};
+  MHD_OptionItem tls_options[] = {{MHD_OPTION_END, 0, nullptr},
+                                  {MHD_OPTION_END, 0, nullptr},
+                                  {MHD_OPTION_END, 0, nullptr},
+                                  {MHD_OPTION_END, 0, nullptr}};
   if (key != nullptr) {
     tls_options[0] = {MHD_OPTION_HTTPS_MEM_KEY, 0, const_cast<char*>(key->c_str())};
     tls_options[1] = {MHD_OPTION_HTTPS_MEM_CERT, 0, const_cast<char*>(certificate->c_str())};

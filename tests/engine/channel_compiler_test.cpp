@@ -127,7 +127,7 @@ TEST_F(ChannelCompiler, ServedOutputsCarryTheViewersPerAddressUnlessItIsTheDefau
       {R"({"viewersPerAddress": "40"})", "html5", "http://0.0.0.0:1/a.mp4", "-max_redirects 40"},
       {R"({"viewersPerAddress": 40})", "httpmjpg", "http://0.0.0.0:1", "-max_redirects 40"},
       {R"({"viewersPerAddress": 40, "sslCert": "/c.pem", "sslKey": "/k.pem"})", "http",
-       "https://0.0.0.0:1/a.ts", "-user_agent \"/c.pem\" -referer \"/k.pem\" -max_redirects 40"},
+       "https://0.0.0.0:1/a.ts", "-user_agent /c.pem -referer /k.pem -max_redirects 40"},
       {R"({"viewersPerAddress": 300})", "http", "http://0.0.0.0:1/a.ts", ""},
       {R"({})", "html5", "http://0.0.0.0:1/a.mp4", ""},
       {R"({"viewersPerAddress": 40})", "udp", "udp://h:1", ""},

@@ -210,8 +210,9 @@ TEST_F(ChannelEditorTest, ARefusedApplyChangesNoChannelAndKeepsTheEdit) {
     const char* expected = "Target URL invalid!";
     if (refuser == Refuser::advanced_format) expected = "HLS segment length invalid!";
     if (refuser == Refuser::control_character) {
-      expected = "channel 2 output.targets[0].url holds a control character (0x0a); nothing was "
-                 "applied";
+      expected =
+          "channel 2 output.targets[0].url holds a control character (0x0a); nothing was "
+          "applied";
     }
     EXPECT_EQ(refused.messages[0].text, expected);
     EXPECT_EQ(document(), before);

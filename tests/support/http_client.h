@@ -8,10 +8,12 @@
 #include <poll.h>
 #include <sys/socket.h>
 
+#include <cerrno>
 #include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "platform/unique_fd.h"
 #include "vocabulary/ascii.h"
@@ -49,6 +51,26 @@ inline UniqueFd connect_local(std::uint16_t port, int receive_buffer = 0,
   return fd;
 }
 
+// A connection from `source` begun without waiting to be accepted (non-blocking), as a crowd of
+// clients that do not care opens them; invalid when it could not even begin.
+inline UniqueFd begin_connect_local(std::uint16_t port, std::uint32_t source = INADDR_LOOPBACK) {
+  UniqueFd fd(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  if (!fd) return {};
+  sockaddr_in from{};
+  from.sin_family = AF_INET;
+  from.sin_addr.s_addr = htonl(source);
+  if (::bind(fd.get(), reinterpret_cast<const sockaddr*>(&from), sizeof from) != 0) return {};
+  sockaddr_in to{};
+  to.sin_family = AF_INET;
+  to.sin_port = htons(port);
+  to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (::connect(fd.get(), reinterpret_cast<const sockaddr*>(&to), sizeof to) != 0 &&
+      errno != EINPROGRESS) {
+    return {};
+  }
+  return fd;
+}
+
 // The peer has closed (or reset) the connection: nothing more will come.
 inline bool peer_closed(int fd) {
   pollfd state{fd, POLLIN | POLLRDHUP, 0};
@@ -56,6 +78,14 @@ inline bool peer_closed(int fd) {
   if ((state.revents & (POLLHUP | POLLERR | POLLRDHUP)) != 0) return true;
   char byte;
   return ::recv(fd, &byte, 1, MSG_PEEK | MSG_DONTWAIT) <= 0;
+}
+
+// How many of the connections the peer has not closed.
+inline std::size_t count_not_closed(const std::vector<UniqueFd>& connections) {
+  std::size_t open = 0;
+  for (const UniqueFd& fd : connections)
+    open += fd && !peer_closed(fd.get()) ? 1 : 0;
+  return open;
 }
 
 inline bool send_text(int fd, std::string_view text) {

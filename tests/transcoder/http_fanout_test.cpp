@@ -41,6 +41,9 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing_support::connect_local;
+using testing_support::count_not_closed;
+using testing_support::kCrowdPorts;
+using testing_support::peer_closed;
 using testing_support::read_to_end;
 using testing_support::Reply;
 using testing_support::send_text;
@@ -762,22 +765,10 @@ constexpr std::uint32_t kCrowd = 0x7f000002;      // 127.0.0.2
 constexpr std::uint32_t kElsewhere = 0x7f000003;  // 127.0.0.3
 constexpr std::uint32_t kNeighbour = 0x7f000004;  // 127.0.0.4
 
-// Closed by the server (an end or a reset is waiting), rather than merely quiet.
-bool closed_by_server(int fd) {
-  pollfd waiting{fd, POLLIN | POLLRDHUP, 0};
-  return ::poll(&waiting, 1, 0) > 0 && (waiting.revents & (POLLRDHUP | POLLHUP | POLLERR)) != 0;
-}
-
-std::size_t still_open(const std::vector<UniqueFd>& sockets) {
-  return static_cast<std::size_t>(
-      std::count_if(sockets.begin(), sockets.end(),
-                    [](const UniqueFd& fd) { return !closed_by_server(fd.get()); }));
-}
-
 std::vector<UniqueFd> idle_sockets(std::uint16_t port, std::uint32_t source, std::size_t count) {
   std::vector<UniqueFd> sockets;
   for (std::size_t k = 0; k < count; ++k) {
-    sockets.push_back(connect_local(port, 0, source));
+    sockets.push_back(connect_local(port, 0, source, static_cast<std::uint16_t>(kCrowdPorts + k)));
     EXPECT_TRUE(sockets.back()) << "connection " << k;
   }
   return sockets;
@@ -830,8 +821,8 @@ TEST(HttpFanout, AddressesBeyondTheirShareAreTurnedAwayAtOnceAndOthersStillWatch
     ASSERT_NE(fanout, nullptr);
     const std::vector<UniqueFd> crowd = idle_sockets(fanout->port(), kCrowd, c.crowd);
     const std::vector<UniqueFd> neighbours = idle_sockets(fanout->port(), kNeighbour, c.neighbours);
-    EXPECT_TRUE(wait_until([&] { return still_open(crowd) == c.crowd_kept; }, 5s))
-        << still_open(crowd) << " of " << c.crowd << " still open";
+    EXPECT_TRUE(wait_until([&] { return count_not_closed(crowd) == c.crowd_kept; }, 5s))
+        << count_not_closed(crowd) << " of " << c.crowd << " still open";
     const auto asked = Clock::now();
     const std::string body = first_stream_bytes(*fanout, kElsewhere);
     EXPECT_LT(Clock::now() - asked, 2s) << "the viewer was kept waiting";
@@ -840,8 +831,8 @@ TEST(HttpFanout, AddressesBeyondTheirShareAreTurnedAwayAtOnceAndOthersStillWatch
       EXPECT_EQ(body[0], kTsSyncByte);
     }
     // The connections kept are still there once the others have come and gone.
-    EXPECT_EQ(still_open(crowd), c.crowd_kept);
-    EXPECT_EQ(still_open(neighbours), c.neighbours);
+    EXPECT_EQ(count_not_closed(crowd), c.crowd_kept);
+    EXPECT_EQ(count_not_closed(neighbours), c.neighbours);
   }
 }
 
@@ -871,8 +862,8 @@ TEST(HttpFanout, RequestHeadsNotDoneInTimeAreClosedWhileViewersWatchOn) {
   }
   fanout->finish();
 
-  EXPECT_TRUE(closed_by_server(silent.get()));
-  EXPECT_TRUE(closed_by_server(trickling.get()));
+  EXPECT_TRUE(peer_closed(silent.get()));
+  EXPECT_TRUE(peer_closed(trickling.get()));
   // Closed for its deadline, not for anything before it.
   EXPECT_GE(trickler_closed_after, 1s);
   EXPECT_LT(trickler_closed_after, 2500ms);

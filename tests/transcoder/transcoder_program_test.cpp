@@ -176,9 +176,9 @@ TEST_F(TranscoderProgram, WhatFfmpegPrintsLosesUrlCredentials) {
       "printf 'last words rtmp://key@h2/x'");
   start("xoTra_6142 -i /m/a.mp4 -f null -");
   EXPECT_EQ(wait_for_end(), 0);
-  for (const char* shown : {"Output #0, flv, to 'rtmp://h/live':\n",
-                            "frame=    1 fps=0.0 time=00:00:00.04\r",
-                            "from \"rtsp://10.0.0.9/s\":\n", "last words rtmp://h2/x"}) {
+  for (const char* shown :
+       {"Output #0, flv, to 'rtmp://h/live':\n", "frame=    1 fps=0.0 time=00:00:00.04\r",
+        "from \"rtsp://10.0.0.9/s\":\n", "last words rtmp://h2/x"}) {
     EXPECT_NE(output_.find(shown), std::string::npos) << shown << " in\n" << output_;
   }
   for (const char* secret : {"op:", "pw@", "secret", "key@"}) {

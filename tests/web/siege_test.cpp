@@ -19,12 +19,6 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::uint32_t kAttacker = 0x7f000002;  // 127.0.0.2
 
-std::size_t count_held(const std::vector<UniqueFd>& connections) {
-  return static_cast<std::size_t>(std::count_if(
-      connections.begin(), connections.end(),
-      [](const UniqueFd& fd) { return fd && !peer_closed(fd.get()); }));
-}
-
 // One address opens far more idle and trickling connections than its share. The operator's
 // /status from another address is answered every time meanwhile; the attacker holds no more than
 // its share at any time, and none once the head deadline has passed; afterwards the address is
@@ -44,10 +38,12 @@ TEST_F(WebServer, OneAddressCannotCrowdTheOperatorOut) {
     send_text(trickling.back().get(), "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\nX-Pad: ");
   }
   std::this_thread::sleep_for(300ms);
-  EXPECT_LE(count_held(idle) + count_held(trickling), kConnectionsPerAddress);
+  EXPECT_LE(count_not_closed(idle) + count_not_closed(trickling), kConnectionsPerAddress);
 
-  const std::string status_request = "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                                     "Connection: close\r\n" + cookie(session) + "\r\n";
+  const std::string status_request =
+      "GET /status HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+      "Connection: close\r\n" +
+      cookie(session) + "\r\n";
   int probes = 0;
   int answered = 0;
   const auto until = Clock::now() + std::chrono::seconds(kRequestHeadSeconds + 2);
@@ -60,8 +56,8 @@ TEST_F(WebServer, OneAddressCannotCrowdTheOperatorOut) {
     std::this_thread::sleep_for(250ms);
   }
   EXPECT_EQ(answered, probes);
-  EXPECT_EQ(count_held(idle), 0U) << "idle past the head deadline";
-  EXPECT_EQ(count_held(trickling), 0U) << "trickling past the head deadline";
+  EXPECT_EQ(count_not_closed(idle), 0U) << "idle past the head deadline";
+  EXPECT_EQ(count_not_closed(trickling), 0U) << "trickling past the head deadline";
   EXPECT_EQ(http_exchange(port_, status_request, kAttacker).status(), 200);
 }
 
@@ -76,8 +72,9 @@ TEST_F(WebServer, ATrickledUploadWritesOneShortLogLine) {
   const std::string chunk(100, 'b');
   const int chunks = 40;
   const UniqueFd fd = connect_local(port_);
-  ASSERT_TRUE(send_text(fd.get(), "POST " + url + " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
-                                  "Connection: close\r\nContent-Length: " +
+  ASSERT_TRUE(send_text(fd.get(), "POST " + url +
+                                      " HTTP/1.1\r\nHost: 127.0.0.1\r\n"
+                                      "Connection: close\r\nContent-Length: " +
                                       std::to_string(chunk.size() * chunks) + "\r\n\r\n"));
   for (int i = 0; i < chunks; ++i) {
     ASSERT_TRUE(send_text(fd.get(), chunk));
