@@ -23,7 +23,9 @@ elif [ "${1:-}" = "--tsan" ]; then
   tsan_reports="$dir/tsan-reports"
   rm -rf "$tsan_reports"
   mkdir -p "$tsan_reports"
+  # Qt is not built for ThreadSanitizer; tests/tsan.supp says what of it is not judged, and why.
   tsan_options="halt_on_error=1:second_deadlock_stack=1:exitcode=66:log_path=$tsan_reports/report"
+  tsan_options="$tsan_options:suppressions=$VX_ROOT/tests/tsan.supp"
   export TSAN_OPTIONS="$tsan_options${TSAN_OPTIONS:+:$TSAN_OPTIONS}"
 fi
 
