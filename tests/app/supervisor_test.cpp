@@ -137,12 +137,18 @@ TEST_F(SupervisorTest, EndedChannelRestartsAfterAutoRestartSecondsUnlessStopped)
   EXPECT_FALSE(supervisor_.restart_pending(1));
 }
 
-TEST_F(SupervisorTest, WithoutAutoRestartAnEndedChannelStaysIdleAndEnabled) {
+TEST_F(SupervisorTest, WithoutAutoRestartOrWithANegativeOneAnEndedChannelStaysIdleAndEnabled) {
   std::vector<JsonPtr> channels;
   channels.push_back(scripted_channel("/media/a.mp4", "exit 0", true));
   fs::create_directories(folder_ / "media" / "none");
   channels.push_back(scripted_channel((folder_ / "media" / "none").string(), "hang", true));
   install(0, std::move(channels));
+  {
+    // Reading a file turns a negative wait into 0; one set in memory must not restart at once
+    // either, and reads as 0 too.
+    const CoreLock lock = core_lock();
+    config_set_int(config_object(config_document(), "global"), "autoRestart", -5);
+  }
   const std::vector<Supervisor::StartFailure> failed = supervisor_.rebuild_rows(true);
   ASSERT_EQ(failed.size(), 1u) << "the automatic start tells which channel did not start";
   EXPECT_EQ(failed[0].row, 1);
