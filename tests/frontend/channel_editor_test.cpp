@@ -419,6 +419,45 @@ TEST_F(ChannelEditorTest, ADeckLinkOutputPickFillsTheSizeRateAndScanType) {
   }
 }
 
+// "+" repeats the previous target, whose stream name the real panel then refuses to leave; "-"
+// takes that tab back, and a "-" from another tab still checks the tab shown.
+TEST_F(ChannelEditorTest, MinusTakesBackTheTabPlusJustAdded) {
+  install({R"({"input": {"sources": [{"format": "file", "url": "/media/a.mp4"}]},
+      "output": {"targets": [{"format": "udp", "url": "udp://127.0.0.1:1234/a",
+      "video": {"enable": true, "codec": "h264"}, "audio": {"enable": true, "codec": "aac"}}]}})"});
+  EditorPanel real_panel;
+  ChannelEditor real{{real_panel, cells, format, video}, {nullptr, nullptr, nullptr, nullptr}};
+  real.edit(0);
+  EXPECT_EQ(real.select_tab(real.tabs().plus_position()).tabs.labels,
+            (std::vector<std::string>{"a", "a"}));
+  EditorOutcome outcome = real.select_tab(0);
+  ASSERT_EQ(outcome.messages.size(), 1u) << "the repeated name is refused";
+  EXPECT_EQ(outcome.tabs.selected, 1);
+  real.show_advanced_video();
+  outcome = real.select_tab(real.tabs().minus_position());
+  EXPECT_TRUE(outcome.messages.empty());
+  EXPECT_EQ(outcome.tabs.labels, std::vector<std::string>{"a"});
+  EXPECT_EQ(outcome.tabs.selected, 0);
+  EXPECT_FALSE(outcome.advanced.video);
+  EXPECT_TRUE(real.apply().messages.empty());
+  ASSERT_EQ(cJSON_GetArraySize(targets(stored(0))), 1);
+  EXPECT_STREQ(config_string(cJSON_GetArrayItem(targets(stored(0)), 0), "url"),
+               "udp://127.0.0.1:1234/a");
+
+  // Shown on the first tab, "-" still writes (and so checks) what that tab holds.
+  real.edit(0);
+  real_panel.values().target_url = "udp://127.0.0.1:1234/b";
+  real.select_tab(real.tabs().plus_position());
+  real_panel.values().target_url = "udp://127.0.0.1:1234/c";
+  ASSERT_TRUE(real.select_tab(0).messages.empty());
+  real_panel.values().target_url = "udp://127.0.0.1:1234/c";
+  outcome = real.select_tab(real.tabs().minus_position());
+  ASSERT_EQ(outcome.messages.size(), 1u);
+  EXPECT_EQ(outcome.tabs.labels, (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(outcome.tabs.selected, 0);
+  real.cancel();
+}
+
 // The workflow with the window's real panel and cells: what the operator types reaches the
 // document only through Apply, and a refusal names the cell that gets the focus.
 using EditingWorkflow = ChannelEditorTest;
