@@ -235,6 +235,13 @@ void Supervisor::stop_all() {
   commit();
 }
 
+std::optional<int> Supervisor::row_carrier(int row) const {
+  const CoreLock lock = core_lock();
+  if (!valid_row(row)) return std::nullopt;
+  const std::optional<int> carrier = channel_carrier(channel_at(row), row);
+  return carrier && valid_row(*carrier) ? carrier : std::nullopt;
+}
+
 void Supervisor::stop_if_running(int row) {
   const ChannelState state = channel_state(channel_at(row), row);
   if (state == ChannelState::idle) return;

@@ -6,6 +6,7 @@
 #include <cjson/cJSON.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -17,6 +18,11 @@ namespace vx {
 // slot (the time-shift companion's when "timeShift" is a non-zero scalar) when that is busy,
 // else its master's when it is bound, else idle.
 ChannelState channel_state(const cJSON* channel, int channel_number);
+
+// The number (0-based) of the channel whose transcoder a bound channel shows while its own slot
+// is idle: its master's, when that one is not idle. nullopt when the channel's own slot is busy,
+// it is not bound, or its master is idle too. Stopping the channel itself then stops nothing.
+std::optional<int> channel_carrier(const cJSON* channel, int channel_number);
 
 // "hh:mm:ss   25fps@3000Kbps" for a running channel (a bound one that is idle itself shows its
 // master's position only), the current file's name for a folder channel, or "".
