@@ -107,7 +107,8 @@ void Supervisor::supervise_row(int row, SupervisorClock::time_point now) {
   } else if (state == ChannelState::running) {
     show_running(row);
   } else {
-    show(row, state, channel_state_word(state));
+    show(row, state,
+         state == ChannelState::idle ? idle_status_text(row) : channel_state_word(state));
   }
 }
 

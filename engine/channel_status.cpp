@@ -72,6 +72,13 @@ std::optional<int> channel_carrier(const cJSON* channel, int channel_number) {
   return master - 1;
 }
 
+std::string idle_status_text(int channel_number) {
+  std::string text = channel_state_word(ChannelState::idle);
+  const std::string problem = engine_get_start_problem(channel_number);
+  if (!problem.empty()) text += ": " + problem;
+  return text;
+}
+
 std::string channel_status_text(const cJSON* channel, int channel_number) {
   if (is_directory(first_source_url(channel))) return playing_file_name(channel_number);
   int slot = channel_number;

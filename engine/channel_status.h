@@ -28,6 +28,10 @@ std::optional<int> channel_carrier(const cJSON* channel, int channel_number);
 // master's position only), the current file's name for a folder channel, or "".
 std::string channel_status_text(const cJSON* channel, int channel_number);
 
+// What an idle channel shows: "IDLE", and after it why its latest start was refused before a
+// transcoder ran (engine_get_start_problem), so the operator reads the reason where the state is.
+std::string idle_status_text(int channel_number);
+
 // The targets that the channel's own transcoder relays, in target order; empty when it relays
 // none or no transcoder runs. A bound channel that is idle itself shows none: its master's
 // targets are the master's.

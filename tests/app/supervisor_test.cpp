@@ -163,6 +163,31 @@ TEST_F(SupervisorTest, WithoutAutoRestartOrWithANegativeOneAnEndedChannelStaysId
   EXPECT_EQ(reloads_, 0);
 }
 
+TEST_F(SupervisorTest, ATargetFolderThatCannotBeWrittenFailsOnceWithItsReasonInTheRow) {
+  std::ofstream(folder_ / "not-a-folder") << "x";
+  JsonPtr channel = scripted_channel("/media/a.mp4", "hang", true);
+  cJSON* target =
+      cJSON_GetArrayItem(config_array(config_object(channel.get(), "output"), "targets"), 0);
+  config_set_string(target, "format", "hls");
+  config_set_string(target, "url", (folder_ / "not-a-folder" / "ch1.m3u8").string());
+  std::vector<JsonPtr> channels;
+  channels.push_back(std::move(channel));
+  install(1, std::move(channels));
+  const std::vector<Supervisor::StartFailure> failed = supervisor_.rebuild_rows(true);
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].code, kErrorOutputFolderUnwritable);
+  const auto t0 = SupervisorClock::now();
+  supervisor_.tick(t0);
+  supervisor_.tick(t0 + 1h);
+  EXPECT_FALSE(supervisor_.restart_pending(0));
+  EXPECT_EQ(engine_get_state(0), ChannelState::idle);
+  EXPECT_EQ(supervisor_.row_text(0).rfind("IDLE: cannot make the folder " +
+                                              (folder_ / "not-a-folder").string(),
+                                          0),
+            0u)
+      << supervisor_.row_text(0);
+}
+
 TEST_F(SupervisorTest, RowsFollowTheirChannelsWhenChannelsAreAddedOrRemoved) {
   std::vector<JsonPtr> channels;
   channels.push_back(scripted_channel("/media/a.mp4", "exit 0", false));

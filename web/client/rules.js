@@ -104,11 +104,13 @@ export function tabLabel(target, index) {
 }
 
 // The URL a newly chosen target format starts with; page is {protocol, host, port} of the page
-// (port '' for the protocol's default).
+// (port '' for the protocol's default). Recordings and playlists go into the folder the server
+// names (runtime.outputFolder).
 export function targetUrlPreset(format, n, page, runtime) {
   const host = page.host;
   const port = page.port || (page.protocol === 'https:' ? '443' : '80');
-  const media = isWindows(runtime) ? 'c:\\media\\' : '/media/';
+  const folder = textOr(runtime && runtime.outputFolder);
+  const media = folder === '' ? '' : `${folder}${isWindows(runtime) ? '\\' : '/'}`;
   switch (format) {
     case 'rtmp': return `rtmp://127.0.0.1/live/morv_ch${n}`;
     case 'udp': case 'omxts': return `udp://${host}:1234`;
