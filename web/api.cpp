@@ -190,7 +190,12 @@ std::string runtime_text() {
   // Where the page's new recordings and playlists go, as in the window: the folder is the
   // server's to choose, never the page's.
   const JsonPtr folder(cJSON_CreateString(new_output_folder().c_str()));
-  text += "  \"outputFolder\": " + json_print_unformatted(folder.get()).value_or("\"\"") + "\n";
+  text += "  \"outputFolder\": " + json_print_unformatted(folder.get()).value_or("\"\"") + ",\n";
+  // The channel a new one starts from, as the window's: the page sets its own host as the
+  // target's address.
+  text += "  \"channelTemplate\": " +
+          json_print_unformatted(channel_template_for_browser("127.0.0.1").get()).value_or("{}") +
+          "\n";
   text += "}";
   return text;
 }

@@ -10,6 +10,8 @@
 #include "config/document.h"
 #include "config/store.h"
 #include "dialogs/choice_tables.h"
+#include "engine/channel_compiler.h"
+#include "engine/command_line.h"
 #include "frontend/editor_panel.h"
 #include "frontend/source_cells.h"
 
@@ -489,6 +491,40 @@ TEST_F(EditingWorkflow, ANewChannelTypedIntoTheRealCellsAndPanelIsAppended) {
   EXPECT_STREQ(config_string(stored(1), "memo"), "hall");
   EXPECT_STREQ(config_string(cJSON_GetArrayItem(targets(stored(1)), 0), "url"),
                "udp://127.0.0.1:1234");
+}
+
+// A new channel made in the window, whose advanced panels were never opened, streams as one made
+// in the page, which rewrites the encoder options from its untouched video panel on every Apply
+// (and writes the format options only on that panel's OK, as the window does): the template
+// already holds what the untouched encoder tab writes.
+TEST_F(EditingWorkflow, UntouchedAdvancedPanelsChangeNothingOfANewChannelsArgumentLine) {
+  const auto argument_line = [](const cJSON* channel) {
+    JsonPtr document(cJSON_CreateObject());
+    cJSON_AddItemToArray(cJSON_AddArrayToObject(document.get(), "channels"),
+                         cJSON_Duplicate(channel, true));
+    StartRequest request;
+    EXPECT_EQ(compile_channel(document.get(), 0, request), 0);
+    std::string line;
+    EXPECT_EQ(build_command_line(request, CommandSettings{}, line), 0);
+    return line;
+  };
+  install(0);
+  EditorPanel real_panel;
+  SourceCells real_cells([] { return 1; });
+  ChannelEditor real{{real_panel, real_cells, format, video}, {nullptr, nullptr, nullptr, nullptr}};
+  real.new_channel();
+  real_cells.address = "/media/clip.mp4";
+  ASSERT_TRUE(real.apply().messages.empty());
+  const JsonPtr never_opened(cJSON_Duplicate(stored(0), true));
+
+  JsonPtr written(cJSON_Duplicate(never_opened.get(), true));
+  AdvancedVideoSettings video_panel;
+  video_panel.load_channel(written.get(), 0);
+  video_panel.save_channel();
+  const std::string line = argument_line(never_opened.get());
+  EXPECT_EQ(line, argument_line(written.get()));
+  EXPECT_NE(line.find("-pix_fmt:v yuv420p"), std::string::npos) << line;
+  EXPECT_EQ(line.find("-program"), std::string::npos) << line;
 }
 
 }  // namespace

@@ -233,7 +233,9 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
             "  \"version\": \"6.5.7.1d\",\n  \"channels\": 16,\n  \"website\": \"vantorix.org\",\n"
             "  \"manual\": \"https://vantorix.org/manual\",\n"
             "  \"platform\": \"linux\",\n  \"previewPort\": 9528,\n  \"outputFolder\": \"" +
-                new_output_folder() + "\"\n}");
+                new_output_folder() + "\",\n  \"channelTemplate\": " +
+                json_print_unformatted(channel_template_for_browser("127.0.0.1").get()).value_or("") +
+                "\n}");
 }
 
 // A monitoring system scrapes with the password as a token or a basic-auth password; anything
