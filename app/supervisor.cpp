@@ -107,7 +107,8 @@ void Supervisor::supervise_row(int row, SupervisorClock::time_point now) {
   } else if (state == ChannelState::running) {
     show_running(row);
   } else {
-    show(row, state, channel_state_word(state));
+    show(row, state,
+         state == ChannelState::idle ? idle_status_text(row) : channel_state_word(state));
   }
 }
 
@@ -233,6 +234,13 @@ void Supervisor::stop_all() {
     view_.refresh_panel();
   }
   commit();
+}
+
+std::optional<int> Supervisor::row_carrier(int row) const {
+  const CoreLock lock = core_lock();
+  if (!valid_row(row)) return std::nullopt;
+  const std::optional<int> carrier = channel_carrier(channel_at(row), row);
+  return carrier && valid_row(*carrier) ? carrier : std::nullopt;
 }
 
 void Supervisor::stop_if_running(int row) {

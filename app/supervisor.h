@@ -105,6 +105,10 @@ class Supervisor final : public ChannelCommands {
   ChannelState row_state(int row) const;
   const std::string& row_text(int row) const;
   bool restart_pending(int row) const;
+  // The row of the channel whose transcoder this bound row shows while its own is idle (see
+  // channel_carrier); nullopt when the row's own transcoder works or nothing carries it. Takes
+  // the core lock.
+  std::optional<int> row_carrier(int row) const;
   // The channel's first source names an existing folder (it plays a playlist). Takes the core
   // lock.
   bool row_plays_a_folder(int row) const;

@@ -47,6 +47,10 @@ void apply_global_defaults(cJSON* global) {
   }
   if (!has_member(global, "autoRestart")) {
     cJSON_AddNumberToObject(global, "autoRestart", kDefaultAutoRestart);
+  } else if (config_int(global, "autoRestart") < 0) {
+    // Seconds to wait before an ended channel starts again: a negative wait would start it at
+    // once, over and over. It reads as no restart, as 0 does.
+    config_set_int(global, "autoRestart", 0);
   }
   // A clear password from an older file becomes its hash here, once.
   if (has_member(global, kLoginPassKey)) login_password_settle(global, config_login_hash(global));

@@ -509,11 +509,18 @@ void MorviDlg::start_channel(CommandOrigin origin, std::optional<int> hovered) {
 }
 
 void MorviDlg::stop_channel(CommandOrigin origin, std::optional<int> hovered) {
-  const std::optional<DialogMessage> message =
-      stop_from_window(supervisor_, origin, list_->selected_row(), hovered);
+  const StopOutcome outcome = stop_from_window(supervisor_, origin, list_->selected_row(), hovered);
   list_->refresh_hover_buttons();
   refresh_panel();
-  if (message) show_message(*message);
+  if (outcome.message) show_message(*outcome.message);
+  if (!outcome.question || !outcome.carrier) return;
+  QMessageBox question(box_icon(outcome.question->icon), qt_text(outcome.question->title),
+                       qt_text(outcome.question->text), QMessageBox::Ok | QMessageBox::Cancel,
+                       this);
+  if (question.exec() != QMessageBox::Ok) return;
+  stop_carrier_from_window(supervisor_, *outcome.carrier);
+  list_->refresh_hover_buttons();
+  refresh_panel();
 }
 
 void MorviDlg::run_hover_command(HoverCommand command, int row) {

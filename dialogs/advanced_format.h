@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "vocabulary/product.h"
+
 namespace vx {
 
 inline constexpr const char* kAdvancedFormatTitle = "Advanced Format Settings";
@@ -48,7 +50,9 @@ struct MpegTsInputSettings {
 
 // "MPEG-TS Output": program table, PIDs, provider and Pro-MPEG FEC (output "formatOptions").
 struct MpegTsOutputSettings {
-  static constexpr const char* kDefaultProvider = "Vantorix";
+  // The provider a channel's MPEG-TS output names unless the operator set another: the product's
+  // website, as the browser page has always shown it.
+  static constexpr const char* kDefaultProvider = kProductWebsite;
   struct Row {
     std::string program;  // "Program #"
     std::string name;     // "Program Name"

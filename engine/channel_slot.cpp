@@ -25,6 +25,11 @@ void forget_transcoder_lines(ChannelSlot& slot) {
   slot.on_alternate_input = false;
 }
 
+std::string engine_get_start_problem(int slot) {
+  const ChannelSlot* record = engine_slot(slot);
+  return record != nullptr ? record->start_problem : std::string();
+}
+
 ChannelState engine_get_state(int slot) {
   const ChannelSlot* record = engine_slot(slot);
   return record != nullptr ? record->state : ChannelState::idle;

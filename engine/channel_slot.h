@@ -54,6 +54,9 @@ struct ChannelSlot {
   std::int64_t last_start_time = 0;        // engine clock seconds of the latest launch
   std::uint32_t last_transcoder_exit = 0;  // at the latest end; exit_code also takes yt-dlp's
   bool on_alternate_input = false;         // between the failover's two switch texts
+  // Why the latest start was refused before a transcoder ran ("cannot write into ..."); "" once
+  // a transcoder starts.
+  std::string start_problem;
 };
 
 // Forgets the target states, the viewers, the alternate input and the unfinished line: the
@@ -74,5 +77,7 @@ std::int32_t engine_get_time(int slot);
 std::int32_t engine_get_fps(int slot);
 std::int32_t engine_get_bitrate(int slot);
 std::uint32_t engine_get_exit_code(int slot);
+// The slot's start_problem; "" outside 0..31.
+std::string engine_get_start_problem(int slot);
 
 }  // namespace vx

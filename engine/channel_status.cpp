@@ -16,6 +16,13 @@ int bound_master(const cJSON* channel) {
   return config_int(channel, "bind");
 }
 
+// The slot of the channel's own transcoder: the time-shift companion's when "timeShift" is a
+// non-zero scalar.
+int own_slot(const cJSON* channel, int channel_number) {
+  const bool time_shifted = config_int(config_object(channel, "output"), "timeShift") != 0;
+  return time_shifted ? channel_number + kMaxChannels : channel_number;
+}
+
 const char* first_source_url(const cJSON* channel) {
   const cJSON* sources = config_array(config_object(channel, "input"), "sources");
   return config_string(cJSON_GetArrayItem(sources, 0), "url");
@@ -47,12 +54,29 @@ std::size_t utf8_prefix_length(const std::string& text, std::size_t limit) {
 }  // namespace
 
 ChannelState channel_state(const cJSON* channel, int channel_number) {
-  const bool time_shifted = config_int(config_object(channel, "output"), "timeShift") != 0;
-  const int slot = time_shifted ? channel_number + kMaxChannels : channel_number;
-  const ChannelState own = engine_get_state(slot);
+  const ChannelState own = engine_get_state(own_slot(channel, channel_number));
   if (own != ChannelState::idle) return own;
+  const std::optional<int> carrier = channel_carrier(channel, channel_number);
+  return carrier ? engine_get_state(*carrier) : ChannelState::idle;
+}
+
+std::optional<int> channel_carrier(const cJSON* channel, int channel_number) {
+  if (engine_get_state(own_slot(channel, channel_number)) != ChannelState::idle) {
+    return std::nullopt;
+  }
   const int master = bound_master(channel);
-  return master > 0 ? engine_get_state(master - 1) : ChannelState::idle;
+  if (master <= 0 || master > kMaxChannels || master - 1 == channel_number ||
+      engine_get_state(master - 1) == ChannelState::idle) {
+    return std::nullopt;
+  }
+  return master - 1;
+}
+
+std::string idle_status_text(int channel_number) {
+  std::string text = channel_state_word(ChannelState::idle);
+  const std::string problem = engine_get_start_problem(channel_number);
+  if (!problem.empty()) text += ": " + problem;
+  return text;
 }
 
 std::string channel_status_text(const cJSON* channel, int channel_number) {

@@ -6,6 +6,7 @@
 #include <cjson/cJSON.h>
 
 #include <cstddef>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -18,9 +19,18 @@ namespace vx {
 // else its master's when it is bound, else idle.
 ChannelState channel_state(const cJSON* channel, int channel_number);
 
+// The number (0-based) of the channel whose transcoder a bound channel shows while its own slot
+// is idle: its master's, when that one is not idle. nullopt when the channel's own slot is busy,
+// it is not bound, or its master is idle too. Stopping the channel itself then stops nothing.
+std::optional<int> channel_carrier(const cJSON* channel, int channel_number);
+
 // "hh:mm:ss   25fps@3000Kbps" for a running channel (a bound one that is idle itself shows its
 // master's position only), the current file's name for a folder channel, or "".
 std::string channel_status_text(const cJSON* channel, int channel_number);
+
+// What an idle channel shows: "IDLE", and after it why its latest start was refused before a
+// transcoder ran (engine_get_start_problem), so the operator reads the reason where the state is.
+std::string idle_status_text(int channel_number);
 
 // The targets that the channel's own transcoder relays, in target order; empty when it relays
 // none or no transcoder runs. A bound channel that is idle itself shows none: its master's

@@ -4,8 +4,11 @@
 #include <unistd.h>
 
 #include <array>
+#include <cerrno>
 #include <chrono>
 #include <cstdlib>
+#include <cstring>
+#include <filesystem>
 #include <optional>
 #include <thread>
 #include <vector>
@@ -157,6 +160,13 @@ std::uint32_t affinity_mask(int slot_number, int cores_per_channel) {
 
 int launch_transcoder(int slot_number, ChannelSlot& slot, const StartRequest& request) {
   const EngineGlobals& engine = globals();
+  // ffmpeg would end at once and the channel restart over and over; one refusal says why.
+  slot.start_problem = output_folder_problem(request);
+  if (!slot.start_problem.empty()) {
+    engine_log_printf(slot_number, true, "error %d: %s", kErrorOutputFolderUnwritable,
+                      slot.start_problem.c_str());
+    return kErrorOutputFolderUnwritable;
+  }
   CommandSettings settings;
   settings.slot = slot_number;
   settings.log_level = engine.log_level;
@@ -395,6 +405,24 @@ int engine_set_options(const EngineSettings& settings) {
   engine.cookies_path = settings.cookies_path;
   channel_log_set_level(settings.log_level);
   return 0;
+}
+
+std::string output_folder_problem(const StartRequest& request) {
+  for (const TargetGroup& group : request.groups) {
+    for (const EngineTarget& target : group) {
+      const bool written_here = target.format == FormatId::file ||
+                                target.format == FormatId::hls || target.format == FormatId::dash;
+      if (!written_here || target.url.empty() || target.url.front() != '/') continue;
+      const std::filesystem::path folder = std::filesystem::path(target.url).parent_path();
+      std::error_code error;
+      std::filesystem::create_directories(folder, error);
+      if (error) return "cannot make the folder " + folder.string() + ": " + error.message();
+      if (::access(folder.c_str(), W_OK | X_OK) != 0) {
+        return "cannot write into the folder " + folder.string() + ": " + std::strerror(errno);
+      }
+    }
+  }
+  return {};
 }
 
 int engine_start_channel(int slot_number, const StartRequest& request) {

@@ -43,6 +43,12 @@ std::optional<std::int64_t> engine_first_initialised_at();
 // and the transcoder follows from a later poll.
 int engine_start_channel(int slot, const StartRequest& request);
 
+// Why a target of `request` could not be written: the folder of a recording or playlist target
+// given as a local path is made when it is missing, and must then take new files. "" when every
+// one can. A refused start logs it, keeps it as the slot's start_problem and returns
+// kErrorOutputFolderUnwritable.
+std::string output_folder_problem(const StartRequest& request);
+
 // Nothing for an idle or unknown slot. An orderly stop interrupts the transcoder (SIGINT) so it
 // writes its trailers; a kill ends it at once. Either way the slot is stopping until the next
 // poll sees the process gone.

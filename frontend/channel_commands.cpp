@@ -63,13 +63,27 @@ std::optional<DialogMessage> start_from_window(Supervisor& supervisor, CommandOr
   return std::nullopt;
 }
 
-std::optional<DialogMessage> stop_from_window(Supervisor& supervisor, CommandOrigin origin,
-                                              std::optional<int> selected,
-                                              std::optional<int> hovered) {
+StopOutcome stop_from_window(Supervisor& supervisor, CommandOrigin origin,
+                             std::optional<int> selected, std::optional<int> hovered) {
   const CommandRow target = command_row(ChannelCommand::stop, origin, selected, hovered);
-  if (!target.row) return target.message;
-  supervisor.stop_channel(*target.row);
-  return std::nullopt;
+  if (!target.row) return {target.message, std::nullopt, std::nullopt};
+  const int row = *target.row;
+  supervisor.stop_channel(row);
+  StopOutcome outcome;
+  outcome.carrier = supervisor.row_carrier(row);
+  if (outcome.carrier) {
+    std::string text;
+    append_format(text,
+                  "Channel #%d is bound to channel #%d and shows its transcoder, which keeps "
+                  "running.\nStop channel #%d (and every channel bound to it)?",
+                  row + 1, *outcome.carrier + 1, *outcome.carrier + 1);
+    outcome.question = DialogMessage{"Stop Channel", std::move(text), MessageIcon::information};
+  }
+  return outcome;
+}
+
+void stop_carrier_from_window(Supervisor& supervisor, int carrier) {
+  supervisor.stop_channel(carrier);
 }
 
 }  // namespace vx

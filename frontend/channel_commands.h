@@ -37,9 +37,21 @@ DialogMessage start_failure_message(int row, int code);
 std::optional<DialogMessage> start_from_window(Supervisor& supervisor, CommandOrigin origin,
                                                std::optional<int> selected,
                                                std::optional<int> hovered);
-// The whole Stop of the window; a box only when a button finds no selected row.
-std::optional<DialogMessage> stop_from_window(Supervisor& supervisor, CommandOrigin origin,
-                                              std::optional<int> selected,
-                                              std::optional<int> hovered);
+// What Stop leaves for the window to show.
+struct StopOutcome {
+  std::optional<DialogMessage> message;  // a box to show
+  // A bound channel shows the transcoder of the channel it is bound to, so stopping it alone
+  // changes nothing the operator sees: the question (OK and Cancel) names that channel, and on
+  // OK the window calls stop_carrier_from_window(carrier).
+  std::optional<DialogMessage> question;
+  std::optional<int> carrier;
+};
+
+// The whole Stop of the window: the channel is marked not to run and its own transcoder stopped;
+// a box when a button finds no selected row, a question when another channel carries it.
+StopOutcome stop_from_window(Supervisor& supervisor, CommandOrigin origin,
+                             std::optional<int> selected, std::optional<int> hovered);
+// The OK of that question: stops the carrying channel (nothing when it has stopped meanwhile).
+void stop_carrier_from_window(Supervisor& supervisor, int carrier);
 
 }  // namespace vx

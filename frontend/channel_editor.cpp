@@ -545,7 +545,16 @@ EditorOutcome ChannelEditor::select_tab(int position) {
     }
     const int targets = target_count(working_.get());
     if (position == shown_target() || position < 0 || position > targets + 1) return false;
-    if (!commit_panels(outcome)) return false;  // the tab does not change
+    // "-" on the last tab takes it back with what was typed into it, so the panel has no say:
+    // a tab just added repeats the name of the one before and would never pass the check of
+    // duplicate names. The advanced panels shown for it go with it.
+    const bool drops_shown_tab =
+        position == targets + 1 && targets >= 2 && shown_target() == targets - 1;
+    if (drops_shown_tab) {
+      advanced_ = {};
+    } else if (!commit_panels(outcome)) {
+      return false;  // the tab does not change
+    }
     cJSON* list = targets_of(working_.get());
     if (position == targets) {
       if (targets >= kMaxChannelTargets) {

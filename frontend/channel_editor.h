@@ -139,7 +139,9 @@ class ChannelEditor {
   EditorOutcome remove(int row);
   EditorOutcome confirm_remove(int row);
 
-  // The tab at `position` was chosen (the "+" and "-" positions of TargetTabs included).
+  // The tab at `position` was chosen (the "+" and "-" positions of TargetTabs included). "-"
+  // always takes the last tab; when that tab is the one shown, what was typed into it goes with
+  // it unchecked, so a "+" can always be taken back.
   EditorOutcome select_tab(int position);
   // The panel picked another target format: the channel keeps its first target only.
   EditorOutcome target_format_changed();

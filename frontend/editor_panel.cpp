@@ -8,6 +8,7 @@
 #include "config/document.h"
 #include "dialogs/audio_settings.h"
 #include "dialogs/json_fields.h"
+#include "platform/host.h"
 #include "transcoder/encoder_list.h"
 #include "transcoder/ffmpeg_session.h"
 #include "vocabulary/codecs.h"
@@ -217,6 +218,7 @@ EditorEnvironment editor_environment(const cJSON* global, int channel_number,
   environment.served.host = std::move(local_address);
   environment.served.http_port = config_int(global, "httpPort", kDefaultHttpPort);
   environment.plugin_core_path = config_string(global, "omxPath");
+  environment.output_folder = new_output_folder();
   environment.encoders = std::move(encoders);
   return environment;
 }
@@ -232,7 +234,8 @@ PanelChange change_target_format(const EditorValues& shown, int format,
   keep_first_target_only(editing_channel);
   change.targets_reset = true;
   values.target_url =
-      target_format_default_url(*entry, environment.channel_number, environment.served);
+      target_format_default_url(*entry, environment.channel_number, environment.served,
+                                environment.output_folder);
   switch (*entry) {
     case TargetFormatEntry::rtmp: {
       PanelChange encoding =

@@ -38,6 +38,7 @@ std::optional<EditRefusal> validate_editor_values(
 struct EditorEnvironment {
   int channel_number = 1;        // the edited row + 1, for the default addresses
   ServedAddressBase served;      // for the HTTP-served formats' default addresses
+  std::string output_folder;     // for the recordings' and playlists' (new_output_folder())
   std::string plugin_core_path;  // global "omxPath"
   // The encoders the ffmpeg in use has (ffmpeg_encoders()); empty when unknown: then none is
   // refused.

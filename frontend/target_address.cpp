@@ -12,7 +12,8 @@ namespace {
 enum class SchemeRule { none, add_when_missing, always_replace };
 
 struct TargetAddressRule {
-  // "{n}" stands for the channel number, "{served}" for the HTTP-served base.
+  // "{n}" stands for the channel number, "{served}" for the HTTP-served base, "{folder}" for the
+  // folder of new recordings and playlists.
   std::string_view on_choice;
   std::string_view when_empty;
   std::string_view scheme;
@@ -28,11 +29,11 @@ constexpr std::array<TargetAddressRule, kTargetFormatChoices.size()> kAddressRul
     {"{served}/morv_ch{n}", "", "", SchemeRule::none},
     {"rtp://127.0.0.1:1234", "rtp://127.0.0.1:1234", "rtp://", SchemeRule::add_when_missing},
     {"udp://127.0.0.1:1234", "udp://127.0.0.1:1234", "udp://", SchemeRule::always_replace},
-    {"/media/morv_ch{n}.m3u8", "", "", SchemeRule::none},
-    {"/media/morv_ch{n}.mpd", "", "", SchemeRule::none},
+    {"{folder}/morv_ch{n}.m3u8", "", "", SchemeRule::none},
+    {"{folder}/morv_ch{n}.mpd", "", "", SchemeRule::none},
     {"srt://0.0.0.0:1234", "srt://127.0.0.1:1234", "", SchemeRule::none},
     {"rtsp://127.0.0.1:8554/morv_ch{n}", "", "", SchemeRule::none},
-    {"/media/morv_ch{n}_recorded.mp4", "", "", SchemeRule::none},
+    {"{folder}/morv_ch{n}_recorded.mp4", "", "", SchemeRule::none},
     {"ftp://127.0.0.1/stream.mp4", "", "", SchemeRule::none},
     {"<DECKLINK NAME>", "", "", SchemeRule::none},
     {"morv_ch{n}", "", "", SchemeRule::none},
@@ -62,9 +63,11 @@ std::string served_base(const ServedAddressBase& served) {
 }  // namespace
 
 std::string target_format_default_url(TargetFormatEntry format, int channel_number,
-                                      const ServedAddressBase& served) {
+                                      const ServedAddressBase& served,
+                                      std::string_view output_folder) {
   std::string url(rule_of(format).on_choice);
   replace_all(url, "{served}", served_base(served));
+  replace_all(url, "{folder}", output_folder);
   replace_all(url, "{n}", std::to_string(channel_number));
   return url;
 }

@@ -19,9 +19,11 @@ struct ServedAddressBase {
 };
 
 // The address a target starts with when the operator chooses `format` for channel number
-// `channel_number` (from 1). Recordings and playlists go below "/media/".
+// `channel_number` (from 1). Recordings and playlists go into `output_folder`
+// (new_output_folder()).
 std::string target_format_default_url(TargetFormatEntry format, int channel_number,
-                                      const ServedAddressBase& served);
+                                      const ServedAddressBase& served,
+                                      std::string_view output_folder);
 
 // What a target stored with an empty "url" shows: a usable address for the network formats that
 // need one, else "".

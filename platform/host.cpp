@@ -8,8 +8,12 @@
 #include <algorithm>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <iterator>
 #include <set>
 #include <string_view>
+
+#include "vocabulary/product.h"
 
 namespace vx {
 
@@ -66,6 +70,58 @@ std::string xdg_base_folder(const char* variable, const char* fallback) {
     return {};
   }
   return std::string(entry.pw_dir) + fallback;
+}
+
+std::optional<std::string> videos_folder_in_user_dirs(std::string_view text,
+                                                      std::string_view home) {
+  constexpr std::string_view kKey = "XDG_VIDEOS_DIR=";
+  std::optional<std::string> found;
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find('\n'), text.size());
+    std::string_view line = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    while (!line.empty() && (line.front() == ' ' || line.front() == '\t'))
+      line.remove_prefix(1);
+    while (!line.empty() && (line.back() == '\r' || line.back() == ' '))
+      line.remove_suffix(1);
+    if (!line.starts_with(kKey)) continue;
+    line.remove_prefix(kKey.size());
+    // The value is quoted, and holds "$HOME/..." or an absolute path; anything else is ignored,
+    // as xdg-user-dir ignores it. A later line wins.
+    if (line.size() < 2 || line.front() != '"' || line.back() != '"') continue;
+    line = line.substr(1, line.size() - 2);
+    if (line.find('"') != std::string_view::npos || line.find('\\') != std::string_view::npos) {
+      continue;
+    }
+    if (line == "$HOME" || line.starts_with("$HOME/")) {
+      if (home.empty()) continue;
+      found = std::string(home) + std::string(line.substr(5));
+    } else if (line.starts_with('/')) {
+      found = std::string(line);
+    }
+  }
+  while (found && found->size() > 1 && found->back() == '/')
+    found->pop_back();
+  return found;
+}
+
+std::string user_videos_folder() {
+  const std::string home = xdg_base_folder("HOME", "");
+  const std::string config = xdg_base_folder("XDG_CONFIG_HOME", "/.config");
+  if (!config.empty()) {
+    std::string text;
+    std::ifstream file(config + "/user-dirs.dirs");
+    if (file) text.assign(std::istreambuf_iterator<char>(file), std::istreambuf_iterator<char>());
+    if (std::optional<std::string> videos = videos_folder_in_user_dirs(text, home)) {
+      return *videos;
+    }
+  }
+  return home.empty() ? std::string() : home + "/Videos";
+}
+
+std::string new_output_folder() {
+  const std::string videos = user_videos_folder();
+  return (videos.empty() ? std::string("/tmp") : videos) + "/" + kProductName;
 }
 
 std::vector<std::string> local_ipv4_addresses() {

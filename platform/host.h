@@ -4,7 +4,9 @@
 
 #include <ifaddrs.h>
 
+#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace vx {
@@ -18,6 +20,20 @@ const std::string& module_folder();
 std::string xdg_base_folder(const char* variable, const char* fallback);
 
 inline constexpr std::size_t kMaxLocalAddresses = 5;
+
+// The user's videos folder as `xdg-user-dir VIDEOS` finds it: XDG_VIDEOS_DIR from
+// user-dirs.dirs in the XDG config folder, else "Videos" below the home folder. "" when no home
+// is known.
+std::string user_videos_folder();
+
+// XDG_VIDEOS_DIR in the text of a user-dirs.dirs file: "$HOME/..." below `home`, or an absolute
+// path. nullopt when the file does not set it, or sets it to something else.
+std::optional<std::string> videos_folder_in_user_dirs(std::string_view text,
+                                                      std::string_view home);
+
+// Where the recordings and playlists of a newly chosen target format go: a folder named after the
+// product in the user's videos folder, without a trailing '/'. Stored targets keep their paths.
+std::string new_output_folder();
 
 // The host's IPv4 addresses in dotted-quad form: the first IPv4 address of each interface,
 // skipping loopback (127.x.x.x) and link-local (169.254.x.x), at most five.

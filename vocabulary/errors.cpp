@@ -29,6 +29,7 @@ constexpr std::array kErrorTexts = {
     ErrorText{kErrorFolderUnplayable, "source folder has no playable file"},
     ErrorText{kErrorBoundTargetsMissing, "bound channel has fewer targets than its master"},
     ErrorText{kErrorNotTaken, "the program is not taking commands now"},
+    ErrorText{kErrorOutputFolderUnwritable, "target folder not writable"},
 };
 
 }  // namespace

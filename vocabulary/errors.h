@@ -33,6 +33,10 @@ inline constexpr int kErrorBoundTargetsMissing = -17;  // a bound channel has fe
 // answer in time).
 inline constexpr int kErrorNotTaken = -18;
 
+// A recording or playlist target whose folder cannot be made or written: refused before the
+// transcoder starts, so the channel fails once instead of ending and restarting over and over.
+inline constexpr int kErrorOutputFolderUnwritable = -19;
+
 // The operator's text for a code: the web API's answer body and the words of start-up messages.
 // "" for 0, "unknown error" for a code not listed above.
 std::string_view error_text(int code);

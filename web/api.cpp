@@ -12,9 +12,11 @@
 #include "devices/decklink.h"
 #include "devices/device_text.h"
 #include "devices/ndi.h"
+#include "engine/channel_slot.h"
 #include "engine/channel_status.h"
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
+#include "platform/host.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
@@ -63,7 +65,10 @@ void append_target_states(std::string& text, const std::vector<RelayedTarget>& t
 
 void append_status_entry(std::string& text, const cJSON* channel, int index) {
   const ChannelState state = channel_state(channel, index);
-  if (const char* fixed = status_entry_prefix(state)) {
+  if (state == ChannelState::idle && !engine_get_start_problem(index).empty()) {
+    text += R"(    {"state": "idle", "status": )";
+    text += device_text_json(idle_status_text(index), kMaxStatusCharacters);
+  } else if (const char* fixed = status_entry_prefix(state)) {
     text += fixed;
   } else {
     std::string status = channel_status_text(channel, index);
@@ -181,7 +186,16 @@ std::string runtime_text() {
   append_format(text, "  \"website\": \"%s\",\n", kProductWebsite);
   append_format(text, "  \"manual\": \"%s\",\n", kManualAddress);
   append_format(text, "  \"platform\": \"%s\",\n", kPlatformName);
-  append_format(text, "  \"previewPort\": %d\n", kPreviewPort);
+  append_format(text, "  \"previewPort\": %d,\n", kPreviewPort);
+  // Where the page's new recordings and playlists go, as in the window: the folder is the
+  // server's to choose, never the page's.
+  const JsonPtr folder(cJSON_CreateString(new_output_folder().c_str()));
+  text += "  \"outputFolder\": " + json_print_unformatted(folder.get()).value_or("\"\"") + ",\n";
+  // The channel a new one starts from, as the window's: the page sets its own host as the
+  // target's address.
+  text += "  \"channelTemplate\": " +
+          json_print_unformatted(channel_template_for_browser("127.0.0.1").get()).value_or("{}") +
+          "\n";
   text += "}";
   return text;
 }

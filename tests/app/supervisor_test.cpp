@@ -137,12 +137,18 @@ TEST_F(SupervisorTest, EndedChannelRestartsAfterAutoRestartSecondsUnlessStopped)
   EXPECT_FALSE(supervisor_.restart_pending(1));
 }
 
-TEST_F(SupervisorTest, WithoutAutoRestartAnEndedChannelStaysIdleAndEnabled) {
+TEST_F(SupervisorTest, WithoutAutoRestartOrWithANegativeOneAnEndedChannelStaysIdleAndEnabled) {
   std::vector<JsonPtr> channels;
   channels.push_back(scripted_channel("/media/a.mp4", "exit 0", true));
   fs::create_directories(folder_ / "media" / "none");
   channels.push_back(scripted_channel((folder_ / "media" / "none").string(), "hang", true));
   install(0, std::move(channels));
+  {
+    // Reading a file turns a negative wait into 0; one set in memory must not restart at once
+    // either, and reads as 0 too.
+    const CoreLock lock = core_lock();
+    config_set_int(config_object(config_document(), "global"), "autoRestart", -5);
+  }
   const std::vector<Supervisor::StartFailure> failed = supervisor_.rebuild_rows(true);
   ASSERT_EQ(failed.size(), 1u) << "the automatic start tells which channel did not start";
   EXPECT_EQ(failed[0].row, 1);
@@ -155,6 +161,31 @@ TEST_F(SupervisorTest, WithoutAutoRestartAnEndedChannelStaysIdleAndEnabled) {
   EXPECT_FALSE(supervisor_.restart_pending(0));
   EXPECT_TRUE(enabled(0));
   EXPECT_EQ(reloads_, 0);
+}
+
+TEST_F(SupervisorTest, ATargetFolderThatCannotBeWrittenFailsOnceWithItsReasonInTheRow) {
+  std::ofstream(folder_ / "not-a-folder") << "x";
+  JsonPtr channel = scripted_channel("/media/a.mp4", "hang", true);
+  cJSON* target =
+      cJSON_GetArrayItem(config_array(config_object(channel.get(), "output"), "targets"), 0);
+  config_set_string(target, "format", "hls");
+  config_set_string(target, "url", (folder_ / "not-a-folder" / "ch1.m3u8").string());
+  std::vector<JsonPtr> channels;
+  channels.push_back(std::move(channel));
+  install(1, std::move(channels));
+  const std::vector<Supervisor::StartFailure> failed = supervisor_.rebuild_rows(true);
+  ASSERT_EQ(failed.size(), 1u);
+  EXPECT_EQ(failed[0].code, kErrorOutputFolderUnwritable);
+  const auto t0 = SupervisorClock::now();
+  supervisor_.tick(t0);
+  supervisor_.tick(t0 + 1h);
+  EXPECT_FALSE(supervisor_.restart_pending(0));
+  EXPECT_EQ(engine_get_state(0), ChannelState::idle);
+  EXPECT_EQ(supervisor_.row_text(0).rfind("IDLE: cannot make the folder " +
+                                              (folder_ / "not-a-folder").string(),
+                                          0),
+            0u)
+      << supervisor_.row_text(0);
 }
 
 TEST_F(SupervisorTest, RowsFollowTheirChannelsWhenChannelsAreAddedOrRemoved) {

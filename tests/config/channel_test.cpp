@@ -104,7 +104,7 @@ TEST(ChannelTemplate, DesktopFormIsTheDocumentedChannel) {
         "format": "udp", "url": "udp://127.0.0.1:1234",
         "video": {"enable": true, "codec": "h264", "width": 0, "height": 0, "frameRate": 0,
                   "keyFrameInterval": 5, "quality": 0, "bitRate": 0, "scanType": 0,
-                  "options": ["-preset:v faster"]},
+                  "options": ["-pix_fmt:v yuv420p", "-preset:v faster"]},
         "audio": {"enable": true, "codec": "aac", "sampleRate": 0, "channels": 2, "bitRate": 0},
         "mux": {"bitRate": 0, "cbr": false},
         "rtmp": {"flashVer": "", "swfUrl": "", "user": "", "passwd": ""}}],

@@ -195,6 +195,9 @@ TEST_F(ConfigStoreTest, GlobalDefaultsAndPortRepair) {
       {R"({"httpPort": null, "autoRestart": 0})", R"({"httpPort":9527,"autoRestart":0,"log":0})"},
       {R"({"httpPort": 70000})", R"({"httpPort":9527,"log":0,"autoRestart":1})"},
       {R"({"httpPort": -80})", R"({"httpPort":9527,"log":0,"autoRestart":1})"},
+      // A negative wait would restart an ended channel at once: it reads as no restart.
+      {R"({"autoRestart": -5})", R"({"autoRestart":0,"log":0,"httpPort":9527})"},
+      {R"({"autoRestart": 7})", R"({"autoRestart":7,"log":0,"httpPort":9527})"},
       // Present keys stay whatever their type; readers apply their own defaults.
       {R"({"log": "x", "autoRestart": [], "httpPort": 65535})",
        R"({"log":"x","autoRestart":[],"httpPort":65535})"},

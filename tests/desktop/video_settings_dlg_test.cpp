@@ -57,7 +57,8 @@ struct Panel : QtFirst {
     cJSON* video = target_video(channel.get());
     config_set_string(video, "codec", codec);
     cJSON* video_options = config_array(video, "options");
-    cJSON_DeleteItemFromArray(video_options, 0);
+    while (cJSON_GetArraySize(video_options) > 0)
+      cJSON_DeleteItemFromArray(video_options, 0);
     for (const std::string& option : options)
       cJSON_AddItemToArray(video_options, cJSON_CreateString(option.c_str()));
     for (const std::string& filter : filters)

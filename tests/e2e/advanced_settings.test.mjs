@@ -90,9 +90,11 @@ describe('advanced settings', () => {
   test('HLS: a start of 10 stores -start_number 10, the default length nothing', async () => {
     await editRow(page, 1);
     await page.selectOption('#target-format', 'dash');
-    assert.equal(await page.inputValue('#target-url'), '/media/morv_ch1.mpd');
+    // The server names the folder, from the user's videos folder.
+    const folder = `${program.folder}/videos/Vantorix`;
+    assert.equal(await page.inputValue('#target-url'), `${folder}/morv_ch1.mpd`);
     await page.selectOption('#target-format', 'hls');
-    assert.equal(await page.inputValue('#target-url'), '/media/morv_ch1.m3u8');
+    assert.equal(await page.inputValue('#target-url'), `${folder}/morv_ch1.m3u8`);
     await openFormatTab(page, 'hls');
     assert.equal(await page.inputValue('#adv-hls-time'), '2');
     assert.equal(await page.inputValue('#adv-hls-start'), '1');
@@ -100,7 +102,7 @@ describe('advanced settings', () => {
     await page.click('#adv-format-ok');
     await applyEdit(page);
     let target = (await program.getConfig()).channels[0].output;
-    assert.deepEqual([target.targets[0].format, target.targets[0].url], ['hls', '/media/morv_ch1.m3u8']);
+    assert.deepEqual([target.targets[0].format, target.targets[0].url], ['hls', `${folder}/morv_ch1.m3u8`]);
     assert.deepEqual(target.formatOptions.filter((option) => option.startsWith('-hls') || option.startsWith('-start')),
       ['-start_number 10']);
 

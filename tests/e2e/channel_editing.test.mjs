@@ -257,6 +257,23 @@ describe('channel editor', () => {
     assert.equal((await program.getConfig()).channels.length, 3);
   });
 
+  // The window starts a new channel from the same template and writes no panel that was not
+  // shown, so both stream alike: the page's Apply must not change what the template holds either.
+  test('a new channel applied without the advanced panels is the server\'s template', async () => {
+    const runtime = await program.getJson('/runtime');
+    await selectRow(page, 1);
+    await page.click('#btn-new');
+    await page.fill('#edit-source-url', '/media/new.mp4');
+    await applyEdit(page);
+    const stored = (await program.getConfig()).channels[3];
+    const template = runtime.channelTemplate;
+    assert.deepEqual(stored.output.formatOptions, template.output.formatOptions);
+    assert.deepEqual(stored.output.targets[0].video.options, template.output.targets[0].video.options);
+    assert.ok(template.output.targets[0].video.options.includes('-pix_fmt:v yuv420p'));
+    assert.equal(stored.output.targets[0].url, 'udp://127.0.0.1:1234');
+    assert.deepEqual(dialogs.messages(), []);
+  });
+
   test('markup and odd values typed or stored are kept as text and break nothing', async () => {
     const memo = `<img src=x onerror="window.injected=1"> & 'quoted' "memo"`;
     await editRow(page, 1);

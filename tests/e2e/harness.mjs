@@ -148,8 +148,8 @@ function keepTail(text, chunk) {
   return joined.length > kKeptOutput ? joined.slice(joined.length - kKeptOutput) : joined;
 }
 
-// Starts `vantorix -quiet` without a display in a new folder holding XDG_CONFIG_HOME and
-// XDG_RUNTIME_DIR (0700).
+// Starts `vantorix -quiet` without a display in a new folder holding XDG_CONFIG_HOME (whose
+// user-dirs.dirs names <folder>/videos as the videos folder) and XDG_RUNTIME_DIR (0700).
 //   config:   the configuration document ({global, channels}) written before the start; its
 //             "httpPort" is replaced by a free port (and "loginPass" by `password` when given).
 //             null writes no file: a first start, which writes the defaults and listens on the
@@ -173,6 +173,8 @@ export async function startProgram({ config, password, startLimitMs = kStartLimi
   const configPath = path.join(configFolder, 'morvi.json');
   mkdirSync(configFolder, { recursive: true });
   mkdirSync(runtimeDir, { mode: 0o700 });
+  // The user's videos folder, below which new recordings and playlists go: <folder>/videos.
+  writeFileSync(path.join(configHome, 'user-dirs.dirs'), `XDG_VIDEOS_DIR="${path.join(folder, 'videos')}"\n`);
 
   let port;
   try {

@@ -16,14 +16,14 @@ import {
 test('target URL presets follow the page address and the server platform', () => {
   const https = { protocol: 'https:', host: '10.1.2.3', port: '' };
   const http = { protocol: 'http:', host: 'box', port: '8080' };
-  const linux = { platform: 'linux' };
+  const linux = { platform: 'linux', outputFolder: '/home/op/Videos/Vantorix' };
   for (const [format, page, runtime, want] of [
     ['http', https, linux, 'https://10.1.2.3:443/morv_ch4'],
     ['html5', { ...http, port: '' }, linux, 'http://box:80/morv_ch4'],
     ['httpmjpg', http, linux, 'http://box:8080/morv_ch4'],
     ['rtpts', https, linux, 'rtp://10.1.2.3:1234'],
-    ['file', https, { platform: 'windows' }, 'c:\\media\\morv_ch4_recorded.mp4'],
-    ['dash', https, null, '/media/morv_ch4.mpd'],
+    ['file', https, { platform: 'windows', outputFolder: 'c:\\video' }, 'c:\\video\\morv_ch4_recorded.mp4'],
+    ['dash', https, linux, '/home/op/Videos/Vantorix/morv_ch4.mpd'],
     ['device', https, linux, ''],
   ]) {
     assert.equal(targetUrlPreset(format, 4, page, runtime), want, format);

@@ -394,6 +394,56 @@ TEST_F(Engine, LogFailureRefusesTheStartOnlyWhenLogging) {
   EXPECT_TRUE(poll_until_idle(0));
 }
 
+// A recording or playlist whose folder cannot be written is refused before ffmpeg runs (it would
+// end at once, and the channel restart over and over), with the reason in the log and the status.
+TEST_F(Engine, ATargetFolderThatCannotBeWrittenRefusesTheStartWithItsReason) {
+  init();
+  std::ofstream(folder_ / "not-a-folder") << "x";
+  struct Case {
+    FormatId format;
+    std::string url;
+    std::string problem;  // the start of the reason; "" when it starts
+  };
+  const Case cases[] = {
+      {FormatId::hls, (folder_ / "made" / "deeper" / "ch1.m3u8").string(), ""},
+      {FormatId::dash, (folder_ / "not-a-folder" / "ch1.mpd").string(), "cannot make the folder"},
+      {FormatId::file, (folder_ / "not-a-folder" / "sub" / "ch1.mp4").string(),
+       "cannot make the folder"},
+      {FormatId::file, "ftp://127.0.0.1/not-a-folder/x.mp4", ""},  // not written here
+      {FormatId::udp, "/not-a-folder/x", ""},
+  };
+  for (const Case& c : cases) {
+    StartRequest request = scripted("hang");
+    request.groups[0][0].format = c.format;
+    request.groups[0][0].url = c.url;
+    EXPECT_EQ(output_folder_problem(request).substr(0, c.problem.size()), c.problem) << c.url;
+    EXPECT_EQ(output_folder_problem(request).empty(), c.problem.empty()) << c.url;
+    const int code = engine_start_channel(0, request);
+    if (c.problem.empty()) {
+      EXPECT_EQ(code, 0) << c.url;
+      EXPECT_EQ(idle_status_text(0), "IDLE") << "a start forgets an earlier refusal";
+      engine_stop_channel(0, StopMode::kill);
+      ASSERT_TRUE(poll_until_idle(0));
+      continue;
+    }
+    EXPECT_EQ(code, kErrorOutputFolderUnwritable) << c.url;
+    EXPECT_EQ(engine_get_state(0), ChannelState::idle);
+    EXPECT_EQ(idle_status_text(0), "IDLE: " + engine_get_start_problem(0));
+    EXPECT_NE(log_of(0).find("error -19: " + c.problem), std::string::npos) << log_of(0);
+  }
+  EXPECT_TRUE(fs::is_directory(folder_ / "made" / "deeper"));
+  if (::geteuid() != 0) {  // root writes anywhere
+    fs::create_directories(folder_ / "locked");
+    fs::permissions(folder_ / "locked", fs::perms::owner_read | fs::perms::owner_exec);
+    StartRequest request = scripted("hang");
+    request.groups[0][0].format = FormatId::hls;
+    request.groups[0][0].url = (folder_ / "locked" / "ch1.m3u8").string();
+    EXPECT_EQ(engine_start_channel(1, request), kErrorOutputFolderUnwritable);
+    EXPECT_NE(engine_get_start_problem(1).find("cannot write into the folder"), std::string::npos);
+    fs::permissions(folder_ / "locked", fs::perms::owner_all);
+  }
+}
+
 TEST_F(Engine, AffinityBindsEachSlotToItsProcessors) {
   settings_.cores_per_channel = 1;
   init();

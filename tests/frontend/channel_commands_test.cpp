@@ -4,6 +4,7 @@
 
 #include "config/core_lock.h"
 #include "config/store.h"
+#include "engine/channel_slot.h"
 
 namespace vx {
 namespace {
@@ -54,6 +55,63 @@ TEST(ChannelCommands, TheHoverButtonsActOnTheirOwnRowAndItsChannelIsChecked) {
             "Start transcoding on channel #5 failed! (code=-14)");
   const CoreLock lock = core_lock();
   EXPECT_FALSE(start_refusal(cJSON_GetArrayItem(config_array(config_document(), "channels"), 0)));
+  config_free();
+}
+
+// Stop on a bound row whose own transcoder is idle would stop nothing the row shows: the
+// operator is asked about the channel that carries it, and OK stops that one.
+TEST(ChannelCommands, StopOnABoundRowNamesTheChannelThatCarriesIt) {
+  {
+    const CoreLock lock = core_lock();
+    const std::string plain = channel_text(true, true);
+    const std::string bound = R"({"bind": 1, )" + plain.substr(1);
+    ASSERT_NE(config_normalise(R"({"global": {}, "channels": [)" + plain + "," + bound + "," +
+                               plain + "]}"),
+              nullptr);
+  }
+  SupervisorView view;
+  Supervisor supervisor(view, {});
+  supervisor.rebuild_rows(false);
+  const auto set_state = [](int slot, ChannelState state) { engine_slot(slot)->state = state; };
+  struct Case {
+    ChannelState master, own;  // the states of slots 0 and 1
+    int stopped;
+    std::optional<int> carrier;
+  };
+  const Case cases[] = {
+      {ChannelState::running, ChannelState::idle, 1, 0},
+      {ChannelState::no_signal, ChannelState::idle, 1, 0},
+      {ChannelState::idle, ChannelState::idle, 1, std::nullopt},
+      {ChannelState::running, ChannelState::running, 1, std::nullopt},  // its own transcoder
+      {ChannelState::running, ChannelState::idle, 0, std::nullopt},     // the master itself
+      {ChannelState::running, ChannelState::idle, 2, std::nullopt},     // not bound
+  };
+  for (const Case& c : cases) {
+    set_state(0, c.master);
+    set_state(1, c.own);
+    const StopOutcome outcome =
+        stop_from_window(supervisor, CommandOrigin::hover, std::nullopt, c.stopped);
+    EXPECT_EQ(outcome.carrier, c.carrier) << c.stopped;
+    EXPECT_EQ(outcome.question.has_value(), c.carrier.has_value()) << c.stopped;
+    EXPECT_FALSE(outcome.message);
+  }
+  set_state(0, ChannelState::running);
+  set_state(1, ChannelState::idle);
+  const StopOutcome asked = stop_from_window(supervisor, CommandOrigin::hover, std::nullopt, 1);
+  ASSERT_TRUE(asked.question);
+  EXPECT_EQ(asked.question->text,
+            "Channel #2 is bound to channel #1 and shows its transcoder, which keeps running.\n"
+            "Stop channel #1 (and every channel bound to it)?");
+  stop_carrier_from_window(supervisor, *asked.carrier);
+  EXPECT_EQ(engine_slot(0)->state, ChannelState::stopping);
+  {
+    const CoreLock lock = core_lock();
+    const cJSON* channels = config_array(config_document(), "channels");
+    EXPECT_FALSE(config_bool(cJSON_GetArrayItem(channels, 0), "enable"));
+    EXPECT_FALSE(config_bool(cJSON_GetArrayItem(channels, 1), "enable"));
+  }
+  for (int slot = 0; slot < kSlotCount; ++slot)
+    *engine_slot(slot) = ChannelSlot{};
   config_free();
 }
 

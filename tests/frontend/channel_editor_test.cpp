@@ -10,6 +10,8 @@
 #include "config/document.h"
 #include "config/store.h"
 #include "dialogs/choice_tables.h"
+#include "engine/channel_compiler.h"
+#include "engine/command_line.h"
 #include "frontend/editor_panel.h"
 #include "frontend/source_cells.h"
 
@@ -303,10 +305,14 @@ TEST_F(ChannelEditorTest, RemoveWaitsForLaterChannelsAndRenumbersTheBinds) {
   bind(1, 3);  // channel 2 bound to the channel removed
   bind(4, 4);  // channel 5 bound to channel 4, both moving up
   const std::string before = document();
-  states[4] = ChannelState::running;
-  EXPECT_EQ(editor.remove(2).messages.at(0).text,
-            "Please stop all channels before removing this channel.");
-  states[4] = ChannelState::idle;
+  // The channel itself running, or a later one (it would move to another slot).
+  for (int running : {2, 4}) {
+    states[static_cast<std::size_t>(running)] = ChannelState::running;
+    EXPECT_EQ(editor.remove(2).messages.at(0).text,
+              "Please stop all channels before removing this channel.")
+        << running;
+    states[static_cast<std::size_t>(running)] = ChannelState::idle;
+  }
   states[0] = ChannelState::running;
   EXPECT_EQ(editor.remove(2).question->text, "Remove this channel?");
   states[3] = ChannelState::stopping;  // started while the question was open
@@ -415,6 +421,45 @@ TEST_F(ChannelEditorTest, ADeckLinkOutputPickFillsTheSizeRateAndScanType) {
   }
 }
 
+// "+" repeats the previous target, whose stream name the real panel then refuses to leave; "-"
+// takes that tab back, and a "-" from another tab still checks the tab shown.
+TEST_F(ChannelEditorTest, MinusTakesBackTheTabPlusJustAdded) {
+  install({R"({"input": {"sources": [{"format": "file", "url": "/media/a.mp4"}]},
+      "output": {"targets": [{"format": "udp", "url": "udp://127.0.0.1:1234/a",
+      "video": {"enable": true, "codec": "h264"}, "audio": {"enable": true, "codec": "aac"}}]}})"});
+  EditorPanel real_panel;
+  ChannelEditor real{{real_panel, cells, format, video}, {nullptr, nullptr, nullptr, nullptr}};
+  real.edit(0);
+  EXPECT_EQ(real.select_tab(real.tabs().plus_position()).tabs.labels,
+            (std::vector<std::string>{"a", "a"}));
+  EditorOutcome outcome = real.select_tab(0);
+  ASSERT_EQ(outcome.messages.size(), 1u) << "the repeated name is refused";
+  EXPECT_EQ(outcome.tabs.selected, 1);
+  real.show_advanced_video();
+  outcome = real.select_tab(real.tabs().minus_position());
+  EXPECT_TRUE(outcome.messages.empty());
+  EXPECT_EQ(outcome.tabs.labels, std::vector<std::string>{"a"});
+  EXPECT_EQ(outcome.tabs.selected, 0);
+  EXPECT_FALSE(outcome.advanced.video);
+  EXPECT_TRUE(real.apply().messages.empty());
+  ASSERT_EQ(cJSON_GetArraySize(targets(stored(0))), 1);
+  EXPECT_STREQ(config_string(cJSON_GetArrayItem(targets(stored(0)), 0), "url"),
+               "udp://127.0.0.1:1234/a");
+
+  // Shown on the first tab, "-" still writes (and so checks) what that tab holds.
+  real.edit(0);
+  real_panel.values().target_url = "udp://127.0.0.1:1234/b";
+  real.select_tab(real.tabs().plus_position());
+  real_panel.values().target_url = "udp://127.0.0.1:1234/c";
+  ASSERT_TRUE(real.select_tab(0).messages.empty());
+  real_panel.values().target_url = "udp://127.0.0.1:1234/c";
+  outcome = real.select_tab(real.tabs().minus_position());
+  ASSERT_EQ(outcome.messages.size(), 1u);
+  EXPECT_EQ(outcome.tabs.labels, (std::vector<std::string>{"b", "c"}));
+  EXPECT_EQ(outcome.tabs.selected, 0);
+  real.cancel();
+}
+
 // The workflow with the window's real panel and cells: what the operator types reaches the
 // document only through Apply, and a refusal names the cell that gets the focus.
 using EditingWorkflow = ChannelEditorTest;
@@ -446,6 +491,40 @@ TEST_F(EditingWorkflow, ANewChannelTypedIntoTheRealCellsAndPanelIsAppended) {
   EXPECT_STREQ(config_string(stored(1), "memo"), "hall");
   EXPECT_STREQ(config_string(cJSON_GetArrayItem(targets(stored(1)), 0), "url"),
                "udp://127.0.0.1:1234");
+}
+
+// A new channel made in the window, whose advanced panels were never opened, streams as one made
+// in the page, which rewrites the encoder options from its untouched video panel on every Apply
+// (and writes the format options only on that panel's OK, as the window does): the template
+// already holds what the untouched encoder tab writes.
+TEST_F(EditingWorkflow, UntouchedAdvancedPanelsChangeNothingOfANewChannelsArgumentLine) {
+  const auto argument_line = [](const cJSON* channel) {
+    JsonPtr document(cJSON_CreateObject());
+    cJSON_AddItemToArray(cJSON_AddArrayToObject(document.get(), "channels"),
+                         cJSON_Duplicate(channel, true));
+    StartRequest request;
+    EXPECT_EQ(compile_channel(document.get(), 0, request), 0);
+    std::string line;
+    EXPECT_EQ(build_command_line(request, CommandSettings{}, line), 0);
+    return line;
+  };
+  install(0);
+  EditorPanel real_panel;
+  SourceCells real_cells([] { return 1; });
+  ChannelEditor real{{real_panel, real_cells, format, video}, {nullptr, nullptr, nullptr, nullptr}};
+  real.new_channel();
+  real_cells.address = "/media/clip.mp4";
+  ASSERT_TRUE(real.apply().messages.empty());
+  const JsonPtr never_opened(cJSON_Duplicate(stored(0), true));
+
+  JsonPtr written(cJSON_Duplicate(never_opened.get(), true));
+  AdvancedVideoSettings video_panel;
+  video_panel.load_channel(written.get(), 0);
+  video_panel.save_channel();
+  const std::string line = argument_line(never_opened.get());
+  EXPECT_EQ(line, argument_line(written.get()));
+  EXPECT_NE(line.find("-pix_fmt:v yuv420p"), std::string::npos) << line;
+  EXPECT_EQ(line.find("-program"), std::string::npos) << line;
 }
 
 }  // namespace

@@ -5,6 +5,7 @@
 #include "config/document.h"
 #include "config/json.h"
 #include "dialogs/audio_settings.h"
+#include "platform/host.h"
 #include "frontend/editor_controls.h"
 
 namespace vx {
@@ -144,14 +145,16 @@ TEST(EditorPanel, SingleTargetFormatsKeepOneTarget) {
   panel.save(channel.get(), 2);  // an HLS tab: every target stays
   EXPECT_EQ(target_count(channel.get()), 3);
 
-  const PanelChange change = panel.choose_target_format(
-      kFormat(F::dash), editor_environment(nullptr, 3, "10.1.1.1", {}), channel.get());
+  EditorEnvironment environment = editor_environment(nullptr, 3, "10.1.1.1", {});
+  EXPECT_EQ(environment.output_folder, new_output_folder());
+  environment.output_folder = "/home/op/Videos/Vantorix";
+  const PanelChange change = panel.choose_target_format(kFormat(F::dash), environment, channel.get());
   EXPECT_TRUE(change.targets_reset);
   EXPECT_EQ(panel.target(), 0);
   EXPECT_EQ(target_count(channel.get()), 1);
   panel.save(channel.get(), panel.target());
   EXPECT_EQ(stored(channel.get(), 0, nullptr, "format"), "dash");
-  EXPECT_EQ(stored(channel.get(), 0, nullptr, "url"), "/media/morv_ch3.mpd");
+  EXPECT_EQ(stored(channel.get(), 0, nullptr, "url"), "/home/op/Videos/Vantorix/morv_ch3.mpd");
   EXPECT_EQ(format_options(channel.get()), "[]");
 
   // A single-target format shown on a later tab is written into the one target left.

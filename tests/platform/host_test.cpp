@@ -9,7 +9,10 @@
 
 #include <cerrno>
 #include <deque>
+#include <cstdlib>
 #include <filesystem>
+#include <fstream>
+#include <optional>
 
 #include "platform/display.h"
 #include "platform/unique_fd.h"
@@ -135,6 +138,50 @@ TEST(ModuleFolder, IsTheFolderOfThisProgramWithoutTrailingSlash) {
   EXPECT_NE(folder.back(), '/');
   EXPECT_TRUE(std::filesystem::exists(folder + "/vx_platform_tests"));
   EXPECT_EQ(&module_folder(), &folder);  // cached
+}
+
+TEST(UserFolders, TheVideosFolderComesFromUserDirsElseHomeVideos) {
+  struct Case {
+    const char* text;
+    std::optional<std::string> found;
+  };
+  const Case cases[] = {
+      {"XDG_VIDEOS_DIR=\"$HOME/Movies\"\n", "/home/op/Movies"},
+      {"# comment\nXDG_MUSIC_DIR=\"$HOME/Music\"\n  XDG_VIDEOS_DIR=\"/srv/video/\"\r\n",
+       "/srv/video"},
+      {"XDG_VIDEOS_DIR=\"$HOME/a\"\nXDG_VIDEOS_DIR=\"$HOME/b\"", "/home/op/b"},  // the last
+      {"XDG_VIDEOS_DIR=\"$HOME\"", "/home/op"},
+      {"XDG_VIDEOS_DIR=\"relative/v\"", std::nullopt},
+      {"XDG_VIDEOS_DIR=$HOME/unquoted", std::nullopt},
+      {"XDG_VIDEOS_DIR=\"$HOMEx/v\"", std::nullopt},
+      {"#XDG_VIDEOS_DIR=\"/commented\"", std::nullopt},
+      {"", std::nullopt},
+  };
+  for (const Case& c : cases)
+    EXPECT_EQ(videos_folder_in_user_dirs(c.text, "/home/op"), c.found) << c.text;
+
+  // The real lookup, against a home of our own.
+  const std::filesystem::path home =
+      std::filesystem::temp_directory_path() / ("vx-home-" + std::to_string(::getpid()));
+  std::filesystem::create_directories(home / ".config");
+  const std::string old_home = std::getenv("HOME") ? std::getenv("HOME") : "";
+  const char* old_config = std::getenv("XDG_CONFIG_HOME");
+  const std::string kept_config = old_config ? old_config : "";
+  ::setenv("HOME", home.c_str(), 1);
+  ::unsetenv("XDG_CONFIG_HOME");
+  EXPECT_EQ(user_videos_folder(), home.string() + "/Videos");
+  std::ofstream(home / ".config" / "user-dirs.dirs") << "XDG_VIDEOS_DIR=\"$HOME/Filme\"\n";
+  EXPECT_EQ(user_videos_folder(), home.string() + "/Filme");
+  EXPECT_EQ(new_output_folder(), home.string() + "/Filme/Vantorix");
+  ::setenv("XDG_CONFIG_HOME", (home / "elsewhere").c_str(), 1);
+  EXPECT_EQ(user_videos_folder(), home.string() + "/Videos");
+  ::setenv("HOME", old_home.c_str(), 1);
+  if (old_config) {
+    ::setenv("XDG_CONFIG_HOME", kept_config.c_str(), 1);
+  } else {
+    ::unsetenv("XDG_CONFIG_HOME");
+  }
+  std::filesystem::remove_all(home);
 }
 
 bool fd_is_open(int fd) {

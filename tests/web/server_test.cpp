@@ -14,6 +14,7 @@
 #include "app/supervisor.h"
 #include "config/core_lock.h"
 #include "config/document.h"
+#include "platform/host.h"
 #include "config/login_password.h"
 #include "config/store.h"
 #include "devices/ndi.h"
@@ -195,6 +196,18 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
             R"(    {"state": "stopping", "status": "NO SIGNAL")" + targets);
   EXPECT_EQ(first_entry(ChannelState::running, "frame=1\n"),
             R"(    {"state": "running", "status": "RUNNING"})");
+  // An idle channel whose start was refused says why.
+  {
+    const CoreLock lock = core_lock();
+    *engine_slot(0) = ChannelSlot{};
+    engine_slot(0)->start_problem = "cannot make the folder /v/\"x\": Not a directory";
+  }
+  const std::string refused = http_get(port_, "/status").body;
+  EXPECT_NE(refused.find(
+                R"(    {"state": "idle", "status": "IDLE: cannot make the folder /v/\"x\": Not a directory"})"
+                "\n"),
+            std::string::npos)
+      << refused;
   {
     const CoreLock lock = core_lock();
     *engine_slot(0) = ChannelSlot{};
@@ -219,7 +232,10 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
             "{\n  \"app\": \"Vantorix\",\n  \"appAbbr\": \"MORVI\",\n  \"title\": \"Vantorix\",\n"
             "  \"version\": \"6.5.7.1d\",\n  \"channels\": 16,\n  \"website\": \"vantorix.org\",\n"
             "  \"manual\": \"https://vantorix.org/manual\",\n"
-            "  \"platform\": \"linux\",\n  \"previewPort\": 9528\n}");
+            "  \"platform\": \"linux\",\n  \"previewPort\": 9528,\n  \"outputFolder\": \"" +
+                new_output_folder() + "\",\n  \"channelTemplate\": " +
+                json_print_unformatted(channel_template_for_browser("127.0.0.1").get()).value_or("") +
+                "\n}");
 }
 
 // A monitoring system scrapes with the password as a token or a basic-auth password; anything

@@ -94,6 +94,9 @@ TEST(Sessions, CookieTextsAndSetCookie) {
       {"vx_session=abc", "abc"},
       {"theme=dark&vx_session=abc", "abc"},
       {"theme=dark; vx_session=abc", "abc"},
+      // A ";" alone ends a value too: what follows it is another cookie, never part of ours.
+      {"theme=dark;vx_session=abc", "abc"},
+      {"vx_session=abc;Path=/x", "abc"},
       {"xvx_session=abc", ""},
       {"vx_sessionx=abc", ""},
       {"vx_session=first&vx_session=second", "first"},

@@ -100,7 +100,7 @@ function newChannel() {
   state.editing = true;
   state.newChannel = true;
   markSelection();
-  updateSettings(state.selected, newChannelTemplate(pageAddress().host));
+  updateSettings(state.selected, newChannelTemplate(pageAddress(), state.runtime));
   $('edit-source-url').focus();
 }
 

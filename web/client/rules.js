@@ -104,11 +104,13 @@ export function tabLabel(target, index) {
 }
 
 // The URL a newly chosen target format starts with; page is {protocol, host, port} of the page
-// (port '' for the protocol's default).
+// (port '' for the protocol's default). Recordings and playlists go into the folder the server
+// names (runtime.outputFolder).
 export function targetUrlPreset(format, n, page, runtime) {
   const host = page.host;
   const port = page.port || (page.protocol === 'https:' ? '443' : '80');
-  const media = isWindows(runtime) ? 'c:\\media\\' : '/media/';
+  const folder = textOr(runtime && runtime.outputFolder);
+  const media = folder === '' ? '' : `${folder}${isWindows(runtime) ? '\\' : '/'}`;
   switch (format) {
     case 'rtmp': return `rtmp://127.0.0.1/live/morv_ch${n}`;
     case 'udp': case 'omxts': return `udp://${host}:1234`;
@@ -126,28 +128,13 @@ export function targetUrlPreset(format, n, page, runtime) {
   }
 }
 
-export function newChannelTemplate(host) {
-  return {
-    enable: false,
-    input: {
-      sources: [{ format: 'file', url: '', video: { options: [] } }],
-      formatOptions: [], customOptions: '', filters: [], map: [],
-    },
-    output: {
-      targets: [{
-        format: 'udp', url: `udp://${host}:1234`,
-        video: {
-          enable: true, codec: 'h264', width: 0, height: 0, frameRate: 0, keyFrameInterval: 5, quality: 0,
-          bitRate: 0, scanType: 0, options: ['-preset:v faster'], IP: '127.0.0.1', port: 1234, globalHeader: 'inBand',
-        },
-        audio: { enable: true, codec: 'aac', sampleRate: 0, channels: 2, bitRate: 0 },
-        mux: { bitRate: 0, cbr: false },
-        rtmp: { flashVer: '', swfUrl: '', user: '', passwd: '' },
-      }],
-      formatOptions: [], customOptions: '',
-    },
-    memo: '',
-  };
+// A new channel: the server's template (runtime.channelTemplate, the one the window starts from
+// too), sending to this page's host as a newly chosen UDP target does.
+export function newChannelTemplate(page, runtime) {
+  const template = runtime && runtime.channelTemplate;
+  const channel = template && typeof template === 'object' ? structuredClone(template) : {};
+  targetsOf(channel)[0].url = targetUrlPreset('udp', 1, page, runtime);
+  return channel;
 }
 
 // ----- edit checks ------------------------------------------------------------------------------
