@@ -42,4 +42,12 @@ std::optional<DialogMessage> stop_from_window(Supervisor& supervisor, CommandOri
                                               std::optional<int> selected,
                                               std::optional<int> hovered);
 
+// The channels that end with the program: every row that is not idle, and every idle row waiting
+// for its automatic restart.
+int channels_ending_with_program(const Supervisor& supervisor);
+
+// What Exit asks before it ends `running` channels ("Exit Vantorix? 2 channels are running and
+// will stop."); nullopt when none runs, so the program ends without a question.
+std::optional<DialogMessage> exit_question(int running);
+
 }  // namespace vx
