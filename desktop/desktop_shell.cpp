@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QWindow>
@@ -243,7 +244,17 @@ void DesktopShell::warning(std::string_view caption, std::string_view text) {
       new QMessageBox(QMessageBox::Warning, qt_text(caption), qt_text(text), QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
-  box->show();
+  // Once the event loop runs, so the window started with the program is on the screen: the box
+  // then belongs to it and the desktop keeps it above the window.
+  QTimer::singleShot(0, this, [this, box = QPointer<QMessageBox>(box)] {
+    if (box == nullptr) return;
+    if (window_ && window_->isVisible() && !window_->isMinimized()) {
+      box->setParent(window_.get(), box->windowFlags());
+    }
+    box->show();
+    box->raise();
+    box->activateWindow();
+  });
 }
 
 void DesktopShell::error(std::string_view caption, std::string_view text) {
