@@ -494,6 +494,77 @@ TEST_F(Program, WindowOnAVirtualDisplay) {
     EXPECT_FALSE(process_exists(pid)) << pid;
 }
 
+// Where the desktop has no tray, -quiet leaves the window minimised in the task bar. Restored by
+// the desktop, it asks for the password before anything of it shows, and goes back down when the
+// prompt is cancelled; Ctrl+Q asks before it stops the running channel.
+TEST_F(Program, WithoutATrayTheWindowWaitsBehindThePasswordAndExitAsksFirst) {
+  if (!find_program("Xvfb") || !find_program("xdotool") || !find_program("openbox")) {
+    GTEST_SKIP() << "no Xvfb, xdotool or openbox";
+  }
+  configure(0, {clip("locked.mp4", 60).string()});
+  VirtualDisplay display(folder_);
+  ASSERT_FALSE(display.name().empty()) << "no free display for Xvfb";
+  ::setenv("DISPLAY", display.name().c_str(), 1);
+  WindowManager desktop(folder_);
+  ASSERT_TRUE(desktop.ready()) << read_text(folder_ / "openbox.err");
+  Peer& program = launch("locked", true);
+  // By its title; the main window also by its class, since Qt's hidden leader window shares
+  // the title.
+  const auto window_named = [&](const std::string& title, bool visible) {
+    std::vector<std::string> search{"search", "--all", "--name"};
+    if (title == "Vantorix") search.push_back("--class");
+    if (visible) search.push_back("--onlyvisible");
+    search.push_back("^" + title + "$");
+    return first_window(xdotool(folder_, search));
+  };
+  ASSERT_TRUE(wait_for_state(0, "running")) << program.report();
+  std::string id;
+  ASSERT_TRUE(wait_until([&] { return !(id = window_named("Vantorix", false)).empty(); }, 10s))
+      << program.report();
+  EXPECT_TRUE(window_named("Vantorix", true).empty()) << "minimised";
+
+  // Restored through the desktop: the prompt; Escape puts the window back down.
+  const auto restore_to_prompt = [&] {
+    EXPECT_TRUE(xdotool(folder_, {"windowactivate", id}));
+    std::string prompt;
+    EXPECT_TRUE(
+        wait_until([&] { return !(prompt = window_named("Password Required", true)).empty(); }, 10s))
+        << program.report();
+    EXPECT_TRUE(xdotool(folder_, {"windowactivate", "--sync", prompt}));
+  };
+  restore_to_prompt();
+  ASSERT_TRUE(xdotool(folder_, {"key", "Escape"}));
+  EXPECT_TRUE(wait_until([&] { return window_named("Vantorix", true).empty(); }, 10s));
+  EXPECT_TRUE(window_named("Password Required", true).empty());
+
+  restore_to_prompt();
+  ASSERT_TRUE(xdotool(folder_, {"type", "pw"}));
+  ASSERT_TRUE(xdotool(folder_, {"key", "Return"}));
+  EXPECT_TRUE(wait_until([&] { return window_named("Password Required", true).empty(); }, 10s));
+  EXPECT_FALSE(window_named("Vantorix", true).empty());
+
+  // Ctrl+Q asks while the channel runs; No keeps everything running, Yes ends it all.
+  const auto ask_to_exit = [&] {
+    EXPECT_TRUE(xdotool(folder_, {"windowactivate", "--sync", id}));
+    EXPECT_TRUE(xdotool(folder_, {"key", "ctrl+q"}));
+    EXPECT_TRUE(wait_until([&] { return !window_named("Exit Vantorix", true).empty(); }, 10s))
+        << program.report();
+  };
+  ask_to_exit();
+  ASSERT_TRUE(xdotool(folder_, {"key", "Escape"}));
+  EXPECT_TRUE(wait_until([&] { return window_named("Exit Vantorix", true).empty(); }, 10s));
+  EXPECT_TRUE(program.running());
+  EXPECT_EQ(channel_status(0).first, "running");
+  const std::set<pid_t> running = transcoders_of(program.pid());
+  EXPECT_EQ(running.size(), 1U);
+
+  ask_to_exit();
+  ASSERT_TRUE(xdotool(folder_, {"key", "alt+y"}));
+  EXPECT_EQ(program.wait(15s), 0) << program.report();
+  for (const pid_t pid : running)
+    EXPECT_FALSE(process_exists(pid)) << pid;
+}
+
 // Debian's Prometheus scrapes the program with the password as its bearer token and finds the
 // running channel's frame rate and state through its own query API.
 TEST_F(Program, PrometheusScrapesTheRunningChannel) {
