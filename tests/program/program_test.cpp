@@ -378,9 +378,12 @@ class VirtualDisplay {
       if (fs::exists(lock) || fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) continue;
       name_ = ":" + std::to_string(number);
       ::setenv("DISPLAY", name_.c_str(), 1);
-      server_ = std::make_unique<Peer>(std::vector<std::string>{"Xvfb", name_, "-screen", "0",
-                                                                "1280x800x24", "-nolisten", "tcp"},
-                                       folder / "xvfb.out", folder / "xvfb.err");
+      // -noreset: the server does not start over each time its last client leaves, which
+      // would refuse the next client (the window manager, the program) for a moment.
+      server_ = std::make_unique<Peer>(
+          std::vector<std::string>{"Xvfb", name_, "-screen", "0", "1280x800x24", "-nolisten",
+                                   "tcp", "-noreset"},
+          folder / "xvfb.out", folder / "xvfb.err");
       // Ready once a client is answered.
       if (wait_until([&] { return answers(folder); }, 10s)) return;
       server_.reset();
