@@ -129,10 +129,12 @@ void DesktopShell::show_window() {
   if (!window_ || asking_password_) return;
   // A window unmapped behind Qt's back (by the desktop) is not on screen although Qt still
   // counts it visible; it is shown afresh, like a hidden one.
-  const QWindow* handle = window_->windowHandle();
-  const bool on_screen =
-      window_->isVisible() && !window_->isMinimized() && handle != nullptr && handle->isExposed();
-  if ((!on_screen || window_->locked()) && login_password_set()) {
+  const auto on_screen = [this] {
+    const QWindow* handle = window_->windowHandle();
+    return window_->isVisible() && !window_->isMinimized() && handle != nullptr &&
+           handle->isExposed();
+  };
+  if ((!on_screen() || window_->locked()) && login_password_set()) {
     asking_password_ = true;
     const bool opened = ask_login_password(nullptr);
     asking_password_ = false;
@@ -142,7 +144,9 @@ void DesktopShell::show_window() {
       return;
     }
   }
-  if (!on_screen) window_->hide();
+  // Asked again after the prompt: a window the desktop was restoring is on the screen by now,
+  // and hiding it then would leave it to the desktop to minimise again.
+  if (!on_screen()) window_->hide();
   window_->set_locked(false);
   window_->showNormal();
   window_->raise();

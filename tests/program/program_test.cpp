@@ -544,7 +544,8 @@ TEST_F(Program, WithoutATrayTheWindowWaitsBehindThePasswordAndExitAsksFirst) {
   ASSERT_TRUE(xdotool(folder_, {"type", "pw"}));
   ASSERT_TRUE(xdotool(folder_, {"key", "Return"}));
   EXPECT_TRUE(wait_until([&] { return window_named("Password Required", true).empty(); }, 10s));
-  EXPECT_FALSE(window_named("Vantorix", true).empty());
+  EXPECT_TRUE(wait_until([&] { return !window_named("Vantorix", true).empty(); }, 5s))
+      << program.report();
 
   // Ctrl+Q asks while the channel runs; No keeps everything running, Yes ends it all.
   const auto ask_to_exit = [&] {
