@@ -1,6 +1,7 @@
 #include "desktop/channel_list.h"
 
 #include <QAbstractTableModel>
+#include <QApplication>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QHelpEvent>
@@ -10,7 +11,10 @@
 #include <QPixmap>
 #include <QScrollBar>
 #include <QSignalBlocker>
+#include <QStringList>
+#include <QStyle>
 #include <QStyledItemDelegate>
+#include <QTextLayout>
 #include <QToolButton>
 #include <QToolTip>
 #include <QWheelEvent>
@@ -42,11 +46,36 @@ constexpr int kTypeCellWidth = 60;
 constexpr int kBrowseCellWidth = 16;
 constexpr int kIconSize = 20;
 constexpr int kTextMargin = 2;
+// The Status column holds at least a long run's figures; a longer text (a folder channel's file
+// name) widens it up to kStatusColumnMost.
+constexpr const char* kLongProgressText = "00:00:00   000fps@00000Kbps";
+constexpr int kStatusColumnMost = 420;
 
 const QColor kEvenRow(120, 120, 120);
 const QColor kOddRow(100, 100, 100);
 const QColor kSelectedRow(60, 90, 140);
 const QColor kBelowRows(110, 110, 110);
+
+// The tip broken into lines that fit a tip `width` pixels wide: between words where it can, else
+// anywhere (an address has no spaces).
+QString tip_lines(const QString& text, int width) {
+  const QFont font = QToolTip::font();
+  // What the tip's frame and margins take from its width.
+  const int frame = 2 * (QApplication::style()->pixelMetric(QStyle::PM_ToolTipLabelFrameWidth) +
+                         QFontMetrics(font).horizontalAdvance(QLatin1Char(' ')));
+  QTextLayout layout(text, font);
+  QTextOption option;
+  option.setWrapMode(QTextOption::WrapAtWordBoundaryOrAnywhere);
+  layout.setTextOption(option);
+  QStringList lines;
+  layout.beginLayout();
+  for (QTextLine line = layout.createLine(); line.isValid(); line = layout.createLine()) {
+    line.setLineWidth(std::max(1, width - frame));
+    lines << text.mid(line.textStart(), line.textLength()).trimmed();
+  }
+  layout.endLayout();
+  return lines.join(QLatin1Char('\n'));
+}
 
 int column_index(ChannelColumn column) {
   return static_cast<int>(column);
@@ -326,6 +355,7 @@ MorviListCtrl::MorviListCtrl(QWidget* parent) : QTreeView(parent) {
   for (int column = 0; column < kColumnCount; ++column) {
     columns->resizeSection(column, scaled(kColumnWidths[static_cast<std::size_t>(column)]));
   }
+  widen_status_column(QString::fromLatin1(kLongProgressText));
   columns->viewport()->installEventFilter(this);
   connect(columns, &QHeaderView::sectionResized, this, [this] { place_cells(); });
   connect(selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -372,7 +402,25 @@ void MorviListCtrl::set_row_texts(int row, const ChannelRowTexts& texts) {
 // The buttons on the row under the pointer follow its state (start while idle, stop else), never
 // its text, which changes on every tick while it runs.
 void MorviListCtrl::set_row_state(int row, ChannelState state, const std::string& text) {
-  if (model_->set_status(row, state, text) && row == hover_row_) place_hover_buttons();
+  const bool state_changed = model_->set_status(row, state, text);
+  widen_status_column(model_->index(row, column_index(ChannelColumn::status)).data().toString());
+  if (state_changed && row == hover_row_) place_hover_buttons();
+}
+
+// Rows draw their text in the list's font at its heaviest weight, after the state picture.
+int MorviListCtrl::status_width(const QString& text) const {
+  QFont heavy = font();
+  heavy.setWeight(QFont::Black);
+  return kIconSize + 4 * kTextMargin + 1 + QFontMetrics(heavy).horizontalAdvance(text);
+}
+
+void MorviListCtrl::widen_status_column(const QString& text) {
+  QHeaderView* columns = header();
+  const int status = column_index(ChannelColumn::status);
+  const int wanted = std::min(status_width(text), scaled(kStatusColumnMost));
+  if (wanted <= columns->sectionSize(status)) return;
+  columns->resizeSection(status, wanted);
+  fit_source_column();
 }
 
 int MorviListCtrl::row_count() const {
@@ -646,8 +694,9 @@ void MorviListCtrl::show_tip(const QHelpEvent& event) {
   const auto column =
       cell.isValid() ? static_cast<ChannelColumn>(cell.column()) : ChannelColumn::number;
   const std::string tip = channel_list_tip(column, model_->source_text(cell.row()));
-  QToolTip::showText(event.globalPos(), qt_text(tip), viewport(),
-                     cell.isValid() ? visualRect(cell) : QRect());
+  QToolTip::showText(event.globalPos(), tip_lines(qt_text(tip), scaled(kChannelListTipWidth)),
+                     viewport(), cell.isValid() ? visualRect(cell) : QRect(),
+                     kChannelListTipMilliseconds);
 }
 
 }  // namespace vx

@@ -101,6 +101,10 @@ class MorviListCtrl final : public QTreeView {
   void make_hover_buttons();
   void make_cells();
   void fit_source_column();
+  // Pixels the Status cell needs to show `text` whole.
+  int status_width(const QString& text) const;
+  // Widens the Status column (never narrows it) so `text` shows whole, up to a limit.
+  void widen_status_column(const QString& text);
   void emit_selection();
 
   void hover_over(int row);

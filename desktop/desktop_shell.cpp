@@ -5,6 +5,7 @@
 #include <QMenu>
 #include <QMessageBox>
 #include <QPainter>
+#include <QPointer>
 #include <QSocketNotifier>
 #include <QSystemTrayIcon>
 #include <QWindow>
@@ -13,9 +14,11 @@
 #include "config/document.h"
 #include "config/store.h"
 #include "desktop/login_dialog.h"
+#include "desktop/message_boxes.h"
 #include "desktop/morvi_dlg.h"
 #include "desktop/qt_text.h"
 #include "dialogs/login_prompt.h"
+#include "frontend/channel_commands.h"
 #include "platform/exit_signals.h"
 #include "platform/host.h"
 #include "vocabulary/product.h"
@@ -74,6 +77,7 @@ int run_desktop(int argc, char** argv, bool quiet) {
   QApplication::setWindowIcon(program_icon());
   DesktopShell shell(std::move(exit_signals));
   if (const std::optional<int> code = shell.start(!quiet)) return *code;
+  if (quiet) shell.keep_in_task_bar();
   QApplication::exec();
   shell.exit_sequence();
   return 0;
@@ -89,7 +93,11 @@ DesktopShell::~DesktopShell() {
 std::optional<int> DesktopShell::start(bool show) {
   const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
   window_ = std::make_unique<MorviDlg>(application_, !tray);
-  connect(window_.get(), &MorviDlg::exitRequested, this, &DesktopShell::end_program);
+  connect(window_.get(), &MorviDlg::exitRequested, this, &DesktopShell::confirm_exit);
+  connect(window_.get(), &MorviDlg::wentAway, this, &DesktopShell::lock_window);
+  // Queued: the prompt waits for the operator, never inside the window's own event handler.
+  connect(window_.get(), &MorviDlg::cameBack, this, &DesktopShell::show_window,
+          Qt::QueuedConnection);
   if (const std::optional<int> code = application_.start(show)) {
     window_.reset();
     return code;
@@ -121,22 +129,66 @@ void DesktopShell::show_window() {
   if (!window_ || asking_password_) return;
   // A window unmapped behind Qt's back (by the desktop) is not on screen although Qt still
   // counts it visible; it is shown afresh, like a hidden one.
-  const QWindow* handle = window_->windowHandle();
-  const bool on_screen =
-      window_->isVisible() && !window_->isMinimized() && handle != nullptr && handle->isExposed();
-  if (!on_screen && login_password_set()) {
+  const auto on_screen = [this] {
+    const QWindow* handle = window_->windowHandle();
+    return window_->isVisible() && !window_->isMinimized() && handle != nullptr &&
+           handle->isExposed();
+  };
+  if ((!on_screen() || window_->locked()) && login_password_set()) {
     asking_password_ = true;
     const bool opened = ask_login_password(nullptr);
     asking_password_ = false;
+    if (!window_) return;
     if (!opened) {
-      window_->hide();
+      put_window_away();
       return;
     }
   }
-  if (!on_screen) window_->hide();
+  // Asked again after the prompt: a window the desktop was restoring is on the screen by now,
+  // and hiding it then would leave it to the desktop to minimise again.
+  if (!on_screen()) window_->hide();
+  window_->set_locked(false);
   window_->showNormal();
   window_->raise();
   window_->activateWindow();
+}
+
+void DesktopShell::keep_in_task_bar() {
+  if (!running_ || tray_ != nullptr) return;
+  lock_window();
+  window_->showMinimized();
+}
+
+void DesktopShell::lock_window() {
+  if (running_ && window_ && !window_->locked() && login_password_set()) window_->set_locked(true);
+}
+
+void DesktopShell::put_window_away() {
+  window_->set_locked(login_password_set());
+  if (tray_ != nullptr) {
+    window_->hide();
+  } else {
+    window_->showMinimized();
+  }
+}
+
+void DesktopShell::confirm_exit() {
+  if (!running_ || asking_exit_) return;
+  if (const std::optional<DialogMessage> question =
+          exit_question(channels_ending_with_program(application_.supervisor()))) {
+    // Over the window when it is on the screen and open, else on its own.
+    QWidget* over = window_ && window_->isVisible() && !window_->isMinimized() && !window_->locked()
+                        ? window_.get()
+                        : nullptr;
+    QMessageBox box(box_icon(question->icon), qt_text(question->title), qt_text(question->text),
+                    QMessageBox::Yes | QMessageBox::No, over);
+    box.setDefaultButton(QMessageBox::No);
+    asking_exit_ = true;
+    const int answer = box.exec();
+    asking_exit_ = false;
+    if (answer != QMessageBox::Yes) return;
+  }
+  end_program();
 }
 
 void DesktopShell::end_program() {
@@ -149,7 +201,7 @@ void DesktopShell::create_tray() {
   tray_->setToolTip(kProductName);
   auto* menu = new QMenu(window_.get());
   menu->addAction(QString("&Open %1").arg(kProductName), this, &DesktopShell::show_window);
-  menu->addAction(QString("&Exit %1").arg(kProductName), this, &DesktopShell::end_program);
+  menu->addAction(QString("&Exit %1").arg(kProductName), this, &DesktopShell::confirm_exit);
   tray_->setContextMenu(menu);
   connect(tray_, &QSystemTrayIcon::activated, this, [this](QSystemTrayIcon::ActivationReason why) {
     if (why == QSystemTrayIcon::DoubleClick) show_window();
@@ -243,7 +295,17 @@ void DesktopShell::warning(std::string_view caption, std::string_view text) {
       new QMessageBox(QMessageBox::Warning, qt_text(caption), qt_text(text), QMessageBox::Ok);
   box->setAttribute(Qt::WA_DeleteOnClose);
   box->setModal(false);
-  box->show();
+  // Once the event loop runs, so the window started with the program is on the screen: the box
+  // then belongs to it and the desktop keeps it above the window.
+  QTimer::singleShot(0, this, [this, box = QPointer<QMessageBox>(box)] {
+    if (box == nullptr) return;
+    if (window_ && window_->isVisible() && !window_->isMinimized() && !window_->locked()) {
+      box->setParent(window_.get(), box->windowFlags());
+    }
+    box->show();
+    box->raise();
+    box->activateWindow();
+  });
 }
 
 void DesktopShell::error(std::string_view caption, std::string_view text) {

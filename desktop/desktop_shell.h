@@ -23,7 +23,7 @@ namespace vx {
 class MorviDlg;
 
 // Runs the program with its window and returns the process's exit code. `quiet`: start with the
-// tray icon only.
+// tray icon only, or minimised where the desktop has no tray.
 int run_desktop(int argc, char** argv, bool quiet);
 
 // "morvoem.ico" beside the program when it loads, else the built-in picture.
@@ -46,8 +46,14 @@ class DesktopShell final : public QObject,
   void exit_sequence();
 
   // Shows the window in front of the others, after the login prompt when a password is set
-  // and the window is not on screen yet. A cancelled prompt leaves it hidden.
+  // and the window is locked or not on screen yet. A cancelled prompt puts it away again (to the
+  // tray, or minimised where there is none), still locked.
   void show_window();
+  // A start without the window where the desktop has no tray: the window is minimised (locked
+  // when a password is set), so the task bar leads back to it.
+  void keep_in_task_bar();
+  // Ctrl+Q, the window's Exit and the tray's Exit: asks first while channels would stop.
+  void confirm_exit();
 
   Application& application() { return application_; }
   MorviDlg* window() { return window_.get(); }
@@ -75,6 +81,9 @@ class DesktopShell final : public QObject,
 
  private:
   void watch_descriptors();
+  // Locks the window while it is off the screen, when a login password is set.
+  void lock_window();
+  void put_window_away();
   void create_tray();
   void carry_out_requests();
   void tick();
@@ -88,6 +97,7 @@ class DesktopShell final : public QObject,
   std::atomic<bool> reload_requested_{false};
   std::atomic<bool> restart_requested_{false};
   bool asking_password_ = false;
+  bool asking_exit_ = false;
   bool running_ = false;
 };
 

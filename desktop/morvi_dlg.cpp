@@ -8,9 +8,11 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QKeyEvent>
+#include <QLabel>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStackedLayout>
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -106,15 +108,25 @@ MorviDlg::MorviDlg(Application& application, bool with_exit_command, QWidget* pa
   left->addLayout(meters);
   left->addWidget(build_command_row());
 
-  auto* columns = new QHBoxLayout(this);
+  contents_ = new QWidget;
+  contents_->setObjectName("window_contents");
+  auto* columns = new QHBoxLayout(contents_);
   columns->addLayout(left, 1);
   columns->addWidget(build_editor_column());
+  auto* cover = new QLabel(QString("%1 is locked. Its password opens it.").arg(kProductName));
+  cover->setObjectName("lock_cover");
+  cover->setAlignment(Qt::AlignCenter);
+  cover_ = cover;
+  pages_ = new QStackedLayout(this);
+  pages_->setContentsMargins(0, 0, 0, 0);
+  pages_->addWidget(contents_);
+  pages_->addWidget(cover_);
 
-  auto* exit_action = new QAction("E&xit", this);
-  exit_action->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
-  exit_action->setShortcutContext(Qt::WindowShortcut);
-  connect(exit_action, &QAction::triggered, this, &MorviDlg::exitRequested);
-  addAction(exit_action);
+  exit_action_ = new QAction("E&xit", this);
+  exit_action_->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Q));
+  exit_action_->setShortcutContext(Qt::WindowShortcut);
+  connect(exit_action_, &QAction::triggered, this, &MorviDlg::exitRequested);
+  addAction(exit_action_);
 
   format_dlg_ = new AdvancedSettingsDlg(advanced_format_, this);
   video_dlg_ = new VideoSettingsDlg(video_tabs_, this);
@@ -683,8 +695,44 @@ void MorviDlg::open_preview() {
 
 // ----- keys and closing ---------------------------------------------------------------------
 
+void MorviDlg::set_locked(bool locked) {
+  if (locked == locked_) return;
+  locked_ = locked;
+  if (locked) {
+    // The advanced panels go with the contents; they keep their values.
+    format_dlg_->hide();
+    video_dlg_->hide();
+  }
+  pages_->setCurrentWidget(locked ? cover_ : contents_);
+  exit_action_->setEnabled(!locked);
+}
+
+void MorviDlg::changeEvent(QEvent* event) {
+  QWidget::changeEvent(event);
+  if (event->type() != QEvent::WindowStateChange) return;
+  if (isMinimized()) {
+    emit wentAway();
+  } else if (locked_ && isVisible()) {
+    emit cameBack();
+  }
+}
+
+void MorviDlg::showEvent(QShowEvent* event) {
+  QWidget::showEvent(event);
+  if (locked_ && !isMinimized()) emit cameBack();
+}
+
+void MorviDlg::hideEvent(QHideEvent* event) {
+  QWidget::hideEvent(event);
+  emit wentAway();
+}
+
 // Escape never hides the window: it cancels an edit when Cancel is offered. Enter applies.
 void MorviDlg::keyPressEvent(QKeyEvent* event) {
+  if (locked_) {
+    event->accept();
+    return;
+  }
   switch (event->key()) {
     case Qt::Key_Escape:
       if (cancel_button_->isEnabled()) cancel_button_->click();

@@ -21,7 +21,9 @@
 #include "frontend/editor_panel.h"
 #include "frontend/source_cells.h"
 
+class QAction;
 class QDialog;
+class QStackedLayout;
 class QPushButton;
 class QToolButton;
 class QLabel;
@@ -55,6 +57,11 @@ class MorviDlg final : public QWidget, public SupervisorView {
   // From now on a close request closes (the program is ending); before, it only hides.
   void allow_close() { closing_allowed_ = true; }
 
+  // A locked window shows a cover instead of its contents and takes no keys; it is locked while
+  // it is off the screen when a login password is set, and unlocked once it has been given.
+  void set_locked(bool locked);
+  bool locked() const { return locked_; }
+
   // The NDI runtime the source picker searches with instead of the usual one (tests).
   void use_ndi_library(std::string library) { ndi_library_ = std::move(library); }
 
@@ -66,10 +73,17 @@ class MorviDlg final : public QWidget, public SupervisorView {
  signals:
   // Ctrl+Q or the Exit button: end the program.
   void exitRequested();
+  // The window was minimised or hidden.
+  void wentAway();
+  // The window came back on the screen while locked (the desktop restored or mapped it).
+  void cameBack();
 
  protected:
   void closeEvent(QCloseEvent* event) override;
   void keyPressEvent(QKeyEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void showEvent(QShowEvent* event) override;
+  void hideEvent(QHideEvent* event) override;
 
  private:
   QWidget* build_editor_column();
@@ -134,10 +148,15 @@ class MorviDlg final : public QWidget, public SupervisorView {
   QPushButton* remove_button_ = nullptr;
   QToolButton* start_button_ = nullptr;
   QToolButton* stop_button_ = nullptr;
+  QAction* exit_action_ = nullptr;
+  QStackedLayout* pages_ = nullptr;  // the contents, or the cover while locked
+  QWidget* contents_ = nullptr;
+  QWidget* cover_ = nullptr;
 
   // While the window draws an outcome, the list's own selection signals are not new input.
   bool drawing_ = false;
   bool closing_allowed_ = false;
+  bool locked_ = false;
   bool with_exit_command_ = false;
 };
 

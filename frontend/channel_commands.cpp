@@ -3,6 +3,7 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
+#include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 
 namespace vx {
@@ -84,6 +85,22 @@ StopOutcome stop_from_window(Supervisor& supervisor, CommandOrigin origin,
 
 void stop_carrier_from_window(Supervisor& supervisor, int carrier) {
   supervisor.stop_channel(carrier);
+}
+
+int channels_ending_with_program(const Supervisor& supervisor) {
+  int count = 0;
+  for (int row = 0; row < supervisor.row_count(); ++row) {
+    if (supervisor.row_state(row) != ChannelState::idle || supervisor.restart_pending(row)) ++count;
+  }
+  return count;
+}
+
+std::optional<DialogMessage> exit_question(int running) {
+  if (running <= 0) return std::nullopt;
+  std::string text;
+  append_format(text, "Exit %s? %d %s running and will stop.", kProductName, running,
+                running == 1 ? "channel is" : "channels are");
+  return DialogMessage{std::string("Exit ") + kProductName, text, MessageIcon::warning};
 }
 
 }  // namespace vx

@@ -54,4 +54,12 @@ StopOutcome stop_from_window(Supervisor& supervisor, CommandOrigin origin,
 // The OK of that question: stops the carrying channel (nothing when it has stopped meanwhile).
 void stop_carrier_from_window(Supervisor& supervisor, int carrier);
 
+// The channels that end with the program: every row that is not idle, and every idle row waiting
+// for its automatic restart.
+int channels_ending_with_program(const Supervisor& supervisor);
+
+// What Exit asks before it ends `running` channels ("Exit Vantorix? 2 channels are running and
+// will stop."); nullopt when none runs, so the program ends without a question.
+std::optional<DialogMessage> exit_question(int running);
+
 }  // namespace vx

@@ -32,6 +32,9 @@ StatusIcon status_icon(ChannelState state);
 // 79 characters is cut to 76 characters (never inside one) and "...".
 inline constexpr const char* kChannelListHint = "Tips: Double click a channel to modify settings.";
 std::string channel_list_tip(ChannelColumn column, std::string_view source_text);
+// A tip is broken into lines at most this wide (pixels at 96 dots per inch) and stays this long.
+inline constexpr int kChannelListTipWidth = 250;
+inline constexpr int kChannelListTipMilliseconds = 20000;
 
 // The buttons placed on the row under the pointer. None on the row whose source cells are open.
 struct HoverButtons {

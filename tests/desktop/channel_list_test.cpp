@@ -4,6 +4,8 @@
 
 #include <QApplication>
 #include <QDir>
+#include <QHelpEvent>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QScrollBar>
@@ -89,6 +91,47 @@ TEST_F(ChannelListTest, StatusCellRepaintsOnlyWhatChanged) {
   EXPECT_EQ(changes.count(), 1);
   list_->set_row_state(1, ChannelState::stopping, "STOPPING");
   EXPECT_EQ(changes.count(), 2);
+}
+
+// The Status cell shows a running channel's figures whole at the list's first width, and grows
+// for a longer text without ever taking the source column below its cells; a tip is broken
+// into lines that fit its width and loses nothing.
+TEST_F(ChannelListTest, StatusTextShowsWholeAndTipsKeepTheirWidth) {
+  fill(2);
+  list_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(list_.get()));
+  QFont heavy = list_->font();
+  heavy.setWeight(QFont::Black);
+  // What the state picture (20 pixels) and the margins beside it leave for the text.
+  const auto room = [&] { return cell_rect(0, ChannelColumn::status).width() - 27; };
+  const auto shown_whole = [&](const QString& text) {
+    return QFontMetrics(heavy).horizontalAdvance(text) <= room();
+  };
+  for (const char* text :
+       {"00:00:15   20fps@877Kbps", "12:34:56   120fps@25000Kbps", "a longer file name.mp4"}) {
+    list_->set_row_state(0, ChannelState::running, text);
+    EXPECT_TRUE(shown_whole(text)) << text << " in " << room();
+  }
+  const int widest = cell_rect(0, ChannelColumn::status).width();
+  list_->set_row_state(0, ChannelState::idle, "IDLE");
+  EXPECT_EQ(cell_rect(0, ChannelColumn::status).width(), widest) << "it never jumps back";
+  list_->set_row_state(1, ChannelState::running, QString(200, 'x').toStdString());
+  EXPECT_GE(cell_rect(1, ChannelColumn::source).width(), 116) << "the source cells still fit";
+
+  const std::string address = "srt://203.0.113.7:9000?mode=caller&latency=2000000&streamid=a";
+  list_->set_row_texts(1, row_texts(1, address));
+  const QPoint over = cell_rect(1, ChannelColumn::source).center();
+  QHelpEvent help(QEvent::ToolTip, over, list_->viewport()->mapToGlobal(over));
+  QApplication::sendEvent(list_->viewport(), &help);
+  QLabel* tip = nullptr;
+  ASSERT_TRUE(QTest::qWaitFor([&] {
+    for (QWidget* top : QApplication::topLevelWidgets())
+      if (top->inherits("QTipLabel") && top->isVisible()) tip = qobject_cast<QLabel*>(top);
+    return tip != nullptr;
+  }));
+  EXPECT_LE(tip->width(), kChannelListTipWidth);
+  EXPECT_GT(tip->text().count('\n'), 0) << tip->text().toStdString();
+  EXPECT_EQ(tip->text().remove('\n').toStdString(), address);
 }
 
 TEST_F(ChannelListTest, HoverButtonsFollowTheRuleButNeverTheOpenRow) {

@@ -8,6 +8,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QSignalSpy>
 #include <QSpinBox>
 
 #include "desktop/advanced_settings_dlg.h"
@@ -227,6 +228,57 @@ TEST_F(Window, ThePasswordPromptKeepsAWrongTextAndOpensOnTheRightOne) {
       }));
   EXPECT_EQ(refused, std::vector<std::string>{"Password incorrect"});
   EXPECT_TRUE(window().isVisible());
+}
+
+// Minimised, the window covers its contents; brought back by the desktop, it asks for the
+// password first and goes back down when the prompt is cancelled.
+TEST_F(Window, AMinimisedWindowComesBackOnlyThroughThePassword) {
+  start({});
+  auto& contents = find<QWidget>("window_contents");
+  auto& cover = find<QWidget>("lock_cover");
+  EXPECT_TRUE(contents.isVisible());
+  // Ctrl+Q is counted here instead of ending the test program.
+  QObject::disconnect(&window(), &MorviDlg::exitRequested, shell_.get(), nullptr);
+  QSignalSpy exits(&window(), &MorviDlg::exitRequested);
+  QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_EQ(exits.count(), 1);
+
+  window().showMinimized();
+  ASSERT_TRUE(spin_until([&] { return window().locked(); }));
+  EXPECT_FALSE(contents.isVisible());
+  screenshot("window-locked.png");
+  QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier);
+  EXPECT_EQ(exits.count(), 1) << "a locked window takes no keys";
+
+  // Restored as the desktop restores it: the prompt comes, and Cancel puts the window down again.
+  const auto restored_with = [&](const QString& typed) {
+    bool asked = false;
+    EXPECT_TRUE(inside_modal<QDialog>(
+        [&] {
+          window().showMinimized();
+          window().showNormal();
+          spin_until([&] { return asked; }, 5s);
+        },
+        [&](QDialog& prompt) {
+          asked = true;
+          EXPECT_FALSE(contents.isVisible()) << "nothing shows behind the prompt";
+          if (typed.isEmpty()) {
+            prompt.reject();
+            return;
+          }
+          type_into(child<QLineEdit>(prompt, "login_password"), typed);
+          QTest::keyClick(&child<QLineEdit>(prompt, "login_password"), Qt::Key_Return);
+        }));
+  };
+  restored_with("");
+  EXPECT_TRUE(spin_until([&] { return window().isMinimized(); }));
+  EXPECT_TRUE(window().locked());
+  EXPECT_TRUE(cover.isVisibleTo(&window()));
+
+  restored_with("pw");
+  EXPECT_TRUE(spin_until([&] { return contents.isVisible(); }));
+  EXPECT_FALSE(window().locked());
+  EXPECT_FALSE(window().isMinimized());
 }
 
 }  // namespace

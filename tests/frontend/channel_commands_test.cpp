@@ -115,5 +115,37 @@ TEST(ChannelCommands, StopOnABoundRowNamesTheChannelThatCarriesIt) {
   config_free();
 }
 
+// Exit asks only while something would stop, and says how many; an idle list is never counted.
+TEST(ChannelCommands, ExitAsksOnlyWhileChannelsRun) {
+  const struct {
+    int running;
+    const char* text;  // "" for no question
+  } cases[] = {
+      {0, ""},
+      {-1, ""},
+      {1, "Exit Vantorix? 1 channel is running and will stop."},
+      {3, "Exit Vantorix? 3 channels are running and will stop."},
+  };
+  for (const auto& c : cases) {
+    const std::optional<DialogMessage> question = exit_question(c.running);
+    EXPECT_EQ(question ? question->text : "", c.text) << c.running;
+    if (question) {
+      EXPECT_EQ(question->title, "Exit Vantorix");
+    }
+  }
+  {
+    const CoreLock lock = core_lock();
+    ASSERT_NE(config_normalise(R"({"global": {}, "channels": [)" + channel_text(true, true) + "," +
+                               channel_text(true, true) + "]}"),
+              nullptr);
+  }
+  SupervisorView view;
+  Supervisor supervisor(view, {});
+  supervisor.rebuild_rows(false);
+  EXPECT_EQ(channels_ending_with_program(supervisor), 0) << "two idle rows";
+  const CoreLock lock = core_lock();
+  config_free();
+}
+
 }  // namespace
 }  // namespace vx

@@ -378,9 +378,12 @@ class VirtualDisplay {
       if (fs::exists(lock) || fs::exists("/tmp/.X11-unix/X" + std::to_string(number))) continue;
       name_ = ":" + std::to_string(number);
       ::setenv("DISPLAY", name_.c_str(), 1);
-      server_ = std::make_unique<Peer>(std::vector<std::string>{"Xvfb", name_, "-screen", "0",
-                                                                "1280x800x24", "-nolisten", "tcp"},
-                                       folder / "xvfb.out", folder / "xvfb.err");
+      // -noreset: the server does not start over each time its last client leaves, which
+      // would refuse the next client (the window manager, the program) for a moment.
+      server_ = std::make_unique<Peer>(
+          std::vector<std::string>{"Xvfb", name_, "-screen", "0", "1280x800x24", "-nolisten",
+                                   "tcp", "-noreset"},
+          folder / "xvfb.out", folder / "xvfb.err");
       // Ready once a client is answered.
       if (wait_until([&] { return answers(folder); }, 10s)) return;
       server_.reset();
@@ -413,6 +416,30 @@ std::optional<std::string> xdotool(const fs::path& folder, std::vector<std::stri
   return tool.out();
 }
 
+// Openbox on the display in DISPLAY: a desktop that minimises, restores and stacks windows as
+// the operator's does, and has no tray. Ready once it answers for its desktops.
+class WindowManager {
+ public:
+  explicit WindowManager(const fs::path& folder)
+      : server_({"openbox", "--sm-disable"}, folder / "openbox.out", folder / "openbox.err") {
+    ready_ = wait_until([&] { return xdotool(folder, {"get_num_desktops"}).has_value(); }, 10s);
+  }
+  ~WindowManager() {
+    server_.signal(SIGTERM);
+    server_.wait(5s);
+  }
+  bool ready() const { return ready_; }
+
+ private:
+  Peer server_;
+  bool ready_ = false;
+};
+
+// The first window id in what xdotool printed.
+std::string first_window(const std::optional<std::string>& found) {
+  return found ? found->substr(0, found->find('\n')) : std::string();
+}
+
 TEST_F(Program, WindowOnAVirtualDisplay) {
   if (!find_program("Xvfb") || !find_program("xdotool")) GTEST_SKIP() << "no Xvfb or xdotool";
   // Channel 2 starts at launch; channel 1 waits for the operator. No password: the security
@@ -426,6 +453,9 @@ TEST_F(Program, WindowOnAVirtualDisplay) {
   VirtualDisplay display(folder_);
   ASSERT_FALSE(display.name().empty()) << "no free display for Xvfb";
   ::setenv("DISPLAY", display.name().c_str(), 1);
+  std::unique_ptr<WindowManager> desktop;
+  if (find_program("openbox")) desktop = std::make_unique<WindowManager>(folder_);
+  ASSERT_TRUE(!desktop || desktop->ready()) << read_text(folder_ / "openbox.err");
   Peer& program = launch("window", false);
   const auto visible_window = [&](const std::string& title) {
     return xdotool(folder_, {"search", "--onlyvisible", "--name", "^" + title + "$"});
@@ -435,9 +465,15 @@ TEST_F(Program, WindowOnAVirtualDisplay) {
       kStartLimit))
       << program.report();
   EXPECT_TRUE(wait_for_state(1, "running")) << "started while the warning is open";
+  // The warning comes up over the window, where the operator sees it.
+  const std::string warning = first_window(visible_window("Web Security Warning"));
+  if (desktop) {
+    EXPECT_TRUE(wait_until(
+        [&] { return first_window(xdotool(folder_, {"getactivewindow"})) == warning; }, 5s))
+        << "active: " << first_window(xdotool(folder_, {"getactivewindow"}));
+  }
 
-  const std::string window = *visible_window("Vantorix");
-  const std::string id = window.substr(0, window.find('\n'));
+  const std::string id = first_window(visible_window("Vantorix"));
   ASSERT_TRUE(xdotool(folder_, {"windowfocus", "--sync", id}));
   ASSERT_TRUE(xdotool(folder_, {"key", "alt+s"}));
   EXPECT_TRUE(wait_for_state(0, "running")) << program.report();
@@ -456,6 +492,78 @@ TEST_F(Program, WindowOnAVirtualDisplay) {
   const std::set<pid_t> running = transcoders_of(program.pid());
   EXPECT_EQ(running.size(), 1U);
   program.signal(SIGTERM);
+  EXPECT_EQ(program.wait(15s), 0) << program.report();
+  for (const pid_t pid : running)
+    EXPECT_FALSE(process_exists(pid)) << pid;
+}
+
+// Where the desktop has no tray, -quiet leaves the window minimised in the task bar. Restored by
+// the desktop, it asks for the password before anything of it shows, and goes back down when the
+// prompt is cancelled; Ctrl+Q asks before it stops the running channel.
+TEST_F(Program, WithoutATrayTheWindowWaitsBehindThePasswordAndExitAsksFirst) {
+  if (!find_program("Xvfb") || !find_program("xdotool") || !find_program("openbox")) {
+    GTEST_SKIP() << "no Xvfb, xdotool or openbox";
+  }
+  configure(0, {clip("locked.mp4", 60).string()});
+  VirtualDisplay display(folder_);
+  ASSERT_FALSE(display.name().empty()) << "no free display for Xvfb";
+  ::setenv("DISPLAY", display.name().c_str(), 1);
+  WindowManager desktop(folder_);
+  ASSERT_TRUE(desktop.ready()) << read_text(folder_ / "openbox.err");
+  Peer& program = launch("locked", true);
+  // By its title; the main window also by its class, since Qt's hidden leader window shares
+  // the title.
+  const auto window_named = [&](const std::string& title, bool visible) {
+    std::vector<std::string> search{"search", "--all", "--name"};
+    if (title == "Vantorix") search.push_back("--class");
+    if (visible) search.push_back("--onlyvisible");
+    search.push_back("^" + title + "$");
+    return first_window(xdotool(folder_, search));
+  };
+  ASSERT_TRUE(wait_for_state(0, "running")) << program.report();
+  std::string id;
+  ASSERT_TRUE(wait_until([&] { return !(id = window_named("Vantorix", false)).empty(); }, 10s))
+      << program.report();
+  EXPECT_TRUE(window_named("Vantorix", true).empty()) << "minimised";
+
+  // Restored through the desktop: the prompt; Escape puts the window back down.
+  const auto restore_to_prompt = [&] {
+    EXPECT_TRUE(xdotool(folder_, {"windowactivate", id}));
+    std::string prompt;
+    EXPECT_TRUE(
+        wait_until([&] { return !(prompt = window_named("Password Required", true)).empty(); }, 10s))
+        << program.report();
+    EXPECT_TRUE(xdotool(folder_, {"windowactivate", "--sync", prompt}));
+  };
+  restore_to_prompt();
+  ASSERT_TRUE(xdotool(folder_, {"key", "Escape"}));
+  EXPECT_TRUE(wait_until([&] { return window_named("Vantorix", true).empty(); }, 10s));
+  EXPECT_TRUE(window_named("Password Required", true).empty());
+
+  restore_to_prompt();
+  ASSERT_TRUE(xdotool(folder_, {"type", "pw"}));
+  ASSERT_TRUE(xdotool(folder_, {"key", "Return"}));
+  EXPECT_TRUE(wait_until([&] { return window_named("Password Required", true).empty(); }, 10s));
+  EXPECT_TRUE(wait_until([&] { return !window_named("Vantorix", true).empty(); }, 5s))
+      << program.report();
+
+  // Ctrl+Q asks while the channel runs; No keeps everything running, Yes ends it all.
+  const auto ask_to_exit = [&] {
+    EXPECT_TRUE(xdotool(folder_, {"windowactivate", "--sync", id}));
+    EXPECT_TRUE(xdotool(folder_, {"key", "ctrl+q"}));
+    EXPECT_TRUE(wait_until([&] { return !window_named("Exit Vantorix", true).empty(); }, 10s))
+        << program.report();
+  };
+  ask_to_exit();
+  ASSERT_TRUE(xdotool(folder_, {"key", "Escape"}));
+  EXPECT_TRUE(wait_until([&] { return window_named("Exit Vantorix", true).empty(); }, 10s));
+  EXPECT_TRUE(program.running());
+  EXPECT_EQ(channel_status(0).first, "running");
+  const std::set<pid_t> running = transcoders_of(program.pid());
+  EXPECT_EQ(running.size(), 1U);
+
+  ask_to_exit();
+  ASSERT_TRUE(xdotool(folder_, {"key", "alt+y"}));
   EXPECT_EQ(program.wait(15s), 0) << program.report();
   for (const pid_t pid : running)
     EXPECT_FALSE(process_exists(pid)) << pid;
