@@ -410,8 +410,8 @@ int engine_set_options(const EngineSettings& settings) {
 std::string output_folder_problem(const StartRequest& request) {
   for (const TargetGroup& group : request.groups) {
     for (const EngineTarget& target : group) {
-      const bool written_here = target.format == FormatId::file ||
-                                target.format == FormatId::hls || target.format == FormatId::dash;
+      const bool written_here = target.format == FormatId::file || target.format == FormatId::hls ||
+                                target.format == FormatId::dash;
       if (!written_here || target.url.empty() || target.url.front() != '/') continue;
       const std::filesystem::path folder = std::filesystem::path(target.url).parent_path();
       std::error_code error;

@@ -233,9 +233,8 @@ PanelChange change_target_format(const EditorValues& shown, int format,
   reset_for_new_format(values);
   keep_first_target_only(editing_channel);
   change.targets_reset = true;
-  values.target_url =
-      target_format_default_url(*entry, environment.channel_number, environment.served,
-                                environment.output_folder);
+  values.target_url = target_format_default_url(*entry, environment.channel_number,
+                                                environment.served, environment.output_folder);
   switch (*entry) {
     case TargetFormatEntry::rtmp: {
       PanelChange encoding =

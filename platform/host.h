@@ -28,8 +28,7 @@ std::string user_videos_folder();
 
 // XDG_VIDEOS_DIR in the text of a user-dirs.dirs file: "$HOME/..." below `home`, or an absolute
 // path. nullopt when the file does not set it, or sets it to something else.
-std::optional<std::string> videos_folder_in_user_dirs(std::string_view text,
-                                                      std::string_view home);
+std::optional<std::string> videos_folder_in_user_dirs(std::string_view text, std::string_view home);
 
 // Where the recordings and playlists of a newly chosen target format go: a folder named after the
 // product in the user's videos folder, without a trailing '/'. Stored targets keep their paths.

@@ -181,9 +181,8 @@ TEST_F(SupervisorTest, ATargetFolderThatCannotBeWrittenFailsOnceWithItsReasonInT
   supervisor_.tick(t0 + 1h);
   EXPECT_FALSE(supervisor_.restart_pending(0));
   EXPECT_EQ(engine_get_state(0), ChannelState::idle);
-  EXPECT_EQ(supervisor_.row_text(0).rfind("IDLE: cannot make the folder " +
-                                              (folder_ / "not-a-folder").string(),
-                                          0),
+  EXPECT_EQ(supervisor_.row_text(0).rfind(
+                "IDLE: cannot make the folder " + (folder_ / "not-a-folder").string(), 0),
             0u)
       << supervisor_.row_text(0);
 }

@@ -5,8 +5,8 @@
 #include "config/document.h"
 #include "config/json.h"
 #include "dialogs/audio_settings.h"
-#include "platform/host.h"
 #include "frontend/editor_controls.h"
+#include "platform/host.h"
 
 namespace vx {
 namespace {
@@ -148,7 +148,8 @@ TEST(EditorPanel, SingleTargetFormatsKeepOneTarget) {
   EditorEnvironment environment = editor_environment(nullptr, 3, "10.1.1.1", {});
   EXPECT_EQ(environment.output_folder, new_output_folder());
   environment.output_folder = "/home/op/Videos/Vantorix";
-  const PanelChange change = panel.choose_target_format(kFormat(F::dash), environment, channel.get());
+  const PanelChange change =
+      panel.choose_target_format(kFormat(F::dash), environment, channel.get());
   EXPECT_TRUE(change.targets_reset);
   EXPECT_EQ(panel.target(), 0);
   EXPECT_EQ(target_count(channel.get()), 1);

@@ -8,8 +8,8 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <deque>
 #include <cstdlib>
+#include <deque>
 #include <filesystem>
 #include <fstream>
 #include <optional>

@@ -381,8 +381,8 @@ class VirtualDisplay {
       // -noreset: the server does not start over each time its last client leaves, which
       // would refuse the next client (the window manager, the program) for a moment.
       server_ = std::make_unique<Peer>(
-          std::vector<std::string>{"Xvfb", name_, "-screen", "0", "1280x800x24", "-nolisten",
-                                   "tcp", "-noreset"},
+          std::vector<std::string>{"Xvfb", name_, "-screen", "0", "1280x800x24", "-nolisten", "tcp",
+                                   "-noreset"},
           folder / "xvfb.out", folder / "xvfb.err");
       // Ready once a client is answered.
       if (wait_until([&] { return answers(folder); }, 10s)) return;
@@ -530,8 +530,8 @@ TEST_F(Program, WithoutATrayTheWindowWaitsBehindThePasswordAndExitAsksFirst) {
   const auto restore_to_prompt = [&] {
     EXPECT_TRUE(xdotool(folder_, {"windowactivate", id}));
     std::string prompt;
-    EXPECT_TRUE(
-        wait_until([&] { return !(prompt = window_named("Password Required", true)).empty(); }, 10s))
+    EXPECT_TRUE(wait_until(
+        [&] { return !(prompt = window_named("Password Required", true)).empty(); }, 10s))
         << program.report();
     EXPECT_TRUE(xdotool(folder_, {"windowactivate", "--sync", prompt}));
   };

@@ -14,7 +14,6 @@
 #include "app/supervisor.h"
 #include "config/core_lock.h"
 #include "config/document.h"
-#include "platform/host.h"
 #include "config/login_password.h"
 #include "config/store.h"
 #include "devices/ndi.h"
@@ -22,6 +21,7 @@
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
 #include "engine/output_parser.h"
+#include "platform/host.h"
 #include "platform/process.h"
 #include "tests/devices/fake_ndi_control.h"
 #include "tests/support/http_client.h"
@@ -203,10 +203,11 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
     engine_slot(0)->start_problem = "cannot make the folder /v/\"x\": Not a directory";
   }
   const std::string refused = http_get(port_, "/status").body;
-  EXPECT_NE(refused.find(
-                R"(    {"state": "idle", "status": "IDLE: cannot make the folder /v/\"x\": Not a directory"})"
-                "\n"),
-            std::string::npos)
+  EXPECT_NE(
+      refused.find(
+          R"(    {"state": "idle", "status": "IDLE: cannot make the folder /v/\"x\": Not a directory"})"
+          "\n"),
+      std::string::npos)
       << refused;
   {
     const CoreLock lock = core_lock();
@@ -228,14 +229,15 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
   }
   load_monitor_close();
 
-  EXPECT_EQ(http_get(port_, "/runtime").body,
-            "{\n  \"app\": \"Vantorix\",\n  \"appAbbr\": \"MORVI\",\n  \"title\": \"Vantorix\",\n"
-            "  \"version\": \"6.5.7.1d\",\n  \"channels\": 16,\n  \"website\": \"vantorix.org\",\n"
-            "  \"manual\": \"https://vantorix.org/manual\",\n"
-            "  \"platform\": \"linux\",\n  \"previewPort\": 9528,\n  \"outputFolder\": \"" +
-                new_output_folder() + "\",\n  \"channelTemplate\": " +
-                json_print_unformatted(channel_template_for_browser("127.0.0.1").get()).value_or("") +
-                "\n}");
+  EXPECT_EQ(
+      http_get(port_, "/runtime").body,
+      "{\n  \"app\": \"Vantorix\",\n  \"appAbbr\": \"MORVI\",\n  \"title\": \"Vantorix\",\n"
+      "  \"version\": \"6.5.7.1d\",\n  \"channels\": 16,\n  \"website\": \"vantorix.org\",\n"
+      "  \"manual\": \"https://vantorix.org/manual\",\n"
+      "  \"platform\": \"linux\",\n  \"previewPort\": 9528,\n  \"outputFolder\": \"" +
+          new_output_folder() + "\",\n  \"channelTemplate\": " +
+          json_print_unformatted(channel_template_for_browser("127.0.0.1").get()).value_or("") +
+          "\n}");
 }
 
 // A monitoring system scrapes with the password as a token or a basic-auth password; anything
@@ -392,6 +394,21 @@ TEST_F(WebServer, ChannelActionsStartStopPreviewAndReportFailures) {
   EXPECT_EQ(http_get(port_, "/channel2?start").status(), 200) << "already running";
   EXPECT_TRUE(enabled(1));
 
+  // The stand-in ignores SIGINT once its script has begun; a stop sent before that ends it.
+  const auto ignores_interrupts = [](int slot) {
+    pid_t pid = 0;
+    {
+      const CoreLock lock = core_lock();
+      pid = engine_slot(slot)->pid;
+    }
+    std::ifstream status("/proc/" + std::to_string(pid) + "/status");
+    for (std::string line; pid > 0 && std::getline(status, line);) {
+      if (line.starts_with("SigIgn:"))
+        return (std::stoull(line.substr(7), nullptr, 16) & (1ULL << (SIGINT - 1))) != 0;
+    }
+    return false;
+  };
+  ASSERT_TRUE(wait_until([&] { return ignores_interrupts(1); }, 5s));
   EXPECT_EQ(http_get(port_, "/channel2?stop").status(), 200);
   EXPECT_FALSE(enabled(1));
   EXPECT_EQ(state(1), ChannelState::stopping) << "the stand-in ignores SIGINT";
