@@ -36,13 +36,17 @@ struct EncoderRules {
   const char* default_crf = nullptr;
   const char* cbr_switch = nullptr;  // written after the bit-rate options
   bool maxrate = true;
+  // FFmpeg's own encoders (MPEG-1/2/4, H.261/263, FLV, MJPEG) run at a fixed quantiser when
+  // given one; a quantiser floor alone changes nothing under their default bit rate.
+  bool quality_as_quantiser = false;
 };
 
 constexpr DefaultQuality kCrf = DefaultQuality::crf;
 constexpr DefaultQuality kNone = DefaultQuality::none;
+constexpr DefaultQuality kQmin = DefaultQuality::qmin;
 
 // clang-format off
-constexpr std::array<EncoderRules, 14> kEncoderRules = {{
+constexpr std::array<EncoderRules, 22> kEncoderRules = {{
     // id  preset option  value      suppressed by  quality  default crf      cbr switch
     //                                               as crf   quality
     {135, "-preset:v",   "faster",  "-preset:v",   true,  kCrf,  "23",    "-nal-hrd cbr "},
@@ -60,6 +64,14 @@ constexpr std::array<EncoderRules, 14> kEncoderRules = {{
     {157, "-cpu-used:v", "3",       "-cpu-used",   true,  kCrf,  "32",  nullptr},
     {158, "-preset:v",   "13",      "-preset:v",   true,  kNone, nullptr,
      "-svtav1-params rc=2:pred-struct=1 ", /*maxrate=*/false},
+    {128, nullptr, nullptr, nullptr, false, kQmin, nullptr, nullptr, true, true},
+    {129, nullptr, nullptr, nullptr, false, kQmin, nullptr, nullptr, true, true},
+    {130, nullptr, nullptr, nullptr, false, kQmin, nullptr, nullptr, true, true},
+    {131, nullptr, nullptr, nullptr, false, kQmin, nullptr, nullptr, true, true},
+    {132, nullptr, nullptr, nullptr, false, kQmin, nullptr, nullptr, true, true},
+    {133, nullptr, nullptr, nullptr, false, kQmin, nullptr, nullptr, true, true},
+    {134, nullptr, nullptr, nullptr, false, kQmin, nullptr, nullptr, true, true},
+    {155, nullptr, nullptr, nullptr, false, kQmin, nullptr, nullptr, true, true},
 }};
 // clang-format on
 
@@ -317,6 +329,20 @@ double lowest_quantiser(CodecId codec) {
   return codec_family(codec) == CodecFamily::software ? 1.0 : 0.0;
 }
 
+// Quality 1..100 maps onto the 31..1 quantiser scale of FFmpeg's own encoders. Without a bit
+// rate the quantiser is fixed; with one, the rate control keeps it at or above the mapped value.
+void append_quantiser(std::string& line, const OutputEntry& out, std::int32_t quality) {
+  const char* x = out.suffix.c_str();
+  const std::string value =
+      fixed_number_text(1.0 + static_cast<double>(100 - std::min(quality, 100)) * 30.0 / 99.0, 1);
+  if (out.target.video.bitrate_kbps > 0) {
+    append_format(line, "-qmin:v%s %s -qmax:v%s 31 ", x, value.c_str(), x);
+  } else {
+    // Their floor is 2 unless lowered, which would hold the best quality back.
+    append_format(line, "-qmin:v%s 1 -q:v%s %s ", x, x, value.c_str());
+  }
+}
+
 // Quality 1..100 maps onto the 51..0 scale of the encoders; with neither quality nor bit rate
 // the encoder gets the system's default quality.
 void append_rate_control(std::string& line, const OutputEntry& out, const EncoderRules& rules) {
@@ -325,7 +351,9 @@ void append_rate_control(std::string& line, const OutputEntry& out, const Encode
   const char* x = out.suffix.c_str();
   const std::int32_t quality = video.quality;
   const std::int32_t bitrate = video.bitrate_kbps;
-  if (quality > 0) {
+  if (quality > 0 && rules.quality_as_quantiser) {
+    append_quantiser(line, out, quality);
+  } else if (quality > 0) {
     const float value = static_cast<float>(100 - quality) * 51.0f / 99.0f;
     if (rules.quality_as_crf) {
       append_format(line, "-crf:v%s %s ", x,

@@ -315,7 +315,16 @@ TEST(CommandLineVideo, QualityMapsOntoTheEncoderScale) {
        "-c:v libx264 -preset:v faster  -crf:v 25.8 -g:v 300 -force_key_frames:v "
        "expr:gte(t,n_forced*5) "},
       {kCodecMpeg2Video, 100,
-       "-c:v mpeg2video -preset:v faster  -qmin 1.0 -qmax 51.0 -g:v 300 -force_key_frames:v "
+       "-c:v mpeg2video -preset:v faster  -qmin:v 1 -q:v 1.0 -g:v 300 -force_key_frames:v "
+       "expr:gte(t,n_forced*5) "},
+      {kCodecMpeg2Video, 1,
+       "-c:v mpeg2video -preset:v faster  -qmin:v 1 -q:v 31.0 -g:v 300 -force_key_frames:v "
+       "expr:gte(t,n_forced*5) "},
+      {155, 50,
+       "-c:v mjpeg -preset:v faster  -qmin:v 1 -q:v 16.2 -g:v 300 -force_key_frames:v "
+       "expr:gte(t,n_forced*5) "},
+      {154, 100,
+       "-c:v prores_ks -preset:v faster  -qmin 1.0 -qmax 51.0 -g:v 300 -force_key_frames:v "
        "expr:gte(t,n_forced*5) "},
       {kCodecMpeg2Video, 0,
        "-c:v mpeg2video -preset:v faster  -qmin:v 2 -g:v 300 -force_key_frames:v "
@@ -765,10 +774,12 @@ TEST(CommandLineGroups, TwoInputsShareOneOutput) {
             "-force_key_frames:v:1 expr:gte(t,n_forced*5) "
             "-c:s copy -f mpegts udp://127.0.0.1:1234 ");
 
-  // A quality range reaches only its own stream.
+  // A quality reaches only its own stream; under a bit rate it is the quantiser floor.
   request.groups[0][1].video.quality = 50;
+  request.groups[0][1].video.bitrate_kbps = 2000;
   EXPECT_CONTAINS(line_of(request),
-                  "-c:v:1 mpeg2video -qmin:v:1 25.8 -qmax:v:1 51.0 -g:v:1 300 "
+                  "-c:v:1 mpeg2video -qmin:v:1 16.2 -qmax:v:1 31 -b:v:1 2000k "
+                  "-maxrate:v:1 2000k -bufsize:v:1 2000k -g:v:1 300 "
                   "-force_key_frames:v:1 expr:gte(t,n_forced*5) ");
 
   request.groups[0].pop_back();  // a group must hold an entry for every input

@@ -16,6 +16,7 @@
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <memory>
 #include <optional>
 #include <sstream>
@@ -209,6 +210,29 @@ TEST_F(EngineLine, QualitiesAndKeyFrameSecondsAreWhatFfmpegTakes) {
       EXPECT_NEAR(seconds[k] - seconds[0], static_cast<double>(k), 0.05) << key_frames.out();
     }
   }
+}
+
+// The quality setting changes what FFmpeg's own encoders write (MPEG-2 here; MJPEG and the others
+// take the same options): more bytes for a higher quality, and the default (0) differs from both
+// ends of the scale.
+TEST_F(EngineLine, QualityChangesTheQuantiserEncodersPictures) {
+  std::map<int, std::uintmax_t> bytes;
+  for (const int quality : {0, 50, 100}) {
+    const fs::path file = folder_ / ("mpeg2_quality" + std::to_string(quality) + ".mkv");
+    SCOPED_TRACE(file.filename().string());
+    StartRequest request;
+    request.sources = {clip_source()};
+    EngineTarget target = template_target(FormatId::file, file);
+    target.video.codec = kCodecMpeg2Video;
+    target.video.quality = quality;
+    target.video.options.clear();
+    request.groups = {{target}};
+    ASSERT_NO_FATAL_FAILURE(transcode(request, 6));
+    bytes[quality] = fs::file_size(file);
+  }
+  EXPECT_GT(bytes[100], bytes[50] * 2);
+  EXPECT_NE(bytes[0], bytes[50]);
+  EXPECT_NE(bytes[0], bytes[100]);
 }
 
 // Several HLS targets run as one output: the channel compiler leaves every group but the last
