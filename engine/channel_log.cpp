@@ -1,5 +1,6 @@
 #include "engine/channel_log.h"
 
+#include <array>
 #include <cstdarg>
 #include <cstdio>
 #include <ctime>
@@ -19,6 +20,9 @@ struct LogSettings {
   bool open = false;
   int level = 0;
   std::string folder;  // ends with '/'
+  // Whether the slot's file ends within a line (ffmpeg's progress ends in a carriage return):
+  // a time-stamped record then starts on a line of its own.
+  std::array<bool, kHighestNamedSlot + 1> within_line{};
 };
 
 std::mutex& log_lock() {
@@ -84,18 +88,22 @@ std::string channel_log_archive_path(int slot, int number) {
 
 int engine_log(int slot, bool time_stamped, std::string_view text) {
   std::lock_guard guard(log_lock());
-  const LogSettings& current = settings();
+  LogSettings& current = settings();
   if (current.level == 0) return 0;
   if (slot < 0 || slot > kHighestNamedSlot) return -1;
+  if (text.empty() && !time_stamped) return 0;
 
   std::string record;
+  bool& within_line = current.within_line[static_cast<std::size_t>(slot)];
   if (time_stamped) {
+    if (within_line) record.push_back('\n');
     record.append(time_stamp_now());
     record.append(text);
     if (text.find('\n') == std::string_view::npos) record.push_back('\n');
   } else {
     record.append(text);
   }
+  within_line = record.back() != '\n';
   return log_file_append(current_path(current.folder, slot), record,
                          {kChannelLogSizeLimit, kChannelLogArchives}, kByteOrderMark)
              ? 0

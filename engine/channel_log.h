@@ -25,6 +25,8 @@ std::string channel_log_archive_path(int slot, int number);
 
 // Appends the text to the slot's log, after a "[%Y/%m/%d %H:%M:%S] " local time stamp and
 // followed by "\n" (unless the text holds a line feed already) when time_stamped; raw otherwise.
+// A time-stamped text always starts a line: after raw text that ended within one, a line feed
+// comes first.
 // A new or empty file first gets the UTF-8 byte-order mark. Returns -1 when logging is on and
 // the file cannot be written (or the slot cannot name a file), else 0.
 int engine_log(int slot, bool time_stamped, std::string_view text);

@@ -80,12 +80,26 @@ void record_progress(ChannelSlot& slot, std::string_view chunk) {
     read_int(after(chunk, kProgressBitrate), slot.bitrate_kbps);
 }
 
-// Longer lines are no target report the engine takes: a URL and a reason fit many times over.
-constexpr std::size_t kMaxTargetLine = 4096;
+// Longer lines are none of the transcoder's own: a URL and a reason fit many times over.
+constexpr std::size_t kMaxOwnLine = 4096;
 
-// Whether the start of a line may still grow into a target report.
-bool may_be_target_line(std::string_view start) {
-  return kTargetLinePrefix.starts_with(start.substr(0, kTargetLinePrefix.size()));
+// The lines the transcoder writes itself, as against what ffmpeg prints: those with its prefix,
+// and the two texts of the alternate-input switch, which stand alone on their lines.
+constexpr std::string_view kOwnLineBeginnings[] = {kOwnLinePrefix, kPrimaryInputTimedOut,
+                                                   kPrimaryInputBack};
+
+// Whether the start of a line may still be, or already is, one of the transcoder's own lines.
+bool may_be_own_line(std::string_view start) {
+  return std::any_of(std::begin(kOwnLineBeginnings), std::end(kOwnLineBeginnings),
+                     [start](std::string_view own) {
+                       return own.starts_with(start.substr(0, own.size())) &&
+                              (start.size() <= own.size() || own == kOwnLinePrefix);
+                     });
+}
+
+bool is_own_line(std::string_view line) {
+  return line.starts_with(kOwnLinePrefix) || line == kPrimaryInputTimedOut ||
+         line == kPrimaryInputBack;
 }
 
 std::size_t leading_digits(std::string_view text) {
@@ -104,21 +118,6 @@ std::int32_t take_number(std::string_view& text, std::int32_t limit) {
     number = std::min<std::int64_t>(number * 10 + (text[k] - '0'), limit);
   text.remove_prefix(digits);
   return static_cast<std::int32_t>(number);
-}
-
-// Whether the line so far is, or may still grow into, a viewer report: the prefix, the target's
-// number, the word, the count.
-bool may_be_viewer_line(std::string_view line) {
-  if (!may_be_target_line(line)) return false;
-  if (line.size() <= kTargetLinePrefix.size()) return true;
-  line.remove_prefix(kTargetLinePrefix.size());
-  const std::size_t number = leading_digits(line);
-  if (number == 0) return false;
-  line.remove_prefix(number);
-  if (line.size() <= kTargetViewers.size()) return kTargetViewers.starts_with(line);
-  if (!line.starts_with(kTargetViewers)) return false;
-  line.remove_prefix(kTargetViewers.size());
-  return leading_digits(line) == line.size();
 }
 
 // The rest of a viewer report after the target's number; false when it is none.
@@ -157,54 +156,83 @@ bool read_target_line(ChannelSlot& slot, std::string_view line) {
   return false;
 }
 
-// One piece of the current line, `ends` when the line ends after it. Appends to `kept` what of the
-// line may go on to the log now; returns false when the line is a viewer report or is held back.
-bool take_line_piece(ChannelSlot& slot, std::string_view piece, bool ends, std::string& kept) {
-  const bool was_held = slot.holding_line;
-  bool appended = false;
-  std::string_view line = piece;
-  if (!slot.unfinished_line.empty() || !ends) {
-    if (slot.unfinished_line.size() + piece.size() > kMaxTargetLine) {
-      slot.skipping_line = true;
-    } else {
-      slot.unfinished_line.append(piece);
-      appended = true;
-      line = slot.unfinished_line;
-      if (!may_be_target_line(line)) slot.skipping_line = true;
-    }
+// What of the output goes to the log, in order: ffmpeg's text as it came (progress lines end in a
+// carriage return), the transcoder's own lines each time-stamped on a line of its own, so that an
+// operator finds them by their time and a search finds them whole.
+class OutputLog {
+ public:
+  explicit OutputLog(int slot_number) : slot_number_(slot_number) {}
+  ~OutputLog() { flush(); }
+  OutputLog(const OutputLog&) = delete;
+  OutputLog& operator=(const OutputLog&) = delete;
+
+  void add_text(std::string_view text) {
+    raw_.append(text);
+    as_written_.append(text);
   }
-  const bool viewer_report = !slot.skipping_line && ends && read_target_line(slot, line);
-  slot.holding_line = !slot.skipping_line && !ends && may_be_viewer_line(line);
-  if (!viewer_report && !slot.holding_line) {
-    if (was_held) kept.append(slot.unfinished_line);
-    if (!was_held || !appended) kept.append(piece);
+  void add_own_line(std::string_view line) {
+    flush();
+    engine_log(slot_number_, true, line);
   }
-  if (slot.skipping_line) slot.unfinished_line.clear();
-  return !viewer_report && !slot.holding_line;
+  // Everything but the transcoder's own lines and the viewer reports, for the progress figures.
+  const std::string& ffmpeg_text() const { return as_written_; }
+
+ private:
+  void flush() {
+    if (!raw_.empty()) engine_log(slot_number_, false, raw_);
+    raw_.clear();
+  }
+
+  int slot_number_;
+  std::string raw_;
+  std::string as_written_;
+};
+
+// A whole line that may be the transcoder's own: a viewer report is read and dropped, another own
+// line is read and logged on its own; a line that only began like one is ffmpeg's text.
+void take_whole_line(ChannelSlot& slot, std::string_view line, std::string_view ending,
+                     OutputLog& log) {
+  if (!is_own_line(line)) {
+    log.add_text(line);
+    log.add_text(ending);
+  } else if (!read_target_line(slot, line)) {
+    log.add_own_line(line);
+  }
 }
 
-// Cuts the chunks into lines ("\n" or "\r" ends one) and reads the target reports; returns the
-// chunk without its viewer reports. Only a line that may be a target report is carried over to
-// the next chunk; the rest of any other line is passed on without a copy into the slot.
-std::string take_target_lines(ChannelSlot& slot, std::string_view chunk) {
-  std::string kept;
-  kept.reserve(chunk.size());
+// Cuts the chunks into lines ("\n" or "\r" ends one). A line that may be the transcoder's own is
+// held until it ends (or grows too long to be one); the rest of any other line is passed on as it
+// comes, without a copy into the slot.
+void take_output_lines(ChannelSlot& slot, std::string_view chunk, OutputLog& log) {
   while (!chunk.empty()) {
     const std::size_t end = chunk.find_first_of("\r\n");
     const std::string_view piece = chunk.substr(0, end);
     const bool line_ends = end != std::string_view::npos;
     const std::string_view ending = line_ends ? chunk.substr(end, 1) : std::string_view();
-    if (slot.skipping_line) {
-      kept.append(piece).append(ending);
-    } else if (take_line_piece(slot, piece, line_ends, kept)) {
-      kept.append(ending);
+    if (!slot.skipping_line && slot.unfinished_line.size() + piece.size() > kMaxOwnLine) {
+      log.add_text(slot.unfinished_line);
+      slot.unfinished_line.clear();
+      slot.skipping_line = true;
     }
+    if (slot.skipping_line) {
+      log.add_text(piece);
+      log.add_text(ending);
+    } else {
+      slot.unfinished_line.append(piece);
+      if (!may_be_own_line(slot.unfinished_line)) {
+        log.add_text(slot.unfinished_line);
+        log.add_text(ending);
+        slot.skipping_line = !line_ends;
+      } else if (line_ends) {
+        take_whole_line(slot, slot.unfinished_line, ending, log);
+      }
+      if (slot.skipping_line || line_ends) slot.unfinished_line.clear();
+    }
+    slot.holding_line = !slot.unfinished_line.empty();
     if (!line_ends) break;
-    slot.unfinished_line.clear();
     slot.skipping_line = false;
     chunk.remove_prefix(end + 1);
   }
-  return kept;
 }
 
 // Whether the failover leaves its alternate input on air after the chunk: the latest of its two
@@ -226,17 +254,16 @@ void engine_parse_output(int slot_number, std::string_view chunk) {
   ChannelSlot* slot = engine_slot(slot_number);
   // Viewer reports go neither to the log nor to the progress figures: viewers come and go all
   // day, the log is for the events an operator reads, and a busy stream would fill it.
-  std::string kept;
-  std::string_view passed_on = chunk;
   const std::optional<bool> alternate = alternate_on_air_after(chunk);
-  if (slot != nullptr) {
+  if (slot == nullptr) {
+    engine_log(slot_number, false, chunk);
+  } else {
     slot->last_output_time = engine_now();
-    kept = take_target_lines(*slot, chunk);
-    passed_on = kept;
-    record_progress(*slot, passed_on);
+    OutputLog log(slot_number);
+    take_output_lines(*slot, chunk, log);
+    record_progress(*slot, log.ffmpeg_text());
     if (alternate) slot->on_alternate_input = *alternate;
   }
-  if (!passed_on.empty()) engine_log(slot_number, false, passed_on);
   if (slot != nullptr && slot->state != ChannelState::idle &&
       (contains(chunk, kNoBufferedAudio) || contains(chunk, kVideoFrameFreezing))) {
     // Supervision restarts the channel once it has ended.
@@ -257,7 +284,7 @@ void engine_parse_output(int slot_number, std::string_view chunk) {
 void engine_end_output(int slot_number) {
   ChannelSlot* slot = engine_slot(slot_number);
   if (slot == nullptr || !slot->holding_line) return;
-  engine_log(slot_number, false, slot->unfinished_line);
+  engine_log(slot_number, is_own_line(slot->unfinished_line), slot->unfinished_line);
   slot->unfinished_line.clear();
   slot->holding_line = false;
 }

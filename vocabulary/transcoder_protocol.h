@@ -31,6 +31,10 @@ inline constexpr std::string_view kPrimaryInputTimedOut =
 inline constexpr std::string_view kPrimaryInputBack =
     "primary input available again, switching back";
 
+// Every line the transcoder writes itself (rather than passing on ffmpeg's text) opens with this,
+// but for the two texts of the alternate-input switch.
+inline constexpr std::string_view kOwnLinePrefix = "morvi-transcoder: ";
+
 // A network target relayed through a process of its own, each report on a line of its own (N from
 // 1, the URL without credentials):
 //   "morvi-transcoder: target N relayed (URL)"         once per relayed target at the start

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 #include <optional>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -199,6 +200,47 @@ TEST_F(OutputParser, EveryChunkReachesTheLogAndTheCallback) {
             "\xEF\xBB\xBF"
             "first\rsecond\n");
   EXPECT_GT(slot().last_output_time, 0);
+}
+
+// The transcoder's own lines come between ffmpeg's progress texts, which end in a carriage
+// return; in the log each stands time-stamped on a line of its own, however the reads cut it, and
+// ffmpeg's text around it stays as it came. The regular expression stands for the time stamp.
+TEST_F(OutputParser, TheTranscodersOwnLinesStandOnTheirOwnInTheLog) {
+  struct Case {
+    const char* what;
+    std::vector<std::string> chunks;
+    const char* log;
+  };
+  const Case cases[] = {
+      {"after progress, in one chunk",
+       {"frame=1 time=00:00:01.00\rmorvi-transcoder: target 2 lost (rtmp://h/a): refused\n"
+        "frame=2 time=00:00:02.00\r"},
+       "frame=1 time=00:00:01.00\r\n[T] morvi-transcoder: target 2 lost (rtmp://h/a): "
+       "refused\nframe=2 time=00:00:02.00\r"},
+      {"cut anywhere, the switch texts too",
+       {"frame=1\rmorvi-trans", "coder: target 1 back (srt://h:1)", "\nprimary input timed",
+        " out, switching to secondary input\n", "frame=2\r"},
+       "frame=1\r\n[T] morvi-transcoder: target 1 back (srt://h:1)\n[T] primary input timed "
+       "out, switching to secondary input\nframe=2\r"},
+      {"lines that only begin like them, or carry them later, are ffmpeg's",
+       {"morvi\rprimary input\n[relay] morvi-transcoder: target 1 lost (a): x\n"},
+       "morvi\rprimary input\n[relay] morvi-transcoder: target 1 lost (a): x\n"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    channel_log_close();
+    fs::remove(folder_ / "morv_021.log");
+    channel_log_open(folder_.string(), 32);
+    *engine_slot(kSlot) = ChannelSlot{};
+    for (const std::string& chunk : c.chunks)
+      engine_parse_output(kSlot, chunk);
+    std::ifstream in(folder_ / "morv_021.log", std::ios::binary);
+    std::stringstream text;
+    text << in.rdbuf();
+    const std::string stamped =
+        std::regex_replace(text.str(), std::regex(R"(\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\])"), "[T]");
+    EXPECT_EQ(stamped, std::string("\xEF\xBB\xBF") + c.log);
+  }
 }
 
 }  // namespace
