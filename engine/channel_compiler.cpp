@@ -349,12 +349,11 @@ std::size_t bounded_size(const cJSON* array, int limit) {
   return static_cast<std::size_t>(size < limit ? size : limit);
 }
 
-// The outputs the transcoder serves to viewers itself, from its own HTTP(S) server.
+}  // namespace
+
 bool served_by_transcoder(FormatId format) {
   return format == FormatId::http || format == FormatId::html5 || format == FormatId::httpmjpg;
 }
-
-}  // namespace
 
 std::string with_served_port(const std::string& url, int port) {
   const std::size_t scheme = url.find("://");
@@ -370,7 +369,7 @@ void build_target_options(const cJSON* document, int channel, const cJSON* outpu
                           const cJSON* target, EngineTarget& record) {
   const std::string configured_url = config_string(target, "url");
   std::string url = configured_url;
-  if (record.format == FormatId::http || record.format == FormatId::html5) {
+  if (served_by_transcoder(record.format)) {
     const int http_port = config_int(global_of(document), "httpPort", kDefaultHttpPort);
     url = with_served_port(url, http_port + channel + 1);
   }

@@ -29,6 +29,10 @@ int start_channel_preview(const cJSON* document, int channel);
 // non-zero scalar).
 void stop_compiled_channel(const cJSON* document, int channel, StopMode mode);
 
+// The outputs the transcoder serves to viewers itself, from its own HTTP(S) server; each one
+// answers on the port with_served_port() gives it.
+bool served_by_transcoder(FormatId format);
+
 // The system chooses the port of its HTTP-served outputs (httpPort + channel number): the URL
 // cut where its host ends (at the first ':' or '/' after "://"), then ":port". The path is
 // not kept; the transcoder serves every path on that port.

@@ -31,10 +31,12 @@ constexpr std::array<TargetAddressRule, kTargetFormatChoices.size()> kAddressRul
     {"udp://127.0.0.1:1234", "udp://127.0.0.1:1234", "udp://", SchemeRule::always_replace},
     {"{folder}/morv_ch{n}.m3u8", "", "", SchemeRule::none},
     {"{folder}/morv_ch{n}.mpd", "", "", SchemeRule::none},
-    {"srt://0.0.0.0:1234", "srt://127.0.0.1:1234", "", SchemeRule::none},
+    // An SRT caller to 0.0.0.0 reaches nobody: the transcoder listens and the receiver calls it.
+    {"srt://0.0.0.0:1234?mode=listener", "srt://127.0.0.1:1234", "", SchemeRule::none},
     {"rtsp://127.0.0.1:8554/morv_ch{n}", "", "", SchemeRule::none},
     {"{folder}/morv_ch{n}_recorded.mp4", "", "", SchemeRule::none},
-    {"ftp://127.0.0.1/stream.mp4", "", "", SchemeRule::none},
+    // MPEG-TS: an FTP upload cannot seek back, which MP4 needs to finish its file.
+    {"ftp://127.0.0.1/stream.ts", "", "", SchemeRule::none},
     {"<DECKLINK NAME>", "", "", SchemeRule::none},
     {"morv_ch{n}", "", "", SchemeRule::none},
     {"{served}/morv_ch{n}", "", "", SchemeRule::none},

@@ -30,8 +30,7 @@ std::optional<std::string_view> served_path(std::string_view url) {
 }
 
 bool is_served_over_http(const cJSON* target) {
-  const FormatId format = format_id_from_name(config_string(target, "format"));
-  return format == FormatId::http || format == FormatId::html5;
+  return served_by_transcoder(format_id_from_name(config_string(target, "format")));
 }
 
 WebAnswer protected_answer(const WebRequest& request, const WebServices& services) {

@@ -6,6 +6,7 @@
 // Run: node --test tests/e2e/page_rules.test.mjs
 import { test } from 'node:test';
 import assert from 'node:assert/strict';
+import { readFileSync } from 'node:fs';
 
 import { toInt } from '../../web/client/helpers.js';
 import {
@@ -27,6 +28,14 @@ test('target URL presets follow the page address and the server platform', () =>
     ['device', https, linux, ''],
   ]) {
     assert.equal(targetUrlPreset(format, 4, page, runtime), want, format);
+  }
+});
+
+test('target URL presets are the window\'s, listed in target_presets.json', () => {
+  const presets = JSON.parse(readFileSync(new URL('./target_presets.json', import.meta.url), 'utf8'));
+  const page = { protocol: 'http:', host: '127.0.0.1', port: '9527' };
+  for (const [format, want] of Object.entries(presets)) {
+    assert.equal(targetUrlPreset(format, 1, page, { platform: 'linux', outputFolder: '/out' }), want, format);
   }
 });
 

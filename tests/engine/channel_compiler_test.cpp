@@ -137,6 +137,8 @@ TEST_F(ChannelCompiler, ServedOutputsCarryTheViewersPerAddressUnlessItIsTheDefau
         compile(c.global, {channel(kFileSource, target(c.format, c.url))}, 0);
     ASSERT_EQ(request.groups.size(), 1u) << c.global << " " << c.format;
     EXPECT_EQ(request.groups[0][0].format_options, c.options) << c.global << " " << c.format;
+    // Each served output answers on httpPort + channel number, the administration port + 1.
+    EXPECT_EQ(request.groups[0][0].url.ends_with(":9528"), c.format != "udp") << c.format;
   }
 }
 

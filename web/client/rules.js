@@ -119,10 +119,10 @@ export function targetUrlPreset(format, n, page, runtime) {
     case 'hls': return `${media}morv_ch${n}.m3u8`;
     case 'dash': return `${media}morv_ch${n}.mpd`;
     case 'file': return `${media}morv_ch${n}_recorded.mp4`;
-    case 'srt': return 'srt://0.0.0.0:1234';
+    case 'srt': return 'srt://0.0.0.0:1234?mode=listener';
     case 'rtpts': return `rtp://${host}:1234`;
     case 'rtsp': return `rtsp://127.0.0.1:8554/morv_ch${n}`;
-    case 'ftp': return 'ftp://192.168.1.2/media/stream.mp4';
+    case 'ftp': return 'ftp://127.0.0.1/stream.ts';
     case 'ndi': return `morv_ch${n}`;
     default: return '';
   }
