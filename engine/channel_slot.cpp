@@ -23,6 +23,7 @@ void forget_transcoder_lines(ChannelSlot& slot) {
   slot.skipping_line = false;
   slot.holding_line = false;
   slot.on_alternate_input = false;
+  slot.source_quiet = false;
 }
 
 std::string engine_get_start_problem(int slot) {

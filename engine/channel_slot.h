@@ -54,6 +54,10 @@ struct ChannelSlot {
   std::int64_t last_start_time = 0;        // engine clock seconds of the latest launch
   std::uint32_t last_transcoder_exit = 0;  // at the latest end; exit_code also takes yt-dlp's
   bool on_alternate_input = false;         // between the failover's two switch texts
+  // When the stream position last moved (engine clock seconds; the launch until the first
+  // report), and whether it has stood still for too long since.
+  std::int64_t last_position_move = 0;
+  bool source_quiet = false;
   // Why the latest start was refused before a transcoder ran ("cannot write into ..."); "" once
   // a transcoder starts.
   std::string start_problem;

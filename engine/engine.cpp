@@ -18,6 +18,7 @@
 #include "engine/engine_clock.h"
 #include "engine/load_monitor.h"
 #include "engine/output_parser.h"
+#include "engine/signal_watch.h"
 #include "platform/host.h"
 #include "platform/process.h"
 #include "vocabulary/text_format.h"
@@ -195,6 +196,7 @@ int launch_transcoder(int slot_number, ChannelSlot& slot, const StartRequest& re
   slot.last_output_time = 0;
   ++slot.starts;
   slot.last_start_time = engine_now();
+  slot.last_position_move = slot.last_start_time;
   slot.state = request.preview ? ChannelState::preview : ChannelState::running;
   // Before the first line goes out: the transcoder starts its encoders only after reading it,
   // so they inherit the binding.
@@ -343,6 +345,7 @@ void poll_transcoder(int slot_number, ChannelSlot& slot, std::int64_t now) {
     return;
   }
   kill_silent_transcoder(slot_number, slot, now);
+  signal_watch_poll(slot_number, slot, now, globals().log_level);
 }
 
 void poll_slot(int slot_number, ChannelSlot& slot, std::int64_t now) {

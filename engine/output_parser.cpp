@@ -11,6 +11,7 @@
 #include "engine/channel_log.h"
 #include "engine/channel_slot.h"
 #include "engine/engine_clock.h"
+#include "engine/signal_watch.h"
 #include "platform/process.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
@@ -68,12 +69,12 @@ std::string_view after(std::string_view text, std::string_view marker) {
   return at == std::string_view::npos ? std::string_view() : text.substr(at + marker.size());
 }
 
-void record_progress(ChannelSlot& slot, std::string_view chunk) {
+void record_progress(int slot_number, ChannelSlot& slot, std::string_view chunk) {
   const std::size_t time_at = chunk.find(kProgressTime);
   if (time_at == std::string_view::npos) return;
   std::int32_t position = 0;
   if (read_clock_time(chunk.substr(time_at + kProgressTime.size()), position)) {
-    slot.position_seconds = position;
+    signal_watch_position(slot_number, slot, position, engine_now());
   }
   if (contains(chunk, kProgressFps)) read_int(after(chunk, kProgressFps), slot.fps);
   if (contains(chunk, kProgressBitrate))
@@ -261,8 +262,7 @@ void engine_parse_output(int slot_number, std::string_view chunk) {
     slot->last_output_time = engine_now();
     OutputLog log(slot_number);
     take_output_lines(*slot, chunk, log);
-    record_progress(*slot, log.ffmpeg_text());
-    if (alternate) slot->on_alternate_input = *alternate;
+    record_progress(slot_number, *slot, log.ffmpeg_text());
   }
   if (slot != nullptr && slot->state != ChannelState::idle &&
       (contains(chunk, kNoBufferedAudio) || contains(chunk, kVideoFrameFreezing))) {
@@ -271,13 +271,7 @@ void engine_parse_output(int slot_number, std::string_view chunk) {
     slot->state = ChannelState::stopping;
     engine_log(slot_number, true, "stop transcoding");
   }
-  if (slot != nullptr && alternate) {
-    if (slot->state == ChannelState::running && *alternate) {
-      slot->state = ChannelState::no_signal;
-    } else if (slot->state == ChannelState::no_signal && !*alternate) {
-      slot->state = ChannelState::running;
-    }
-  }
+  if (slot != nullptr && alternate) signal_watch_alternate(*slot, *alternate);
   if (EngineOutputCallback callback = output_callback.load()) callback(slot_number, chunk);
 }
 

@@ -13,6 +13,8 @@
 
 #include "engine/channel_log.h"
 #include "engine/channel_slot.h"
+#include "engine/engine_clock.h"
+#include "engine/signal_watch.h"
 
 namespace vx {
 namespace {
@@ -241,6 +243,65 @@ TEST_F(OutputParser, TheTranscodersOwnLinesStandOnTheirOwnInTheLog) {
         std::regex_replace(text.str(), std::regex(R"(\[\d{4}/\d\d/\d\d \d\d:\d\d:\d\d\])"), "[T]");
     EXPECT_EQ(stamped, std::string("\xEF\xBB\xBF") + c.log);
   }
+}
+
+std::int64_t parser_now = 0;
+std::int64_t parser_clock() {
+  return parser_now;
+}
+
+// A source that stops delivering shows no signal after five seconds of a standing position, and
+// running again once the position moves; the failover's alternate input keeps it without signal
+// whatever the position does. Each step is a chunk of output (or, when empty, a poll) at a time.
+TEST_F(OutputParser, AStandingPositionShowsNoSignalUntilItMoves) {
+  struct Step {
+    std::int64_t at;
+    const char* output;  // "" for a poll
+    ChannelState state;
+  };
+  const Step steps[] = {
+      {0, "frame=1 time=00:00:01.00\r", ChannelState::running},
+      {4, "", ChannelState::running},
+      {5, "frame=2 time=00:00:01.50\r", ChannelState::running},  // the same whole second
+      {6, "", ChannelState::no_signal},
+      {9, "frame=3 time=00:00:02.00\r", ChannelState::running},
+      {14, "", ChannelState::no_signal},
+      {15, "primary input timed out, switching to secondary input\n", ChannelState::no_signal},
+      {16, "frame=9 time=00:00:03.00\r", ChannelState::no_signal},
+      {17, "primary input available again, switching back\n", ChannelState::running},
+  };
+  engine_set_clock(&parser_clock);
+  slot().pid = 0;
+  slot().last_position_move = 0;
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.at);
+    parser_now = step.at;
+    if (step.output[0] == '\0') {
+      signal_watch_poll(kSlot, slot(), parser_now, 32);
+    } else {
+      engine_parse_output(kSlot, step.output);
+    }
+    EXPECT_EQ(slot().state, step.state);
+  }
+  // A source that never delivers counts from the launch, unless ffmpeg runs at a level that
+  // reports no progress.
+  for (const int level : {16, 0}) {
+    *engine_slot(kSlot) = ChannelSlot{};
+    slot().state = ChannelState::running;
+    slot().position_seconds = -1;
+    signal_watch_poll(kSlot, slot(), kQuietSourceSeconds, level);
+    EXPECT_EQ(slot().state, level == 0 ? ChannelState::no_signal : ChannelState::running);
+  }
+  engine_set_clock(nullptr);
+  std::ifstream in(folder_ / "morv_021.log", std::ios::binary);
+  std::stringstream text;
+  text << in.rdbuf();
+  const std::string log = text.str();
+  EXPECT_NE(log.find("] no signal: the source has delivered nothing for 6 s\n"), std::string::npos)
+      << log;
+  EXPECT_NE(log.find("] the source delivers again after 9 s\n"), std::string::npos) << log;
+  EXPECT_NE(log.find("] no signal: the source has delivered nothing for 5 s\n"), std::string::npos)
+      << log;
 }
 
 }  // namespace
