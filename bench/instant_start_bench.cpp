@@ -1,8 +1,9 @@
 // How soon a viewer who joins a live output between two key frames sees its first picture. ffmpeg
 // encodes SIZE at 25 fps with a key frame every 10 s into MPEG-TS and into fragmented MP4 as the
-// engine composes the HTML5 output ("-movflags dash"); the fan-out serves it on 127.0.0.1 once
-// as before (instant start off: a viewer waits for the next packet boundary or fragment) and once
-// starting viewers at the latest key frame. JOINS viewers join at moments spread over the second
+// engine composes the HTML5 output (half-second fragments and one at every key frame); the
+// fan-out serves it on 127.0.0.1 once with instant start off (a viewer waits for the next packet
+// boundary, or the next fragment that opens with a key frame) and once starting viewers at the
+// latest key frame. JOINS viewers join at moments spread over the second
 // key-frame interval; each is ffmpeg decoding one picture with its probing cut short as a player
 // would, timed from its start to its end (so ffmpeg's own start-up of some 50 ms is included); one
 // that ends with an error decoded no picture before the stream ended.
@@ -34,7 +35,7 @@ namespace {
 using Clock = std::chrono::steady_clock;
 using namespace std::chrono_literals;
 
-constexpr double kFirstJoin = 11.0;  // the first fragment of the MP4 output is out at 10 s
+constexpr double kFirstJoin = 11.0;  // in the second key-frame interval
 constexpr double kSeconds = 22.0;
 
 // Starts `argv` from PATH with standard output into `output_fd` (or /dev/null) and no messages.
@@ -104,7 +105,8 @@ Result run(vx::StreamKind kind, bool instant, int joins, const std::string& size
   if (kind == vx::StreamKind::mpegts) {
     encoder.insert(encoder.end(), {"-f", "mpegts", "pipe:1"});
   } else {
-    encoder.insert(encoder.end(), {"-movflags", "dash", "-f", "mp4", "pipe:1"});
+    encoder.insert(encoder.end(), {"-movflags", "dash+frag_keyframe", "-frag_duration", "500000",
+                                   "-f", "mp4", "pipe:1"});
   }
   int ends[2];
   if (::pipe2(ends, O_CLOEXEC) != 0) return result;

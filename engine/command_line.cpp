@@ -537,7 +537,10 @@ int append_destination(std::string& line, const EngineTarget& target,
       line += "-c:s copy -f mpegts ";
       break;
     case FormatId::html5:
-      line += "-movflags dash -f mp4 ";
+      // Fragments of half a second, so a viewer gets pictures at once, not one whole key-frame
+      // interval later; frag_keyframe still cuts at every key frame, so that new viewers have
+      // fragments to start from (the transcoder starts each at the latest such one).
+      line += "-movflags dash+frag_keyframe -frag_duration 500000 -f mp4 ";
       append_argument(line, served_path(url, channel_number, "mp4"));
       return 0;
     case FormatId::omxts:

@@ -141,15 +141,27 @@ void wake_viewers(FanoutState& state) {
   }
 }
 
-void append_piece(FanoutState& state, std::string_view bytes, bool unit_start) {
-  if (unit_start) {
-    for (const auto& viewer : state.viewers) {
-      if (viewer->joined || viewer->dropped) continue;
-      viewer->joined = true;
-      viewer->position = state.ring.end();
-      if (state.config.kind == StreamKind::fragmented_mp4) viewer->prefix = state.init_segment;
-    }
+// Gives every viewer still waiting for its place in the stream the place `at`, `prefix` first.
+void join_waiting_viewers(FanoutState& state, std::uint64_t at,
+                          const std::shared_ptr<const std::string>& prefix) {
+  for (const auto& viewer : state.viewers) {
+    if (viewer->joined || viewer->dropped) continue;
+    viewer->joined = true;
+    viewer->position = at;
+    viewer->prefix = prefix;
   }
+}
+
+// Whether a player can begin at any unit start: an MPEG-TS player waits for a key frame itself
+// and every MJPEG part is a whole picture, but an MP4 fragment may begin between key frames, and
+// a player given one of those first has nothing to decode it from.
+bool every_unit_start_decodes(StreamKind kind) {
+  return kind != StreamKind::fragmented_mp4;
+}
+
+void append_piece(FanoutState& state, std::string_view bytes, bool unit_start) {
+  if (unit_start && every_unit_start_decodes(state.config.kind))
+    join_waiting_viewers(state, state.ring.end(), nullptr);
   state.ring.append(bytes);
 }
 
@@ -162,8 +174,10 @@ void drop_lagging_viewers(FanoutState& state) {
 }
 
 // The framers count the bytes they pass on, which are exactly the ring's, so their offsets are
-// ring offsets.
+// ring offsets. Where unit starts are no place to begin, a waiting viewer begins at the next key
+// start: the fragment just judged to open with a key frame, still whole in the ring.
 void note_key_start(FanoutState& state) {
+  const std::optional<std::uint64_t> previous = state.key_start;
   switch (state.config.kind) {
     case StreamKind::mpegts:
       state.key_start = state.ts_key_frames.key_frame_start();
@@ -178,6 +192,10 @@ void note_key_start(FanoutState& state) {
     case StreamKind::mjpeg:
       break;  // every part is a whole picture: see publish
   }
+  if (!every_unit_start_decodes(state.config.kind) && state.key_start &&
+      state.key_start != previous && state.start_prefix &&
+      state.ring.holds_recent(*state.key_start, state.ring.capacity()))
+    join_waiting_viewers(state, *state.key_start, state.start_prefix);
 }
 
 void publish(FanoutState& state, const std::vector<StreamPiece>& pieces, std::size_t fed) {
@@ -452,6 +470,15 @@ unsigned as_mhd_count(std::size_t count) {
 }
 
 }  // namespace
+
+FanoutConfig fanout_config_for(StreamKind kind) {
+  FanoutConfig config{.kind = kind};
+  if (kind == StreamKind::fragmented_mp4) {
+    config.viewer_backlog_limit *= 2;
+    config.instant_start_limit *= 2;
+  }
+  return config;
+}
 
 std::size_t fanout_connection_budget() {
   // Each connection takes two: its socket, and the duplicate its head deadline is watched on.

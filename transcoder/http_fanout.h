@@ -1,7 +1,8 @@
 // HttpFanout: the transcoder's own HTTP(S) server for the outputs it serves itself. It takes one
 // stream (MPEG-TS, fragmented MP4 or MJPEG) as ffmpeg writes it and gives it to any number of
 // viewers, each from the latest key frame so its first picture decodes at once (or, when that is
-// too far back, from the live edge); a viewer that cannot keep up is dropped, never the stream.
+// too far back, from the live edge, or for MP4 the next key frame); a viewer that cannot keep up is
+// dropped, never the stream.
 // It also guards the descriptors it lives on: connections per client address and in all are
 // limited, and a connection that has not become a viewer soon after it arrives is closed.
 #pragma once
@@ -31,8 +32,9 @@ struct FanoutConfig {
   // fragment or picture of the stream.
   std::size_t viewer_backlog_limit = std::size_t{8} << 20;
   // The most stream bytes since the latest key frame (fragment, picture) a new viewer is started
-  // with. Further back, or at 0, it waits for the next packet boundary, fragment or picture
-  // instead. Never more than half the backlog limit, so such a viewer has room to catch up.
+  // with. Further back, or at 0, it waits for the next packet boundary, fragment that opens with a
+  // key frame, or picture instead. Never more than half the backlog limit, so such a viewer has
+  // room to catch up.
   std::size_t instant_start_limit = std::size_t{4} << 20;
   // Connections from one client address at once; more are closed as they arrive. An office
   // behind one address must still be able to watch, so a few hundred rather than a handful.
@@ -44,6 +46,12 @@ struct FanoutConfig {
   // trickles (the idle timeout starts again with every byte). Viewers it no longer concerns.
   std::chrono::milliseconds head_deadline{10'000};
 };
+
+// The configuration a served stream of `kind` starts from. A fragmented MP4 viewer starts at the
+// latest fragment that opens with a key frame, up to a whole key-frame interval back: its stream
+// memory is doubled (16 MiB, 8 MiB of them for instant starts, a 10 s interval up to some
+// 6.7 Mbit/s). Further back a new viewer waits for the next key frame instead.
+FanoutConfig fanout_config_for(StreamKind kind);
 
 // The connections this process's fan-outs may hold together: the descriptor limit in force less
 // room for ffmpeg's pipes, the relays and the program's own files, two descriptors for each.

@@ -227,7 +227,7 @@ class Translator {
     }
     ServedOutput served;
     served.url = url;
-    served.fanout.kind = kind;
+    served.fanout = fanout_config_for(kind);
     const bool secure = starts_with(url, "https://");
     if (!parse_listen_address(url, secure, served.fanout)) {
       result_.error = "morvi-transcoder: cannot listen on \"" + url + "\"; nothing started";

@@ -537,7 +537,7 @@ TEST(CommandLineOutputs, EveryFormatWritesItsMuxerAndDestination) {
        "-c:s copy -f rtp_mpegts rtp://239.1.1.1:5000 "},
       {FormatId::http, "http://0.0.0.0:9530", "", "-c:s copy -f mpegts http://0.0.0.0:9530 "},
       {FormatId::html5, "http://0.0.0.0:9528", "",
-       "-movflags dash -f mp4 http://0.0.0.0:9528/3.mp4 "},
+       "-movflags dash+frag_keyframe -frag_duration 500000 -f mp4 http://0.0.0.0:9528/3.mp4 "},
       {FormatId::httpmjpg, "http://0.0.0.0:9530", "", "-f mjpeg http://0.0.0.0:9530/3.mjpg "},
       {FormatId::omxts, "udp://239.1.1.1:5000", "",
        "-c:s copy -f omx_ts_mux udp://239.1.1.1:5000 "},

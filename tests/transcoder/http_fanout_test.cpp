@@ -541,6 +541,83 @@ TEST(HttpFanout, KeyFrameFurtherBackThanTheBoundIsNotWhereAViewerStarts) {
   EXPECT_EQ(statistics.viewers_dropped, 0U);
 }
 
+// Where each fragment of a fragmented MP4 begins (its first styp, sidx or moof) and whether it
+// opens with a key frame; `init` becomes what comes before the first.
+struct Mp4Fragment {
+  std::size_t at = 0;
+  bool sync = false;
+};
+
+std::vector<Mp4Fragment> mp4_fragments(const std::string& stream, std::string& init) {
+  std::vector<Mp4Fragment> fragments;
+  std::vector<Mp4TrackDefaults> defaults;
+  bool in_head = false;
+  for (std::size_t at = 0; at + 8 <= stream.size();) {
+    Mp4BoxHeader box;
+    if (parse_mp4_box_header(std::string_view(stream).substr(at), box) != Mp4HeaderParse::complete)
+      break;
+    const bool head = box.is("styp") || box.is("sidx") || box.is("moof");
+    if (head && !in_head) {
+      if (fragments.empty()) {
+        init = stream.substr(0, at);
+        defaults = read_mp4_track_defaults(init);
+      }
+      fragments.push_back({at, false});
+    }
+    if (box.is("moof")) {
+      fragments.back().sync = classify_mp4_fragment(std::string_view(stream).substr(at, box.size),
+                                                    defaults) == Mp4FragmentStart::sync;
+    }
+    in_head = head;
+    at += box.size;
+  }
+  return fragments;
+}
+
+// Half-second fragments as the engine's HTML5 line asks for, a key frame every 2 s. A viewer
+// whose latest key frame lies beyond the instant-start bound must not start at the next fragment,
+// which opens between key frames and cannot be decoded: it waits for the next key frame.
+TEST(HttpFanout, Mp4ViewerTooFarFromAKeyFrameStartsAtTheNextOneNotAtTheNextFragment) {
+  TempDir dir;
+  std::vector<std::string> argv = ffmpeg_args(
+      {"-movflags", "dash+frag_keyframe", "-frag_duration", "500000", "-f", "mp4", "pipe:1"}, "50",
+      "5");
+  argv.erase(std::find(argv.begin(), argv.end(), "-re"));
+  const auto made = run(argv, dir, "stream");
+  ASSERT_EQ(made.status, 0) << made.err;
+  const std::string& stream = made.out;
+  std::string init;
+  const std::vector<Mp4Fragment> fragments = mp4_fragments(stream, init);
+  std::vector<std::size_t> keys;
+  for (const Mp4Fragment& fragment : fragments)
+    if (fragment.sync) keys.push_back(fragment.at);
+  ASSERT_GE(keys.size(), 3U);
+  ASSERT_GT(fragments.size(), 3 * keys.size()) << "fragments are not cut between key frames";
+  // The viewer comes three fragments after the second key frame, a bound too short to reach it.
+  std::size_t join_at = 0;
+  for (std::size_t k = 0; k < fragments.size(); ++k)
+    if (fragments[k].at == keys[1]) join_at = fragments[k + 3].at;
+  ASSERT_LT(join_at, keys[2]);
+
+  auto fanout = start_fanout(
+      {.kind = StreamKind::fragmented_mp4, .instant_start_limit = (join_at - keys[1]) / 2});
+  ASSERT_NE(fanout, nullptr);
+  auto feed = [&](std::size_t from, std::size_t to) {
+    for (std::size_t at = from; at < to; at += 1000)
+      fanout->feed(std::string_view(stream).substr(at, std::min<std::size_t>(1000, to - at)));
+  };
+  feed(0, join_at);
+  auto viewer = watch(fanout->port());
+  ASSERT_TRUE(wait_until([&] { return fanout->viewer_count() == 1; }));
+  feed(join_at, stream.size());
+  fanout->finish();
+  ASSERT_EQ(viewer.wait_for(10s), std::future_status::ready);
+  const std::string body = viewer.get().body;
+  EXPECT_TRUE(body == init + stream.substr(keys[2]))
+      << "got " << body.size() << " bytes; from the next key frame would be "
+      << init.size() + stream.size() - keys[2];
+}
+
 TEST(HttpFanout, FragmentedMp4ViewersGetTheInitSegmentThenWholeFragments) {
   std::string fed;
   const std::string joined = view_live_stream(

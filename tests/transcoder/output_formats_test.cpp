@@ -667,6 +667,47 @@ std::string header_value(const std::string& head, const std::string& name) {
   return "";
 }
 
+// Key frames 10 s apart, viewers joining 1 s and 5 s in, both inside the first interval: each gets
+// the stream at once, from the init segment and the fragment that opens with the key frame, so
+// what it got decodes from its first picture. Half-second fragments make it so; with one fragment
+// per interval neither viewer gets a byte before 10 s.
+TEST_F(OutputFormats, ServedHtml5ViewersJoiningBetweenDistantKeyFramesGetPicturesAtOnce) {
+  const std::uint16_t port = free_tcp_port();
+  ASSERT_NE(port, 0);
+  EngineTarget target = template_target(FormatId::html5, local_url("http", port));
+  target.video.key_frame_interval = 10;
+  Transcoder transcoder(compose(looping_source(), target));
+  ASSERT_TRUE(transcoder.started());
+  const std::string url = local_url("http", port, "/1.mp4");
+  struct Join {
+    const char* at;  // the stream time ffmpeg reports when the viewer joins
+    int least_pictures;
+  };
+  // In 3 s a viewer decodes those 3 s, and the one joining at 5 s also the 5 s it starts back;
+  // the bounds leave room for a slow machine.
+  for (const Join join : {Join{" time=00:00:01", 25}, Join{" time=00:00:05", 100}}) {
+    SCOPED_TRACE(join.at);
+    ASSERT_TRUE(transcoder.wait_for_output(join.at)) << transcoder.report();
+    const Fetched fetched = fetch(folder_, {}, url);
+    ASSERT_EQ(fetched.failure, "") << transcoder.report();
+    ASSERT_GT(fetched.body.size(), 8U) << "no bytes in 3 s";
+    EXPECT_EQ(fetched.body.substr(4, 4), "ftyp");
+    const fs::path got = folder_ / "joined.mp4";
+    std::ofstream(got, std::ios::binary) << fetched.body;
+    Peer frames({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+                 "frame=key_frame", "-of", "default=nw=1:nk=1", got.string()},
+                folder_ / "frames.out", folder_ / "frames.err");
+    ASSERT_EQ(frames.wait(kRunLimit), 0) << frames.report();
+    const std::string keys = frames.out();
+    EXPECT_TRUE(keys.starts_with("1\n"))
+        << "the first picture is no key frame: " << keys.substr(0, 40);
+    EXPECT_GE(std::count(keys.begin(), keys.end(), '\n'), join.least_pictures);
+    EXPECT_EQ(frames.err(), "");
+  }
+  transcoder.interrupt();
+  EXPECT_EQ(transcoder.wait_for_end(), kOrderlyStopStatus) << transcoder.report();
+}
+
 TEST_F(OutputFormats, ServedMjpegIsAMultipartRunOfWholeJpegPictures) {
   const std::uint16_t port = free_tcp_port();
   ASSERT_NE(port, 0);
