@@ -17,6 +17,7 @@
 #include "config/legacy.h"
 #include "config/login_password.h"
 #include "config/normalise.h"
+#include "config/target_mix.h"
 #include "config/text_check.h"
 #include "platform/atomic_file.h"
 #include "platform/host.h"
@@ -97,11 +98,15 @@ void write_back_hashed(const std::string& path) {
   }
 }
 
-// A text the engine passes on that holds a control byte is kept as it is (the file stays the
-// operator's), and the operator is told where it is.
-std::string control_character_report(const std::string& path) {
-  const std::string problem = control_character_problem(store().document.get());
-  return problem.empty() ? "" : path + ": " + problem + "; it is kept as it is";
+// A text the engine passes on that holds a control byte, or a channel whose targets cannot run
+// together, is kept as it is (the file stays the operator's), and the operator is told where.
+std::string kept_problems_report(const std::string& path) {
+  std::string report;
+  for (const std::string& problem : {control_character_problem(store().document.get()),
+                                     target_mix_problem(store().document.get())}) {
+    if (!problem.empty()) report += (report.empty() ? path + ": " : "; ") + problem;
+  }
+  return report.empty() ? report : report + "; it is kept as it is";
 }
 
 FileLoad load_file() {
@@ -120,7 +125,7 @@ FileLoad load_file() {
   if (!reading.text_after) {
     const bool loaded = config_normalise(*text) != nullptr;
     if (loaded && holds_clear_password(reading.tree.get())) write_back_hashed(path);
-    return {loaded, loaded ? control_character_report(path) : ""};
+    return {loaded, loaded ? kept_problems_report(path) : ""};
   }
   // What the JSON library reads is taken: a stray "}" after the object loses no setting. Once a
   // copy holds the text as it was, the file is written again without the rest, so the next

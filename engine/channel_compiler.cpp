@@ -11,6 +11,7 @@
 
 #include "config/document.h"
 #include "engine/channel_slot.h"
+#include "engine/command_line.h"
 #include "engine/engine.h"
 #include "engine/engine_clock.h"
 #include "engine/playlist.h"
@@ -404,6 +405,10 @@ void apply_multibitrate_hls(std::vector<TargetGroup>& groups) {
   }
   result.format_options += "-var_stream_map ";
   result.format_options += quoted_argument(stream_map);
+  // Players find the variants through the master playlist, named as the HLS dialog names it.
+  if (!contains(result.format_options, "-master_pl_name ")) {
+    result.format_options += " -master_pl_name master.m3u8";
+  }
   const std::string& first_url = groups.front().back().url;
   const std::size_t slash = first_url.rfind('/');
   const std::string folder =
@@ -444,10 +449,7 @@ int compile_channel(const cJSON* document, int channel, StartRequest& request) {
     }
     request.sources.push_back(std::move(source));
   }
-  if (group_count > 1 && !request.groups.front().empty() &&
-      request.groups.front().front().format == FormatId::hls) {
-    apply_multibitrate_hls(request.groups);
-  }
+  if (folds_into_multibitrate_hls(request.groups)) apply_multibitrate_hls(request.groups);
   return 0;
 }
 

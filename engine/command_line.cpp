@@ -261,12 +261,15 @@ struct OutputEntry {
   bool is_last_entry() const { return entry + 1 == entry_count; }
 };
 
-std::string stream_suffix(const EngineTarget& target, std::size_t entry, std::size_t entry_count,
-                          std::size_t group, std::size_t group_count) {
+// The options of an entry name its own streams within the output: by input when several inputs
+// share the output, by variant when the groups are the variants of one HLS output. An output of
+// its own numbers nothing (a ":1" there would name a second stream it does not have).
+std::string stream_suffix(std::size_t entry, std::size_t entry_count, std::size_t group,
+                          bool hls_variants) {
   std::string suffix;
   if (entry_count > 1) {
     append_format(suffix, ":%zu", entry);
-  } else if (group_count > 1 && target.format == FormatId::hls) {
+  } else if (hls_variants) {
     append_format(suffix, ":%zu", group);
   }
   return suffix;
@@ -511,6 +514,16 @@ bool options_name_a_muxer(const EngineTarget& target) {
   return contains(" " + target.format_options, " -f ");
 }
 
+// A live playlist is a window over the last segments: what left it is deleted, or the folder
+// grows by a file every few seconds for as long as the channel runs. A playlist that keeps
+// every segment (a VOD or event type, an unlimited list) keeps its files too, and the operator's
+// own "-hls_flags" stand as written.
+bool deletes_old_segments(const std::string& options) {
+  const std::string spaced = " " + options + " ";
+  return !contains(spaced, " -hls_flags ") && !contains(spaced, " -hls_playlist_type ") &&
+         !contains(spaced, " -hls_list_size 0 ");
+}
+
 // What the transcoder serves for a channel: "<url>/<channel number>.<extension>".
 std::string served_path(const std::string& url, int channel_number, const char* extension) {
   std::string path = url;
@@ -555,6 +568,7 @@ int append_destination(std::string& line, const EngineTarget& target,
       break;
     case FormatId::hls:
       line += "-f hls -y ";
+      if (deletes_old_segments(target.format_options)) line += "-hls_flags delete_segments ";
       break;
     case FormatId::dash:
       line += "-f dash -y ";
@@ -609,6 +623,15 @@ int append_output_part(std::string& line, const OutputEntry& out, const CommandS
 
 }  // namespace
 
+bool folds_into_multibitrate_hls(const std::vector<TargetGroup>& groups) {
+  if (groups.size() < 2) return false;
+  return std::all_of(groups.begin(), groups.end(), [](const TargetGroup& group) {
+    return !group.empty() && std::all_of(group.begin(), group.end(), [](const EngineTarget& entry) {
+      return entry.format == FormatId::hls;
+    });
+  });
+}
+
 int build_command_line(const StartRequest& request, const CommandSettings& settings,
                        std::string& line) {
   line.clear();
@@ -620,6 +643,7 @@ int build_command_line(const StartRequest& request, const CommandSettings& setti
   }
   const std::size_t entry_count = request.mode == 2 ? 1 : request.sources.size();
   const std::size_t group_count = request.groups.size();
+  const bool hls_variants = folds_into_multibitrate_hls(request.groups);
   for (std::size_t group = 0; group < group_count; ++group) {
     const TargetGroup& entries = request.groups[group];
     // Every group holds one entry per input; a shorter one cannot be written.
@@ -629,9 +653,9 @@ int build_command_line(const StartRequest& request, const CommandSettings& setti
       const EngineTarget& target = entries[entry];
       if (entry_count == 1) append_filter_part(line, source, target, group_count);
       append_text_and_space(line, source.map_options);
-      const OutputEntry out{
-          target, entry,       entry_count,
-          group,  group_count, stream_suffix(target, entry, entry_count, group, group_count)};
+      const OutputEntry out{target,      entry,
+                            entry_count, group,
+                            group_count, stream_suffix(entry, entry_count, group, hls_variants)};
       if (int code = append_output_part(line, out, settings); code != 0) return code;
     }
   }

@@ -25,4 +25,8 @@ struct CommandSettings {
 int build_command_line(const StartRequest& request, const CommandSettings& settings,
                        std::string& line);
 
+// Several targets are written as one multi-bit-rate HLS output only when every one of them is
+// HLS: each group then encodes one variant of that output, its options numbered by its variant.
+bool folds_into_multibitrate_hls(const std::vector<TargetGroup>& groups);
+
 }  // namespace vx

@@ -7,6 +7,7 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
+#include "config/target_mix.h"
 #include "config/text_check.h"
 #include "dialogs/choice_tables.h"
 #include "dialogs/json_fields.h"
@@ -262,7 +263,9 @@ bool ChannelEditor::commit_panels(EditorOutcome& outcome) {
   }
   // A pasted line feed or other control byte is refused here as the web administration refuses
   // it, by the same rule.
-  const std::string problem = channel_control_character_problem(working_.get(), row_ + 1);
+  std::string problem = channel_control_character_problem(working_.get(), row_ + 1);
+  // A mix of targets this system cannot run is refused as a post of the document is.
+  if (problem.empty()) problem = channel_target_mix_problem(working_.get(), row_ + 1);
   if (!problem.empty()) {
     outcome.messages.push_back({kProductName, problem + "; nothing was applied"});
     return false;

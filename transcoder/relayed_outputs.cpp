@@ -13,6 +13,7 @@
 #include <condition_variable>
 #include <mutex>
 #include <optional>
+#include <string_view>
 
 #include "platform/tcp_probe.h"
 #include "platform/unique_fd.h"
@@ -46,6 +47,29 @@ bool is_progress_field(const std::string& line) {
     if (!((c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '_')) return false;
   }
   return true;
+}
+
+// ffmpeg's own closing words after a muxer or protocol has said what went wrong ("Could not
+// write header for output file #0 (incorrect codec parameters ?): Invalid data..."): they say
+// that the output stopped, not why.
+constexpr std::string_view kConsequenceLines[] = {
+    "Could not write header", "Error initializing output stream", "Conversion failed",
+    "Error writing trailer", "Error closing"};
+
+bool is_consequence(std::string_view line) {
+  for (const std::string_view consequence : kConsequenceLines) {
+    if (line.starts_with(consequence)) return true;
+  }
+  return false;
+}
+
+// "[rtsp @ 0x7ffe49a533b0] AAC with no global headers..." -> "[rtsp] AAC with...": the address
+// of ffmpeg's context means nothing to the operator.
+std::string without_context_address(const std::string& line) {
+  const std::size_t at = line.find(" @ 0x");
+  const std::size_t close = line.find(']');
+  if (line.empty() || line.front() != '[' || at == std::string::npos || close < at) return line;
+  return line.substr(0, at) + line.substr(close);
 }
 
 bool set_non_blocking(int fd) {
@@ -194,7 +218,9 @@ class RelayPump {
     say(target_text(kTargetRelayed) + "\n");
     while (!encoder_ended_) {
       const Clock::time_point now = Clock::now();
-      probe_.watch(relay_ < 0);
+      // Only a relay that waits out its back-off asks: a peer that takes one connection only
+      // (ffmpeg listening for an RTSP publication) would take the question for the stream.
+      probe_.watch(relay_ < 0 && now < next_start_);
       start_due_ = relay_ < 0 && (now >= next_start_ || probe_.answered()) && !interrupted();
       if (wait_for_work()) read_encoder();
       write_relay();
@@ -249,6 +275,7 @@ class RelayPump {
     relay_input_ = std::move(input.write_end);
     relay_messages_ = std::move(messages.read_end);
     last_message_.clear();
+    first_complaint_.clear();
     delivering_ = false;
     link_.relay_started(framing_.start_bytes());
     backoff_.started(now);
@@ -291,7 +318,9 @@ class RelayPump {
     }
   }
 
-  // The relay's last complaint is the reason a loss is given.
+  // The reason a loss is given: the first complaint since the relay last reported progress
+  // (the muxer's or the protocol's own line, which ffmpeg follows with lines that only say the
+  // output stopped), else its last line.
   void read_relay_messages() {
     if (!relay_messages_) return;
     char buffer[4096];
@@ -310,7 +339,10 @@ class RelayPump {
       if (c == '\n' || c == '\r') {
         if (partial_.rfind("progress=", 0) == 0) {
           delivering_ = true;
+          // The final report ("progress=end") follows the complaints that ended the relay.
+          if (partial_ == "progress=continue") first_complaint_.clear();
         } else if (!partial_.empty() && !is_progress_field(partial_)) {
+          if (first_complaint_.empty() && !is_consequence(partial_)) first_complaint_ = partial_;
           last_message_ = std::move(partial_);
         }
         partial_.clear();
@@ -343,9 +375,9 @@ class RelayPump {
     next_start_ = now + backoff_.ended(now);
     if (lost_) return;
     lost_ = true;
-    std::string reason = !last_message_.empty()
-                             ? last_message_
-                             : "the relay ended with status " + std::to_string(status);
+    const std::string& said = first_complaint_.empty() ? last_message_ : first_complaint_;
+    std::string reason = !said.empty() ? without_context_address(said)
+                                       : "the relay ended with status " + std::to_string(status);
     // ffmpeg names the URL in its complaint, credentials and all; the log never shows them.
     const std::string shown = url_without_credentials(plan_.url);
     for (std::size_t at = reason.find(plan_.url); at != std::string::npos && shown != plan_.url;
@@ -402,6 +434,7 @@ class RelayPump {
   UniqueFd relay_messages_;
   std::string partial_;
   std::string last_message_;
+  std::string first_complaint_;
   Clock::time_point next_start_{};
   bool delivering_ = false;  // the running relay has reported progress
   std::optional<std::string> loss_to_report_;

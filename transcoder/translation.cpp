@@ -385,6 +385,7 @@ class Translator {
         kept.push_back(k == muxer_at ? std::string(pipe_muxer) : argument);
       }
     }
+    append_audio_for_global_headers(arguments, segment, at, muxer, output.relay_arguments);
     output.relay_arguments.insert(output.relay_arguments.end(), {"-f", muxer, url});
     kept.push_back(relay_placeholder(target));  // the pipe's name once its number is known
     arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(segment),
@@ -392,6 +393,26 @@ class Translator {
     arguments.insert(arguments.begin() + static_cast<std::ptrdiff_t>(segment), kept.begin(),
                      kept.end());
     return output;
+  }
+
+  // The RTSP muxer describes the AAC stream before its first packet, from the configuration
+  // the encoder gives a muxer that asks for it; the ADTS stream of the MPEG-TS pipe has none,
+  // and this ffmpeg's "aac_adtstoasc" makes one only at the first packet, too late. The relay
+  // encodes the sound again (the same encoder at the same rate); the picture stays a copy.
+  static void append_audio_for_global_headers(const std::vector<std::string>& arguments,
+                                              std::size_t segment, std::size_t at,
+                                              const std::string& muxer,
+                                              std::vector<std::string>& relay) {
+    if (muxer != "rtsp") return;
+    std::string encoder;
+    std::string rate;
+    for (std::size_t k = segment; k + 1 < at; ++k) {
+      if (arguments[k] == "-c:a" || starts_with(arguments[k], "-c:a:")) encoder = arguments[k + 1];
+      if (arguments[k] == "-b:a" || starts_with(arguments[k], "-b:a:")) rate = arguments[k + 1];
+    }
+    if (encoder != "aac" && encoder != "libfdk_aac") return;
+    relay.insert(relay.end(), {"-c:a", encoder});
+    if (!rate.empty()) relay.insert(relay.end(), {"-b:a", rate});
   }
 
   const std::vector<std::string>& in_;

@@ -8,6 +8,7 @@
 #include "config/login_password.h"
 #include "config/normalise.h"
 #include "config/store.h"
+#include "config/target_mix.h"
 #include "config/text_check.h"
 #include "devices/decklink.h"
 #include "devices/device_text.h"
@@ -253,6 +254,9 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
   }
   if (!normalise_document(posted.get())) return empty_answer(400);
   if (const std::string problem = control_character_problem(posted.get()); !problem.empty()) {
+    return refused_post(400, problem);
+  }
+  if (const std::string problem = target_mix_problem(posted.get()); !problem.empty()) {
     return refused_post(400, problem);
   }
   if (std::optional<WebAnswer> refused = refuse_web_settings(posted.get(), current.get())) {

@@ -203,7 +203,30 @@ TEST_F(ChannelCompiler, HlsTargetsFoldIntoOneMultiBitRateOutput) {
   EXPECT_EQ(request.groups[1][0].url, "/www/live/%v.m3u8");
   EXPECT_EQ(request.groups[1][0].format_options,
             "-map 0:v -map 0:a -map 0:v -map 0:a "
-            "-var_stream_map \"v:0,a:0,name:hi v:1,a:1,name:lo \"");
+            "-var_stream_map \"v:0,a:0,name:hi v:1,a:1,name:lo \" -master_pl_name master.m3u8");
+
+  // The operator's master playlist name stands.
+  const std::string named = R"(, "formatOptions": ["-master_pl_name all.m3u8"]})";
+  std::string with_name = channel(
+      kFileSource, target("hls", "/www/live/hi.m3u8") + ", " + target("hls", "/www/live/lo.m3u8"));
+  const std::string unnamed = R"(, "formatOptions": []})";
+  with_name.replace(with_name.find(unnamed), unnamed.size(), named);
+  const StartRequest own = compile("{}", {with_name}, 0);
+  EXPECT_EQ(own.groups[1][0].format_options.find("master.m3u8"), std::string::npos)
+      << own.groups[1][0].format_options;
+
+  // HLS with another kind of target, in either order: every target is an output of its own.
+  for (const auto& [first, second] :
+       {std::pair{target("hls", "/www/live/hi.m3u8"), target("udp", "udp://127.0.0.1:5000")},
+        std::pair{target("udp", "udp://127.0.0.1:5000"), target("hls", "/www/live/hi.m3u8")}}) {
+    const StartRequest mixed = compile("{}", {channel(kFileSource, first + ", " + second)}, 0);
+    ASSERT_EQ(mixed.groups.size(), 2u);
+    for (const TargetGroup& group : mixed.groups) {
+      EXPECT_TRUE(group[0].url == "/www/live/hi.m3u8" || group[0].url == "udp://127.0.0.1:5000")
+          << group[0].url;
+      EXPECT_EQ(group[0].format_options.find("-var_stream_map"), std::string::npos);
+    }
+  }
 }
 
 TEST_F(ChannelCompiler, FolderSourcesPlayTheirPlaylist) {

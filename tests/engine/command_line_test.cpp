@@ -452,7 +452,32 @@ TEST(CommandLineVideo, HlsKeyFramesFollowTheSegmentLength) {
   hls.video.key_frame_interval = 0;
   EXPECT_EQ(line_of(file_source(), hls).substr(line_of(file_source(), hls).find("-crf:v 23")),
             "-crf:v 23 -g:v 300 -force_key_frames:v expr:gte(t,n_forced*5) -f hls -y "
-            "/var/www/live/index.m3u8 ");
+            "-hls_flags delete_segments /var/www/live/index.m3u8 ");
+}
+
+// A live playlist's folder keeps only what the playlist names; a playlist that keeps every
+// segment keeps the files, and the operator's own flags stand as written.
+TEST(CommandLineOutputs, LiveHlsDeletesWhatLeftItsPlaylist) {
+  const struct {
+    const char* options;
+    bool deletes;
+  } cases[] = {{"", true},
+               {"-hls_time 2 -hls_list_size 6 ", true},
+               {"-hls_flags append_list ", false},
+               {"-hls_flags delete_segments+program_date_time ", false},
+               {"-hls_playlist_type event ", false},
+               {"-hls_list_size 0 ", false}};
+  for (const auto& c : cases) {
+    EngineTarget hls = template_target();
+    hls.format = FormatId::hls;
+    hls.url = "/www/live.m3u8";
+    hls.format_options = c.options;
+    const std::string line = line_of(file_source(), hls);
+    EXPECT_EQ(line.find("-f hls -y -hls_flags delete_segments /www/") != std::string::npos,
+              c.deletes)
+        << c.options;
+    EXPECT_EQ(line.find("-hls_flags") == line.rfind("-hls_flags"), true) << line;
+  }
 }
 
 TEST(CommandLineVideo, InterlacingAndPlayoutCards) {
@@ -543,7 +568,7 @@ TEST(CommandLineOutputs, EveryFormatWritesItsMuxerAndDestination) {
        "-c:s copy -f omx_ts_mux udp://239.1.1.1:5000 "},
       {FormatId::srt, "srt://host:9000", "", "-f mpegts srt://host:9000 "},
       {FormatId::srt, "srt://host:9000", "-f flv ", "-f flv  srt://host:9000 "},
-      {FormatId::hls, "/www/live.m3u8", "", "-f hls -y /www/live.m3u8 "},
+      {FormatId::hls, "/www/live.m3u8", "", "-f hls -y -hls_flags delete_segments /www/live.m3u8 "},
       {FormatId::dash, "/www/live.mpd", "", "-f dash -y /www/live.mpd "},
       {FormatId::rtsp, "rtsp://host:8554/live", "", "-f rtsp rtsp://host:8554/live "},
       {FormatId::hls, "", "-hls_time 5 ", "-hls_time 5  "},  // nothing to write to
@@ -819,12 +844,21 @@ TEST(CommandLineGroups, HlsVariantsAreNumberedByGroup) {
   EXPECT_CONTAINS(line, "-c:a:1 aac -ac:a:1 2 -c:v:1 libx264 -preset:v faster  -b:v:1 800k ");
   EXPECT_CONTAINS(line,
                   "-g:v:1 300 -force_key_frames:v:1 expr:gte(t,n_forced*5) -var_stream_map "
-                  "\"v:0,a:0 v:1,a:1\"  -f hls -y /www/%v.m3u8 ");
+                  "\"v:0,a:0 v:1,a:1\"  -f hls -y -hls_flags delete_segments /www/%v.m3u8 ");
 
-  // Non-HLS groups keep plain option names.
+  // With another kind of target the groups are outputs of their own: no group numbers its
+  // options, the HLS one after a UDP one included (":1" would name a stream it does not have).
   request.groups[0][0].format = FormatId::udp;
   request.groups[0][0].url = "udp://127.0.0.1:1234";
-  EXPECT_CONTAINS(line_of(request), "-c:v libx264 -preset:v faster  -b:v 3000k ");
+  request.groups[1][0].url = "/www/live.m3u8";
+  request.groups[1][0].format_options = "-hls_time 4 ";
+  request.groups[1][0].video.width = 640;
+  request.groups[1][0].video.height = 360;
+  const std::string line_of_two = line_of(request);
+  EXPECT_CONTAINS(line_of_two, "-c:v libx264 -preset:v faster  -b:v 3000k ");
+  EXPECT_CONTAINS(line_of_two, "-c:v libx264 -preset:v faster  -b:v 800k ");
+  EXPECT_CONTAINS(line_of_two, "-s:v 640x360 -g:v 240 -force_key_frames:v expr:gte(t,n_forced*4) ");
+  EXPECT_LACKS(line_of_two, ":1 ");
 }
 
 TEST(CommandLineGroups, LongLinesGrowInsteadOfBeingCut) {

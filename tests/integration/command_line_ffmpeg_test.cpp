@@ -24,6 +24,8 @@
 #include <thread>
 #include <vector>
 
+#include "config/json.h"
+#include "engine/channel_compiler.h"
 #include "engine/command_line.h"
 #include "platform/unique_fd.h"
 #include "tests/support/peers.h"
@@ -267,6 +269,86 @@ TEST_F(EngineLine, HlsVariantsWriteOnePlaylistEach) {
   // Each variant is encoded at its own constant rate, 800 against 400 kbit/s; the same audio and
   // container overhead bring the ratio of the sizes down to about 1.5.
   EXPECT_GT(bytes[0], bytes[1] * 5 / 4) << bytes[0] << " against " << bytes[1] << " bytes";
+}
+
+std::size_t files_ending(const fs::path& folder, const std::string& start, const char* end) {
+  std::size_t count = 0;
+  for (const fs::directory_entry& entry : fs::directory_iterator(folder)) {
+    const std::string file = entry.path().filename().string();
+    count += file.starts_with(start) && file.ends_with(end) ? 1 : 0;
+  }
+  return count;
+}
+
+// A live playlist's folder holds what the playlist names (and the one segment ffmpeg keeps
+// beyond it), however long the channel runs; the variants of one output are named by a master
+// playlist.
+TEST_F(EngineLine, LiveHlsFolderStaysBoundedAndAMasterNamesTheVariants) {
+  const fs::path live = folder_ / "live";
+  fs::create_directories(live);
+  StartRequest request;
+  request.sources = {clip_source()};
+  request.sources[0].input_options = "-stream_loop 3";  // 12 s: twelve 1 s segments a variant
+  for (const char* name : {"hi", "lo"}) {
+    EngineTarget variant = template_target(FormatId::hls, live / (std::string(name) + ".m3u8"));
+    variant.format_options = "-hls_time 1 -hls_list_size 3 ";
+    request.groups.push_back({variant});
+  }
+  apply_multibitrate_hls(request.groups);
+  std::string line;
+  ASSERT_NO_FATAL_FAILURE(compose(request, 8, line));
+  line.erase(line.find("-re "), 4);  // deletion counts segments, not seconds: no need to wait
+  const fs::path err = folder_ / "live.err";
+  ASSERT_NO_FATAL_FAILURE(expect_clean_exit(*start_ffmpeg(line, err), line, err));
+
+  for (const char* name : {"hi", "lo"}) {
+    EXPECT_LE(files_ending(live, name, ".ts"), 4u) << name;
+    EXPECT_GE(files_ending(live, name, ".ts"), 3u) << name;
+  }
+  const std::string master = read_text(live / "master.m3u8");
+  EXPECT_NE(master.find("hi.m3u8"), std::string::npos) << master;
+  EXPECT_NE(master.find("lo.m3u8"), std::string::npos) << master;
+}
+
+// HLS beside a UDP target, in either order: two outputs, each with its own settings. The UDP
+// target writes to a file, as above.
+TEST_F(EngineLine, HlsBesideUdpKeepsItsSizeAndSegmentLength) {
+  const std::string hls_target =
+      R"({"format": "hls", "url": "@HLS", "video": {"enable": true, "codec": "h264",)"
+      R"( "width": 640, "height": 360}, "audio": {"enable": true, "codec": "aac"}})";
+  const std::string udp_target =
+      R"({"format": "udp", "url": "udp://127.0.0.1:9", "video": {"enable": true,)"
+      R"( "codec": "h264", "keyFrameInterval": 1}, "audio": {"enable": true, "codec": "aac"}})";
+  int slot = 9;
+  for (const bool hls_first : {true, false}) {
+    const std::string name = hls_first ? "hls_first" : "udp_first";
+    SCOPED_TRACE(name);
+    const fs::path playlist = folder_ / (name + ".m3u8");
+    std::string targets =
+        hls_first ? hls_target + ", " + udp_target : udp_target + ", " + hls_target;
+    targets.replace(targets.find("@HLS"), 4, playlist.string());
+    const JsonPtr document = json_parse(
+        R"({"global": {}, "channels": [{"input": {"sources": [{"format": "file", "url": ")" +
+        clip_.string() + R"("}]}, "output": {"formatOptions": ["-hls_time 1"], "targets": [)" +
+        targets + "]}}]}");
+    ASSERT_TRUE(document);
+    StartRequest request;
+    ASSERT_EQ(compile_channel(document.get(), 0, request), 0);
+    ASSERT_EQ(request.groups.size(), 2u);
+    const fs::path udp_file = folder_ / (name + ".ts");
+    request.groups[hls_first ? 1 : 0][0].url = udp_file.string();
+    ASSERT_NO_FATAL_FAILURE(transcode(request, slot++));
+
+    EXPECT_EQ(probe_file(udp_file).kinds(), kH264Aac);
+    EXPECT_EQ(probe_file(playlist).kinds(), kH264Aac);
+    Peer size({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
+               "stream=width,height", "-of", "csv=p=0", playlist.string()},
+              folder_ / (name + ".size"), folder_ / (name + ".size.err"));
+    ASSERT_EQ(size.wait(kRunLimit), 0) << size.report();
+    EXPECT_TRUE(size.out().starts_with("640,360\n")) << size.out();
+    EXPECT_NE(read_text(playlist).find("#EXT-X-TARGETDURATION:1\n"), std::string::npos)
+        << read_text(playlist);
+  }
 }
 
 TEST_F(EngineLine, TwoInputsEncodedIntoOneOutput) {

@@ -512,6 +512,53 @@ INSTANTIATE_TEST_SUITE_P(Relays, LostTargets,
                            return param.param.name;
                          });
 
+// Beside another target an RTSP target goes through a relay fed MPEG-TS, whose AAC carries no
+// configuration for the RTSP session's description: the sound still reaches a real RTSP server
+// (ffprobe listening), and nothing is lost on the way.
+TEST_F(OutputFormats, RtspBesideUdpReachesItsServer) {
+  const PeerPlan plan = rtsp_plan(folder_);
+  ASSERT_NE(plan.port, 0);
+  Peer receiver(plan.receiver, folder_ / "receiver.out", folder_ / "receiver.err");
+  ASSERT_TRUE(wait_until([&] { return port_taken(plan.transport, plan.port); }, 10s))
+      << receiver.report();
+  StartRequest request;
+  request.sources = {looping_source()};
+  request.groups = {{template_target(FormatId::udp, local_url("udp", free_udp_ports(1)))},
+                    {plan.target}};
+  Transcoder transcoder(compose(request));
+  ASSERT_TRUE(transcoder.wait_for_output(" time=00:00:03")) << transcoder.report();
+  transcoder.interrupt();
+  EXPECT_EQ(transcoder.wait_for_end(), kOrderlyStopStatus) << transcoder.report();
+
+  const ProbeResult result = probe_finished(receiver);
+  ASSERT_EQ(result.error, "") << transcoder.report();
+  EXPECT_EQ(result.kinds(), kH264Aac) << transcoder.report();
+  EXPECT_GE(result.packets("video"), 25) << transcoder.report();
+  EXPECT_EQ(transcoder.output().find("target 2 lost"), std::string::npos) << transcoder.report();
+}
+
+// A relay's loss names the complaint that explains it, not ffmpeg's closing words after it
+// ("Error initializing output stream 0:1 --").
+TEST_F(OutputFormats, RelayLossNamesTheReason) {
+  const std::uint16_t port = free_tcp_port();  // nobody listens there
+  ASSERT_NE(port, 0);
+  StartRequest request;
+  request.sources = {looping_source()};
+  request.groups = {{template_target(FormatId::udp, local_url("udp", free_udp_ports(1)))},
+                    {template_target(FormatId::rtsp, local_url("rtsp", port, "/live"))}};
+  Transcoder transcoder(compose(request));
+  ASSERT_TRUE(transcoder.wait_for_output("morvi-transcoder: target 2 lost")) << transcoder.report();
+  const std::string log = transcoder.output();
+  const std::size_t at = log.find("morvi-transcoder: target 2 lost");
+  const std::string lost = log.substr(at, log.find('\n', at) - at);
+  EXPECT_NE(lost.find("): [tcp] Connection to tcp://127.0.0.1:" + std::to_string(port)),
+            std::string::npos)
+      << lost;
+  EXPECT_NE(lost.find("failed: Connection refused"), std::string::npos) << lost;
+  transcoder.interrupt();
+  EXPECT_EQ(transcoder.wait_for_end(), kOrderlyStopStatus) << transcoder.report();
+}
+
 // Native RTP: one RTP stream per medium and the session description the receiver reads.
 TEST_F(OutputFormats, NativeRtpIsReadBackThroughItsSessionFile) {
   const std::uint16_t port = free_udp_ports(4);

@@ -76,6 +76,13 @@ TEST(Translation, NetworkPushesOfLinesWithSeveralOutputsGoThroughRelays) {
         "pipe:3"},
        {{1, relay("mpegts", {"-f", "mpegts", "srt://h:9000?mode=caller"})},
         {2, relay("mpegts", {"-rtsp_transport", "tcp", "-f", "rtsp", "rtsp://h/x"})}}},
+      // RTSP describes AAC before its first packet, which ADTS from the pipe cannot: the relay
+      // encodes the sound again, as the output's own options say.
+      {"-i a.mp4 -c:a aac -b:a 96k -f mpegts udp://127.0.0.1:5000 -c:a aac -b:a 64k -c:v libx264 "
+       "-f rtsp rtsp://h/x",
+       {"-i", "a.mp4", "-c:a", "aac", "-b:a", "96k", "-f", "mpegts", "udp://127.0.0.1:5000", "-c:a",
+        "aac", "-b:a", "64k", "-c:v", "libx264", "-f", "mpegts", "pipe:3"},
+       {{2, relay("mpegts", {"-c:a", "aac", "-b:a", "64k", "-f", "rtsp", "rtsp://h/x"})}}},
       // A muxer that cannot go through a pipe runs as it is.
       {"-i a.mp4 -f mp4 tcp://h:9000 -f null -",
        {"-i", "a.mp4", "-f", "mp4", "tcp://h:9000", "-f", "null", "-"},
