@@ -366,13 +366,16 @@ std::string with_served_port(const std::string& url, int port) {
   return rewritten;
 }
 
+int channel_served_port(const cJSON* document, int channel) {
+  return config_int(global_of(document), "httpPort", kDefaultHttpPort) + channel + 1;
+}
+
 void build_target_options(const cJSON* document, int channel, const cJSON* output,
                           const cJSON* target, EngineTarget& record) {
   const std::string configured_url = config_string(target, "url");
   std::string url = configured_url;
   if (served_by_transcoder(record.format)) {
-    const int http_port = config_int(global_of(document), "httpPort", kDefaultHttpPort);
-    url = with_served_port(url, http_port + channel + 1);
+    url = with_served_port(url, channel_served_port(document, channel));
   }
   if (url_is_rtmp(url)) url = with_rtmp_credentials(url, config_object(target, "rtmp"));
   if (record.format == FormatId::file && !url_has_scheme(url)) url = with_start_time(url);
@@ -459,11 +462,11 @@ int compile_and_start_channel(const cJSON* document, int channel) {
   return engine_start_channel(channel, request);
 }
 
-int start_channel_preview(const cJSON* document, int channel) {
+int compile_channel_preview(const cJSON* document, int channel, StartRequest& request) {
   const cJSON* compiled = channel_at(document, channel);
   const cJSON* first = channel_first_source(compiled);
   const cJSON* input = config_object(compiled, "input");
-  StartRequest request;
+  request = StartRequest{};
   request.preview = true;
   EngineSource source;
   source.kind = format_id_from_name(config_string(first, "format"));
@@ -500,12 +503,19 @@ int start_channel_preview(const cJSON* document, int channel) {
   target.audio.codec = codec_id_from_name("aac");
   const cJSON* global = global_of(document);
   const bool secure = config_bool(global, "sslEnable");
-  append_format(target.url, "%s://0.0.0.0:%d", secure ? "https" : "http", kPreviewPort);
+  append_format(target.url, "%s://0.0.0.0:%d", secure ? "https" : "http",
+                channel_served_port(document, channel));
   if (secure) {
     target.format_options +=
         served_tls_options(config_string(global, "sslCert"), config_string(global, "sslKey"));
   }
   request.groups.push_back(TargetGroup{std::move(target)});
+  return 0;
+}
+
+int start_channel_preview(const cJSON* document, int channel) {
+  StartRequest request;
+  if (int code = compile_channel_preview(document, channel, request); code != 0) return code;
   return engine_start_channel(channel, request);
 }
 

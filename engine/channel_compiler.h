@@ -21,9 +21,15 @@ int compile_channel(const cJSON* document, int channel, StartRequest& request);
 // Compiles the channel and starts it in slot `channel`.
 int compile_and_start_channel(const cJSON* document, int channel);
 
-// The browser preview of the channel (HTML5 on port 9528, or 9528 over TLS when the web server
-// uses it) in slot `channel`.
+// The browser preview of the channel (HTML5, over TLS when the web server uses it) in slot
+// `channel`, served on the channel's own served port: the slot runs the channel or its preview,
+// never both, so no channel's output can hold that port while the preview runs.
 int start_channel_preview(const cJSON* document, int channel);
+// The preview's records, without starting anything.
+int compile_channel_preview(const cJSON* document, int channel, StartRequest& request);
+
+// The port the outputs channel `channel` (0-based) serves answer on: httpPort + its number.
+int channel_served_port(const cJSON* document, int channel);
 
 // Stops the slot of channel `channel` (its time-shift companion first when "timeShift" is a
 // non-zero scalar).

@@ -25,8 +25,6 @@ inline constexpr int kMaxChannelTargets = 5;
 
 // The administration server's port when "httpPort" names none.
 inline constexpr int kDefaultHttpPort = 9527;
-// The fixed port of the browser preview.
-inline constexpr int kPreviewPort = 9528;
 
 // "6.5.7.1d": major, minor and patch in decimal, the build number as two hex digits.
 const char* version_text();

@@ -13,6 +13,7 @@
 #include "devices/decklink.h"
 #include "devices/device_text.h"
 #include "devices/ndi.h"
+#include "engine/channel_compiler.h"
 #include "engine/channel_slot.h"
 #include "engine/channel_status.h"
 #include "engine/engine.h"
@@ -187,7 +188,6 @@ std::string runtime_text() {
   append_format(text, "  \"website\": \"%s\",\n", kProductWebsite);
   append_format(text, "  \"manual\": \"%s\",\n", kManualAddress);
   append_format(text, "  \"platform\": \"%s\",\n", kPlatformName);
-  append_format(text, "  \"previewPort\": %d,\n", kPreviewPort);
   // Where the page's new recordings and playlists go, as in the window: the folder is the
   // server's to choose, never the page's.
   const JsonPtr folder(cJSON_CreateString(new_output_folder().c_str()));
@@ -299,8 +299,17 @@ WebAnswer answer_channel_action(int number, std::string_view argument_text,
   // The command is handed over without the core lock: the thread that carries it out takes it.
   const int result =
       commands != nullptr ? commands->run_channel_command(*command, number - 1) : kErrorNotTaken;
-  if (result == 0) return WebAnswer{200, keep_alive_headers(), {}};
-  return WebAnswer{400, keep_alive_headers(), std::string(error_text(result))};
+  if (result != 0) return WebAnswer{400, keep_alive_headers(), std::string(error_text(result))};
+  if (*command != ChannelCommand::preview) return WebAnswer{200, keep_alive_headers(), {}};
+  // Where the preview plays: the page asks rather than knowing the rule.
+  int port = 0;
+  {
+    const CoreLock lock = core_lock();
+    port = channel_served_port(config_document(), number - 1);
+  }
+  std::string text;
+  append_format(text, "{\"port\": %d}\n", port);
+  return WebAnswer{200, json_headers(), std::move(text)};
 }
 
 WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver* driver) {

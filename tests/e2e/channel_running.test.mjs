@@ -29,7 +29,6 @@ import {
 
 // "hh:mm:ss" then frames per second and bit rate, as a running transcoder reports them.
 const kRunningText = /^(\d\d):(\d\d):(\d\d)\s+(\d+)fps@(\d+)Kbps$/;
-const kPreviewPort = 9528;
 
 let clip;
 let browser;
@@ -212,8 +211,10 @@ describe('preview', () => {
   });
 
   test('plays the idle channel from the preview port, and Stop ends it', async (t) => {
-    if (!(await portIsFree(kPreviewPort))) {
-      t.skip(`port ${kPreviewPort}, the fixed preview port, is taken on this machine`);
+    // Channel 1 previews on its own served port, which no other channel's output uses.
+    const previewPort = program.port + 1;
+    if (!(await portIsFree(previewPort))) {
+      t.skip(`port ${previewPort}, channel 1's preview port, is taken on this machine`);
       return;
     }
     const { context, page } = await openClient(browser, program);
@@ -231,7 +232,7 @@ describe('preview', () => {
       assert.equal(await page.isVisible('#preview-video'), true);
       assert.equal(await page.isVisible('#logo'), false);
       const source = await page.$eval('#preview-video', (video) => video.src);
-      assert.equal(new URL(source).port, String(kPreviewPort));
+      assert.equal(new URL(source).port, String(previewPort));
 
       const played = await waitFor(
         () => page.$eval('#preview-video', (video) => (video.currentTime > 1 ?

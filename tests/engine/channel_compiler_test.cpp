@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "config/document.h"
 #include "config/json.h"
 #include "engine/channel_slot.h"
 #include "engine/command_line.h"
@@ -139,6 +140,26 @@ TEST_F(ChannelCompiler, ServedOutputsCarryTheViewersPerAddressUnlessItIsTheDefau
     EXPECT_EQ(request.groups[0][0].format_options, c.options) << c.global << " " << c.format;
     // Each served output answers on httpPort + channel number, the administration port + 1.
     EXPECT_EQ(request.groups[0][0].url.ends_with(":9528"), c.format != "udp") << c.format;
+  }
+}
+
+// A preview answers on its own channel's served port: never on another channel's, which served
+// the wrong channel's stream or kept that channel from starting.
+TEST_F(ChannelCompiler, APreviewPlaysOnItsOwnChannelsServedPort) {
+  for (const char* global : {R"({})", R"({"httpPort": 8000, "sslEnable": true})"}) {
+    compile(global,
+            {channel(kFileSource, target("html5", "http://0.0.0.0:1/a.mp4")),
+             channel(kFileSource, target("udp", "udp://h:1"))},
+            0);
+    const int base = config_int(config_object(document_.get(), "global"), "httpPort", 9527);
+    for (const int index : {0, 1}) {
+      StartRequest preview;
+      ASSERT_EQ(compile_channel_preview(document_.get(), index, preview), 0);
+      ASSERT_EQ(preview.groups.size(), 1u);
+      EXPECT_TRUE(preview.preview);
+      EXPECT_TRUE(preview.groups[0][0].url.ends_with(":" + std::to_string(base + index + 1)))
+          << global << " " << preview.groups[0][0].url;
+    }
   }
 }
 

@@ -234,7 +234,7 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
       "{\n  \"app\": \"Vantorix\",\n  \"appAbbr\": \"MORVI\",\n  \"title\": \"Vantorix\",\n"
       "  \"version\": \"6.5.7.1d\",\n  \"channels\": 16,\n  \"website\": \"vantorix.org\",\n"
       "  \"manual\": \"https://vantorix.org/manual\",\n"
-      "  \"platform\": \"linux\",\n  \"previewPort\": 9528,\n  \"outputFolder\": \"" +
+      "  \"platform\": \"linux\",\n  \"outputFolder\": \"" +
           new_output_folder() + "\",\n  \"channelTemplate\": " +
           json_print_unformatted(channel_template_for_browser("127.0.0.1").get()).value_or("") +
           "\n}");
@@ -417,7 +417,15 @@ TEST_F(WebServer, ChannelActionsStartStopPreviewAndReportFailures) {
   EXPECT_TRUE(wait_until([&] { return state(1) == ChannelState::idle; }, 5s))
       << "a stop while stopping kills";
 
-  EXPECT_EQ(http_get(port_, "/channel3?preview").status(), 200);
+  const auto preview = http_get(port_, "/channel3?preview");
+  EXPECT_EQ(preview.status(), 200);
+  int http_port = 0;
+  {
+    const CoreLock lock = core_lock();
+    http_port = config_int(config_object(config_document(), "global"), "httpPort", 9527);
+  }
+  // The page plays the preview where the answer says: the channel's own served port.
+  EXPECT_EQ(preview.body, "{\"port\": " + std::to_string(http_port + 3) + "}\n");
   EXPECT_EQ(state(2), ChannelState::preview);
   EXPECT_EQ(listed_state(2), "preview");
   EXPECT_FALSE(enabled(2));

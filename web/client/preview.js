@@ -39,8 +39,11 @@ async function previewSource(n) {
   const response = await channelAction(n, 'preview');
   if (!response.ok) return null;
   state.previewStarted = true;
+  // The server says where the preview plays; this page's host is how this browser reaches it.
+  const { port } = await response.json().catch(() => ({}));
+  if (!Number.isInteger(port)) return null;
   const page = pageAddress();
-  return { url: `${page.protocol}//${page.host}:${state.runtime.previewPort}` };
+  return { url: `${page.protocol}//${page.host}:${port}` };
 }
 
 export async function preview() {
