@@ -41,8 +41,9 @@ bool progress_reported_at(int log_level) {
 void signal_watch_poll(int slot_number, ChannelSlot& slot, std::int64_t now, int log_level) {
   // A source that never delivers counts from the launch, as one that stopped does: after a
   // restart it would otherwise show as running for good.
+  const int allowed = slot.position_seconds < 0 ? kFirstReportSeconds : kQuietSourceSeconds;
   if (slot.source_quiet || slot.state != ChannelState::running ||
-      !progress_reported_at(log_level) || now - slot.last_position_move < kQuietSourceSeconds) {
+      !progress_reported_at(log_level) || now - slot.last_position_move < allowed) {
     return;
   }
   slot.source_quiet = true;

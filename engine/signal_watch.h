@@ -9,8 +9,10 @@
 
 namespace vx {
 
-// Seconds the stream position may stand still before the channel shows no signal.
+// Seconds the stream position may stand still before the channel shows no signal; before the
+// first report the transcoder may also spend ffmpeg's 5 s of probing its source.
 inline constexpr int kQuietSourceSeconds = 5;
+inline constexpr int kFirstReportSeconds = kQuietSourceSeconds + 5;
 
 // A progress report gave the stream position `position` at engine time `now`.
 void signal_watch_position(int slot_number, ChannelSlot& slot, std::int32_t position,

@@ -289,7 +289,9 @@ TEST_F(OutputParser, AStandingPositionShowsNoSignalUntilItMoves) {
     *engine_slot(kSlot) = ChannelSlot{};
     slot().state = ChannelState::running;
     slot().position_seconds = -1;
-    signal_watch_poll(kSlot, slot(), kQuietSourceSeconds, level);
+    signal_watch_poll(kSlot, slot(), kFirstReportSeconds - 1, level);  // still probing
+    EXPECT_EQ(slot().state, ChannelState::running);
+    signal_watch_poll(kSlot, slot(), kFirstReportSeconds, level);
     EXPECT_EQ(slot().state, level == 0 ? ChannelState::no_signal : ChannelState::running);
   }
   engine_set_clock(nullptr);
