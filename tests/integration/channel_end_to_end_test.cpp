@@ -129,45 +129,22 @@ TEST_F(ChannelEndToEnd, AQuietLiveSourceShowsNoSignalUntilItReturns) {
   const std::uint16_t port = free_udp_ports(1);
   ASSERT_NE(port, 0);
   const std::string source = "udp://127.0.0.1:" + std::to_string(port);
-  const auto sender = [&](const char* seconds) {
-    return std::make_unique<Peer>(ffmpeg_argv({"-re",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "testsrc=size=320x240:rate=25",
-                                               "-f",
-                                               "lavfi",
-                                               "-i",
-                                               "sine=frequency=440",
-                                               "-t",
-                                               seconds,
-                                               "-c:v",
-                                               "libx264",
-                                               "-g",
-                                               "25",
-                                               "-c:a",
-                                               "aac",
-                                               "-f",
-                                               "mpegts",
-                                               source + "?pkt_size=1316"}),
-                                  "/dev/null", folder_ / "sender.err");
-  };
   JsonPtr live = template_channel(source, "udp://127.0.0.1:9");
   config_set_string(first_source(live.get()), "format", "udp");
   cJSON* document = install(text_of(live));
   ASSERT_EQ(compile_and_start_channel(document, 0), 0);
   const cJSON* channel = cJSON_GetArrayItem(config_array(document, "channels"), 0);
-  auto first = sender("10");  // ffmpeg probes a live source for up to 5 s
+  auto sender = start_live_udp_sender(folder_, port, "sender");
   ASSERT_TRUE(poll_until([&] {
     return channel_status_text(channel, 0).find("fps@") != std::string::npos;
-  })) << log_text();
-  ASSERT_EQ(first->wait(kRunLimit), 0) << read_text(folder_ / "sender.err");
+  })) << log_text();  // ffmpeg probes a live source for up to 5 s
+  sender.reset();
   ASSERT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::no_signal; }, 15s))
       << log_text();
   EXPECT_NE(log_text().find("] no signal: the source has delivered nothing for"), std::string::npos)
       << log_text();
 
-  auto second = sender("30");
+  sender = start_live_udp_sender(folder_, port, "sender");
   EXPECT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::running; }))
       << log_text();
   EXPECT_NE(log_text().find("] the source delivers again after"), std::string::npos);
