@@ -132,6 +132,7 @@ class Translator {
     for (i_ = 0; i_ < in_.size() && result_.error.empty(); ++i_)
       take(in_[i_]);
     if (result_.error.empty()) renumber_maps();
+    if (result_.error.empty()) name_program_streams();
     if (result_.error.empty()) number_served_outputs();
     if (result_.error.empty()) relay_network_outputs();
     if (!result_.error.empty()) {
@@ -270,6 +271,119 @@ class Translator {
               (digits == std::string::npos ? std::string() : map.substr(digits));
       }
     }
+  }
+
+  // "-program program_num=1:title='News':if=0" names a program's streams by the input they come
+  // from, which stock ffmpeg cannot read ("Unknown program key if."): it wants their numbers in
+  // the output ("st=0:st=1"). Without any, the option goes, and the streams stay in the default
+  // program.
+  void name_program_streams() {
+    const std::vector<std::size_t> outputs = destinations();
+    std::vector<std::string>& arguments = out();
+    for (std::size_t n = outputs.size(); n-- > 0;) {
+      const std::size_t end = outputs[n];
+      const std::size_t start = n == 0 ? first_output_option(end) : outputs[n - 1] + 1;
+      for (std::size_t k = end; k-- > start;) {
+        if (arguments[k] != "-program" || k + 1 >= end) continue;
+        std::optional<std::string> spec = program_by_stream_numbers(arguments[k + 1], start, end);
+        if (spec) {
+          arguments[k + 1] = std::move(*spec);
+        } else {
+          arguments.erase(arguments.begin() + static_cast<std::ptrdiff_t>(k),
+                          arguments.begin() + static_cast<std::ptrdiff_t>(k + 2));
+        }
+      }
+    }
+  }
+
+  // The program with "if=N" replaced by the numbers of the output's streams from that input; the
+  // spec unchanged when it names none; nullopt when that input gives the output no stream.
+  std::optional<std::string> program_by_stream_numbers(const std::string& spec, std::size_t start,
+                                                       std::size_t end) const {
+    std::vector<std::string> kept;
+    std::optional<std::size_t> input;
+    for (std::string& pair : program_pairs(spec)) {
+      if (starts_with(pair, "if=")) {
+        const std::string number = pair.substr(3);
+        if (number.empty() || number.size() > 6 ||
+            number.find_first_not_of("0123456789") != std::string::npos) {
+          return spec;  // not this system's form: ffmpeg says what is wrong with it
+        }
+        input = std::stoul(number);
+      } else {
+        kept.push_back(std::move(pair));
+      }
+    }
+    if (!input) return spec;
+    const std::vector<std::size_t> streams = output_streams_of(*input, start, end);
+    if (streams.empty()) return std::nullopt;
+    std::string rewritten;
+    for (const std::string& pair : kept)
+      rewritten += pair + ":";
+    for (std::size_t stream : streams)
+      rewritten += "st=" + std::to_string(stream) + ":";
+    rewritten.pop_back();
+    return rewritten;
+  }
+
+  // A program's key=value pairs: ':' separates them except within single quotes, as ffmpeg reads
+  // them (a title may hold a colon).
+  static std::vector<std::string> program_pairs(const std::string& spec) {
+    std::vector<std::string> pairs(1);
+    bool quoted = false;
+    for (char c : spec) {
+      if (c == '\'') quoted = !quoted;
+      if (c == ':' && !quoted) {
+        pairs.emplace_back();
+      } else {
+        pairs.back().push_back(c);
+      }
+    }
+    return pairs;
+  }
+
+  // The numbers of the output's streams that come from the line's input `input` (as the engine
+  // numbered them), counted along the output's maps: a map of one stream ("0:v") gives one, a
+  // map of a whole input ("0") its picture and its sound unless the output drops them, a map of
+  // a graph's label one. Without maps ffmpeg picks the picture and the sound itself, which with
+  // one input are that input's.
+  std::vector<std::size_t> output_streams_of(std::size_t input, std::size_t start,
+                                             std::size_t end) const {
+    const std::vector<std::string>& arguments = result_.arguments;
+    const auto has = [&](std::string_view option) {
+      return std::find(arguments.begin() + static_cast<std::ptrdiff_t>(start),
+                       arguments.begin() + static_cast<std::ptrdiff_t>(end),
+                       option) != arguments.begin() + static_cast<std::ptrdiff_t>(end);
+    };
+    const std::size_t whole_input = (has("-vn") ? 0 : 1) + (has("-an") ? 0 : 1);
+    if (input >= input_numbers_.size()) return {};
+    const std::size_t first = input_numbers_[input];
+    const std::size_t after =
+        input + 1 < input_numbers_.size() ? input_numbers_[input + 1] : next_input_;
+    std::vector<std::size_t> streams;
+    std::size_t position = 0;
+    bool mapped = false;
+    for (std::size_t k = start; k + 1 < end; ++k) {
+      if (arguments[k] != "-map") continue;
+      mapped = true;
+      const std::string& map = arguments[k + 1];
+      if (map.empty() || map[0] == '-') continue;  // takes streams away, gives none
+      const std::string number = map.substr(0, map.find_first_not_of("0123456789"));
+      if (number.empty() || number.size() > 6) {
+        ++position;  // a graph's output
+        continue;
+      }
+      const std::size_t from = std::stoul(number);
+      const std::size_t count = number.size() == map.size() ? whole_input : 1;
+      for (std::size_t c = 0; c < count; ++c, ++position) {
+        if (from >= first && from < after) streams.push_back(position);
+      }
+    }
+    if (!mapped) {
+      for (std::size_t c = 0; c < whole_input; ++c)
+        streams.push_back(c);
+    }
+    return streams;
   }
 
   // Where the line's outputs are named: after the last input, every argument that is neither an

@@ -147,6 +147,23 @@ INSTANTIATE_TEST_SUITE_P(Formats, WrittenOutputs,
                            return param.param.name;
                          });
 
+// The MPEG-TS tab names its program's streams by input; what ffmpeg writes holds that program
+// with the picture and the sound, under its title.
+TEST_F(OutputFormats, AProgramNamedByInputHoldsThatInputsStreams) {
+  const fs::path written = folder_ / "program.ts";
+  EngineTarget target = template_target(FormatId::file, written.string());
+  target.format_options = "-program \"program_num=7:title='News: late':if=0\" ";
+  Transcoder transcoder(compose(clip_source(), target));
+  ASSERT_TRUE(transcoder.started());
+  ASSERT_EQ(transcoder.wait_for_end(), 0) << transcoder.report();
+  Peer programs({"ffprobe", "-v", "error", "-show_entries",
+                 "program=program_num,nb_streams:program_tags=service_name", "-of", "csv=p=0",
+                 written.string()},
+                folder_ / "programs.out", folder_ / "programs.err");
+  ASSERT_EQ(programs.wait(kRunLimit), 0) << programs.report();
+  EXPECT_EQ(programs.out().rfind("7,2,News: late,", 0), 0u) << programs.out();
+}
+
 // Two HLS targets as the channel compiler folds them: the first group only brings its encoder
 // settings (stream suffix ":0"), the last one the maps, the variant map and "%v.m3u8".
 TEST_F(OutputFormats, MultiBitRateHlsWritesAPlayablePlaylistPerVariant) {

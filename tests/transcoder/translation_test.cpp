@@ -19,6 +19,14 @@ Translation translate(const std::string& line, const TranslationContext& context
   return translate_arguments(split_argument_line(line), context);
 }
 
+Args programs_of(const Translation& translation) {
+  Args programs;
+  for (std::size_t k = 0; k + 1 < translation.arguments.size(); ++k) {
+    if (translation.arguments[k] == "-program") programs.push_back(translation.arguments[k + 1]);
+  }
+  return programs;
+}
+
 TEST(TokenLine, OnlyTheRightTokenWithArgumentsStartsAnything) {
   std::string error;
   EXPECT_EQ(argument_line_from("xoTra_6142 -i a -f null -", error).value_or(""), "-i a -f null -");
@@ -44,6 +52,33 @@ TEST(Translation, PlainLinesPassUnchangedAndMuxRateIsTheMuxersOption) {
                                    "-f", "mpegts", "-y", "/rec/a b.ts"}));
   EXPECT_TRUE(plain.served.empty());
   EXPECT_TRUE(plain.relayed.empty()) << "nothing in it can fail apart";
+}
+
+// A program names its streams by the input they come from; stock ffmpeg takes their numbers in
+// the output. Each output counts its own maps.
+TEST(Translation, ProgramsNamedByInputGetTheirOutputStreamNumbers) {
+  struct Case {
+    const char* line;
+    Args programs;  // the values of the "-program" options left, in order
+  };
+  const Case cases[] = {
+      {"-i a.mp4 -c:v libx264 -program \"program_num=1:title='A: b':if=0\" -f mpegts u",
+       {"program_num=1:title='A: b':st=0:st=1"}},
+      {"-i a.mp4 -an -program program_num=2:if=0 -f mpegts u", {"program_num=2:st=0"}},
+      {"-i a.mp4 -i b.ts -map 0:v -map 0:a -map 1 -program program_num=1:if=1 "
+       "-program program_num=2:if=0 -f mpegts u",
+       {"program_num=1:st=2:st=3", "program_num=2:st=0:st=1"}},
+      {"-i a.mp4 -i b.ts -map 0 -program program_num=1:if=1 -f mpegts u", {}},
+      {"-i a.mp4 -program program_num=1:if=x -f mpegts u", {"program_num=1:if=x"}},
+      {"-i a.mp4 -program program_num=1:st=0 -f mpegts u -program program_num=3:if=0 "
+       "-map 0:a -f mpegts v",
+       {"program_num=1:st=0", "program_num=3:st=0"}},
+  };
+  for (const Case& c : cases) {
+    const Translation result = translate(c.line);
+    ASSERT_TRUE(result.error.empty()) << c.line << ": " << result.error;
+    EXPECT_EQ(programs_of(result), c.programs) << c.line;
+  }
 }
 
 TEST(Translation, NetworkPushesOfLinesWithSeveralOutputsGoThroughRelays) {
@@ -258,6 +293,16 @@ TEST_F(CaptureDevices, DeviceTextBecomesV4l2AndAlsaInputs) {
       translate("-f dshow -sample_rate 48000 -i audio=\"ALC892 Analog\" -f mp3 x.mp3", context_);
   EXPECT_EQ(audio.arguments, (Args{"-f", "alsa", "-sample_rate", "48000", "-i", "plughw:0,0", "-f",
                                    "mp3", "x.mp3"}));
+}
+
+// A camera with its sound is two inputs to ffmpeg: a program of the next input counts past both.
+TEST_F(CaptureDevices, AProgramOfTheInputAfterACameraFindsItsStreams) {
+  const Translation result = translate(
+      "-f dshow -i video=\"USB Camera\":audio=\"USB Audio\" -i b.ts -map 1:v -map 0:v "
+      "-program program_num=1:if=1 -f mpegts udp://h:1",
+      context_);
+  ASSERT_TRUE(result.error.empty()) << result.error;
+  EXPECT_EQ(programs_of(result), (Args{"program_num=1:st=0"}));
 }
 
 TEST_F(CaptureDevices, UnknownOrMissingDevicesAreNamed) {
