@@ -42,9 +42,9 @@ struct ChannelSlot {
   // Viewers of each output the transcoder serves over HTTP, by target number - 1; empty for a
   // target it has not reported.
   std::array<std::optional<std::int32_t>, kMaxChannelTargets> served_viewers{};
-  // The transcoder's unfinished output line while it may still be a target report (bounded),
-  // whether the rest of that line is to be skipped, and whether the line is being held back from
-  // the log because it may still turn out to be a viewer report.
+  // The transcoder's unfinished output line while it may still be one of the transcoder's own
+  // (bounded), whether the rest of that line passes on as ffmpeg's text, and whether the line is
+  // being held back from the log until it ends.
   std::string unfinished_line;
   bool skipping_line = false;
   bool holding_line = false;
