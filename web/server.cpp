@@ -113,10 +113,10 @@ MHD_Result acl_callback(void*, const sockaddr* address, socklen_t length) {
 
 // One line when the request ends, so that a slow upload cannot write one for every chunk.
 void log_request(MHD_Connection* connection, const Exchange& exchange) {
-  // Pages polled all day (the browser's status, a monitoring system's scrapes) would bury
-  // everything else.
+  // Pages polled all day (the browser's status, a monitoring system's scrapes, health checks)
+  // would bury everything else.
   const std::string_view path = path_without_query(exchange.url);
-  if (iequals(path, "/status") || iequals(path, "/metrics")) return;
+  if (iequals(path, "/status") || iequals(path, "/metrics") || iequals(path, "/healthz")) return;
   // The setup address's token is a secret: its path is logged without it.
   const std::string_view url =
       istarts_with(exchange.url, "/setup") ? std::string_view("/setup") : exchange.url;

@@ -112,6 +112,7 @@ TEST_F(WebServer, RequestLogSkipsStatusAndEscapesControlBytes) {
   http_get(port_, "/status");
   http_get(port_, "/STATUS");
   http_get(port_, "/metrics");
+  http_get(port_, "/healthz");
   EXPECT_EQ(log_text(), "");
   http_get(port_, "/runtime");
   http_get(port_, "/a%0Ab");
@@ -238,6 +239,17 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
           new_output_folder() + "\",\n  \"channelTemplate\": " +
           json_print_unformatted(channel_template_for_browser("127.0.0.1").get()).value_or("") +
           "\n}");
+}
+
+// A health check needs no password and learns nothing but that the server answers; a post to
+// the same path is no health check.
+TEST_F(WebServer, HealthCheckAnswersOkToAnyone) {
+  change_global([](cJSON* global) { login_password_store(global, "s3cret"); });
+  const Reply health = http_get(port_, "/healthz");
+  EXPECT_EQ(health.status(), 200);
+  EXPECT_EQ(health.body, "ok");
+  EXPECT_EQ(http_get(port_, "/healthz/x").body.find("ok"), std::string::npos);
+  EXPECT_NE(http_post(port_, "/healthz", "a=1", kForm).body, "ok");
 }
 
 // A monitoring system scrapes with the password as a token or a basic-auth password; anything
