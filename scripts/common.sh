@@ -4,8 +4,9 @@
 VX_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
 VX_BUILD="$VX_ROOT/build"
 
+# vx_wanted_packages [LIST]: the names in LIST (default scripts/deps).
 vx_wanted_packages() {
-  sed -e 's/#.*//' "$VX_ROOT/scripts/deps" | tr -s ' \t' '\n\n' | grep -v '^$'
+  sed -e 's/#.*//' "${1:-$VX_ROOT/scripts/deps}" | tr -s ' \t' '\n\n' | grep -v '^$'
 }
 
 # The names installed packages provide besides their own: some nodejs builds carry npm and say
@@ -19,16 +20,17 @@ vx_provided_packages() {
 vx_missing_packages() {
   local pkg provided
   provided=$(vx_provided_packages)
-  for pkg in $(vx_wanted_packages); do
+  for pkg in $(vx_wanted_packages "$@"); do
     dpkg-query -W -f='${Status}\n' "$pkg" 2>/dev/null | grep -q '^install ok installed$' && continue
     grep -qxF -- "$pkg" <<<"$provided" && continue
     echo "$pkg"
   done
 }
 
+# vx_install_deps [LIST]: installs what of LIST (default scripts/deps) is missing.
 vx_install_deps() {
   local missing
-  missing=$(vx_missing_packages | tr '\n' ' ')
+  missing=$(vx_missing_packages "$@" | tr '\n' ' ')
   [ -n "${missing// /}" ] || return 0
   echo "Installing missing packages: $missing"
   local sudo=()
