@@ -3,13 +3,23 @@
 #   scripts/test.sh             the suite, in build/
 #   scripts/test.sh --sanitize  the suite built with AddressSanitizer and UBSan, in build-sanitize/
 #   scripts/test.sh --tsan      the suite built with ThreadSanitizer, in build-tsan/
+#   scripts/test.sh --package   builds the Debian package (scripts/package.sh) and runs only its
+#                               install test (label "package", configured in build-package/)
 #   Further arguments go to ctest (for example -R ChannelLog).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 dir="$VX_BUILD"
 cmake_args=()
-if [ "${1:-}" = "--sanitize" ]; then
+if [ "${1:-}" = "--package" ]; then
+  shift
+  # Installs what packaging and the test need (scripts/deps-package) and the build dependencies.
+  "$VX_ROOT/scripts/package.sh"
+  # Nothing here is built: the test installs the package into a container.
+  cmake -S "$VX_ROOT" -B "$VX_ROOT/build-package" -G Ninja -DBUILD_TESTING=OFF \
+    -DVX_PACKAGE_TESTS=ON >/dev/null
+  exec ctest --test-dir "$VX_ROOT/build-package" --output-on-failure -L package "$@"
+elif [ "${1:-}" = "--sanitize" ]; then
   shift
   dir="$VX_ROOT/build-sanitize"
   cmake_args=(-DVX_SANITIZE=address,undefined)
