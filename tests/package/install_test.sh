@@ -22,7 +22,7 @@ sources=${VX_APT_SOURCES:-/etc/apt/sources.list.d/debian.sources}
 rootfs_tar="$cache/bookworm-rootfs.tar"
 if [ ! -s "$rootfs_tar" ] || [ "$sources" -nt "$rootfs_tar" ]; then
   echo "Making a Debian 12 root file system ($rootfs_tar) from $sources"
-  mmdebstrap --quiet --variant=minbase --include=ca-certificates,curl bookworm \
+  mmdebstrap --quiet --format=tar --variant=minbase --include=ca-certificates,curl bookworm \
     "$rootfs_tar.new" "$sources"
   mv "$rootfs_tar.new" "$rootfs_tar"
 fi
