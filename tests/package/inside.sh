@@ -87,9 +87,11 @@ wait "$pid" || status=$?
 trap - EXIT
 [ "$status" -eq 0 ] || { cat /tmp/vantorix.log; fail "the program ended with $status on SIGTERM"; }
 
-# systemd's own reading of the unit, with the program installed.
+# systemd's own reading of the unit, with the program installed. A misspelt setting is only a
+# message ("Unknown key ..., ignoring") with status 0, so any message fails too.
 apt-get install -y -q --no-install-recommends systemd >/dev/null
-systemd-analyze verify "$unit" || fail "systemd-analyze verify found faults in $unit"
+verdict=$(systemd-analyze verify "$unit" 2>&1) || fail "systemd-analyze verify $unit: $verdict"
+[ -z "$verdict" ] || fail "systemd-analyze verify $unit: $verdict"
 
 apt-get purge -y -q vantorix >/dev/null
 [ ! -e "$config_home" ] || fail "purging left $config_home"
