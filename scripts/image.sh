@@ -6,13 +6,14 @@
 # and a health check). Nothing is pulled from an image registry.
 #   scripts/image.sh [DEB]     DEB: the package (default: the newest build/package/vantorix_*.deb)
 # The image is also left in the local container storage as localhost/vantorix:<version>.
-# Downloaded packages are kept in build/package/apt-cache, so a rebuild downloads only what is new.
+# Downloaded packages are kept in build/package/apt-archives (shared with the package's install
+# test), so a rebuild downloads only what is new.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/common.sh"
 
 out="$VX_BUILD/package"
 image_tar="$out/vantorix-image.tar"
-apt_cache="$out/apt-cache"
+apt_cache="$out/apt-archives"
 # The package makes its user with the first free system id; the image fixes it, so that the
 # Kubernetes manifests (runAsUser, fsGroup) and volumes kept across image versions agree with it.
 vx_uid=999

@@ -7,7 +7,7 @@
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-root_dir=$(cd "$here/../.." && pwd)
+root_dir=$(cd "$here/../../.." && pwd)
 image_tar=${VX_IMAGE_TAR:-$root_dir/build/package/vantorix-image.tar}
 export CONTAINERS_CONF="$here/containers.conf"
 
