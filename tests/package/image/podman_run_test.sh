@@ -22,7 +22,7 @@ port=$(free_port)
 run_instance() {
   local started
   started=$(date +%s%N)
-  pm run --detach --name "$1" --secret "$2,target=vantorix-password"  \
+  pm run --detach --name "$1" --secret "$2,target=vantorix-password" \
     --volume vx-data:/var/lib/vantorix --publish "127.0.0.1:$port:9527" "$image" >/dev/null
   wait_healthz "$port" 60 || {
     pm logs "$1" >&2 || true
