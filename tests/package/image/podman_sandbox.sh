@@ -26,9 +26,11 @@ command -v podman >/dev/null || fail "podman is missing (scripts/deps-image)"
 
 sandbox=$(mktemp -d "${VX_TEST_DIR:-/tmp}/vx-podman.XXXXXX")
 chmod 0711 "$sandbox"
+# Podman refuses a run root of more than 50 characters, which a build folder can exceed.
+runtime=$(mktemp -d /tmp/vx-podman-run.XXXXXX)
 
 pm() {
-  podman --root "$sandbox/storage" --runroot "$sandbox/run" --tmpdir "$sandbox/tmp" "$@"
+  podman --root "$sandbox/storage" --runroot "$runtime/run" --tmpdir "$runtime/tmp" "$@"
 }
 
 # Ends what the test started (containers stop by force here: the test's own checks already ran)
@@ -41,7 +43,7 @@ cleanup_sandbox() {
   pm rmi --all --force >/dev/null 2>&1 || true
   # (Not "podman system reset": that also removes the machine's own networks.)
   umount "$sandbox/storage/overlay" 2>/dev/null || true
-  rm -rf "$sandbox"
+  rm -rf "$sandbox" "$runtime"
 }
 trap cleanup_sandbox EXIT
 
