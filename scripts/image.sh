@@ -5,7 +5,7 @@
 # needs (its user, the volume holding the configuration, the port, the command, the stop signal
 # and a health check). Nothing is pulled from an image registry.
 #   scripts/image.sh [DEB]     DEB: the package (default: the newest build/package/vantorix_*.deb)
-# The image is also left in the local container storage as localhost/vantorix:<version>.
+# The image is named localhost/vantorix:<version>; "podman load -i" the tar to run it.
 # Downloaded packages are kept in build/package/apt-archives (shared with the package's install
 # test), so a rebuild downloads only what is new.
 set -euo pipefail
@@ -25,7 +25,11 @@ fail() {
 }
 
 newest_package() {
-  ls -t "$out"/vantorix_*.deb 2>/dev/null | head -n 1
+  local newest="" deb
+  for deb in "$out"/vantorix_*.deb; do
+    [ -f "$deb" ] && { [ -z "$newest" ] || [ "$deb" -nt "$newest" ]; } && newest=$deb
+  done
+  echo "$newest"
 }
 
 # The machine's own apt sources, each file as it stands (one-line or deb822 style).
@@ -55,10 +59,16 @@ mapfile -t sources < <(apt_source_files)
 
 mkdir -p "$out" "$apt_cache"
 work=$(mktemp -d "$out/image.XXXXXX")
-container=""
+# The image is made in container storage of its own, dropped at the end: the tar is what remains,
+# and the machine's storage (its images under the same name) is never touched. Podman refuses a
+# run root of more than 50 characters, so that one lies in /tmp.
+runtime=$(mktemp -d /tmp/vx-image-run.XXXXXX)
+store=(--root "$work/storage" --runroot "$runtime")
 cleanup() {
-  [ -z "$container" ] || buildah rm "$container" >/dev/null 2>&1 || true
-  rm -rf "$work"
+  buildah "${store[@]}" rm --all >/dev/null 2>&1 || true
+  buildah "${store[@]}" rmi --all --force >/dev/null 2>&1 || true
+  umount "$work/storage/overlay" 2>/dev/null || true
+  rm -rf "$work" "$runtime"
 }
 trap cleanup EXIT
 
@@ -122,15 +132,15 @@ mmdebstrap --variant=apt --mode=root --format=tar --architectures="$arch" \
 }
 
 echo "Committing $tag"
-container=$(buildah from --format docker scratch)
-mountpoint=$(buildah mount "$container")
+container=$(buildah "${store[@]}" from --format docker scratch)
+mountpoint=$(buildah "${store[@]}" mount "$container")
 tar -x -p --numeric-owner --xattrs --xattrs-include='*' -f "$work/rootfs.tar" -C "$mountpoint"
-buildah umount "$container" >/dev/null
+buildah "${store[@]}" umount "$container" >/dev/null
 # No XDG_RUNTIME_DIR: the program's single-copy lock then lies beside the configuration, on the
 # volume, where a second container given the same volume finds it and stops.
 # The health check asks the default port; a configuration with another "httpPort" needs its own
 # (podman run --health-cmd, or the probes of the Kubernetes manifests).
-buildah config \
+buildah "${store[@]}" config \
   --os linux --arch "$arch" \
   --user "$vx_uid:$vx_uid" \
   --env HOME="$home" --env XDG_CONFIG_HOME="$home/config" --env XDG_CACHE_HOME="$home/cache" \
@@ -149,14 +159,8 @@ buildah config \
   --label org.opencontainers.image.version="$version" \
   "$container"
 # The Docker format: the OCI image format has no health check.
-previous=$(podman image inspect --format '{{.Id}}' "$tag" 2>/dev/null || true)
-buildah commit --quiet --format docker --rm "$container" "$tag" >/dev/null
-container=""
-# The image this one replaces under the same tag would stay behind untagged.
-if [ -n "$previous" ] && [ "$(podman image inspect --format '{{.Id}}' "$tag")" != "$previous" ]; then
-  podman rmi "$previous" >/dev/null 2>&1 || true
-fi
+buildah "${store[@]}" commit --quiet --format docker --rm "$container" "$tag" >/dev/null
 
 rm -f "$image_tar"
-podman save --quiet --format docker-archive -o "$image_tar" "$tag"
+podman "${store[@]}" save --quiet --format docker-archive -o "$image_tar" "$tag"
 echo "Saved $tag to $image_tar ($(du -m "$image_tar" | cut -f1) MiB)"

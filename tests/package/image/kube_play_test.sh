@@ -4,6 +4,7 @@
 # kubelet would project it (podman 4.3 crashes on secret volumes). The init container writes the
 # password, the pod answers /healthz and /metrics with it, runs as the image's user without the
 # Secret, ends with status 0 on SIGTERM and leaves the configuration hashed on its claim.
+# shellcheck source-path=SCRIPTDIR source=podman_sandbox.sh
 source "$(dirname "${BASH_SOURCE[0]}")/podman_sandbox.sh"
 
 manifest="$root_dir/packaging/kubernetes/vantorix.yaml"

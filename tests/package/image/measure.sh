@@ -5,6 +5,7 @@
 # with ffmpeg's lavfi (H.264 "faster" and AAC, the channel defaults) to a UDP target.
 #   measure.sh [SECONDS]   SECONDS: how long each state is sampled (default 30)
 # Memory is the cgroup's working set (usage less inactive file pages), as the kubelet counts it.
+# shellcheck source-path=SCRIPTDIR source=podman_sandbox.sh
 source "$(dirname "${BASH_SOURCE[0]}")/podman_sandbox.sh"
 
 seconds=${1:-30}

@@ -4,6 +4,7 @@
 # only with it, the image's health check passes, SIGTERM ends it with status 0 and the volume
 # keeps the configuration with the password hashed. Started again with another secret, the first
 # password still holds: a configuration once written is never overwritten from the secret.
+# shellcheck source-path=SCRIPTDIR source=podman_sandbox.sh
 source "$(dirname "${BASH_SOURCE[0]}")/podman_sandbox.sh"
 
 image=$(load_image)

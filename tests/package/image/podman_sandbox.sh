@@ -1,9 +1,10 @@
 # Shared by the container image tests: a podman of their own. Sourced, not run.
 # Everything a test makes (the loaded image, containers, pods, volumes, secrets, podman's pause
-# image) lives in a storage folder of its own under VX_TEST_DIR, reset and removed when the test
+# image) lives in a storage folder of its own under VX_TEST_DIR, emptied and removed when the test
 # ends, so the machine's own podman storage and settings are never touched.
 #   VX_IMAGE_TAR  the image (default: build/package/vantorix-image.tar of this tree)
 #   VX_TEST_DIR   the test's work folder (default: a new one under /tmp)
+# shellcheck shell=bash
 set -euo pipefail
 
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
