@@ -3,7 +3,7 @@
 
 Podman 4.3 plays Pods, Deployments and PersistentVolumeClaims but no StatefulSet. What the
 cluster's StatefulSet controller would do for replica 0 is done here instead, and nothing more:
-  - the pod is named <set>-0, with the template's labels, annotations and spec, hostname and
+  - the pod is named <set>-0, with the template's labels, annotations and pod settings, hostname and
     subdomain as the controller sets them;
   - each volumeClaimTemplate becomes a PersistentVolumeClaim <template>-<set>-0 and the pod's
     volume of that name refers to it.
