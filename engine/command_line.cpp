@@ -128,6 +128,13 @@ std::string device_name(std::string_view text) {
 // A capture device text may carry options as a query ("video=Cam?rtbufsize=100M&framerate=25"):
 // they become input options ("-rtbufsize 100M -framerate 25", each name and each value one
 // argument) and the device is named without its query.
+//
+// The line says "-f dshow ... -i video=NAME:audio=NAME" on purpose, and morvi-transcoder turns it
+// into "-f v4l2 -i /dev/videoN" and "-f alsa -i hw:C,D" when it starts (transcoder/
+// capture_devices.*). Stored channels name their devices, and carry options, in that form; a
+// device node's number changes between boots and when a camera is plugged in again, while its
+// name does not; so the name is resolved on the machine that captures, at the moment it starts,
+// and the engine never needs to look at /dev or /proc/asound.
 void append_device_input(std::string& line, const std::string& url) {
   line += "-f dshow ";
   const std::size_t query = url.find('?');

@@ -1,5 +1,8 @@
 // Capture-device inputs: the device text the engine passes ("video=NAME:audio=NAME" after its
-// dshow options) becomes a V4L2 input and/or an ALSA input found by device name.
+// dshow options) becomes a V4L2 input and/or an ALSA input found by device name. The engine
+// writes names, not device nodes, because a node's number changes between boots and plug-ins
+// while stored channels keep naming their devices (see engine/command_line.cpp,
+// append_device_input); the name is resolved here, when the transcoder starts.
 #pragma once
 
 #include <string>
