@@ -96,6 +96,10 @@ const rows = [
   ...clientFiles
     .filter((name) => !(`/${name}` in document.paths))
     .map((name) => ({ path: '/{file}', target: `/${name}`, on: 'locked', status: 200 })),
+  {
+    path: '/{file}', target: '/STYLE.CSS?dl=1', on: 'open', status: 200,
+    check: (a) => assert.equal(header(a, 'Content-Disposition'), 'attachment'),
+  },
   { path: '/{file}', target: '/no-such-file.js', on: 'open', status: 404 },
   {
     path: '/{file}', target: '/LIVE', on: 'locked', as: 'nobody', status: 301,
