@@ -299,7 +299,7 @@ WebAnswer answer_channel_action(int number, std::string_view argument_text,
   // The command is handed over without the core lock: the thread that carries it out takes it.
   const int result =
       commands != nullptr ? commands->run_channel_command(*command, number - 1) : kErrorNotTaken;
-  if (result != 0) return WebAnswer{400, keep_alive_headers(), std::string(error_text(result))};
+  if (result != 0) return text_answer(400, std::string(error_text(result)));
   if (*command != ChannelCommand::preview) return WebAnswer{200, keep_alive_headers(), {}};
   // Where the preview plays: the page asks rather than knowing the rule.
   int port = 0;

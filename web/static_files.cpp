@@ -34,6 +34,7 @@ const char* content_type_for(std::string_view name) {
   if (iequals(extension, ".js") || iequals(extension, ".mjs")) return "text/javascript";
   if (iequals(extension, ".css")) return "text/css";
   if (iequals(extension, ".png")) return "image/png";
+  if (iequals(extension, ".json")) return "application/json";
   return "text/html";
 }
 

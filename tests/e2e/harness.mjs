@@ -81,16 +81,17 @@ export async function logIn(port, password) {
   return set.slice(0, set.indexOf(';'));
 }
 
-// One HTTP request to 127.0.0.1, no redirects followed, no connection kept.
+// One HTTP request to 127.0.0.1, no redirects followed, no connection kept; `localAddress`
+// sends it from another loopback address (127.0.0.2 ...), which the server counts apart.
 // Resolves {status, headers, body} (body as text); rejects on a connection error or timeout.
-export function request(port, target, { method = 'GET', body, cookie, headers = {}, timeoutMs = 5_000 } = {}) {
+export function request(port, target, { method = 'GET', body, cookie, headers = {}, timeoutMs = 5_000, localAddress } = {}) {
   return new Promise((resolve, reject) => {
     const sent = { ...headers };
     if (cookie) sent.Cookie = cookie;
     const payload = body === undefined ? undefined : typeof body === 'string' ? body : JSON.stringify(body);
     if (payload !== undefined) sent['Content-Length'] = Buffer.byteLength(payload);
     const req = http.request(
-      { host: '127.0.0.1', port, path: target, method, headers: sent, agent: false, timeout: timeoutMs },
+      { host: '127.0.0.1', port, path: target, method, headers: sent, agent: false, timeout: timeoutMs, localAddress },
       (res) => {
         const chunks = [];
         res.on('data', (chunk) => chunks.push(chunk));
