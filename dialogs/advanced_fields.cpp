@@ -88,7 +88,8 @@ class FieldReader {
   void text(const char* key, std::string& out) {
     const cJSON* item = member(key);
     if (item == nullptr) return;
-    if (!cJSON_IsString(item) || item->valuestring == nullptr) return refuse(key, "a text is expected");
+    if (!cJSON_IsString(item) || item->valuestring == nullptr)
+      return refuse(key, "a text is expected");
     out = item->valuestring;
   }
 
@@ -224,8 +225,8 @@ std::string read_body(std::string_view text, AdvancedStep step, TranslationBody&
 // {"channel": the translated channel}, taken out of the body's tree.
 JsonPtr channel_answer(TranslationBody& body) {
   JsonPtr answer(cJSON_CreateObject());
-  cJSON_AddItemToObject(answer.get(),
-                        "channel", cJSON_DetachItemFromObjectCaseSensitive(body.tree.get(), "channel"));
+  cJSON_AddItemToObject(answer.get(), "channel",
+                        cJSON_DetachItemFromObjectCaseSensitive(body.tree.get(), "channel"));
   return answer;
 }
 
