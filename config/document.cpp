@@ -93,9 +93,9 @@ JsonPtr build_channel_template(TemplateForm form, const std::string& target_url)
   cJSON_AddNumberToObject(video, "bitRate", 0);
   cJSON_AddNumberToObject(video, "scanType", 0);
   // What the encoder tab of the advanced video settings writes for H.264 left as it is, so a
-  // channel streams the same whether that tab was ever opened (the window writes a panel only once
-  // it was shown; the page rewrites the options on every Apply). The format options stay empty:
-  // both write the MPEG-TS output tab only when its OK is pressed.
+  // channel streams the same whether that tab was ever opened (the window and the page write a
+  // panel only once it was shown). The format options stay empty: both write the MPEG-TS output
+  // tab only when its OK is pressed.
   add_string_array(video, "options", {"-pix_fmt:v yuv420p", "-preset:v faster"});
   if (form == TemplateForm::browser) {
     cJSON_AddStringToObject(video, "IP", "127.0.0.1");

@@ -170,21 +170,29 @@ void read_fec_matrix(std::string_view text, std::int32_t* columns, std::int32_t*
     *rows = to_int32(*second);
 }
 
-// The host part of a URL: after "://" (or from the start) up to the next ":".
-std::string url_host(std::string_view url) {
+// Where the host part of a URL lies: after "://" (or from the start) up to the next ":", or,
+// for a bracketed IPv6 address, through its "]".
+std::pair<std::size_t, std::size_t> url_host_span(std::string_view url) {
   const std::size_t scheme = url.find("://");
   const std::size_t begin = scheme == std::string_view::npos ? 0 : scheme + 3;
-  const std::size_t end = url.find(':', begin);
-  return std::string(url.substr(begin, end == std::string_view::npos ? url.npos : end - begin));
+  std::size_t end = url.find(':', begin);
+  if (begin < url.size() && url[begin] == '[') {
+    const std::size_t bracket = url.find(']', begin);
+    if (bracket != std::string_view::npos) end = url.find(':', bracket);
+  }
+  return {begin, end == std::string_view::npos ? url.size() : end};
+}
+
+std::string url_host(std::string_view url) {
+  const auto [begin, end] = url_host_span(url);
+  return std::string(url.substr(begin, end - begin));
 }
 
 std::string url_with_host(std::string_view url, std::string_view host) {
-  const std::size_t scheme = url.find("://");
-  const std::size_t begin = scheme == std::string_view::npos ? 0 : scheme + 3;
-  const std::size_t colon = url.find(':', begin);
+  const auto [begin, end] = url_host_span(url);
   std::string rebuilt(url.substr(0, begin));
   rebuilt += host;
-  if (colon != std::string_view::npos) rebuilt += url.substr(colon);
+  rebuilt += url.substr(end);
   return rebuilt;
 }
 

@@ -1,7 +1,8 @@
 // Fuzzes every settings record's load and save with random JSON: the input is a channel (its
 // option and filter arrays, options, URLs and codecs of any shape) or a "global" object. A load
 // followed by a save must never crash, and a second load and save of what was saved must give
-// the same document again.
+// the same document again. The same bytes are also a body for the advanced panels' translation
+// (a channel, a target and fields of any shape): it must answer JSON or refuse, never crash.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -9,6 +10,7 @@
 #include <string_view>
 
 #include "config/json.h"
+#include "dialogs/advanced_fields.h"
 #include "dialogs/advanced_format.h"
 #include "dialogs/global_settings.h"
 #include "dialogs/video_filter_tabs.h"
@@ -24,10 +26,30 @@ void check_stable(cJSON* document, Round round) {
   if (vx::json_print_unformatted(document).value_or("") != once) std::abort();
 }
 
+// Both panels, both steps; an answer is always JSON, and a saved channel loads again.
+void translate(std::string_view body) {
+  for (const vx::AdvancedPanel panel : {vx::AdvancedPanel::format, vx::AdvancedPanel::video}) {
+    for (const vx::AdvancedStep step : {vx::AdvancedStep::load, vx::AdvancedStep::save}) {
+      const vx::AdvancedTranslation translation =
+          vx::translate_advanced_settings(panel, step, body);
+      if (!translation.ok) continue;
+      vx::JsonPtr answer = vx::json_parse(translation.text);
+      if (!answer) std::abort();
+      if (step == vx::AdvancedStep::save) {
+        const cJSON* channel = cJSON_GetObjectItemCaseSensitive(answer.get(), "channel");
+        const std::string again =
+            R"({"channel": )" + vx::json_print_unformatted(channel).value_or("null") + "}";
+        if (!vx::translate_advanced_settings(panel, vx::AdvancedStep::load, again).ok) std::abort();
+      }
+    }
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
   if (size < 1) return 0;
+  translate(std::string_view(reinterpret_cast<const char*>(data), size));
   const int target = data[0] % 4;
   vx::JsonPtr document =
       vx::json_parse(std::string_view(reinterpret_cast<const char*>(data + 1), size - 1));

@@ -33,5 +33,9 @@ WebAnswer answer_channel_action(int number, std::string_view argument_text,
                                 ChannelCommands* commands);
 WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver* driver);
 WebAnswer answer_ndi_config(std::string_view argument_text, const std::string& library);
+// "/advanced_format" and "/advanced_video" with "load" or "save": a posted channel's option texts
+// translated into the advanced panels' fields and back; nothing is stored.
+WebAnswer answer_advanced_settings(std::string_view path, std::string_view argument_text,
+                                   const std::optional<std::string>& body);
 
 }  // namespace vx

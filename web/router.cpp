@@ -46,6 +46,9 @@ WebAnswer protected_answer(const WebRequest& request, const WebServices& service
   if (iequals(path, "/runtime")) return answer_runtime();
   if (iequals(path, "/decklink_config")) return answer_decklink_config(args, services.decklink);
   if (iequals(path, "/ndi_config")) return answer_ndi_config(args, services.ndi_library);
+  if (iequals(path, "/advanced_format") || iequals(path, "/advanced_video")) {
+    return answer_advanced_settings(path, args, request.body);
+  }
   if (istarts_with(path, "/channel")) {
     return answer_channel_action(channel_number(path), args, services.commands);
   }

@@ -168,6 +168,7 @@ TEST(AdvancedMpegTsOutput, EverySettingRoundTrips) {
   EXPECT_EQ(tab.ProgramList[1].program, "2");
   EXPECT_EQ(tab.ProgramList[1].name, "Program02");
   EXPECT_EQ(tab.ProgramList[1].source, "2");
+  tab.ProgramList[0].name = "News: Live";  // a colon inside the quotes ends nothing
   tab.ProgramList[1].name.clear();
   tab.add_program();
   tab.ProgramList[2].source = "0";  // no source: the row is not stored
@@ -181,7 +182,7 @@ TEST(AdvancedMpegTsOutput, EverySettingRoundTrips) {
   tab.fec_rows = 4;
   tab.save(channel.get(), 0);
   EXPECT_EQ(output_options(channel.get()),
-            (Texts{"-program program_num=1:title='Program01':if=0", "-program program_num=2:if=1",
+            (Texts{"-program program_num=1:title='News: Live':if=0", "-program program_num=2:if=1",
                    "-mpegts_pmt_start_pid 0x200", "-metadata service_provider='Studio 4'",
                    "-streamid 0:0x300", "-streamid 1:0x301", "-streamid 2:0x302",
                    "-fec prompeg=l=8:d=4"}));
@@ -189,6 +190,7 @@ TEST(AdvancedMpegTsOutput, EverySettingRoundTrips) {
   MpegTsOutputSettings again;
   again.load(channel.get(), 0);
   ASSERT_EQ(again.ProgramList.size(), 2u);
+  EXPECT_EQ(again.ProgramList[0].name, "News: Live");
   EXPECT_EQ(again.ProgramList[1].program, "2");
   EXPECT_EQ(again.ProgramList[1].name, "");
   EXPECT_EQ(again.ProgramList[1].source, "2");
@@ -207,7 +209,8 @@ TEST(AdvancedMpegTsOutput, MalformedEntriesKeepTheInitialValues) {
   JsonPtr garbage = json_parse(
       R"(["-program program_num=x:if=0", "-program title='T':if=2", "-program program_num=0x3",
           "-fec prompeg", "-fec PROMPEG=l=9", "-metadata", "-metadata service_provider=''",
-          "-streamid 0:", "-mpegts_pmt_start_pid", 12, {"a": 1}, "-program "])");
+          "-streamid 0:", "-mpegts_pmt_start_pid", 12, {"a": 1}, "-program ",
+          "-metadata service_name='X'", "-streamid 5:77"])");
   config_set_item(output_of(channel.get()), "formatOptions", std::move(garbage));
   MpegTsOutputSettings tab;
   tab.load(channel.get(), 0);
@@ -384,7 +387,10 @@ TEST(AdvancedSrt, CallerRewritesTheUrlHost) {
   const Case cases[] = {{"srt://a.b", "a.b", "srt://z"},
                         {"a.b:77", "a.b", "z:77"},
                         {"", "", "z"},
-                        {"srt://:5", "", "srt://z:5"}};
+                        {"srt://:5", "", "srt://z:5"},
+                        // A bracketed IPv6 host is one host, colons and all.
+                        {"srt://[::1]:9000?mode=caller", "[::1]", "srt://z:9000?mode=caller"},
+                        {"[fe80::2]:1", "[fe80::2]", "z:1"}};
   for (const Case& c : cases) {
     config_set_string(source_of(channel.get()), "url", c.url);
     tab.load(channel.get(), 0);

@@ -104,6 +104,8 @@ TEST(AdvancedVideoEncoder, LoadReadsProfileLevelThreadsAndPreset) {
       {"av1", R"(["-preset:v 13", "-threads 6"])", "default", "default", "6", 0},
       {"av1", R"(["-level 5"])", "default", "default", "auto", 0},  // no levels for av1
       {"nv265", R"(["-preset:v llhq", "-threads 4"])", "default", "default", "auto", 7},
+      {"nv264", R"(["-preset:v faster"])", "default", "default", "auto", 3},  // not an NVENC name
+      {"av1", R"(["-preset:v 3"])", "default", "default", "auto", 10},
       {"amf264", R"(["-quality:v Balanced"])", "default", "default", "auto", 1},
       {"omx264", R"(["-omx_param 'perf_level=12'"])", "default", "default", "auto", 12},
       {"omx265", R"(["-omx_param 'perf_level=0x1e'"])", "default", "default", "auto", 30},

@@ -325,6 +325,7 @@ TEST(OverlayFilter, RoundTripsThroughItsText) {
   for (const OverlayFilter& built :
        {overlay("C:\\logo.png", "", true, 10, false, 10),
         overlay("/a b/c.mp4", "x", false, -2, true, 5), overlay("", "LIVE", true, 10, true, 20),
+        overlay("C:\\overlay=x.png", "", true, 10, true, 20),  // the file names the filter's word
         overlay("", "%timestamp", false, 10, false, 10), coloured}) {
     OverlayFilter read;
     ASSERT_TRUE(parse_filter(read, build_filter(built).value()));

@@ -1,6 +1,7 @@
-// The advanced format and video pop-ups used from the page: the option strings they write into
-// the channel reach the posted document and the server's copy (MPEG-TS output programs, HLS
-// numbering, the SRT caller address, encoder profile, text overlay, QSV decoding).
+// The advanced format and video pop-ups used from the page: the server translates the channel into
+// their fields and back, and the option strings it writes reach the posted document and the
+// server's copy (MPEG-TS output programs, HLS numbering, the SRT caller address, encoder profile,
+// text overlay, QSV decoding).
 import assert from 'node:assert/strict';
 import { after, afterEach, before, beforeEach, describe, test } from 'node:test';
 
@@ -12,16 +13,21 @@ const channelsAtStart = () => [
   channelDocument({ sourceFormat: 'srt', sourceUrl: 'srt://127.0.0.2:9000', targetUrl: 'udp://127.0.0.1:5002', memo: 'srt' }),
 ];
 
-async function openFormatTab(page, tab) {
-  await page.click('#btn-format-advanced');
-  assert.equal(await isPopupOpen(page, 'adv-format'), true);
+// A pop-up opens once the server has answered its fields.
+async function openTab(page, popup, button, tab) {
+  await page.click(button);
+  await page.locator(`#${popup}.open`).waitFor();
   await page.click(`#adv-tab-${tab}`);
 }
 
-async function openVideoTab(page, tab) {
-  await page.click('#btn-video-advanced');
-  assert.equal(await isPopupOpen(page, 'adv-video'), true);
-  await page.click(`#adv-tab-${tab}`);
+const openFormatTab = (page, tab) => openTab(page, 'adv-format', '#btn-format-advanced', tab);
+const openVideoTab = (page, tab) => openTab(page, 'adv-video', '#btn-video-advanced', tab);
+
+// OK closes the pop-up once the server has written the fields into the channel.
+async function pressOk(page, popup) {
+  await page.click(`#${popup}-ok`);
+  await page.waitForFunction((id) => !document.getElementById(id).classList.contains('open'), popup);
+  assert.equal(await isPopupOpen(page, popup), false);
 }
 
 describe('advanced settings', () => {
@@ -61,8 +67,7 @@ describe('advanced settings', () => {
     assert.deepEqual(rows, [['1', 'Program01', '1']]);
     assert.equal(await page.inputValue('#adv-ts-pmt-pid'), '0x1000');
     assert.equal(await page.inputValue('#adv-ts-provider'), runtime.website);
-    await page.click('#adv-format-ok');
-    assert.equal(await isPopupOpen(page, 'adv-format'), false);
+    await pressOk(page, 'adv-format');
     await applyEdit(page);
     const expected = ["-program program_num=1:title='Program01':if=0", `-metadata service_provider='${runtime.website}'`];
     assert.deepEqual((await program.getConfig()).channels[0].output.formatOptions, expected);
@@ -76,7 +81,7 @@ describe('advanced settings', () => {
     const added = await page.locator('#adv-ts-programs tbody tr').nth(1).evaluate((tr) =>
       [...tr.querySelectorAll('input')].map((input) => input.value));
     assert.deepEqual(added, ['2', 'Program02', '2']);
-    await page.click('#adv-format-ok');
+    await pressOk(page, 'adv-format');
     await applyEdit(page);
     assert.deepEqual((await program.getConfig()).channels[0].output.formatOptions, [
       "-program program_num=1:title='Program01':if=0",
@@ -87,7 +92,7 @@ describe('advanced settings', () => {
     assert.deepEqual(dialogs.messages(), []);
   });
 
-  test('HLS: a start of 10 stores -start_number 10, the default length nothing', async () => {
+  test('HLS: a start of 10 stores -start_number 9 (the muxer counts from 0), the default length nothing', async () => {
     await editRow(page, 1);
     await page.selectOption('#target-format', 'dash');
     // The server names the folder, from the user's videos folder.
@@ -99,22 +104,22 @@ describe('advanced settings', () => {
     assert.equal(await page.inputValue('#adv-hls-time'), '2');
     assert.equal(await page.inputValue('#adv-hls-start'), '1');
     await page.fill('#adv-hls-start', '10');
-    await page.click('#adv-format-ok');
+    await pressOk(page, 'adv-format');
     await applyEdit(page);
     let target = (await program.getConfig()).channels[0].output;
     assert.deepEqual([target.targets[0].format, target.targets[0].url], ['hls', `${folder}/morv_ch1.m3u8`]);
     assert.deepEqual(target.formatOptions.filter((option) => option.startsWith('-hls') || option.startsWith('-start')),
-      ['-start_number 10']);
+      ['-start_number 9']);
 
     await editRow(page, 1);
     await openFormatTab(page, 'hls');
     assert.equal(await page.inputValue('#adv-hls-start'), '10', 'read back');
     await page.fill('#adv-hls-time', '6');
-    await page.click('#adv-format-ok');
+    await pressOk(page, 'adv-format');
     await applyEdit(page);
     target = (await program.getConfig()).channels[0].output;
     assert.deepEqual(target.formatOptions.filter((option) => option.startsWith('-hls') || option.startsWith('-start')),
-      ['-hls_time 6', '-start_number 10']);
+      ['-hls_time 6', '-start_number 9']);
   });
 
   test('SRT caller: a new remote address rewrites only the host of the source URL', async () => {
@@ -126,7 +131,7 @@ describe('advanced settings', () => {
     assert.equal(await page.inputValue('#adv-srt-mode'), 'caller');
     assert.equal(await page.inputValue('#adv-srt-remote1'), '127.0.0.2');
     await page.fill('#adv-srt-remote1', '127.0.0.3');
-    await page.click('#adv-format-ok');
+    await pressOk(page, 'adv-format');
     assert.equal(await page.inputValue('#edit-source-url'), '127.0.0.3:9000');
     await applyEdit(page);
     const input = (await program.getConfig()).channels[1].input;
@@ -136,6 +141,7 @@ describe('advanced settings', () => {
     // A udp source leaves the tab disabled.
     await editRow(page, 1);
     await page.click('#btn-format-advanced');
+    await page.locator('#adv-format.open').waitFor();
     assert.equal(await page.isDisabled('#adv-tab-srt'), true);
   });
 
@@ -146,8 +152,7 @@ describe('advanced settings', () => {
     assert.deepEqual(profiles, ['default', 'baseline', 'main', 'high', 'high10', 'high422', 'high444']);
     assert.equal(await page.inputValue('#adv-enc-preset'), '0', 'the stored -preset:v ultrafast');
     await page.selectOption('#adv-enc-profile', 'high10');
-    await page.click('#adv-video-ok');
-    assert.equal(await isPopupOpen(page, 'adv-video'), false);
+    await pressOk(page, 'adv-video');
     await applyEdit(page);
     const options = (await program.getConfig()).channels[0].output.targets[0].video.options;
     assert.deepEqual(options, ['-profile:v high10', '-pix_fmt:v yuv420p10', '-preset:v ultrafast']);
@@ -168,13 +173,14 @@ describe('advanced settings', () => {
     await page.fill('#adv-ovl-hpad', '10');
     await page.selectOption('#adv-ovl-valign', 'bottom');
     await page.fill('#adv-ovl-vpad', '5');
-    await page.click('#adv-video-ok');
+    await pressOk(page, 'adv-video');
     await applyEdit(page);
     const filters = (await program.getConfig()).channels[0].input.filters;
-    assert.deepEqual(filters, ["drawtext=text='Studio A':fontsize=24:fontcolor=#ff8800:x=w-tw-10:y=h-th-5"]);
+    assert.deepEqual(filters, ["drawtext=text='Studio A':fontsize=24:fontcolor=#ff8800:x=w-tw-10:y=h-th-5:shadowx=1:shadowy=1"]);
 
     // Shown again, the overlay tab reads the filter back.
     await editRow(page, 1);
+    await openVideoTab(page, 'overlay');
     assert.equal(await page.isChecked('#adv-ovl-enable'), true);
     assert.deepEqual(
       [await page.inputValue('#adv-ovl-text'), await page.inputValue('#adv-ovl-halign'), await page.inputValue('#adv-ovl-hpad'),
@@ -189,8 +195,8 @@ describe('advanced settings', () => {
     assert.deepEqual([await page.inputValue('#video-width'), await page.inputValue('#video-height')], ['1280', '720']);
     await openVideoTab(page, 'misc');
     await page.selectOption('#adv-misc-scan', '1');
-    await page.selectOption('#adv-misc-decoding', 'h264_qsv');
-    await page.click('#adv-video-ok');
+    await page.selectOption('#adv-misc-decoding', { label: 'H.264 (Quick Sync)' });
+    await pressOk(page, 'adv-video');
     await applyEdit(page);
     const channel = (await program.getConfig()).channels[0];
     const target = channel.output.targets[0];
@@ -200,7 +206,8 @@ describe('advanced settings', () => {
 
     // Read back into the Misc. tab.
     await editRow(page, 1);
-    assert.equal(await page.inputValue('#adv-misc-decoding'), 'h264_qsv');
+    await openVideoTab(page, 'misc');
+    assert.equal(await page.locator('#adv-misc-decoding option:checked').textContent(), 'H.264 (Quick Sync)');
     assert.equal(await page.inputValue('#adv-misc-scan'), '1');
   });
 });

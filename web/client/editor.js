@@ -8,8 +8,8 @@ import {
 } from './helpers.js';
 import { openDeckLinkPicker, openNdiPicker } from './popups.js';
 import {
-  cbrRefused, deckLinkFormatOption, deckLinkVideo, frameSizeLabels, frameSizeName, frameSizes, maxTargets,
-  mbrFormats, needsOmxPath, previewPlan, sourceEditFields, tabLabel, targetsOf, targetUrlPreset,
+  cbrRefused, deckLinkFormatOption, deckLinkVideo, editedSource, frameSizeLabels, frameSizeName, frameSizes,
+  maxTargets, mbrFormats, needsOmxPath, previewPlan, sourceEditFields, tabLabel, targetsOf, targetUrlPreset,
 } from './rules.js';
 import { channels, editedTarget, globalSettings, state, statusOf } from './state.js';
 import { fillRowTexts, markSelection, putEditFieldsInRow } from './table.js';
@@ -65,7 +65,6 @@ export function updateSettings(n, copy) {
   } else if (n) {
     fillRowTexts(n);
   }
-  Advanced.updateOverlay(channel);
   state.activeTarget = 0;
   showMbrTabs(mbrFormats.includes((firstTarget(channel) || {}).format));
   updateTarget(0);
@@ -146,6 +145,8 @@ function copyChoice(select, field) {
 }
 
 function updateTarget(index) {
+  // The advanced pop-ups show one target; another one shown closes them.
+  Advanced.closeAll();
   if (!state.curChannel) return;
   const target = targetsOf(state.curChannel)[index] || {};
   $('target-format').value = target.format || 'udp';
@@ -179,7 +180,6 @@ function updateTargetVideo(target) {
   setChoice($('video-bitrate-choice'), $('video-bitrate'), toInt(video.bitRate));
   $('keyframe-interval').value = String(toInt(video.keyFrameInterval));
   applyVideoEnableRules();
-  Advanced.updateVideoTabs(state.curChannel, target);
 }
 
 // Copies the fields into the target whose tab is shown.
@@ -216,7 +216,6 @@ function applyTargetVideo(target) {
   video.quality = toInt($('quality').value);
   video.bitRate = toInt($('video-bitrate').value);
   video.keyFrameInterval = toInt($('keyframe-interval').value);
-  Advanced.applyVideoTabs(state.curChannel, target);
 }
 
 // ----- field changes ----------------------------------------------------------------------------
@@ -342,21 +341,38 @@ function fillChoices() {
   for (let q = 1; q <= 51; q++) quality.add(new Option(String(q), String(q)));
 }
 
-function openFormatSettings() {
+// What the row and the panel show, put into the channel being edited: the advanced pop-ups
+// translate the channel as the operator sees it.
+function commitShownFields() {
+  const source = firstSource(state.curChannel);
+  if (source) {
+    const typed = { format: $('edit-source-format').value, url: $('edit-source-url').value.trim() };
+    Object.assign(source, editedSource(source, typed));
+  }
+  applyTarget();
+}
+
+// The channel as a pop-up's OK rewrote it; the URL fields show a rewritten address (SRT caller).
+function takeAdvancedChannel(channel) {
+  const edited = state.curChannel;
+  if (!edited || !channel || typeof channel !== 'object') return;
+  for (const key of Object.keys(edited)) delete edited[key];
+  Object.assign(edited, channel);
+  const source = firstSource(edited);
+  if (source) $('edit-source-url').value = sourceEditFields(source).url;
+  const target = editedTarget();
+  if (target && typeof target.url === 'string') $('target-url').value = target.url;
+}
+
+function openAdvanced(open) {
+  if (!state.curChannel) return;
   if (!state.editing) {
-    Advanced.openFormatSettings({ channel: state.curChannel, target: editedTarget(), readOnly: true });
+    open({ channel: state.curChannel, target: state.activeTarget, readOnly: true });
     return;
   }
-  Advanced.openFormatSettings({
-    channel: state.curChannel,
-    target: editedTarget(),
-    sourceFormat: $('edit-source-format').value,
-    targetFormat: $('target-format').value,
-    getSourceUrl: () => $('edit-source-url').value,
-    setSourceUrl: (text) => { $('edit-source-url').value = text; },
-    getTargetUrl: () => $('target-url').value,
-    setTargetUrl: (text) => { $('target-url').value = text; },
-    onApplied: () => {},
+  commitShownFields();
+  open({
+    channel: state.curChannel, target: state.activeTarget, commit: commitShownFields, onSaved: takeAdvancedChannel,
   });
 }
 
@@ -369,6 +385,6 @@ export function wireEditor() {
   for (const name of ['frame-rate', 'video-bitrate', 'sample-rate', 'audio-bitrate']) {
     $(`${name}-choice`).addEventListener('change', () => copyChoice($(`${name}-choice`), $(name)));
   }
-  $('btn-format-advanced').addEventListener('click', openFormatSettings);
-  $('btn-video-advanced').addEventListener('click', () => Advanced.openVideoSettings(!state.editing));
+  $('btn-format-advanced').addEventListener('click', () => openAdvanced(Advanced.openFormatSettings));
+  $('btn-video-advanced').addEventListener('click', () => openAdvanced(Advanced.openVideoSettings));
 }

@@ -77,3 +77,21 @@ export async function logOut() {
     window.location.assign('/');
   }
 }
+
+// Asks the server to translate between a channel and the advanced pop-ups' fields ("advanced_format"
+// or "advanced_video", step "load" or "save"). Resolves the JSON answer, or {refusal} with the
+// server's reason when it refused the fields; throws when the request failed.
+export async function translateAdvanced(panel, step, body) {
+  const response = await fetch(`${panel}?${step}`, {
+    method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify(body),
+  });
+  const type = response.headers.get('Content-Type') || '';
+  if (response.status === 400 && type.startsWith('text/plain')) return { refusal: (await response.text()).trim() };
+  if (!response.ok) throw new Error(`${panel}: ${response.status} ${response.statusText}`);
+  if (!type.includes('application/json')) {
+    window.location.reload();
+    throw new Error('logged out');
+  }
+  return response.json();
+}
