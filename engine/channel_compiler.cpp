@@ -456,6 +456,14 @@ int compile_channel(const cJSON* document, int channel, StartRequest& request) {
   return 0;
 }
 
+EngineSettings engine_settings_of(const cJSON* global) {
+  EngineSettings settings;
+  settings.log_level = config_int(global, "log");
+  settings.plugin_core_path = config_string(global, "omxPath");
+  settings.cookies_path = config_string(global, "ytdlpPath");
+  return settings;
+}
+
 int compile_and_start_channel(const cJSON* document, int channel) {
   StartRequest request;
   if (int code = compile_channel(document, channel, request); code != 0) return code;

@@ -97,12 +97,7 @@ WebSettings web_settings_of(const cJSON* document) {
 }
 
 void apply_engine_options(const cJSON* document) {
-  const cJSON* global = config_object(document, "global");
-  EngineSettings settings;
-  settings.log_level = config_int(global, "log");
-  settings.plugin_core_path = config_string(global, "omxPath");
-  settings.cookies_path = config_string(global, "ytdlpPath");
-  engine_set_options(settings);
+  engine_set_options(engine_settings_of(config_object(document, "global")));
 }
 
 // Which channels of the document in force are not idle; under the core lock.
