@@ -19,6 +19,11 @@ namespace vx {
 // Folder sources rebuild the channel's playlist. Returns 0 or a negative code.
 int compile_channel(const cJSON* document, int channel, StartRequest& request);
 
+// Sets every channel's playlist up from the configuration after each load and import: its
+// playlist file under the configuration folder, its folder source and the folder flags. Called
+// once at start-up, before the first load.
+void attach_folder_playlists_to_config();
+
 // The engine settings the "global" object names: the log level ("log"), the MainConcept plug-in
 // core ("omxPath") and yt-dlp's cookies file ("ytdlpPath"); the rest stay at their zero values.
 EngineSettings engine_settings_of(const cJSON* global);
