@@ -10,6 +10,7 @@
 #include "config/document.h"
 #include "config/login_password.h"
 #include "config/store.h"
+#include "engine/channel_compiler.h"
 #include "engine/engine.h"
 #include "engine/playlist.h"
 #include "platform/autostart.h"
@@ -175,11 +176,8 @@ std::optional<int> Application::start_engine(const std::string& log_folder) {
   EngineSettings settings;
   {
     const CoreLock lock = core_lock();
-    const cJSON* global = config_object(config_document(), "global");
-    settings.log_level = config_int(global, "log");
+    settings = engine_settings_of(config_object(config_document(), "global"));
     settings.log_folder = log_folder;
-    settings.plugin_core_path = config_string(global, "omxPath");
-    settings.cookies_path = config_string(global, "ytdlpPath");
   }
   const int result = engine_init(settings);
   if (result == 0) return std::nullopt;

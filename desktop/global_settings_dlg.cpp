@@ -28,6 +28,7 @@
 #include "desktop/message_boxes.h"
 #include "desktop/qt_text.h"
 #include "desktop/widget_kit.h"
+#include "engine/channel_compiler.h"
 #include "engine/engine.h"
 #include "web/settings_check.h"
 
@@ -42,13 +43,9 @@ class DeferredActions final : public GlobalSettingsActions {
     refusal = DialogMessage{std::string(caption), std::string(text), MessageIcon::error};
   }
   void commit_configuration() override { commit = true; }
-  void engine_set_options(std::int32_t log_level, const std::string& plugin_core_path,
-                          const std::string& cookies_path) override {
-    EngineSettings settings;  // the engine is guarded by the core lock held here
-    settings.log_level = log_level;
-    settings.plugin_core_path = plugin_core_path;
-    settings.cookies_path = cookies_path;
-    vx::engine_set_options(settings);
+  void engine_set_options(const cJSON* global) override {
+    // the engine is guarded by the core lock held here
+    vx::engine_set_options(engine_settings_of(global));
   }
 
   std::string web_settings_problem(std::string_view address_rules, bool check_tls,

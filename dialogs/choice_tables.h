@@ -19,22 +19,23 @@ struct TargetFormatChoice {
   bool keeps_format_options;  // output "formatOptions" kept on save (else emptied)
 };
 
+// multi_bitrate is the format's own rule (format_takes_several_targets), read here by the lists.
 inline constexpr std::array<TargetFormatChoice, 15> kTargetFormatChoices = {{
-    {"RTMP", "rtmp", true, false},
-    {"MPEG-TS over UDP", "udp", true, true},
-    {"MPEG-TS over HTTP", "http", false, true},
-    {"HTML5 Video", "html5", false, false},
-    {"MPEG-TS over RTP", "rtpts", true, true},
-    {"MainConcept MPEG-TS", "omxts", true, true},
-    {"m3u8 Playlist (HLS)", "hls", true, true},
-    {"MPEG-DASH", "dash", false, false},
-    {"SRT (Secure Reliable Transport)", "srt", true, true},
-    {"RTSP", "rtsp", false, false},
-    {"Local File", "file", false, false},
-    {"FTP/SFTP", "file", false, false},
-    {"Decklink Playback Card", "decklink", false, false},
-    {"NewTek NDI", "ndi", false, false},
-    {"MJPEG over HTTP", "httpmjpg", false, false},
+    {"RTMP", "rtmp", format_takes_several_targets(FormatId::rtmp), false},
+    {"MPEG-TS over UDP", "udp", format_takes_several_targets(FormatId::udp), true},
+    {"MPEG-TS over HTTP", "http", format_takes_several_targets(FormatId::http), true},
+    {"HTML5 Video", "html5", format_takes_several_targets(FormatId::html5), false},
+    {"MPEG-TS over RTP", "rtpts", format_takes_several_targets(FormatId::rtpts), true},
+    {"MainConcept MPEG-TS", "omxts", format_takes_several_targets(FormatId::omxts), true},
+    {"m3u8 Playlist (HLS)", "hls", format_takes_several_targets(FormatId::hls), true},
+    {"MPEG-DASH", "dash", format_takes_several_targets(FormatId::dash), false},
+    {"SRT (Secure Reliable Transport)", "srt", format_takes_several_targets(FormatId::srt), true},
+    {"RTSP", "rtsp", format_takes_several_targets(FormatId::rtsp), false},
+    {"Local File", "file", format_takes_several_targets(FormatId::file), false},
+    {"FTP/SFTP", "file", format_takes_several_targets(FormatId::file), false},
+    {"Decklink Playback Card", "decklink", format_takes_several_targets(FormatId::decklink), false},
+    {"NewTek NDI", "ndi", format_takes_several_targets(FormatId::ndi), false},
+    {"MJPEG over HTTP", "httpmjpg", format_takes_several_targets(FormatId::httpmjpg), false},
 }};
 
 // The positions of kTargetFormatChoices, for rules that name an entry.

@@ -195,8 +195,7 @@ GlobalSettingsResult global_settings_ok(const GlobalSettings& settings, cJSON* d
   result.accepted = true;
   if (password == LoginSettle::failed) actions.error(kSettingsErrorCaption, kPasswordNotStoredText);
   actions.commit_configuration();
-  actions.engine_set_options(config_int(global, "log"), config_string(global, "omxPath"),
-                             config_string(global, "ytdlpPath"));
+  actions.engine_set_options(global);
   return result;
 }
 

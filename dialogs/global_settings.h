@@ -87,10 +87,8 @@ class GlobalSettingsActions {
   virtual void error(std::string_view caption, std::string_view text) = 0;
   // Writes the configuration file and applies "autoRun".
   virtual void commit_configuration() = 0;
-  // The engine's log level, plug-in core file and cookies file; every other engine setting is
-  // left at its zero value.
-  virtual void engine_set_options(std::int32_t log_level, const std::string& plugin_core_path,
-                                  const std::string& cookies_path) = 0;
+  // The engine takes the settings of the "global" object it names (the engine's own reading).
+  virtual void engine_set_options(const cJSON* global) = 0;
   // Why the web administration could not serve with these settings, "" when it can: address
   // rules it cannot read, or (when `check_tls`) certificate and key files it cannot use. The
   // rule belongs to the web server; the desktop asks it.

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "config/document.h"
+#include "config/store.h"
 #include "engine/channel_slot.h"
 #include "engine/command_line.h"
 #include "engine/engine.h"
@@ -454,6 +455,25 @@ int compile_channel(const cJSON* document, int channel, StartRequest& request) {
   }
   if (folds_into_multibitrate_hls(request.groups)) apply_multibitrate_hls(request.groups);
   return 0;
+}
+
+void attach_folder_playlists_to_config() {
+  config_set_playlist_loader([](const std::vector<FolderPlaylist>& playlists) {
+    for (const FolderPlaylist& entry : playlists) {
+      CPlayList* playlist = channel_playlist_at(entry.channel);
+      if (playlist == nullptr) continue;
+      playlist->load(playlist_file_path(config_folder(), entry.channel), entry.folder,
+                     entry.recursive, entry.shuffle);
+    }
+  });
+}
+
+EngineSettings engine_settings_of(const cJSON* global) {
+  EngineSettings settings;
+  settings.log_level = config_int(global, "log");
+  settings.plugin_core_path = config_string(global, "omxPath");
+  settings.cookies_path = config_string(global, "ytdlpPath");
+  return settings;
 }
 
 int compile_and_start_channel(const cJSON* document, int channel) {

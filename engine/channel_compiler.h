@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "engine/engine.h"
 #include "vocabulary/channel_state.h"
 #include "vocabulary/errors.h"
 #include "vocabulary/records.h"
@@ -17,6 +18,15 @@ namespace vx {
 // The records for channel `channel` (0-based) of the document, without starting anything.
 // Folder sources rebuild the channel's playlist. Returns 0 or a negative code.
 int compile_channel(const cJSON* document, int channel, StartRequest& request);
+
+// Sets every channel's playlist up from the configuration after each load and import: its
+// playlist file under the configuration folder, its folder source and the folder flags. Called
+// once at start-up, before the first load.
+void attach_folder_playlists_to_config();
+
+// The engine settings the "global" object names: the log level ("log"), the MainConcept plug-in
+// core ("omxPath") and yt-dlp's cookies file ("ytdlpPath"); the rest stay at their zero values.
+EngineSettings engine_settings_of(const cJSON* global);
 
 // Compiles the channel and starts it in slot `channel`.
 int compile_and_start_channel(const cJSON* document, int channel);

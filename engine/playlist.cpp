@@ -14,7 +14,6 @@
 #include <string_view>
 #include <utility>
 
-#include "config/store.h"
 #include "engine/channel_slot.h"
 #include "platform/file_io.h"
 #include "platform/unique_fd.h"
@@ -275,17 +274,6 @@ std::string playlist_file_path(const std::string& config_folder, int channel) {
   char name[32];
   std::snprintf(name, sizeof name, "/log/morv_%03d.pls", channel + 1);
   return config_folder + name;
-}
-
-void attach_folder_playlists_to_config() {
-  config_set_playlist_loader([](const std::vector<FolderPlaylist>& playlists) {
-    for (const FolderPlaylist& entry : playlists) {
-      CPlayList* playlist = channel_playlist_at(entry.channel);
-      if (playlist == nullptr) continue;
-      playlist->load(playlist_file_path(config_folder(), entry.channel), entry.folder,
-                     entry.recursive, entry.shuffle);
-    }
-  });
 }
 
 }  // namespace vx

@@ -70,10 +70,6 @@ class CPlayList {
 CPlayList* channel_playlist_at(int channel);
 CPlayList& channel_playlist(int channel);
 
-// Sets every channel's playlist up from the configuration after each load and import: its
-// playlist file under the configuration folder, its folder source and the folder flags. Called
-// once at start-up, before the first load.
-void attach_folder_playlists_to_config();
 
 // config_folder + "/log/morv_NNN.pls" with NNN = channel + 1; "" for a channel outside 0..15.
 std::string playlist_file_path(const std::string& config_folder, int channel);

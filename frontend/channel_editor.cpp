@@ -6,9 +6,8 @@
 
 #include "config/core_lock.h"
 #include "config/document.h"
+#include "config/document_check.h"
 #include "config/store.h"
-#include "config/target_mix.h"
-#include "config/text_check.h"
 #include "dialogs/choice_tables.h"
 #include "dialogs/json_fields.h"
 #include "frontend/target_address.h"
@@ -31,11 +30,6 @@ DialogMessage running_channel_notice() {
 DialogMessage too_many_targets() {
   return {"Settings", "Sorry, 5 streams MAX are allowed in multi bitrate streaming.",
           MessageIcon::error};
-}
-
-DialogMessage stop_before_removing() {
-  return {"Remove", "Please stop all channels before removing this channel.",
-          MessageIcon::information};
 }
 
 DialogMessage confirm_removing() {
@@ -261,16 +255,40 @@ bool ChannelEditor::commit_panels(EditorOutcome& outcome) {
     }
     advanced_.format = false;
   }
-  // A pasted line feed or other control byte is refused here as the web administration refuses
-  // it, by the same rule.
-  std::string problem = channel_control_character_problem(working_.get(), row_ + 1);
-  // A mix of targets this system cannot run is refused as a post of the document is.
-  if (problem.empty()) problem = channel_target_mix_problem(working_.get(), row_ + 1);
-  if (!problem.empty()) {
-    outcome.messages.push_back({kProductName, problem + "; nothing was applied"});
+  // The document with this channel in place passes the checks a post of the document passes
+  // (a pasted line feed, a second target of a single-target format, a bind to no channel, a mix
+  // of targets this system cannot run), and is refused with the same words.
+  JsonPtr proposed = proposed_document([this](cJSON* channels) {
+    JsonPtr copy = copy_of(working_.get());
+    if (!is_new_ && row_ < cJSON_GetArraySize(channels)) {
+      if (cJSON_ReplaceItemInArray(channels, row_, copy.get())) copy.release();
+    } else if (cJSON_AddItemToArray(channels, copy.get())) {
+      copy.release();
+    }
+  });
+  if (std::optional<DocumentRefusal> refusal =
+          document_refusal(proposed.get(), config_document(), rows_not_idle())) {
+    outcome.messages.push_back({kProductName, refusal->reason + "; nothing was applied"});
     return false;
   }
   return true;
+}
+
+// A copy of the stored document with `change` made to its channel list.
+JsonPtr ChannelEditor::proposed_document(const std::function<void(cJSON*)>& change) const {
+  JsonPtr copy(cJSON_Duplicate(config_document(), true));
+  cJSON* channels = config_array(copy.get(), "channels");
+  if (channels == nullptr && copy) channels = cJSON_AddArrayToObject(copy.get(), "channels");
+  if (channels != nullptr) change(channels);
+  return copy;
+}
+
+std::vector<bool> ChannelEditor::rows_not_idle() const {
+  std::vector<bool> busy;
+  for (int row = 0; row < channel_count() && hooks_.row_state; ++row) {
+    busy.push_back(hooks_.row_state(row) != ChannelState::idle);
+  }
+  return busy;
 }
 
 // ----- New, Edit, Apply, Cancel ----------------------------------------------------------------
@@ -481,15 +499,14 @@ EditorOutcome ChannelEditor::cancel() {
 
 // ----- Remove ----------------------------------------------------------------------------------
 
-// Removing moves every later channel to the row before it, and with it its engine slot, so every
-// channel from `row` on must be idle.
+// Removing moves every later channel to the row before it, and with it its engine slot: the
+// rule that keeps running channels where they are is the one a post of the document passes.
 bool ChannelEditor::later_rows_idle(int row, EditorOutcome& outcome) const {
-  const int count = channel_count();
-  for (int later = row; later < count && hooks_.row_state; ++later) {
-    if (hooks_.row_state(later) != ChannelState::idle) {
-      outcome.messages.push_back(stop_before_removing());
-      return false;
-    }
+  const JsonPtr proposed = proposed_document([row](cJSON* channels) { remove_channel(channels, row); });
+  if (std::optional<DocumentRefusal> refusal =
+          running_channel_refusal(proposed.get(), config_document(), rows_not_idle())) {
+    outcome.messages.push_back({"Remove", refusal->reason, MessageIcon::information});
+    return false;
   }
   return true;
 }

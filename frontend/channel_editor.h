@@ -192,6 +192,8 @@ class ChannelEditor {
   void move_bind_item(int master_before, int master_now);
   void put_working_copy_in_place();
   bool later_rows_idle(int row, EditorOutcome& outcome) const;
+  JsonPtr proposed_document(const std::function<void(cJSON*)>& change) const;
+  std::vector<bool> rows_not_idle() const;
   void end_edit();
 
   EditorParts parts_;

@@ -9,8 +9,7 @@
 #include "dialogs/audio_settings.h"
 #include "dialogs/json_fields.h"
 #include "platform/host.h"
-#include "transcoder/encoder_list.h"
-#include "transcoder/ffmpeg_session.h"
+#include "platform/encoder_list.h"
 #include "vocabulary/codecs.h"
 #include "vocabulary/product.h"
 

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "config/document.h"
+#include "config/document_check.h"
 #include "config/json.h"
 #include "devices/decklink.h"
 #include "vocabulary/ascii.h"
@@ -244,7 +245,7 @@ std::optional<EditRefusal> SourceCells::check() const {
     return config_refusal("Error: Channel source address invalid!", kSourceAddressControl);
   }
   const int bound = config_int_from_text(bind);
-  if (bound > 0 && row_ && (bound == *row_ + 1 || bound > row_count_())) {
+  if (row_ && !bind_is_valid(bound, *row_ + 1, row_count_())) {
     return config_refusal("Error: Bind channel invalid!", kSourceBindControl);
   }
   return std::nullopt;

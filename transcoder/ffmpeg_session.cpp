@@ -8,11 +8,6 @@
 
 namespace vx {
 
-std::string ffmpeg_program() {
-  const char* configured = std::getenv("MORVI_FFMPEG");
-  return configured != nullptr && *configured != '\0' ? configured : "ffmpeg";
-}
-
 int run_ffmpeg_session(const Translation& translation, const SessionOptions& options) {
   install_signal_handling();
 

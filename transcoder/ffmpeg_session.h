@@ -21,7 +21,4 @@ struct SessionOptions {
 // printing one line that says why).
 int run_ffmpeg_session(const Translation& translation, const SessionOptions& options);
 
-// The ffmpeg to run: MORVI_FFMPEG when set, else "ffmpeg" from PATH.
-std::string ffmpeg_program();
-
 }  // namespace vx

@@ -7,9 +7,9 @@
 #include <string>
 
 #include "platform/descriptor_limit.h"
+#include "platform/encoder_list.h"
 #include "platform/file_io.h"
 #include "transcoder/child_process.h"
-#include "transcoder/encoder_list.h"
 #include "transcoder/failover_plan.h"
 #include "transcoder/failover_session.h"
 #include "transcoder/ffmpeg_session.h"
@@ -22,6 +22,20 @@ namespace {
 int refuse(const std::string& line) {
   vx::write_all(STDOUT_FILENO, line + "\n");
   return 1;
+}
+
+// The listing runs as the transcoder's other helpers do: a stop cuts it short, and a listing that
+// gives no answer in time is said in the channel log.
+std::optional<std::string> ask_for_encoders(std::vector<std::string> argv) {
+  const std::string command = argv.empty() ? std::string() : argv.front();
+  const vx::HelperResult listing =
+      vx::run_helper(std::move(argv), vx::kEncoderListLimit, STDOUT_FILENO);
+  if (listing.timed_out) {
+    vx::say("morvi-transcoder: \"" + command + " -encoders\" gave no answer within " +
+            std::to_string(vx::kEncoderListLimit.count()) +
+            " s and was stopped; encoders not checked\n");
+  }
+  return listing.output;
 }
 
 int frozen_video_seconds() {
@@ -50,7 +64,7 @@ int main() {
   options.ffmpeg = vx::ffmpeg_program();
   options.frozen_video_seconds = frozen_video_seconds();
   vx::TranslationContext context;
-  context.encoders = vx::ffmpeg_encoders(options.ffmpeg);
+  context.encoders = vx::ffmpeg_encoders(options.ffmpeg, ask_for_encoders);
   if (vx::interrupted()) return vx::kInterruptedStatus;
   const std::vector<std::string> arguments = vx::split_argument_line(*line);
   if (vx::is_failover_line(arguments)) {

@@ -545,21 +545,4 @@ Translation translate_arguments(const std::vector<std::string>& arguments,
   return Translator(arguments, context).run();
 }
 
-std::set<std::string> parse_encoder_list(const std::string& listing) {
-  std::set<std::string> encoders;
-  std::istringstream lines(listing);
-  std::string line;
-  bool in_table = false;
-  while (std::getline(lines, line)) {
-    if (!in_table) {
-      in_table = line.find("------") != std::string::npos;
-      continue;
-    }
-    std::istringstream fields(line);
-    std::string flags, name;
-    if (fields >> flags >> name) encoders.insert(name);
-  }
-  return encoders;
-}
-
 }  // namespace vx

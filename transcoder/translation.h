@@ -50,7 +50,4 @@ struct TranslationContext {
 Translation translate_arguments(const std::vector<std::string>& arguments,
                                 const TranslationContext& context);
 
-// The names listed by "ffmpeg -encoders".
-std::set<std::string> parse_encoder_list(const std::string& listing);
-
 }  // namespace vx

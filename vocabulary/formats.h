@@ -40,4 +40,25 @@ FormatId format_id_from_name(std::string_view name);
 const char* format_name_from_id(FormatId id);
 const char* format_name_from_id(std::int32_t id);
 
+// Whether a channel whose first target has this format may list several targets. Each such
+// target becomes an output of its own at its own address (RTMP, SRT and MPEG-TS peers; HLS
+// folders, which fold into one multi-bit-rate playlist; DASH folders, each with its own
+// manifest). The rest keep one target: HTTP, HTML5 and MJPEG outputs are all served on the
+// channel's one port, a card output drives one card, and a file or RTSP target stands alone
+// in the channel editor's lists.
+constexpr bool format_takes_several_targets(FormatId format) {
+  switch (format) {
+    case FormatId::rtmp:
+    case FormatId::udp:
+    case FormatId::rtpts:
+    case FormatId::omxts:
+    case FormatId::srt:
+    case FormatId::hls:
+    case FormatId::dash:
+      return true;
+    default:
+      return false;
+  }
+}
+
 }  // namespace vx

@@ -4,12 +4,11 @@
 
 #include "config/core_lock.h"
 #include "config/document.h"
+#include "config/document_check.h"
 #include "config/json.h"
 #include "config/login_password.h"
 #include "config/normalise.h"
 #include "config/store.h"
-#include "config/target_mix.h"
-#include "config/text_check.h"
 #include "devices/decklink.h"
 #include "devices/device_text.h"
 #include "devices/ndi.h"
@@ -98,12 +97,18 @@ WebSettings web_settings_of(const cJSON* document) {
 }
 
 void apply_engine_options(const cJSON* document) {
-  const cJSON* global = config_object(document, "global");
-  EngineSettings settings;
-  settings.log_level = config_int(global, "log");
-  settings.plugin_core_path = config_string(global, "omxPath");
-  settings.cookies_path = config_string(global, "ytdlpPath");
-  engine_set_options(settings);
+  engine_set_options(engine_settings_of(config_object(document, "global")));
+}
+
+// Which channels of the document in force are not idle; under the core lock.
+std::vector<bool> channels_not_idle() {
+  std::vector<bool> busy;
+  int index = 0;
+  const cJSON* channel = nullptr;
+  cJSON_ArrayForEach(channel, config_array(config_document(), "channels")) {
+    busy.push_back(channel_state(channel, index++) != ChannelState::idle);
+  }
+  return busy;
 }
 
 WebAnswer refused_post(unsigned status, std::string reason) {
@@ -238,7 +243,9 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
   WebAnswer answer{200, {{"Connection", "Keep-Alive"}, {"Content-Type", "application/json"}}, {}};
   bool restart = false;
   JsonPtr posted = json_parse(body);
-  if (!cJSON_IsObject(posted.get())) return empty_answer(400);
+  if (!cJSON_IsObject(posted.get())) {
+    return refused_post(400, "the configuration is not a JSON object");
+  }
   cJSON* global = posted_global(posted.get());
   if (std::string_view(config_string(global, kLoginPassKey)).size() > kLoginPasswordMaxBytes) {
     return refused_post(400, "the login password is longer than 999 bytes");
@@ -252,18 +259,20 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
   if (std::string problem = viewers_per_address_problem(global); !problem.empty()) {
     return refused_post(400, std::move(problem));
   }
-  if (!normalise_document(posted.get())) return empty_answer(400);
-  if (const std::string problem = control_character_problem(posted.get()); !problem.empty()) {
-    return refused_post(400, problem);
-  }
-  if (const std::string problem = target_mix_problem(posted.get()); !problem.empty()) {
-    return refused_post(400, problem);
+  if (!normalise_document(posted.get())) {
+    return refused_post(400, "the configuration is not a JSON object");
   }
   if (std::optional<WebAnswer> refused = refuse_web_settings(posted.get(), current.get())) {
     return *refused;
   }
   {
     const CoreLock lock = core_lock();
+    // Checked against the channels as they run now, under the same lock as the install: the
+    // window's Apply passes the same checks.
+    if (std::optional<DocumentRefusal> refusal =
+            document_refusal(posted.get(), config_document(), channels_not_idle())) {
+      return refused_post(static_cast<unsigned>(refusal->status), std::move(refusal->reason));
+    }
     const WebSettings before = web_settings_of(config_document());
     cJSON* document = config_install(std::move(posted));
     if (!import) answer.body = config_print_public().value_or("");

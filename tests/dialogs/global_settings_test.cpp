@@ -35,12 +35,11 @@ struct RecordedActions : GlobalSettingsActions {
                       key);
     return problem;
   }
-  void engine_set_options(std::int32_t level, const std::string& core,
-                          const std::string& cookie_file) override {
+  void engine_set_options(const cJSON* global) override {
     ++engine_calls;
-    log_level = level;
-    plugin_core = core;
-    cookies = cookie_file;
+    log_level = config_int(global, "log");
+    plugin_core = config_string(global, "omxPath");
+    cookies = config_string(global, "ytdlpPath");
   }
 };
 

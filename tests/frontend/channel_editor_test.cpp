@@ -192,10 +192,19 @@ TEST_F(ChannelEditorTest, TheBindItemFollowsTheEditedChannelFromMasterToMaster) 
 
 TEST_F(ChannelEditorTest, ARefusedApplyChangesNoChannelAndKeepsTheEdit) {
   const EditRefusal refusal{{"Settings Error", "Target URL invalid!", MessageIcon::error}, "url"};
-  enum class Refuser { source_cells, editor_panel, advanced_format, control_character };
-  for (Refuser refuser : {Refuser::source_cells, Refuser::editor_panel, Refuser::advanced_format,
-                          Refuser::control_character}) {
-    install({channel_text(1), channel_text(2, "hls")});
+  // The last three are the checks a post of the document passes, with the same words.
+  enum class Refuser {
+    source_cells,
+    editor_panel,
+    advanced_format,
+    control_character,
+    single_target_format,
+    bind_to_no_channel
+  };
+  for (Refuser refuser :
+       {Refuser::source_cells, Refuser::editor_panel, Refuser::advanced_format,
+        Refuser::control_character, Refuser::single_target_format, Refuser::bind_to_no_channel}) {
+    install({channel_text(1), channel_text(2, "hls", 2)});
     const std::string before = document();
     editor.edit(1);
     cells.bind = 1;
@@ -207,6 +216,8 @@ TEST_F(ChannelEditorTest, ARefusedApplyChangesNoChannelAndKeepsTheEdit) {
       format.hls.segment_length = 0;
     }
     if (refuser == Refuser::control_character) panel.url = "/media/changed\n.m3u8";
+    if (refuser == Refuser::single_target_format) panel.format = "http";
+    if (refuser == Refuser::bind_to_no_channel) cells.bind = 3;
     const EditorOutcome refused = editor.apply();
     ASSERT_EQ(refused.messages.size(), 1u);
     const char* expected = "Target URL invalid!";
@@ -215,6 +226,14 @@ TEST_F(ChannelEditorTest, ARefusedApplyChangesNoChannelAndKeepsTheEdit) {
       expected =
           "channel 2 output.targets[0].url holds a control character (0x0a); nothing was "
           "applied";
+    }
+    if (refuser == Refuser::single_target_format) {
+      expected =
+          "channel 2: its targets' format (\"http\") takes one target, but the channel lists 2; "
+          "nothing was applied";
+    }
+    if (refuser == Refuser::bind_to_no_channel) {
+      expected = "channel 2 is bound to channel 3, which does not exist; nothing was applied";
     }
     EXPECT_EQ(refused.messages[0].text, expected);
     EXPECT_EQ(document(), before);
@@ -225,6 +244,8 @@ TEST_F(ChannelEditorTest, ARefusedApplyChangesNoChannelAndKeepsTheEdit) {
     panel.refusal.reset();
     format.hls.segment_length = 4;
     panel.url = "/media/changed.m3u8";
+    panel.format = "hls";
+    cells.bind = 1;
     editor.apply();
     EXPECT_EQ(bind_items(0), std::vector<int>{2});
     EXPECT_STREQ(config_string(cJSON_GetArrayItem(targets(stored(1)), 0), "url"),
@@ -309,8 +330,8 @@ TEST_F(ChannelEditorTest, RemoveWaitsForLaterChannelsAndRenumbersTheBinds) {
   for (int running : {2, 4}) {
     states[static_cast<std::size_t>(running)] = ChannelState::running;
     EXPECT_EQ(editor.remove(2).messages.at(0).text,
-              "Please stop all channels before removing this channel.")
-        << running;
+              "channel " + std::to_string(running + 1) +
+                  " is running and would be removed or renumbered: stop it first");
     states[static_cast<std::size_t>(running)] = ChannelState::idle;
   }
   states[0] = ChannelState::running;

@@ -160,9 +160,9 @@ TEST(EditorPanel, SingleTargetFormatsKeepOneTarget) {
 
   // A single-target format shown on a later tab is written into the one target left.
   const JsonPtr tabbed = channel_with_targets("hls", 3);
-  EditorValues dash = editor_values_from_channel(tabbed.get(), 2);
-  dash.target_format = kFormat(F::dash);
-  save_editor_values(dash, tabbed.get(), 2);
+  EditorValues rtsp = editor_values_from_channel(tabbed.get(), 2);
+  rtsp.target_format = kFormat(F::rtsp);
+  save_editor_values(rtsp, tabbed.get(), 2);
   EXPECT_EQ(target_count(tabbed.get()), 1);
   EXPECT_EQ(stored(tabbed.get(), 0, nullptr, "url"), "/media/s2.m3u8");
 }
@@ -320,7 +320,8 @@ TEST(EditorPanel, ValidationNamesTheRuleAndTheControl) {
       {F::hls, "/media/a.m3u8", "h264", "aac", {"b.m3u8", "a.m3u8"}, duplicated, kTargetUrlControl},
       {F::hls, "/media/a.m3u8", "h264", "aac", {"b.m3u8"}, "", nullptr},
       {F::srt, "h:1234", "h264", "aac", {"h:1234"}, "", nullptr},  // no stream name to compare
-      {F::dash, "/media/a.mpd", "h264", "aac", {"a.mpd"}, "", nullptr},  // one target only
+      {F::dash, "/media/a.mpd", "h264", "aac", {"a.mpd"}, duplicated, kTargetUrlControl},
+      {F::rtsp, "rtsp://h/live/a", "h264", "aac", {"a"}, "", nullptr},  // one target only
   };
   for (const Case& c : cases) {
     EditorValues values = udp_values();
@@ -402,7 +403,10 @@ TEST(EditorPanel, ControlsFollowTheValuesAndTheEditingSituation) {
   values.target_format = kFormat(TargetFormatEntry::dash);
   shown = editor_controls(values, editing);
   EXPECT_TRUE(shown.browse.visible && shown.target_url_narrow);
-  EXPECT_FALSE(shown.mux_bitrate.visible || shown.cbr.visible || shown.target_tabs.visible);
+  EXPECT_FALSE(shown.mux_bitrate.visible || shown.cbr.visible);
+  EXPECT_TRUE(shown.target_tabs.visible) << "DASH targets each write a folder of their own";
+  values.target_format = kFormat(TargetFormatEntry::rtsp);
+  EXPECT_FALSE(editor_controls(values, editing).target_tabs.visible);
 }
 
 }  // namespace

@@ -233,16 +233,6 @@ TEST(Translation, WhatThisSystemCannotDoIsNamed) {
                   .error.empty());
 }
 
-TEST(Translation, EncoderListIsReadFromFfmpeg) {
-  const std::string listing =
-      "Encoders:\n V..... = Video\n A..... = Audio\n ------\n"
-      " V....D libx264              libx264 H.264 / AVC\n"
-      " A....D aac                  AAC (Advanced Audio Coding)\n"
-      " V....D h263p                H.263+\n";
-  EXPECT_EQ(parse_encoder_list(listing), (std::set<std::string>{"libx264", "aac", "h263p"}));
-  EXPECT_TRUE(parse_encoder_list("garbage without a table").empty());
-}
-
 class CaptureDevices : public ::testing::Test {
  protected:
   void SetUp() override {

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <atomic>
 #include <fstream>
+#include <functional>
 #include <regex>
 #include <thread>
 
@@ -295,10 +296,11 @@ TEST_F(WebServer, ConfigurationDownloadPostAndImport) {
   const std::string json = "Content-Type: application/json\r\n";
   std::string oversized = document_text(port_, 1);
   oversized.insert(1, 100000, ' ');
+  const std::string not_an_object = "the configuration is not a JSON object; nothing was changed";
   for (const std::string& bad : {std::string("not json"), std::string("[]"), oversized}) {
     const Reply refused = http_post(port_, "/config", bad, json);
     EXPECT_EQ(refused.status(), 400) << bad.substr(0, 40);
-    EXPECT_EQ(refused.body, "");
+    EXPECT_EQ(refused.body, not_an_object) << bad.substr(0, 40);
   }
   // A line end in a URL is refused with the channel and key that hold it.
   JsonPtr with_line_end = json_parse(document_text(port_, 2));
@@ -450,6 +452,99 @@ TEST_F(WebServer, ChannelActionsStartStopPreviewAndReportFailures) {
   EXPECT_EQ(refused.status(), 400);
   EXPECT_EQ(refused.body, "not initialized");
   EXPECT_FALSE(enabled(3)) << "a start that failed does not mark the channel to run";
+}
+
+// A posted document passes the checks the window's Apply passes; a refused one changes neither
+// the document in force nor the file, and the answer says why.
+TEST_F(WebServer, PostedDocumentsPassTheApplyChecks) {
+  const fs::path bin = folder_ / "bin";
+  fs::create_directories(bin);
+  fs::create_symlink(fs::path(module_folder()) / "vx_fake_transcoder",
+                     bin / std::string(kTranscoderFileName));
+  EngineSettings settings;
+  settings.transcoder_folder = bin.string();
+  ASSERT_EQ(engine_init(settings), 0);
+  ASSERT_EQ(http_get(port_, "/channel2?start").status(), 200);
+  {
+    const CoreLock lock = core_lock();
+    engine_poll_slots();
+    ASSERT_EQ(engine_get_state(1), ChannelState::running);
+  }
+  const std::string json = "Content-Type: application/json\r\n";
+  const auto target_of = [](cJSON* root, int channel, int target) {
+    cJSON* list = config_array(
+        config_object(cJSON_GetArrayItem(config_array(root, "channels"), channel), "output"),
+        "targets");
+    return cJSON_GetArrayItem(list, target);
+  };
+  const auto channel_of = [](cJSON* root, int channel) {
+    return cJSON_GetArrayItem(config_array(root, "channels"), channel);
+  };
+  struct Case {
+    const char* what;
+    std::function<void(cJSON*)> change;
+    int status;  // 200: taken
+    std::string reason;
+  };
+  const Case cases[] = {
+      {"a channel before the running one removed",
+       [](cJSON* root) { cJSON_DeleteItemFromArray(config_array(root, "channels"), 0); }, 409,
+       "channel 2 is running and would be removed or renumbered: stop it first"},
+      {"the running channel removed",
+       [](cJSON* root) { cJSON_DeleteItemFromArray(config_array(root, "channels"), 1); }, 409,
+       "channel 2 is running and would be removed or renumbered: stop it first"},
+      {"a second target for a format that takes one",
+       [&](cJSON* root) {
+         config_set_string(target_of(root, 0, 0), "format", "http");
+         cJSON_AddItemToArray(cJSON_GetObjectItem(cJSON_GetObjectItem(channel_of(root, 0), "output"),
+                                                  "targets"),
+                              cJSON_Duplicate(target_of(root, 0, 0), true));
+       },
+       400, "channel 1: its targets' format (\"http\") takes one target, but the channel lists 2"},
+      {"a bind to a channel that does not exist",
+       [&](cJSON* root) { config_set_int(channel_of(root, 0), "bind", 4); }, 400,
+       "channel 1 is bound to channel 4, which does not exist"},
+      {"a bind to the channel itself",
+       [&](cJSON* root) { config_set_int(channel_of(root, 2), "bind", 3); }, 400,
+       "channel 3 is bound to itself"},
+      {"a codec the target's container cannot carry",
+       [&](cJSON* root) {
+         config_set_string(target_of(root, 2, 0), "format", "rtmp");
+         config_set_string(target_of(root, 2, 0), "url", "rtmp://127.0.0.1/live/a");
+         config_set_string(config_object(target_of(root, 2, 0), "video"), "codec", "vp9");
+       },
+       400, "channel 3: the video codec \"vp9\" cannot be carried in FLV (RTMP) (target 1)"},
+      {"a control character",
+       [&](cJSON* root) { config_set_string(target_of(root, 0, 0), "url", "udp://h:1\t-y"); },
+       400, "channel 1 output.targets[0].url holds a control character (0x09)"},
+      // What stays allowed: the running channel edited, a later channel removed.
+      {"the running channel edited",
+       [&](cJSON* root) { config_set_string(channel_of(root, 1), "memo", "edited"); }, 200, ""},
+      {"a channel after the running one removed",
+       [](cJSON* root) { cJSON_DeleteItemFromArray(config_array(root, "channels"), 2); }, 200,
+       ""},
+  };
+  for (const Case& c : cases) {
+    const std::string before = file_text();
+    const int reloads = events_.reloads;
+    JsonPtr posted = json_parse(public_text());
+    c.change(posted.get());
+    const Reply reply = http_post(port_, "/config", *json_print(posted.get()), json);
+    EXPECT_EQ(reply.status(), c.status) << c.what;
+    if (c.status == 200) {
+      EXPECT_NE(file_text(), before) << c.what;
+      continue;
+    }
+    EXPECT_EQ(reply.body, c.reason + "; nothing was changed") << c.what;
+    EXPECT_EQ(file_text(), before) << c.what;
+    EXPECT_EQ(public_text(), http_get(port_, "/config").body) << c.what;
+    EXPECT_EQ(events_.reloads, reloads) << c.what;
+  }
+  {
+    const CoreLock lock = core_lock();
+    EXPECT_EQ(cJSON_GetArraySize(config_array(config_document(), "channels")), 2);
+    EXPECT_STREQ(config_string(channel(1), "memo"), "edited");
+  }
 }
 
 TEST_F(WebServer, BadRequestsLeaveTheServerAnswering) {

@@ -1,8 +1,12 @@
-#include "transcoder/encoder_list.h"
+#include "platform/encoder_list.h"
 
+#include <poll.h>
+#include <signal.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
@@ -11,8 +15,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/host.h"
-#include "transcoder/child_process.h"
-#include "transcoder/translation.h"
+#include "platform/process.h"
 
 namespace vx {
 namespace {
@@ -72,17 +75,17 @@ void write_cache(const std::string& file, const std::string& key,
   file_replace(file, text);  // a cache that cannot be written only costs the next start a run
 }
 
-std::set<std::string> ask_ffmpeg(const std::string& ffmpeg) {
-  const HelperResult listing =
-      run_helper({ffmpeg, "-hide_banner", "-encoders"}, kEncoderListLimit, STDOUT_FILENO);
-  if (listing.timed_out) {
-    say("morvi-transcoder: \"" + ffmpeg + " -encoders\" gave no answer within " +
-        std::to_string(kEncoderListLimit.count()) + " s and was stopped; encoders not checked\n");
-  }
-  return listing.output ? parse_encoder_list(*listing.output) : std::set<std::string>{};
+std::set<std::string> ask_ffmpeg(const std::string& ffmpeg, const EncoderListing& listing) {
+  const std::optional<std::string> output = listing({ffmpeg, "-hide_banner", "-encoders"});
+  return output ? parse_encoder_list(*output) : std::set<std::string>{};
 }
 
 }  // namespace
+
+std::string ffmpeg_program() {
+  const char* configured = std::getenv("MORVI_FFMPEG");
+  return configured != nullptr && *configured != '\0' ? configured : "ffmpeg";
+}
 
 std::string encoder_cache_folder() {
   const std::string cache = xdg_base_folder("XDG_CACHE_HOME", "/.cache");
@@ -108,14 +111,61 @@ std::optional<std::string> resolved_program(const std::string& program) {
   return std::nullopt;
 }
 
-std::set<std::string> ffmpeg_encoders(const std::string& ffmpeg) {
+std::optional<std::string> run_encoder_listing(std::vector<std::string> argv) {
+  using Clock = std::chrono::steady_clock;
+  ChildProcess child;
+  if (spawn_child(argv, child) != SpawnResult::started) return std::nullopt;
+  child.input.reset();
+  std::string bytes;
+  const auto deadline = Clock::now() + kEncoderListLimit;
+  bool timed_out = false;
+  char buffer[64 * 1024];
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    if (left.count() <= 0) {
+      timed_out = true;
+      signal_child_group(child.pid, SIGKILL);
+      break;
+    }
+    pollfd ready{child.output.get(), POLLIN, 0};
+    if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0) continue;
+    const long count = read_available(child.output.get(), buffer, sizeof buffer);
+    if (count == 0) break;
+    if (count > 0) bytes.append(buffer, static_cast<std::size_t>(count));
+  }
+  int status = 0;
+  while (::waitpid(child.pid, &status, 0) < 0 && errno == EINTR) {
+  }
+  if (timed_out || !WIFEXITED(status) || WEXITSTATUS(status) != 0) return std::nullopt;
+  return bytes;
+}
+
+std::set<std::string> parse_encoder_list(const std::string& listing) {
+  std::set<std::string> encoders;
+  std::istringstream lines(listing);
+  std::string line;
+  bool in_table = false;
+  while (std::getline(lines, line)) {
+    if (!in_table) {
+      in_table = line.find("------") != std::string::npos;
+      continue;
+    }
+    std::istringstream fields(line);
+    std::string flags, name;
+    if (fields >> flags >> name) encoders.insert(name);
+  }
+  return encoders;
+}
+
+std::set<std::string> ffmpeg_encoders(const std::string& ffmpeg, const EncoderListing& listing) {
   const std::string folder = encoder_cache_folder();
   const std::optional<std::string> binary = resolved_program(ffmpeg);
   const std::optional<std::string> key = binary ? cache_key(*binary) : std::nullopt;
-  if (folder.empty() || !key) return ask_ffmpeg(ffmpeg);
+  if (folder.empty() || !key) return ask_ffmpeg(ffmpeg, listing);
   const std::string file = cache_file(folder, *binary);
   if (std::optional<std::set<std::string>> cached = read_cache(file, *key)) return *cached;
-  std::set<std::string> encoders = ask_ffmpeg(ffmpeg);
+  std::set<std::string> encoders = ask_ffmpeg(ffmpeg, listing);
   if (!encoders.empty()) write_cache(file, *key, encoders);
   return encoders;
 }
