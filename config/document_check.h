@@ -22,11 +22,13 @@ struct DocumentRefusal {
 // - a channel that is not idle is neither removed nor renumbered (409): when the proposed list
 //   is shorter, every channel from the first one that is not exactly as before (its run mark
 //   "enable" included, so a running channel differs from an idle twin) moves or goes, so each
-//   of them must be idle;
-// - control characters in the texts the engine hands on (config/text_check);
-// - per channel (named from 1): a first target whose format keeps one target while the channel
-//   lists more (format_takes_several_targets), a bind to no channel or to the channel itself,
-//   and the target mixes this ffmpeg cannot run (config/target_mix).
+//   of them must be idle; and a busy channel found unchanged at another place was moved;
+// - control characters in the "global" texts the engine hands on (config/text_check);
+// - per channel (named from 1): a bind to no channel or to the channel itself; then, for a
+//   channel that is not exactly as stored at its place, control characters, a first target
+//   whose format keeps one target while the channel lists more (format_takes_several_targets)
+//   and the target mixes this ffmpeg cannot run (config/target_mix). A channel left as it is
+//   stays acceptable, so a problem loaded from a file (reported then) blocks only its own edits.
 std::optional<DocumentRefusal> document_refusal(const cJSON* proposed, const cJSON* current,
                                                 const std::vector<bool>& busy);
 

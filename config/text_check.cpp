@@ -108,12 +108,19 @@ constexpr const char* kGlobalTexts[] = {"altInput", "sslCert", "sslKey", "omxPat
 
 }  // namespace
 
-std::string control_character_problem(const cJSON* document) {
+std::string global_control_character_problem(const cJSON* document) {
   const cJSON* global = config_object(document, "global");
   for (const char* key : kGlobalTexts) {
     if (std::string problem = text_problem(global, key, "global", key); !problem.empty()) {
       return problem;
     }
+  }
+  return {};
+}
+
+std::string control_character_problem(const cJSON* document) {
+  if (std::string problem = global_control_character_problem(document); !problem.empty()) {
+    return problem;
   }
   int number = 1;
   const cJSON* channel = nullptr;

@@ -1,0 +1,82 @@
+#include "config/document_check.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "config/json.h"
+
+namespace vx {
+namespace {
+
+// Channels written in short: a name, and what else the channel holds.
+// `extra` may bring its own "output"; otherwise the channel sends to one UDP target.
+std::string channel(const std::string& name, const std::string& extra = "") {
+  const std::string output = extra.find("\"output\"") == std::string::npos
+                                 ? R"(, "output": {"targets": [{"format": "udp", "url": "udp://h:1"}]})"
+                                 : "";
+  return R"({"name": ")" + name + "\"" + output + extra + "}";
+}
+
+std::string document(const std::vector<std::string>& channels) {
+  std::string json = R"({"global": {}, "channels": [)";
+  for (std::size_t i = 0; i < channels.size(); ++i) json += (i > 0 ? ", " : "") + channels[i];
+  return json + "]}";
+}
+
+TEST(DocumentCheck, RunningChannelsStayAndOnlyChangedChannelsAreJudged) {
+  const std::string a = channel("a"), b = channel("b"), c = channel("c");
+  const auto bad_mix_named = [](const std::string& name) {
+    return channel(name,
+                   R"(, "output": {"targets": [{"format": "udp", "url": "udp://h:1", "video": {"enable": true, "codec": "vp9"}}]})");
+  };
+  const std::string bad_mix = bad_mix_named("x");
+  const std::string two_http = channel(
+      "h", R"(, "output": {"targets": [{"format": "http", "url": "http://h:1/a"}, {"format": "http", "url": "http://h:1/b"}]})");
+  const std::string two_dash = channel(
+      "d", R"(, "output": {"targets": [{"format": "dash", "url": "/m/a/x.mpd"}, {"format": "dash", "url": "/m/b/x.mpd"}]})");
+  const struct {
+    const char* what;
+    std::vector<std::string> current;
+    std::vector<bool> busy;
+    std::vector<std::string> proposed;
+    int status;              // 0: accepted
+    const char* reason_has;  // part of the reason
+  } cases[] = {
+      {"the running channel edited in place", {a, b}, {true, false}, {channel("a2"), b}, 0, ""},
+      {"a later idle channel removed", {a, b, c}, {true, false, false}, {a, b}, 0, ""},
+      {"a channel after the running one removed", {a, b}, {false, true}, {a}, 409, "channel 2 is running"},
+      {"the channel before a running one removed", {a, b, c}, {false, false, true}, {b, c}, 409, "channel 3"},
+      {"a channel put in front of a running one", {a, b}, {true, false}, {c, a, b}, 409, "channel 1 is running"},
+      {"two channels swapped, one running", {a, b}, {false, true}, {b, a}, 409, "channel 2 is running"},
+      {"a channel appended behind running ones", {a, b}, {true, true}, {a, b, c}, 0, ""},
+      {"a single-target format with two targets", {a}, {}, {two_http}, 400, "takes one target"},
+      {"DASH takes several targets", {a}, {}, {two_dash}, 0, ""},
+      {"a bind to no channel", {a}, {}, {channel("a", R"(, "bind": 3)")}, 400, "which does not exist"},
+      {"a bind to itself", {a, b}, {}, {a, channel("b", R"(, "bind": 2)")}, 400, "bound to itself"},
+      {"a stored bind left dangling by a removal", {a, channel("b", R"(, "bind": 3)"), c}, {},
+       {a, channel("b", R"(, "bind": 3)")}, 400, "channel 2 is bound to channel 3"},
+      {"a new mix the container cannot carry", {a}, {}, {bad_mix}, 400, "channel 1"},
+      {"a stored mix left as it is", {a, bad_mix}, {}, {channel("a2"), bad_mix}, 0, ""},
+      {"a stored mix edited and still wrong", {a, bad_mix}, {}, {a, bad_mix_named("y")}, 400, "channel 2"},
+      {"a control character in a new memo", {a}, {}, {channel("a", R"(, "memo": "x\n")")}, 400, "control character"},
+  };
+  for (const auto& item : cases) {
+    const JsonPtr current = json_parse(document(item.current));
+    const JsonPtr proposed = json_parse(document(item.proposed));
+    ASSERT_TRUE(current && proposed) << item.what;
+    const std::optional<DocumentRefusal> refusal =
+        document_refusal(proposed.get(), current.get(), item.busy);
+    if (item.status == 0) {
+      EXPECT_FALSE(refusal) << item.what << ": " << (refusal ? refusal->reason : "");
+      continue;
+    }
+    ASSERT_TRUE(refusal) << item.what;
+    EXPECT_EQ(refusal->status, item.status) << item.what;
+    EXPECT_NE(refusal->reason.find(item.reason_has), std::string::npos) << item.what << ": " << refusal->reason;
+  }
+}
+
+}  // namespace
+}  // namespace vx
