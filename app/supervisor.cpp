@@ -39,6 +39,13 @@ bool auto_restart_present() {
 
 }  // namespace
 
+bool removal_allowed(int row, int count, const std::function<ChannelState(int row)>& state_of) {
+  for (int later = row; later < count; ++later) {
+    if (state_of(later) != ChannelState::idle) return false;
+  }
+  return true;
+}
+
 Supervisor::Supervisor(SupervisorView& view, SupervisorHooks hooks)
     : view_(view), hooks_(std::move(hooks)) {}
 
@@ -82,6 +89,27 @@ bool Supervisor::remove_row(int row) {
   --row_count_;
   rows_[row_count_] = Row{};
   return true;
+}
+
+int Supervisor::remove_channel(int row) {
+  {
+    const CoreLock lock = core_lock();
+    if (!valid_row(row) || channel_at(row) == nullptr) return kErrorNoSuchChannel;
+    // The row's state, and the engine's own for a preview the tick has not shown yet.
+    const auto state_of = [this](int later) {
+      const ChannelState shown = rows_[later].state;
+      return shown != ChannelState::idle ? shown : channel_state(channel_at(later), later);
+    };
+    if (!removal_allowed(row, row_count_, state_of)) return kErrorRemovalWhileRunning;
+    if (!vx::remove_channel(config_array(config_document(), "channels"), row)) {
+      return kErrorNoSuchChannel;
+    }
+    remove_row(row);
+    view_.rows_rebuilt(row_count_);
+    view_.refresh_panel();
+  }
+  commit();
+  return 0;
 }
 
 void Supervisor::tick(SupervisorClock::time_point now) {
@@ -162,6 +190,8 @@ int Supervisor::run_channel_command(ChannelCommand command, int row) {
       return stop_channel(row);
     case ChannelCommand::preview:
       return preview_channel(row);
+    case ChannelCommand::remove:
+      return remove_channel(row);
   }
   return 0;
 }

@@ -52,6 +52,10 @@ struct SupervisorHooks {
   std::function<void()> reload_configuration;  // read the document again from its file
 };
 
+// Removing channel `row` moves every later one of the `count` channels to the row before it, and
+// with it its engine slot: it is allowed only while `row` and every later channel are idle.
+bool removal_allowed(int row, int count, const std::function<ChannelState(int row)>& state_of);
+
 class Supervisor final : public ChannelCommands {
  public:
   Supervisor(SupervisorView& view, SupervisorHooks hooks);
@@ -92,6 +96,10 @@ class Supervisor final : public ChannelCommands {
   int stop_channel(int row);
   // The browser preview of an idle channel; the mark is left alone.
   int preview_channel(int row);
+  // Removes the channel from the document (config/document.h remove_channel renumbers the binds),
+  // moves the later rows up (remove_row), tells the view the rows were rebuilt and saves.
+  // kErrorRemovalWhileRunning, changing nothing, unless removal_allowed.
+  int remove_channel(int row);
   // Starts every idle channel and marks every one to run, also those whose start failed, so
   // the next start of the program tries them again.
   void start_all();

@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <utility>
 
+#include "app/supervisor.h"
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
@@ -11,7 +12,7 @@
 #include "config/text_check.h"
 #include "dialogs/choice_tables.h"
 #include "dialogs/json_fields.h"
-#include "frontend/target_address.h"
+#include "dialogs/target_address.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 
@@ -484,14 +485,9 @@ EditorOutcome ChannelEditor::cancel() {
 // Removing moves every later channel to the row before it, and with it its engine slot, so every
 // channel from `row` on must be idle.
 bool ChannelEditor::later_rows_idle(int row, EditorOutcome& outcome) const {
-  const int count = channel_count();
-  for (int later = row; later < count && hooks_.row_state; ++later) {
-    if (hooks_.row_state(later) != ChannelState::idle) {
-      outcome.messages.push_back(stop_before_removing());
-      return false;
-    }
-  }
-  return true;
+  if (!hooks_.row_state || removal_allowed(row, channel_count(), hooks_.row_state)) return true;
+  outcome.messages.push_back(stop_before_removing());
+  return false;
 }
 
 EditorOutcome ChannelEditor::remove(int row) {
