@@ -144,6 +144,8 @@ TEST_F(WebServer, ServedAddressesNameTheChannelsPortAndTheHostReached) {
     cJSON_ReplaceItemInArray(channels, 1,
                              test_channel("html5", "http://user:pw@0.0.0.0:8080/live").release());
     cJSON_ReplaceItemInArray(channels, 2, test_channel("httpmjpg", "http://CAM.example/x").release());
+    cJSON_ReplaceItemInArray(channels, 0, test_channel("http", "HTTPS://localhost:9528").release());
+    cJSON_AddItemToArray(channels, test_channel().release());
   }
   const auto served = [this](const std::string& query, const std::string& host) {
     const Reply reply = get_from(port_, "/served?" + query, host);
@@ -161,8 +163,9 @@ TEST_F(WebServer, ServedAddressesNameTheChannelsPortAndTheHostReached) {
       {"channel=2", "[::1]", "http://[::1]:" + second},
       {"channel=2", "bad host", "http://" + own_address() + ":" + second},
       {"channel=3", "127.0.0.1", "http://CAM.example:" + std::to_string(port_ + 3)},
-      {"channel=1", "127.0.0.1", "404"},  // a UDP target is not served
-      {"channel=4", "127.0.0.1", "404"},
+      {"channel=1", "box", "https://box:" + std::to_string(port_ + 1)},
+      {"channel=4", "127.0.0.1", "404"},  // a UDP target is not served
+      {"channel=5", "127.0.0.1", "404"},
       {"channel=x", "127.0.0.1", "400"},
       {"", "127.0.0.1", "400"},
   };
