@@ -89,11 +89,11 @@ describe('advanced settings', () => {
 
   test('HLS: a start of 10 stores -start_number 10, the default length nothing', async () => {
     await editRow(page, 1);
-    await page.selectOption('#target-format', 'dash');
+    await page.selectOption('#target-format', { label: 'MPEG-DASH' });
     // The server names the folder, from the user's videos folder.
     const folder = `${program.folder}/videos/Vantorix`;
     assert.equal(await page.inputValue('#target-url'), `${folder}/morv_ch1.mpd`);
-    await page.selectOption('#target-format', 'hls');
+    await page.selectOption('#target-format', { label: 'm3u8 Playlist (HLS)' });
     assert.equal(await page.inputValue('#target-url'), `${folder}/morv_ch1.m3u8`);
     await openFormatTab(page, 'hls');
     assert.equal(await page.inputValue('#adv-hls-time'), '2');
@@ -185,7 +185,7 @@ describe('advanced settings', () => {
 
   test('QSV decoding with deinterlacing on a 1280x720 target', async () => {
     await editRow(page, 1);
-    await page.selectOption('#frame-size', 'hd');
+    await page.selectOption('#frame-size', { label: 'HD' });
     assert.deepEqual([await page.inputValue('#video-width'), await page.inputValue('#video-height')], ['1280', '720']);
     await openVideoTab(page, 'misc');
     await page.selectOption('#adv-misc-scan', '1');
