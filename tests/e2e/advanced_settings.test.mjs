@@ -92,9 +92,11 @@ describe('advanced settings', () => {
     await page.selectOption('#target-format', { label: 'MPEG-DASH' });
     // The server names the folder, from the user's videos folder.
     const folder = `${program.folder}/videos/Vantorix`;
-    assert.equal(await page.inputValue('#target-url'), `${folder}/morv_ch1.mpd`);
+    // The server answers the new format's address a moment later.
+    const urlBecomes = (want) => page.waitForFunction((url) => document.querySelector('#target-url').value === url, want);
+    await urlBecomes(`${folder}/morv_ch1.mpd`);
     await page.selectOption('#target-format', { label: 'm3u8 Playlist (HLS)' });
-    assert.equal(await page.inputValue('#target-url'), `${folder}/morv_ch1.m3u8`);
+    await urlBecomes(`${folder}/morv_ch1.m3u8`);
     await openFormatTab(page, 'hls');
     assert.equal(await page.inputValue('#adv-hls-time'), '2');
     assert.equal(await page.inputValue('#adv-hls-start'), '1');

@@ -407,7 +407,7 @@ function openFormatSettings() {
     channel: state.curChannel,
     target: editedTarget(),
     sourceFormat: $('edit-source-format').value,
-    targetFormat: $('target-format').value,
+    targetFormat: chosenTargetFormat(),
     getSourceUrl: () => $('edit-source-url').value,
     setSourceUrl: (text) => { $('edit-source-url').value = text; },
     getTargetUrl: () => $('target-url').value,
