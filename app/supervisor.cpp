@@ -4,6 +4,8 @@
 #include <filesystem>
 
 #include "config/core_lock.h"
+#include "config/document_check.h"
+#include "config/json.h"
 #include "config/store.h"
 #include "engine/channel_compiler.h"
 #include "engine/channel_status.h"
@@ -84,6 +86,32 @@ bool Supervisor::remove_row(int row) {
   return true;
 }
 
+int Supervisor::remove_channel(int row) {
+  {
+    const CoreLock lock = core_lock();
+    if (!valid_row(row) || channel_at(row) == nullptr) return kErrorNoSuchChannel;
+    // The row's state, and the engine's own for a preview the tick has not shown yet.
+    std::vector<bool> busy;
+    for (int other = 0; other < row_count_; ++other) {
+      busy.push_back(rows_[other].state != ChannelState::idle ||
+                     channel_state(channel_at(other), other) != ChannelState::idle);
+    }
+    const JsonPtr proposed(cJSON_Duplicate(config_document(), true));
+    if (!vx::remove_channel(config_array(proposed.get(), "channels"), row)) {
+      return kErrorNoSuchChannel;
+    }
+    if (running_channel_refusal(proposed.get(), config_document(), busy)) {
+      return kErrorRemovalWhileRunning;
+    }
+    vx::remove_channel(config_array(config_document(), "channels"), row);
+    remove_row(row);
+    view_.rows_rebuilt(row_count_);
+    view_.refresh_panel();
+  }
+  commit();
+  return 0;
+}
+
 void Supervisor::tick(SupervisorClock::time_point now) {
   const CoreLock lock = core_lock();
   for (int row = 0; row < kMaxChannels; ++row) {
@@ -162,6 +190,8 @@ int Supervisor::run_channel_command(ChannelCommand command, int row) {
       return stop_channel(row);
     case ChannelCommand::preview:
       return preview_channel(row);
+    case ChannelCommand::remove:
+      return remove_channel(row);
   }
   return 0;
 }

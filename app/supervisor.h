@@ -92,6 +92,12 @@ class Supervisor final : public ChannelCommands {
   int stop_channel(int row);
   // The browser preview of an idle channel; the mark is left alone.
   int preview_channel(int row);
+  // Removes the channel from the document (config/document.h remove_channel renumbers the binds),
+  // moves the later rows up (remove_row), tells the view the rows were rebuilt and saves.
+  // kErrorRemovalWhileRunning, changing nothing, when a channel that is not idle would move or
+  // go (config/document_check.h running_channel_refusal, the rule every change of the list
+  // passes).
+  int remove_channel(int row);
   // Starts every idle channel and marks every one to run, also those whose start failed, so
   // the next start of the program tries them again.
   void start_all();

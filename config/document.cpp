@@ -56,9 +56,7 @@ cJSON* add_string_array(cJSON* object, const char* key, std::initializer_list<co
   return array;
 }
 
-enum class TemplateForm { desktop, browser };
-
-JsonPtr build_channel_template(TemplateForm form, const std::string& target_url) {
+JsonPtr build_channel_template(const std::string& target_url) {
   JsonPtr channel(cJSON_CreateObject());
   cJSON* root = channel.get();
   cJSON_AddBoolToObject(root, "enable", false);
@@ -97,11 +95,6 @@ JsonPtr build_channel_template(TemplateForm form, const std::string& target_url)
   // panel only once it was shown). The format options stay empty: both write the MPEG-TS output
   // tab only when its OK is pressed.
   add_string_array(video, "options", {"-pix_fmt:v yuv420p", "-preset:v faster"});
-  if (form == TemplateForm::browser) {
-    cJSON_AddStringToObject(video, "IP", "127.0.0.1");
-    cJSON_AddNumberToObject(video, "port", 1234);
-    cJSON_AddStringToObject(video, "globalHeader", "inBand");
-  }
 
   cJSON* audio = cJSON_AddObjectToObject(target, "audio");
   cJSON_AddBoolToObject(audio, "enable", true);
@@ -120,11 +113,9 @@ JsonPtr build_channel_template(TemplateForm form, const std::string& target_url)
   }
 
   add_string_array(output, "formatOptions", {});
-  if (form == TemplateForm::desktop) {
-    cJSON* time_shift = cJSON_AddObjectToObject(output, "timeShift");
-    cJSON_AddNumberToObject(time_shift, "cacheTime", 0);
-    cJSON_AddStringToObject(time_shift, "cacheFolder", "");
-  }
+  cJSON* time_shift = cJSON_AddObjectToObject(output, "timeShift");
+  cJSON_AddNumberToObject(time_shift, "cacheTime", 0);
+  cJSON_AddStringToObject(time_shift, "cacheFolder", "");
   cJSON_AddStringToObject(output, "customOptions", "");
   cJSON_AddStringToObject(root, "memo", "");
   return channel;
@@ -281,11 +272,7 @@ bool remove_channel(cJSON* channels, int index) {
 }
 
 JsonPtr channel_template() {
-  return build_channel_template(TemplateForm::desktop, "udp://127.0.0.1:1234");
-}
-
-JsonPtr channel_template_for_browser(std::string_view page_host) {
-  return build_channel_template(TemplateForm::browser, "udp://" + std::string(page_host) + ":1234");
+  return build_channel_template("udp://127.0.0.1:1234");
 }
 
 }  // namespace vx

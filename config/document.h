@@ -67,10 +67,8 @@ void renumber_channel_references(cJSON* channels, const std::vector<int>& new_nu
 // changed) when there is no such channel.
 bool remove_channel(cJSON* channels, int index);
 
-// The channel a new one starts from, before the operator fills in its source. The browser
-// client's form sends to udp://<page host>:1234, carries the older RTP keys in its video object
-// and has no "timeShift".
+// The channel a new one starts from, before the operator fills in its source, in the window and
+// in the browser page ("/channel_template").
 JsonPtr channel_template();
-JsonPtr channel_template_for_browser(std::string_view page_host);
 
 }  // namespace vx

@@ -10,6 +10,7 @@
 #include <string_view>
 
 #include "config/document.h"
+#include "config/served_output.h"
 #include "config/store.h"
 #include "engine/channel_slot.h"
 #include "engine/command_line.h"
@@ -352,24 +353,6 @@ std::size_t bounded_size(const cJSON* array, int limit) {
 }
 
 }  // namespace
-
-bool served_by_transcoder(FormatId format) {
-  return format == FormatId::http || format == FormatId::html5 || format == FormatId::httpmjpg;
-}
-
-std::string with_served_port(const std::string& url, int port) {
-  const std::size_t scheme = url.find("://");
-  const std::size_t host = scheme == std::string::npos ? 0 : scheme + 3;
-  // The host ends at its port or at the path (a URL without a port keeps no path either).
-  const std::size_t end = url.find_first_of(":/", host);
-  std::string rewritten = url.substr(0, end);
-  append_format(rewritten, ":%d", port);
-  return rewritten;
-}
-
-int channel_served_port(const cJSON* document, int channel) {
-  return config_int(global_of(document), "httpPort", kDefaultHttpPort) + channel + 1;
-}
 
 void build_target_options(const cJSON* document, int channel, const cJSON* output,
                           const cJSON* target, EngineTarget& record) {

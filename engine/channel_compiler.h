@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "config/served_output.h"
 #include "engine/engine.h"
 #include "vocabulary/channel_state.h"
 #include "vocabulary/errors.h"
@@ -38,21 +39,9 @@ int start_channel_preview(const cJSON* document, int channel);
 // The preview's records, without starting anything.
 int compile_channel_preview(const cJSON* document, int channel, StartRequest& request);
 
-// The port the outputs channel `channel` (0-based) serves answer on: httpPort + its number.
-int channel_served_port(const cJSON* document, int channel);
-
 // Stops the slot of channel `channel` (its time-shift companion first when "timeShift" is a
 // non-zero scalar).
 void stop_compiled_channel(const cJSON* document, int channel, StopMode mode);
-
-// The outputs the transcoder serves to viewers itself, from its own HTTP(S) server; each one
-// answers on the port with_served_port() gives it.
-bool served_by_transcoder(FormatId format);
-
-// The system chooses the port of its HTTP-served outputs (httpPort + channel number): the URL
-// cut where its host ends (at the first ':' or '/' after "://"), then ":port". The path is
-// not kept; the transcoder serves every path on that port.
-std::string with_served_port(const std::string& url, int port);
 
 // Destination URL and muxer options of one of the compiled channel's own targets.
 void build_target_options(const cJSON* document, int channel, const cJSON* output,

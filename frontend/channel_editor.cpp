@@ -4,13 +4,14 @@
 #include <cstddef>
 #include <utility>
 
+#include "app/supervisor.h"
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/document_check.h"
 #include "config/store.h"
 #include "dialogs/choice_tables.h"
 #include "dialogs/json_fields.h"
-#include "frontend/target_address.h"
+#include "dialogs/target_address.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 

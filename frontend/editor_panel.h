@@ -12,9 +12,9 @@
 #include <vector>
 
 #include "dialogs/advanced_format.h"
+#include "dialogs/target_address.h"
 #include "frontend/editor_parts.h"
 #include "frontend/editor_values.h"
-#include "frontend/target_address.h"
 
 namespace vx {
 

@@ -8,7 +8,7 @@
 #include "config/document.h"
 #include "dialogs/audio_settings.h"
 #include "dialogs/json_fields.h"
-#include "frontend/target_address.h"
+#include "dialogs/target_address.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 

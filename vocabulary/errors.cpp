@@ -30,6 +30,8 @@ constexpr std::array kErrorTexts = {
     ErrorText{kErrorBoundTargetsMissing, "bound channel has fewer targets than its master"},
     ErrorText{kErrorNotTaken, "the program is not taking commands now"},
     ErrorText{kErrorOutputFolderUnwritable, "target folder not writable"},
+    ErrorText{kErrorRemovalWhileRunning,
+              "this channel or a later one is not idle; stop them before removing this channel"},
 };
 
 }  // namespace

@@ -37,6 +37,10 @@ inline constexpr int kErrorNotTaken = -18;
 // transcoder starts, so the channel fails once instead of ending and restarting over and over.
 inline constexpr int kErrorOutputFolderUnwritable = -19;
 
+// Removing a channel while it or a later one is not idle (the later ones would move to other
+// engine slots under their running transcoders).
+inline constexpr int kErrorRemovalWhileRunning = -20;
+
 // The operator's text for a code: the web API's answer body and the words of start-up messages.
 // "" for 0, "unknown error" for a code not listed above.
 std::string_view error_text(int code);

@@ -8,7 +8,10 @@
 #include "config/json.h"
 #include "config/login_password.h"
 #include "config/normalise.h"
+#include "config/served_output.h"
 #include "config/store.h"
+#include "dialogs/choice_tables.h"
+#include "dialogs/target_address.h"
 #include "devices/decklink.h"
 #include "devices/device_text.h"
 #include "devices/ndi.h"
@@ -21,6 +24,7 @@
 #include "vocabulary/ascii.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
+#include "web/request_origin.h"
 #include "web/request_text.h"
 #include "web/server.h"
 #include "web/settings_check.h"
@@ -131,7 +135,123 @@ std::optional<ChannelCommand> channel_command_named(std::string_view word) {
   if (iequals(word, "start")) return ChannelCommand::start;
   if (iequals(word, "stop")) return ChannelCommand::stop;
   if (iequals(word, "preview")) return ChannelCommand::preview;
+  if (iequals(word, "remove")) return ChannelCommand::remove;
   return std::nullopt;
+}
+
+// ----- the page's rules ----------------------------------------------------------------------
+
+// The capture devices the sources of kind "device" open on this server.
+constexpr const char* kCaptureDeviceKind = "V4L2";
+
+WebAnswer json_answer(const cJSON* item) {
+  std::optional<std::string> text = json_print_unformatted(item);
+  if (!text) return empty_answer(500);
+  return WebAnswer{200, json_headers(), std::move(*text) + "\n"};
+}
+
+cJSON* add_entry(cJSON* array) {
+  cJSON* entry = cJSON_CreateObject();
+  cJSON_AddItemToArray(array, entry);  // the array owns the entry from here on
+  return entry;
+}
+
+void add_text(cJSON* object, const char* key, std::string_view text) {
+  cJSON_AddStringToObject(object, key, std::string(text).c_str());
+}
+
+template <std::size_t N>
+void add_codec_choices(cJSON* rules, const char* key, const std::array<CodecChoice, N>& choices) {
+  cJSON* array = cJSON_AddArrayToObject(rules, key);
+  for (const CodecChoice& choice : choices) {
+    cJSON* entry = add_entry(array);
+    add_text(entry, "text", choice.text);
+    add_text(entry, "codec", choice.codec);
+  }
+}
+
+// An editable list whose first entry ("Original", "Default") stands for 0.
+template <std::size_t N>
+void add_number_choices(cJSON* rules, const char* key,
+                        const std::array<std::string_view, N>& choices) {
+  cJSON* array = cJSON_AddArrayToObject(rules, key);
+  for (std::size_t i = 0; i < N; ++i) {
+    cJSON* entry = add_entry(array);
+    add_text(entry, "text", choices[i]);
+    add_text(entry, "value", i == 0 ? std::string_view("0") : choices[i]);
+  }
+}
+
+void add_target_formats(cJSON* rules) {
+  cJSON* array = cJSON_AddArrayToObject(rules, "targetFormats");
+  for (const TargetFormatChoice& choice : kTargetFormatChoices) {
+    cJSON* entry = add_entry(array);
+    add_text(entry, "text", choice.text);
+    add_text(entry, "format", choice.format);
+    cJSON_AddBoolToObject(entry, "multiBitrate", choice.multi_bitrate);
+  }
+  cJSON_AddNumberToObject(rules, "maxTargets", kMaxChannelTargets);
+}
+
+void add_frame_sizes(cJSON* rules) {
+  cJSON* array = cJSON_AddArrayToObject(rules, "frameSizes");
+  for (std::size_t i = 0; i < kFrameSizeChoices.size(); ++i) {
+    cJSON* entry = add_entry(array);
+    add_text(entry, "text", kFrameSizeChoices[i].text);
+    // "Other" takes the two fields as they are typed.
+    if (static_cast<int>(i) == kFrameSizeOther) continue;
+    cJSON_AddNumberToObject(entry, "width", kFrameSizeChoices[i].width);
+    cJSON_AddNumberToObject(entry, "height", kFrameSizeChoices[i].height);
+  }
+}
+
+// The source types in the window's order and words. "value" is the word the page's list keeps:
+// the scheme's name for the types that complete an address with one, else the stored format.
+void add_source_formats(cJSON* rules) {
+  cJSON* array = cJSON_AddArrayToObject(rules, "sourceFormats");
+  for (const SourceTypeChoice& choice : kSourceTypeChoices) {
+    cJSON* entry = add_entry(array);
+    const std::string_view text = choice.text;
+    const std::size_t scheme_end = text.find("://");
+    add_text(entry, "value",
+             choice.scheme.empty() || scheme_end == std::string_view::npos
+                 ? choice.format
+                 : text.substr(0, scheme_end));
+    add_text(entry, "text", text);
+    add_text(entry, "format", choice.format);
+  }
+  cJSON_AddStringToObject(rules, "captureDevices", kCaptureDeviceKind);
+}
+
+// A whole decimal number from `low` to `high` under `name` in the query; nullopt for anything
+// else (missing, empty, signs, blanks, other characters, too long).
+std::optional<int> query_number(std::string_view argument_text, std::string_view name, int low,
+                                int high) {
+  const std::optional<std::string> text = query_value(argument_text, name);
+  if (!text || text->empty() || text->size() > 5) return std::nullopt;
+  int value = 0;
+  for (const char c : *text) {
+    if (c < '0' || c > '9') return std::nullopt;
+    value = value * 10 + (c - '0');
+  }
+  if (value < low || value > high) return std::nullopt;
+  return value;
+}
+
+// The host to name in an address handed to the page: the one the request reached this server by
+// when its Host header is well formed, else this machine's first address as the window names it.
+std::string host_for_page(std::string_view host_header) {
+  if (std::optional<std::string> host = reached_host(host_header)) return *host;
+  const std::string own = local_ipv4_address();
+  return own.empty() ? "127.0.0.1" : own;
+}
+
+std::optional<WebAnswer> refuse_channel_number(const std::optional<int>& number) {
+  if (number) return std::nullopt;
+  std::string text;
+  append_format(text, "the query needs \"channel=\" with a channel number from 1 to %d",
+                kMaxChannels);
+  return text_answer(400, std::move(text));
 }
 
 // The posted "global" object, made when the post has none: the password stays whatever else the
@@ -193,15 +313,10 @@ std::string runtime_text() {
   append_format(text, "  \"website\": \"%s\",\n", kProductWebsite);
   append_format(text, "  \"manual\": \"%s\",\n", kManualAddress);
   append_format(text, "  \"platform\": \"%s\",\n", kPlatformName);
-  // Where the page's new recordings and playlists go, as in the window: the folder is the
-  // server's to choose, never the page's.
+  // Where new recordings and playlists go, as in the window: the folder is the server's to
+  // choose, never the page's.
   const JsonPtr folder(cJSON_CreateString(new_output_folder().c_str()));
-  text += "  \"outputFolder\": " + json_print_unformatted(folder.get()).value_or("\"\"") + ",\n";
-  // The channel a new one starts from, as the window's: the page sets its own host as the
-  // target's address.
-  text += "  \"channelTemplate\": " +
-          json_print_unformatted(channel_template_for_browser("127.0.0.1").get()).value_or("{}") +
-          "\n";
+  text += "  \"outputFolder\": " + json_print_unformatted(folder.get()).value_or("\"\"") + "\n";
   text += "}";
   return text;
 }
@@ -217,6 +332,78 @@ WebAnswer answer_status() {
 
 WebAnswer answer_runtime() {
   return WebAnswer{200, json_headers(), runtime_text()};
+}
+
+WebAnswer answer_rules() {
+  const JsonPtr rules(cJSON_CreateObject());
+  add_target_formats(rules.get());
+  add_codec_choices(rules.get(), "videoEncodings", kVideoEncodingChoices);
+  add_codec_choices(rules.get(), "audioEncodings", kAudioEncodingChoices);
+  add_frame_sizes(rules.get());
+  add_number_choices(rules.get(), "frameRates", kFrameRateChoices);
+  add_number_choices(rules.get(), "videoBitrates", kVideoBitrateChoices);
+  add_number_choices(rules.get(), "sampleRates", kSampleRateChoices);
+  add_number_choices(rules.get(), "audioBitrates", kAudioBitrateChoices);
+  cJSON* channels = cJSON_AddArrayToObject(rules.get(), "audioChannels");
+  for (const AudioChannelChoice& choice : kAudioChannelChoices) {
+    cJSON* entry = add_entry(channels);
+    add_text(entry, "text", choice.text);
+    cJSON_AddNumberToObject(entry, "channels", choice.channels);
+  }
+  add_source_formats(rules.get());
+  return json_answer(rules.get());
+}
+
+WebAnswer answer_target_preset(std::string_view argument_text, std::string_view host_header) {
+  const std::optional<int> number = query_number(argument_text, "channel", 1, kMaxChannels);
+  if (std::optional<WebAnswer> refused = refuse_channel_number(number)) return *refused;
+  const std::optional<int> entry = query_number(argument_text, "entry", 0,
+                                                static_cast<int>(kTargetFormatChoices.size()) - 1);
+  if (!entry) {
+    std::string text;
+    append_format(text, "the query needs \"entry=\" with a target format entry from 0 to %d",
+                  static_cast<int>(kTargetFormatChoices.size()) - 1);
+    return text_answer(400, std::move(text));
+  }
+  ServedAddressBase served;
+  {
+    const CoreLock lock = core_lock();
+    const cJSON* global = config_object(config_document(), "global");
+    served.tls = config_bool(global, "sslEnable");
+    served.http_port = config_int(global, "httpPort", kDefaultHttpPort);
+  }
+  served.host = host_for_page(host_header);
+  const std::string url = target_format_default_url(static_cast<TargetFormatEntry>(*entry),
+                                                    *number, served, new_output_folder());
+  const JsonPtr answer(cJSON_CreateObject());
+  cJSON_AddStringToObject(answer.get(), "url", url.c_str());
+  return json_answer(answer.get());
+}
+
+WebAnswer answer_channel_template() {
+  return json_answer(channel_template().get());
+}
+
+WebAnswer answer_served(std::string_view argument_text, std::string_view host_header) {
+  const std::optional<int> number = query_number(argument_text, "channel", 1, kMaxChannels);
+  if (std::optional<WebAnswer> refused = refuse_channel_number(number)) return *refused;
+  std::optional<std::string> url;
+  bool exists = false;
+  {
+    const CoreLock lock = core_lock();
+    const cJSON* document = config_document();
+    exists = *number <= cJSON_GetArraySize(config_array(document, "channels"));
+    if (exists) url = channel_served_url(document, *number - 1, host_for_page(host_header));
+  }
+  if (!exists) return text_answer(404, "there is no channel " + std::to_string(*number));
+  if (!url) {
+    return text_answer(404, "channel " + std::to_string(*number) +
+                                " serves no output over HTTP (its first target is not MPEG-TS over "
+                                "HTTP, HTML5 Video or MJPEG over HTTP)");
+  }
+  const JsonPtr answer(cJSON_CreateObject());
+  cJSON_AddStringToObject(answer.get(), "url", url->c_str());
+  return json_answer(answer.get());
 }
 
 std::optional<WebAnswer> answer_config_download(std::string_view argument_text) {
@@ -294,7 +481,8 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
 }
 
 WebAnswer answer_channel_action(int number, std::string_view argument_text,
-                                ChannelCommands* commands) {
+                                ChannelCommands* commands, bool post,
+                                std::string_view host_header) {
   int count = 0;
   {
     const CoreLock lock = core_lock();
@@ -305,20 +493,33 @@ WebAnswer answer_channel_action(int number, std::string_view argument_text,
   if (argument_text.empty()) return WebAnswer{400, keep_alive_headers(), {}};
   const std::optional<ChannelCommand> command = channel_command_named(argument_text);
   if (!command) return WebAnswer{200, keep_alive_headers(), {}};  // an unknown word does nothing
+  // A link or a prefetch never removes a channel.
+  if (*command == ChannelCommand::remove && !post) {
+    WebAnswer refused = text_answer(405, "a channel is removed by a POST; nothing was changed");
+    refused.headers.emplace_back("Allow", "POST");
+    return refused;
+  }
   // The command is handed over without the core lock: the thread that carries it out takes it.
   const int result =
       commands != nullptr ? commands->run_channel_command(*command, number - 1) : kErrorNotTaken;
+  if (result == kErrorRemovalWhileRunning) {
+    return text_answer(409, "channel " + std::to_string(number) + " was not removed: " +
+                                std::string(error_text(result)));
+  }
   if (result != 0) return text_answer(400, std::string(error_text(result)));
   if (*command != ChannelCommand::preview) return WebAnswer{200, keep_alive_headers(), {}};
   // Where the preview plays: the page asks rather than knowing the rule.
   int port = 0;
+  std::optional<std::string> url;
   {
     const CoreLock lock = core_lock();
     port = channel_served_port(config_document(), number - 1);
+    url = channel_preview_url(config_document(), number - 1, host_for_page(host_header));
   }
-  std::string text;
-  append_format(text, "{\"port\": %d}\n", port);
-  return WebAnswer{200, json_headers(), std::move(text)};
+  const JsonPtr answer(cJSON_CreateObject());
+  cJSON_AddNumberToObject(answer.get(), "port", port);
+  if (url) cJSON_AddStringToObject(answer.get(), "url", url->c_str());
+  return json_answer(answer.get());
 }
 
 WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver* driver) {

@@ -23,14 +23,26 @@ std::string runtime_text();
 
 WebAnswer answer_status();
 WebAnswer answer_runtime();
+// "/rules": the choice tables the page draws its lists from, as the window's (dialogs/).
+WebAnswer answer_rules();
+// "/target_preset?channel=N&entry=K": the address target format entry K (a position in the
+// "targetFormats" of "/rules") starts with for channel N, on the host the request reached this
+// server by when its Host header is well formed.
+WebAnswer answer_target_preset(std::string_view argument_text, std::string_view host_header);
+// "/channel_template": the channel a new one starts from, the window's.
+WebAnswer answer_channel_template();
+// "/served?channel=N": where the output channel N serves over HTTP is watched.
+WebAnswer answer_served(std::string_view argument_text, std::string_view host_header);
 // The formatted document; nullopt when it cannot be printed.
 std::optional<WebAnswer> answer_config_download(std::string_view argument_text);
 // Replaces the whole document with the body (an import when the query is exactly "import").
 WebAnswer answer_config_post(std::string_view argument_text, std::string_view body,
                              WebServerEvents* events);
-// "/channel" + number with "start", "stop" or "preview" as its query, carried out by `commands`.
+// "/channel" + number with "start", "stop" or "preview" as its query, or "remove" in a POST,
+// carried out by `commands`. The preview's answer says where it plays, on `host_header`'s host.
 WebAnswer answer_channel_action(int number, std::string_view argument_text,
-                                ChannelCommands* commands);
+                                ChannelCommands* commands, bool post = false,
+                                std::string_view host_header = {});
 WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver* driver);
 WebAnswer answer_ndi_config(std::string_view argument_text, const std::string& library);
 // "/advanced_format" and "/advanced_video" with "load" or "save": a posted channel's option texts

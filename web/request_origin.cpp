@@ -1,6 +1,8 @@
 #include "web/request_origin.h"
 
 #include <algorithm>
+#include <arpa/inet.h>
+
 #include <cctype>
 
 #include "vocabulary/ascii.h"
@@ -103,6 +105,64 @@ std::string cross_origin_refusal(const BrowserSignals& signals) {
   return std::string("this request comes from another origin (") + header +
          " is not this "
          "server's own address)";
+}
+
+namespace {
+
+constexpr std::size_t kLongestName = 253;
+constexpr std::size_t kLongestLabel = 63;
+
+bool is_digit(char c) {
+  return c >= '0' && c <= '9';
+}
+
+bool is_dns_name(std::string_view name) {
+  if (name.empty() || name.size() > kLongestName) return false;
+  std::string_view last;
+  while (true) {
+    const std::size_t dot = name.find('.');
+    const std::string_view label = name.substr(0, dot);
+    if (label.empty() || label.size() > kLongestLabel) return false;
+    if (label.front() == '-' || label.back() == '-') return false;
+    const bool letters_digits_hyphens = std::all_of(label.begin(), label.end(), [](char c) {
+      return std::isalnum(static_cast<unsigned char>(c)) || c == '-';
+    });
+    if (!letters_digits_hyphens) return false;
+    last = label;
+    if (dot == std::string_view::npos) break;
+    name.remove_prefix(dot + 1);
+  }
+  // "10.1.2" or "300.1.1.1" is a mistyped address, not a name.
+  return !std::all_of(last.begin(), last.end(), is_digit);
+}
+
+bool is_dotted_quad(std::string_view host) {
+  in_addr address{};
+  return host.size() <= INET_ADDRSTRLEN && std::all_of(host.begin(), host.end(), [](char c) {
+           return is_digit(c) || c == '.';
+         }) && inet_pton(AF_INET, std::string(host).c_str(), &address) == 1;
+}
+
+bool is_bracketed_ipv6(std::string_view host) {
+  if (host.size() < 3 || host.front() != '[' || host.back() != ']') return false;
+  in6_addr address{};
+  return inet_pton(AF_INET6, std::string(host.substr(1, host.size() - 2)).c_str(), &address) == 1;
+}
+
+}  // namespace
+
+std::optional<std::string> reached_host(std::string_view host_header) {
+  std::string_view host = host_header;
+  const std::size_t bracket = host.rfind(']');
+  const std::size_t colon = host.rfind(':');
+  if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
+    if (!parse_port(host.substr(colon + 1))) return std::nullopt;
+    host = host.substr(0, colon);
+  }
+  if (is_bracketed_ipv6(host) || is_dotted_quad(host)) return std::string(host);
+  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
+  if (is_dns_name(host)) return std::string(host);
+  return std::nullopt;
 }
 
 bool host_is_known(std::string_view host_header, std::string_view machine_name) {

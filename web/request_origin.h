@@ -54,4 +54,12 @@ std::string cross_origin_refusal(const BrowserSignals& signals);
 // request without a Host header (HTTP/1.0) passes; a browser always sends one.
 bool host_is_known(std::string_view host_header, std::string_view machine_name);
 
+// The host a request reached this server by, when its Host header is well formed: a DNS name
+// (labels of letters, digits and inner hyphens, at most 63 characters each and 253 in all, a
+// trailing dot dropped, not all digits at the end), a dotted-quad IPv4 address or a bracketed
+// IPv6 address, then at most a port from 1 to 65535. The host is returned without the port, an
+// IPv6 one with its brackets, so it can stand in a URL as it is. nullopt for anything else (the
+// header is the client's to write): the caller then uses its own idea of this machine's address.
+std::optional<std::string> reached_host(std::string_view host_header);
+
 }  // namespace vx

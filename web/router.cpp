@@ -4,8 +4,8 @@
 #include "config/document.h"
 #include "config/login_password.h"
 #include "config/normalise.h"
+#include "config/served_output.h"
 #include "config/store.h"
-#include "engine/channel_compiler.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/formats.h"
 #include "vocabulary/product.h"
@@ -17,8 +17,6 @@
 
 namespace vx {
 namespace {
-
-constexpr int kHighestPort = 65535;
 
 // The path a served target's URL names: from the first "/" after "://" to the end.
 std::optional<std::string_view> served_path(std::string_view url) {
@@ -44,13 +42,18 @@ WebAnswer protected_answer(const WebRequest& request, const WebServices& service
     return answer_static_file("config", args, services.program_folder);
   }
   if (iequals(path, "/runtime")) return answer_runtime();
+  if (iequals(path, "/rules")) return answer_rules();
+  if (iequals(path, "/target_preset")) return answer_target_preset(args, request.host);
+  if (iequals(path, "/channel_template")) return answer_channel_template();
+  if (iequals(path, "/served")) return answer_served(args, request.host);
   if (iequals(path, "/decklink_config")) return answer_decklink_config(args, services.decklink);
   if (iequals(path, "/ndi_config")) return answer_ndi_config(args, services.ndi_library);
   if (iequals(path, "/advanced_format") || iequals(path, "/advanced_video")) {
     return answer_advanced_settings(path, args, request.body);
   }
   if (istarts_with(path, "/channel")) {
-    return answer_channel_action(channel_number(path), args, services.commands);
+    return answer_channel_action(channel_number(path), args, services.commands,
+                                 request.body.has_value(), request.host);
   }
   return answer_static_file(path.substr(path.empty() ? 0 : 1), args, services.program_folder);
 }
@@ -59,18 +62,17 @@ WebAnswer protected_answer(const WebRequest& request, const WebServices& service
 
 std::optional<std::string> output_redirect_location(const cJSON* document, std::string_view path) {
   const cJSON* channels = config_array(document, "channels");
-  int number = 1;
+  int index = 0;
   for (const cJSON* channel = channels != nullptr ? channels->child : nullptr; channel != nullptr;
-       channel = channel->next, ++number) {
+       channel = channel->next, ++index) {
     const cJSON* target =
         cJSON_GetArrayItem(config_array(config_object(channel, "output"), "targets"), 0);
     if (!is_served_over_http(target)) continue;
     const std::string url = config_string(target, "url");
     const std::optional<std::string_view> target_path = served_path(url);
     if (!target_path || !iequals(*target_path, path)) continue;
-    const int port =
-        config_int(config_object(document, "global"), "httpPort", kDefaultHttpPort) + number;
-    if (port <= 0 || port > kHighestPort) continue;
+    const int port = channel_served_port(document, index);
+    if (port == 0) continue;
     return with_served_port(url, port);
   }
   return std::nullopt;

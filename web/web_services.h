@@ -26,9 +26,9 @@ class WebServerEvents {
   virtual void restart_web_server() = 0;
 };
 
-// The commands of the channel action endpoint. Channels are started and stopped on one road, the
-// program's supervisor, whichever front end asks.
-enum class ChannelCommand { start, stop, preview };
+// The commands of the channel action endpoint. Channels are started, stopped and removed on one
+// road, the program's supervisor, whichever front end asks.
+enum class ChannelCommand { start, stop, preview, remove };
 
 class ChannelCommands {
  public:

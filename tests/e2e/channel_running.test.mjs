@@ -71,10 +71,11 @@ describe('a new channel from a file to UDP', () => {
       const port = await freePort();
 
       await page.click('#btn-new');
+      await page.waitForSelector('#edit-source-url');
       assert.equal((await row(page, 1).locator('td.num').textContent()).trim(), '1');
       assert.equal(await page.inputValue('#edit-source-format'), 'file');
-      assert.equal(await page.inputValue('#target-format'), 'udp');
-      assert.equal(await page.inputValue('#target-url'), 'udp://127.0.0.1:1234', 'the page host and port 1234');
+      assert.equal(await page.$eval('#target-format', (select) => select.selectedOptions[0].text), 'MPEG-TS over UDP');
+      assert.equal(await page.inputValue('#target-url'), 'udp://127.0.0.1:1234', 'the server\'s template');
       await page.fill('#edit-source-url', clip.file);
       await page.fill('#edit-memo', 'clip to udp');
       await page.fill('#target-url', `udp://127.0.0.1:${port}`);
@@ -150,7 +151,7 @@ describe('Remove while channels run', () => {
     await program?.stop();
   });
 
-  test('is refused while this or a later channel is not idle, and asks first otherwise', async () => {
+  test('asks first, and the server refuses while this or a later channel is not idle', async () => {
     const { context, page } = await openClient(browser, program);
     try {
       const dialogs = watchDialogs(page);
@@ -161,11 +162,12 @@ describe('Remove while channels run', () => {
       for (const n of [1, 2]) {
         const since = dialogs.seen.length;
         await selectRow(page, n);
+        dialogs.answerNext(true);
         await page.click('#btn-remove');
-        const refusal = await dialogs.waitFor('Please stop all channels before removing this channel.', { since });
+        const refusal = await dialogs.waitFor(`channel ${n} was not removed: this channel or a later one is not idle; ` +
+          'stop them before removing this channel', { since });
         assert.equal(refusal.type, 'alert');
       }
-      assert.equal(dialogs.seen.some((entry) => entry.type === 'confirm'), false, 'no question was asked');
       assert.deepEqual((await program.getConfig()).channels.map((channel) => channel.memo), ['one', 'two']);
 
       assert.equal((await program.request('/channel2?stop')).status, 200);
@@ -182,7 +184,7 @@ describe('Remove while channels run', () => {
       dialogs.answerNext(true);
       since = dialogs.seen.length;
       await Promise.all([
-        page.waitForResponse((answer) => new URL(answer.url()).pathname === '/config' && answer.request().method() === 'POST'),
+        page.waitForResponse((answer) => new URL(answer.url()).pathname === '/config' && answer.request().method() === 'GET'),
         page.click('#btn-remove'),
       ]);
       await dialogs.waitFor('Warning: Remove this channel?', { since });

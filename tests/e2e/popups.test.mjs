@@ -45,7 +45,7 @@ describe('pop-ups', () => {
       await editRow(page, 1);
       let [asked] = await Promise.all([
         page.waitForRequest((sent) => new URL(sent.url()).pathname === '/decklink_config'),
-        page.selectOption('#target-format', 'decklink'),
+        page.selectOption('#target-format', { label: 'Decklink Playback Card' }),
       ]);
       assert.equal(new URL(asked.url()).searchParams.get('output'), '1', 'a target asks for outputs');
       assert.equal(await isPopupOpen(page, 'popup-decklink'), true);

@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <optional>
 #include <string>
 
 namespace vx {
@@ -108,6 +109,43 @@ TEST(ChangesState, PostsAndChannelActions) {
   EXPECT_FALSE(request_changes_state("GET", "/config"));
   EXPECT_FALSE(request_changes_state("GET", "/status"));
   EXPECT_FALSE(request_changes_state("HEAD", "/"));
+}
+
+// The host named in addresses handed back to the page: only a well-formed Host header counts.
+TEST(ReachedHost, TakesOnlyWellFormedHosts) {
+  const struct {
+    std::string header;
+    std::optional<std::string> host;
+  } cases[] = {
+      {"127.0.0.1:9527", "127.0.0.1"},
+      {"studio.example", "studio.example"},
+      {"Studio-1.example.:8080", "Studio-1.example"},
+      {"[::1]:9527", "[::1]"},
+      {"[fe80::1%eth0]", std::nullopt},  // a zone is not for a URL
+      {"[::g]", std::nullopt},
+      {"::1", std::nullopt},
+      {"", std::nullopt},
+      {":9527", std::nullopt},
+      {"box:0", std::nullopt},
+      {"box:65536", std::nullopt},
+      {"box:80x", std::nullopt},
+      {"a..b", std::nullopt},
+      {"-box.example", std::nullopt},
+      {"box-.example", std::nullopt},
+      {"host_name", std::nullopt},
+      {"10.1.2", std::nullopt},
+      {"300.1.1.1", std::nullopt},
+      {"box.example/evil", std::nullopt},
+      {"user@box.example", std::nullopt},
+      {"box\">.example", std::nullopt},
+      {"box example", std::nullopt},
+      {"\xc3\xa9.example", std::nullopt},
+      {std::string(64, 'a'), std::nullopt},
+      {std::string(63, 'a') + ".b", std::string(63, 'a') + ".b"},
+      {std::string(2, '\0'), std::nullopt},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(reached_host(c.header), c.host) << c.header;
 }
 
 }  // namespace

@@ -2,13 +2,10 @@
 // on a copy, and applying it posts the whole configuration document.
 
 import * as Advanced from './advanced.js';
-import { $, closePopup, deepCopy, firstSource, pageAddress, toInt } from './helpers.js';
-import {
-  applyBind, channelsAfterRemoval, editError, editedSource, hasDuplicateUrls, mbrFormats, newChannelTemplate,
-  removalBlocked, targetsOf,
-} from './rules.js';
-import { sendConfig } from './server.js';
-import { channels, state } from './state.js';
+import { $, closePopup, deepCopy, firstSource, toInt } from './helpers.js';
+import { applyBind, editError, editedSource, hasDuplicateUrls, targetsOf } from './rules.js';
+import { getJson, removeChannelOnServer, sendConfig, showPageError } from './server.js';
+import { channels, state, takesSeveralTargets } from './state.js';
 import { fillTable, markSelection, requireSelection } from './table.js';
 import { applyTarget, selectRow, updateButtons, updateSettings } from './editor.js';
 
@@ -57,7 +54,7 @@ async function applyEdit() {
   Object.assign(source, editedSource(source, { format, url }));
   applyTarget();
   const targets = targetsOf(channel);
-  if (!mbrFormats.includes(targets[0].format)) {
+  if (!takesSeveralTargets(targets[0].format)) {
     targets.splice(1);
   } else if (hasDuplicateUrls(targets) &&
              !confirm('Duplicated target URLs found in multi-bitrate output!\nSure to continue?')) {
@@ -90,30 +87,44 @@ export function cancelEdit() {
   updateButtons();
 }
 
-function newChannel() {
+async function newChannel() {
   if (channels().length >= state.runtime.channels) {
     alert(`All ${state.runtime.channels} channels are in use.`);
     return;
   }
+  // The server's new channel, the one the window starts from.
+  let template;
+  try {
+    template = await getJson('channel_template');
+  } catch (error) {
+    showPageError(`A new channel could not be started: ${error.message}`);
+    return;
+  }
+  if (state.editing) return;
   Advanced.closeAll();
   state.selected = channels().length + 1;
   state.editing = true;
   state.newChannel = true;
   markSelection();
-  updateSettings(state.selected, newChannelTemplate(pageAddress(), state.runtime));
+  updateSettings(state.selected, template);
   $('edit-source-url').focus();
 }
 
+// The server removes the channel and renumbers the rest, or says why not (it or a later channel
+// runs); either way the page shows the document the server holds.
 async function removeChannel() {
   const n = state.selected;
   if (!requireSelection()) return;
-  if (removalBlocked(state.channelStatus, n, channels().length)) {
-    alert('Please stop all channels before removing this channel.');
+  if (!confirm('Warning: Remove this channel?')) return;
+  const refusal = await removeChannelOnServer(n);
+  if (refusal) alert(refusal);
+  try {
+    state.config = await getJson('config');
+  } catch (error) {
+    showPageError(`The configuration could not be read again: ${error.message}`);
     return;
   }
-  if (!confirm('Warning: Remove this channel?')) return;
-  state.config.channels = channelsAfterRemoval(channels(), n);
-  await sendConfig();
+  if (!refusal) showPageError('');
   state.selected = Math.min(n, channels().length);
   fillTable();
   updateSettings(state.selected);

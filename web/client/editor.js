@@ -8,10 +8,13 @@ import {
 } from './helpers.js';
 import { openDeckLinkPicker, openNdiPicker } from './popups.js';
 import {
-  cbrRefused, deckLinkFormatOption, deckLinkVideo, editedSource, frameSizeLabels, frameSizeName, frameSizes,
-  maxTargets, mbrFormats, needsOmxPath, previewPlan, sourceEditFields, tabLabel, targetsOf, targetUrlPreset,
+  cbrRefused, deckLinkFormatOption, deckLinkVideo, editedSource, needsOmxPath, previewPlan, sourceEditFields,
+  tabLabel, targetsOf,
 } from './rules.js';
-import { channels, editedTarget, globalSettings, state, statusOf } from './state.js';
+import { targetPreset } from './server.js';
+import {
+  channels, editedTarget, globalSettings, state, statusOf, takesSeveralTargets, targetFormatEntry,
+} from './state.js';
 import { fillRowTexts, markSelection, putEditFieldsInRow } from './table.js';
 
 // ----- buttons and the shown channel ------------------------------------------------------------
@@ -42,8 +45,13 @@ export function updateButtons() {
   if (editing) applyVideoEnableRules();
 }
 
+// The server's frame size entry the select shows; "Other" has no size of its own.
+function shownFrameSize() {
+  return state.rules.frameSizes[toInt($('frame-size').value)] || {};
+}
+
 function applyVideoEnableRules() {
-  const other = $('frame-size').value === 'other';
+  const other = shownFrameSize().width === undefined;
   $('video-width').readOnly = !other;
   $('video-height').readOnly = !other;
 }
@@ -66,7 +74,7 @@ export function updateSettings(n, copy) {
     fillRowTexts(n);
   }
   state.activeTarget = 0;
-  showMbrTabs(mbrFormats.includes((firstTarget(channel) || {}).format));
+  showMbrTabs(takesSeveralTargets((firstTarget(channel) || {}).format));
   updateTarget(0);
   updateButtons();
 }
@@ -112,8 +120,9 @@ function onTabClick(index) {
 function onAddTarget() {
   if (!state.editing) return;
   const targets = targetsOf(state.curChannel);
-  if (targets.length >= maxTargets) {
-    alert(`At most ${maxTargets} targets can be set for one channel.`);
+  const most = state.rules.maxTargets;
+  if (targets.length >= most) {
+    alert(`At most ${most} targets can be set for one channel.`);
     return;
   }
   applyTarget();
@@ -144,12 +153,32 @@ function copyChoice(select, field) {
   if (select.value !== '') field.value = select.value;
 }
 
+// The target format list shows the server's entry for `format`, or the stored word itself when
+// no entry has it.
+function showTargetFormat(format) {
+  const select = $('target-format');
+  const entry = targetFormatEntry(format);
+  if (entry >= 0) {
+    select.value = String(entry);
+  } else {
+    addMissingOption(select, format);
+    select.value = format;
+  }
+}
+
+// The format the target format list stands for now.
+function chosenTargetFormat() {
+  const value = $('target-format').value;
+  const entry = /^\d+$/.test(value) ? state.rules.targetFormats[Number(value)] : null;
+  return entry ? entry.format : value;
+}
+
 function updateTarget(index) {
   // The advanced pop-ups show one target; another one shown closes them.
   Advanced.closeAll();
   if (!state.curChannel) return;
   const target = targetsOf(state.curChannel)[index] || {};
-  $('target-format').value = target.format || 'udp';
+  showTargetFormat(target.format || 'udp');
   $('target-url').value = target.url || '';
   $('target-url').title = target.url || '';
   const mux = target.mux || {};
@@ -158,7 +187,9 @@ function updateTarget(index) {
   updateTargetVideo(target);
   const audio = target.audio || {};
   $('audio-enable').checked = audio.enable === true;
-  $('audio-codec').value = String(audio.codec || 'aac').toLowerCase();
+  const audioCodec = String(audio.codec || 'aac').toLowerCase();
+  addMissingOption($('audio-codec'), audioCodec);
+  $('audio-codec').value = audioCodec;
   setChoice($('sample-rate-choice'), $('sample-rate'), audio.sampleRate);
   $('audio-channels').value = String(audio.channels === undefined ? 2 : audio.channels);
   setChoice($('audio-bitrate-choice'), $('audio-bitrate'), audio.bitRate);
@@ -172,7 +203,9 @@ function updateTargetVideo(target) {
   $('video-codec').value = codec;
   const width = toInt(video.width);
   const height = toInt(video.height);
-  $('frame-size').value = frameSizeName(width, height);
+  const sizes = state.rules.frameSizes;
+  const same = sizes.findIndex((size) => size.width === width && size.height === height);
+  $('frame-size').value = String(same >= 0 ? same : sizes.findIndex((size) => size.width === undefined));
   $('video-width').value = String(width);
   $('video-height').value = String(height);
   setChoice($('frame-rate-choice'), $('frame-rate'), toFloat(video.frameRate));
@@ -186,7 +219,7 @@ function updateTargetVideo(target) {
 export function applyTarget() {
   if (!state.curChannel) return;
   const target = editedTarget();
-  target.format = $('target-format').value;
+  target.format = chosenTargetFormat();
   target.url = $('target-url').value.trim();
   applyTargetVideo(target);
   target.audio = {
@@ -259,8 +292,9 @@ function onSourceFormatChange() {
   if (source) source.video = { ...(source.video || {}), options: [] };
 }
 
-function onTargetFormatChange() {
-  const format = $('target-format').value;
+async function onTargetFormatChange() {
+  const entry = $('target-format').value;
+  const format = chosenTargetFormat();
   const channel = state.curChannel;
   $('video-enable').checked = true;
   $('audio-enable').checked = true;
@@ -272,11 +306,6 @@ function onTargetFormatChange() {
   $('audio-codec').value = 'aac';
   setChoice($('sample-rate-choice'), $('sample-rate'), 0);
   $('audio-channels').value = '2';
-  if (format === 'decklink') {
-    openDeckLinkPicker(true, useDeckLinkTarget);
-  } else {
-    $('target-url').value = targetUrlPreset(format, state.selected, pageAddress(), state.runtime);
-  }
   if (format === 'httpmjpg') {
     $('video-codec').value = 'mjpeg';
     onVideoCodecChange();
@@ -286,7 +315,15 @@ function onTargetFormatChange() {
   targets.splice(1);
   state.activeTarget = 0;
   channel.output.formatOptions = [];
-  showMbrTabs(mbrFormats.includes(format));
+  showMbrTabs(takesSeveralTargets(format));
+  if (format === 'decklink') {
+    openDeckLinkPicker(true, useDeckLinkTarget);
+    return;
+  }
+  $('target-url').value = '';
+  const url = await targetPreset(state.selected, entry);
+  // Another format may have been chosen, or the edit ended, while the server answered.
+  if (state.editing && $('target-format').value === entry) $('target-url').value = url;
 }
 
 function onVideoCodecChange() {
@@ -323,19 +360,38 @@ function onCbrChange() {
 }
 
 function onFrameSizeChange() {
-  const name = $('frame-size').value;
-  if (name !== 'other') {
-    $('video-width').value = String(frameSizes[name][0]);
-    $('video-height').value = String(frameSizes[name][1]);
+  const size = shownFrameSize();
+  if (size.width !== undefined) {
+    $('video-width').value = String(size.width);
+    $('video-height').value = String(size.height);
   }
   applyVideoEnableRules();
 }
 
 // ----- wiring -----------------------------------------------------------------------------------
 
+function fillList(id, entries, value) {
+  const select = $(id);
+  select.textContent = '';
+  entries.forEach((entry, index) => select.add(new Option(entry.text, String(value(entry, index)))));
+}
+
+// The lists the server's rules name (/rules); the target format and frame size lists keep the
+// entry's position, since two target format entries store the same format.
+export function fillChoiceLists() {
+  const rules = state.rules;
+  fillList('target-format', rules.targetFormats, (entry, index) => index);
+  fillList('video-codec', rules.videoEncodings, (entry) => entry.codec);
+  fillList('audio-codec', rules.audioEncodings, (entry) => entry.codec);
+  fillList('audio-channels', rules.audioChannels, (entry) => entry.channels);
+  fillList('frame-size', rules.frameSizes, (entry, index) => index);
+  fillList('frame-rate-choice', rules.frameRates, (entry) => entry.value);
+  fillList('video-bitrate-choice', rules.videoBitrates, (entry) => entry.value);
+  fillList('sample-rate-choice', rules.sampleRates, (entry) => entry.value);
+  fillList('audio-bitrate-choice', rules.audioBitrates, (entry) => entry.value);
+}
+
 function fillChoices() {
-  const sizes = $('frame-size');
-  for (const name of [...Object.keys(frameSizes), 'other']) sizes.add(new Option(frameSizeLabels[name], name));
   const quality = $('quality');
   quality.add(new Option('Default', '0'));
   for (let q = 1; q <= 51; q++) quality.add(new Option(String(q), String(q)));

@@ -5,7 +5,7 @@
 
 import * as Advanced from './advanced.js';
 import { $, h } from './helpers.js';
-import { selectRow, updateButtons, wireEditor } from './editor.js';
+import { fillChoiceLists, selectRow, updateButtons, wireEditor } from './editor.js';
 import { cancelEdit, onRowClick, onRowDoubleClick, wireEditing } from './editing.js';
 import { showBanner, wirePopupControls, wirePopups } from './popups.js';
 import { preview } from './preview.js';
@@ -61,6 +61,8 @@ async function load() {
   setInterval(pollStatus, 1000);
   try {
     state.runtime = await getJson('runtime');
+    state.rules = await getJson('rules');
+    fillChoiceLists();
     document.title = state.runtime.title;
     buildRows(state.runtime.channels, onRowClick, onRowDoubleClick);
     Advanced.init(state.runtime);

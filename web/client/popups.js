@@ -6,7 +6,7 @@
 import {
   $, asList, closePopup, escapeHtml, followMouse, h, openPopup, pageAddress, textOr, toInt,
 } from './helpers.js';
-import { clampIntoView, deckLinkModeLabel, deviceKind, movedAdminAddress } from './rules.js';
+import { clampIntoView, deckLinkModeLabel, movedAdminAddress } from './rules.js';
 import { getJson, logOut, sendConfig } from './server.js';
 import { globalSettings, state } from './state.js';
 
@@ -78,7 +78,7 @@ function openGlobalSettings() {
   $('g-ytdlp-path').value = global.ytdlpPath || '';
   // Empty while the server's default applies.
   $('g-viewers').value = global.viewersPerAddress == null ? '' : String(toInt(global.viewersPerAddress));
-  $('g-device-kind').textContent = deviceKind(state.runtime);
+  $('g-device-kind').textContent = state.rules.captureDevices;
   openPopup('popup-global');
 }
 

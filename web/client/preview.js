@@ -1,11 +1,11 @@
 // The player under the table: Preview starts an idle channel in preview mode (or plays a running
 // HTML5 output from where the server serves it) in the page, and the same button stops it.
 
-import { $, firstTarget, pageAddress } from './helpers.js';
+import { $, firstTarget } from './helpers.js';
 import { updateButtons } from './editor.js';
-import { previewPlan, servedStreamUrl } from './rules.js';
-import { channelAction } from './server.js';
-import { channels, globalSettings, state, statusOf } from './state.js';
+import { previewPlan } from './rules.js';
+import { channelAction, servedUrl } from './server.js';
+import { channels, state, statusOf } from './state.js';
 import { requireSelection } from './table.js';
 
 const kPreviewRetries = 20;
@@ -34,16 +34,17 @@ async function stopPreview(video) {
 async function previewSource(n) {
   const target = firstTarget(channels()[n - 1]);
   const plan = previewPlan(statusOf(n), target);
-  if (plan === 'html5') return { url: servedStreamUrl(target.url, n, globalSettings(), pageAddress().host) };
+  if (plan === 'html5') {
+    const url = await servedUrl(n);
+    return url ? { url } : null;
+  }
   if (plan !== 'start') return null;
   const response = await channelAction(n, 'preview');
   if (!response.ok) return null;
   state.previewStarted = true;
-  // The server says where the preview plays; this page's host is how this browser reaches it.
-  const { port } = await response.json().catch(() => ({}));
-  if (!Number.isInteger(port)) return null;
-  const page = pageAddress();
-  return { url: `${page.protocol}//${page.host}:${port}` };
+  // The server says where the preview plays, on the name this browser reached it by.
+  const { url } = await response.json().catch(() => ({}));
+  return typeof url === 'string' ? { url } : null;
 }
 
 export async function preview() {

@@ -1,51 +1,15 @@
-// The page's rules as pure functions over plain values: frame sizes, formats and their presets,
-// the checks an edit passes before it is applied, the bookkeeping of bound channels, and what the
-// status cells, load meters and pickers show. Nothing here touches the DOM, so node can test it.
+// The page's rules as pure functions over plain values: how a stored source shows while it is
+// edited, the checks an edit passes before it is applied, the bookkeeping of bound channels, and
+// what the status cells, load meters and pickers show. The choice lists, the target presets, the
+// new channel, the served addresses and channel removal are the server's (/rules and the paths
+// beside it). Nothing here touches the DOM, so node can test it.
 
 import { textOr, toInt } from './helpers.js';
 
 // ----- tables -----------------------------------------------------------------------------------
 
-export const frameSizes = {
-  original: [0, 0], qvga: [320, 240], nhd: [640, 360], vga: [640, 480], sd: [720, 576],
-  hd: [1280, 720], fhd: [1920, 1080], qhd: [2048, 1080], uhd: [3840, 2160],
-};
-export const frameSizeLabels = {
-  original: 'Original', qvga: 'QVGA', nhd: 'nHD', vga: 'VGA', sd: 'SDTV', hd: 'HD', fhd: 'FullHD',
-  qhd: '2K', uhd: '4K', other: 'Other',
-};
-// Target formats that may carry several targets of different bit rates.
-export const mbrFormats = ['rtmp', 'udp', 'omxts', 'rtpts', 'hls', 'dash'];
 // Source formats whose URL gets "<format>://" in front when it was typed without a scheme.
 const schemeFormats = ['ftp', 'http', 'udp', 'rtp', 'srt', 'rtsp', 'rtspt', 'rtmp', 'mms', 'mmst'];
-export const maxTargets = 5;
-
-export function frameSizeName(width, height) {
-  for (const [name, size] of Object.entries(frameSizes)) {
-    if (size[0] === width && size[1] === height) return name;
-  }
-  return 'other';
-}
-
-// ----- platform ---------------------------------------------------------------------------------
-
-function isWindows(runtime) {
-  return Boolean(runtime) && runtime.platform === 'windows';
-}
-
-// The capture device framework the sources of kind "device" use on the server's platform.
-export function deviceKind(runtime) {
-  return isWindows(runtime) ? 'DirectShow' : 'V4L2';
-}
-
-export function sourceFormatOptions(runtime) {
-  return [
-    ['file', 'Local File/Folder'], ['ftp', 'FTP/SFTP'], ['http', 'HTTP/HTTPS'], ['udp', 'UDP'],
-    ['rtp', 'RTP'], ['rtsp', 'RTSP'], ['rtspt', 'RTSP over TCP'], ['rtmp', 'RTMP'], ['srt', 'SRT'],
-    ['mms', 'MMS'], ['mmst', 'MMS over TCP'], ['ytdlp', 'yt-dlp'], ['device', deviceKind(runtime)],
-    ['decklink', 'Decklink'], ['ndi', 'NewTek NDI'],
-  ];
-}
 
 // ----- sources and targets ----------------------------------------------------------------------
 
@@ -103,40 +67,6 @@ export function tabLabel(target, index) {
   return `${index + 1}: ${url.slice(cut + 1) || '(none)'}`;
 }
 
-// The URL a newly chosen target format starts with; page is {protocol, host, port} of the page
-// (port '' for the protocol's default). Recordings and playlists go into the folder the server
-// names (runtime.outputFolder).
-export function targetUrlPreset(format, n, page, runtime) {
-  const host = page.host;
-  const port = page.port || (page.protocol === 'https:' ? '443' : '80');
-  const folder = textOr(runtime && runtime.outputFolder);
-  const media = folder === '' ? '' : `${folder}${isWindows(runtime) ? '\\' : '/'}`;
-  switch (format) {
-    case 'rtmp': return `rtmp://127.0.0.1/live/morv_ch${n}`;
-    case 'udp': case 'omxts': return `udp://${host}:1234`;
-    case 'http': case 'html5': case 'httpmjpg':
-      return `${page.protocol}//${host}:${port}/morv_ch${n}`;
-    case 'hls': return `${media}morv_ch${n}.m3u8`;
-    case 'dash': return `${media}morv_ch${n}.mpd`;
-    case 'file': return `${media}morv_ch${n}_recorded.mp4`;
-    case 'srt': return 'srt://0.0.0.0:1234?mode=listener';
-    case 'rtpts': return `rtp://${host}:1234`;
-    case 'rtsp': return `rtsp://127.0.0.1:8554/morv_ch${n}`;
-    case 'ftp': return 'ftp://127.0.0.1/stream.ts';
-    case 'ndi': return `morv_ch${n}`;
-    default: return '';
-  }
-}
-
-// A new channel: the server's template (runtime.channelTemplate, the one the window starts from
-// too), sending to this page's host as a newly chosen UDP target does.
-export function newChannelTemplate(page, runtime) {
-  const template = runtime && runtime.channelTemplate;
-  const channel = template && typeof template === 'object' ? structuredClone(template) : {};
-  targetsOf(channel)[0].url = targetUrlPreset('udp', 1, page, runtime);
-  return channel;
-}
-
 // ----- edit checks ------------------------------------------------------------------------------
 
 // Why the edit of channel n cannot be applied, as the operator is told, or '' when it can.
@@ -175,27 +105,6 @@ export function applyBind(list, n, channel, bind) {
   if (master && master.input && Array.isArray(master.input.sources)) master.input.sources.push({ bind: n });
 }
 
-// Removing channel r moves every later channel up one number, so the references follow: a
-// channel bound to r is bound to nothing, a bind to a later channel is one lower, and of the
-// masters' bind items those of r go and those of later channels are one lower. A number that
-// names no channel of the list is left alone, as the server leaves it. Returns the new list.
-export function channelsAfterRemoval(list, r) {
-  const boundTo = (item) => (item && typeof item === 'object' ? toInt(item.bind) : 0);
-  const moves = (item) => boundTo(item) >= r && boundTo(item) <= list.length;
-  const renumbered = (item) => {
-    const changed = { ...item };
-    if (boundTo(item) === r) delete changed.bind; else changed.bind = boundTo(item) - 1;
-    return changed;
-  };
-  return list.filter((_, index) => index !== r - 1).map((stored) => {
-    const channel = moves(stored) ? renumbered(stored) : stored;
-    const sources = channel && channel.input && channel.input.sources;
-    if (!Array.isArray(sources)) return channel;
-    const kept = sources.filter((item) => boundTo(item) !== r);
-    return { ...channel, input: { ...channel.input, sources: kept.map((item) => (moves(item) ? renumbered(item) : item)) } };
-  });
-}
-
 // ----- web administration address ---------------------------------------------------------------
 
 // The administration server's port: "httpPort", or the default when it is missing or 0.
@@ -212,20 +121,6 @@ function usesTls(global) {
 export function movedAdminAddress(before, after, pageHost) {
   if (adminPort(before) === adminPort(after) && usesTls(before) === usesTls(after)) return '';
   return `${usesTls(after) ? 'https' : 'http'}://${pageHost}:${adminPort(after)}/`;
-}
-
-// Where the HTTP-served output of channel n (its target URL `url`) is played from: the server
-// serves it on the URL's host (the page's host for a wildcard, loopback or missing one) at port
-// "httpPort" + n, whatever port and path the URL names.
-export function servedStreamUrl(url, n, global, pageHost) {
-  const text = textOr(url);
-  const at = text.indexOf('://');
-  const scheme = at < 0 ? 'http' : text.slice(0, at).toLowerCase();
-  const rest = at < 0 ? text : text.slice(at + 3);
-  const end = rest.search(/[:/]/);
-  const host = end < 0 ? rest : rest.slice(0, end);
-  const local = host === '' || host === '0.0.0.0' || host.toLowerCase() === 'localhost' || host.startsWith('127.');
-  return `${scheme}://${local ? pageHost : host}:${adminPort(global) + n}`;
 }
 
 // ----- status -----------------------------------------------------------------------------------
@@ -247,15 +142,6 @@ export function loadToRGB(load) {
   const red = Math.min(55 + 4 * load, 255);
   const green = load < 50 ? 255 : 255 - 5 * (load - 50);
   return `rgb(${red}, ${Math.max(0, green)}, 0)`;
-}
-
-// Removing channel n moves every later channel up one, so all of them must be idle.
-export function removalBlocked(statuses, n, count) {
-  for (let k = n; k <= count; k++) {
-    const status = statuses[k - 1];
-    if (status && status.state !== 'idle') return true;
-  }
-  return false;
 }
 
 // How channel n is previewed: an idle channel is started in preview mode ("start"), a running

@@ -69,6 +69,39 @@ export async function channelAction(n, action) {
   return response;
 }
 
+// The address the target format entry `entry` of /rules starts with for channel n; '' when the
+// server did not say.
+export async function targetPreset(n, entry) {
+  try {
+    const answer = await getJson(`target_preset?channel=${n}&entry=${entry}`);
+    return typeof answer.url === 'string' ? answer.url : '';
+  } catch (error) {
+    showPageError(`The address for the new format could not be asked for: ${error.message}`);
+    return '';
+  }
+}
+
+// Where the server says the output channel n serves over HTTP is watched; null when it serves
+// none.
+export async function servedUrl(n) {
+  const response = await fetch(`served?channel=${n}`, { credentials: 'same-origin', cache: 'no-store' });
+  if (!response.ok) return null;
+  const answer = await response.json().catch(() => ({}));
+  return typeof answer.url === 'string' ? answer.url : null;
+}
+
+// Asks the server to remove channel n; it renumbers the rest and refuses (with its reason) while
+// that channel or a later one runs. Resolves '' when it was removed, else the reason.
+export async function removeChannelOnServer(n) {
+  try {
+    const response = await fetch(`channel${n}?remove`, { method: 'POST', credentials: 'same-origin' });
+    if (response.ok) return '';
+    return (await response.text()).trim() || `the server refused (${response.status})`;
+  } catch (error) {
+    return error.message;
+  }
+}
+
 // Ends this browser's session and shows the login page.
 export async function logOut() {
   try {

@@ -6,6 +6,7 @@ import { targetsOf } from './rules.js';
 
 export const state = {
   runtime: null,        // jsonRuntime
+  rules: null,          // the server's choice lists (/rules)
   config: null,         // jsonConfig
   channelStatus: [],    // "channels" of the last /status
   selected: 0,          // selected row number, 0 for none
@@ -34,6 +35,20 @@ export function slotCount() {
 
 export function statusOf(n) {
   return state.channelStatus[n - 1] || null;
+}
+
+// The entry of the server's target format list that shows `format`: the first with that format.
+export function targetFormatEntry(format) {
+  const entries = (state.rules && state.rules.targetFormats) || [];
+  const word = String(format || '').toLowerCase();
+  return entries.findIndex((entry) => entry.format === word);
+}
+
+// Whether a first target of `format` may have further targets of other bit rates.
+export function takesSeveralTargets(format) {
+  const entries = (state.rules && state.rules.targetFormats) || [];
+  const entry = entries[targetFormatEntry(format)];
+  return Boolean(entry && entry.multiBitrate);
 }
 
 // The target whose tab the editor shows.

@@ -3,7 +3,6 @@
 // operator widens by dragging.
 
 import { $, addMissingOption, firstSource, followMouse, h, textOr } from './helpers.js';
-import { sourceFormatOptions } from './rules.js';
 import { channels, slotCount, state } from './state.js';
 
 export function buildRows(count, onClick, onDoubleClick) {
@@ -76,7 +75,7 @@ export function putEditFieldsInRow(n, { format, url }, bind, memo, onFormatChang
   row.classList.add('editing');
   row.cells[0].textContent = String(n);
   const select = h('select', { id: 'edit-source-format' });
-  for (const [value, label] of sourceFormatOptions(state.runtime)) select.add(new Option(label, value));
+  for (const entry of state.rules.sourceFormats) select.add(new Option(entry.text, entry.value));
   addMissingOption(select, format);
   select.value = format;
   const input = h('input', { id: 'edit-source-url', type: 'text', spellcheck: 'false' });

@@ -1,4 +1,4 @@
-#include "frontend/target_address.h"
+#include "dialogs/target_address.h"
 
 #include <array>
 #include <cctype>

@@ -5,7 +5,7 @@
 
 #include "config/document.h"
 #include "config/json.h"
-#include "frontend/target_address.h"
+#include "dialogs/target_address.h"
 #include "tests/support/peers.h"
 
 namespace vx {
