@@ -8,6 +8,7 @@
 
 #include <string>
 
+#include "engine/channel_status.h"
 #include "engine/engine.h"
 #include "vocabulary/channel_state.h"
 #include "vocabulary/errors.h"
@@ -40,6 +41,11 @@ int compile_channel_preview(const cJSON* document, int channel, StartRequest& re
 
 // The port the outputs channel `channel` (0-based) serves answer on: httpPort + its number.
 int channel_served_port(const cJSON* document, int channel);
+
+// What the channel status reads of `channel`, the channel's object in the configuration (may be
+// null): its "bind", whether its "output.timeShift" is a non-zero scalar, and its first source's
+// URL.
+ChannelStatusSettings channel_status_settings(const cJSON* channel);
 
 // Stops the slot of channel `channel` (its time-shift companion first when "timeShift" is a
 // non-zero scalar).
