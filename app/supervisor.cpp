@@ -20,6 +20,11 @@ cJSON* channel_at(int row) {
   return cJSON_GetArrayItem(config_array(config_document(), "channels"), row);
 }
 
+// What the channel status reads of the row's channel in the document in force.
+ChannelStatusSettings status_settings(int row) {
+  return channel_status_settings(channel_at(row));
+}
+
 const cJSON* global_settings() {
   return config_object(config_document(), "global");
 }
@@ -94,7 +99,7 @@ int Supervisor::remove_channel(int row) {
     std::vector<bool> busy;
     for (int other = 0; other < row_count_; ++other) {
       busy.push_back(rows_[other].state != ChannelState::idle ||
-                     channel_state(channel_at(other), other) != ChannelState::idle);
+                     channel_state(status_settings(other), other) != ChannelState::idle);
     }
     const JsonPtr proposed(cJSON_Duplicate(config_document(), true));
     if (!vx::remove_channel(config_array(proposed.get(), "channels"), row)) {
@@ -129,7 +134,7 @@ void Supervisor::tick(SupervisorClock::time_point now) {
 void Supervisor::supervise_row(int row, SupervisorClock::time_point now) {
   const cJSON* channel = channel_at(row);
   if (channel == nullptr) return;  // the document shrank; the rebuild is on its way
-  const ChannelState state = channel_state(channel, row);
+  const ChannelState state = channel_state(status_settings(row), row);
   if (state == ChannelState::idle && rows_[row].state != ChannelState::idle) {
     channel_ended(row, now);
   } else if (state == ChannelState::running) {
@@ -203,7 +208,7 @@ int Supervisor::start_channel(int row) {
     if (!valid_row(row) || channel == nullptr) return kErrorNoSuchChannel;
     // A channel that runs, or is on its way out, only needs its flag: the tick restarts an
     // enabled channel that ends.
-    if (channel_state(channel, row) == ChannelState::idle) {
+    if (channel_state(status_settings(row), row) == ChannelState::idle) {
       const int result = compile_and_start_channel(config_document(), row);
       if (result != 0) return result;  // not marked to run: nothing runs, and the caller says why
       show_running(row);
@@ -232,7 +237,7 @@ int Supervisor::preview_channel(int row) {
   const CoreLock lock = core_lock();
   const cJSON* channel = channel_at(row);
   if (!valid_row(row) || channel == nullptr) return kErrorNoSuchChannel;
-  if (channel_state(channel, row) != ChannelState::idle) return 0;
+  if (channel_state(status_settings(row), row) != ChannelState::idle) return 0;
   const int result = start_channel_preview(config_document(), row);
   view_.refresh_panel();
   return result;
@@ -243,7 +248,8 @@ void Supervisor::start_all() {
     const CoreLock lock = core_lock();
     for (int row = 0; row < row_count_; ++row) {
       cJSON* channel = channel_at(row);
-      if (channel == nullptr || channel_state(channel, row) != ChannelState::idle) continue;
+      if (channel == nullptr || channel_state(status_settings(row), row) != ChannelState::idle)
+        continue;
       if (compile_and_start_channel(config_document(), row) == 0) show_running(row);
       config_set_bool(channel, "enable", true);
     }
@@ -269,12 +275,12 @@ void Supervisor::stop_all() {
 std::optional<int> Supervisor::row_carrier(int row) const {
   const CoreLock lock = core_lock();
   if (!valid_row(row)) return std::nullopt;
-  const std::optional<int> carrier = channel_carrier(channel_at(row), row);
+  const std::optional<int> carrier = channel_carrier(status_settings(row), row);
   return carrier && valid_row(*carrier) ? carrier : std::nullopt;
 }
 
 void Supervisor::stop_if_running(int row) {
-  const ChannelState state = channel_state(channel_at(row), row);
+  const ChannelState state = channel_state(status_settings(row), row);
   if (state == ChannelState::idle) return;
   // A second stop of a channel that is already stopping kills it.
   stop_compiled_channel(config_document(), row,
@@ -283,16 +289,14 @@ void Supervisor::stop_if_running(int row) {
 
 void Supervisor::next_file(int row) {
   const CoreLock lock = core_lock();
-  const cJSON* channel = channel_at(row);
-  if (!valid_row(row) || channel_state(channel, row) != ChannelState::running) return;
+  if (!valid_row(row) || channel_state(status_settings(row), row) != ChannelState::running) return;
   // The channel stays enabled, so the tick starts it again on the next file.
   stop_compiled_channel(config_document(), row, StopMode::orderly);
 }
 
 void Supervisor::previous_file(int row) {
   const CoreLock lock = core_lock();
-  const cJSON* channel = channel_at(row);
-  if (!valid_row(row) || channel_state(channel, row) != ChannelState::running) return;
+  if (!valid_row(row) || channel_state(status_settings(row), row) != ChannelState::running) return;
   // Two steps back, so that the tick's step forward lands on the file before this one.
   const bool wrap = auto_restart_seconds() != 0;
   channel_playlist(row).previous(wrap);
@@ -335,7 +339,7 @@ void Supervisor::show(int row, ChannelState state, const std::string& text) {
 }
 
 void Supervisor::show_running(int row) {
-  std::string text = channel_status_text(channel_at(row), row);
+  std::string text = channel_status_text(status_settings(row), row);
   if (text.empty()) text = channel_state_word(ChannelState::running);
   show(row, ChannelState::running, text);
 }

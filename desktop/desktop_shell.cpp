@@ -10,15 +10,12 @@
 #include <QSystemTrayIcon>
 #include <QWindow>
 
-#include "config/core_lock.h"
-#include "config/document.h"
-#include "config/store.h"
 #include "desktop/login_dialog.h"
 #include "desktop/message_boxes.h"
 #include "desktop/morvi_dlg.h"
 #include "desktop/qt_text.h"
-#include "dialogs/login_prompt.h"
 #include "frontend/channel_commands.h"
+#include "frontend/global_settings_access.h"
 #include "platform/exit_signals.h"
 #include "platform/host.h"
 #include "vocabulary/product.h"
@@ -53,8 +50,7 @@ QIcon built_in_icon() {
 }
 
 bool login_password_set() {
-  const CoreLock lock = core_lock();
-  return login_prompt_needed(config_object(config_document(), "global"));
+  return login_password_state().set;
 }
 
 }  // namespace

@@ -21,41 +21,13 @@
 #include <optional>
 #include <string>
 
-#include "app/application.h"
-#include "config/core_lock.h"
-#include "config/document.h"
-#include "config/store.h"
 #include "desktop/message_boxes.h"
 #include "desktop/qt_text.h"
 #include "desktop/widget_kit.h"
-#include "engine/channel_compiler.h"
-#include "engine/engine.h"
-#include "web/settings_check.h"
+#include "frontend/global_settings_access.h"
 
 namespace vx {
 namespace {
-
-// What OK triggers, collected under the core lock and carried out once it is let go: the
-// error box and the file write must not hold up the web server's thread.
-class DeferredActions final : public GlobalSettingsActions {
- public:
-  void error(std::string_view caption, std::string_view text) override {
-    refusal = DialogMessage{std::string(caption), std::string(text), MessageIcon::error};
-  }
-  void commit_configuration() override { commit = true; }
-  void engine_set_options(const cJSON* global) override {
-    // the engine is guarded by the core lock held here
-    vx::engine_set_options(engine_settings_of(global));
-  }
-
-  std::string web_settings_problem(std::string_view address_rules, bool check_tls,
-                                   const std::string& cert, const std::string& key) override {
-    return vx::web_settings_problem(address_rules, check_tls, cert, key);
-  }
-
-  std::optional<DialogMessage> refusal;
-  bool commit = false;
-};
 
 // How an export or import ended, with the reason of a failure.
 void show_transfer(QWidget* parent, const char* caption, const ConfigTransfer& done) {
@@ -68,10 +40,7 @@ void show_transfer(QWidget* parent, const char* caption, const ConfigTransfer& d
 GlobalSettingsDlg::GlobalSettingsDlg(std::function<void()> imported, QWidget* parent)
     : QDialog(parent), imported_(std::move(imported)) {
   setWindowTitle(kGlobalSettingsTitle);
-  {
-    const CoreLock lock = core_lock();
-    settings_ = load_global_settings(config_object(config_document(), "global"));
-  }
+  settings_ = stored_global_settings();
 
   auto* export_button = new QPushButton("&Export...");
   export_button->setObjectName("export");
@@ -260,21 +229,15 @@ void GlobalSettingsDlg::read_settings() {
 
 void GlobalSettingsDlg::accept() {
   read_settings();
-  DeferredActions actions;
-  GlobalSettingsResult result;
-  {
-    const CoreLock lock = core_lock();
-    result = global_settings_ok(settings_, config_document(), actions);
-  }
-  if (actions.refusal) {
-    show_dialog_message(this, *actions.refusal);
+  const GlobalSettingsOutcome outcome = apply_global_settings(settings_);
+  if (outcome.refusal) {
+    show_dialog_message(this, *outcome.refusal);
     port_->setFocus();
     port_->selectAll();
     return;
   }
-  if (!result.accepted) return;
-  if (actions.commit) commit_configuration();
-  restart_web_server_ = result.restart_web_server;
+  if (!outcome.result.accepted) return;
+  restart_web_server_ = outcome.result.restart_web_server;
   QDialog::accept();
 }
 
@@ -292,7 +255,7 @@ void GlobalSettingsDlg::export_configuration() {
   chooser.setDefaultSuffix(dialog.default_extension);
   chooser.selectFile(dialog.default_name);
   if (chooser.exec() != QDialog::Accepted || chooser.selectedFiles().isEmpty()) return;
-  const ConfigTransfer done = config_export(utf8_text(chooser.selectedFiles().front()));
+  const ConfigTransfer done = export_configuration_file(utf8_text(chooser.selectedFiles().front()));
   show_transfer(this, kExportCaption, done);
 }
 
@@ -307,11 +270,7 @@ void GlobalSettingsDlg::import_configuration() {
   QMessageBox question(QMessageBox::Question, kImportCaption, qt_text(config_import_question(path)),
                        QMessageBox::Ok | QMessageBox::Cancel, this);
   if (question.exec() != QMessageBox::Ok) return;
-  ConfigTransfer done;
-  {
-    const CoreLock lock = core_lock();
-    done = config_import(path);
-  }
+  const ConfigTransfer done = import_configuration_file(path);
   if (done.ok && imported_) imported_();
   show_transfer(this, kImportCaption, done);
 }

@@ -6,12 +6,9 @@
 #include <QLineEdit>
 #include <QMessageBox>
 
-#include "config/core_lock.h"
-#include "config/document.h"
-#include "config/login_password.h"
-#include "config/store.h"
 #include "desktop/qt_text.h"
 #include "dialogs/login_prompt.h"
+#include "frontend/global_settings_access.h"
 
 namespace vx {
 
@@ -29,12 +26,7 @@ bool ask_login_password(QWidget* parent) {
   QObject::connect(buttons, &QDialogButtonBox::rejected, &dialog, &QDialog::reject);
   QObject::connect(buttons, &QDialogButtonBox::accepted, &dialog, [&] {
     LoginPrompt prompt{utf8_text(password->text())};
-    std::string stored_hash;
-    {
-      const CoreLock lock = core_lock();
-      stored_hash = config_login_hash(config_object(config_document(), "global"));
-    }
-    const bool accepted = login_prompt_ok(prompt, stored_hash);
+    const bool accepted = login_prompt_ok(prompt, login_password_state().hash);
     if (accepted) {
       dialog.accept();
       return;

@@ -17,9 +17,6 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "config/core_lock.h"
-#include "config/document.h"
-#include "config/store.h"
 #include "desktop/advanced_settings_dlg.h"
 #include "desktop/audio_settings_dlg.h"
 #include "desktop/channel_list.h"
@@ -63,10 +60,6 @@ QToolButton* split_button(const char* name, const char* text, const char* pictur
   button->setMenu(menu);
   button->setMinimumHeight(28);
   return button;
-}
-
-const cJSON* stored_channel(int row) {
-  return cJSON_GetArrayItem(config_array(config_document(), "channels"), row);
 }
 
 }  // namespace
@@ -351,7 +344,9 @@ void MorviDlg::row_changed(int row, ChannelState state, const std::string& text)
 }
 
 void MorviDlg::row_texts_changed(int row) {
-  list_->set_row_texts(row, channel_row_texts(stored_channel(row), row));
+  if (const std::optional<ChannelRowTexts> texts = stored_channel_row_texts(row)) {
+    list_->set_row_texts(row, *texts);
+  }
 }
 
 void MorviDlg::refresh_panel() {
@@ -399,10 +394,9 @@ void MorviDlg::apply_row_changes(const RowChanges& rows) {
     list_->add_row(channel_row_texts(editor_->editing_channel(), *rows.added));
   }
   if (!rows.redrawn.empty()) {
-    const CoreLock lock = core_lock();
     for (const int row : rows.redrawn) {
-      if (const cJSON* channel = stored_channel(row)) {
-        list_->set_row_texts(row, channel_row_texts(channel, row));
+      if (const std::optional<ChannelRowTexts> texts = stored_channel_row_texts(row)) {
+        list_->set_row_texts(row, *texts);
       }
     }
   }
@@ -476,10 +470,7 @@ void MorviDlg::focus_control(const std::string& control) {
 
 EditorEnvironment MorviDlg::environment() {
   const int row = editor_->editing() ? editor_->edited_row() : list_->selected_row().value_or(0);
-  std::string address = local_ipv4_address();
-  const CoreLock lock = core_lock();
-  return editor_environment(config_object(config_document(), "global"), row + 1, std::move(address),
-                            encoders_);
+  return current_editor_environment(row + 1, encoders_);
 }
 
 // ----- rows and commands --------------------------------------------------------------------
@@ -495,14 +486,12 @@ void MorviDlg::select_row(int row) {
 void MorviDlg::rebuild_list() {
   const bool was_drawing = drawing_;
   drawing_ = true;
-  {
-    const CoreLock lock = core_lock();
-    list_->clear_rows();
-    const int count = cJSON_GetArraySize(config_array(config_document(), "channels"));
-    for (int row = 0; row < count && row < kMaxChannels; ++row) {
-      list_->add_row(channel_row_texts(stored_channel(row), row));
-      list_->set_row_state(row, supervisor_.row_state(row), supervisor_.row_text(row));
-    }
+  list_->clear_rows();
+  const std::vector<ChannelRowTexts> stored = stored_channel_row_texts();
+  for (std::size_t row = 0; row < stored.size(); ++row) {
+    const int index = static_cast<int>(row);
+    list_->add_row(stored[row]);
+    list_->set_row_state(index, supervisor_.row_state(index), supervisor_.row_text(index));
   }
   if (editor_->editing_new_channel()) {
     list_->add_row(channel_row_texts(editor_->editing_channel(), list_->row_count()));

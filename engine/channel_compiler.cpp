@@ -33,6 +33,12 @@ const cJSON* global_of(const cJSON* document) {
   return config_object(document, "global");
 }
 
+// A non-zero scalar "timeShift" moves the channel's transcoder into the time-shift companion's
+// slot; the object form ({"cacheTime", "cacheFolder"}) moves nothing.
+bool runs_time_shifted(const cJSON* channel) {
+  return config_int(config_object(channel, "output"), "timeShift") != 0;
+}
+
 bool is_directory(const std::string& path) {
   struct stat info {};
   return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
@@ -522,9 +528,15 @@ int start_channel_preview(const cJSON* document, int channel) {
   return engine_start_channel(channel, request);
 }
 
+ChannelStatusSettings channel_status_settings(const cJSON* channel) {
+  return ChannelStatusSettings{config_int(channel, "bind"), runs_time_shifted(channel),
+                               config_string(channel_first_source(channel), "url")};
+}
+
 void stop_compiled_channel(const cJSON* document, int channel, StopMode mode) {
-  const cJSON* output = config_object(channel_at(document, channel), "output");
-  if (config_int(output, "timeShift") != 0) engine_stop_channel(channel + kMaxChannels, mode);
+  if (runs_time_shifted(channel_at(document, channel))) {
+    engine_stop_channel(channel + kMaxChannels, mode);
+  }
   engine_stop_channel(channel, mode);
 }
 

@@ -9,6 +9,7 @@
 #include <string>
 
 #include "config/served_output.h"
+#include "engine/channel_status.h"
 #include "engine/engine.h"
 #include "vocabulary/channel_state.h"
 #include "vocabulary/errors.h"
@@ -38,6 +39,11 @@ int compile_and_start_channel(const cJSON* document, int channel);
 int start_channel_preview(const cJSON* document, int channel);
 // The preview's records, without starting anything.
 int compile_channel_preview(const cJSON* document, int channel, StartRequest& request);
+
+// What the channel status reads of `channel`, the channel's object in the configuration (may be
+// null): its "bind", whether its "output.timeShift" is a non-zero scalar, and its first source's
+// URL.
+ChannelStatusSettings channel_status_settings(const cJSON* channel);
 
 // Stops the slot of channel `channel` (its time-shift companion first when "timeShift" is a
 // non-zero scalar).

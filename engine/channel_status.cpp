@@ -4,7 +4,6 @@
 
 #include <cstring>
 
-#include "config/document.h"
 #include "engine/channel_slot.h"
 #include "engine/playlist.h"
 #include "vocabulary/text_format.h"
@@ -12,25 +11,14 @@
 namespace vx {
 namespace {
 
-int bound_master(const cJSON* channel) {
-  return config_int(channel, "bind");
+// The slot of the channel's own transcoder.
+int own_slot(const ChannelStatusSettings& channel, int channel_number) {
+  return channel.time_shifted ? channel_number + kMaxChannels : channel_number;
 }
 
-// The slot of the channel's own transcoder: the time-shift companion's when "timeShift" is a
-// non-zero scalar.
-int own_slot(const cJSON* channel, int channel_number) {
-  const bool time_shifted = config_int(config_object(channel, "output"), "timeShift") != 0;
-  return time_shifted ? channel_number + kMaxChannels : channel_number;
-}
-
-const char* first_source_url(const cJSON* channel) {
-  const cJSON* sources = config_array(config_object(channel, "input"), "sources");
-  return config_string(cJSON_GetArrayItem(sources, 0), "url");
-}
-
-bool is_directory(const char* path) {
+bool is_directory(const std::string& path) {
   struct stat info {};
-  return path[0] != '\0' && ::stat(path, &info) == 0 && S_ISDIR(info.st_mode);
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::string playing_file_name(int channel_number) {
@@ -53,18 +41,18 @@ std::size_t utf8_prefix_length(const std::string& text, std::size_t limit) {
 
 }  // namespace
 
-ChannelState channel_state(const cJSON* channel, int channel_number) {
+ChannelState channel_state(const ChannelStatusSettings& channel, int channel_number) {
   const ChannelState own = engine_get_state(own_slot(channel, channel_number));
   if (own != ChannelState::idle) return own;
   const std::optional<int> carrier = channel_carrier(channel, channel_number);
   return carrier ? engine_get_state(*carrier) : ChannelState::idle;
 }
 
-std::optional<int> channel_carrier(const cJSON* channel, int channel_number) {
+std::optional<int> channel_carrier(const ChannelStatusSettings& channel, int channel_number) {
   if (engine_get_state(own_slot(channel, channel_number)) != ChannelState::idle) {
     return std::nullopt;
   }
-  const int master = bound_master(channel);
+  const int master = channel.bound_master;
   if (master <= 0 || master > kMaxChannels || master - 1 == channel_number ||
       engine_get_state(master - 1) == ChannelState::idle) {
     return std::nullopt;
@@ -79,10 +67,10 @@ std::string idle_status_text(int channel_number) {
   return text;
 }
 
-std::string channel_status_text(const cJSON* channel, int channel_number) {
-  if (is_directory(first_source_url(channel))) return playing_file_name(channel_number);
+std::string channel_status_text(const ChannelStatusSettings& channel, int channel_number) {
+  if (is_directory(channel.first_source_url)) return playing_file_name(channel_number);
   int slot = channel_number;
-  const int master = bound_master(channel);
+  const int master = channel.bound_master;
   const bool show_master = engine_get_state(slot) == ChannelState::idle && master > 0;
   if (show_master) slot = master - 1;
 
@@ -111,8 +99,8 @@ std::vector<RelayedTarget> channel_target_states(int channel_number) {
   return targets;
 }
 
-std::size_t channel_status_text(const cJSON* channel, int channel_number, char* buffer,
-                                std::size_t capacity) {
+std::size_t channel_status_text(const ChannelStatusSettings& channel, int channel_number,
+                                char* buffer, std::size_t capacity) {
   if (buffer == nullptr || capacity == 0) return 0;
   const std::string text = channel_status_text(channel, channel_number);
   const std::size_t length = utf8_prefix_length(text, capacity - 1);

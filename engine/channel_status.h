@@ -3,8 +3,6 @@
 // channel whose transcoder serves it, and the states of the targets its transcoder relays.
 #pragma once
 
-#include <cjson/cJSON.h>
-
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -14,19 +12,27 @@
 
 namespace vx {
 
-// `channel` is the channel's object in the configuration (may be null). The state of its own
-// slot (the time-shift companion's when "timeShift" is a non-zero scalar) when that is busy,
-// else its master's when it is bound, else idle.
-ChannelState channel_state(const cJSON* channel, int channel_number);
+// What the status reads of a channel's settings. The channel compiler fills it from the
+// channel's object in the configuration (channel_status_settings); the default record is a
+// channel that is not bound, not time-shifted and has no source.
+struct ChannelStatusSettings {
+  int bound_master = 0;          // 1-based number of the channel it is bound to; 0: none
+  bool time_shifted = false;     // its transcoder runs in the time-shift companion's slot
+  std::string first_source_url;  // a folder here plays as a list
+};
+
+// The state of the channel's own slot (the time-shift companion's when it is time-shifted) when
+// that is busy, else its master's when it is bound, else idle.
+ChannelState channel_state(const ChannelStatusSettings& channel, int channel_number);
 
 // The number (0-based) of the channel whose transcoder a bound channel shows while its own slot
 // is idle: its master's, when that one is not idle. nullopt when the channel's own slot is busy,
 // it is not bound, or its master is idle too. Stopping the channel itself then stops nothing.
-std::optional<int> channel_carrier(const cJSON* channel, int channel_number);
+std::optional<int> channel_carrier(const ChannelStatusSettings& channel, int channel_number);
 
 // "hh:mm:ss   25fps@3000Kbps" for a running channel (a bound one that is idle itself shows its
 // master's position only), the current file's name for a folder channel, or "".
-std::string channel_status_text(const cJSON* channel, int channel_number);
+std::string channel_status_text(const ChannelStatusSettings& channel, int channel_number);
 
 // What an idle channel shows: "IDLE", and after it why its latest start was refused before a
 // transcoder ran (engine_get_start_problem), so the operator reads the reason where the state is.
@@ -39,7 +45,7 @@ std::vector<RelayedTarget> channel_target_states(int channel_number);
 
 // The same into the caller's buffer: at most capacity - 1 bytes, never a partial UTF-8
 // character, always terminated when capacity > 0. Returns the bytes written.
-std::size_t channel_status_text(const cJSON* channel, int channel_number, char* buffer,
-                                std::size_t capacity);
+std::size_t channel_status_text(const ChannelStatusSettings& channel, int channel_number,
+                                char* buffer, std::size_t capacity);
 
 }  // namespace vx

@@ -2,7 +2,10 @@
 
 #include <algorithm>
 
+#include "config/core_lock.h"
 #include "config/document.h"
+#include "config/store.h"
+#include "vocabulary/product.h"
 #include "vocabulary/utf8.h"
 
 namespace vx {
@@ -18,6 +21,24 @@ ChannelRowTexts channel_row_texts(const cJSON* channel, int index) {
   const int bind = config_int(channel, "bind");
   return {std::to_string(index + 1), config_string(source, "url"),
           bind > 0 ? std::to_string(bind) : "", config_string(channel, "memo")};
+}
+
+std::vector<ChannelRowTexts> stored_channel_row_texts() {
+  std::vector<ChannelRowTexts> rows;
+  const CoreLock lock = core_lock();
+  const cJSON* channel = nullptr;
+  cJSON_ArrayForEach(channel, config_array(config_document(), "channels")) {
+    if (rows.size() == static_cast<std::size_t>(kMaxChannels)) break;
+    rows.push_back(channel_row_texts(channel, static_cast<int>(rows.size())));
+  }
+  return rows;
+}
+
+std::optional<ChannelRowTexts> stored_channel_row_texts(int row) {
+  const CoreLock lock = core_lock();
+  const cJSON* channel = cJSON_GetArrayItem(config_array(config_document(), "channels"), row);
+  if (channel == nullptr) return std::nullopt;
+  return channel_row_texts(channel, row);
 }
 
 StatusIcon status_icon(ChannelState state) {

@@ -5,8 +5,10 @@
 
 #include <cjson/cJSON.h>
 
+#include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "vocabulary/channel_state.h"
 
@@ -23,6 +25,11 @@ struct ChannelRowTexts {
   std::string memo;
 };
 ChannelRowTexts channel_row_texts(const cJSON* channel, int index);
+// The rows of the channels stored in the document in force (at most kMaxChannels), and the row
+// of one of them (nullopt when the document has no such channel), read under the core lock
+// (taken here).
+std::vector<ChannelRowTexts> stored_channel_row_texts();
+std::optional<ChannelRowTexts> stored_channel_row_texts(int row);
 
 // The three status pictures: idle; extract, running or preview; stopping or no signal.
 enum class StatusIcon { idle, active, stopping };

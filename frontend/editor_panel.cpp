@@ -5,11 +5,13 @@
 #include <cstdint>
 #include <utility>
 
+#include "config/core_lock.h"
 #include "config/document.h"
+#include "config/store.h"
 #include "dialogs/audio_settings.h"
 #include "dialogs/json_fields.h"
-#include "platform/host.h"
 #include "platform/encoder_list.h"
+#include "platform/host.h"
 #include "vocabulary/codecs.h"
 #include "vocabulary/product.h"
 
@@ -220,6 +222,13 @@ EditorEnvironment editor_environment(const cJSON* global, int channel_number,
   environment.output_folder = new_output_folder();
   environment.encoders = std::move(encoders);
   return environment;
+}
+
+EditorEnvironment current_editor_environment(int channel_number, std::set<std::string> encoders) {
+  std::string address = local_ipv4_address();
+  const CoreLock lock = core_lock();
+  return editor_environment(config_object(config_document(), "global"), channel_number,
+                            std::move(address), std::move(encoders));
 }
 
 PanelChange change_target_format(const EditorValues& shown, int format,

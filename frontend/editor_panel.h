@@ -52,6 +52,9 @@ std::set<std::string> available_encoders();
 // From the document's "global" object and the host's first address.
 EditorEnvironment editor_environment(const cJSON* global, int channel_number,
                                      std::string local_address, std::set<std::string> encoders);
+// The same from the document in force, read under the core lock (taken here), with the host's
+// first IPv4 address asked before it.
+EditorEnvironment current_editor_environment(int channel_number, std::set<std::string> encoders);
 
 // What the window does after a change: draw `values`, then show `message` when there is one.
 struct PanelChange {

@@ -42,10 +42,11 @@ bool allowed_step(vx::ChannelState from, vx::ChannelState to) {
 
 void check_status(int slot) {
   if (slot < 0 || slot >= vx::kMaxChannels) return;
-  const std::string text = vx::channel_status_text(nullptr, slot);
+  const std::string text = vx::channel_status_text(vx::ChannelStatusSettings{}, slot);
   if (text.size() > kStatusLimit) std::abort();
   char buffer[8];
-  const std::size_t written = vx::channel_status_text(nullptr, slot, buffer, sizeof buffer);
+  const std::size_t written =
+      vx::channel_status_text(vx::ChannelStatusSettings{}, slot, buffer, sizeof buffer);
   if (written >= sizeof buffer || buffer[written] != '\0') std::abort();
   if (text.compare(0, written, buffer, written) != 0) std::abort();
 }

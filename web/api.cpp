@@ -69,14 +69,15 @@ void append_target_states(std::string& text, const std::vector<RelayedTarget>& t
 }
 
 void append_status_entry(std::string& text, const cJSON* channel, int index) {
-  const ChannelState state = channel_state(channel, index);
+  const ChannelStatusSettings settings = channel_status_settings(channel);
+  const ChannelState state = channel_state(settings, index);
   if (state == ChannelState::idle && !engine_get_start_problem(index).empty()) {
     text += R"(    {"state": "idle", "status": )";
     text += device_text_json(idle_status_text(index), kMaxStatusCharacters);
   } else if (const char* fixed = status_entry_prefix(state)) {
     text += fixed;
   } else {
-    std::string status = channel_status_text(channel, index);
+    std::string status = channel_status_text(settings, index);
     if (status.empty()) status = "RUNNING";
     text += R"(    {"state": "running", "status": )";
     text += device_text_json(status, kMaxStatusCharacters);
@@ -110,7 +111,7 @@ std::vector<bool> channels_not_idle() {
   int index = 0;
   const cJSON* channel = nullptr;
   cJSON_ArrayForEach(channel, config_array(config_document(), "channels")) {
-    busy.push_back(channel_state(channel, index++) != ChannelState::idle);
+    busy.push_back(channel_state(channel_status_settings(channel), index++) != ChannelState::idle);
   }
   return busy;
 }

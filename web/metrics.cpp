@@ -9,6 +9,7 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
+#include "engine/channel_compiler.h"
 #include "engine/channel_figures.h"
 #include "engine/channel_status.h"
 #include "engine/load_monitor.h"
@@ -92,7 +93,7 @@ std::vector<ChannelView> channel_views(const cJSON* document) {
   int index = 0;
   for (const cJSON* channel = channels != nullptr ? channels->child : nullptr;
        channel != nullptr && channel_is_valid(channel); channel = channel->next, ++index) {
-    views.push_back({channel_label(index), channel_state(channel, index),
+    views.push_back({channel_label(index), channel_state(channel_status_settings(channel), index),
                      config_bool(channel, "enable"), engine_channel_figures(index),
                      channel_target_states(index)});
   }

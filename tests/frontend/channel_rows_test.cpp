@@ -4,7 +4,10 @@
 
 #include <tuple>
 
+#include "config/core_lock.h"
+#include "config/document.h"
 #include "config/json.h"
+#include "config/store.h"
 
 namespace vx {
 namespace {
@@ -18,6 +21,34 @@ TEST(ChannelRows, TextsIconsAndHoverButtonsFollowTheChannelAndItsState) {
   const ChannelRowTexts unbound =
       channel_row_texts(json_parse(R"({"bind": 0, "memo": 7})").get(), 0);
   EXPECT_EQ(unbound.bind + unbound.memo, "");
+
+  // The stored rows are those of the document in force, numbered by their place.
+  {
+    JsonPtr document(cJSON_CreateObject());
+    cJSON* channels = cJSON_AddArrayToObject(document.get(), "channels");
+    for (const char* memo : {"a", "b"}) {
+      JsonPtr channel = channel_template();
+      config_set_string(channel.get(), "memo", memo);
+      cJSON* sources = config_array(config_object(channel.get(), "input"), "sources");
+      config_set_string(cJSON_GetArrayItem(sources, 0), "url", "/m.mp4");
+      if (*memo == 'b') config_set_int(channel.get(), "bind", 1);
+      cJSON_AddItemToArray(channels, channel.release());
+    }
+    const CoreLock lock = core_lock();
+    ASSERT_NE(config_normalise(json_print(document.get()).value_or("")), nullptr);
+  }
+  const std::vector<ChannelRowTexts> stored = stored_channel_row_texts();
+  ASSERT_EQ(stored.size(), 2u);
+  EXPECT_EQ(stored[1].number + stored[1].bind + stored[1].memo, "21b");
+  const std::optional<ChannelRowTexts> first = stored_channel_row_texts(0);
+  ASSERT_TRUE(first);
+  EXPECT_EQ(first->number + first->memo, "1a");
+  EXPECT_FALSE(stored_channel_row_texts(2));
+  EXPECT_FALSE(stored_channel_row_texts(-1));
+  {
+    const CoreLock lock = core_lock();
+    config_free();
+  }
 
   struct Case {
     ChannelState state;

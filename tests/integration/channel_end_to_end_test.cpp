@@ -107,7 +107,8 @@ TEST_F(ChannelEndToEnd, TemplateChannelStreamsToAUdpReceiver) {
                                                      "udp://127.0.0.1:" + std::to_string(port))),
                             1);
   ASSERT_EQ(compile_and_start_channel(document, 0), 0);
-  const cJSON* channel = cJSON_GetArrayItem(config_array(document, "channels"), 0);
+  const ChannelStatusSettings channel =
+      channel_status_settings(cJSON_GetArrayItem(config_array(document, "channels"), 0));
   std::string status;
   ASSERT_TRUE(poll_until([&] {
     status = channel_status_text(channel, 0);
@@ -133,7 +134,8 @@ TEST_F(ChannelEndToEnd, AQuietLiveSourceShowsNoSignalUntilItReturns) {
   config_set_string(first_source(live.get()), "format", "udp");
   cJSON* document = install(text_of(live));
   ASSERT_EQ(compile_and_start_channel(document, 0), 0);
-  const cJSON* channel = cJSON_GetArrayItem(config_array(document, "channels"), 0);
+  const ChannelStatusSettings channel =
+      channel_status_settings(cJSON_GetArrayItem(config_array(document, "channels"), 0));
   auto sender = start_live_udp_sender(folder_, port, "sender");
   ASSERT_TRUE(poll_until([&] {
     return channel_status_text(channel, 0).find("fps@") != std::string::npos;
@@ -159,7 +161,8 @@ TEST_F(ChannelEndToEnd, FolderChannelPlaysItsFirstFile) {
   ASSERT_EQ(compile_and_start_channel(document, 0), 0);
   EXPECT_NE(log_text().find("-i " + quoted_argument((folder_ / "clips/a.mp4").string()) + " "),
             std::string::npos);
-  const cJSON* channel = cJSON_GetArrayItem(config_array(document, "channels"), 0);
+  const ChannelStatusSettings channel =
+      channel_status_settings(cJSON_GetArrayItem(config_array(document, "channels"), 0));
   EXPECT_EQ(channel_status_text(channel, 0), "a.mp4");
   stop_compiled_channel(document, 0, StopMode::kill);
   EXPECT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::idle; }));
@@ -179,7 +182,8 @@ TEST_F(ChannelEndToEnd, MasterAndSlaveShareOneOutput) {
   ASSERT_EQ(compile_channel(document, 0, request), 0);
   ASSERT_EQ(request.sources.size(), 2u);
   ASSERT_EQ(compile_and_start_channel(document, 0), 0);
-  const cJSON* channel = cJSON_GetArrayItem(config_array(document, "channels"), 0);
+  const ChannelStatusSettings channel =
+      channel_status_settings(cJSON_GetArrayItem(config_array(document, "channels"), 0));
   ASSERT_TRUE(poll_until([&] { return channel_state(channel, 0) == ChannelState::idle; }))
       << log_text();
   EXPECT_EQ(engine_get_exit_code(0), 0u) << log_text();

@@ -386,7 +386,8 @@ TEST_F(TargetPresets, EveryPresetStreamsAsItComes) {
                                        json_print(channel.get()).value_or("") + "]}");
     ASSERT_NE(document, nullptr);
     ASSERT_EQ(compile_and_start_channel(document, 0), 0);
-    const cJSON* stored = cJSON_GetArrayItem(config_array(document, "channels"), 0);
+    const ChannelStatusSettings stored =
+        channel_status_settings(cJSON_GetArrayItem(config_array(document, "channels"), 0));
     const auto log = [&] { return last_part(read_text(folder_ / "morv_001.log")); };
 
     std::string missing = "not looked at";

@@ -11,6 +11,7 @@
 #include "config/json.h"
 #include "config/login_password.h"
 #include "dialogs/choice_tables.h"
+#include "engine/channel_compiler.h"
 #include "engine/channel_status.h"
 #include "engine/engine.h"
 #include "platform/host.h"
@@ -196,7 +197,7 @@ TEST_F(WebServer, RemovalGoesThroughTheSupervisorAndWaitsForLaterChannels) {
   const auto state = [this](int index) {
     const CoreLock lock = core_lock();
     engine_poll_slots();
-    return channel_state(channel(index), index);
+    return channel_state(channel_status_settings(channel(index)), index);
   };
   const std::string before = stored();
 
