@@ -165,7 +165,7 @@ void Supervisor::channel_ended(int row, SupervisorClock::time_point now) {
 }
 
 bool Supervisor::start_next_folder_file(int row, int auto_restart) {
-  CPlayList& playlist = channel_playlist(row);
+  FolderPlaylist& playlist = channel_playlist(row);
   const int tries = playlist.count();
   for (int attempt = 0; attempt < tries; ++attempt) {
     if (!playlist.next(auto_restart != 0)) {

@@ -327,14 +327,14 @@ ConfigTransfer config_import(const std::string& path) {
   return transfer_done(text);
 }
 
-std::vector<FolderPlaylist> config_folder_playlists() {
+std::vector<FolderPlaylistSetup> config_folder_playlists() {
   const cJSON* document = store().document.get();
   const cJSON* global = config_object(document, "global");
   const bool recursive = config_bool(global, "folderRecur");
   const bool shuffle = config_bool(global, "folderShuffle");
   const cJSON* channels = config_array(document, "channels");
 
-  std::vector<FolderPlaylist> playlists;
+  std::vector<FolderPlaylistSetup> playlists;
   const cJSON* channel = channels != nullptr ? channels->child : nullptr;
   for (int index = 0; index < kMaxChannels; ++index) {
     const cJSON* sources = config_array(config_object(channel, "input"), "sources");

@@ -119,7 +119,7 @@ ConfigTransfer config_import(const std::string& path);
 
 // What a channel's folder playlist is set up with after a load: the first source's "url" when it
 // names an existing folder (else ""), and the global "folderRecur" and "folderShuffle".
-struct FolderPlaylist {
+struct FolderPlaylistSetup {
   int channel = 0;  // 0 to 15
   std::string folder;
   bool recursive = false;
@@ -127,14 +127,14 @@ struct FolderPlaylist {
 };
 
 // One entry for each of the 16 channels, from the current document.
-std::vector<FolderPlaylist> config_folder_playlists();
+std::vector<FolderPlaylistSetup> config_folder_playlists();
 
 // Called with config_folder_playlists() after every config_load() and successful import. The
 // configuration cannot reach the playlists itself (they belong to the engine, which builds on
 // the configuration), so the program's start-up installs a loader that calls, per entry,
 //   channel_playlist(p.channel).load(playlist_file_path(config_folder(), p.channel),
 //                                    p.folder, p.recursive, p.shuffle);
-using FolderPlaylistLoader = std::function<void(const std::vector<FolderPlaylist>&)>;
+using FolderPlaylistLoader = std::function<void(const std::vector<FolderPlaylistSetup>&)>;
 void config_set_playlist_loader(FolderPlaylistLoader loader);
 
 }  // namespace vx

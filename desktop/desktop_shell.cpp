@@ -12,10 +12,10 @@
 
 #include "desktop/login_dialog.h"
 #include "desktop/message_boxes.h"
-#include "desktop/morvi_dlg.h"
+#include "desktop/main_window.h"
 #include "desktop/qt_text.h"
-#include "frontend/channel_commands.h"
-#include "frontend/global_settings_access.h"
+#include "window_logic/channel_commands.h"
+#include "window_logic/global_settings_access.h"
 #include "platform/exit_signals.h"
 #include "platform/host.h"
 #include "vocabulary/product.h"
@@ -88,11 +88,11 @@ DesktopShell::~DesktopShell() {
 
 std::optional<int> DesktopShell::start(bool show) {
   const bool tray = QSystemTrayIcon::isSystemTrayAvailable();
-  window_ = std::make_unique<MorviDlg>(application_, !tray);
-  connect(window_.get(), &MorviDlg::exitRequested, this, &DesktopShell::confirm_exit);
-  connect(window_.get(), &MorviDlg::wentAway, this, &DesktopShell::lock_window);
+  window_ = std::make_unique<MainWindow>(application_, !tray);
+  connect(window_.get(), &MainWindow::exitRequested, this, &DesktopShell::confirm_exit);
+  connect(window_.get(), &MainWindow::wentAway, this, &DesktopShell::lock_window);
   // Queued: the prompt waits for the operator, never inside the window's own event handler.
-  connect(window_.get(), &MorviDlg::cameBack, this, &DesktopShell::show_window,
+  connect(window_.get(), &MainWindow::cameBack, this, &DesktopShell::show_window,
           Qt::QueuedConnection);
   if (const std::optional<int> code = application_.start(show)) {
     window_.reset();

@@ -20,7 +20,7 @@ class QSocketNotifier;
 
 namespace vx {
 
-class MorviDlg;
+class MainWindow;
 
 // Runs the program with its window and returns the process's exit code. `quiet`: start with the
 // tray icon only, or minimised where the desktop has no tray.
@@ -56,7 +56,7 @@ class DesktopShell final : public QObject,
   void confirm_exit();
 
   Application& application() { return application_; }
-  MorviDlg* window() { return window_.get(); }
+  MainWindow* window() { return window_.get(); }
 
   // WebServerEvents: on the server's thread; they queue work for the window's thread.
   void configuration_saved() override;
@@ -90,7 +90,7 @@ class DesktopShell final : public QObject,
 
   UniqueFd exit_signals_;
   Application application_;
-  std::unique_ptr<MorviDlg> window_;
+  std::unique_ptr<MainWindow> window_;
   QSystemTrayIcon* tray_ = nullptr;
   QTimer supervise_;
   QTimer meters_;

@@ -22,8 +22,8 @@
 
 #include "desktop/qt_text.h"
 #include "desktop/widget_kit.h"
-#include "dialogs/choice_tables.h"
-#include "frontend/editor_panel.h"
+#include "settings/choice_tables.h"
+#include "window_logic/editor_panel.h"
 
 namespace vx {
 namespace {

@@ -11,9 +11,9 @@
 #include <string_view>
 #include <vector>
 
-#include "frontend/channel_editor.h"
-#include "frontend/editor_controls.h"
-#include "frontend/editor_values.h"
+#include "window_logic/channel_editor.h"
+#include "window_logic/editor_controls.h"
+#include "window_logic/editor_values.h"
 
 class QCheckBox;
 class QComboBox;

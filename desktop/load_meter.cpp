@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "desktop/channel_list.h"
+#include "desktop/load_meter.h"
 #include "desktop/qt_text.h"
 
 namespace vx {
@@ -16,11 +16,11 @@ int scaled(const QWidget& widget, int pixels) {
 
 }  // namespace
 
-CpuLoadList::CpuLoadList(QWidget* parent) : QWidget(parent) {
+LoadMeter::LoadMeter(QWidget* parent) : QWidget(parent) {
   setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
-void CpuLoadList::set_loads(const std::vector<int>& percents) {
+void LoadMeter::set_loads(const std::vector<int>& percents) {
   if (percents == loads_) return;
   const bool resized = percents.size() != loads_.size();
   loads_ = percents;
@@ -28,12 +28,12 @@ void CpuLoadList::set_loads(const std::vector<int>& percents) {
   update();
 }
 
-QSize CpuLoadList::sizeHint() const {
+QSize LoadMeter::sizeHint() const {
   const int cells = std::max<int>(1, static_cast<int>(loads_.size()));
   return {cells * scaled(*this, kCellWidth), std::max(18, fontMetrics().height() + 4)};
 }
 
-void CpuLoadList::paintEvent(QPaintEvent*) {
+void LoadMeter::paintEvent(QPaintEvent*) {
   QPainter painter(this);
   painter.setPen(Qt::black);
   const int width = scaled(*this, kCellWidth);

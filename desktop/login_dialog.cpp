@@ -7,8 +7,8 @@
 #include <QMessageBox>
 
 #include "desktop/qt_text.h"
-#include "dialogs/login_prompt.h"
-#include "frontend/global_settings_access.h"
+#include "settings/login_prompt.h"
+#include "window_logic/global_settings_access.h"
 
 namespace vx {
 

@@ -4,7 +4,7 @@
 
 #include <QMessageBox>
 
-#include "frontend/editor_parts.h"
+#include "window_logic/editor_parts.h"
 
 class QWidget;
 

@@ -60,7 +60,7 @@ std::string joined_options(const cJSON* array, bool skip_empty) {
 // A folder source plays its playlist's current file; the playlist is rebuilt each start.
 int resolve_folder_source(const cJSON* document, int supplier, std::string& url) {
   if (!is_directory(url)) return 0;
-  CPlayList* playlist = channel_playlist_at(supplier);
+  FolderPlaylist* playlist = channel_playlist_at(supplier);
   const cJSON* global = global_of(document);
   if (playlist == nullptr || playlist->build(url, config_bool(global, "folderRecur"),
                                              config_bool(global, "folderShuffle")) == 0) {
@@ -447,9 +447,9 @@ int compile_channel(const cJSON* document, int channel, StartRequest& request) {
 }
 
 void attach_folder_playlists_to_config() {
-  config_set_playlist_loader([](const std::vector<FolderPlaylist>& playlists) {
-    for (const FolderPlaylist& entry : playlists) {
-      CPlayList* playlist = channel_playlist_at(entry.channel);
+  config_set_playlist_loader([](const std::vector<FolderPlaylistSetup>& playlists) {
+    for (const FolderPlaylistSetup& entry : playlists) {
+      FolderPlaylist* playlist = channel_playlist_at(entry.channel);
       if (playlist == nullptr) continue;
       playlist->load(playlist_file_path(config_folder(), entry.channel), entry.folder,
                      entry.recursive, entry.shuffle);

@@ -22,7 +22,7 @@ bool is_directory(const std::string& path) {
 }
 
 std::string playing_file_name(int channel_number) {
-  const CPlayList* playlist = channel_playlist_at(channel_number);
+  const FolderPlaylist* playlist = channel_playlist_at(channel_number);
   if (playlist == nullptr) return {};
   const std::optional<std::string> current = playlist->current();
   if (!current) return {};

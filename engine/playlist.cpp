@@ -129,7 +129,7 @@ bool write_file_replacing(const std::string& path, std::string_view text) {
 
 }  // namespace
 
-int CPlayList::build(const std::string& folder, bool recursive, bool shuffle) {
+int FolderPlaylist::build(const std::string& folder, bool recursive, bool shuffle) {
   FolderScan scan(recursive);
   if (!scan.scan(without_trailing_slashes(folder))) return 0;
 
@@ -151,7 +151,7 @@ int CPlayList::build(const std::string& folder, bool recursive, bool shuffle) {
   return count();
 }
 
-void CPlayList::load(const std::string& playlist_file, const std::string& folder, bool recursive,
+void FolderPlaylist::load(const std::string& playlist_file, const std::string& folder, bool recursive,
                      bool shuffle) {
   file_ = playlist_file;
   folder_ = folder;
@@ -177,7 +177,7 @@ void CPlayList::load(const std::string& playlist_file, const std::string& folder
   move_to(current_path);
 }
 
-std::optional<std::string> CPlayList::next(bool wrap) {
+std::optional<std::string> FolderPlaylist::next(bool wrap) {
   if (files_.empty()) return std::nullopt;
   if (position_ + 1 >= files_.size()) {
     if (!wrap) return std::nullopt;
@@ -189,7 +189,7 @@ std::optional<std::string> CPlayList::next(bool wrap) {
   return current();
 }
 
-std::optional<std::string> CPlayList::previous(bool wrap) {
+std::optional<std::string> FolderPlaylist::previous(bool wrap) {
   if (files_.empty()) return std::nullopt;
   if (position_ == 0 || position_ >= files_.size()) {
     if (!wrap) return std::nullopt;
@@ -201,12 +201,12 @@ std::optional<std::string> CPlayList::previous(bool wrap) {
   return current();
 }
 
-std::optional<std::string> CPlayList::current() const {
+std::optional<std::string> FolderPlaylist::current() const {
   if (position_ >= files_.size()) return std::nullopt;
   return files_[position_];
 }
 
-void CPlayList::save() const {
+void FolderPlaylist::save() const {
   if (file_.empty()) return;
   if (files_.empty() || !is_directory(folder_)) {
     ::unlink(file_.c_str());
@@ -222,13 +222,13 @@ void CPlayList::save() const {
   write_file_replacing(file_, text);
 }
 
-void CPlayList::clear() {
+void FolderPlaylist::clear() {
   files_.clear();
   members_.clear();
   position_ = 0;
 }
 
-void CPlayList::add(std::string path, bool shuffled) {
+void FolderPlaylist::add(std::string path, bool shuffled) {
   if (members_.contains(path)) return;
   members_.insert(path);
   if (shuffled && !files_.empty()) {
@@ -241,7 +241,7 @@ void CPlayList::add(std::string path, bool shuffled) {
 
 // Files that left the folder leave the list too, so a build never offers a path that is gone;
 // the survivors keep their order (a shuffled order stays as it was).
-void CPlayList::keep_only(const std::unordered_set<std::string>& seen) {
+void FolderPlaylist::keep_only(const std::unordered_set<std::string>& seen) {
   std::erase_if(files_, [&](const std::string& path) {
     if (seen.contains(path)) return false;
     members_.erase(path);
@@ -249,23 +249,23 @@ void CPlayList::keep_only(const std::unordered_set<std::string>& seen) {
   });
 }
 
-void CPlayList::move_to(const std::optional<std::string>& path) {
+void FolderPlaylist::move_to(const std::optional<std::string>& path) {
   position_ = 0;
   if (!path) return;
   const auto found = std::find(files_.begin(), files_.end(), *path);
   if (found != files_.end()) position_ = static_cast<std::size_t>(found - files_.begin());
 }
 
-CPlayList* channel_playlist_at(int channel) {
-  static std::array<CPlayList, kMaxChannels> playlists;
+FolderPlaylist* channel_playlist_at(int channel) {
+  static std::array<FolderPlaylist, kMaxChannels> playlists;
   if (channel < 0 || channel >= kMaxChannels) return nullptr;
   return &playlists[static_cast<std::size_t>(channel)];
 }
 
-CPlayList& channel_playlist(int channel) {
-  if (CPlayList* playlist = channel_playlist_at(channel)) return *playlist;
-  static CPlayList detached;
-  detached = CPlayList{};
+FolderPlaylist& channel_playlist(int channel) {
+  if (FolderPlaylist* playlist = channel_playlist_at(channel)) return *playlist;
+  static FolderPlaylist detached;
+  detached = FolderPlaylist{};
   return detached;
 }
 

@@ -15,7 +15,7 @@ namespace vx {
 inline constexpr std::size_t kPlayListLineLimit = 999;
 
 // Not thread-safe: the engine's callers hold the core lock around every use.
-class CPlayList {
+class FolderPlaylist {
  public:
   // Where save() writes; "" (the default) saves nothing.
   void set_file(const std::string& playlist_file) { file_ = playlist_file; }
@@ -67,8 +67,8 @@ class CPlayList {
 // channel_playlist_at() gives nullptr and channel_playlist() a detached playlist without a
 // file, emptied on every such call, so a bad channel number never touches a real channel's
 // list or file.
-CPlayList* channel_playlist_at(int channel);
-CPlayList& channel_playlist(int channel);
+FolderPlaylist* channel_playlist_at(int channel);
+FolderPlaylist& channel_playlist(int channel);
 
 
 // config_folder + "/log/morv_NNN.pls" with NNN = channel + 1; "" for a channel outside 0..15.

@@ -9,7 +9,7 @@
 
 namespace vx {
 
-inline constexpr std::string_view kInstanceMutexName = "/morvi_mutex_9527";
+inline constexpr std::string_view kInstanceLockName = "/morvi_mutex_9527";
 
 enum class InstanceRole { first, second, failed };
 enum class InstanceAnswer { window_shown, headless, no_answer };
@@ -21,7 +21,7 @@ class SingleInstance {
   // ".sock". The first instance listens on the socket; a later one gets role() second; any
   // other failure gives role() failed with error() saying why.
   static SingleInstance acquire(const std::string& fallback_folder,
-                                std::string_view name = kInstanceMutexName);
+                                std::string_view name = kInstanceLockName);
 
   SingleInstance(SingleInstance&& other) noexcept;
   SingleInstance& operator=(SingleInstance&& other) noexcept;

@@ -18,8 +18,8 @@ declare -A sources=(
   [origin_fuzz]="web/request_origin.cpp web/acl.cpp"
   [multipart_fuzz]="web/request_text.cpp"
   [path_fuzz]="web/request_text.cpp"
-  [dialog_filters_fuzz]="dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/text_format.cpp"
-  [dialog_records_fuzz]="dialogs/advanced_fields.cpp dialogs/advanced_format.cpp dialogs/advanced_video.cpp dialogs/global_settings.cpp dialogs/picture_filters.cpp dialogs/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp config/login_password.cpp vocabulary/text_format.cpp"
+  [settings_filters_fuzz]="settings/picture_filters.cpp settings/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/text_format.cpp"
+  [settings_records_fuzz]="settings/advanced_fields.cpp settings/advanced_format.cpp settings/advanced_video.cpp settings/global_settings.cpp settings/picture_filters.cpp settings/json_fields.cpp config/document.cpp config/json.cpp vocabulary/codecs.cpp vocabulary/formats.cpp config/login_password.cpp vocabulary/text_format.cpp"
   [config_post_fuzz]="$store_sources"
   [legacy_read_fuzz]="$store_sources"
   [output_parser_fuzz]="engine/output_parser.cpp engine/signal_watch.cpp engine/channel_slot.cpp engine/channel_status.cpp engine/channel_log.cpp platform/log_file.cpp engine/engine_clock.cpp engine/playlist.cpp platform/process.cpp vocabulary/text_format.cpp vocabulary/channel_state.cpp $store_sources"
@@ -28,16 +28,16 @@ declare -A sources=(
 # Libraries a target links besides its sources.
 declare -A libraries=(
   [cookie_fuzz]="-lsodium"
-  [dialog_filters_fuzz]="-lcjson"
-  [dialog_records_fuzz]="-lcjson -lsodium"
+  [settings_filters_fuzz]="-lcjson"
+  [settings_records_fuzz]="-lcjson -lsodium"
   [config_post_fuzz]="-lcjson -lsodium"
   [legacy_read_fuzz]="-lcjson -lsodium"
   [output_parser_fuzz]="-lcjson -lsodium"
   [token_line_fuzz]="-lmicrohttpd -lgnutls"
 )
 targets=("$@")
-[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz origin_fuzz multipart_fuzz path_fuzz dialog_filters_fuzz
-  dialog_records_fuzz config_post_fuzz legacy_read_fuzz output_parser_fuzz token_line_fuzz)
+[ ${#targets[@]} -eq 0 ] && targets=(acl_fuzz cookie_fuzz origin_fuzz multipart_fuzz path_fuzz settings_filters_fuzz
+  settings_records_fuzz config_post_fuzz legacy_read_fuzz output_parser_fuzz token_line_fuzz)
 
 mkdir -p "$out"
 for target in "${targets[@]}"; do

@@ -1,4 +1,4 @@
-#include "dialogs/advanced_fields.h"
+#include "settings/advanced_fields.h"
 #include "vocabulary/ascii.h"
 #include "web/api.h"
 

@@ -23,7 +23,7 @@ std::string runtime_text();
 
 WebAnswer answer_status();
 WebAnswer answer_runtime();
-// "/rules": the choice tables the page draws its lists from, as the window's (dialogs/).
+// "/rules": the choice tables the page draws its lists from, as the window's (settings/).
 WebAnswer answer_rules();
 // "/target_preset?channel=N&entry=K": the address target format entry K (a position in the
 // "targetFormats" of "/rules") starts with for channel N, on the host the request reached this

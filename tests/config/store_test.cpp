@@ -383,8 +383,8 @@ TEST_F(ConfigStoreTest, FiltersAndStreamSelectionMoveToTheInput) {
 }
 
 TEST_F(ConfigStoreTest, FirstStartWritesTheDefaultDocument) {
-  std::vector<FolderPlaylist> loaded;
-  config_set_playlist_loader([&](const std::vector<FolderPlaylist>& p) { loaded = p; });
+  std::vector<FolderPlaylistSetup> loaded;
+  config_set_playlist_loader([&](const std::vector<FolderPlaylistSetup>& p) { loaded = p; });
   EXPECT_TRUE(config_load().loaded);
   EXPECT_EQ(read_file(config_file()), kFirstStartDocument);
   EXPECT_FALSE(fs::exists(config_file().string() + ".invalid"));
@@ -609,7 +609,7 @@ TEST_F(ConfigStoreTest, ExportThenImportRestoresEverything) {
             nullptr);
   ASSERT_EQ(config_save(), 0);
   int loads = 0;
-  config_set_playlist_loader([&](const std::vector<FolderPlaylist>&) { ++loads; });
+  config_set_playlist_loader([&](const std::vector<FolderPlaylistSetup>&) { ++loads; });
 
   const ConfigTransfer in = config_import(exported.string());
   EXPECT_TRUE(in.ok);
@@ -671,12 +671,12 @@ TEST_F(ConfigStoreTest, FolderPlaylistsFollowTheFirstSources) {
                                    R"("}]}, "output": {"targets": [{"audio": {"codec": "aac"}}]}})";
   write_file(config_file(), document_json({file_channel, folder_channel},
                                           R"({"folderRecur": true, "folderShuffle": 1})"));
-  std::vector<FolderPlaylist> loaded;
-  config_set_playlist_loader([&](const std::vector<FolderPlaylist>& p) { loaded = p; });
+  std::vector<FolderPlaylistSetup> loaded;
+  config_set_playlist_loader([&](const std::vector<FolderPlaylistSetup>& p) { loaded = p; });
   ASSERT_TRUE(config_load().loaded);
   ASSERT_EQ(loaded.size(), 16u);
   for (int channel = 0; channel < 16; ++channel) {
-    const FolderPlaylist& entry = loaded[static_cast<std::size_t>(channel)];
+    const FolderPlaylistSetup& entry = loaded[static_cast<std::size_t>(channel)];
     EXPECT_EQ(entry.channel, channel);
     EXPECT_EQ(entry.folder, channel == 1 ? media.string() : "") << channel;
     EXPECT_TRUE(entry.recursive);

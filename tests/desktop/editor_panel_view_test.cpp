@@ -15,8 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "frontend/editor_controls.h"
-#include "frontend/editor_panel.h"
+#include "window_logic/editor_controls.h"
+#include "window_logic/editor_panel.h"
 #include "tests/desktop/qt_application.h"
 
 namespace vx {

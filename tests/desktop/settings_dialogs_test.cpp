@@ -11,11 +11,11 @@
 #include <QSignalSpy>
 #include <QSpinBox>
 
-#include "desktop/advanced_settings_dlg.h"
-#include "desktop/audio_settings_dlg.h"
-#include "desktop/global_settings_dlg.h"
-#include "desktop/video_settings_dlg.h"
-#include "frontend/editor_panel.h"
+#include "desktop/advanced_settings_dialog.h"
+#include "desktop/audio_settings_dialog.h"
+#include "desktop/global_settings_dialog.h"
+#include "desktop/video_settings_dialog.h"
+#include "window_logic/editor_panel.h"
 #include "tests/desktop/window_fixture.h"
 #include "tests/support/http_client.h"
 
@@ -40,9 +40,9 @@ TEST_F(Window, GlobalSettingsStoreTheirFieldsAndMoveTheWebServerOnceClosed) {
   start({});
   const std::uint16_t new_port = free_tcp_port();
   std::vector<std::string> refused;
-  ASSERT_TRUE(inside_modal<GlobalSettingsDlg>(
+  ASSERT_TRUE(inside_modal<GlobalSettingsDialog>(
       [&] { find("global_settings").click(); },
-      [&](GlobalSettingsDlg& dialog) {
+      [&](GlobalSettingsDialog& dialog) {
         EXPECT_EQ(child<QLineEdit>(dialog, "http_port").text(), QString::number(port_));
         EXPECT_EQ(child<QPlainTextEdit>(dialog, "ip_acl").toPlainText(), "allow all");
         save_screenshot(dialog, "global-settings.png");
@@ -90,9 +90,9 @@ TEST_F(Window, GlobalSettingsStoreTheirFieldsAndMoveTheWebServerOnceClosed) {
   EXPECT_EQ(http_get(port_, "/").status(), 0);
 
   // Cancel stores nothing, even after the fields were changed.
-  ASSERT_TRUE(inside_modal<GlobalSettingsDlg>(
+  ASSERT_TRUE(inside_modal<GlobalSettingsDialog>(
       [&] { find("global_settings").click(); },
-      [&](GlobalSettingsDlg& dialog) {
+      [&](GlobalSettingsDialog& dialog) {
         type_into(child<QLineEdit>(dialog, "login_password"), "other");
         QTest::keyClick(&dialog, Qt::Key_Escape);
       }));
@@ -109,9 +109,9 @@ TEST_F(Window, AnImportFromGlobalSettingsRebuildsTheListAndStartsEnabledChannels
   const std::string path = chosen.string();
 
   std::vector<std::string> boxes;
-  ASSERT_TRUE(inside_modal<GlobalSettingsDlg>(
+  ASSERT_TRUE(inside_modal<GlobalSettingsDialog>(
       [&] { find("global_settings").click(); },
-      [&](GlobalSettingsDlg& dialog) {
+      [&](GlobalSettingsDialog& dialog) {
         boxes = answering_boxes([&] {
           EXPECT_TRUE(inside_modal<QFileDialog>([&] { child(dialog, "import").click(); },
                                                 [&](QFileDialog& chooser) {
@@ -138,8 +138,8 @@ TEST_F(Window, AnImportFromGlobalSettingsRebuildsTheListAndStartsEnabledChannels
 TEST_F(Window, TheAdvancedPanelsEditTheWorkingCopyAndApplyStoresThem) {
   start({"udp://0.0.0.0:1234"}, 1);
   find("edit").click();
-  auto& format = *window().findChild<AdvancedSettingsDlg*>();
-  auto& video = *window().findChild<VideoSettingsDlg*>();
+  auto& format = *window().findChild<AdvancedSettingsDialog*>();
+  auto& video = *window().findChild<VideoSettingsDialog*>();
   find("format_advanced").click();
   ASSERT_TRUE(format.isVisible());
   child<QSpinBox>(format, "hls_segment_length").setValue(6);
@@ -179,9 +179,9 @@ TEST_F(Window, AudioSettingsChooseThePcmVariantOfTheWorkingCopy) {
   start({"udp://0.0.0.0:1234"});
   find("edit").click();
   // The channel's audio encoding is not PCM: the page is disabled and OK stores nothing.
-  ASSERT_TRUE(inside_modal<AudioSettingsDlg>(
+  ASSERT_TRUE(inside_modal<AudioSettingsDialog>(
       [&] { find("audio_advanced").click(); },
-      [&](AudioSettingsDlg& dialog) {
+      [&](AudioSettingsDialog& dialog) {
         EXPECT_FALSE(child<QListWidget>(dialog, "pcm_encoding").isEnabled());
         child(dialog, "ok").click();
       }));
@@ -196,9 +196,9 @@ TEST_F(Window, AudioSettingsChooseThePcmVariantOfTheWorkingCopy) {
   auto& encoding = find<QComboBox>(kAudioEncodingControl);
   encoding.setCurrentIndex(0);  // "PCM", as the operator picks it
   emit encoding.activated(0);
-  ASSERT_TRUE(inside_modal<AudioSettingsDlg>(
+  ASSERT_TRUE(inside_modal<AudioSettingsDialog>(
       [&] { find("audio_advanced").click(); },
-      [&](AudioSettingsDlg& dialog) {
+      [&](AudioSettingsDialog& dialog) {
         auto& variants = child<QListWidget>(dialog, "pcm_encoding");
         EXPECT_TRUE(variants.isEnabled());
         ASSERT_NE(variants.currentItem(), nullptr) << config_string(audio, "codec");
@@ -238,8 +238,8 @@ TEST_F(Window, AMinimisedWindowComesBackOnlyThroughThePassword) {
   auto& cover = find<QWidget>("lock_cover");
   EXPECT_TRUE(contents.isVisible());
   // Ctrl+Q is counted here instead of ending the test program.
-  QObject::disconnect(&window(), &MorviDlg::exitRequested, shell_.get(), nullptr);
-  QSignalSpy exits(&window(), &MorviDlg::exitRequested);
+  QObject::disconnect(&window(), &MainWindow::exitRequested, shell_.get(), nullptr);
+  QSignalSpy exits(&window(), &MainWindow::exitRequested);
   QTest::keyClick(&window(), Qt::Key_Q, Qt::ControlModifier);
   EXPECT_EQ(exits.count(), 1);
 

@@ -19,9 +19,9 @@
 #include "config/document.h"
 #include "config/json.h"
 #include "config/store.h"
-#include "desktop/channel_list.h"
+#include "desktop/channel_list_view.h"
 #include "desktop/desktop_shell.h"
-#include "desktop/morvi_dlg.h"
+#include "desktop/main_window.h"
 #include "tests/desktop/qt_application.h"
 #include "tests/support/peers.h"
 
@@ -91,8 +91,8 @@ class Window : public ::testing::Test {
     ASSERT_TRUE(spin_until([&] { return list().row_count() == static_cast<int>(sources.size()); }));
   }
 
-  MorviDlg& window() { return *shell_->window(); }
-  MorviListCtrl& list() { return window().channel_list(); }
+  MainWindow& window() { return *shell_->window(); }
+  ChannelListView& list() { return window().channel_list(); }
 
   bool spin_until(const std::function<bool()>& done, Clock::duration limit = 10s) {
     const auto deadline = Clock::now() + limit;

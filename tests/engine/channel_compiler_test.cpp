@@ -264,7 +264,7 @@ TEST_F(ChannelCompiler, FolderSourcesPlayTheirPlaylist) {
   const std::string empty =
       R"({"format": "file", "url": ")" + (folder / "empty").string() + R"("})";
   compile("{}", {channel(empty, target("udp", "udp://h:1"))}, 0, kErrorFolderUnplayable);
-  channel_playlist(0) = CPlayList{};
+  channel_playlist(0) = FolderPlaylist{};
   fs::remove_all(folder);
 }
 

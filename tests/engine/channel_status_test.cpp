@@ -103,7 +103,7 @@ TEST_F(ChannelStatus, FolderChannelShowsThePlayingFileAndBuffersAreRespected) {
   const auto plain = channel(R"("input": {"sources": [{"url": "udp://h:1"}]})");
   EXPECT_EQ(channel_status_text(plain, 5, buffer, sizeof buffer), 7u);
   EXPECT_STREQ(buffer, "00:00:1");
-  channel_playlist(5) = CPlayList{};
+  channel_playlist(5) = FolderPlaylist{};
   fs::remove_all(folder.parent_path());
 }
 

@@ -49,7 +49,7 @@ class PlayList : public ::testing::Test {
                                    ::testing::UnitTest::GetInstance()->current_test_info()->name());
   fs::path media_ = root_ / "media";
   std::string list_file_ = (root_ / "morv_001.pls").string();
-  CPlayList list_;
+  FolderPlaylist list_;
 };
 
 TEST_F(PlayList, SortsByteWiseAndSkipsSubFoldersUnlessRecursive) {
@@ -145,7 +145,7 @@ TEST_F(PlayList, SavedListLoadsBackWithOddNames) {
   EXPECT_TRUE(text.starts_with("current " + *list_.current() + "\n" + list_.files()[0] + "\n"));
   EXPECT_FALSE(fs::exists(list_file_ + ".tmp"));
 
-  CPlayList loaded;
+  FolderPlaylist loaded;
   loaded.load(list_file_, media_.string(), false, false);
   EXPECT_EQ(loaded.files(), list_.files());
   EXPECT_EQ(loaded.current(), list_.current());
@@ -207,7 +207,7 @@ TEST(ChannelPlayList, SixteenChannelsEachWithItsOwnFile) {
       fs::temp_directory_path() / ("vx-detached-" + std::to_string(getpid()));
   fs::create_directories(folder);
   std::ofstream(folder + "/a.ts") << "x";
-  CPlayList& detached = channel_playlist(16);
+  FolderPlaylist& detached = channel_playlist(16);
   EXPECT_EQ(detached.build(folder, false, false), 1);
   EXPECT_EQ(detached.file(), "");
   EXPECT_EQ(channel_playlist(-5).count(), 0);

@@ -22,7 +22,7 @@
 #include "engine/channel_compiler.h"
 #include "engine/channel_status.h"
 #include "engine/engine.h"
-#include "frontend/editor_panel.h"
+#include "window_logic/editor_panel.h"
 #include "tests/support/peers.h"
 #include "vocabulary/product.h"
 

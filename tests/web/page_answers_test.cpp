@@ -10,7 +10,7 @@
 #include "config/document.h"
 #include "config/json.h"
 #include "config/login_password.h"
-#include "dialogs/choice_tables.h"
+#include "settings/choice_tables.h"
 #include "engine/channel_compiler.h"
 #include "engine/channel_status.h"
 #include "engine/engine.h"
