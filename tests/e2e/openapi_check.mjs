@@ -18,8 +18,8 @@ import path from 'node:path';
 import { after, before, describe, test } from 'node:test';
 import Ajv2020 from 'ajv/dist/2020.js';
 
-import { channelDocument } from './client_page.mjs';
-import { repoRoot, request, startProgram } from './harness.mjs';
+import { channelDocument, makeClip } from './client_page.mjs';
+import { repoRoot, request, startProgram, waitForChannelState } from './harness.mjs';
 
 const document = JSON.parse(readFileSync(path.join(repoRoot, 'web', 'client', 'openapi.json'), 'utf8'));
 const clientFiles = readdirSync(path.join(repoRoot, 'web', 'client')).sort();
@@ -38,6 +38,9 @@ const notReachedHere = new Set([
 
 const ajv = new Ajv2020({ strict: false, validateFormats: false, allErrors: true });
 ajv.addSchema(document, 'api');
+
+// The example the document gives at `keys`.
+const exampleAt = (...keys) => keys.reduce((node, key) => node?.[key], document.paths).example;
 
 const pointer = (keys) => keys.map((key) => encodeURIComponent(String(key).replaceAll('~', '~0').replaceAll('/', '~1'))).join('/');
 
@@ -147,7 +150,7 @@ const rows = [
   { path: '/channel{n}', target: '/channel1?stop', on: 'open', status: 200, check: (a) => assert.equal(a.body, '') },
   {
     path: '/channel{n}', target: '/channel1?preview', on: 'open', status: 200,
-    check: (a, c) => assert.equal(JSON.parse(a.body).port, c.open.port + 1),
+    check: (a, c) => assert.deepEqual(JSON.parse(a.body), { port: c.open.port + 1, url: `http://127.0.0.1:${c.open.port + 1}` }),
   },
   { path: '/channel{n}', target: '/channel1', on: 'open', status: 400 },
   {
@@ -157,6 +160,116 @@ const rows = [
   { path: '/channel{n}', target: '/channel3?start', on: 'open', status: 404 },
   { path: '/channel{n}', target: '/channel1?start', on: 'open', headers: crossSite, status: 403 },
   { path: '/channel{n}', target: '/channel1?stop', on: 'locked', as: 'basic', status: 200 },
+  {
+    path: '/channel{n}', target: '/channel1?remove', on: 'open', status: 405,
+    check: async (a, c) => assert.equal((await c.open.getConfig()).channels.length, 2, 'nothing was removed'),
+  },
+  { path: '/channel{n}', method: 'post', target: '/channel2?start', on: 'open', body: '', status: 400 },
+  { path: '/channel{n}', method: 'post', target: '/channel9?remove', on: 'locked', body: '', status: 404 },
+  // Removing: the locked program's third channel plays a clip; while it runs, no channel before
+  // it may go (it would move), and once it is idle it goes itself.
+  {
+    path: '/channel{n}', method: 'post', target: '/channel2?remove', on: 'locked', body: '', status: 409,
+    prepare: async (c) => {
+      assert.equal((await c.locked.request('/channel3?start')).status, 200);
+      await waitForChannelState(c.locked, 2, 'running');
+    },
+    check: async (a, c) => {
+      assert.match(a.body, /^channel 2 was not removed: /);
+      assert.equal((await c.locked.getConfig()).channels.length, 3, 'nothing was removed');
+    },
+  },
+  {
+    path: '/channel{n}', method: 'post', target: '/channel3?remove', on: 'locked', body: '', status: 200,
+    prepare: async (c) => {
+      assert.equal((await c.locked.request('/channel3?stop')).status, 200);
+      await waitForChannelState(c.locked, 2, 'idle');
+    },
+    check: async (a, c) => {
+      const urls = (await c.locked.getConfig()).channels.map((channel) => channel.output.targets[0].url);
+      assert.deepEqual(urls, ['udp://127.0.0.1:1234', 'http://127.0.0.1:9527/live'], 'the third channel, and only it, is gone');
+    },
+  },
+  // the channel editor
+  {
+    path: '/rules', on: 'open', status: 200,
+    check: (a, c) => (c.rules = JSON.parse(a.body)),
+  },
+  {
+    path: '/channel_template', on: 'open', status: 200,
+    check: (a) => assert.deepEqual(JSON.parse(a.body), exampleAt('/channel_template', 'get', 'responses', '200', 'content', 'application/json')),
+  },
+  {
+    path: '/target_preset', target: '/target_preset?channel=2&entry=0', on: 'open', status: 200,
+    check: (a) => assert.deepEqual(JSON.parse(a.body), exampleAt('/target_preset', 'get', 'responses', '200', 'content', 'application/json')),
+  },
+  // Every type /rules offers has an address, and none beyond.
+  {
+    path: '/target_preset', target: (c) => `/target_preset?channel=16&entry=${c.rules.targetFormats.length - 1}`, on: 'open', status: 200,
+  },
+  {
+    path: '/target_preset', target: (c) => `/target_preset?channel=1&entry=${c.rules.targetFormats.length}`, on: 'open', status: 400,
+    check: (a, c) => assert.match(a.body, new RegExp(`"entry=".* from 0 to ${c.rules.targetFormats.length - 1}$`)),
+  },
+  { path: '/target_preset', target: '/target_preset?channel=-1&entry=0', on: 'open', status: 400, check: (a) => assert.match(a.body, /"channel="/) },
+  {
+    path: '/served', target: '/served?channel=2', on: 'locked', status: 200,
+    check: (a, c) => assert.deepEqual(JSON.parse(a.body), { url: `http://127.0.0.1:${c.locked.port + 2}` }),
+  },
+  { path: '/served', target: '/served?channel=1', on: 'open', status: 404, check: (a) => assert.match(a.body, /^channel 1 serves no output over HTTP/) },
+  { path: '/served', target: '/served?channel=3', on: 'open', status: 404, check: (a) => assert.equal(a.body, 'there is no channel 3') },
+  { path: '/served', target: '/served?channel=17', on: 'open', status: 400, check: (a) => assert.match(a.body, /"channel=" with a channel number from 1 to 16$/) },
+  // the advanced panels: nothing is stored
+  {
+    path: '/advanced_format', method: 'post', target: '/advanced_format?load', on: 'open', status: 200,
+    body: { channel: channelDocument({ targetFormat: 'hls', targetUrl: '/srv/hls/live.m3u8' }) },
+    check: (a) => {
+      const { fields } = JSON.parse(a.body);
+      assert.deepEqual([fields.hls.enabled, fields.rtmp.enabled, fields.srt.side], [true, false, 'none']);
+    },
+  },
+  {
+    path: '/advanced_format', method: 'post', target: '/advanced_format?save', on: 'open', status: 200,
+    body: exampleAt('/advanced_format', 'post', 'requestBody', 'content', 'application/json'),
+    check: (a) => assert.deepEqual(JSON.parse(a.body), exampleAt('/advanced_format', 'post', 'responses', '200', 'content', 'application/json')),
+  },
+  {
+    path: '/advanced_format', method: 'post', target: '/advanced_format?save', on: 'open', status: 400,
+    body: { channel: channelDocument({ targetFormat: 'hls', targetUrl: '/srv/hls/live.m3u8' }), fields: { hls: { segmentLength: 0 } } },
+    check: (a) => assert.equal(a.body, 'HLS segment length invalid!'),
+  },
+  { path: '/advanced_format', method: 'post', target: '/advanced_format?load', on: 'open', body: '[{"channel": {}}]', status: 400 },
+  {
+    path: '/advanced_format', method: 'post', target: '/advanced_format?load', on: 'open', status: 400,
+    body: { channel: channelDocument(), target: 1 }, check: (a) => assert.match(a.body, /^"target"/),
+  },
+  { path: '/advanced_format', method: 'post', target: '/advanced_format?load&save', on: 'open', body: { channel: {} }, status: 400 },
+  { path: '/advanced_format', method: 'post', target: '/advanced_format?load', on: 'open', headers: crossSite, body: { channel: {} }, status: 403 },
+  { path: '/advanced_format', target: '/advanced_format?load', on: 'open', status: 405 },
+  { path: '/advanced_format', on: 'locked', as: 'nobody', status: 200 },
+  {
+    path: '/advanced_video', method: 'post', target: '/advanced_video?load', on: 'locked', status: 200, body: { channel: channelDocument() },
+    check: (a) => {
+      const { fields, choices } = JSON.parse(a.body);
+      assert.equal(choices.presetNames.length, fields.encoder.presetMaximum - fields.encoder.presetMinimum + 1, 'a name for every preset position');
+      assert.equal(choices.presetNames[fields.encoder.preset - fields.encoder.presetMinimum], 'ultrafast', 'the channel\'s preset');
+    },
+  },
+  {
+    path: '/advanced_video', method: 'post', target: '/advanced_video?SAVE', on: 'open', status: 200,
+    body: exampleAt('/advanced_video', 'post', 'requestBody', 'content', 'application/json'),
+    check: async (a, c) => {
+      assert.deepEqual(JSON.parse(a.body), exampleAt('/advanced_video', 'post', 'responses', '200', 'content', 'application/json'));
+      assert.deepEqual((await c.open.getConfig()).channels, c.stored.open.channels, 'nothing was stored');
+    },
+  },
+  {
+    path: '/advanced_video', method: 'post', target: '/advanced_video?save', on: 'open', status: 400,
+    body: { channel: channelDocument(), fields: { overlay: { color: 'red' } } },
+    check: (a) => assert.match(a.body, /^fields\.overlay\.color: /),
+  },
+  { path: '/advanced_video', on: 'open', status: 405 },
+  { path: '/advanced_video', target: '/advanced_video?load', on: 'locked', as: 'nobody', status: 200 },
   // devices
   { path: '/decklink_config', on: 'open', status: 200 },
   { path: '/decklink_config', target: '/decklink_config?output=1', on: 'locked', status: 200 },
@@ -320,8 +433,10 @@ describe('the running server answers as the document says', () => {
     // The second channel cannot start: its source is a folder without a file to play.
     context.emptyFolder = mkdtempSync(path.join(os.tmpdir(), 'vx-openapi-'));
     const unplayable = channelDocument({ sourceUrl: context.emptyFolder });
+    context.clip = makeClip();
+    const playing = channelDocument({ sourceUrl: context.clip.file, targetUrl: 'udp://127.0.0.1:9' });
     context.open = await startProgram({ config: { global: {}, channels: [channelDocument(), unplayable] } });
-    context.locked = await startProgram({ config: { global: {}, channels: [channelDocument(), served] }, password: kPassword });
+    context.locked = await startProgram({ config: { global: {}, channels: [channelDocument(), served, playing] }, password: kPassword });
     context.stored = { open: await context.open.getConfig(), locked: await context.locked.getConfig() };
     const printed = context.open.output();
     context.setupToken = /\/setup\?token=([0-9a-f]{32})/.exec(printed.stdout + printed.stderr)?.[1];
@@ -332,6 +447,7 @@ describe('the running server answers as the document says', () => {
     await context.open?.stop();
     await context.locked?.stop();
     if (context.emptyFolder) rmSync(context.emptyFolder, { recursive: true, force: true });
+    context.clip?.remove();
   });
 
   for (const row of rows) {
