@@ -1,7 +1,6 @@
 #include "app/supervisor.h"
 
 #include <algorithm>
-#include <filesystem>
 
 #include "config/core_lock.h"
 #include "config/document_check.h"
@@ -27,12 +26,6 @@ ChannelStatusSettings status_settings(int row) {
 
 const cJSON* global_settings() {
   return config_object(config_document(), "global");
-}
-
-bool plays_a_folder(const cJSON* channel) {
-  const char* url = config_string(channel_first_source(channel), "url");
-  std::error_code ignored;
-  return *url != '\0' && std::filesystem::is_directory(url, ignored);
 }
 
 // "autoRestart" in seconds; a negative value restarts nothing rather than at once.
@@ -151,7 +144,7 @@ void Supervisor::channel_ended(int row, SupervisorClock::time_point now) {
     return;
   }
   const int seconds = auto_restart_seconds();
-  if (plays_a_folder(channel_at(row))) {
+  if (channel_plays_a_folder(channel_at(row))) {
     // A folder moves on to its next file at once.
     if (!start_next_folder_file(row, seconds)) show(row, ChannelState::idle, "IDLE");
     return;
@@ -314,7 +307,7 @@ LoadFigures Supervisor::load_figures() const {
 
 bool Supervisor::row_plays_a_folder(int row) const {
   const CoreLock lock = core_lock();
-  return plays_a_folder(channel_at(row));
+  return channel_plays_a_folder(channel_at(row));
 }
 
 ChannelState Supervisor::row_state(int row) const {

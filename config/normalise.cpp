@@ -119,6 +119,17 @@ std::string viewers_per_address_problem(const cJSON* global) {
          std::to_string(kMinViewersPerAddress) + " to " + std::to_string(kMaxViewersPerAddress);
 }
 
+std::string http_port_problem(const cJSON* global) {
+  const cJSON* port = cJSON_GetObjectItemCaseSensitive(global, "httpPort");
+  if (port == nullptr) return "";
+  if (cJSON_IsNumber(port) && port->valuedouble == 0) return "";
+  if (cJSON_IsNumber(port) && usable_port(config_int(global, "httpPort")) &&
+      port->valuedouble == static_cast<double>(config_int(global, "httpPort"))) {
+    return "";
+  }
+  return "\"httpPort\" must be a port from 1 to 65535";
+}
+
 bool normalise_document(cJSON* root) {
   if (!cJSON_IsObject(root)) return false;
   apply_global_defaults(config_object(root, "global"));

@@ -21,4 +21,9 @@ bool normalise_document(cJSON* root);
 // back to the default; a configuration post is refused with the text instead.
 std::string viewers_per_address_problem(const cJSON* global);
 
+// What is wrong with the "global" object's "httpPort", for the operator; "" when it is missing
+// or 0 (the default applies) or a port from 1 to 65535. Normalising puts any other value back to
+// the default; a configuration post is refused with the text instead.
+std::string http_port_problem(const cJSON* global);
+
 }  // namespace vx

@@ -530,7 +530,11 @@ int start_channel_preview(const cJSON* document, int channel) {
 
 ChannelStatusSettings channel_status_settings(const cJSON* channel) {
   return ChannelStatusSettings{config_int(channel, "bind"), runs_time_shifted(channel),
-                               config_string(channel_first_source(channel), "url")};
+                               channel_plays_a_folder(channel)};
+}
+
+bool channel_plays_a_folder(const cJSON* channel) {
+  return is_directory(config_string(channel_first_source(channel), "url"));
 }
 
 void stop_compiled_channel(const cJSON* document, int channel, StopMode mode) {

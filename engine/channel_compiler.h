@@ -45,6 +45,10 @@ int compile_channel_preview(const cJSON* document, int channel, StartRequest& re
 // URL.
 ChannelStatusSettings channel_status_settings(const cJSON* channel);
 
+// Whether the channel's first source names a folder that exists: it plays the folder's files as
+// a list, and a file that ends moves it on to the next at once.
+bool channel_plays_a_folder(const cJSON* channel);
+
 // Stops the slot of channel `channel` (its time-shift companion first when "timeShift" is a
 // non-zero scalar).
 void stop_compiled_channel(const cJSON* document, int channel, StopMode mode);

@@ -1,6 +1,5 @@
 #include "engine/channel_status.h"
 
-#include <sys/stat.h>
 
 #include <cstring>
 
@@ -14,11 +13,6 @@ namespace {
 // The slot of the channel's own transcoder.
 int own_slot(const ChannelStatusSettings& channel, int channel_number) {
   return channel.time_shifted ? channel_number + kMaxChannels : channel_number;
-}
-
-bool is_directory(const std::string& path) {
-  struct stat info {};
-  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 std::string playing_file_name(int channel_number) {
@@ -68,7 +62,7 @@ std::string idle_status_text(int channel_number) {
 }
 
 std::string channel_status_text(const ChannelStatusSettings& channel, int channel_number) {
-  if (is_directory(channel.first_source_url)) return playing_file_name(channel_number);
+  if (channel.plays_a_folder) return playing_file_name(channel_number);
   int slot = channel_number;
   const int master = channel.bound_master;
   const bool show_master = engine_get_state(slot) == ChannelState::idle && master > 0;

@@ -444,6 +444,9 @@ WebAnswer answer_config_post(std::string_view argument_text, std::string_view bo
   if (login_password_settle(global, config_login_hash(current.get())) == LoginSettle::failed) {
     return refused_post(503, "the login password could not be stored");
   }
+  if (std::string problem = http_port_problem(global); !problem.empty()) {
+    return refused_post(400, std::move(problem));
+  }
   if (std::string problem = viewers_per_address_problem(global); !problem.empty()) {
     return refused_post(400, std::move(problem));
   }

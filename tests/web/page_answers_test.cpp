@@ -176,13 +176,7 @@ TEST_F(WebServer, ServedAddressesNameTheChannelsPortAndTheHostReached) {
 }
 
 TEST_F(WebServer, RemovalGoesThroughTheSupervisorAndWaitsForLaterChannels) {
-  const fs::path bin = folder_ / "bin";
-  fs::create_directories(bin);
-  fs::create_symlink(fs::path(module_folder()) / "vx_fake_transcoder",
-                     bin / std::string(kTranscoderFileName));
-  EngineSettings settings;
-  settings.transcoder_folder = bin.string();
-  ASSERT_EQ(engine_init(settings), 0);
+  ASSERT_TRUE(start_engine_with_stand_in());
   // Channel 4 is bound to channel 3; channel 2 is removed.
   std::string text = document_text(port_, 4);
   JsonPtr root = json_parse(text);

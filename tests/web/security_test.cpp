@@ -342,6 +342,18 @@ TEST_F(Security, SettingsTheServerCannotServeAreRefusedWhole) {
       {"a password too long",
        [](cJSON* global) { config_set_string(global, "loginPass", std::string(1000, 'p')); },
        "longer than 999 bytes"},
+      {"a port beyond the last",
+       [](cJSON* global) { config_set_int(global, "httpPort", 99999); },
+       "\"httpPort\" must be a port from 1 to 65535"},
+      {"a port given as a text",
+       [](cJSON* global) { config_set_string(global, "httpPort", "9600"); },
+       "\"httpPort\" must be a port from 1 to 65535"},
+      {"a port with a fraction",
+       [](cJSON* global) {
+         cJSON_DeleteItemFromObjectCaseSensitive(global, "httpPort");
+         cJSON_AddNumberToObject(global, "httpPort", 9600.5);
+       },
+       "\"httpPort\" must be a port from 1 to 65535"},
       {"no viewer per address",
        [](cJSON* global) { config_set_int(global, "viewersPerAddress", 0); },
        "\"viewersPerAddress\" must be a number from 1 to 100000"},

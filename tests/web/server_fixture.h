@@ -21,6 +21,7 @@
 #include "engine/engine.h"
 #include "tests/support/http_client.h"
 #include "tests/support/peers.h"
+#include "vocabulary/transcoder_protocol.h"
 #include "web/server.h"
 #include "web/sessions.h"
 
@@ -114,6 +115,18 @@ class WebServer : public ::testing::Test {
   void change_global(Change change) {
     const CoreLock lock = core_lock();
     change(config_object(config_document(), "global"));
+  }
+
+  // The engine, with the stand-in transcoder in place of morvi-transcoder; false when it would
+  // not start.
+  bool start_engine_with_stand_in() {
+    const fs::path bin = folder_ / "bin";
+    fs::create_directories(bin);
+    fs::create_symlink(fs::path(module_folder()) / "vx_fake_transcoder",
+                       bin / std::string(kTranscoderFileName));
+    EngineSettings settings;
+    settings.transcoder_folder = bin.string();
+    return engine_init(settings) == 0;
   }
 
   cJSON* channel(int index) {

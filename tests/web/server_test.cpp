@@ -367,13 +367,7 @@ TEST_F(WebServer, ConfigurationDownloadPostAndImport) {
 }
 
 TEST_F(WebServer, ChannelActionsStartStopPreviewAndReportFailures) {
-  const fs::path bin = folder_ / "bin";
-  fs::create_directories(bin);
-  fs::create_symlink(fs::path(module_folder()) / "vx_fake_transcoder",
-                     bin / std::string(kTranscoderFileName));
-  EngineSettings settings;
-  settings.transcoder_folder = bin.string();
-  ASSERT_EQ(engine_init(settings), 0);
+  ASSERT_TRUE(start_engine_with_stand_in());
   install(document_text(port_, 16));
   const auto state = [](int slot) {
     const CoreLock lock = core_lock();
@@ -457,13 +451,7 @@ TEST_F(WebServer, ChannelActionsStartStopPreviewAndReportFailures) {
 // A posted document passes the checks the window's Apply passes; a refused one changes neither
 // the document in force nor the file, and the answer says why.
 TEST_F(WebServer, PostedDocumentsPassTheApplyChecks) {
-  const fs::path bin = folder_ / "bin";
-  fs::create_directories(bin);
-  fs::create_symlink(fs::path(module_folder()) / "vx_fake_transcoder",
-                     bin / std::string(kTranscoderFileName));
-  EngineSettings settings;
-  settings.transcoder_folder = bin.string();
-  ASSERT_EQ(engine_init(settings), 0);
+  ASSERT_TRUE(start_engine_with_stand_in());
   ASSERT_EQ(http_get(port_, "/channel2?start").status(), 200);
   {
     const CoreLock lock = core_lock();
