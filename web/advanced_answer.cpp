@@ -6,7 +6,11 @@ namespace vx {
 
 WebAnswer answer_advanced_settings(std::string_view path, std::string_view argument_text,
                                    const std::optional<std::string>& body) {
-  if (!body) return text_answer(405, "post the channel to translate");
+  if (!body) {
+    WebAnswer refused = text_answer(405, "post the channel to translate");
+    refused.headers.emplace_back("Allow", "POST");
+    return refused;
+  }
   const AdvancedPanel panel =
       iequals(path, "/advanced_video") ? AdvancedPanel::video : AdvancedPanel::format;
   std::optional<AdvancedStep> step;

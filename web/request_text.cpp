@@ -1,5 +1,7 @@
 #include "web/request_text.h"
 
+#include <algorithm>
+
 #include "vocabulary/ascii.h"
 
 namespace vx {
@@ -19,11 +21,15 @@ bool append_pair(std::string& text, std::string_view name, const char* value) {
 }
 
 std::optional<std::string> query_value(std::string_view argument_text, std::string_view name) {
+  // Only a whole member counts: "xchannel=2" names no "channel".
   const std::string key = std::string(name) + "=";
-  const std::size_t at = argument_text.find(key);
-  if (at == std::string_view::npos) return std::nullopt;
-  const std::string_view value = argument_text.substr(at + key.size());
-  return std::string(value.substr(0, value.find('&')));
+  std::string_view rest = argument_text;
+  while (!rest.empty()) {
+    const std::string_view member = rest.substr(0, rest.find('&'));
+    if (member.starts_with(key)) return std::string(member.substr(key.size()));
+    rest.remove_prefix(std::min(rest.size(), member.size() + 1));
+  }
+  return std::nullopt;
 }
 
 std::string_view path_without_query(std::string_view url) {

@@ -17,8 +17,8 @@ inline constexpr std::size_t kUploadCapacity = 100000;
 // later, shorter pair (the auth cookie after a large one) still gets in; returns whether it fit.
 bool append_pair(std::string& text, std::string_view name, const char* value);
 
-// The value after "name=" wherever it appears in the argument text (even inside a longer
-// name, as the endpoints have always read it), up to the next "&"; nullopt when it is absent.
+// The value of the member "name=..." of the argument text, up to the next "&"; nullopt when no
+// member has that name ("xname=1" is another member).
 std::optional<std::string> query_value(std::string_view argument_text, std::string_view name);
 
 // The URL without its query.

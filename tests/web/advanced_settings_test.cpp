@@ -259,7 +259,9 @@ TEST_F(WebServer, AdvancedSettingsAnswerTheRecordsMessagesAndListsAndRefuseBadBo
     EXPECT_EQ(reply.status(), 400);
     EXPECT_TRUE(reply.body.starts_with(h.reason)) << reply.body;
   }
-  EXPECT_EQ(http_get(port_, "/advanced_format?load").status(), 405);
+  const Reply by_get = http_get(port_, "/advanced_format?load");
+  EXPECT_EQ(by_get.status(), 405);
+  EXPECT_EQ(by_get.header("Allow"), "POST");
   // Channels of any shape are translated without harm.
   for (const char* odd :
        {R"({"channel": {"input": 5, "output": {"targets": [7, "x"]}}, "target": 1})",

@@ -60,7 +60,9 @@ TEST(ChannelNumber, Paths) {
   EXPECT_EQ(path_without_query("/status"), "/status");
   EXPECT_EQ(query_value("a=1&timeout=7&b", "timeout"), "7");
   EXPECT_EQ(query_value("output", "output"), std::nullopt) << "a name without a value";
-  EXPECT_EQ(query_value("xoutput=1", "output"), "1");
+  EXPECT_EQ(query_value("xoutput=1", "output"), std::nullopt) << "another member's name";
+  EXPECT_EQ(query_value("xoutput=1&output=2", "output"), "2");
+  EXPECT_EQ(query_value("a=output=3", "output"), std::nullopt) << "inside another's value";
   EXPECT_EQ(query_value("output=", "output"), "");
 }
 
