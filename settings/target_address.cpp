@@ -3,6 +3,7 @@
 #include <array>
 #include <cctype>
 
+#include "config/document.h"
 #include "vocabulary/utf8.h"
 
 namespace vx {
@@ -114,6 +115,11 @@ std::string target_stream_name(std::string_view address) {
 
 bool target_address_has_stream_name(std::string_view address) {
   return address.find_first_of("\\/") != std::string_view::npos;
+}
+
+ServedAddressBase served_address_base(const cJSON* global, std::string host) {
+  return ServedAddressBase{config_bool(global, "sslEnable"), std::move(host),
+                           config_int(global, "httpPort", kDefaultHttpPort)};
 }
 
 }  // namespace vx

@@ -3,6 +3,8 @@
 // that labels a target tab and must differ between the targets of one multi-bit-rate channel.
 #pragma once
 
+#include <cjson/cJSON.h>
+
 #include <string>
 #include <string_view>
 
@@ -17,6 +19,9 @@ struct ServedAddressBase {
   std::string host;  // "" when the host has no address: then the loopback one is used
   int http_port = 0;
 };
+
+// The base of this host's served addresses from the document's "global" object, naming `host`.
+ServedAddressBase served_address_base(const cJSON* global, std::string host);
 
 // The address a target starts with when the operator chooses `format` for channel number
 // `channel_number` (from 1). Recordings and playlists go into `output_folder`

@@ -366,14 +366,12 @@ WebAnswer answer_target_preset(std::string_view argument_text, std::string_view 
                   static_cast<int>(kTargetFormatChoices.size()) - 1);
     return text_answer(400, std::move(text));
   }
+  std::string host = host_for_page(host_header);  // may ask the host's addresses: unlocked
   ServedAddressBase served;
   {
     const CoreLock lock = core_lock();
-    const cJSON* global = config_object(config_document(), "global");
-    served.tls = config_bool(global, "sslEnable");
-    served.http_port = config_int(global, "httpPort", kDefaultHttpPort);
+    served = served_address_base(config_object(config_document(), "global"), std::move(host));
   }
-  served.host = host_for_page(host_header);
   const std::string url = target_format_default_url(static_cast<TargetFormatEntry>(*entry),
                                                     *number, served, new_output_folder());
   const JsonPtr answer(cJSON_CreateObject());
@@ -388,13 +386,14 @@ WebAnswer answer_channel_template() {
 WebAnswer answer_served(std::string_view argument_text, std::string_view host_header) {
   const std::optional<int> number = query_number(argument_text, "channel", 1, kMaxChannels);
   if (std::optional<WebAnswer> refused = refuse_channel_number(number)) return *refused;
+  const std::string host = host_for_page(host_header);  // may ask the host's addresses: unlocked
   std::optional<std::string> url;
   bool exists = false;
   {
     const CoreLock lock = core_lock();
     const cJSON* document = config_document();
     exists = *number <= cJSON_GetArraySize(config_array(document, "channels"));
-    if (exists) url = channel_served_url(document, *number - 1, host_for_page(host_header));
+    if (exists) url = channel_served_url(document, *number - 1, host);
   }
   if (!exists) return text_answer(404, "there is no channel " + std::to_string(*number));
   if (!url) {
@@ -513,12 +512,13 @@ WebAnswer answer_channel_action(int number, std::string_view argument_text,
   if (result != 0) return text_answer(400, std::string(error_text(result)));
   if (*command != ChannelCommand::preview) return WebAnswer{200, keep_alive_headers(), {}};
   // Where the preview plays: the page asks rather than knowing the rule.
+  const std::string host = host_for_page(host_header);  // may ask the host's addresses: unlocked
   int port = 0;
   std::optional<std::string> url;
   {
     const CoreLock lock = core_lock();
     port = channel_served_port(config_document(), number - 1);
-    url = channel_preview_url(config_document(), number - 1, host_for_page(host_header));
+    url = channel_preview_url(config_document(), number - 1, host);
   }
   const JsonPtr answer(cJSON_CreateObject());
   cJSON_AddNumberToObject(answer.get(), "port", port);

@@ -215,9 +215,7 @@ EditorEnvironment editor_environment(const cJSON* global, int channel_number,
                                      std::string local_address, std::set<std::string> encoders) {
   EditorEnvironment environment;
   environment.channel_number = channel_number;
-  environment.served.tls = config_bool(global, "sslEnable");
-  environment.served.host = std::move(local_address);
-  environment.served.http_port = config_int(global, "httpPort", kDefaultHttpPort);
+  environment.served = served_address_base(global, std::move(local_address));
   environment.plugin_core_path = config_string(global, "omxPath");
   environment.output_folder = new_output_folder();
   environment.encoders = std::move(encoders);
