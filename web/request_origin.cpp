@@ -152,16 +152,12 @@ bool is_bracketed_ipv6(std::string_view host) {
 }  // namespace
 
 std::optional<std::string> reached_host(std::string_view host_header) {
-  std::string_view host = host_header;
-  const std::size_t bracket = host.rfind(']');
-  const std::size_t colon = host.rfind(':');
-  if (colon != std::string_view::npos && (bracket == std::string_view::npos || colon > bracket)) {
-    if (!parse_port(host.substr(colon + 1))) return std::nullopt;
-    host = host.substr(0, colon);
-  }
+  const std::optional<Authority> named = host_authority(host_header, false);
+  if (!named) return std::nullopt;
+  const std::string_view host = named->host;
   if (is_bracketed_ipv6(host) || is_dotted_quad(host)) return std::string(host);
-  if (!host.empty() && host.back() == '.') host.remove_suffix(1);
-  if (is_dns_name(host)) return std::string(host);
+  const std::string_view name = without_trailing_dot(host);
+  if (is_dns_name(name)) return std::string(name);
   return std::nullopt;
 }
 
