@@ -120,8 +120,11 @@ WebAnswer apply_answer(EditCheckRequest& request) {
     std::optional<EditRefusal> refusal =
         cells_refusal(request.edited, request.number, count + (is_new ? 1 : 0));
     if (!refusal) {
-      refusal = validate_editor_values(editor_values_from_channel(request.edited, shown),
-                                       other_target_stream_names(request.edited, shown));
+      // The page posts the address as typed: an empty one is judged empty, not shown as its
+      // format's scheme the way a stored one loads into the panel.
+      EditorValues values = editor_values_from_channel(request.edited, shown);
+      values.target_url = config_string(channel_target(request.edited, shown), "url");
+      refusal = validate_editor_values(values, other_target_stream_names(request.edited, shown));
     }
     if (refusal) return refusal_answer(refusal->message, refusal->focus);
     proposed.reset(cJSON_Duplicate(document, true));

@@ -73,7 +73,9 @@ TEST_F(WebServer, EditChecksRefuseWithTheWindowsWordsAndStoreNothing) {
       {"bound beyond the rows", 1, [](cJSON* c) { config_set_int(c, "bind", 4); }, 0, bind},
       {"a new channel may bind to the last stored", 4, [](cJSON* c) { config_set_int(c, "bind", 3); },
        0, "channels"},
-      {"empty target", 1, [](cJSON* c) { config_set_string(target_at(c, 0), "url", " "); }, 0,
+      {"blank target", 1, [](cJSON* c) { config_set_string(target_at(c, 0), "url", " "); }, 0,
+       "Settings Error|Target URL invalid!|target_url"},
+      {"empty target", 1, [](cJSON* c) { config_set_string(target_at(c, 0), "url", ""); }, 0,
        "Settings Error|Target URL invalid!|target_url"},
       {"mux below the streams", 1,
        [](cJSON* c) {
