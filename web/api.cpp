@@ -341,6 +341,7 @@ WebAnswer answer_rules() {
   add_codec_choices(rules.get(), "audioEncodings", kAudioEncodingChoices);
   add_frame_sizes(rules.get());
   add_number_choices(rules.get(), "frameRates", kFrameRateChoices);
+  add_number_choices(rules.get(), "qualities", kQualityChoices);
   add_number_choices(rules.get(), "videoBitrates", kVideoBitrateChoices);
   add_number_choices(rules.get(), "sampleRates", kSampleRateChoices);
   add_number_choices(rules.get(), "audioBitrates", kAudioBitrateChoices);

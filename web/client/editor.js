@@ -208,6 +208,7 @@ function updateTargetVideo(target) {
   $('video-width').value = String(width);
   $('video-height').value = String(height);
   setChoice($('frame-rate-choice'), $('frame-rate'), toFloat(video.frameRate));
+  addMissingOption($('quality'), String(toInt(video.quality)));
   $('quality').value = String(toInt(video.quality));
   setChoice($('video-bitrate-choice'), $('video-bitrate'), toInt(video.bitRate));
   $('keyframe-interval').value = String(toInt(video.keyFrameInterval));
@@ -419,15 +420,10 @@ export function fillChoiceLists() {
   fillList('audio-channels', rules.audioChannels, (entry) => entry.channels);
   fillList('frame-size', rules.frameSizes, (entry, index) => index);
   fillList('frame-rate-choice', rules.frameRates, (entry) => entry.value);
+  fillList('quality', rules.qualities, (entry) => entry.value);
   fillList('video-bitrate-choice', rules.videoBitrates, (entry) => entry.value);
   fillList('sample-rate-choice', rules.sampleRates, (entry) => entry.value);
   fillList('audio-bitrate-choice', rules.audioBitrates, (entry) => entry.value);
-}
-
-function fillChoices() {
-  const quality = $('quality');
-  quality.add(new Option('Default', '0'));
-  for (let q = 1; q <= 51; q++) quality.add(new Option(String(q), String(q)));
 }
 
 // What the row and the panel show, put into the channel being edited: the advanced pop-ups
@@ -466,7 +462,6 @@ function openAdvanced(open) {
 }
 
 export function wireEditor() {
-  fillChoices();
   $('target-format').addEventListener('change', onTargetFormatChange);
   $('video-codec').addEventListener('change', onVideoCodecPicked);
   $('audio-codec').addEventListener('change', onAudioCodecPicked);
