@@ -52,7 +52,9 @@ WebAnswer answer_channel_action(int number, std::string_view argument_text,
 WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver* driver);
 WebAnswer answer_ndi_config(std::string_view argument_text, const std::string& library);
 // "/advanced_format" and "/advanced_video" with "load" or "save": a posted channel's option texts
-// translated into the advanced panels' fields and back; nothing is stored.
+// translated into the advanced panels' fields and back; "/advanced_format" also with
+// "add_source_stream" and "add_program", the fields with the row its table buttons add. Nothing
+// is stored.
 WebAnswer answer_advanced_settings(std::string_view path, std::string_view argument_text,
                                    const std::optional<std::string>& body);
 // "/edit_check" with "apply", "video_encoding", "audio_encoding" or "cbr": the checks the window
