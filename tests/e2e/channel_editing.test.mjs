@@ -187,8 +187,13 @@ describe('channel editor', () => {
 
     // A format that allows one target keeps only the first.
     await editRow(page, 1);
-    await page.selectOption('#target-format', { label: 'RTSP' });
+    // The server answers the new format's address a moment later.
+    await Promise.all([
+      page.waitForResponse((response) => new URL(response.url()).pathname === '/target_preset'),
+      page.selectOption('#target-format', { label: 'RTSP' }),
+    ]);
     assert.equal(await page.isVisible('#mbr-tabs'), false);
+    await page.waitForFunction(() => document.getElementById('target-url').value !== '');
     assert.equal(await page.inputValue('#target-url'), 'rtsp://127.0.0.1:8554/morv_ch1');
     await applyEdit(page);
     const rtsp = (await program.getConfig()).channels[0].output.targets;
