@@ -13,7 +13,7 @@
 
 #include "window_logic/channel_editor.h"
 #include "window_logic/editor_controls.h"
-#include "window_logic/editor_values.h"
+#include "settings/editor_values.h"
 
 class QCheckBox;
 class QComboBox;

@@ -215,7 +215,7 @@ std::string read_body(std::string_view text, AdvancedStep step, TranslationBody&
     }
     body.target = static_cast<int>(value);
   }
-  if (step == AdvancedStep::save) {
+  if (step != AdvancedStep::load) {
     body.fields = cJSON_GetObjectItemCaseSensitive(body.tree.get(), "fields");
     if (!cJSON_IsObject(body.fields)) return "\"fields\" must be a JSON object";
   }
@@ -240,6 +240,13 @@ AdvancedTranslation translate_format(AdvancedStep step, TranslationBody& body) {
   }
   if (std::string problem = read_advanced_format_fields(body.fields, settings); !problem.empty())
     return refused(std::move(problem));
+  if (step == AdvancedStep::add_source_stream || step == AdvancedStep::add_program) {
+    if (step == AdvancedStep::add_source_stream) settings.mpegts_in.add_row();
+    if (step == AdvancedStep::add_program) settings.mpegts_out.add_program();
+    JsonPtr answer(cJSON_CreateObject());
+    cJSON_AddItemToObject(answer.get(), "fields", advanced_format_fields(settings).release());
+    return answered(answer.get());
+  }
   if (!settings.save_channel()) {
     return refused(settings.rejection ? settings.rejection->text
                                       : std::string("the settings could not be saved"));
@@ -248,6 +255,9 @@ AdvancedTranslation translate_format(AdvancedStep step, TranslationBody& body) {
 }
 
 AdvancedTranslation translate_video(AdvancedStep step, TranslationBody& body) {
+  if (step != AdvancedStep::load && step != AdvancedStep::save) {
+    return refused("the video panel has no table to add a row to");
+  }
   VideoSettingsTabs tabs;
   tabs.host.load_channel(body.channel, body.target);
   if (step == AdvancedStep::load) {

@@ -32,16 +32,19 @@ JsonPtr advanced_video_choices(VideoSettingsTabs& tabs);
 std::string read_advanced_video_fields(const cJSON* fields, VideoSettingsTabs& tabs);
 
 enum class AdvancedPanel { format, video };
-enum class AdvancedStep { load, save };
+// The format panel's table buttons are steps of their own: "Add" under the source streams
+// (add_source_stream) and "Add Program" (add_program) add the row the window's panel adds to the
+// tables the fields hold.
+enum class AdvancedStep { load, save, add_source_stream, add_program };
 
 struct AdvancedTranslation {
   bool ok = false;
   std::string text;  // ok: the JSON answer; otherwise the reason for refusing the body
 };
 
-// The body is {"channel": {...}, "target": n} (a load) or the same with "fields": {...} (a save),
-// from outside and of any shape. A load answers {"fields": {...}} (the video panel adds
-// "choices"); a save answers {"channel": {...}} with the option texts rewritten (the video panel
+// The body is {"channel": {...}, "target": n} (a load) or the same with "fields": {...} (a save
+// and the format panel's add steps), from outside and of any shape. A load and an add step answer
+// {"fields": {...}} (the video panel's load adds "choices"); a save answers {"channel": {...}} with the option texts rewritten (the video panel
 // adds "warning": {"title", "text"} when the channel cannot carry a choice) or refuses with the
 // tab's own message.
 AdvancedTranslation translate_advanced_settings(AdvancedPanel panel, AdvancedStep step,

@@ -16,7 +16,18 @@ WebAnswer answer_advanced_settings(std::string_view path, std::string_view argum
   std::optional<AdvancedStep> step;
   if (iequals(argument_text, "load")) step = AdvancedStep::load;
   if (iequals(argument_text, "save")) step = AdvancedStep::save;
-  if (!step) return text_answer(400, "ask for \"?load\" or \"?save\"");
+  if (panel == AdvancedPanel::format && iequals(argument_text, "add_source_stream")) {
+    step = AdvancedStep::add_source_stream;
+  }
+  if (panel == AdvancedPanel::format && iequals(argument_text, "add_program")) {
+    step = AdvancedStep::add_program;
+  }
+  if (!step) {
+    return text_answer(400, panel == AdvancedPanel::format
+                                ? "ask for \"?load\", \"?save\", \"?add_source_stream\" or "
+                                  "\"?add_program\""
+                                : "ask for \"?load\" or \"?save\"");
+  }
   // The translation reads only the body: the document and the engine stay unlocked.
   AdvancedTranslation translation = translate_advanced_settings(panel, *step, *body);
   if (!translation.ok) return text_answer(400, std::move(translation.text));

@@ -105,17 +105,6 @@ void apply_engine_options(const cJSON* document) {
   engine_set_options(engine_settings_of(config_object(document, "global")));
 }
 
-// Which channels of the document in force are not idle; under the core lock.
-std::vector<bool> channels_not_idle() {
-  std::vector<bool> busy;
-  int index = 0;
-  const cJSON* channel = nullptr;
-  cJSON_ArrayForEach(channel, config_array(config_document(), "channels")) {
-    busy.push_back(channel_state(channel_status_settings(channel), index++) != ChannelState::idle);
-  }
-  return busy;
-}
-
 WebAnswer refused_post(unsigned status, std::string reason) {
   return text_answer(status, std::move(reason) + "; nothing was changed");
 }
@@ -144,12 +133,6 @@ std::optional<ChannelCommand> channel_command_named(std::string_view word) {
 
 // The capture devices the sources of kind "device" open on this server.
 constexpr const char* kCaptureDeviceKind = "V4L2";
-
-WebAnswer json_answer(const cJSON* item) {
-  std::optional<std::string> text = json_print_unformatted(item);
-  if (!text) return empty_answer(500);
-  return WebAnswer{200, json_headers(), std::move(*text) + "\n"};
-}
 
 cJSON* add_entry(cJSON* array) {
   cJSON* entry = cJSON_CreateObject();
@@ -280,6 +263,22 @@ std::optional<WebAnswer> refuse_web_settings(const cJSON* posted, const cJSON* c
 
 }  // namespace
 
+std::vector<bool> channels_not_idle() {
+  std::vector<bool> busy;
+  int index = 0;
+  const cJSON* channel = nullptr;
+  cJSON_ArrayForEach(channel, config_array(config_document(), "channels")) {
+    busy.push_back(channel_state(channel_status_settings(channel), index++) != ChannelState::idle);
+  }
+  return busy;
+}
+
+WebAnswer json_answer(const cJSON* item) {
+  std::optional<std::string> text = json_print_unformatted(item);
+  if (!text) return empty_answer(500);
+  return WebAnswer{200, json_headers(), std::move(*text) + "\n"};
+}
+
 std::string status_text(const cJSON* document) {
   std::string text = "{\n  \"channels\": [\n";
   const cJSON* channels = config_array(document, "channels");
@@ -342,6 +341,7 @@ WebAnswer answer_rules() {
   add_codec_choices(rules.get(), "audioEncodings", kAudioEncodingChoices);
   add_frame_sizes(rules.get());
   add_number_choices(rules.get(), "frameRates", kFrameRateChoices);
+  add_number_choices(rules.get(), "qualities", kQualityChoices);
   add_number_choices(rules.get(), "videoBitrates", kVideoBitrateChoices);
   add_number_choices(rules.get(), "sampleRates", kSampleRateChoices);
   add_number_choices(rules.get(), "audioBitrates", kAudioBitrateChoices);

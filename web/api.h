@@ -10,6 +10,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "web/web_answer.h"
 #include "web/web_services.h"
@@ -20,6 +21,11 @@ namespace vx {
 // load and, when it is measured, the GPU load. The caller holds the core lock.
 std::string status_text(const cJSON* document);
 std::string runtime_text();
+
+// Which channels of the document in force are not idle; the caller holds the core lock.
+std::vector<bool> channels_not_idle();
+// 200 with the item printed as JSON; 500 when it cannot be printed.
+WebAnswer json_answer(const cJSON* item);
 
 WebAnswer answer_status();
 WebAnswer answer_runtime();
@@ -46,8 +52,15 @@ WebAnswer answer_channel_action(int number, std::string_view argument_text,
 WebAnswer answer_decklink_config(std::string_view argument_text, DeckLinkDriver* driver);
 WebAnswer answer_ndi_config(std::string_view argument_text, const std::string& library);
 // "/advanced_format" and "/advanced_video" with "load" or "save": a posted channel's option texts
-// translated into the advanced panels' fields and back; nothing is stored.
+// translated into the advanced panels' fields and back; "/advanced_format" also with
+// "add_source_stream" and "add_program", the fields with the row its table buttons add. Nothing
+// is stored.
 WebAnswer answer_advanced_settings(std::string_view path, std::string_view argument_text,
                                    const std::optional<std::string>& body);
+// "/edit_check" with "apply", "video_encoding", "audio_encoding" or "cbr": the checks the window
+// makes of an edited channel (posted as {"channel": N, "edited": {...}, "target": K}), answered
+// with the refusal the window would show, or for "apply" with the document's channels as Apply
+// stores them. Nothing is stored.
+WebAnswer answer_edit_check(std::string_view argument_text, const std::optional<std::string>& body);
 
 }  // namespace vx

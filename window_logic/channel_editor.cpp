@@ -10,6 +10,7 @@
 #include "config/document_check.h"
 #include "config/store.h"
 #include "settings/choice_tables.h"
+#include "settings/edited_channel.h"
 #include "settings/json_fields.h"
 #include "settings/target_address.h"
 #include "vocabulary/product.h"
@@ -68,10 +69,6 @@ cJSON* targets_of(const cJSON* channel) {
 
 int target_count(const cJSON* channel) {
   return cJSON_GetArraySize(targets_of(channel));
-}
-
-cJSON* sources_of(cJSON* channel) {
-  return config_array(config_object(channel, "input"), "sources");
 }
 
 int positive_bind(const cJSON* channel) {
@@ -374,56 +371,21 @@ bool ChannelEditor::base_still_stored(EditorOutcome& outcome) {
   return false;
 }
 
-// The master's source list holds one {"bind": n} item for each channel n bound to it: the item
-// follows the edited channel from the master it had to the one it has now.
 void ChannelEditor::move_bind_item(int master_before, int master_now) {
-  if (master_before == master_now) return;
-  const int number = row_ + 1;
-  const auto names_this_channel = [number](const cJSON* item) {
-    return cJSON_GetObjectItemCaseSensitive(item, "bind") != nullptr &&
-           config_int(item, "bind") == number;
-  };
-  if (master_before > 0 && master_before != number) {
-    cJSON* sources = sources_of(stored_channel(master_before - 1));
-    const cJSON* item = nullptr;
-    int position = 0;
-    cJSON_ArrayForEach(item, sources) {
-      if (names_this_channel(item)) {
-        cJSON_DeleteItemFromArray(sources, position);
-        break;
-      }
-      ++position;
-    }
-  }
-  if (master_now > 0 && master_now != number) {
-    cJSON* sources = sources_of(stored_channel(master_now - 1));
-    if (sources == nullptr) return;
-    const cJSON* item = nullptr;
-    cJSON_ArrayForEach(item, sources) {
-      if (names_this_channel(item)) return;
-    }
-    cJSON* bind_item = cJSON_CreateObject();
-    cJSON_AddNumberToObject(bind_item, "bind", number);
-    cJSON_AddItemToArray(sources, bind_item);  // the source list owns it now
-  }
+  vx::move_bind_item(channel_list(), row_ + 1, master_before, master_now);
 }
 
 void ChannelEditor::put_working_copy_in_place() {
   cJSON* channels = channel_list();
   if (is_new_) {
-    // A channel just added runs only once it is started.
-    if (cJSON_GetObjectItemCaseSensitive(working_.get(), "enable") != nullptr) {
-      config_set_bool(working_.get(), "enable", false);
-    }
+    keep_run_mark(working_.get(), nullptr);
     if (!cJSON_AddItemToArray(channels, working_.get())) return;
     working_.release();  // the document owns it now
     if (hooks_.channel_appended) hooks_.channel_appended(row_);
     return;
   }
   // The run mark may have changed while the channel was edited (started or stopped).
-  if (const cJSON* mark = cJSON_GetObjectItemCaseSensitive(stored_channel(row_), "enable")) {
-    config_set_item(working_.get(), "enable", copy_of(mark));
-  }
+  keep_run_mark(working_.get(), stored_channel(row_));
   if (cJSON_ReplaceItemInArray(channels, row_, working_.get())) {
     working_.release();  // the document owns it now
   }

@@ -18,7 +18,7 @@
 #include "settings/advanced_format.h"
 #include "settings/advanced_video.h"
 #include "window_logic/editor_parts.h"
-#include "window_logic/editor_values.h"
+#include "settings/editor_values.h"
 #include "vocabulary/channel_state.h"
 
 namespace vx {

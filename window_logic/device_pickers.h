@@ -19,6 +19,7 @@
 #include "devices/ndi.h"
 #include "settings/choice_tables.h"
 #include "settings/path_dialogs.h"
+#include "settings/capture_device_text.h"
 #include "window_logic/editor_parts.h"
 #include "platform/capture_devices.h"
 
@@ -33,12 +34,7 @@ using PickerAnswer = std::variant<Choice, EditRefusal, PickerCancelled>;
 // ---------------------------------------------------------------------------------------------
 // Capture devices ("Capture Device Config").
 
-inline constexpr const char* kCaptureDeviceDialogTitle = "Capture Device Config";
 inline constexpr const char* kNoCaptureDevice = "None";
-// Focus names of the dialog's controls in its refusals.
-inline constexpr const char* kCaptureVideoControl = "video_device";
-inline constexpr const char* kCaptureAudioControl = "audio_device";
-inline constexpr const char* kCaptureWidthControl = "width";
 
 // One line of a device list. Several devices may share a name: the later ones are shown with
 // " #N" and keep their name and their position among the devices of that name (`number`, from
@@ -53,29 +49,6 @@ struct CaptureDeviceEntry {
 // "None" first, then the devices in order; a repeated name gets the first free "%s #%d" label,
 // counting from 1.
 std::vector<CaptureDeviceEntry> capture_device_entries(const std::vector<CaptureDevice>& devices);
-
-// What a device text holds: video="NAME":audio="NAME"?options, either name may be absent.
-struct CaptureDeviceText {
-  std::string video;
-  std::string audio;
-  int video_number = 0;
-  int audio_number = 0;
-  std::string width;  // the capture size, as typed; both empty for none
-  std::string height;
-  bool video_crossbar_dialog = false;
-  bool video_tuner_dialog = false;
-  bool audio_crossbar_dialog = false;
-  bool audio_tuner_dialog = false;
-  // Query options this dialog has no box for ("rtbufsize=100M"), kept in their order.
-  std::vector<std::string> other_options;
-};
-
-// Reads a device text; nullopt when it is not one (an empty text is a valid one naming nothing).
-std::optional<CaptureDeviceText> read_capture_device_text(std::string_view text);
-
-// The device text of the choices, or a refusal: a size that is not two positive numbers, or a
-// device name the text cannot carry (a double quote, a "?" or a control character).
-std::variant<std::string, EditRefusal> capture_device_text(const CaptureDeviceText& choices);
 
 // The dialog's state: its two entry lists with their choices, the size boxes and the ticks.
 class CaptureDevicePicker {

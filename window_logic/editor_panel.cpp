@@ -10,7 +10,6 @@
 #include "config/store.h"
 #include "settings/audio_settings.h"
 #include "settings/json_fields.h"
-#include "platform/encoder_list.h"
 #include "platform/host.h"
 #include "vocabulary/codecs.h"
 #include "vocabulary/product.h"
@@ -18,128 +17,10 @@
 namespace vx {
 namespace {
 
-constexpr const char* kSettingsError = "Settings Error";
-
-// ----- validation -----
-
-constexpr std::array<std::string_view, 3> kVpCodecs = {"vp8", "vp9", "qsvvp9"};
-constexpr std::array<std::string_view, 12> kRtmpVideoCodecs = {
-    "flv",  "h264",   "qsv264", "nv264",  "amf264", "omx264",
-    "h265", "qsv265", "nv265",  "amf265", "omx265", "copy"};
-constexpr std::array<std::string_view, 4> kRtmpAudioCodecs = {"mp3", "aac", "heaac", "copy"};
-
-template <std::size_t N>
-bool listed(const std::array<std::string_view, N>& list, std::string_view codec) {
-  return !codec.empty() && std::find(list.begin(), list.end(), codec) != list.end();
-}
-
-EditRefusal refusal(std::string text, const char* focus, const char* title = kSettingsError) {
-  return {{title, std::move(text), MessageIcon::error}, focus};
-}
-
-// The check each format makes of the address when it is empty, with its message.
-const char* empty_address_message(TargetFormatEntry format) {
-  switch (format) {
-    case TargetFormatEntry::html5:
-    case TargetFormatEntry::rtsp:
-    case TargetFormatEntry::httpmjpg:
-      return nullptr;
-    case TargetFormatEntry::hls:
-    case TargetFormatEntry::dash:
-      return "Target file name invalid!";
-    case TargetFormatEntry::local_file:
-    case TargetFormatEntry::ftp:
-      return "Please enter valid file name";
-    case TargetFormatEntry::decklink:
-      return "Please enter valid Decklink card name";
-    case TargetFormatEntry::ndi:
-      return "Please enter valid NDI name";
-    case TargetFormatEntry::rtmp:
-    case TargetFormatEntry::udp:
-    case TargetFormatEntry::http:
-    case TargetFormatEntry::rtpts:
-    case TargetFormatEntry::omxts:
-    case TargetFormatEntry::srt:
-      break;
-  }
-  return "Target URL invalid!";
-}
-
-bool checks_mux_bitrate(TargetFormatEntry format) {
-  switch (format) {
-    case TargetFormatEntry::udp:
-    case TargetFormatEntry::http:
-    case TargetFormatEntry::rtpts:
-    case TargetFormatEntry::omxts:
-    case TargetFormatEntry::srt:
-      return true;
-    default:
-      return false;
-  }
-}
-
-std::optional<EditRefusal> format_refusal(const EditorValues& values, TargetFormatEntry format) {
-  const char* empty_message = empty_address_message(format);
-  if (empty_message == nullptr) return std::nullopt;
-  if (target_url_without_blanks(values.target_url).empty())
-    return refusal(empty_message, kTargetUrlControl);
-  if (format == TargetFormatEntry::rtmp) {
-    if (!listed(kRtmpVideoCodecs, video_codec_of(values.video_encoding))) {
-      return refusal(
-          "Only FLV/H.264/HEVC video encodings are supported for RTMP format!\nPlease choose "
-          "either one of them.",
-          kVideoEncodingControl);
-    }
-    if (!listed(kRtmpAudioCodecs, audio_codec_of(values.audio_encoding))) {
-      return refusal(
-          "Only MP3 and AAC audio encodings are supported for RTMP format!\nPlease choose "
-          "either one of them.",
-          kAudioEncodingControl);
-    }
-  }
-  if (checks_mux_bitrate(format)) {
-    const std::int64_t mux = config_int_from_text(values.mux_bitrate);
-    const std::int64_t streams = std::int64_t{config_int_from_text(values.video_bitrate)} +
-                                 config_int_from_text(values.audio_bitrate);
-    if (mux > 0 && mux <= streams) {
-      return refusal("Mux Bitrate must be higher than Video Bitrate plus Audio Bitrate!",
-                     kMuxBitrateControl);
-    }
-  }
-  return std::nullopt;
-}
-
 // ----- changes -----
 
 constexpr int kStereo = 2;
 static_assert(kAudioChannelChoices[kStereo].text == "Stereo");
-
-// The MainConcept encoders run only through the plug-in named in the global settings.
-bool needs_plugin(std::string_view codec) {
-  return codec == "omx264" || codec == "omx265";
-}
-
-// Why the system cannot encode `codec` (the entry `entry_text` stands for); nullopt when it can.
-std::optional<DialogMessage> encoder_refusal(std::string_view codec, std::string_view entry_text,
-                                             const EditorEnvironment& environment) {
-  if (needs_plugin(codec) && environment.plugin_core_path.empty()) {
-    return DialogMessage{kSettingsError,
-                         "Please make sure to install MainConcept FFmpeg Plugin and\nconfigure "
-                         "plugin core file path in Global Settings to use MainConcept encoder.",
-                         MessageIcon::error};
-  }
-  const char* encoder = codec_encoder_name(codec_id_from_name(codec));
-  if (encoder == nullptr || encoder_is_available(environment.encoders, encoder))
-    return std::nullopt;
-  std::string text = "The ffmpeg on this system has no encoder \"";
-  text += encoder;
-  text += "\" for ";
-  while (!entry_text.empty() && entry_text.back() == ' ')
-    entry_text.remove_suffix(1);
-  text += entry_text;
-  text += ".\nPlease choose another encoding.";
-  return DialogMessage{kSettingsError, std::move(text), MessageIcon::error};
-}
 
 // The working copy's object `key` of target `target`, made when missing; nullptr without such a
 // target.
@@ -179,37 +60,7 @@ void reset_for_new_format(EditorValues& values) {
 
 }  // namespace
 
-// ----- validation -----
-
-std::optional<EditRefusal> validate_editor_values(
-    const EditorValues& values, const std::vector<std::string>& other_stream_names) {
-  const std::optional<TargetFormatEntry> format = target_format_entry(values.target_format);
-  if (listed(kVpCodecs, video_codec_of(values.video_encoding)) &&
-      format != TargetFormatEntry::local_file && format != TargetFormatEntry::dash) {
-    return refusal("VP8/VP9 encodings are ONLY supported by FILE(.mkv/.webm) and DASH formats.",
-                   kVideoEncodingControl);
-  }
-  if (!format) return std::nullopt;
-  if (std::optional<EditRefusal> refused = format_refusal(values, *format)) return refused;
-  if (!kTargetFormatChoices[static_cast<std::size_t>(*format)].multi_bitrate) return std::nullopt;
-  const std::string url = normalised_target_url(*format, values.target_url);
-  if (!target_address_has_stream_name(url)) return std::nullopt;
-  const std::string name = target_stream_name(url);
-  if (std::find(other_stream_names.begin(), other_stream_names.end(), name) ==
-      other_stream_names.end()) {
-    return std::nullopt;
-  }
-  return refusal(
-      "Duplicated stream names found.\nPlease modify target url to make stream name unique for "
-      "each multi bitrate channel.",
-      kTargetUrlControl, "Setting Error");
-}
-
 // ----- changes -----
-
-std::set<std::string> available_encoders() {
-  return ffmpeg_encoders(ffmpeg_program());
-}
 
 EditorEnvironment editor_environment(const cJSON* global, int channel_number,
                                      std::string local_address, std::set<std::string> encoders) {
@@ -268,7 +119,8 @@ PanelChange change_video_encoding(const EditorValues& shown, int encoding, int t
   PanelChange change{shown, std::nullopt, false};
   const std::string_view codec = video_codec_of(encoding);
   if (codec.empty()) return change;
-  change.message = encoder_refusal(codec, kVideoEncodingChoices[encoding].text, environment);
+  change.message = encoder_refusal(codec, kVideoEncodingChoices[encoding].text,
+                                   environment.plugin_core_path, environment.encoders);
   if (change.message) return change;
   change.values.video_encoding = encoding;
   cJSON* video = target_member(editing_channel, target, "video");
@@ -285,7 +137,8 @@ PanelChange change_audio_encoding(const EditorValues& shown, int encoding, int t
   const std::string codec = audio_codec_to_write(encoding, config_string(audio, "codec"));
   const std::string_view text =
       is_choice(kAudioEncodingChoices, encoding) ? kAudioEncodingChoices[encoding].text : codec;
-  change.message = encoder_refusal(codec, text, environment);
+  change.message =
+      encoder_refusal(codec, text, environment.plugin_core_path, environment.encoders);
   if (change.message) return change;
   change.values.audio_encoding = is_choice(kAudioEncodingChoices, encoding) ? encoding : -1;
   config_set_string(audio, "codec", codec);
@@ -311,12 +164,8 @@ PanelChange change_frame_size(const EditorValues& shown, int frame_size, int tar
 
 PanelChange change_cbr(const EditorValues& shown, bool on) {
   PanelChange change{shown, std::nullopt, false};
-  change.values.cbr = on;
-  if (on && config_int_from_text(shown.video_bitrate) <= 0) {
-    change.values.cbr = false;
-    change.message = DialogMessage{"Warning", "Cannot enable CBR with ZERO video bitrate!",
-                                   MessageIcon::warning};
-  }
+  change.message = cbr_refusal(on, shown.video_bitrate);
+  change.values.cbr = on && !change.message;
   return change;
 }
 

@@ -1,7 +1,8 @@
-// The editor panel without a toolkit: what each change of a control does, the checks made before
-// the shown values are taken, and the panel as the editing workflow drives it. The window draws
-// EditorValues (window_logic/editor_values.h) and editor_controls() (window_logic/editor_controls.h),
-// shows the messages it is handed and moves the focus to the named control; it decides nothing.
+// The editor panel without a toolkit: what each change of a control does and the panel as the
+// editing workflow drives it; the checks made before the shown values are taken are
+// settings/editor_checks.h. The window draws EditorValues (settings/editor_values.h) and
+// editor_controls() (window_logic/editor_controls.h), shows the messages it is handed and moves
+// the focus to the named control; it decides nothing.
 #pragma once
 
 #include <cjson/cJSON.h>
@@ -12,25 +13,12 @@
 #include <vector>
 
 #include "settings/advanced_format.h"
+#include "settings/editor_checks.h"
 #include "settings/target_address.h"
 #include "window_logic/editor_parts.h"
-#include "window_logic/editor_values.h"
+#include "settings/editor_values.h"
 
 namespace vx {
-
-// The names of the controls a refusal puts the focus on.
-inline constexpr const char* kTargetUrlControl = "target_url";
-inline constexpr const char* kVideoEncodingControl = "video_encoding";
-inline constexpr const char* kAudioEncodingControl = "audio_encoding";
-inline constexpr const char* kMuxBitrateControl = "mux_bitrate";
-
-// ----- validation -----
-
-// The first rule the values break: the message (caption "Settings Error", or "Setting Error"
-// for duplicated stream names) and the control that gets the focus. Addresses are judged
-// without the blanks around them, as they are stored.
-std::optional<EditRefusal> validate_editor_values(
-    const EditorValues& values, const std::vector<std::string>& other_stream_names);
 
 // ----- changes -----
 
@@ -44,10 +32,6 @@ struct EditorEnvironment {
   // refused.
   std::set<std::string> encoders;
 };
-
-// The encoders of the ffmpeg the transcoders run: asked once per binary, then read from the
-// user's cache.
-std::set<std::string> available_encoders();
 
 // From the document's "global" object and the host's first address.
 EditorEnvironment editor_environment(const cJSON* global, int channel_number,

@@ -9,16 +9,9 @@
 #include <optional>
 #include <string>
 
-#include "settings/advanced_format.h"
+#include "settings/editor_checks.h"
 
 namespace vx {
-
-// An edit that cannot be taken: the box the operator is shown and the control that gets the
-// focus afterwards (the piece's own name for it; "" for none).
-struct EditRefusal {
-  DialogMessage message;
-  std::string focus;
-};
 
 // The editor panel as the workflow uses it.
 class EditorPanelPart {

@@ -4,89 +4,15 @@
 #include <utility>
 
 #include "config/document.h"
-#include "config/document_check.h"
 #include "config/json.h"
 #include "devices/decklink.h"
-#include "vocabulary/ascii.h"
 #include "vocabulary/formats.h"
-#include "vocabulary/url_predicates.h"
 
 namespace vx {
 namespace {
 
 using T = SourceType;
 
-constexpr std::array<SourceTypeEntry, kSourceTypeCount> kSourceTypes = {{
-    {T::file, "file", "", "file"},
-    {T::dshow, "dshow", "", "device"},
-    {T::decklink, "decklink", "", "decklink"},
-    {T::ndi, "newtek ndi", "", "ndi"},
-    {T::ftp, "ftp://", "ftp://", "file"},
-    {T::http, "http://", "http://", "file"},
-    {T::ytdlp, "yt-dlp", "", "ytdlp"},
-    {T::udp, "udp://", "udp://", "file"},
-    {T::rtp, "rtp://", "rtp://", "file"},
-    {T::srt, "srt://", "srt://", "srt"},
-    {T::rtsp, "rtsp://", "rtsp://", "file"},
-    {T::rtspt, "rtspt://", "rtspt://", "file"},
-    {T::rtmp, "rtmp://", "rtmp://", "file"},
-    {T::mms, "mms://", "mmsh://", "file"},
-    {T::mmst, "mmst://", "mmst://", "file"},
-}};
-
-// The schemes a type is known by, in the order they are tested, both when the cells are filled
-// from a stored address and when a typed one is committed.
-struct SchemeRule {
-  std::string_view prefix;  // "" for the RTMP family
-  SourceType type;
-  bool cut_when_shown;  // the address box shows the address without it
-  bool shown;           // recognised when filling (a stored "mms://" is not)
-};
-constexpr SchemeRule kSchemeRules[] = {
-    {"ftp://", T::ftp, false, true},   {"sftp://", T::ftp, false, true},
-    {"http://", T::http, false, true}, {"https://", T::http, false, true},
-    {"rtsp://", T::rtsp, true, true},  {"rtspt://", T::rtspt, true, true},
-    {"", T::rtmp, false, true},        {"mms://", T::mms, false, false},
-    {"mmsh://", T::mms, true, true},   {"mmst://", T::mmst, true, true},
-    {"udp://", T::udp, true, true},    {"rtp://", T::rtp, true, true},
-    {"srt://", T::srt, true, true},
-};
-
-bool rule_matches(const SchemeRule& rule, std::string_view address) {
-  return rule.prefix.empty() ? url_is_rtmp(address) : istarts_with(address, rule.prefix);
-}
-
-// Formats that choose their type whatever the address holds.
-std::optional<SourceType> type_of_format(std::string_view format) {
-  switch (format_id_from_name(format)) {
-    case FormatId::device:
-      return T::dshow;
-    case FormatId::decklink:
-      return T::decklink;
-    case FormatId::ndi:
-      return T::ndi;
-    case FormatId::ytdlp:
-      return T::ytdlp;
-    default:
-      return std::nullopt;
-  }
-}
-
-std::string_view trimmed(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && blank(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
-
-void replace_all(std::string& text, std::string_view from, std::string_view to) {
-  for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
-    text.replace(at, from.size(), to);
-    at += to.size();
-  }
-}
 
 // The member `key` of object as the given kind, replacing anything else under that key.
 cJSON* writable_member(cJSON* object, const char* key, bool array) {
@@ -116,76 +42,7 @@ JsonPtr string_array(const std::vector<std::string>& texts) {
   return array;
 }
 
-EditRefusal config_refusal(const char* text, const char* focus) {
-  return {{"Config Error", text, MessageIcon::information}, focus};
-}
-
-bool holds_control_character(std::string_view text) {
-  return std::any_of(text.begin(), text.end(), ascii_is_control);
-}
-
 }  // namespace
-
-const std::array<SourceTypeEntry, kSourceTypeCount>& source_type_entries() {
-  return kSourceTypes;
-}
-
-const SourceTypeEntry& source_type_entry(SourceType type) {
-  return kSourceTypes[static_cast<std::size_t>(type)];
-}
-
-SourceCellTexts source_cell_texts(const cJSON* channel) {
-  const cJSON* source = channel_first_source(channel);
-  const std::string_view url = config_string(source, "url");
-  SourceCellTexts texts;
-  texts.address = url;
-  if (auto type = type_of_format(config_string(source, "format"))) {
-    texts.type = *type;
-  } else {
-    for (const SchemeRule& rule : kSchemeRules) {
-      if (!rule.shown || !rule_matches(rule, url)) continue;
-      texts.type = rule.type;
-      if (rule.cut_when_shown) texts.address = url.substr(rule.prefix.size());
-      break;
-    }
-  }
-  const int bind = config_int(channel, "bind");
-  if (bind >= 1) texts.bind = std::to_string(bind);
-  texts.memo = config_string(channel, "memo");
-  return texts;
-}
-
-SourceType recognised_source_type(std::string_view address, SourceType chosen) {
-  for (const SchemeRule& rule : kSchemeRules) {
-    if (!rule_matches(rule, address)) continue;
-    if (rule.type == T::http && chosen == T::ytdlp) return chosen;
-    return rule.type;
-  }
-  return chosen;
-}
-
-std::string completed_source_address(SourceType type, std::string_view address) {
-  std::string text(address);
-  if (text.empty()) return text;  // a scheme alone is no address
-  if ((type == T::mms || type == T::mmst) && istarts_with(text, "mms://")) text.erase(0, 6);
-  // An address with a scheme of its own ("rtsps://" under "rtsp://") is taken as typed.
-  const std::string_view scheme = source_type_entry(type).scheme;
-  if (!scheme.empty() && !url_has_scheme(text)) text.insert(0, scheme);
-  if (type == T::udp || type == T::rtp) replace_all(text, "@:", "0.0.0.0:");
-  return text;
-}
-
-std::string default_source_address(SourceType type) {
-  switch (type) {
-    case T::udp:
-    case T::rtp:
-      return "0.0.0.0:1234";
-    case T::srt:
-      return "127.0.0.1:1234";
-    default:
-      return {};
-  }
-}
 
 SourceBrowse source_browse(SourceType type) {
   switch (type) {
@@ -228,37 +85,19 @@ void SourceCells::close() {
   format_options_.reset();
 }
 
-bool SourceCells::keeps_stored_format(SourceType type) const {
-  return !kept_format_.empty() && type == kept_type_;
-}
-
 std::optional<EditRefusal> SourceCells::check() const {
-  const std::string_view typed = trimmed(address);
-  const SourceType type = recognised_source_type(typed, type_);
-  const bool blank_allowed = keeps_stored_format(type);  // an RTP session needs no address
-  const bool quotes_allowed = type == T::dshow;
-  const bool readable = (typed.empty() && blank_allowed) ||
-                        (!typed.empty() && !holds_control_character(typed) &&
-                         (quotes_allowed ? read_capture_device_text(typed).has_value()
-                                         : typed.find('"') == std::string_view::npos));
-  if (!readable) {
-    return config_refusal("Error: Channel source address invalid!", kSourceAddressControl);
-  }
-  const int bound = config_int_from_text(bind);
-  if (row_ && !bind_is_valid(bound, *row_ + 1, row_count_())) {
-    return config_refusal("Error: Bind channel invalid!", kSourceBindControl);
-  }
-  return std::nullopt;
+  return source_cells_refusal(type_, address, bind,
+                              kept_format_.empty() ? std::nullopt : std::optional(kept_type_),
+                              row_ ? std::optional(*row_ + 1) : std::nullopt, row_count_());
 }
 
 void SourceCells::commit(cJSON* channel) {
   if (!cJSON_IsObject(channel)) return;
-  const std::string_view typed = trimmed(address);
-  type_ = recognised_source_type(typed, type_);
+  StoredSource stored = stored_source_for(type_, address, kept_format_, kept_type_);
+  type_ = stored.type;
   cJSON* source = writable_first_source(channel);
-  config_set_string(source, "format",
-                    keeps_stored_format(type_) ? kept_format_ : source_type_entry(type_).format);
-  config_set_string(source, "url", completed_source_address(type_, typed));
+  config_set_string(source, "format", stored.format);
+  config_set_string(source, "url", stored.url);
   if (clear_video_options_) {
     config_set_item(writable_member(source, "video", false), "options", string_array({}));
   }

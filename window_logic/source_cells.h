@@ -1,7 +1,8 @@
 // The cells of the channel list row being edited, without any toolkit: the source type choice,
 // the source address, the bind and the memo. They are filled from the channel's first input
 // source, complete a typed address with its scheme when they are committed, check what was
-// typed, and take what the pickers behind the browse button return.
+// typed, and take what the pickers behind the browse button return. The rules they follow are
+// settings/source_address.h, which the administration server answers the browser page with.
 #pragma once
 
 #include <cjson/cJSON.h>
@@ -13,65 +14,11 @@
 #include <string_view>
 #include <vector>
 
+#include "settings/source_address.h"
 #include "window_logic/device_pickers.h"
 #include "window_logic/editor_parts.h"
 
 namespace vx {
-
-// The source type choice, in the order of its entries.
-enum class SourceType {
-  file,
-  dshow,
-  decklink,
-  ndi,
-  ftp,
-  http,
-  ytdlp,
-  udp,
-  rtp,
-  srt,
-  rtsp,
-  rtspt,
-  rtmp,
-  mms,
-  mmst,
-};
-inline constexpr std::size_t kSourceTypeCount = 15;
-
-struct SourceTypeEntry {
-  SourceType type;
-  const char* text;    // the entry shown
-  const char* scheme;  // put in front of an address typed without one; "" for none
-  const char* format;  // the first source's "format"
-};
-const std::array<SourceTypeEntry, kSourceTypeCount>& source_type_entries();
-const SourceTypeEntry& source_type_entry(SourceType type);
-
-// Focus names of the cells in their refusals.
-inline constexpr const char* kSourceAddressControl = "source_address";
-inline constexpr const char* kSourceBindControl = "bind";
-
-// What the cells show for a channel: the type and address from the first source's "format"
-// and "url" (a known scheme selects its type and, for some, is cut from the address), the
-// "bind" when at least 1, the "memo".
-struct SourceCellTexts {
-  SourceType type = SourceType::file;
-  std::string address;
-  std::string bind;
-  std::string memo;
-};
-SourceCellTexts source_cell_texts(const cJSON* channel);
-
-// The type a typed address selects (its scheme, tested in a fixed order; "http(s)://" keeps
-// yt-dlp), or `chosen` when it names none of them.
-SourceType recognised_source_type(std::string_view address, SourceType chosen);
-
-// The address as stored under `type`: the type's scheme put in front of an address typed
-// without any scheme, "mms://" stored as "mmsh://", and "@:" as "0.0.0.0:" for UDP and RTP.
-std::string completed_source_address(SourceType type, std::string_view address);
-
-// The address a newly chosen type starts with.
-std::string default_source_address(SourceType type);
 
 // What the browse button opens for a type; none when it is not shown.
 enum class SourceBrowse { none, file_menu, capture_device, decklink, ndi };
@@ -116,8 +63,6 @@ class SourceCells : public SourceCellsPart {
   void take_path(std::string path);
 
  private:
-  bool keeps_stored_format(SourceType type) const;
-
   std::function<int()> row_count_;
   std::optional<int> row_;
   SourceType type_ = SourceType::file;

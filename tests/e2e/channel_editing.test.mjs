@@ -70,19 +70,22 @@ describe('channel editor', () => {
     assert.deepEqual(errors, []);
   });
 
+  // The server checks the edit as the window's Apply does, and the page shows the window's words.
   test('an empty source or target URL is refused and nothing is posted', async () => {
     let posts = 0;
     page.on('request', (request) => {
-      if (request.method() === 'POST') posts += 1;
+      if (request.method() === 'POST' && new URL(request.url()).pathname === '/config') posts += 1;
     });
     await editRow(page, 2);
     await page.fill('#edit-source-url', '  ');
     await page.click('#btn-apply');
-    await dialogs.waitFor('Setting Error: Source URL empty!');
+    await dialogs.waitFor('Error: Channel source address invalid!');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'edit-source-url');
     await page.fill('#edit-source-url', '/media/two.mp4');
     await page.fill('#target-url', '');
     await page.click('#btn-apply');
-    await dialogs.waitFor('Setting Error: Target URL empty!');
+    await dialogs.waitFor('Target URL invalid!');
+    assert.equal(await page.evaluate(() => document.activeElement.id), 'target-url');
     assert.equal(posts, 0);
     assert.equal(await page.isEnabled('#btn-apply'), true, 'the editor stays open');
     assert.deepEqual((await program.getConfig()).channels[1].output.targets[0].url, 'udp://127.0.0.1:5002');
@@ -129,7 +132,7 @@ describe('channel editor', () => {
     assert.deepEqual(errors, []);
   });
 
-  test('"+" adds targets up to five, a sixth is refused, and duplicates need a confirmation', async () => {
+  test('"+" adds targets up to five, a sixth is refused, and duplicated stream names are refused', async () => {
     await editRow(page, 1);
     assert.equal(await page.isVisible('#mbr-tabs'), true, 'udp targets have the tab bar');
     assert.deepEqual(await page.locator('#mbr-tabs .mbr-tab').allTextContents(), ['1: 127.0.0.1:5001']);
@@ -148,10 +151,12 @@ describe('channel editor', () => {
     assert.equal(refusal.type, 'alert');
     assert.equal(await page.locator('#mbr-tabs .mbr-tab').count(), 5, 'still five');
 
-    // Five copies of one URL: Cancel on the question posts nothing.
+    // Five copies of one URL: the shown copy's stream name is another's, and nothing is posted.
     await page.click('#btn-apply');
-    const question = await dialogs.waitFor('Duplicated target URLs found in multi-bitrate output!\nSure to continue?');
-    assert.equal(question.type, 'confirm');
+    const duplicated = await dialogs.waitFor('Duplicated stream names found.');
+    assert.equal(duplicated.type, 'alert');
+    assert.equal(duplicated.message,
+      'Duplicated stream names found.\nPlease modify target url to make stream name unique for each multi bitrate channel.');
     await sleep(300);
     assert.equal((await program.getConfig()).channels[0].output.targets.length, 1);
 
@@ -182,8 +187,13 @@ describe('channel editor', () => {
 
     // A format that allows one target keeps only the first.
     await editRow(page, 1);
-    await page.selectOption('#target-format', { label: 'RTSP' });
+    // The server answers the new format's address a moment later.
+    await Promise.all([
+      page.waitForResponse((response) => new URL(response.url()).pathname === '/target_preset'),
+      page.selectOption('#target-format', { label: 'RTSP' }),
+    ]);
     assert.equal(await page.isVisible('#mbr-tabs'), false);
+    await page.waitForFunction(() => document.getElementById('target-url').value !== '');
     assert.equal(await page.inputValue('#target-url'), 'rtsp://127.0.0.1:8554/morv_ch1');
     await applyEdit(page);
     const rtsp = (await program.getConfig()).channels[0].output.targets;
@@ -224,7 +234,9 @@ describe('channel editor', () => {
     await applyEdit(page);
     assert.equal((await program.getConfig()).channels[0].output.targets[0].video.codec, 'h264');
 
-    // With a plug-in path the same choice is taken.
+    // With a plug-in path the plug-in is no reason any more: the server's ffmpeg decides, as in
+    // the window. One that lacks the encoder (Debian's has no MainConcept) is named; one that has
+    // it, or cannot be asked, lets the choice be taken.
     await context.close();
     const document = await program.getConfig();
     document.global.omxPath = '/opt/mainconcept/omx_core.so';
@@ -232,7 +244,17 @@ describe('channel editor', () => {
     ({ context, page } = await openClient(browser, program));
     dialogs = watchDialogs(page);
     await editRow(page, 1);
-    await page.selectOption('#video-codec', 'omx264');
+    const [checked] = await Promise.all([
+      page.waitForResponse((response) => new URL(response.url()).pathname === '/edit_check'),
+      page.selectOption('#video-codec', 'omx264'),
+    ]);
+    const answer = await checked.json();
+    if (answer.refusal) {
+      const shown = await dialogs.waitFor('The ffmpeg on this system has no encoder');
+      assert.equal(shown.message, 'The ffmpeg on this system has no encoder "omx_enc_avc" for H.264 (MainConcept).\nPlease choose another encoding.');
+      assert.equal(await page.inputValue('#video-codec'), 'h264');
+      return;
+    }
     assert.equal(await page.inputValue('#video-codec'), 'omx264');
     await applyEdit(page);
     assert.equal((await program.getConfig()).channels[0].output.targets[0].video.codec, 'omx264');

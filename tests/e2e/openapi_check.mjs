@@ -317,6 +317,28 @@ const rows = [
     body: (c) => `token=${c.setupToken}&auth=first&confirm=first`,
     check: (a) => assert.match(header(a, 'Set-Cookie'), /^vx_session=[0-9a-f]{64};/),
   },
+  // the channel editor's checks
+  { path: '/edit_check', on: 'locked', status: 405 },
+  {
+    path: '/edit_check', method: 'post', target: '/edit_check?apply', on: 'locked', status: 200,
+    body: (c) => ({ channel: 2, edited: c.stored.locked.channels[1], target: 0 }),
+    check: (a, c) => assert.equal(JSON.parse(a.body).channels.length, c.stored.locked.channels.length),
+  },
+  {
+    path: '/edit_check', method: 'post', target: '/edit_check?apply', on: 'locked', status: 200,
+    body: (c) => {
+      const edited = structuredClone(c.stored.locked.channels[0]);
+      edited.output.targets[0].url = '';
+      return { channel: 1, edited, target: 0 };
+    },
+    check: (a) => assert.deepEqual(JSON.parse(a.body).refusal, { title: 'Settings Error', text: 'Target URL invalid!', control: 'target_url' }),
+  },
+  {
+    path: '/edit_check', method: 'post', target: '/edit_check?cbr', on: 'locked', status: 200,
+    body: (c) => ({ channel: 1, edited: c.stored.locked.channels[0], target: 0 }),
+    check: (a) => assert.equal(a.body.trim(), '{}'),
+  },
+  { path: '/edit_check', method: 'post', target: '/edit_check?save', on: 'locked', body: '{}', status: 400 },
 ];
 
 // ----- the requests ------------------------------------------------------------------------

@@ -251,6 +251,13 @@ TEST_F(WebServer, AdvancedSettingsAnswerTheRecordsMessagesAndListsAndRefuseBadBo
        R"({"channel": )" + channel + R"(, "fields": {"overlay": {"enabled": 1}}})",
        "fields.overlay.enabled: true or false is expected"},
       {"/advanced_video?remove", R"({"channel": {}})", "ask for \"?load\" or \"?save\""},
+      {"/advanced_video?add_program", R"({"channel": {}, "fields": {}})",
+       "ask for \"?load\" or \"?save\""},
+      {"/advanced_format?add_program", R"({"channel": )" + channel + "}",
+       "\"fields\" must be a JSON object"},
+      {"/advanced_format?add_source_stream",
+       R"({"channel": )" + channel + R"(, "fields": {"mpegtsInput": {"sourceStreams": 2}}})",
+       "fields.mpegtsInput.sourceStreams"},
   };
   const std::string stored = file_text();
   for (const Hostile& h : hostile) {
@@ -277,6 +284,43 @@ TEST_F(WebServer, AdvancedSettingsAnswerTheRecordsMessagesAndListsAndRefuseBadBo
   }
   EXPECT_EQ(file_text(), stored);
   EXPECT_EQ(http_get(port_, "/status").status(), 200);
+}
+
+// The tables' Add buttons: the row the window's panel adds, after the rows the page shows, the
+// channel and the stored configuration untouched.
+TEST_F(WebServer, AdvancedFormatTableButtonsAddTheWindowsRow) {
+  const JsonPtr channel = channel_for("file", "/m/a.ts", "udp", "udp://127.0.0.1:1234");
+  const std::string stored = file_text();
+  struct Case {
+    const char* step;
+    const char* fields;
+    const char* list;  // the answered table, at fields.<list>
+    const char* want;
+  };
+  const Case cases[] = {
+      {"add_source_stream", R"({"mpegtsInput": {"sourceStreams": []}})",
+       "mpegtsInput.sourceStreams", R"([{"program":"1","pid":""}])"},
+      {"add_source_stream",
+       R"({"mpegtsInput": {"sourceStreams": [{"program": "4", "pid": "0x100"}, {"program": "7", "pid": ""}]}})",
+       "mpegtsInput.sourceStreams",
+       R"([{"program":"4","pid":"0x100"},{"program":"7","pid":""},{"program":"3","pid":""}])"},
+      {"add_program", R"({"mpegtsOutput": {"programs": []}})", "mpegtsOutput.programs",
+       R"([{"program":"1","name":"Program01","source":"1"}])"},
+      {"add_program",
+       R"({"mpegtsOutput": {"programs": [{"program": "1", "name": "News", "source": "2"}]}})",
+       "mpegtsOutput.programs",
+       R"([{"program":"1","name":"News","source":"2"},{"program":"2","name":"Program02","source":"2"}])"},
+  };
+  for (const Case& c : cases) {
+    const Reply reply = http_post(port_, std::string("/advanced_format?") + c.step,
+                                  body_with(channel.get(), std::string(R"(, "fields": )") + c.fields),
+                                  kJson);
+    ASSERT_EQ(reply.status(), 200) << reply.body;
+    const JsonPtr answer = json_parse(reply.body);
+    EXPECT_EQ(printed_at(answer.get(), std::string("fields.") + c.list), c.want) << c.fields;
+    EXPECT_EQ(item_at(answer.get(), "channel"), nullptr) << "only the fields are answered";
+  }
+  EXPECT_EQ(file_text(), stored);
 }
 
 }  // namespace

@@ -71,8 +71,12 @@ TEST_F(WebServer, RulesAnswerTheWindowsChoiceLists) {
   ASSERT_EQ(cJSON_GetArraySize(sizes), static_cast<int>(kFrameSizeChoices.size()));
   EXPECT_EQ(config_int(cJSON_GetArrayItem(sizes, 5), "width"), 1280);
   EXPECT_EQ(cJSON_GetObjectItem(cJSON_GetArrayItem(sizes, kFrameSizeOther), "width"), nullptr);
+  // The window's quality list, not a range of encoder numbers.
+  EXPECT_EQ(texts_of(config_array(rules.get(), "qualities"), "text"),
+            (std::vector<std::string>{"Default", "20", "40", "60", "80", "100"}));
   // The lists' first entries stand for 0.
-  for (const char* list : {"frameRates", "videoBitrates", "sampleRates", "audioBitrates"}) {
+  for (const char* list : {"frameRates", "qualities", "videoBitrates", "sampleRates",
+                           "audioBitrates"}) {
     const std::vector<std::string> values = texts_of(config_array(rules.get(), list), "value");
     ASSERT_FALSE(values.empty()) << list;
     EXPECT_EQ(values.front(), "0") << list;

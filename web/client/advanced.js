@@ -163,23 +163,19 @@ function buildTsInput() {
   const table = makeTable('adv-ts-map', ['Program #', 'PID']);
   const add = h('button', { type: 'button', id: 'adv-ts-add-map', text: 'Add' });
   const del = h('button', { type: 'button', id: 'adv-ts-delete-map', text: 'Delete' });
-  // The header row counts, so the first added row is program 1.
   add.addEventListener('click', function () {
-    editFirstCell(table, addRow(table, [String(table.rows.length), '']));
+    addTableRow('add_source_stream', 'adv-ts-map', 'mpegtsInput', 'sourceStreams', ['program', 'pid']);
   });
   del.addEventListener('click', function () { removeSelected(table); });
   return group('Select Source Streams in MPEG-TS', table, h('div', { class: 'adv-table-buttons' }, add, del));
 }
-
-function programName(n) { return 'Program' + (n < 10 ? '0' : '') + n; }
 
 function buildTsOutput() {
   const table = makeTable('adv-ts-programs', ['Program #', 'Program Name', 'Source #']);
   const add = h('button', { type: 'button', id: 'adv-ts-add-program', text: 'Add Program' });
   const del = h('button', { type: 'button', id: 'adv-ts-remove-program', text: 'Remove' });
   add.addEventListener('click', function () {
-    const n = table.rows.length;
-    editFirstCell(table, addRow(table, [String(n), programName(n), String(n)]));
+    addTableRow('add_program', 'adv-ts-programs', 'mpegtsOutput', 'programs', ['program', 'name', 'source']);
   });
   del.addEventListener('click', function () { removeSelected(table); });
   const fec = h('input', { type: 'checkbox', id: 'adv-ts-fec' });
@@ -400,6 +396,33 @@ async function save(panel, popup, key, read) {
     shown[key] = null;
     if (answer.warning) alert(answer.warning.text);
     if (typeof current.ctx.onSaved === 'function') current.ctx.onSaved(answer.channel);
+  } catch (error) {
+    failed(error);
+  }
+}
+
+// A table's Add button: the server adds the row the window's panel adds to the rows shown (the
+// one tab's fields sent; the others keep their values) and the table shows its answer, the new
+// row's first cell to be typed into.
+async function addTableRow(step, tableId, tab, list, keys) {
+  const current = shown.format;
+  if (!current || current.ctx.readOnly) return;
+  const ticket = tickets.format;
+  const fields = {};
+  fields[tab] = {};
+  fields[tab][list] = readRows($(tableId), keys);
+  try {
+    const answer = await translateAdvanced('advanced_format', step,
+      { channel: current.ctx.channel, target: current.ctx.target, fields: fields });
+    if (ticket !== tickets.format || shown.format !== current) return;
+    if (answer.refusal !== undefined) {
+      alert(answer.refusal);
+      return;
+    }
+    const table = $(tableId);
+    fillRows(table, answer.fields[tab][list], keys);
+    const rows = table.tBodies[0].rows;
+    if (rows.length > 0) editFirstCell(table, rows[rows.length - 1]);
   } catch (error) {
     failed(error);
   }

@@ -3,8 +3,10 @@
 
 import * as Advanced from './advanced.js';
 import { $, closePopup, deepCopy, firstSource, toInt } from './helpers.js';
-import { applyBind, editError, editedSource, hasDuplicateUrls, targetsOf } from './rules.js';
-import { getJson, removeChannelOnServer, sendConfig, showPageError } from './server.js';
+import { editedSource, targetsOf } from './rules.js';
+import {
+  checkEdit, getJson, removeChannelOnServer, sendConfig, showPageError, showEditRefusal,
+} from './server.js';
 import { channels, state, takesSeveralTargets } from './state.js';
 import { fillTable, markSelection, requireSelection } from './table.js';
 import { applyTarget, selectRow, updateButtons, updateSettings } from './editor.js';
@@ -36,34 +38,23 @@ function closeEditor() {
   for (const id of ['popup-decklink', 'popup-ndi']) closePopup(id);
 }
 
+// The row and the panel go into the channel being edited; the server checks it as the window's
+// Apply does and answers the channels as they are stored (the bind items moved), which are posted.
 async function applyEdit() {
   const n = state.selected;
   const channel = state.curChannel;
-  const format = $('edit-source-format').value;
-  const url = $('edit-source-url').value.trim();
-  const bind = toInt($('edit-bind').value);
-  const error = editError({
-    n, sourceUrl: url, bind, targetUrl: $('target-url').value.trim(), channelCount: state.runtime.channels,
-  });
-  if (error) {
-    alert(error);
-    return;
-  }
-  channel.enable = false;
   const source = firstSource(channel);
-  Object.assign(source, editedSource(source, { format, url }));
+  const typed = { format: $('edit-source-format').value, url: $('edit-source-url').value.trim() };
+  Object.assign(source, editedSource(source, typed));
+  const bind = toInt($('edit-bind').value);
+  if (bind > 0) channel.bind = bind; else delete channel.bind;
+  channel.memo = $('edit-memo').value;
   applyTarget();
   const targets = targetsOf(channel);
-  if (!takesSeveralTargets(targets[0].format)) {
-    targets.splice(1);
-  } else if (hasDuplicateUrls(targets) &&
-             !confirm('Duplicated target URLs found in multi-bitrate output!\nSure to continue?')) {
-    return;
-  }
-  const list = channels();
-  applyBind(list, n, channel, bind);
-  channel.memo = $('edit-memo').value;
-  if (n - 1 < list.length) list[n - 1] = channel; else list.push(channel);
+  if (!takesSeveralTargets(targets[0].format)) targets.splice(1);
+  const answer = await checkEdit('apply', n, channel, state.activeTarget);
+  if (!answer || showEditRefusal(answer) || !Array.isArray(answer.channels) || !state.editing) return;
+  state.config.channels = answer.channels;
   closeEditor();
   state.newChannel = false;
   await sendConfig();

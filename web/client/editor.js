@@ -8,12 +8,11 @@ import {
 } from './helpers.js';
 import { openDeckLinkPicker, openNdiPicker } from './popups.js';
 import {
-  cbrRefused, deckLinkFormatOption, deckLinkVideo, editedSource, needsOmxPath, previewPlan, sourceEditFields,
-  tabLabel, targetsOf,
+  deckLinkFormatOption, deckLinkVideo, editedSource, previewPlan, sourceEditFields, tabLabel, targetsOf,
 } from './rules.js';
-import { targetPreset } from './server.js';
+import { checkEdit, showEditRefusal, targetPreset } from './server.js';
 import {
-  channels, editedTarget, globalSettings, state, statusOf, takesSeveralTargets, targetFormatEntry,
+  channels, editedTarget, state, statusOf, takesSeveralTargets, targetFormatEntry,
 } from './state.js';
 import { fillRowTexts, markSelection, putEditFieldsInRow } from './table.js';
 
@@ -209,6 +208,7 @@ function updateTargetVideo(target) {
   $('video-width').value = String(width);
   $('video-height').value = String(height);
   setChoice($('frame-rate-choice'), $('frame-rate'), toFloat(video.frameRate));
+  addMissingOption($('quality'), String(toInt(video.quality)));
   $('quality').value = String(toInt(video.quality));
   setChoice($('video-bitrate-choice'), $('video-bitrate'), toInt(video.bitRate));
   $('keyframe-interval').value = String(toInt(video.keyFrameInterval));
@@ -326,16 +326,46 @@ async function onTargetFormatChange() {
   if (state.editing && $('target-format').value === entry) $('target-url').value = url;
 }
 
+// The shown target with one member of its `object` changed, as the server is asked about it.
+function withShownTarget(object, key, value) {
+  const channel = deepCopy(state.curChannel);
+  const target = targetsOf(channel)[state.activeTarget];
+  if (!target[object] || typeof target[object] !== 'object') target[object] = {};
+  target[object][key] = value;
+  return channel;
+}
+
+// A codec the server refuses (MainConcept without its plug-in, an encoder its ffmpeg lacks)
+// leaves the list as it was; the edit may have ended while it answered.
+async function encodingRefused(step, object, codec) {
+  const answer = await checkEdit(step, state.selected, withShownTarget(object, 'codec', codec), state.activeTarget);
+  return !state.editing || !answer || showEditRefusal(answer);
+}
+
+async function onVideoCodecPicked() {
+  const select = $('video-codec');
+  const codec = select.value;
+  if (await encodingRefused('video_encoding', 'video', codec)) {
+    select.value = String((editedTarget().video || {}).codec || 'h264').toLowerCase();
+    return;
+  }
+  if (select.value === codec) onVideoCodecChange();
+}
+
+async function onAudioCodecPicked() {
+  const select = $('audio-codec');
+  const codec = select.value;
+  if (!(await encodingRefused('audio_encoding', 'audio', codec))) return;
+  const stored = String((editedTarget().audio || {}).codec || 'aac').toLowerCase();
+  addMissingOption(select, stored);
+  select.value = stored;
+}
+
 function onVideoCodecChange() {
   const select = $('video-codec');
   const codec = select.value;
   const target = editedTarget();
   if (!target.video) target.video = {};
-  if (needsOmxPath(codec, globalSettings().omxPath)) {
-    alert('Please make sure to install MainConcept FFmpeg Plugin and\nconfigure plugin core file path in Global Settings to use MainConcept encoder.');
-    select.value = String(target.video.codec || 'h264').toLowerCase();
-    return;
-  }
   target.video.codec = codec;
   if (codec === 'copy') {
     Object.assign(target.video, { width: 0, height: 0, frameRate: 0, quality: 0, bitRate: 0, keyFrameInterval: 5 });
@@ -352,10 +382,14 @@ function onVideoCodecChange() {
   updateTargetVideo(target);
 }
 
-function onCbrChange() {
-  if (cbrRefused($('cbr').checked, toInt($('video-bitrate').value))) {
+async function onCbrChange() {
+  if (!$('cbr').checked) return;
+  const channel = withShownTarget('mux', 'cbr', true);
+  targetsOf(channel)[state.activeTarget].video = { ...(editedTarget().video || {}), bitRate: toInt($('video-bitrate').value) };
+  const answer = await checkEdit('cbr', state.selected, channel, state.activeTarget);
+  if (answer && answer.refusal) {
     $('cbr').checked = false;
-    alert('Cannot enable CBR with ZERO video bitrate!');
+    showEditRefusal(answer);
   }
 }
 
@@ -386,15 +420,10 @@ export function fillChoiceLists() {
   fillList('audio-channels', rules.audioChannels, (entry) => entry.channels);
   fillList('frame-size', rules.frameSizes, (entry, index) => index);
   fillList('frame-rate-choice', rules.frameRates, (entry) => entry.value);
+  fillList('quality', rules.qualities, (entry) => entry.value);
   fillList('video-bitrate-choice', rules.videoBitrates, (entry) => entry.value);
   fillList('sample-rate-choice', rules.sampleRates, (entry) => entry.value);
   fillList('audio-bitrate-choice', rules.audioBitrates, (entry) => entry.value);
-}
-
-function fillChoices() {
-  const quality = $('quality');
-  quality.add(new Option('Default', '0'));
-  for (let q = 1; q <= 51; q++) quality.add(new Option(String(q), String(q)));
 }
 
 // What the row and the panel show, put into the channel being edited: the advanced pop-ups
@@ -433,9 +462,9 @@ function openAdvanced(open) {
 }
 
 export function wireEditor() {
-  fillChoices();
   $('target-format').addEventListener('change', onTargetFormatChange);
-  $('video-codec').addEventListener('change', onVideoCodecChange);
+  $('video-codec').addEventListener('change', onVideoCodecPicked);
+  $('audio-codec').addEventListener('change', onAudioCodecPicked);
   $('cbr').addEventListener('change', onCbrChange);
   $('frame-size').addEventListener('change', onFrameSizeChange);
   for (const name of ['frame-rate', 'video-bitrate', 'sample-rate', 'audio-bitrate']) {

@@ -1,8 +1,7 @@
 // The page's rules as pure functions over plain values: how a stored source shows while it is
-// edited, the checks an edit passes before it is applied, the bookkeeping of bound channels, and
-// what the status cells, load meters and pickers show. The choice lists, the target presets, the
-// new channel, the served addresses and channel removal are the server's (/rules and the paths
-// beside it). Nothing here touches the DOM, so node can test it.
+// edited, and what the status cells, load meters and pickers show. The choice lists, the target
+// presets, the new channel, the served addresses, channel removal and the checks of an edit are
+// the server's (/rules and the paths beside it). Nothing here touches the DOM, so node can test it.
 
 import { textOr, toInt } from './helpers.js';
 
@@ -65,44 +64,6 @@ export function tabLabel(target, index) {
   const url = textOr(target && target.url);
   const cut = Math.max(url.lastIndexOf('/'), url.lastIndexOf('\\'));
   return `${index + 1}: ${url.slice(cut + 1) || '(none)'}`;
-}
-
-// ----- edit checks ------------------------------------------------------------------------------
-
-// Why the edit of channel n cannot be applied, as the operator is told, or '' when it can.
-export function editError({ n, sourceUrl, bind, targetUrl, channelCount }) {
-  if (!sourceUrl) return 'Setting Error: Source URL empty!';
-  if (bind === n || bind > channelCount) return 'Error: Bind channel invalid!';
-  if (!targetUrl) return 'Setting Error: Target URL empty!';
-  return '';
-}
-
-export function hasDuplicateUrls(targets) {
-  const urls = targets.map((target) => target.url);
-  return new Set(urls).size !== urls.length;
-}
-
-export function cbrRefused(checked, videoBitRate) {
-  return checked && videoBitRate === 0;
-}
-
-// The MainConcept encoders run only through the plug-in whose path the global settings hold.
-export function needsOmxPath(codec, omxPath) {
-  return (codec === 'omx264' || codec === 'omx265') && !omxPath;
-}
-
-// Channel n, edited as `channel`, becomes bound to `bind` (0 for none): the item {bind: n} moves
-// from the sources of the master stored before to those of the new master.
-export function applyBind(list, n, channel, bind) {
-  const storedBind = list[n - 1] && list[n - 1].bind > 0 ? list[n - 1].bind : 0;
-  if (bind > 0) channel.bind = bind; else delete channel.bind;
-  if (bind === storedBind) return;
-  const old = list[storedBind - 1];
-  if (old && old.input && Array.isArray(old.input.sources)) {
-    old.input.sources = old.input.sources.filter((item) => !(item && item.bind === n && Object.keys(item).length === 1));
-  }
-  const master = bind > 0 ? list[bind - 1] : null;
-  if (master && master.input && Array.isArray(master.input.sources)) master.input.sources.push({ bind: n });
 }
 
 // ----- web administration address ---------------------------------------------------------------

@@ -128,3 +128,41 @@ export async function translateAdvanced(panel, step, body) {
   }
   return response.json();
 }
+
+// Asks the server to check the channel being edited as the window would ("apply", or a change of
+// the shown target: "video_encoding", "audio_encoding", "cbr"). Resolves {refusal: {title, text,
+// control}}, {} (nothing refused) or, for "apply", {channels} as the document would store them;
+// null when the server could not be asked (the page says so).
+export async function checkEdit(step, channel, edited, target) {
+  try {
+    const response = await fetch(`edit_check?${step}`, {
+      method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ channel, edited, target }),
+    });
+    const type = response.headers.get('Content-Type') || '';
+    if (!response.ok) throw new Error((await response.text()).trim() || `${response.status} ${response.statusText}`);
+    if (!type.includes('application/json')) {
+      window.location.reload();
+      throw new Error('logged out');
+    }
+    return await response.json();
+  } catch (error) {
+    showPageError(`The edit could not be checked: ${error.message}`);
+    return null;
+  }
+}
+
+// The controls a refusal of the server names, to put the focus on.
+const refusedControls = {
+  source_address: 'edit-source-url', bind: 'edit-bind', target_url: 'target-url', video_encoding: 'video-codec',
+  audio_encoding: 'audio-codec', mux_bitrate: 'mux-bitrate', cbr: 'cbr',
+};
+
+// Shows the server's refusal of an edit; true when there was one.
+export function showEditRefusal(answer) {
+  if (!answer || !answer.refusal) return false;
+  alert(answer.refusal.text);
+  const control = refusedControls[answer.refusal.control];
+  if (control) $(control).focus();
+  return true;
+}

@@ -1,4 +1,4 @@
-#include "window_logic/editor_values.h"
+#include "settings/editor_values.h"
 
 #include <array>
 #include <charconv>
