@@ -238,6 +238,16 @@ const rows = [
     body: { channel: channelDocument({ targetFormat: 'hls', targetUrl: '/srv/hls/live.m3u8' }), fields: { hls: { segmentLength: 0 } } },
     check: (a) => assert.equal(a.body, 'HLS segment length invalid!'),
   },
+  {
+    path: '/advanced_format', method: 'post', target: '/advanced_format?add_program', on: 'open', status: 200,
+    body: { channel: channelDocument(), fields: { mpegtsOutput: { programs: [] } } },
+    check: (a) => assert.deepEqual(JSON.parse(a.body).fields.mpegtsOutput.programs, [{ program: '1', name: 'Program01', source: '1' }]),
+  },
+  {
+    path: '/advanced_format', method: 'post', target: '/advanced_format?add_source_stream', on: 'open', status: 200,
+    body: { channel: channelDocument(), fields: { mpegtsInput: { sourceStreams: [{ program: '1', pid: '' }] } } },
+    check: (a) => assert.deepEqual(JSON.parse(a.body).fields.mpegtsInput.sourceStreams.map((row) => row.program), ['1', '2']),
+  },
   { path: '/advanced_format', method: 'post', target: '/advanced_format?load', on: 'open', body: '[{"channel": {}}]', status: 400 },
   {
     path: '/advanced_format', method: 'post', target: '/advanced_format?load', on: 'open', status: 400,
@@ -322,7 +332,7 @@ const rows = [
   {
     path: '/edit_check', method: 'post', target: '/edit_check?apply', on: 'locked', status: 200,
     body: (c) => ({ channel: 2, edited: c.stored.locked.channels[1], target: 0 }),
-    check: (a, c) => assert.equal(JSON.parse(a.body).channels.length, c.stored.locked.channels.length),
+    check: async (a, c) => assert.equal(JSON.parse(a.body).channels.length, (await c.locked.getConfig()).channels.length),
   },
   {
     path: '/edit_check', method: 'post', target: '/edit_check?apply', on: 'locked', status: 200,
