@@ -1,5 +1,6 @@
-// The choices the channel editor and the source cells offer, in list order, with the
-// configuration names each one stands for: one copy of the data for the windows and the tests.
+// The choices the channel editor offers, in list order, with the configuration names each one
+// stands for: one copy of the data for the windows and the tests. The source cells' types are
+// settings/source_address.h's.
 #pragma once
 
 #include <array>
@@ -165,32 +166,6 @@ inline constexpr std::array<AudioChannelChoice, 8> kAudioChannelChoices = {{
     {"5", 5},
     {"5.1", 6},
     {"7.1", 8},
-}};
-
-// The source type list of the channel list's in-place cells.
-struct SourceTypeChoice {
-  std::string_view text;
-  std::string_view scheme;  // completed on the typed address; empty for none
-  std::string_view format;  // written into the first source
-  bool browse;              // the "..." button is shown
-};
-
-inline constexpr std::array<SourceTypeChoice, 15> kSourceTypeChoices = {{
-    {"file", "", "file", true},
-    {"dshow", "", "device", true},
-    {"decklink", "", "decklink", true},
-    {"newtek ndi", "", "ndi", true},
-    {"ftp://", "ftp://", "file", false},
-    {"http://", "http://", "file", false},
-    {"yt-dlp", "", "ytdlp", false},
-    {"udp://", "udp://", "file", false},
-    {"rtp://", "rtp://", "file", false},
-    {"srt://", "srt://", "srt", false},
-    {"rtsp://", "rtsp://", "file", false},
-    {"rtspt://", "rtspt://", "file", false},
-    {"rtmp://", "rtmp://", "file", false},
-    {"mms://", "mmsh://", "file", false},
-    {"mmst://", "mmst://", "file", false},
 }};
 
 // Loading lookups; -1 means "no entry" (the control keeps or shows no selection).

@@ -177,6 +177,11 @@ void keep_first_target_only(cJSON* channel) {
     cJSON_DeleteItemFromArray(targets, cJSON_GetArraySize(targets) - 1);
 }
 
+bool target_format_keeps_one_target(int entry) {
+  const std::optional<TargetFormatEntry> format = target_format_entry(entry);
+  return format && !kTargetFormatChoices[static_cast<std::size_t>(*format)].multi_bitrate;
+}
+
 // ----- loading and saving -----
 
 int shown_target_index(const cJSON* channel, int target) {
@@ -212,8 +217,7 @@ void save_editor_values(const EditorValues& values, cJSON* channel, int target) 
   if (!cJSON_IsObject(channel)) return;
   cJSON* targets = targets_for_writing(channel);
   const std::optional<TargetFormatEntry> format = target_format_entry(values.target_format);
-  const bool single_target =
-      format && !kTargetFormatChoices[static_cast<std::size_t>(*format)].multi_bitrate;
+  const bool single_target = target_format_keeps_one_target(values.target_format);
   const int written = single_target ? 0 : target;
   if (targets == nullptr || written < 0 || written >= kMaxChannelTargets ||
       written > cJSON_GetArraySize(targets)) {

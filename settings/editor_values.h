@@ -66,6 +66,10 @@ cJSON* channel_target(cJSON* channel, int index);
 // Deletes every target after the first.
 void keep_first_target_only(cJSON* channel);
 
+// Whether the target format entry keeps one target: saving it deletes every target after the
+// first. False for no entry (a stored format the list does not offer keeps its targets).
+bool target_format_keeps_one_target(int entry);
+
 // ----- loading and saving -----
 
 // The target a channel shows for `target`: `target` itself, or 0 when the channel has no such

@@ -32,6 +32,7 @@ constexpr std::array<SourceTypeEntry, kSourceTypeCount> kSourceTypes = {{
     {T::mms, "mms://", "mmsh://", "file"},
     {T::mmst, "mmst://", "mmst://", "file"},
 }};
+static_assert(kSourceTypes[kSourceTypeCount - 1].type == T::mmst);
 
 // The schemes a type is known by, in the order they are tested, both when the cells are filled
 // from a stored address and when a typed one is committed.
@@ -91,6 +92,28 @@ EditRefusal config_refusal(const char* text, const char* focus) {
   return {{"Config Error", text, MessageIcon::information}, focus};
 }
 
+// The type and address the cells show for a first source.
+struct ShownSource {
+  SourceType type = T::file;
+  std::string_view address;
+};
+
+ShownSource shown_source(const cJSON* source) {
+  const std::string_view url = config_string(source, "url");
+  ShownSource shown{T::file, url};
+  if (auto type = type_of_format(config_string(source, "format"))) {
+    shown.type = *type;
+    return shown;
+  }
+  for (const SchemeRule& rule : kSchemeRules) {
+    if (!rule.shown || !rule_matches(rule, url)) continue;
+    shown.type = rule.type;
+    if (rule.cut_when_shown) shown.address = url.substr(rule.prefix.size());
+    break;
+  }
+  return shown;
+}
+
 bool holds_control_character(std::string_view text) {
   return std::any_of(text.begin(), text.end(), ascii_is_control);
 }
@@ -106,20 +129,10 @@ const SourceTypeEntry& source_type_entry(SourceType type) {
 }
 
 SourceCellTexts source_cell_texts(const cJSON* channel) {
-  const cJSON* source = channel_first_source(channel);
-  const std::string_view url = config_string(source, "url");
+  const ShownSource shown = shown_source(channel_first_source(channel));
   SourceCellTexts texts;
-  texts.address = url;
-  if (auto type = type_of_format(config_string(source, "format"))) {
-    texts.type = *type;
-  } else {
-    for (const SchemeRule& rule : kSchemeRules) {
-      if (!rule.shown || !rule_matches(rule, url)) continue;
-      texts.type = rule.type;
-      if (rule.cut_when_shown) texts.address = url.substr(rule.prefix.size());
-      break;
-    }
-  }
+  texts.type = shown.type;
+  texts.address = shown.address;
   const int bind = config_int(channel, "bind");
   if (bind >= 1) texts.bind = std::to_string(bind);
   texts.memo = config_string(channel, "memo");
@@ -158,13 +171,22 @@ std::string default_source_address(SourceType type) {
   }
 }
 
-StoredSource stored_source_for(SourceType chosen, std::string_view address,
-                               std::string_view kept_format, SourceType kept_type) {
+StoredSource stored_source_for(const cJSON* source, SourceType chosen, std::string_view address) {
+  const ShownSource shown = shown_source(source);
   const std::string_view typed = trimmed(address);
   StoredSource stored;
+  if (chosen == shown.type && typed == trimmed(shown.address)) {
+    stored.type = shown.type;
+    stored.kept = true;
+    stored.format = config_string(source, "format");
+    stored.url = config_string(source, "url");
+    return stored;
+  }
   stored.type = recognised_source_type(typed, chosen);
-  const bool keeps = !kept_format.empty() && stored.type == kept_type;
-  stored.format = keeps ? kept_format : source_type_entry(stored.type).format;
+  const std::string_view format = config_string(source, "format");
+  const bool session = format_id_from_name(format) == FormatId::rtp_native;
+  stored.format = session && stored.type == shown.type ? format
+                                                       : source_type_entry(stored.type).format;
   stored.url = completed_source_address(stored.type, typed);
   return stored;
 }

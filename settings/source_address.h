@@ -70,16 +70,19 @@ std::string completed_source_address(SourceType type, std::string_view address);
 // The address a newly chosen type starts with.
 std::string default_source_address(SourceType type);
 
-// What the first source stores for the cells: the type the typed address selects from `chosen`,
-// its "format" (`kept_format` instead while that type is `kept_type`: a format no type offers,
-// such as "rtp_native", survives an untouched edit; "" keeps none) and the completed "url".
+// What the first source stores once the cells read `chosen` and `address`, for the first source
+// `source` as it is now. While the cells still read what it shows (the type source_cell_texts
+// gives it, the address as shown up to blanks around it) it is left byte for byte as it is:
+// `kept`, and the type the one shown. Otherwise: the type the typed address selects from
+// `chosen`, its "format" (a stored "rtp_native", which no type offers, is kept while the type is
+// the one shown) and the completed "url".
 struct StoredSource {
   SourceType type = SourceType::file;
+  bool kept = false;
   std::string format;
   std::string url;
 };
-StoredSource stored_source_for(SourceType chosen, std::string_view address,
-                               std::string_view kept_format, SourceType kept_type);
+StoredSource stored_source_for(const cJSON* source, SourceType chosen, std::string_view address);
 
 // The first rule the cells break, or nullopt: an address that is blank (but under `blank_type`,
 // a stored RTP session's type), holds a control character, or (but for a capture device text) a

@@ -13,7 +13,6 @@ namespace {
 
 using T = SourceType;
 
-
 // The member `key` of object as the given kind, replacing anything else under that key.
 cJSON* writable_member(cJSON* object, const char* key, bool array) {
   cJSON* item = cJSON_GetObjectItemCaseSensitive(object, key);
@@ -93,11 +92,13 @@ std::optional<EditRefusal> SourceCells::check() const {
 
 void SourceCells::commit(cJSON* channel) {
   if (!cJSON_IsObject(channel)) return;
-  StoredSource stored = stored_source_for(type_, address, kept_format_, kept_type_);
+  const StoredSource stored = stored_source_for(channel_first_source(channel), type_, address);
   type_ = stored.type;
   cJSON* source = writable_first_source(channel);
-  config_set_string(source, "format", stored.format);
-  config_set_string(source, "url", stored.url);
+  if (!stored.kept) {
+    config_set_string(source, "format", stored.format);
+    config_set_string(source, "url", stored.url);
+  }
   if (clear_video_options_) {
     config_set_item(writable_member(source, "video", false), "options", string_array({}));
   }

@@ -1,7 +1,8 @@
 // The cells of the channel list row being edited, without any toolkit: the source type choice,
 // the source address, the bind and the memo. They are filled from the channel's first input
-// source, complete a typed address with its scheme when they are committed, check what was
-// typed, and take what the pickers behind the browse button return. The rules they follow are
+// source, complete a typed address with its scheme when they are committed (an untouched source
+// stays as it is stored), check what was typed, and take what the pickers behind the browse
+// button return. The rules they follow are
 // settings/source_address.h, which the administration server answers the browser page with.
 #pragma once
 
@@ -66,7 +67,8 @@ class SourceCells : public SourceCellsPart {
   std::function<int()> row_count_;
   std::optional<int> row_;
   SourceType type_ = SourceType::file;
-  // A stored format no type offers ("rtp_native"), kept while the type is not changed.
+  // A stored format no type offers ("rtp_native"): its blank address passes while the type is
+  // not changed.
   std::string kept_format_;
   SourceType kept_type_ = SourceType::file;
   bool clear_video_options_ = false;

@@ -1,4 +1,4 @@
-// The editor's and the source cells' choice tables: every name they write is one the engine
+// The editor's choice tables: every name they write is one the engine
 // knows, and the loading lookups land on the right entries.
 #include "settings/choice_tables.h"
 
@@ -14,8 +14,6 @@ namespace {
 
 TEST(ChoiceTables, EveryWrittenNameIsKnown) {
   for (const TargetFormatChoice& choice : kTargetFormatChoices)
-    EXPECT_NE(format_id_from_name(choice.format), FormatId::unknown) << choice.text;
-  for (const SourceTypeChoice& choice : kSourceTypeChoices)
     EXPECT_NE(format_id_from_name(choice.format), FormatId::unknown) << choice.text;
   for (const CodecChoice& choice : kVideoEncodingChoices) {
     const CodecId id = codec_id_from_name(choice.codec);
