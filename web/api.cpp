@@ -11,6 +11,7 @@
 #include "config/served_output.h"
 #include "config/store.h"
 #include "settings/choice_tables.h"
+#include "settings/source_address.h"
 #include "settings/target_address.h"
 #include "devices/decklink.h"
 #include "devices/device_text.h"
@@ -189,20 +190,16 @@ void add_frame_sizes(cJSON* rules) {
   }
 }
 
-// The source types in the window's order and words. "value" is the word the page's list keeps:
-// the scheme's name for the types that complete an address with one, else the stored format.
+// The source types in the window's order and words, with the address a newly chosen one starts
+// with.
 void add_source_formats(cJSON* rules) {
   cJSON* array = cJSON_AddArrayToObject(rules, "sourceFormats");
-  for (const SourceTypeChoice& choice : kSourceTypeChoices) {
+  for (const SourceTypeEntry& type : source_type_entries()) {
     cJSON* entry = add_entry(array);
-    const std::string_view text = choice.text;
-    const std::size_t scheme_end = text.find("://");
-    add_text(entry, "value",
-             choice.scheme.empty() || scheme_end == std::string_view::npos
-                 ? choice.format
-                 : text.substr(0, scheme_end));
-    add_text(entry, "text", text);
-    add_text(entry, "format", choice.format);
+    add_text(entry, "value", source_type_word(type.type));
+    add_text(entry, "text", type.text);
+    add_text(entry, "format", type.format);
+    add_text(entry, "defaultAddress", default_source_address(type.type));
   }
   cJSON_AddStringToObject(rules, "captureDevices", kCaptureDeviceKind);
 }

@@ -63,4 +63,16 @@ WebAnswer answer_advanced_settings(std::string_view path, std::string_view argum
 // stores them. Nothing is stored.
 WebAnswer answer_edit_check(std::string_view argument_text, const std::optional<std::string>& body);
 
+enum class SourceType;
+// The word the page's source type list keeps for a type ("value" in the "sourceFormats" of
+// "/rules"): the scheme's name for the types that complete an address with one ("mms" though it
+// stores "mmsh://"), else the format it stores.
+std::string_view source_type_word(SourceType type);
+// "/source_fields" with "show" or "store", a first source posted as {"source": {...}}: the type
+// and address the source cells show for it, or (with the typed {"type", "address"} beside it)
+// the source as the cells store it, left as posted while they read what it shows. Nothing is
+// stored.
+WebAnswer answer_source_fields(std::string_view argument_text,
+                               const std::optional<std::string>& body);
+
 }  // namespace vx

@@ -16,6 +16,7 @@
 #include "config/store.h"
 #include "settings/edited_channel.h"
 #include "settings/editor_checks.h"
+#include "settings/editor_values.h"
 #include "settings/source_address.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/formats.h"
@@ -119,14 +120,16 @@ WebAnswer apply_answer(EditCheckRequest& request) {
     const bool is_new = request.number == count + 1;
     std::optional<EditRefusal> refusal =
         cells_refusal(request.edited, request.number, count + (is_new ? 1 : 0));
+    // The page posts the address as typed: an empty one is judged empty, not shown as its
+    // format's scheme the way a stored one loads into the panel.
+    EditorValues values = editor_values_from_channel(request.edited, shown);
+    values.target_url = config_string(channel_target(request.edited, shown), "url");
     if (!refusal) {
-      // The page posts the address as typed: an empty one is judged empty, not shown as its
-      // format's scheme the way a stored one loads into the panel.
-      EditorValues values = editor_values_from_channel(request.edited, shown);
-      values.target_url = config_string(channel_target(request.edited, shown), "url");
       refusal = validate_editor_values(values, other_target_stream_names(request.edited, shown));
     }
     if (refusal) return refusal_answer(refusal->message, refusal->focus);
+    // As the window's save: a format that keeps one target drops the others.
+    if (target_format_keeps_one_target(values.target_format)) keep_first_target_only(request.edited);
     proposed.reset(cJSON_Duplicate(document, true));
     cJSON* channels = config_array(proposed.get(), "channels");
     if (channels == nullptr) channels = cJSON_AddArrayToObject(proposed.get(), "channels");
