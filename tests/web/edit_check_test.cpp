@@ -5,6 +5,7 @@
 
 #include <cstdlib>
 #include <string>
+#include <tuple>
 
 #include "config/core_lock.h"
 #include "config/document.h"
@@ -89,15 +90,15 @@ TEST_F(WebServer, EditChecksRefuseWithTheWindowsWordsAndStoreNothing) {
          cJSON_AddItemToArray(targets, cJSON_Duplicate(target_at(c, 0), true));
        },
        1, duplicated},
-      {"two targets of a single-target format", 1,
+      {"a stored format no entry offers keeps its targets, and the document check refuses", 1,
        [](cJSON* c) {
-         config_set_string(target_at(c, 0), "format", "rtsp");
-         config_set_string(target_at(c, 0), "url", "rtsp://127.0.0.1:8554/a");
+         config_set_string(target_at(c, 0), "format", "ytdlp");
          cJSON* targets = config_array(config_object(c, "output"), "targets");
          cJSON_AddItemToArray(targets, cJSON_Duplicate(target_at(c, 0), true));
+         config_set_string(target_at(c, 1), "url", "udp://127.0.0.1:9/b");
        },
        0,
-       std::string(kProductName) + "|channel 1: its targets' format (\"rtsp\") takes one target, "
+       std::string(kProductName) + "|channel 1: its targets' format (\"ytdlp\") takes one target, "
                                    "but the channel lists 2; nothing was applied|"},
   };
   for (const Case& c : cases) {
@@ -169,6 +170,23 @@ TEST_F(WebServer, EditCheckAnswersTheChannelsAsApplyStoresThem) {
   channels = applied(3, edited.get());
   EXPECT_EQ(sources(channels.get(), 0).find(R"("bind")"), std::string::npos);
   EXPECT_NE(sources(channels.get(), 1).find(R"({"bind":3})"), std::string::npos);
+
+  // As the window's save: a format that keeps one target drops the others, one that takes
+  // several keeps them.
+  for (const auto& [format, url, kept] :
+       {std::tuple{"rtsp", "rtsp://127.0.0.1:8554/a", 1}, {"udp", "udp://127.0.0.1:9000", 2}}) {
+    JsonPtr two(cJSON_Duplicate(channel(0), true));
+    config_set_string(target_at(two.get(), 0), "format", format);
+    config_set_string(target_at(two.get(), 0), "url", url);
+    cJSON* targets = config_array(config_object(two.get(), "output"), "targets");
+    cJSON_AddItemToArray(targets, cJSON_Duplicate(target_at(two.get(), 0), true));
+    config_set_string(target_at(two.get(), 1), "url", "udp://127.0.0.1:9001");
+    channels = applied(1, two.get());
+    EXPECT_EQ(cJSON_GetArraySize(config_array(
+                  config_object(cJSON_GetArrayItem(channels.get(), 0), "output"), "targets")),
+              kept)
+        << format;
+  }
 
   // The run mark is the stored one; a new channel runs only once started.
   JsonPtr running(cJSON_Duplicate(channel(1), true));

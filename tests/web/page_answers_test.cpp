@@ -1,5 +1,5 @@
-// What the browser page asks the server instead of knowing it: the choice lists, a new target's
-// address on the host the request reached, where a channel's served output plays, and removing
+// What the browser page asks the server instead of knowing it: the choice lists, the edited
+// row's source, a new target's address on the host the request reached, where a channel's served output plays, and removing
 // a channel, each through the real server on loopback.
 #include <gtest/gtest.h>
 
@@ -65,6 +65,10 @@ TEST_F(WebServer, RulesAnswerTheWindowsChoiceLists) {
   EXPECT_EQ(texts_of(config_array(rules.get(), "sourceFormats"), "value"),
             (std::vector<std::string>{"file", "device", "decklink", "ndi", "ftp", "http", "ytdlp",
                                       "udp", "rtp", "srt", "rtsp", "rtspt", "rtmp", "mms", "mmst"}));
+  // The window's starting addresses: the SRT one is the window's, not the page's own host.
+  EXPECT_EQ(texts_of(config_array(rules.get(), "sourceFormats"), "defaultAddress"),
+            (std::vector<std::string>{"", "", "", "", "", "", "", "0.0.0.0:1234", "0.0.0.0:1234",
+                                      "127.0.0.1:1234", "", "", "", "", ""}));
   EXPECT_STREQ(config_string(rules.get(), "captureDevices"), "V4L2");
   // "Other" has no size: the page takes the two fields as typed.
   const cJSON* sizes = config_array(rules.get(), "frameSizes");
@@ -83,6 +87,53 @@ TEST_F(WebServer, RulesAnswerTheWindowsChoiceLists) {
   }
   EXPECT_EQ(texts_of(config_array(rules.get(), "videoEncodings"), "codec").size(),
             kVideoEncodingChoices.size());
+}
+
+// The edited row's source cells: the page posts the first source (and what its fields read) and
+// gets the window's answer; bodies no page sends are refused with a reason.
+TEST_F(WebServer, SourceFieldsShowAndStoreTheFirstSourceAsTheWindowsCells) {
+  const std::string before = file_text();
+  const auto answer = [this](const char* step, const std::string& body) {
+    const Reply reply = http_post(port_, std::string("/source_fields?") + step, body);
+    if (reply.status() != 200) return std::to_string(reply.status()) + " " + reply.body;
+    return reply.body.substr(0, reply.body.find_last_not_of('\n') + 1);
+  };
+  const struct {
+    const char* step;
+    std::string body, want;
+  } cases[] = {
+      {"show", R"({"source": {"format": "file", "url": "rtsp://cam/1"}})",
+       R"({"type":"rtsp","address":"cam/1"})"},
+      {"show", R"({"source": {"format": "file", "url": "mmsh://h/s", "video": {"options": []}}})",
+       R"({"type":"mms","address":"h/s"})"},
+      {"SHOW", R"({"source": {"format": 5, "url": ["x"]}})", R"({"type":"file","address":""})"},
+      // Untouched: the posted source comes back as it is, whatever the window would write.
+      {"store",
+       R"({"type": "udp", "address": " @:1234 ", "source": {"url": "udp://@:1234", "format": "udp", "x": [1]}})",
+       R"({"type":"udp","source":{"url":"udp://@:1234","format":"udp","x":[1]}})"},
+      {"store", R"({"type": "udp", "address": "@:1235", "source": {"format": "udp", "url": "udp://@:1234"}})",
+       R"({"type":"udp","source":{"format":"file","url":"udp://0.0.0.0:1235"}})"},
+      {"store", R"({"type": "file", "address": "srt://h:9", "source": {"format": "file", "url": "/a"}})",
+       R"({"type":"srt","source":{"format":"srt","url":"srt://h:9"}})"},
+      {"store", R"({"type": "mms", "address": "h/s", "source": {}})",
+       R"({"type":"mms","source":{"format":"file","url":"mmsh://h/s"}})"},
+      {"", "{}", "400 ask for \"?show\" or \"?store\""},
+      {"show&store", "{}", "400 ask for \"?show\" or \"?store\""},
+      {"show", "[]", "400 the body is not a JSON object"},
+      {"show", R"({"source": "rtsp://cam/1"})",
+       "400 \"source\" must be the channel's first source (an object)"},
+      {"store", R"({"type": "udp", "address": "x"})",
+       "400 \"source\" must be the channel's first source (an object)"},
+      {"store", R"({"type": "udp://", "address": "x", "source": {}})",
+       "400 \"type\" must be the \"value\" of one of the \"sourceFormats\" of /rules"},
+      {"store", R"({"type": "udp", "address": 5, "source": {}})",
+       "400 \"address\" must be the typed address"},
+  };
+  for (const auto& c : cases) EXPECT_EQ(answer(c.step, c.body), c.want) << c.step << " " << c.body;
+  const Reply by_get = http_get(port_, "/source_fields?show");
+  EXPECT_EQ(by_get.status(), 405);
+  EXPECT_EQ(by_get.header("Allow"), "POST");
+  EXPECT_EQ(file_text(), before);
 }
 
 // tests/e2e/target_presets.json holds the presets for channel 1 on 127.0.0.1, httpPort 9527, the
