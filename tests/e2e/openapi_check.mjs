@@ -349,6 +349,22 @@ const rows = [
     check: (a) => assert.equal(a.body.trim(), '{}'),
   },
   { path: '/edit_check', method: 'post', target: '/edit_check?save', on: 'locked', body: '{}', status: 400 },
+  // the edited row's source: nothing is stored
+  { path: '/source_fields', on: 'locked', status: 405 },
+  {
+    path: '/source_fields', method: 'post', target: '/source_fields?show', on: 'locked', status: 200,
+    body: { source: { format: 'file', url: 'rtsp://127.0.0.1/cam' } },
+    check: (a) => assert.deepEqual(JSON.parse(a.body), { type: 'rtsp', address: '127.0.0.1/cam' }),
+  },
+  {
+    path: '/source_fields', method: 'post', target: '/source_fields?store', on: 'locked', status: 200,
+    body: exampleAt('/source_fields', 'post', 'requestBody', 'content', 'application/json'),
+    check: (a) => assert.deepEqual(JSON.parse(a.body), exampleAt('/source_fields', 'post', 'responses', '200', 'content', 'application/json')),
+  },
+  {
+    path: '/source_fields', method: 'post', target: '/source_fields?store', on: 'locked', status: 400,
+    body: { type: 'udp', address: '@:5000' }, check: (a) => assert.match(a.body, /^"source"/),
+  },
 ];
 
 // ----- the requests ------------------------------------------------------------------------

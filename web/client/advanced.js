@@ -383,8 +383,8 @@ async function save(panel, popup, key, read) {
   const current = shown[key];
   if (!current || current.ctx.readOnly) { closePopup(popup); return; }
   const ticket = tickets[key];
-  if (typeof current.ctx.commit === 'function') current.ctx.commit();
   try {
+    if (typeof current.ctx.commit === 'function') await current.ctx.commit();
     const answer = await translateAdvanced(panel, 'save',
       { channel: current.ctx.channel, target: current.ctx.target, fields: read(current.fields) });
     if (ticket !== tickets[key] || shown[key] !== current || !popup.classList.contains('open')) return;
@@ -429,7 +429,7 @@ async function addTableRow(step, tableId, tab, list, keys) {
 }
 
 // ctx: the channel and the target position shown, readOnly to only look, commit() that puts what
-// the editor shows into the channel before OK posts it, and onSaved(channel) that takes the
+// the editor shows into the channel before OK posts it (it may return a promise), and onSaved(channel) that takes the
 // channel as OK rewrote it.
 function openFormatSettings(ctx) {
   if (!built || !ctx || !ctx.channel) return;

@@ -2,14 +2,13 @@
 // on a copy, and applying it posts the whole configuration document.
 
 import * as Advanced from './advanced.js';
-import { $, closePopup, deepCopy, firstSource, toInt } from './helpers.js';
-import { editedSource, targetsOf } from './rules.js';
+import { $, closePopup, deepCopy, toInt } from './helpers.js';
 import {
   checkEdit, getJson, removeChannelOnServer, sendConfig, showPageError, showEditRefusal,
 } from './server.js';
-import { channels, state, takesSeveralTargets } from './state.js';
+import { channels, state } from './state.js';
 import { fillTable, markSelection, requireSelection } from './table.js';
-import { applyTarget, selectRow, updateButtons, updateSettings } from './editor.js';
+import { applyTarget, selectRow, storeShownSource, updateButtons, updateSettings } from './editor.js';
 
 export function onRowClick(n) {
   if (state.editing || n > channels().length) return;
@@ -38,20 +37,21 @@ function closeEditor() {
   for (const id of ['popup-decklink', 'popup-ndi']) closePopup(id);
 }
 
-// The row and the panel go into the channel being edited; the server checks it as the window's
-// Apply does and answers the channels as they are stored (the bind items moved), which are posted.
+// The row and the panel go into the channel being edited (the source as the server stores it);
+// the server checks it as the window's Apply does and answers the channels as they are stored
+// (the extra targets of a single-target format dropped, the bind items moved), which are posted.
+// Without the row's fields (the server did not say what the source shows) the source, bind and
+// memo stay as stored.
 async function applyEdit() {
   const n = state.selected;
   const channel = state.curChannel;
-  const source = firstSource(channel);
-  const typed = { format: $('edit-source-format').value, url: $('edit-source-url').value.trim() };
-  Object.assign(source, editedSource(source, typed));
-  const bind = toInt($('edit-bind').value);
-  if (bind > 0) channel.bind = bind; else delete channel.bind;
-  channel.memo = $('edit-memo').value;
+  if ($('edit-bind') && $('edit-memo')) {
+    const bind = toInt($('edit-bind').value);
+    if (bind > 0) channel.bind = bind; else delete channel.bind;
+    channel.memo = $('edit-memo').value;
+  }
   applyTarget();
-  const targets = targetsOf(channel);
-  if (!takesSeveralTargets(targets[0].format)) targets.splice(1);
+  if (!(await storeShownSource(channel)) || !state.editing || state.curChannel !== channel) return;
   const answer = await checkEdit('apply', n, channel, state.activeTarget);
   if (!answer || showEditRefusal(answer) || !Array.isArray(answer.channels) || !state.editing) return;
   state.config.channels = answer.channels;
@@ -97,8 +97,9 @@ async function newChannel() {
   state.editing = true;
   state.newChannel = true;
   markSelection();
-  updateSettings(state.selected, template);
-  $('edit-source-url').focus();
+  await updateSettings(state.selected, template);
+  const address = $('edit-source-url');
+  if (address && state.curChannel === template) address.focus();
 }
 
 // The server removes the channel and renumbers the rest, or says why not (it or a later channel

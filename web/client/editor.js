@@ -4,13 +4,11 @@
 
 import * as Advanced from './advanced.js';
 import {
-  $, addMissingOption, deepCopy, firstSource, firstTarget, h, hasOption, pageAddress, toFloat, toInt,
+  $, addMissingOption, deepCopy, firstSource, firstTarget, h, hasOption, toFloat, toInt,
 } from './helpers.js';
 import { openDeckLinkPicker, openNdiPicker } from './popups.js';
-import {
-  deckLinkFormatOption, deckLinkVideo, editedSource, previewPlan, sourceEditFields, tabLabel, targetsOf,
-} from './rules.js';
-import { checkEdit, showEditRefusal, targetPreset } from './server.js';
+import { deckLinkFormatOption, deckLinkVideo, previewPlan, tabLabel, targetsOf } from './rules.js';
+import { checkEdit, showEditRefusal, sourceFields, targetPreset } from './server.js';
 import {
   channels, editedTarget, state, statusOf, takesSeveralTargets, targetFormatEntry,
 } from './state.js';
@@ -55,8 +53,9 @@ function applyVideoEnableRules() {
   $('video-height').readOnly = !other;
 }
 
-// Shows channel n, or `copy` of it while it is edited.
-export function updateSettings(n, copy) {
+// Shows channel n, or `copy` of it while it is edited; resolves once the edited row shows its
+// fields (the server says what the source shows).
+export async function updateSettings(n, copy) {
   const channel = copy || channels()[n - 1] || null;
   state.curChannel = channel;
   $('editor-title').textContent = n ? `Channel ${n}` : 'Channel';
@@ -67,15 +66,42 @@ export function updateSettings(n, copy) {
   }
   const source = firstSource(channel);
   if (source && !source.video) source.video = { options: [] };
-  if (state.editing) {
-    putEditFieldsInRow(n, sourceEditFields(source), channel.bind, channel.memo || '', onSourceFormatChange);
-  } else if (n) {
-    fillRowTexts(n);
-  }
+  if (!state.editing && n) fillRowTexts(n);
   state.activeTarget = 0;
   showMbrTabs(takesSeveralTargets((firstTarget(channel) || {}).format));
   updateTarget(0);
   updateButtons();
+  if (state.editing) await showSourceFields(n, channel);
+}
+
+// The edited row's fields, as the server shows the channel's first source. Without its answer the
+// row keeps its texts, and the source, bind and memo stay as stored.
+async function showSourceFields(n, channel) {
+  const shown = await sourceFields('show', firstSource(channel));
+  // The edit may have ended, or another begun, while the server answered.
+  if (!shown || !state.editing || state.curChannel !== channel) return;
+  putEditFieldsInRow(n, shown, channel.bind, channel.memo || '', onSourceFormatChange);
+}
+
+// The source the row's fields stand for, put into `channel` as the server stores it (the stored
+// one, untouched, while the fields read what it shows). Resolves false when the server could not
+// be asked; without fields the source stays as it is.
+export async function storeShownSource(channel) {
+  const select = $('edit-source-format');
+  const address = $('edit-source-url');
+  if (!select || !address) return true;
+  const typed = { type: select.value, address: address.value };
+  const answer = await sourceFields('store', firstSource(channel), typed);
+  if (!answer || !answer.source || typeof answer.source !== 'object') return false;
+  if (!channel.input || typeof channel.input !== 'object') channel.input = {};
+  if (!Array.isArray(channel.input.sources)) channel.input.sources = [];
+  channel.input.sources[0] = answer.source;
+  // The type the typed address selects, as the window's cell shows it once committed.
+  if (select.isConnected && select.value === typed.type) {
+    addMissingOption(select, answer.type);
+    select.value = answer.type;
+  }
+  return true;
 }
 
 export function selectRow(n) {
@@ -279,12 +305,11 @@ function useNdiSource(name, timeout) {
 
 function onSourceFormatChange() {
   const format = $('edit-source-format').value;
-  const url = $('edit-source-url');
-  url.value = '';
+  // The address the server says a newly chosen type starts with.
+  const entry = state.rules.sourceFormats.find((type) => type.value === format);
+  $('edit-source-url').value = (entry && entry.defaultAddress) || '';
   if (format === 'decklink') openDeckLinkPicker(false, useDeckLinkSource);
   if (format === 'ndi') openNdiPicker(useNdiSource);
-  if (format === 'udp' || format === 'rtp') url.value = '0.0.0.0:1234';
-  if (format === 'srt') url.value = `${pageAddress().host}:1234`;
   const channel = state.curChannel;
   if (!channel.input) channel.input = {};
   channel.input.formatOptions = [];
@@ -427,35 +452,38 @@ export function fillChoiceLists() {
 }
 
 // What the row and the panel show, put into the channel being edited: the advanced pop-ups
-// translate the channel as the operator sees it.
+// translate the channel as the operator sees it. Resolves false when the source could not be
+// stored.
 function commitShownFields() {
-  const source = firstSource(state.curChannel);
-  if (source) {
-    const typed = { format: $('edit-source-format').value, url: $('edit-source-url').value.trim() };
-    Object.assign(source, editedSource(source, typed));
-  }
   applyTarget();
+  return storeShownSource(state.curChannel);
 }
 
 // The channel as a pop-up's OK rewrote it; the URL fields show a rewritten address (SRT caller).
-function takeAdvancedChannel(channel) {
+async function takeAdvancedChannel(channel) {
   const edited = state.curChannel;
   if (!edited || !channel || typeof channel !== 'object') return;
   for (const key of Object.keys(edited)) delete edited[key];
   Object.assign(edited, channel);
-  const source = firstSource(edited);
-  if (source) $('edit-source-url').value = sourceEditFields(source).url;
   const target = editedTarget();
   if (target && typeof target.url === 'string') $('target-url').value = target.url;
+  const source = firstSource(edited);
+  if (!source) return;
+  const shown = await sourceFields('show', source);
+  if (!shown || state.curChannel !== edited || !$('edit-source-url')) return;
+  addMissingOption($('edit-source-format'), shown.type);
+  $('edit-source-format').value = shown.type;
+  $('edit-source-url').value = shown.address;
 }
 
-function openAdvanced(open) {
-  if (!state.curChannel) return;
+async function openAdvanced(open) {
+  const channel = state.curChannel;
+  if (!channel) return;
   if (!state.editing) {
-    open({ channel: state.curChannel, target: state.activeTarget, readOnly: true });
+    open({ channel, target: state.activeTarget, readOnly: true });
     return;
   }
-  commitShownFields();
+  if (!(await commitShownFields()) || !state.editing || state.curChannel !== channel) return;
   open({
     channel: state.curChannel, target: state.activeTarget, commit: commitShownFields, onSaved: takeAdvancedChannel,
   });

@@ -1,53 +1,12 @@
-// The page's rules as pure functions over plain values: how a stored source shows while it is
-// edited, and what the status cells, load meters and pickers show. The choice lists, the target
-// presets, the new channel, the served addresses, channel removal and the checks of an edit are
-// the server's (/rules and the paths beside it). Nothing here touches the DOM, so node can test it.
+// The page's rules as pure functions over plain values: the target tabs, and what the status
+// cells, load meters and pickers show. The choice lists, the edited row's source (/source_fields),
+// the target presets, the new channel, the served addresses, channel removal and the checks of an
+// edit are the server's (/rules and the paths beside it). Nothing here touches the DOM, so node
+// can test it.
 
 import { textOr, toInt } from './helpers.js';
 
-// ----- tables -----------------------------------------------------------------------------------
-
-// Source formats whose URL gets "<format>://" in front when it was typed without a scheme.
-const schemeFormats = ['ftp', 'http', 'udp', 'rtp', 'srt', 'rtsp', 'rtspt', 'rtmp', 'mms', 'mmst'];
-
-// ----- sources and targets ----------------------------------------------------------------------
-
-function splitScheme(url) {
-  const at = url.indexOf('://');
-  if (at < 0) return { scheme: '', rest: url };
-  let scheme = url.slice(0, at).toLowerCase();
-  if (scheme === 'https') scheme = 'http';
-  if (scheme === 'sftp') scheme = 'ftp';
-  return { scheme, rest: url.slice(at + 3) };
-}
-
-// What the row's format choice and URL field show while a source is edited: a URL whose scheme
-// is one of the offered formats shows it as its format (yt-dlp keeps its own) and is not typed
-// again; any other scheme (rtmps, rtsps, tcp ...) stays in the URL beside the stored format.
-export function sourceEditFields(source) {
-  const url = textOr(source && source.url);
-  const format = textOr(source && source.format, 'file');
-  const { scheme, rest } = splitScheme(url);
-  if (format === 'ytdlp' || !schemeFormats.includes(scheme)) return { format, url };
-  // https and sftp keep their whole URL, so applying does not turn them into http/ftp.
-  const whole = !url.toLowerCase().startsWith(`${scheme}://`);
-  return { format: scheme, url: whole ? url : rest };
-}
-
-export function sourceUrlWithScheme(format, url) {
-  return schemeFormats.includes(format) && !url.includes('://') ? `${format}://${url}` : url;
-}
-
-// The first source's format and URL after an edit in which the row's fields read `typed`
-// ({format, url}, the URL trimmed): a source whose fields were left as they were shown keeps
-// its stored format and URL.
-export function editedSource(source, typed) {
-  const shown = sourceEditFields(source);
-  if (typed.format === shown.format && typed.url === shown.url.trim()) {
-    return { format: textOr(source && source.format, shown.format), url: textOr(source && source.url) };
-  }
-  return { format: typed.format, url: sourceUrlWithScheme(typed.format, typed.url) };
-}
+// ----- targets ---------------------------------------------------------------------------------
 
 // A channel always has at least one (possibly empty) target to edit.
 export function targetsOf(channel) {

@@ -152,6 +152,29 @@ export async function checkEdit(step, channel, edited, target) {
   }
 }
 
+// Asks the server what the edited row's source cells do with the channel's first source: "show"
+// resolves {type, address} (type: a "value" of the "sourceFormats" of /rules), "store" with the
+// fields' {type, address} resolves {type, source}, the source to store (the posted one, untouched,
+// while the fields read what it shows). null when the server could not be asked (the page says so).
+export async function sourceFields(step, source, typed) {
+  try {
+    const response = await fetch(`source_fields?${step}`, {
+      method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
+      body: JSON.stringify({ ...typed, source: source || {} }),
+    });
+    const type = response.headers.get('Content-Type') || '';
+    if (!response.ok) throw new Error((await response.text()).trim() || `${response.status} ${response.statusText}`);
+    if (!type.includes('application/json')) {
+      window.location.reload();
+      throw new Error('logged out');
+    }
+    return await response.json();
+  } catch (error) {
+    showPageError(`The source could not be read: ${error.message}`);
+    return null;
+  }
+}
+
 // The controls a refusal of the server names, to put the focus on.
 const refusedControls = {
   source_address: 'edit-source-url', bind: 'edit-bind', target_url: 'target-url', video_encoding: 'video-codec',

@@ -70,16 +70,18 @@ export function showStatusCell(n, { icon, words }) {
 }
 
 // The source, bind and memo cells of the row become fields while the channel is edited.
-export function putEditFieldsInRow(n, { format, url }, bind, memo, onFormatChange) {
+// `shown`: the type ("value" of /rules' "sourceFormats") and address the server shows the source
+// with.
+export function putEditFieldsInRow(n, { type, address }, bind, memo, onFormatChange) {
   const row = tableRow(n);
   row.classList.add('editing');
   row.cells[0].textContent = String(n);
   const select = h('select', { id: 'edit-source-format' });
   for (const entry of state.rules.sourceFormats) select.add(new Option(entry.text, entry.value));
-  addMissingOption(select, format);
-  select.value = format;
+  addMissingOption(select, type);
+  select.value = type;
   const input = h('input', { id: 'edit-source-url', type: 'text', spellcheck: 'false' });
-  input.value = url;
+  input.value = address;
   const bindInput = h('input', { id: 'edit-bind', type: 'text' });
   bindInput.value = bind > 0 ? String(bind) : '';
   const memoInput = h('input', { id: 'edit-memo', type: 'text' });
