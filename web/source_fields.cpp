@@ -5,6 +5,7 @@
 #include <string>
 #include <variant>
 
+#include "config/document.h"
 #include "config/json.h"
 #include "settings/source_address.h"
 #include "vocabulary/ascii.h"
@@ -66,10 +67,8 @@ WebAnswer stored_answer(const cJSON* body, cJSON* channel) {
       0);
   const StoredSource stored = stored_source_for(source, *chosen, address->valuestring);
   if (!stored.kept) {
-    cJSON_DeleteItemFromObjectCaseSensitive(source, "format");
-    cJSON_DeleteItemFromObjectCaseSensitive(source, "url");
-    cJSON_AddStringToObject(source, "format", stored.format.c_str());
-    cJSON_AddStringToObject(source, "url", stored.url.c_str());
+    config_set_string(source, "format", stored.format);
+    config_set_string(source, "url", stored.url);
   }
   const JsonPtr answer(cJSON_CreateObject());
   cJSON_AddStringToObject(answer.get(), "type", std::string(source_type_word(stored.type)).c_str());
