@@ -185,8 +185,8 @@ StoredSource stored_source_for(const cJSON* source, SourceType chosen, std::stri
   stored.type = recognised_source_type(typed, chosen);
   const std::string_view format = config_string(source, "format");
   const bool session = format_id_from_name(format) == FormatId::rtp_native;
-  stored.format = session && stored.type == shown.type ? format
-                                                       : source_type_entry(stored.type).format;
+  stored.format =
+      session && stored.type == shown.type ? format : source_type_entry(stored.type).format;
   stored.url = completed_source_address(stored.type, typed);
   return stored;
 }

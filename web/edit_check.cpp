@@ -129,7 +129,9 @@ WebAnswer apply_answer(EditCheckRequest& request) {
     }
     if (refusal) return refusal_answer(refusal->message, refusal->focus);
     // As the window's save: a format that keeps one target drops the others.
-    if (target_format_keeps_one_target(values.target_format)) keep_first_target_only(request.edited);
+    if (target_format_keeps_one_target(values.target_format)) {
+      keep_first_target_only(request.edited);
+    }
     proposed.reset(cJSON_Duplicate(document, true));
     cJSON* channels = config_array(proposed.get(), "channels");
     if (channels == nullptr) channels = cJSON_AddArrayToObject(proposed.get(), "channels");

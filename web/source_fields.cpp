@@ -37,8 +37,8 @@ std::variant<JsonPtr, std::string> posted_channel(cJSON* body) {
     return std::string("\"source\" must be the channel's first source (an object)");
   }
   JsonPtr channel(cJSON_CreateObject());
-  cJSON* sources = cJSON_AddArrayToObject(cJSON_AddObjectToObject(channel.get(), "input"),
-                                          "sources");
+  cJSON* sources =
+      cJSON_AddArrayToObject(cJSON_AddObjectToObject(channel.get(), "input"), "sources");
   cJSON_AddItemToArray(sources, source);  // the array owns it
   return channel;
 }
@@ -56,15 +56,16 @@ WebAnswer stored_answer(const cJSON* body, cJSON* channel) {
   const std::optional<SourceType> chosen =
       cJSON_IsString(type) ? source_type_from_word(type->valuestring) : std::nullopt;
   if (!chosen) {
-    return text_answer(400, "\"type\" must be the \"value\" of one of the \"sourceFormats\" of "
-                            "/rules");
+    return text_answer(400,
+                       "\"type\" must be the \"value\" of one of the \"sourceFormats\" of "
+                       "/rules");
   }
   const cJSON* address = cJSON_GetObjectItemCaseSensitive(body, "address");
   if (!cJSON_IsString(address)) return text_answer(400, "\"address\" must be the typed address");
-  cJSON* source = cJSON_GetArrayItem(
-      cJSON_GetObjectItemCaseSensitive(cJSON_GetObjectItemCaseSensitive(channel, "input"),
-                                       "sources"),
-      0);
+  cJSON* source =
+      cJSON_GetArrayItem(cJSON_GetObjectItemCaseSensitive(
+                             cJSON_GetObjectItemCaseSensitive(channel, "input"), "sources"),
+                         0);
   const StoredSource stored = stored_source_for(source, *chosen, address->valuestring);
   if (!stored.kept) {
     config_set_string(source, "format", stored.format);

@@ -45,8 +45,8 @@ TEST(SourceCells, CellsShowTheStoredSourceAndStoreOnlyWhatWasChanged) {
     T type;
     const char* shown;
     T chosen;
-    const char* typed;    // nullptr: left as shown
-    const char* stored;   // the first source after the commit
+    const char* typed;   // nullptr: left as shown
+    const char* stored;  // the first source after the commit
   };
   const Case cases[] = {
       // Untouched: byte for byte as stored, though the window would write it otherwise.
