@@ -4,6 +4,7 @@
 #include <cstdlib>
 
 #include "devices/device_text.h"
+#include "vocabulary/text_format.h"
 
 namespace vx {
 namespace {
@@ -65,6 +66,42 @@ std::string decklink_format_code_option(std::uint32_t code) {
   return option;
 }
 
+std::string decklink_mode_line(const DeckLinkDisplayMode& mode) {
+  std::string line;
+  append_format(line, "%dx%d%s @ %d/%d fps", mode.width, mode.height,
+                mode.interlaced != 0 ? "i" : "p", mode.frame_rate_numerator,
+                mode.frame_rate_denominator);
+  return line;
+}
+
+DeckLinkPlaybackVideo decklink_playback_video(const DeckLinkDisplayMode& mode) {
+  DeckLinkPlaybackVideo video;
+  if (mode.width > 0 && mode.height > 0) {
+    video.width = mode.width;
+    video.height = mode.height;
+  }
+  if (mode.frame_rate_numerator > 0 && mode.frame_rate_denominator > 0) {
+    video.frame_rate = general_number_text(static_cast<double>(mode.frame_rate_numerator) /
+                                           mode.frame_rate_denominator);
+  }
+  video.scan_type = mode.interlaced != 0 ? 2 : 0;
+  return video;
+}
+
+namespace {
+
+// The mode's "video" member: what it sets in a playback target.
+std::string playback_video_json(const DeckLinkDisplayMode& mode) {
+  const DeckLinkPlaybackVideo video = decklink_playback_video(mode);
+  std::string text = "{";
+  if (video.width) append_format(text, "\"width\": %d, \"height\": %d, ", *video.width, *video.height);
+  if (video.frame_rate) text += "\"frameRate\": " + *video.frame_rate + ", ";
+  append_format(text, "\"scanType\": %d}", video.scan_type);
+  return text;
+}
+
+}  // namespace
+
 std::string decklink_config_json(const DeckLinkDeviceList& list) {
   std::string text = "{ \"devices\": [\n";
   for (std::size_t d = 0; d < list.size(); ++d) {
@@ -79,7 +116,11 @@ std::string decklink_config_json(const DeckLinkDeviceList& list) {
               ", \"height\": " + std::to_string(mode.height) +
               ", \"numFrame\": " + std::to_string(mode.frame_rate_numerator) +
               ", \"denFrame\": " + std::to_string(mode.frame_rate_denominator) +
-              ", \"interlaced\": " + std::to_string(mode.interlaced) + " }";
+              ", \"interlaced\": " + std::to_string(mode.interlaced) +
+              ", \"label\": " + device_text_json(decklink_mode_line(mode), 64) +
+              ", \"formatOption\": " +
+              device_text_json(decklink_format_code_option(mode.code), 64) +
+              ", \"video\": " + playback_video_json(mode) + " }";
       if (m + 1 < device.modes.size()) text += ",";
       text += "\n";
     }

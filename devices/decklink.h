@@ -91,7 +91,22 @@ int enumerate_decklink(bool playback, DeckLinkDeviceList& list,
 // The input option that selects a capture mode: "-format_code " and the code's four characters.
 std::string decklink_format_code_option(std::uint32_t code);
 
-// The "/decklink_config" document for list.
+// How a mode is listed for the operator: "1920x1080i @ 30000/1001 fps".
+std::string decklink_mode_line(const DeckLinkDisplayMode& mode);
+
+// What a playback card's mode sets in its target's video: the size and the frame rate when the
+// mode has them (the rate as the editor writes it, six significant digits), and the scan type
+// (2, fields, for an interlaced mode; else 0, progressive).
+struct DeckLinkPlaybackVideo {
+  std::optional<int> width;
+  std::optional<int> height;
+  std::optional<std::string> frame_rate;
+  int scan_type = 0;
+};
+DeckLinkPlaybackVideo decklink_playback_video(const DeckLinkDisplayMode& mode);
+
+// The "/decklink_config" document for list: each mode with its numbers, its line ("label"), its
+// capture option ("formatOption") and what it sets in a playback target ("video").
 std::string decklink_config_json(const DeckLinkDeviceList& list);
 
 // The whole "/decklink_config" answer: output_arg is the query's "output=" value (null when

@@ -603,18 +603,16 @@ std::optional<DeckLinkOutputPick> ChannelEditor::pick_decklink_output(
   DeckLinkOutputPick pick;
   pick.target_url = card;
   if (!mode) return pick;
-  if (mode->width > 0 && mode->height > 0) {
-    pick.width = mode->width;
-    pick.height = mode->height;
-    pick.frame_size_choice = frame_size_choice_for(mode->width, mode->height);
+  const DeckLinkPlaybackVideo played = decklink_playback_video(*mode);
+  if (played.width) {
+    pick.width = played.width;
+    pick.height = played.height;
+    pick.frame_size_choice = frame_size_choice_for(*played.width, *played.height);
   }
-  if (mode->frame_rate_numerator > 0 && mode->frame_rate_denominator > 0) {
-    pick.frame_rate = general_number_text(static_cast<double>(mode->frame_rate_numerator) /
-                                          mode->frame_rate_denominator);
-  }
+  pick.frame_rate = played.frame_rate;
   // The card plays fields when the mode is interlaced; the scan type tells the encoder.
   cJSON* video = object_member(cJSON_GetArrayItem(targets_of(working_.get()), 0), "video");
-  if (video != nullptr) config_set_int(video, "scanType", mode->interlaced != 0 ? 2 : 0);
+  if (video != nullptr) config_set_int(video, "scanType", played.scan_type);
   return pick;
 }
 

@@ -101,14 +101,6 @@ PickerAnswer<std::string> CaptureDevicePicker::accept() const {
 
 // ---------------------------------------------------------------------------------------------
 
-std::string decklink_mode_line(const DeckLinkDisplayMode& mode) {
-  std::string line;
-  append_format(line, "%dx%d%s @ %d/%d fps", mode.width, mode.height,
-                mode.interlaced != 0 ? "i" : "p", mode.frame_rate_numerator,
-                mode.frame_rate_denominator);
-  return line;
-}
-
 DeckLinkPicker::DeckLinkPicker(DeckLinkDeviceList devices, DeckLinkDirection direction)
     : devices_(std::move(devices)), direction_(direction) {
   if (!devices_.empty()) device_ = 0;

@@ -94,8 +94,6 @@ inline constexpr const char* kDeckLinkTip =
     "rate matches format listed above.";
 inline constexpr const char* kDeckLinkFormatsControl = "formats";
 
-// "%dx%d%s @ %d/%d fps": width, height, "i" or "p", numerator, denominator.
-std::string decklink_mode_line(const DeckLinkDisplayMode& mode);
 
 struct DeckLinkChoice {
   std::string name;

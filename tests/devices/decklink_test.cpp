@@ -147,15 +147,23 @@ TEST(DeckLinkConfig, WritesTheDocumentLayout) {
             "  { \"name\": \"DeckLink Duo (1)\",\n"
             "  \"formats\": [\n"
             "  { \"fmtcode\": 1215313200, \"width\": 1920, \"height\": 1080, \"numFrame\": 50000, "
-            "\"denFrame\": 1000, \"interlaced\": 0 },\n"
+            "\"denFrame\": 1000, \"interlaced\": 0, \"label\": \"1920x1080p @ 50000/1000 fps\", "
+            "\"formatOption\": \"-format_code Hp50\", \"video\": {\"width\": 1920, \"height\": 1080, "
+            "\"frameRate\": 50, \"scanType\": 0} },\n"
             "  { \"fmtcode\": 1214854457, \"width\": 1920, \"height\": 1080, \"numFrame\": 30000, "
-            "\"denFrame\": 1001, \"interlaced\": 1 }\n"
+            "\"denFrame\": 1001, \"interlaced\": 1, \"label\": \"1920x1080i @ 30000/1001 fps\", "
+            "\"formatOption\": \"-format_code Hi59\", \"video\": {\"width\": 1920, \"height\": 1080, "
+            "\"frameRate\": 29.97, \"scanType\": 2} }\n"
             "  ]\n  },\n"
             "  { \"name\": \"DeckLink Mini Monitor\",\n"
             "  \"formats\": [\n"
             "  ]\n  }\n"
             " ]\n}\n");
   EXPECT_EQ(decklink_format_code_option(code("Hp50")), "-format_code Hp50");
+  // A mode without a size or a rate sets only the scan type.
+  const DeckLinkPlaybackVideo bare = decklink_playback_video({code("Hi59"), 0, 0, 0, 0, 1});
+  EXPECT_FALSE(bare.width || bare.height || bare.frame_rate);
+  EXPECT_EQ(bare.scan_type, 2);
 }
 
 TEST(DeckLinkConfig, OutputQueryPicksTheDirectionAndHostileNamesStayValidJson) {

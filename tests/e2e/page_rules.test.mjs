@@ -1,6 +1,6 @@
 // Rules of the administration page (web/client/rules.js, helpers.js) that the browser tests do
-// not reach: where a moved administration page answers, DeckLink format codes and the one integer
-// reading. The edited row's source, target presets, sizes, served addresses and removal are the
+// not reach: where a moved administration page answers and the one integer reading. The edited
+// row's source, target presets, sizes, served addresses, removal and DeckLink modes are the
 // server's (tests/web/page_answers_test.cpp, tests/settings/source_address_test.cpp).
 //
 // Run: node --test tests/e2e/page_rules.test.mjs
@@ -8,11 +8,9 @@ import { test } from 'node:test';
 import assert from 'node:assert/strict';
 
 import { toInt } from '../../web/client/helpers.js';
-import { deckLinkFormatOption, movedAdminAddress } from '../../web/client/rules.js';
+import { movedAdminAddress } from '../../web/client/rules.js';
 
-test('DeckLink codes and integers', () => {
-  // 'Hp60' (1080p60) as the DeckLink API packs it, high byte first.
-  assert.equal(deckLinkFormatOption({ fmtcode: 0x48703630 }), '-format_code Hp60');
+test('integers', () => {
   for (const [value, want] of [[' 12abc', 12], ['0x10', 0], ['-3', -3], [2.9, 2], [-2.9, -2],
     [true, 1], [Infinity, 0], ['', 0], [null, 0], [[5], 0]]) {
     assert.equal(toInt(value), want, String(value));

@@ -7,7 +7,7 @@ import {
   $, addMissingOption, deepCopy, firstSource, firstTarget, h, hasOption, toFloat, toInt,
 } from './helpers.js';
 import { openDeckLinkPicker, openNdiPicker } from './popups.js';
-import { deckLinkFormatOption, deckLinkVideo, previewPlan, tabLabel, targetsOf } from './rules.js';
+import { previewPlan, tabLabel, targetsOf } from './rules.js';
 import { checkEdit, showEditRefusal, sourceFields, targetPreset } from './server.js';
 import {
   channels, editedTarget, state, statusOf, takesSeveralTargets, targetFormatEntry,
@@ -287,14 +287,14 @@ function addSourceFormatOption(option) {
 
 function useDeckLinkSource(device, mode) {
   $('edit-source-url').value = device.name;
-  if (mode) addSourceFormatOption(deckLinkFormatOption(mode));
+  if (mode) addSourceFormatOption(mode.formatOption);
 }
 
 function useDeckLinkTarget(device, mode) {
   $('target-url').value = device.name;
   const target = targetsOf(state.curChannel)[0];
   if (!target.video) target.video = {};
-  Object.assign(target.video, deckLinkVideo(mode));
+  if (mode && mode.video) Object.assign(target.video, mode.video);
   if (state.activeTarget === 0) updateTargetVideo(target);
 }
 

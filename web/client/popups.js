@@ -6,7 +6,7 @@
 import {
   $, asList, closePopup, escapeHtml, followMouse, h, openPopup, pageAddress, textOr, toInt,
 } from './helpers.js';
-import { clampIntoView, deckLinkModeLabel, movedAdminAddress } from './rules.js';
+import { clampIntoView, movedAdminAddress } from './rules.js';
 import { getJson, logOut, sendConfig } from './server.js';
 import { globalSettings, state } from './state.js';
 
@@ -189,7 +189,7 @@ function showDeckLinkModes() {
   modes.textContent = '';
   if (!device) return;
   (device.formats || []).forEach((mode, index) => {
-    modes.add(new Option(deckLinkModeLabel(mode), String(index)));
+    modes.add(new Option(String(mode.label), String(index)));
   });
   if (modes.options.length) modes.value = '0';
 }

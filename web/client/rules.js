@@ -81,26 +81,3 @@ export function clampIntoView(box, view) {
   const clamp = (value, size, room) => Math.max(0, Math.min(value, room - size));
   return { left: clamp(box.left, box.width, view.width), top: clamp(box.top, box.height, view.height) };
 }
-
-// ----- DeckLink ---------------------------------------------------------------------------------
-
-function fourCharacters(code) {
-  return [24, 16, 8, 0].map((shift) => String.fromCharCode((code >>> shift) & 0xff)).join('');
-}
-
-export function deckLinkModeLabel(mode) {
-  return `${mode.width}x${mode.height}${mode.interlaced ? 'i' : 'p'} @ ${mode.numFrame}/${mode.denFrame} fps`;
-}
-
-// The option that makes a DeckLink source capture in `mode`.
-export function deckLinkFormatOption(mode) {
-  return `-format_code ${fourCharacters(mode.fmtcode)}`;
-}
-
-// The video settings a DeckLink playback target takes from its mode.
-export function deckLinkVideo(mode) {
-  return {
-    width: mode.width, height: mode.height, frameRate: mode.numFrame / mode.denFrame,
-    scanType: mode.interlaced ? 2 : 0,
-  };
-}
