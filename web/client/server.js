@@ -10,17 +10,32 @@ export function showPageError(text) {
   box.hidden = !text;
 }
 
-// A JSON answer, or an exception. A login page instead of JSON means the cookie is gone: the
-// page reloads and the server shows its login.
-export async function getJson(path) {
-  const response = await fetch(path, { credentials: 'same-origin', cache: 'no-store' });
-  if (!response.ok) throw new Error(`${path}: ${response.status} ${response.statusText}`);
+// The JSON of an answer. A login page instead of JSON means the cookie is gone: the page reloads
+// and the server shows its login.
+function jsonOf(response) {
   const type = response.headers.get('Content-Type') || '';
   if (!type.includes('application/json')) {
     window.location.reload();
     throw new Error('logged out');
   }
   return response.json();
+}
+
+// A JSON answer, or an exception.
+export async function getJson(path) {
+  const response = await fetch(path, { credentials: 'same-origin', cache: 'no-store' });
+  if (!response.ok) throw new Error(`${path}: ${response.status} ${response.statusText}`);
+  return jsonOf(response);
+}
+
+// Posts `body` as JSON to `path`: the JSON answer, or an exception with the server's reason.
+async function postJson(path, body) {
+  const response = await fetch(path, {
+    method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
+    body: JSON.stringify(body),
+  });
+  if (!response.ok) throw new Error((await response.text()).trim() || `${response.status} ${response.statusText}`);
+  return jsonOf(response);
 }
 
 function postConfig() {
@@ -122,11 +137,7 @@ export async function translateAdvanced(panel, step, body) {
   const type = response.headers.get('Content-Type') || '';
   if (response.status === 400 && type.startsWith('text/plain')) return { refusal: (await response.text()).trim() };
   if (!response.ok) throw new Error(`${panel}: ${response.status} ${response.statusText}`);
-  if (!type.includes('application/json')) {
-    window.location.reload();
-    throw new Error('logged out');
-  }
-  return response.json();
+  return jsonOf(response);
 }
 
 // Asks the server to check the channel being edited as the window would ("apply", or a change of
@@ -135,17 +146,7 @@ export async function translateAdvanced(panel, step, body) {
 // null when the server could not be asked (the page says so).
 export async function checkEdit(step, channel, edited, target) {
   try {
-    const response = await fetch(`edit_check?${step}`, {
-      method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify({ channel, edited, target }),
-    });
-    const type = response.headers.get('Content-Type') || '';
-    if (!response.ok) throw new Error((await response.text()).trim() || `${response.status} ${response.statusText}`);
-    if (!type.includes('application/json')) {
-      window.location.reload();
-      throw new Error('logged out');
-    }
-    return await response.json();
+    return await postJson(`edit_check?${step}`, { channel, edited, target });
   } catch (error) {
     showPageError(`The edit could not be checked: ${error.message}`);
     return null;
@@ -158,17 +159,7 @@ export async function checkEdit(step, channel, edited, target) {
 // while the fields read what it shows). null when the server could not be asked (the page says so).
 export async function sourceFields(step, source, typed) {
   try {
-    const response = await fetch(`source_fields?${step}`, {
-      method: 'POST', credentials: 'same-origin', headers: { 'Content-Type': 'application/json' },
-      body: JSON.stringify({ ...typed, source: source || {} }),
-    });
-    const type = response.headers.get('Content-Type') || '';
-    if (!response.ok) throw new Error((await response.text()).trim() || `${response.status} ${response.statusText}`);
-    if (!type.includes('application/json')) {
-      window.location.reload();
-      throw new Error('logged out');
-    }
-    return await response.json();
+    return await postJson(`source_fields?${step}`, { ...typed, source: source || {} });
   } catch (error) {
     showPageError(`The source could not be read: ${error.message}`);
     return null;
