@@ -12,6 +12,7 @@
 #include "engine/engine.h"
 #include "engine/playlist.h"
 #include "platform/host.h"
+#include "tests/integration/engine_start.h"
 #include "tests/support/peers.h"
 #include "vocabulary/transcoder_protocol.h"
 
@@ -38,11 +39,7 @@ class ChannelEndToEnd : public ::testing::Test {
 
   void SetUp() override {
     ASSERT_TRUE(clips_ready_) << read_text(folder_ / "clip.err");
-    EngineSettings settings;
-    settings.transcoder_folder = module_folder();  // morvi-transcoder is built beside the tests
-    settings.log_folder = folder_.string();
-    settings.log_level = 32;
-    ASSERT_EQ(engine_init(settings), 0);
+    ASSERT_EQ(start_engine_with_transcoder(folder_), 0);
   }
   void TearDown() override {
     engine_shutdown();

@@ -23,6 +23,7 @@
 #include "engine/channel_status.h"
 #include "engine/engine.h"
 #include "window_logic/editor_panel.h"
+#include "tests/integration/engine_start.h"
 #include "tests/support/peers.h"
 #include "vocabulary/product.h"
 
@@ -322,11 +323,7 @@ class TargetPresets : public ::testing::Test {
   void SetUp() override {
     folder_ = fresh_test_folder("vx-presets");
     ASSERT_TRUE(make_test_clip(folder_ / "clip.mp4", 2, folder_ / "clip"));
-    EngineSettings settings;
-    settings.transcoder_folder = module_folder();  // morvi-transcoder is built beside the tests
-    settings.log_folder = folder_.string();
-    settings.log_level = 32;
-    ASSERT_EQ(engine_init(settings), 0);
+    ASSERT_EQ(start_engine_with_transcoder(folder_), 0);
   }
   void TearDown() override {
     engine_shutdown();
