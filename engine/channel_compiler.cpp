@@ -1,7 +1,6 @@
 #include "engine/channel_compiler.h"
 
 #include <arpa/inet.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
 #include <ctime>
@@ -15,6 +14,7 @@
 #include "engine/channel_slot.h"
 #include "engine/command_line.h"
 #include "engine/engine.h"
+#include "platform/file_io.h"
 #include "engine/engine_clock.h"
 #include "engine/playlist.h"
 #include "vocabulary/ascii.h"
@@ -39,11 +39,6 @@ bool runs_time_shifted(const cJSON* channel) {
   return config_int(config_object(channel, "output"), "timeShift") != 0;
 }
 
-bool is_directory(const std::string& path) {
-  struct stat info {};
-  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
 // Each string entry of the array followed by one space; empty entries too unless skipped.
 std::string joined_options(const cJSON* array, bool skip_empty) {
   std::string text;
@@ -59,7 +54,7 @@ std::string joined_options(const cJSON* array, bool skip_empty) {
 
 // A folder source plays its playlist's current file; the playlist is rebuilt each start.
 int resolve_folder_source(const cJSON* document, int supplier, std::string& url) {
-  if (!is_directory(url)) return 0;
+  if (!is_existing_folder(url)) return 0;
   FolderPlaylist* playlist = channel_playlist_at(supplier);
   const cJSON* global = global_of(document);
   if (playlist == nullptr || playlist->build(url, config_bool(global, "folderRecur"),
@@ -280,7 +275,7 @@ int fill_source(const cJSON* document, const Supplier& supplier, int entry, bool
   const cJSON* global = global_of(document);
   source.kind = format_id_from_name(config_string(first, "format"));
   source.url = config_string(first, "url");
-  const bool folder = is_directory(source.url);
+  const bool folder = is_existing_folder(source.url);
   if (int code = resolve_folder_source(document, supplier.channel, source.url); code != 0) {
     return code;
   }
@@ -530,11 +525,11 @@ int start_channel_preview(const cJSON* document, int channel) {
 
 ChannelStatusSettings channel_status_settings(const cJSON* channel) {
   return ChannelStatusSettings{config_int(channel, "bind"), runs_time_shifted(channel),
-                               channel_plays_a_folder(channel)};
+                               config_string(channel_first_source(channel), "url")};
 }
 
 bool channel_plays_a_folder(const cJSON* channel) {
-  return is_directory(config_string(channel_first_source(channel), "url"));
+  return is_existing_folder(config_string(channel_first_source(channel), "url"));
 }
 
 void stop_compiled_channel(const cJSON* document, int channel, StopMode mode) {

@@ -1,10 +1,10 @@
 #include "engine/channel_status.h"
 
-
 #include <cstring>
 
 #include "engine/channel_slot.h"
 #include "engine/playlist.h"
+#include "platform/file_io.h"
 #include "vocabulary/text_format.h"
 
 namespace vx {
@@ -62,7 +62,7 @@ std::string idle_status_text(int channel_number) {
 }
 
 std::string channel_status_text(const ChannelStatusSettings& channel, int channel_number) {
-  if (channel.plays_a_folder) return playing_file_name(channel_number);
+  if (is_existing_folder(channel.first_source_url)) return playing_file_name(channel_number);
   int slot = channel_number;
   const int master = channel.bound_master;
   const bool show_master = engine_get_state(slot) == ChannelState::idle && master > 0;

@@ -18,7 +18,7 @@ namespace vx {
 struct ChannelStatusSettings {
   int bound_master = 0;          // 1-based number of the channel it is bound to; 0: none
   bool time_shifted = false;     // its transcoder runs in the time-shift companion's slot
-  bool plays_a_folder = false;   // its first source names a folder, played as a list
+  std::string first_source_url;  // a folder here plays as a list (asked only for the text)
 };
 
 // The state of the channel's own slot (the time-shift companion's when it is time-shifted) when

@@ -1,5 +1,7 @@
 #include "platform/file_io.h"
 
+#include <sys/stat.h>
+
 #include <unistd.h>
 
 #include <cerrno>
@@ -16,6 +18,11 @@ bool write_all(int fd, std::string_view bytes) {
     bytes.remove_prefix(static_cast<std::size_t>(written));
   }
   return true;
+}
+
+bool is_existing_folder(const std::string& path) {
+  struct stat info {};
+  return !path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
 }
 
 }  // namespace vx
