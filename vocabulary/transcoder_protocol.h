@@ -31,6 +31,17 @@ inline constexpr std::string_view kPrimaryInputTimedOut =
 inline constexpr std::string_view kPrimaryInputBack =
     "primary input available again, switching back";
 
+// A failover line may name standby sources and ask for switching on what the input shows. Both
+// stand between the primary's "-i URL" and the graphs, in this order:
+//   -standby [its input options] -i URL      once per standby source, tried in that order
+//   [the alternate inputs, as without standby sources; none when the channel has no slate]
+//   -switch_on black=S:silence=S:frozen=S    seconds; a key left out (or 0) is not watched
+// A failover line with no alternate inputs has no slate: when no live input delivers, the switch
+// says "no input left" and the channel ends. See vocabulary/input_switch_report.h for the lines
+// the switch writes.
+inline constexpr std::string_view kStandbyInputOption = "-standby";
+inline constexpr std::string_view kSwitchOnOption = "-switch_on";
+
 // Every line the transcoder writes itself (rather than passing on ffmpeg's text) opens with this,
 // but for the two texts of the alternate-input switch.
 inline constexpr std::string_view kOwnLinePrefix = "morvi-transcoder: ";
