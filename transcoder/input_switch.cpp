@@ -6,6 +6,8 @@
 #include <mutex>
 #include <utility>
 
+#include "transcoder/content_watch.h"
+
 namespace vx {
 namespace {
 
@@ -102,7 +104,28 @@ struct Source {
   bool has_shown = false;
 };
 
-enum class Mode { waiting, primary, alternate };
+// One live input: its decoder's pictures and sound, how steadily they come, and what they show.
+struct Live {
+  Live(std::uint64_t num, std::uint64_t den, std::size_t luma_bytes)
+      : src(num, den), watch(luma_bytes) {}
+
+  Source src;
+  bool run = false;  // a picture came since the last pause or end
+  SwitchTime last_at{};
+  SwitchTime steady_since{};
+
+  int ends_in_a_row = 0;
+  bool restart_pending = false;
+  SwitchTime restart_at{};
+
+  // What the pictures and sound show, counted in pictures and in 16-bit sample values.
+  std::uint64_t black_run = 0;
+  std::uint64_t frozen_run = 0;
+  std::uint64_t silent_values = 0;
+  std::uint64_t good_run = 0;  // pictures since it was last black, silent or frozen too long
+
+  PictureWatch watch;  // only the input's picture reader touches it, outside the lock
+};
 
 std::string check_settings(const InputSwitchSettings& s) {
   const auto even_in_range = [](int v) { return v >= 2 && v <= 16384 && v % 2 == 0; };
@@ -131,6 +154,14 @@ std::string check_settings(const InputSwitchSettings& s) {
   if (s.first_restart_delay.count() <= 0 || s.max_restart_delay < s.first_restart_delay) {
     return "the restart delays must be positive, the first no longer than the maximum";
   }
+  if (s.standby_count > static_cast<std::size_t>(kMaxStandbySources)) {
+    return "at most " + std::to_string(kMaxStandbySources) + " standby sources";
+  }
+  const ContentLimits& c = s.content;
+  if (s.standby_steady_time.count() < 0 || c.black.count() < 0 || c.silence.count() < 0 ||
+      c.frozen.count() < 0 || c.recovery.count() < 0) {
+    return "the standby steady time and the content limits must not be negative";
+  }
   return {};
 }
 
@@ -143,16 +174,19 @@ struct InputSwitch::State {
                       static_cast<std::size_t>(settings.height) * 3 / 2),
         audio_limit(static_cast<std::uint64_t>(settings.max_queued_audio.count()) *
                     kSwitchSampleRate / 1000),
-        steady_gap(
-            std::chrono::nanoseconds(1'000'000'000LL * settings.rate_den / settings.rate_num) *
-            settings.steady_gap_frames),
-        primary(settings.rate_num, settings.rate_den),
+        frame_time(std::chrono::nanoseconds(1'000'000'000LL * settings.rate_den /
+                                            settings.rate_num)),
+        steady_gap(frame_time * settings.steady_gap_frames),
         alternate(settings.rate_num, settings.rate_den),
         output_clock(settings.rate_num, settings.rate_den),
         still(std::move(settings.still_picture)) {
+    const std::size_t luma = static_cast<std::size_t>(settings.width) *
+                             static_cast<std::size_t>(settings.height);
+    for (std::size_t k = 0; k <= settings.standby_count; ++k) {
+      live.push_back(std::make_unique<Live>(settings.rate_num, settings.rate_den, luma));
+    }
     if (still.empty()) {
       // Black in the limited range ffmpeg uses for yuv420p.
-      const std::size_t luma = picture_bytes * 2 / 3;
       still.assign(picture_bytes, 128);
       std::fill_n(still.begin(), luma, std::uint8_t{16});
     }
@@ -167,10 +201,12 @@ struct InputSwitch::State {
     if (spares.size() < kSparePictures) spares.push_back(std::move(bytes));
   }
 
+  bool is_primary(const Source& src) const { return &src == &live.front()->src; }
+
   void drop_oldest_picture(Source& src) {
     recycle(std::move(src.pictures.front().bytes));
     src.pictures.pop_front();
-    if (&src == &primary) ++stats.dropped_pictures;
+    if (is_primary(src)) ++stats.dropped_pictures;
   }
 
   void enqueue_picture(Source& src, Bytes&& bytes) {
@@ -181,7 +217,7 @@ struct InputSwitch::State {
   }
 
   void count_dropped_audio(const Source& src, std::uint64_t samples) {
-    if (&src == &primary) stats.dropped_audio_bytes += samples * kSwitchSampleBytes;
+    if (is_primary(src)) stats.dropped_audio_bytes += samples * kSwitchSampleBytes;
   }
 
   void enqueue_audio(Source& src, std::span<const std::uint8_t> pcm) {
@@ -279,32 +315,172 @@ struct InputSwitch::State {
     }
   }
 
+  // ----- what each live input is fit for ----------------------------------------------------
+
+  bool has_input(int input) const {
+    return input >= 0 && static_cast<std::size_t>(input) < live.size();
+  }
+
+  std::uint64_t frames_in(std::chrono::milliseconds time) const {
+    return static_cast<std::uint64_t>(time.count()) * static_cast<std::uint64_t>(settings.rate_num) /
+           (1000ULL * static_cast<std::uint64_t>(settings.rate_den));
+  }
+
+  // Why the input's content is not fit to be on air, if it is not.
+  std::optional<SwitchReason> content_fault(const Live& l) const {
+    const ContentLimits& c = settings.content;
+    const auto over = [&](std::chrono::seconds limit, std::uint64_t frames) {
+      return limit.count() > 0 && frames >= frames_in(limit);
+    };
+    if (over(c.black, l.black_run)) return SwitchReason::black;
+    if (over(c.frozen, l.frozen_run)) return SwitchReason::frozen;
+    if (c.silence.count() > 0 && l.silent_values >= static_cast<std::uint64_t>(c.silence.count()) *
+                                                        kSwitchSampleRate * kSwitchChannels) {
+      return SwitchReason::silent;
+    }
+    return std::nullopt;
+  }
+
+  int content_limit_seconds(SwitchReason reason) const {
+    const ContentLimits& c = settings.content;
+    const std::chrono::seconds limit = reason == SwitchReason::black    ? c.black
+                                       : reason == SwitchReason::frozen ? c.frozen
+                                                                        : c.silence;
+    return static_cast<int>(limit.count());
+  }
+
+  // Pictures are coming now (a pause of a few frames aside).
+  bool delivering(const Live& l, SwitchTime now) const {
+    return l.run && now - l.last_at <= std::max<SwitchClock::duration>(steady_gap, kDeliveringGap);
+  }
+
+  std::chrono::milliseconds steady_time(int input) const {
+    return input == kPrimaryInput ? settings.steady_time : settings.standby_steady_time;
+  }
+
+  // How long an input must have been fit before it takes the air from a lower one.
+  std::chrono::milliseconds good_time(int input) const {
+    return settings.content.watched() ? std::max(steady_time(input), settings.content.recovery)
+                                      : steady_time(input);
+  }
+
+  // Delivering steadily, and showing something, for long enough to take the air back.
+  bool may_take_back(int input, SwitchTime now) const {
+    const Live& l = *live[static_cast<std::size_t>(input)];
+    return l.run && !l.src.pictures.empty() && now - l.last_at <= steady_gap &&
+           now - l.steady_since >= steady_time(input) && !content_fault(l) &&
+           (!settings.content.watched() || l.good_run >= frames_in(settings.content.recovery));
+  }
+
+  // Where to go when `from` fails for `reason`: the first live input that delivers and shows
+  // something, else the slate; failing both, a live input that delivers whatever it shows when
+  // `from` stopped delivering. nullopt: stay (`from` still delivers and nothing is better).
+  std::optional<int> next_input(int from, SwitchReason reason, SwitchTime now) const {
+    for (std::size_t k = 0; k < live.size(); ++k) {
+      const int input = static_cast<int>(k);
+      if (input != from && delivering(*live[k], now) && !content_fault(*live[k])) return input;
+    }
+    if (settings.slate) return kSlateInput;
+    if (reason != SwitchReason::timed_out) return std::nullopt;
+    for (std::size_t k = 0; k < live.size(); ++k) {
+      if (static_cast<int>(k) != from && delivering(*live[k], now)) return static_cast<int>(k);
+    }
+    return kNoInputLeft;
+  }
+
+  Source& source_of(int input) {
+    return input == kSlateInput ? alternate : live[static_cast<std::size_t>(input)]->src;
+  }
+
+  void switch_to(int to, SwitchReport report, OutputFrame& frame) {
+    report.to = to;
+    frame.report = report;
+    if (to == kNoInputLeft) {
+      frame.event = SwitchEvent::no_input_left;
+      gave_up = true;
+      return;
+    }
+    frame.event = to == kPrimaryInput             ? SwitchEvent::switched_back
+                  : report.from == kPrimaryInput ? SwitchEvent::switched_to_alternate
+                                                 : SwitchEvent::switched_between;
+    on_air = to;
+    enter(source_of(to));
+    ++stats.switches;
+  }
+
+  // The input on air fails, or one above it takes the air back.
+  void decide(SwitchTime now, OutputFrame& frame) {
+    if (waiting) {
+      if (!live.front()->src.pictures.empty()) {
+        waiting = false;
+        on_air = kPrimaryInput;
+        enter(live.front()->src);
+      } else if (now - started_at >= settings.timeout) {
+        waiting = false;
+        const std::optional<int> to = next_input(kPrimaryInput, SwitchReason::timed_out, now);
+        if (*to == kSlateInput && on_air == kSlateInput) {
+          frame.report = SwitchReport{kPrimaryInput, kSlateInput, SwitchReason::timed_out, 0};
+          frame.event = SwitchEvent::switched_to_alternate;
+          ++stats.switches;
+        } else {
+          switch_to(*to, {kPrimaryInput, kSlateInput, SwitchReason::timed_out, 0}, frame);
+        }
+      }
+      return;
+    }
+    if (on_air != kSlateInput) {
+      const Live& l = *live[static_cast<std::size_t>(on_air)];
+      std::optional<SwitchReason> fault;
+      if (now - l.last_at >= settings.timeout) {
+        fault = SwitchReason::timed_out;
+      } else {
+        fault = content_fault(l);
+      }
+      if (fault) {
+        const std::optional<int> to = next_input(on_air, *fault, now);
+        if (to) {
+          const int seconds = *fault == SwitchReason::timed_out ? 0 : content_limit_seconds(*fault);
+          switch_to(*to, {on_air, kSlateInput, *fault, seconds}, frame);
+          return;
+        }
+      }
+    }
+    const int above = on_air == kSlateInput ? static_cast<int>(live.size()) : on_air;
+    for (int input = 0; input < above; ++input) {
+      if (!may_take_back(input, now)) continue;
+      const auto good = std::chrono::duration_cast<std::chrono::seconds>(good_time(input));
+      switch_to(input, {on_air, input, SwitchReason::recovered, static_cast<int>(good.count())},
+                frame);
+      return;
+    }
+  }
+
+  // At most this long between pictures still counts as delivering when a failing input's
+  // successor is chosen: decoders deliver in bursts.
+  static constexpr std::chrono::milliseconds kDeliveringGap{500};
+  static constexpr std::uint64_t kSwitchChannels = 2;
+
   InputSwitchSettings settings;
   const std::size_t picture_bytes;
   const std::uint64_t audio_limit;  // samples per source
+  const SwitchClock::duration frame_time;
   const SwitchClock::duration steady_gap;
 
   std::mutex mutex;
-  Source primary;
+  std::vector<std::unique_ptr<Live>> live;  // the primary, then the standby sources
   Source alternate;
   std::vector<Bytes> spares;
   SampleSplitter output_clock;
   Bytes still;
   Bytes audio_out;
   std::uint64_t sequence = 0;
-  Mode mode = Mode::waiting;
+  bool waiting = true;  // for the primary's first picture
+  int on_air = kSlateInput;
+  bool gave_up = false;
   bool take_any_picture = false;
   bool forget_alternate = false;  // it ended: its last picture goes at the next frame
   bool started = false;
   SwitchTime started_at{};
-
-  bool primary_run = false;  // a primary picture came since the last pause or end
-  SwitchTime last_primary_at{};
-  SwitchTime steady_since{};
-
-  int ends_in_a_row = 0;
-  bool restart_pending = false;
-  SwitchTime restart_at{};
 
   InputSwitchStatistics stats;
 };
@@ -344,45 +520,82 @@ Bytes copy_picture(std::mutex& mutex, std::vector<Bytes>& spares,
   return buffer;
 }
 
+void count_run(bool seen, std::uint64_t& run) {
+  run = seen ? run + 1 : 0;
+}
+
 }  // namespace
 
-bool InputSwitch::push_primary_picture(std::span<const std::uint8_t> picture, SwitchTime now) {
+bool InputSwitch::push_picture(int input, std::span<const std::uint8_t> picture, SwitchTime now) {
   State& s = *state_;
-  if (picture.size() != s.picture_bytes) {
+  if (picture.size() != s.picture_bytes || !s.has_input(input)) {
     std::lock_guard lock(s.mutex);
     ++s.stats.rejected_pictures;
     return false;
   }
+  Live& l = *s.live[static_cast<std::size_t>(input)];
+  const ContentLimits& limits = s.settings.content;
+  PictureLook look;
+  if (limits.black.count() > 0 || limits.frozen.count() > 0) look = l.watch.look(picture);
   Bytes buffer = copy_picture(s.mutex, s.spares, picture);
   std::lock_guard lock(s.mutex);
-  if (!s.primary_run || now - s.last_primary_at > s.steady_gap) {
-    s.primary_run = true;
-    s.steady_since = now;
+  if (!l.run || now - l.last_at > s.steady_gap) {
+    l.run = true;
+    l.steady_since = now;
   }
-  s.last_primary_at = now;
-  if (now - s.steady_since >= s.settings.steady_time) s.ends_in_a_row = 0;
-  s.enqueue_picture(s.primary, std::move(buffer));
+  l.last_at = now;
+  if (now - l.steady_since >= s.steady_time(input)) l.ends_in_a_row = 0;
+  count_run(look.black, l.black_run);
+  count_run(look.frozen, l.frozen_run);
+  if (s.content_fault(l)) {
+    l.good_run = 0;
+  } else {
+    ++l.good_run;
+  }
+  s.enqueue_picture(l.src, std::move(buffer));
   return true;
 }
 
-void InputSwitch::push_primary_audio(std::span<const std::uint8_t> pcm) {
-  std::lock_guard lock(state_->mutex);
-  state_->enqueue_audio(state_->primary, pcm);
+void InputSwitch::push_audio(int input, std::span<const std::uint8_t> pcm) {
+  State& s = *state_;
+  if (!s.has_input(input)) return;
+  Live& l = *s.live[static_cast<std::size_t>(input)];
+  SoundLook look;
+  const bool watched = s.settings.content.silence.count() > 0;
+  if (watched) look = look_at_sound(pcm);
+  std::lock_guard lock(s.mutex);
+  if (watched) {
+    l.silent_values = look.heard ? look.trailing_silence : l.silent_values + look.leading_silence;
+  }
+  s.enqueue_audio(l.src, pcm);
 }
 
-void InputSwitch::primary_ended(SwitchTime now) {
+void InputSwitch::input_ended(int input, SwitchTime now) {
   State& s = *state_;
+  if (!s.has_input(input)) return;
+  Live& l = *s.live[static_cast<std::size_t>(input)];
   std::lock_guard lock(s.mutex);
-  s.start_new_run(s.primary);
-  s.primary_run = false;
-  if (s.restart_pending) return;  // the same end reported again
-  ++s.ends_in_a_row;
+  s.start_new_run(l.src);
+  l.run = false;
+  l.black_run = l.frozen_run = l.silent_values = l.good_run = 0;
+  if (l.restart_pending) return;  // the same end reported again
+  ++l.ends_in_a_row;
   auto delay = s.settings.first_restart_delay;
-  for (int i = 1; i < s.ends_in_a_row && delay < s.settings.max_restart_delay; ++i) {
+  for (int i = 1; i < l.ends_in_a_row && delay < s.settings.max_restart_delay; ++i) {
     delay = std::min(delay * 2, s.settings.max_restart_delay);
   }
-  s.restart_pending = true;
-  s.restart_at = now + delay;
+  l.restart_pending = true;
+  l.restart_at = now + delay;
+}
+
+bool InputSwitch::restart_due(int input, SwitchTime now) {
+  State& s = *state_;
+  if (!s.has_input(input)) return false;
+  Live& l = *s.live[static_cast<std::size_t>(input)];
+  std::lock_guard lock(s.mutex);
+  if (!l.restart_pending || now < l.restart_at) return false;
+  l.restart_pending = false;
+  return true;
 }
 
 bool InputSwitch::push_alternate_picture(std::span<const std::uint8_t> picture) {
@@ -430,48 +643,19 @@ OutputFrame InputSwitch::next_frame(SwitchTime now) {
     s.started_at = now;
     s.enter(s.alternate);
   }
+  if (!s.gave_up) s.decide(now, frame);
 
-  switch (s.mode) {
-    case Mode::waiting:
-      if (!s.primary.pictures.empty()) {
-        s.mode = Mode::primary;
-        s.enter(s.primary);
-      } else if (now - s.started_at >= s.settings.timeout) {
-        s.mode = Mode::alternate;
-        frame.event = SwitchEvent::switched_to_alternate;
-      }
-      break;
-    case Mode::primary:
-      if (now - s.last_primary_at >= s.settings.timeout) {
-        s.mode = Mode::alternate;
-        s.enter(s.alternate);
-        frame.event = SwitchEvent::switched_to_alternate;
-      }
-      break;
-    case Mode::alternate:
-      if (s.primary_run && !s.primary.pictures.empty() && now - s.last_primary_at <= s.steady_gap &&
-          now - s.steady_since >= s.settings.steady_time) {
-        s.mode = Mode::primary;
-        s.enter(s.primary);
-        frame.event = SwitchEvent::switched_back;
-      }
-      break;
-  }
-  if (frame.event != SwitchEvent::none) ++s.stats.switches;
-
-  frame.source = s.mode == Mode::primary ? InputSource::primary : InputSource::alternate;
-  s.produce(frame.source == InputSource::primary ? s.primary : s.alternate, s.output_clock.next(),
-            frame);
+  frame.input = s.on_air;
+  frame.source = s.on_air == kPrimaryInput ? InputSource::primary : InputSource::alternate;
+  s.produce(s.source_of(s.on_air), s.output_clock.next(), frame);
   ++s.stats.frames_out;
-  ++(frame.source == InputSource::primary ? s.stats.primary_frames : s.stats.alternate_frames);
+  if (s.on_air == kPrimaryInput) {
+    ++s.stats.primary_frames;
+  } else {
+    ++s.stats.alternate_frames;
+    if (s.on_air != kSlateInput) ++s.stats.standby_frames;
+  }
   return frame;
-}
-
-bool InputSwitch::restart_due(SwitchTime now) {
-  std::lock_guard lock(state_->mutex);
-  if (!state_->restart_pending || now < state_->restart_at) return false;
-  state_->restart_pending = false;
-  return true;
 }
 
 InputSwitchStatistics InputSwitch::statistics() const {

@@ -262,5 +262,152 @@ TEST(InputSwitch, ProducersRacingTheClockNeverTearAFrame) {
   EXPECT_EQ(c.input->statistics().primary_frames + c.input->statistics().alternate_frames, 3000u);
 }
 
+// ----- standby sources and switching on what the input shows ----------------------------------
+
+namespace standby {
+
+enum class Look { moving, black, frozen, silent };
+
+// What one live input sends from `from` to `to` seconds; nothing outside its spans.
+struct Span {
+  double from, to;
+  Look look = Look::moving;
+};
+
+struct Expected {
+  double at;  // seconds, within two frames
+  SwitchReport report;
+};
+
+struct Scenario {
+  const char* name;
+  std::vector<std::vector<Span>> inputs;  // the primary, then the standby sources
+  bool slate = true;
+  ContentLimits content{};
+  double seconds = 30;
+  std::vector<Expected> reports;
+};
+
+// The chroma of every picture names its input (10, 20, ...); its luma shows the look.
+Bytes picture_of(int input, Look look, int frame) {
+  Bytes picture(kPicture, static_cast<std::uint8_t>(10 * (input + 1)));
+  const std::uint8_t luma = look == Look::black    ? 16
+                            : look == Look::frozen ? 150
+                                                   : static_cast<std::uint8_t>(60 + frame % 100);
+  std::fill_n(picture.begin(), 8 * 4, luma);
+  return picture;
+}
+
+Bytes sound_of(Look look) {
+  Bytes pcm(kFrameAudio, 0);
+  if (look == Look::silent) return pcm;
+  for (std::size_t k = 0; k < pcm.size(); k += 2)
+    pcm[k + 1] = 0x10;  // 4096
+  return pcm;
+}
+
+const Span* span_at(const std::vector<Span>& spans, double t) {
+  for (const Span& span : spans) {
+    if (t >= span.from && t < span.to) return &span;
+  }
+  return nullptr;
+}
+
+TEST(InputSwitch, StandbySourcesTakeTheAirInOrderAndGiveItBack) {
+  using R = SwitchReason;
+  const auto moving = [](double from, double to) { return Span{from, to}; };
+  const Scenario scenarios[] = {
+      {"a failing primary, then each standby in turn, then their return",
+       {{moving(0, 5), moving(25, 40)}, {moving(0, 10)}, {moving(0, 14), moving(17, 40)}},
+       true,
+       {},
+       30,
+       {{8.0, {0, 1, R::timed_out, 0}},
+        {13.0, {1, 2, R::timed_out, 0}},
+        {17.0, {2, kSlateInput, R::timed_out, 0}},
+        {20.0, {kSlateInput, 2, R::recovered, 3}},
+        {26.0, {2, 0, R::recovered, 1}}}},
+      {"a dead primary at the start goes to the first standby that delivers",
+       {{moving(10, 30)}, {}, {moving(0, 30)}},
+       true,
+       {},
+       20,
+       {{3.0, {0, 2, R::timed_out, 0}}, {11.0, {2, 0, R::recovered, 1}}}},
+      {"a primary black for longer than its limit, and good again for the recovery time",
+       {{moving(0, 5), {5, 15, Look::black}, moving(15, 30)}, {moving(0, 30)}},
+       true,
+       {.black = std::chrono::seconds(2)},
+       25,
+       {{7.0, {0, 1, R::black, 2}}, {18.0, {1, 0, R::recovered, 3}}}},
+      {"silence and a frozen picture are faults of their own",
+       {{moving(0, 5), {5, 12, Look::silent}, moving(12, 14), {14, 20, Look::frozen},
+         moving(20, 40)},
+        {moving(0, 40)}},
+       true,
+       {.silence = std::chrono::seconds(2), .frozen = std::chrono::seconds(3)},
+       30,
+       {{7.0, {0, 1, R::silent, 2}},
+        {15.0, {1, 0, R::recovered, 3}},
+        {17.0, {0, 1, R::frozen, 3}},
+        {23.0, {1, 0, R::recovered, 3}}}},
+      {"a black primary goes to the slate when no standby shows anything",
+       {{moving(0, 3), {3, 30, Look::black}}, {{0, 30, Look::black}}},
+       true,
+       {.black = std::chrono::seconds(2)},
+       10,
+       {{5.0, {0, kSlateInput, R::black, 2}}}},
+      {"without a slate a black primary stays when nothing is better",
+       {{moving(0, 3), {3, 30, Look::black}}, {{0, 30, Look::black}}},
+       false,
+       {.black = std::chrono::seconds(2)},
+       10,
+       {}},
+      {"without a slate the last failure gives up",
+       {{moving(0, 5)}, {moving(0, 9)}},
+       false,
+       {},
+       20,
+       {{8.0, {0, 1, R::timed_out, 0}}, {12.0, {1, kNoInputLeft, R::timed_out, 0}}}},
+  };
+  for (const Scenario& scenario : scenarios) {
+    SCOPED_TRACE(scenario.name);
+    InputSwitchSettings settings{.width = 8, .height = 4};
+    settings.standby_count = scenario.inputs.size() - 1;
+    settings.slate = scenario.slate;
+    settings.content = scenario.content;
+    Channel c(settings);
+    std::vector<Expected> seen;
+    int frame_number = 0;
+    bool gave_up = false;
+    for (; std::chrono::duration<double>(c.now - SwitchTime{}).count() < scenario.seconds;
+         ++frame_number) {
+      const double t = std::chrono::duration<double>(c.now - SwitchTime{}).count();
+      for (std::size_t k = 0; k < scenario.inputs.size(); ++k) {
+        const Span* span = span_at(scenario.inputs[k], t);
+        if (span == nullptr) continue;
+        const int input = static_cast<int>(k);
+        ASSERT_TRUE(c.input->push_picture(input, picture_of(input, span->look, frame_number), c.now));
+        c.input->push_audio(input, sound_of(span->look));
+      }
+      const OutputFrame frame = c.tick();
+      if (frame.report) seen.push_back({t, *frame.report});
+      if (frame.event == SwitchEvent::no_input_left) gave_up = true;
+      // The picture on air is the input's own, once that input has shown one.
+      if (frame.input >= 0 && !frame.repeated && frame.event == SwitchEvent::none) {
+        EXPECT_EQ(frame.picture.back(), 10 * (frame.input + 1)) << t;
+      }
+    }
+    ASSERT_EQ(seen.size(), scenario.reports.size());
+    for (std::size_t k = 0; k < seen.size(); ++k) {
+      EXPECT_EQ(seen[k].report, scenario.reports[k].report) << switch_report_line(seen[k].report);
+      EXPECT_NEAR(seen[k].at, scenario.reports[k].at, 0.081) << switch_report_line(seen[k].report);
+    }
+    EXPECT_EQ(gave_up, !scenario.reports.empty() &&
+                           scenario.reports.back().report.to == kNoInputLeft);
+  }
+}
+
+}  // namespace standby
+
 }  // namespace
 }  // namespace vx
