@@ -2,7 +2,11 @@
 
 #include <algorithm>
 #include <cstddef>
+#include <charconv>
 #include <string_view>
+
+#include "vocabulary/input_switch_report.h"
+#include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
 namespace {
@@ -24,17 +28,55 @@ std::size_t after_first_input(const std::vector<std::string>& arguments) {
   return 0;
 }
 
-// "-re -f lavfi -i pal100bars", "-re -f lavfi -i aevalsrc=0" or "-re -stream_loop -1 -i FILE":
-// the input options up to and including the next "-i VALUE". Returns the value and moves `i`.
-std::optional<std::string> next_input(const std::vector<std::string>& arguments, std::size_t& i) {
-  while (i < arguments.size() && !is_graph_option(arguments[i])) {
+bool ends_input_search(std::string_view argument) {
+  return is_graph_option(argument) || argument == kStandbyInputOption ||
+         argument == kSwitchOnOption;
+}
+
+// "-re -f lavfi -i pal100bars", "-re -stream_loop -1 -i FILE" or a standby's own options: the
+// input options from `i` up to and including the next "-i VALUE". Moves `i` past them; nullopt
+// when a graph, a standby or the content limits come first.
+std::optional<std::vector<std::string>> next_input(const std::vector<std::string>& arguments,
+                                                   std::size_t& i) {
+  std::vector<std::string> input;
+  while (i < arguments.size() && !ends_input_search(arguments[i])) {
+    input.push_back(arguments[i]);
     if (arguments[i] == "-i" && i + 1 < arguments.size()) {
+      input.push_back(arguments[i + 1]);
       i += 2;
-      return arguments[i - 1];
+      return input;
     }
     ++i;
   }
   return std::nullopt;
+}
+
+// "black=S:silence=S:frozen=S", any of them, each once.
+bool read_switch_on(std::string_view text, FailoverPlan& plan, std::string& error) {
+  while (!text.empty()) {
+    const std::size_t end = std::min(text.find(':'), text.size());
+    const std::string_view item = text.substr(0, end);
+    text.remove_prefix(std::min(end + 1, text.size()));
+    const std::size_t equals = item.find('=');
+    const std::string_view key = item.substr(0, equals);
+    int* seconds = key == "black"     ? &plan.black_seconds
+                   : key == "silence" ? &plan.silence_seconds
+                   : key == "frozen"  ? &plan.frozen_seconds
+                                      : nullptr;
+    int value = -1;
+    const std::string_view number =
+        equals == std::string_view::npos ? std::string_view() : item.substr(equals + 1);
+    const auto [at, problem] = std::from_chars(number.data(), number.data() + number.size(), value);
+    if (seconds == nullptr || problem != std::errc() || at != number.data() + number.size() ||
+        number.empty() || value < 0 || value > kMaxSwitchOnSeconds) {
+      error = "morvi-transcoder: cannot switch on \"" + std::string(item) +
+              "\": black, silence or frozen, each 0 to " + std::to_string(kMaxSwitchOnSeconds) +
+              " seconds";
+      return false;
+    }
+    *seconds = value;
+  }
+  return true;
 }
 
 }  // namespace
@@ -56,15 +98,40 @@ std::optional<FailoverPlan> parse_failover_plan(const std::vector<std::string>& 
 
   std::size_t i = primary_end;
   while (i < arguments.size() && !is_graph_option(arguments[i])) {
-    const std::optional<std::string> input = next_input(arguments, i);
-    if (!input) break;
-    if (*input == kBars || *input == kSilence) continue;
-    if (!plan.alternate_file.empty()) {
-      error =
-          "morvi-transcoder: continuous streaming takes one alternate file, not \"" + *input + "\"";
+    if (arguments[i] == kSwitchOnOption) {
+      if (i + 1 >= arguments.size() || !read_switch_on(arguments[i + 1], plan, error)) {
+        if (error.empty()) error = "morvi-transcoder: -switch_on without its limits";
+        return std::nullopt;
+      }
+      i += 2;
+      continue;
+    }
+    const bool standby = arguments[i] == kStandbyInputOption;
+    if (standby) ++i;
+    std::optional<std::vector<std::string>> input = next_input(arguments, i);
+    if (!input) {
+      if (!standby) break;
+      error = "morvi-transcoder: a standby source without its \"-i\" input";
       return std::nullopt;
     }
-    plan.alternate_file = *input;
+    if (standby) {
+      if (plan.standby_inputs.size() == static_cast<std::size_t>(kMaxStandbySources)) {
+        error = "morvi-transcoder: at most " + std::to_string(kMaxStandbySources) +
+                " standby sources";
+        return std::nullopt;
+      }
+      plan.standby_inputs.push_back(std::move(*input));
+      continue;
+    }
+    plan.slate = true;
+    const std::string& url = input->back();
+    if (url == kBars || url == kSilence) continue;
+    if (!plan.alternate_file.empty()) {
+      error = "morvi-transcoder: continuous streaming takes one alternate file, not \"" + url +
+              "\"";
+      return std::nullopt;
+    }
+    plan.alternate_file = url;
   }
 
   while (i + 1 < arguments.size() && is_graph_option(arguments[i])) {

@@ -1,8 +1,8 @@
-// The alternate-input form of an argument line ("-lavfi:v ... streamselect", "-lavfi:a
-// astreamselect" with the test-picture and silence inputs or a looping media file) taken apart
-// into what keeping the output alive needs: the primary input to decode on its own, the filters
-// that belonged to it, the alternate, and the output part for the one encoder that is never
-// restarted.
+// The failover form of an argument line ("-lavfi:v ... streamselect", "-lavfi:a astreamselect",
+// with standby sources, the test-picture and silence inputs or a looping media file, and what to
+// switch on) taken apart into what keeping the output alive needs: the primary input to decode on
+// its own, the filters that belonged to it, the standby sources, the slate, the content limits,
+// and the output part for the one encoder that is never restarted.
 #pragma once
 
 #include <optional>
@@ -18,11 +18,22 @@ struct FailoverPlan {
   std::string primary_filters;
   bool video = false;  // the line switches pictures
   bool audio = false;  // the line switches sound
+  // Each standby source's input options, ending with its "-i" and URL, in the order tried.
+  std::vector<std::vector<std::string>> standby_inputs;
+  // Whether the line has a slate: the built-in test picture with silence, or a media file.
+  bool slate = false;
   // Empty: the built-in test picture with silence. Otherwise a media file played in a loop.
   std::string alternate_file;
+  // Seconds of black, silence or a frozen picture that switch to the next input; 0: not watched.
+  int black_seconds = 0;
+  int silence_seconds = 0;
+  int frozen_seconds = 0;
   // Encoders, muxers and destinations, as the line has them after the graphs.
   std::vector<std::string> output;
 };
+
+// Limits of "-switch_on" values, in seconds.
+inline constexpr int kMaxSwitchOnSeconds = 3600;
 
 // True when the argument line asks for an output kept alive on an alternate input.
 bool is_failover_line(const std::vector<std::string>& arguments);

@@ -11,6 +11,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
+#include <algorithm>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -24,6 +25,7 @@
 #include "transcoder/input_switch.h"
 #include "transcoder/output_relay.h"
 #include "transcoder/relayed_outputs.h"
+#include "vocabulary/input_switch_report.h"
 #include "vocabulary/product.h"
 #include "vocabulary/transcoder_protocol.h"
 
@@ -198,8 +200,9 @@ class Decoder {
 };
 
 // The decoder's output part: the picture in the switch's format, the sound at 48 kHz stereo.
+// `sound_input`: the input that carries the sound (a capture device's sound card is a second one).
 std::vector<std::string> decoder_output(const std::string& filters, PictureSize size,
-                                        FrameRate rate) {
+                                        FrameRate rate, int sound_input = 0) {
   const std::string w = std::to_string(size.width);
   const std::string h = std::to_string(size.height);
   std::string chain = filters.empty() ? std::string() : filters + ",";
@@ -213,7 +216,7 @@ std::vector<std::string> decoder_output(const std::string& filters, PictureSize 
           "rawvideo",
           "pipe:3",
           "-map",
-          "0:a:0?",
+          std::to_string(sound_input) + ":a:0?",
           "-af",
           "aresample=" + std::to_string(kAudioRate) + ":async=1",
           "-ac",
@@ -305,28 +308,51 @@ PictureSize working_size(const FailoverPlan& plan) {
   return size.width == 0 ? kFallbackSize : size;
 }
 
-// The switch, with the test bars as the still picture of the built-in alternate.
-std::unique_ptr<InputSwitch> make_switch(const std::string& ffmpeg, PictureSize size,
-                                         FrameRate rate, std::string* error) {
+// The switch: the plan's standby sources and content limits (black and frozen only where there
+// are pictures, silence only where there is sound), with the test bars as the still picture of
+// the built-in slate. Without a slate the still picture is only seen before the first input
+// delivers: black.
+std::unique_ptr<InputSwitch> make_switch(const FailoverPlan& plan, const std::string& ffmpeg,
+                                         PictureSize size, FrameRate rate, std::string* error) {
   InputSwitchSettings settings;
   settings.width = size.width;
   settings.height = size.height;
   settings.rate_num = rate.numerator;
   settings.rate_den = rate.denominator;
-  const std::string bars = render_bars(ffmpeg, size);
-  settings.still_picture.assign(bars.begin(), bars.end());
+  settings.standby_count = plan.standby_inputs.size();
+  settings.slate = plan.slate;
+  if (plan.video) {
+    settings.content.black = std::chrono::seconds(plan.black_seconds);
+    settings.content.frozen = std::chrono::seconds(plan.frozen_seconds);
+  }
+  if (plan.audio) settings.content.silence = std::chrono::seconds(plan.silence_seconds);
+  if (plan.slate) {
+    const std::string bars = render_bars(ffmpeg, size);
+    settings.still_picture.assign(bars.begin(), bars.end());
+  }
   return InputSwitch::create(settings, error);
 }
 
-std::vector<std::string> primary_decoder_arguments(const FailoverPlan& plan,
-                                                   const std::string& ffmpeg, PictureSize size,
-                                                   FrameRate rate) {
+// A live input's decoder: the input as this system's ffmpeg reads it (a capture device becomes
+// its V4L2 and ALSA inputs), short probing, the primary's filters for the primary only. Empty,
+// after one line saying why, when the input cannot be read here.
+std::vector<std::string> live_decoder_arguments(const std::vector<std::string>& input,
+                                                const std::string& filters,
+                                                const std::string& ffmpeg, PictureSize size,
+                                                FrameRate rate, const TranslationContext& context,
+                                                const std::string& name) {
+  const Translation translated = translate_arguments(input, context);
+  if (!translated.error.empty()) {
+    say(translated.error + " (" + name + ")\n");
+    return {};
+  }
   std::vector<std::string> arguments = {ffmpeg,     "-hide_banner", "-nostdin",
                                         "-nostats", "-v",           "error"};
-  for (std::string& argument : decoder_input(plan.primary_input)) {
+  for (std::string& argument : decoder_input(translated.arguments)) {
     arguments.push_back(std::move(argument));
   }
-  for (std::string& argument : decoder_output(plan.primary_filters, size, rate)) {
+  const auto inputs = std::count(translated.arguments.begin(), translated.arguments.end(), "-i");
+  for (std::string& argument : decoder_output(filters, size, rate, inputs > 1 ? 1 : 0)) {
     arguments.push_back(std::move(argument));
   }
   return arguments;
@@ -366,16 +392,21 @@ std::vector<std::string> encoder_arguments(const FailoverPlan& plan, const std::
   return encoder;
 }
 
-// One run of the primary decoder on its way into the switch: a picture goes with the sound of its
-// frame period. A primary without sound gets silence for each picture; a primary with sound alone
-// gets a blank picture per frame of sound, so the switch sees it alive. The decoder's two reader
-// threads call in at the same time.
-class PrimaryRun {
+// One run of a live input's decoder on its way into the switch: a picture goes with the sound of
+// its frame period. An input without sound gets silence for each picture; an input with sound
+// alone gets a blank picture per frame of sound, so the switch sees it alive. The decoder's two
+// reader threads call in at the same time.
+class LiveRun {
  public:
-  PrimaryRun(InputSwitch& input_switch, FrameRate rate, bool video, std::size_t picture_size)
-      : switch_(input_switch), rate_(rate), video_(video), blank_(picture_size, '\0') {}
-  PrimaryRun(const PrimaryRun&) = delete;
-  PrimaryRun& operator=(const PrimaryRun&) = delete;
+  LiveRun(InputSwitch& input_switch, int input, FrameRate rate, bool video,
+          std::size_t picture_size)
+      : switch_(input_switch),
+        input_(input),
+        rate_(rate),
+        video_(video),
+        blank_(picture_size, '\0') {}
+  LiveRun(const LiveRun&) = delete;
+  LiveRun& operator=(const LiveRun&) = delete;
 
   // A new decoder run counts from its own first picture and sample.
   void start_over() {
@@ -388,7 +419,7 @@ class PrimaryRun {
   void take_picture(std::string_view picture) {
     if (!video_) return;
     std::lock_guard<std::mutex> lock(mutex_);
-    switch_.push_primary_picture(as_bytes(picture), Clock::now());
+    switch_.push_picture(input_, as_bytes(picture), Clock::now());
     ++pictures_;
     if (silent_) {
       push_silence(pictures_ - 1, pictures_);
@@ -403,10 +434,10 @@ class PrimaryRun {
     std::lock_guard<std::mutex> lock(mutex_);
     if (silent_) return;
     sound_bytes_ += samples.size();
-    switch_.push_primary_audio(as_bytes(samples));
+    switch_.push_audio(input_, as_bytes(samples));
     if (video_) return;
     while (sound_bytes_before(pictures_ + 1) <= sound_bytes_) {
-      switch_.push_primary_picture(as_bytes(blank_), Clock::now());
+      switch_.push_picture(input_, as_bytes(blank_), Clock::now());
       ++pictures_;
     }
   }
@@ -419,10 +450,11 @@ class PrimaryRun {
 
   void push_silence(std::uint64_t from_frame, std::uint64_t to_frame) {
     const std::string silence(sound_bytes_before(to_frame) - sound_bytes_before(from_frame), '\0');
-    switch_.push_primary_audio(as_bytes(silence));
+    switch_.push_audio(input_, as_bytes(silence));
   }
 
   InputSwitch& switch_;
+  const int input_;
   const FrameRate rate_;
   const bool video_;
   const std::string blank_;
@@ -480,8 +512,25 @@ FrameRate requested_rate(const std::vector<std::string>& output) {
 
 namespace {
 
+// One live input (the primary or a standby source) and its decoder, restarted with a growing
+// pause whenever it ends.
+struct LiveInput {
+  LiveInput(InputSwitch& input_switch, int input, FrameRate rate, bool video,
+            std::size_t picture_size)
+      : run(input_switch, input, rate, video, picture_size) {}
+
+  LiveRun run;
+  std::vector<std::string> arguments;  // empty: it cannot be read here and is never started
+  std::unique_ptr<Decoder> decoder;
+};
+
 // One failover from start to end. The members own every child, pipe and thread; shut_down() stops
 // them, whether the encoder ended or the set could not start.
+//
+// Every standby source's decoder runs from the start, not only once the primary fails: a live
+// source takes a second or more to be opened and probed, so a standby started at the failure
+// would leave the slate on air for that long, and the switch could not tell beforehand which
+// standby delivers. A warm standby is ready the moment it is needed.
 class FailoverSession {
  public:
   FailoverSession(const FailoverPlan& plan, const SessionOptions& options)
@@ -490,15 +539,16 @@ class FailoverSession {
   FailoverSession& operator=(const FailoverSession&) = delete;
   ~FailoverSession() { shut_down(); }
 
-  // Until the encoder ends: its exit status, or 1 after one line when the set cannot start.
+  // Until the encoder ends: its exit status, or 1 after one line when the set cannot start or
+  // no input is left.
   int run(const TranslationContext& context);
 
  private:
-  bool prepare_switch();
+  bool prepare_switch(const TranslationContext& context);
   void start_alternate();
   bool start_encoder(const Translation& output);
-  bool start_primary();
-  void look_after_primary();
+  bool start_live_input(int input);
+  void look_after_live_inputs();
   void start_clock();
   void run_clock();
   void stop_clock();
@@ -509,8 +559,7 @@ class FailoverSession {
   PictureSize size_;
   FrameRate rate_;
   std::unique_ptr<InputSwitch> switch_;
-  std::optional<PrimaryRun> primary_run_;
-  std::vector<std::string> primary_arguments_;
+  std::vector<std::unique_ptr<LiveInput>> live_;  // the primary, then the standby sources
   // The encoder's pipes: the switch's pictures and sound in, what it prints out.
   Pipe pictures_;
   Pipe sound_;
@@ -522,9 +571,9 @@ class FailoverSession {
   std::optional<InputFeed> picture_feed_;
   std::optional<InputFeed> sound_feed_;
   std::atomic<bool> stopping_{false};
+  std::atomic<bool> no_input_left_{false};
   std::thread clock_;
   std::unique_ptr<Decoder> alternate_;
-  std::unique_ptr<Decoder> primary_;
 };
 
 int FailoverSession::run(const TranslationContext& context) {
@@ -537,30 +586,42 @@ int FailoverSession::run(const TranslationContext& context) {
     return 1;
   }
   // A stop that arrives before the encoder runs ends the start: it was meant for the encoder.
-  if (!prepare_switch()) return interrupted() ? kInterruptedStatus : 1;
+  if (!prepare_switch(context)) return interrupted() ? kInterruptedStatus : 1;
   start_alternate();
   if (interrupted() || !start_encoder(output)) return interrupted() ? kInterruptedStatus : 1;
   start_clock();
-  if (!start_primary() && !interrupted()) {
-    say("morvi-transcoder: the primary input cannot be started\n");
+  for (std::size_t k = 0; k < live_.size() && !interrupted(); ++k) {
+    const int input = static_cast<int>(k);
+    if (!start_live_input(input) && !interrupted()) {
+      say("morvi-transcoder: the " + input_name(input) + " input cannot be started\n");
+    }
   }
   OutputRelay(options_.frozen_video_seconds).relay(chatter_.read_end.get(), 100ms, [this] {
-    look_after_primary();
+    look_after_live_inputs();
   });
-  return shut_down();
+  const int status = shut_down();
+  return no_input_left_ ? 1 : status;
 }
 
-bool FailoverSession::prepare_switch() {
+bool FailoverSession::prepare_switch(const TranslationContext& context) {
   size_ = working_size(plan_);
   rate_ = requested_rate(plan_.output);
   std::string error;
-  switch_ = make_switch(options_.ffmpeg, size_, rate_, &error);
+  switch_ = make_switch(plan_, options_.ffmpeg, size_, rate_, &error);
   if (!switch_) {
     say("morvi-transcoder: " + error + "; nothing started\n");
     return false;
   }
-  primary_run_.emplace(*switch_, rate_, plan_.video, picture_bytes(size_));
-  primary_arguments_ = primary_decoder_arguments(plan_, options_.ffmpeg, size_, rate_);
+  for (std::size_t k = 0; k <= plan_.standby_inputs.size(); ++k) {
+    const int input = static_cast<int>(k);
+    auto live =
+        std::make_unique<LiveInput>(*switch_, input, rate_, plan_.video, picture_bytes(size_));
+    live->arguments = live_decoder_arguments(
+        k == 0 ? plan_.primary_input : plan_.standby_inputs[k - 1],
+        k == 0 ? plan_.primary_filters : std::string(), options_.ffmpeg, size_, rate_, context,
+        input_name(input));
+    live_.push_back(std::move(live));
+  }
   return true;
 }
 
@@ -605,24 +666,31 @@ bool FailoverSession::start_encoder(const Translation& output) {
   return true;
 }
 
-// A new run of the primary decoder; false when it could not start.
-bool FailoverSession::start_primary() {
-  primary_run_->start_over();
-  primary_ = std::make_unique<Decoder>(
-      primary_arguments_, picture_bytes(size_),
-      [this](std::string&& picture) { primary_run_->take_picture(picture); },
-      [this](std::string_view samples) { primary_run_->take_sound(samples); });
-  return primary_->start();
+// A new run of a live input's decoder; false when it could not start.
+bool FailoverSession::start_live_input(int input) {
+  LiveInput& live = *live_[static_cast<std::size_t>(input)];
+  if (live.arguments.empty()) return false;
+  live.run.start_over();
+  live.decoder = std::make_unique<Decoder>(
+      live.arguments, picture_bytes(size_),
+      [&live](std::string&& picture) { live.run.take_picture(picture); },
+      [&live](std::string_view samples) { live.run.take_sound(samples); });
+  if (live.decoder->start()) return true;
+  live.decoder.reset();
+  return false;
 }
 
-// The primary decoder, restarted with a growing pause whenever it ends.
-void FailoverSession::look_after_primary() {
-  if (primary_ && primary_->ended()) {
-    switch_->primary_ended(Clock::now());
-    primary_.reset();
-  }
-  if (!primary_ && switch_->restart_due(Clock::now())) {
-    if (!start_primary()) primary_.reset();
+// Each live decoder that ended is restarted when the switch says its pause is over.
+void FailoverSession::look_after_live_inputs() {
+  for (std::size_t k = 0; k < live_.size(); ++k) {
+    const int input = static_cast<int>(k);
+    LiveInput& live = *live_[k];
+    if (live.arguments.empty()) continue;
+    if (live.decoder && live.decoder->ended()) {
+      switch_->input_ended(input, Clock::now());
+      live.decoder.reset();
+    }
+    if (!live.decoder && switch_->restart_due(input, Clock::now())) start_live_input(input);
   }
 }
 
@@ -640,7 +708,8 @@ void FailoverSession::start_clock() {
   clock_ = std::thread([this] { run_clock(); });
 }
 
-// The output clock: one picture and its sound every frame period, whatever the inputs do.
+// The output clock: one picture and its sound every frame period, whatever the inputs do. When no
+// input is left (no slate), the encoder's inputs end and with them the channel.
 void FailoverSession::run_clock() {
   const auto period = std::chrono::duration_cast<Clock::duration>(
       std::chrono::duration<double>(static_cast<double>(rate_.denominator) / rate_.numerator));
@@ -648,10 +717,10 @@ void FailoverSession::run_clock() {
   while (!stopping_) {
     std::this_thread::sleep_until(next);
     const OutputFrame frame = switch_->next_frame(Clock::now());
-    if (frame.event == SwitchEvent::switched_to_alternate) {
-      say(std::string("\n") + std::string(kPrimaryInputTimedOut) + "\n");
-    } else if (frame.event == SwitchEvent::switched_back) {
-      say(std::string("\n") + std::string(kPrimaryInputBack) + "\n");
+    if (frame.report) say("\n" + switch_report_line(*frame.report) + "\n");
+    if (frame.event == SwitchEvent::no_input_left) {
+      no_input_left_ = true;
+      break;
     }
     if (picture_feed_ && !picture_feed_->push(as_text(frame.picture))) break;
     if (sound_feed_ && !sound_feed_->push(as_text(frame.audio))) break;
@@ -678,7 +747,8 @@ void FailoverSession::stop_clock() {
 int FailoverSession::shut_down() {
   stop_clock();
   if (encoder_ > 0) status_ = wait_for(std::exchange(encoder_, -1));
-  primary_.reset();
+  for (std::unique_ptr<LiveInput>& live : live_)
+    live->decoder.reset();
   alternate_.reset();
   served_.join();
   relayed_.join();

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <tuple>
 
 #include "engine/command_line.h"
 #include "vocabulary/codecs.h"
@@ -98,6 +99,56 @@ TEST(FailoverPlan, LinesNotInTheEnginesFormAreRefusedWithAReason) {
     std::string error;
     EXPECT_FALSE(plan_of(line, error)) << line;
     EXPECT_EQ(error.rfind("morvi-transcoder: ", 0), 0U) << line;
+  }
+}
+
+TEST(FailoverPlan, StandbySourcesTheSlateAndTheContentLimitsAreTakenApart) {
+  const std::string graphs =
+      " -lavfi:v \"[0:v][v1]streamselect\" -lavfi:a astreamselect -c:v libx264 -f mpegts udp://h:2";
+  std::string error;
+  const std::optional<FailoverPlan> plan = plan_of(
+      "-timeout 9 -i udp://h:1 -standby -rw_timeout 5 -i \"rtmp://b/live key\" -standby -f dshow "
+      "-i video=Cam -re -f lavfi -i pal100bars -re -f lavfi -i aevalsrc=0 "
+      "-switch_on black=2:frozen=5" + graphs,
+      error);
+  ASSERT_TRUE(plan) << error;
+  EXPECT_EQ(plan->primary_input, (Args{"-timeout", "9", "-i", "udp://h:1"}));
+  EXPECT_EQ(plan->standby_inputs,
+            (std::vector<Args>{{"-rw_timeout", "5", "-i", "rtmp://b/live key"},
+                               {"-f", "dshow", "-i", "video=Cam"}}));
+  EXPECT_TRUE(plan->slate);
+  EXPECT_EQ(plan->alternate_file, "");
+  EXPECT_EQ(std::tuple(plan->black_seconds, plan->silence_seconds, plan->frozen_seconds),
+            std::tuple(2, 0, 5));
+  EXPECT_EQ(plan->output.back(), "udp://h:2");
+
+  // No alternate inputs: no slate. The limits may come first.
+  const std::optional<FailoverPlan> bare =
+      plan_of("-i udp://h:1 -switch_on silence=30 -standby -i srt://b:9" + graphs, error);
+  ASSERT_TRUE(bare) << error;
+  EXPECT_FALSE(bare->slate);
+  EXPECT_EQ(bare->standby_inputs, (std::vector<Args>{{"-i", "srt://b:9"}}));
+  EXPECT_EQ(bare->silence_seconds, 30);
+  const std::optional<FailoverPlan> old = plan_of(engine_line("default", {}), error);
+  ASSERT_TRUE(old) << error;
+  EXPECT_TRUE(old->slate) << "the test picture is a slate";
+
+  const std::vector<std::string> refused = {
+      "-i udp://h:1 -standby" + graphs,                       // a standby without its input
+      "-i udp://h:1 -standby -f dshow" + graphs,              // the same
+      "-i udp://h:1 -switch_on purple=2" + graphs,            // no such fault
+      "-i udp://h:1 -switch_on black=3601" + graphs,          // beyond an hour
+      "-i udp://h:1 -switch_on black=-1" + graphs,            // negative
+      "-i udp://h:1 -switch_on black=2x" + graphs,            // not a number
+      "-i udp://h:1 -switch_on black=" + graphs,              // no number
+      "-i udp://h:1 -switch_on",                              // nothing after it
+      "-i u://1 -standby -i u://2 -standby -i u://3 -standby -i u://4 -standby -i u://5 "
+      "-standby -i u://6" + graphs,                           // five standbys
+  };
+  for (const std::string& line : refused) {
+    error.clear();
+    EXPECT_FALSE(plan_of(line, error)) << line;
+    EXPECT_EQ(error.rfind("morvi-transcoder: ", 0), 0U) << line << ": " << error;
   }
 }
 
