@@ -310,32 +310,22 @@ inline bool make_test_clip(const fs::path& path, int seconds, const fs::path& me
   return ffmpeg.wait(60s) == 0;
 }
 
-// A live MPEG-TS feed on UDP in real time (320x240, 25 fps, h264 and aac), as a camera would
-// send it; it runs until the Peer is destroyed.
+// A live MPEG-TS feed on UDP in real time from the lavfi picture `video` (320x240 at 25 fps is
+// expected) with a tone, in h264 and aac, as a camera would send it; it runs until the Peer is
+// destroyed.
+inline std::unique_ptr<Peer> start_udp_sender(const fs::path& folder, std::uint16_t port,
+                                              const std::string& name, const std::string& video) {
+  return std::make_unique<Peer>(
+      ffmpeg_argv({"-re", "-f", "lavfi", "-i", video, "-f", "lavfi", "-i", "sine=frequency=440",
+                   "-c:v", "libx264", "-preset", "ultrafast", "-g", "10", "-c:a", "aac", "-f",
+                   "mpegts", "udp://127.0.0.1:" + std::to_string(port) + "?pkt_size=1316"}),
+      folder / (name + ".out"), folder / (name + ".err"));
+}
+
+// The test pattern as a live feed.
 inline std::unique_ptr<Peer> start_live_udp_sender(const fs::path& folder, std::uint16_t port,
                                                    const std::string& name) {
-  return std::make_unique<Peer>(
-      ffmpeg_argv({"-re",
-                   "-f",
-                   "lavfi",
-                   "-i",
-                   "testsrc=size=320x240:rate=25",
-                   "-f",
-                   "lavfi",
-                   "-i",
-                   "sine=frequency=440",
-                   "-c:v",
-                   "libx264",
-                   "-preset",
-                   "ultrafast",
-                   "-g",
-                   "10",
-                   "-c:a",
-                   "aac",
-                   "-f",
-                   "mpegts",
-                   "udp://127.0.0.1:" + std::to_string(port) + "?pkt_size=1316"}),
-      folder / (name + ".out"), folder / (name + ".err"));
+  return start_udp_sender(folder, port, name, "testsrc=size=320x240:rate=25");
 }
 
 // ---------------------------------------------------------------------------------------------
