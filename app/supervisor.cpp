@@ -132,6 +132,8 @@ void Supervisor::supervise_row(int row, SupervisorClock::time_point now) {
     channel_ended(row, now);
   } else if (state == ChannelState::running) {
     show_running(row);
+  } else if (state == ChannelState::no_signal) {
+    show(row, state, no_signal_status_text(status_settings(row), row));
   } else {
     show(row, state,
          state == ChannelState::idle ? idle_status_text(row) : channel_state_word(state));

@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "config/document.h"
+#include "config/standby_sources.h"
 #include "config/target_mix.h"
 #include "config/text_check.h"
 #include "vocabulary/formats.h"
@@ -88,6 +89,7 @@ std::string channel_problem(const cJSON* channel, int number) {
   std::string problem = channel_control_character_problem(channel, number);
   if (problem.empty()) problem = target_count_problem(channel, number);
   if (problem.empty()) problem = channel_target_mix_problem(channel, number);
+  if (problem.empty()) problem = channel_standby_problem(channel, number);
   return problem;
 }
 

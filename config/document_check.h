@@ -27,7 +27,8 @@ struct DocumentRefusal {
 // - per channel (named from 1): a bind to no channel or to the channel itself; then, for a
 //   channel that is not exactly as stored at its place, control characters, a first target
 //   whose format keeps one target while the channel lists more (format_takes_several_targets)
-//   and the target mixes this ffmpeg cannot run (config/target_mix). A channel left as it is
+//   the target mixes this ffmpeg cannot run (config/target_mix) and its standby sources and
+//   switchOn (config/standby_sources). A channel left as it is
 //   stays acceptable, so a problem loaded from a file (reported then) blocks only its own edits.
 std::optional<DocumentRefusal> document_refusal(const cJSON* proposed, const cJSON* current,
                                                 const std::vector<bool>& busy);

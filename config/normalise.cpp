@@ -77,6 +77,8 @@ void move_input_lists(cJSON* channel) {
   }
 }
 
+// "input.standby" and "input.switchOn" stay as given, even beyond their limits: a file is the
+// operator's, its problems are reported (config/standby_sources) and the engine uses what it can.
 void normalise_channel(cJSON* channel) {
   drop_items_beyond(config_array(config_object(channel, "input"), "sources"), kMaxChannelSources);
   drop_items_beyond(config_array(config_object(channel, "output"), "targets"), kMaxChannelTargets);

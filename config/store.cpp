@@ -17,6 +17,7 @@
 #include "config/legacy.h"
 #include "config/login_password.h"
 #include "config/normalise.h"
+#include "config/standby_sources.h"
 #include "config/target_mix.h"
 #include "config/text_check.h"
 #include "platform/atomic_file.h"
@@ -98,12 +99,14 @@ void write_back_hashed(const std::string& path) {
   }
 }
 
-// A text the engine passes on that holds a control byte, or a channel whose targets cannot run
-// together, is kept as it is (the file stays the operator's), and the operator is told where.
+// A text the engine passes on that holds a control byte, a channel whose targets cannot run
+// together, or one whose standby sources or switchOn break their rules, is kept as it is (the
+// file stays the operator's), and the operator is told where.
 std::string kept_problems_report(const std::string& path) {
   std::string report;
-  for (const std::string& problem : {control_character_problem(store().document.get()),
-                                     target_mix_problem(store().document.get())}) {
+  for (const std::string& problem :
+       {control_character_problem(store().document.get()),
+        target_mix_problem(store().document.get()), standby_problem(store().document.get())}) {
     if (!problem.empty()) report += (report.empty() ? path + ": " : "; ") + problem;
   }
   return report.empty() ? report : report + "; it is kept as it is";

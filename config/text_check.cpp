@@ -89,6 +89,12 @@ std::string channel_control_character_problem(const cJSON* channel, int number) 
     if (!problem.empty()) return problem;
     ++index;
   }
+  index = 0;
+  cJSON_ArrayForEach(item, config_array(input, "standby")) {
+    std::string problem = text_problem(item, "url", owner, indexed("input.standby", index, "url"));
+    if (!problem.empty()) return problem;
+    ++index;
+  }
   if (std::string problem = list_problem(config_array(input, "map"), owner, "input.map");
       !problem.empty()) {
     return problem;

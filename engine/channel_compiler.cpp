@@ -10,14 +10,16 @@
 
 #include "config/document.h"
 #include "config/served_output.h"
+#include "config/standby_sources.h"
 #include "config/store.h"
 #include "engine/channel_slot.h"
 #include "engine/command_line.h"
 #include "engine/engine.h"
-#include "platform/file_io.h"
 #include "engine/engine_clock.h"
 #include "engine/playlist.h"
+#include "platform/file_io.h"
 #include "vocabulary/ascii.h"
+#include "vocabulary/input_switch_report.h"
 #include "vocabulary/text_format.h"
 #include "vocabulary/transcoder_protocol.h"
 #include "vocabulary/url_predicates.h"
@@ -316,6 +318,30 @@ int fill_source(const cJSON* document, const Supplier& supplier, int entry, bool
   return 0;
 }
 
+// The compiled channel's own standby sources, in order, the first kMaxStandbySources of them:
+// each opened as a first source of its kind would be, with its own video options. They get no
+// channel filters and none of the input's "formatOptions" or "customOptions": those are the
+// first source's, written for its format. An entry that could not be opened (a file loaded with
+// it reported it) is left out.
+std::vector<EngineSource> standby_sources(const cJSON* channel) {
+  std::vector<EngineSource> standby;
+  const cJSON* entries = config_array(config_object(channel, "input"), "standby");
+  if (!cJSON_IsArray(entries)) return standby;
+  int position = 0;
+  const cJSON* entry = nullptr;
+  cJSON_ArrayForEach(entry, entries) {
+    if (position++ == kMaxStandbySources) break;
+    if (!standby_source_problem(entry).empty()) continue;
+    EngineSource source;
+    source.kind = format_id_from_name(config_string(entry, "format"));
+    source.url = config_string(entry, "url");
+    source.video.options =
+        joined_options(config_array(config_object(entry, "video"), "options"), false);
+    standby.push_back(std::move(source));
+  }
+  return standby;
+}
+
 int fill_targets(const cJSON* document, int channel, const Supplier& supplier, int entry,
                  bool several_entries, std::vector<TargetGroup>& groups) {
   const cJSON* output = config_object(supplier.object, "output");
@@ -438,6 +464,9 @@ int compile_channel(const cJSON* document, int channel, StartRequest& request) {
     request.sources.push_back(std::move(source));
   }
   if (folds_into_multibitrate_hls(request.groups)) apply_multibitrate_hls(request.groups);
+  // The channel's own, never a bound channel's; the command line decides whether they run.
+  request.standby = standby_sources(compiled);
+  request.switch_on = switch_on_limits(compiled);
   return 0;
 }
 

@@ -25,7 +25,12 @@ ChannelFigures engine_channel_figures(int slot_number) {
     figures.seconds_since_start = std::max<std::int64_t>(0, engine_now() - slot->last_start_time);
   }
   if (slot->ends > 0) figures.last_exit_code = slot->last_transcoder_exit;
-  figures.on_alternate_input = slot->on_alternate_input;
+  figures.on_alternate_input = slot->input_on_air == kSlateInput;
+  if (slot->runs_failover) {
+    figures.failover =
+        ChannelFigures::Failover{slot->standby_inputs, slot->slate_input, slot->input_on_air};
+  }
+  figures.input_switches = slot->input_switches;
   figures.served_viewers = slot->served_viewers;
   return figures;
 }

@@ -22,7 +22,10 @@ void forget_transcoder_lines(ChannelSlot& slot) {
   slot.unfinished_line.clear();
   slot.skipping_line = false;
   slot.holding_line = false;
-  slot.on_alternate_input = false;
+  slot.runs_failover = false;
+  slot.standby_inputs = 0;
+  slot.slate_input = false;
+  slot.input_on_air = kPrimaryInput;
   slot.source_quiet = false;
 }
 

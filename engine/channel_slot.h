@@ -13,6 +13,7 @@
 
 #include "platform/unique_fd.h"
 #include "vocabulary/channel_state.h"
+#include "vocabulary/input_switch_report.h"
 #include "vocabulary/product.h"
 #include "vocabulary/records.h"
 
@@ -53,7 +54,16 @@ struct ChannelSlot {
   std::uint64_t ends = 0;
   std::int64_t last_start_time = 0;        // engine clock seconds of the latest launch
   std::uint32_t last_transcoder_exit = 0;  // at the latest end; exit_code also takes yt-dlp's
-  bool on_alternate_input = false;         // between the failover's two switch texts
+  // The inputs of the failover line the transcoder runs (set at each launch): whether it runs
+  // one, how many standby sources it names and whether it has a slate; and which input its
+  // switch last said is on air (kPrimaryInput, standby K, kSlateInput).
+  bool runs_failover = false;
+  int standby_inputs = 0;
+  bool slate_input = false;
+  int input_on_air = kPrimaryInput;
+  // The switches of the channel's failover by reason (SwitchReason's order), since the engine
+  // was initialised: restarts of the channel keep counting.
+  std::array<std::uint64_t, kSwitchReasonCount> input_switches{};
   // When the stream position last moved (engine clock seconds; the launch until the first
   // report), and whether it has stood still for too long since.
   std::int64_t last_position_move = 0;
@@ -63,8 +73,8 @@ struct ChannelSlot {
   std::string start_problem;
 };
 
-// Forgets the target states, the viewers, the alternate input and the unfinished line: the
-// process they came from started anew or ended.
+// Forgets the target states, the viewers, the failover's inputs and the one on air, and the
+// unfinished line: the process they came from started anew or ended.
 void forget_transcoder_lines(ChannelSlot& slot);
 
 inline bool slot_in_range(int slot) {

@@ -5,6 +5,7 @@
 #include "engine/channel_slot.h"
 #include "engine/playlist.h"
 #include "platform/file_io.h"
+#include "vocabulary/input_switch_report.h"
 #include "vocabulary/text_format.h"
 
 namespace vx {
@@ -52,6 +53,14 @@ std::optional<int> channel_carrier(const ChannelStatusSettings& channel, int cha
     return std::nullopt;
   }
   return master - 1;
+}
+
+std::string no_signal_status_text(const ChannelStatusSettings& channel, int channel_number) {
+  const std::optional<int> carrier = channel_carrier(channel, channel_number);
+  const ChannelSlot* slot = engine_slot(carrier ? *carrier : own_slot(channel, channel_number));
+  const std::string on_air =
+      slot != nullptr && !slot->source_quiet ? input_on_air_text(slot->input_on_air) : "";
+  return on_air.empty() ? channel_state_word(ChannelState::no_signal) : on_air;
 }
 
 std::string idle_status_text(int channel_number) {

@@ -34,6 +34,12 @@ std::optional<int> channel_carrier(const ChannelStatusSettings& channel, int cha
 // master's position only), the current file's name for a folder channel, or "".
 std::string channel_status_text(const ChannelStatusSettings& channel, int channel_number);
 
+// What a channel without signal (ChannelState::no_signal) shows in place of the state's word:
+// "STANDBY K" while its failover has standby source K on air and that delivers, else "NO SIGNAL"
+// (the slate is on air, or the source has gone quiet). Read from the slot whose state the channel
+// shows (channel_state).
+std::string no_signal_status_text(const ChannelStatusSettings& channel, int channel_number);
+
 // What an idle channel shows: "IDLE", and after it why its latest start was refused before a
 // transcoder ran (engine_get_start_problem), so the operator reads the reason where the state is.
 std::string idle_status_text(int channel_number);

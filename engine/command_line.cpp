@@ -7,6 +7,7 @@
 
 #include "engine/session_description.h"
 #include "vocabulary/ascii.h"
+#include "vocabulary/input_switch_report.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 #include "vocabulary/transcoder_protocol.h"
@@ -202,14 +203,34 @@ int append_input_part(std::string& line, const EngineSource& source,
 }
 
 // ---------------------------------------------------------------------------------------------
-// Filter part: the source's filters, or the graphs that switch to the alternate input while the
-// primary input fails.
+// Filter part: the source's filters, or in a failover line the inputs it may switch to and the
+// graphs that switch.
 
 constexpr std::string_view kSilentAudioInput = "-re -f lavfi -i aevalsrc=0 ";
 
+bool copies_a_codec(const EngineTarget& target) {
+  return target.audio.codec == kCodecCopy || target.video.codec == kCodecCopy;
+}
+
+void append_source_filters(std::string& line, const EngineSource& source,
+                           const EngineTarget& target) {
+  if (copies_a_codec(target)) return;
+  if (target.video.enable && !source.filters.empty()) {
+    line += "-filter:v ";
+    append_argument(line, joined_filters(source.filters));
+  }
+}
+
+// "-standby [its input options] -i URL", the input written as a first source of its kind is.
+int append_standby_input(std::string& line, const EngineSource& standby,
+                         const CommandSettings& settings) {
+  line += kStandbyInputOption;
+  line += ' ';
+  return append_input_part(line, standby, settings);
+}
+
 void append_alternate_inputs(std::string& line, const EngineSource& source,
                              const EngineTarget& target) {
-  if (contains(line, kSilentAudioInput)) return;
   if (source.alternate_input == "default") {
     if (target.video.enable) line += "-re -f lavfi -i pal100bars ";
     if (target.audio.enable) line += kSilentAudioInput;
@@ -220,38 +241,60 @@ void append_alternate_inputs(std::string& line, const EngineSource& source,
   }
 }
 
-void append_alternate_video_graph(std::string& line, const EngineSource& source) {
-  const bool hardware_decoding = contains(line, "-hwaccel ");
+// "-switch_on black=S:silence=S:frozen=S" with the limits that are on; nothing when none is.
+void append_switch_limits(std::string& line, const SwitchOnLimits& limits) {
+  std::string keys;
+  const auto add = [&keys](const char* name, std::int32_t seconds) {
+    if (seconds > 0) append_format(keys, "%s%s=%d", keys.empty() ? "" : ":", name, seconds);
+  };
+  add("black", limits.black);
+  add("silence", limits.silence);
+  add("frozen", limits.frozen);
+  if (keys.empty()) return;
+  line += kSwitchOnOption;
+  line += ' ';
+  append_argument(line, keys);
+}
+
+// The primary's filters stand before "[fv0]; "; the credit line is drawn on the slate, so a line
+// without one has none.
+void append_switch_video_graph(std::string& line, const EngineSource& source, bool slate,
+                               bool hardware_decoding) {
   const bool filtered = !source.filters.empty();
   const char* primary = (hardware_decoding || filtered) ? "fv0" : "0:v";
   std::string graph;
   if (hardware_decoding && !filtered) graph += "hwdownload, format=nv12[fv0]; ";
   if (filtered) graph += joined_filters(source.filters) + "[fv0]; ";
-  append_format(graph, "[1]drawtext=text=%s:fontsize=12:fontcolor=black:y=h-th[dt1]; ",
-                kCreditLine);
-  append_format(graph, "[dt1][%s]scale=rw:rh[v1]; ", primary);
-  append_format(graph, "[%s][v1]streamselect", primary);
+  if (slate) {
+    append_format(graph, "[1]drawtext=text=%s:fontsize=12:fontcolor=black:y=h-th[dt1]; ",
+                  kCreditLine);
+    append_format(graph, "[dt1][%s]scale=rw:rh[v1]; ", primary);
+    append_format(graph, "[%s][v1]streamselect", primary);
+  } else {
+    append_format(graph, "[%s]streamselect", primary);
+  }
   line += "-lavfi:v ";
   append_argument(line, graph);
 }
 
-void append_filter_part(std::string& line, const EngineSource& source, const EngineTarget& target,
-                        std::size_t group_count) {
-  if (target.audio.codec == kCodecCopy || target.video.codec == kCodecCopy) return;
-  const bool alternate =
-      url_has_scheme(source.url) && !source.alternate_input.empty() && group_count == 1;
-  if (alternate) {
-    append_alternate_inputs(line, source, target);
-    if (target.video.enable && !contains(line, "-lavfi:v ")) {
-      append_alternate_video_graph(line, source);
+int append_failover_part(std::string& line, const StartRequest& request,
+                         const FailoverInputs& failover, const EngineTarget& target,
+                         bool hardware_decoding, const CommandSettings& settings) {
+  const EngineSource& primary = request.sources.front();
+  for (int k = 0; k < failover.standby; ++k) {
+    if (int code =
+            append_standby_input(line, request.standby[static_cast<std::size_t>(k)], settings);
+        code != 0) {
+      return code;
     }
-    if (target.audio.enable && !contains(line, "-lavfi:a ")) line += "-lavfi:a \"astreamselect\" ";
-    return;
   }
-  if (target.video.enable && !source.filters.empty()) {
-    line += "-filter:v ";
-    append_argument(line, joined_filters(source.filters));
+  if (failover.slate) append_alternate_inputs(line, primary, target);
+  if (failover.standby_left_out.empty()) append_switch_limits(line, request.switch_on);
+  if (target.video.enable) {
+    append_switch_video_graph(line, primary, failover.slate, hardware_decoding);
   }
+  if (target.audio.enable) line += "-lavfi:a \"astreamselect\" ";
+  return 0;
 }
 
 // ---------------------------------------------------------------------------------------------
@@ -264,6 +307,7 @@ struct OutputEntry {
   std::size_t group;        // i
   std::size_t group_count;  // M
   std::string suffix;       // stream suffix X
+  bool hardware_decoding;   // an input is decoded on the GPU, whose decoder scales
 
   bool is_last_entry() const { return entry + 1 == entry_count; }
 };
@@ -445,7 +489,7 @@ void append_picture_settings(std::string& line, const OutputEntry& out) {
   const std::uint16_t width = at_least_eight(video.width);
   const std::uint16_t height = at_least_eight(video.height);
   // With hardware decoding the decoder scales (its options say how).
-  if (width != 0 && height != 0 && !contains(line, "-hwaccel ")) {
+  if (width != 0 && height != 0 && !out.hardware_decoding) {
     append_format(line, "-s:v%s %dx%d ", x, width, height);
   }
   if (video.frame_rate > 0) {
@@ -639,6 +683,35 @@ bool folds_into_multibitrate_hls(const std::vector<TargetGroup>& groups) {
   });
 }
 
+FailoverInputs failover_inputs(const StartRequest& request) {
+  FailoverInputs inputs;
+  if (request.sources.empty() || request.groups.empty() || request.groups.front().empty()) {
+    return inputs;
+  }
+  const EngineSource& primary = request.sources.front();
+  const bool one_target = request.groups.size() == 1;
+  const bool encodes = !copies_a_codec(request.groups.front().front());
+  const bool standby_asked = !request.standby.empty() || request.switch_on.any();
+  if (standby_asked && request.sources.size() > 1) {
+    inputs.standby_left_out = "the channel carries bound channels";
+  } else if (standby_asked && !encodes) {
+    inputs.standby_left_out = "a target copies its codec instead of encoding";
+  } else if (standby_asked && !one_target) {
+    inputs.standby_left_out = "the channel has several targets";
+  }
+  const bool standby = standby_asked && inputs.standby_left_out.empty();
+  const bool alternate = url_has_scheme(primary.url) && !primary.alternate_input.empty();
+  const bool one_entry = request.mode == 2 || request.sources.size() == 1;
+  inputs.runs = one_entry && one_target && encodes && (standby || alternate);
+  if (!inputs.runs) return inputs;
+  inputs.slate = !primary.alternate_input.empty();
+  if (standby) {
+    inputs.standby = static_cast<int>(std::min<std::size_t>(
+        request.standby.size(), static_cast<std::size_t>(kMaxStandbySources)));
+  }
+  return inputs;
+}
+
 int build_command_line(const StartRequest& request, const CommandSettings& settings,
                        std::string& line) {
   line.clear();
@@ -648,6 +721,8 @@ int build_command_line(const StartRequest& request, const CommandSettings& setti
   for (const EngineSource& source : request.sources) {
     if (int code = append_input_part(line, source, settings); code != 0) return code;
   }
+  const bool hardware_decoding = contains(line, "-hwaccel ");
+  const FailoverInputs failover = failover_inputs(request);
   const std::size_t entry_count = request.mode == 2 ? 1 : request.sources.size();
   const std::size_t group_count = request.groups.size();
   const bool hls_variants = folds_into_multibitrate_hls(request.groups);
@@ -658,11 +733,20 @@ int build_command_line(const StartRequest& request, const CommandSettings& setti
     for (std::size_t entry = 0; entry < entry_count; ++entry) {
       const EngineSource& source = request.sources[entry];
       const EngineTarget& target = entries[entry];
-      if (entry_count == 1) append_filter_part(line, source, target, group_count);
+      if (failover.runs) {
+        // One entry into one target: this is the only filter part.
+        if (int code =
+                append_failover_part(line, request, failover, target, hardware_decoding, settings);
+            code != 0) {
+          return code;
+        }
+      } else if (entry_count == 1) {
+        append_source_filters(line, source, target);
+      }
       append_text_and_space(line, source.map_options);
-      const OutputEntry out{target,      entry,
-                            entry_count, group,
-                            group_count, stream_suffix(entry, entry_count, group, hls_variants)};
+      std::string suffix = stream_suffix(entry, entry_count, group, hls_variants);
+      const OutputEntry out{
+          target, entry, entry_count, group, group_count, std::move(suffix), hardware_decoding};
       if (int code = append_output_part(line, out, settings); code != 0) return code;
     }
   }

@@ -183,6 +183,12 @@ int launch_transcoder(int slot_number, ChannelSlot& slot, const StartRequest& re
     engine_log_printf(slot_number, true, "error %d", kErrorLogUnwritable);
     return kErrorLogUnwritable;
   }
+  const FailoverInputs failover = failover_inputs(request);
+  if (!failover.standby_left_out.empty()) {
+    engine_log_printf(slot_number, true, "%s not used: %s",
+                      request.standby.empty() ? "switchOn is" : "the standby sources are",
+                      failover.standby_left_out.c_str());
+  }
   // A start while yt-dlp still runs (a second start in EXTRACT) replaces it: it must not be
   // left behind unreaped with its pipes gone.
   discard_process(slot);
@@ -198,6 +204,9 @@ int launch_transcoder(int slot_number, ChannelSlot& slot, const StartRequest& re
   slot.last_start_time = engine_now();
   slot.last_position_move = slot.last_start_time;
   slot.state = request.preview ? ChannelState::preview : ChannelState::running;
+  slot.runs_failover = failover.runs;
+  slot.standby_inputs = failover.standby;
+  slot.slate_input = failover.slate;
   // Before the first line goes out: the transcoder starts its encoders only after reading it,
   // so they inherit the binding.
   if (engine.cores_per_channel > 0) {
@@ -242,10 +251,11 @@ std::vector<std::string> stream_urls(std::string_view text) {
   return urls;
 }
 
-// A second input would move the inputs that the alternate-input graphs and bound channels count
-// by number, so the sound joins only a channel that has neither.
+// A second input would move the inputs that bound channels count by number, and a failover line
+// has room for one primary input only (its standby sources and the slate follow it), so the sound
+// joins only a channel that has neither.
 bool takes_a_sound_input(const StartRequest& request) {
-  return request.sources.size() == 1 && request.sources.front().alternate_input.empty();
+  return request.sources.size() == 1 && !failover_inputs(request).runs;
 }
 
 void finish_extraction(int slot_number, ChannelSlot& slot) {
@@ -272,8 +282,8 @@ void finish_extraction(int slot_number, ChannelSlot& slot) {
       request->sources.front().sound_url = urls[1];
     } else {
       engine_log(slot_number, true,
-                 "yt-dlp gave the sound apart; it is left out with bound channels or an "
-                 "alternate input");
+                 "yt-dlp gave the sound apart; it is left out with bound channels, an "
+                 "alternate input or standby sources");
     }
   }
   // The slot is still in EXTRACT, so this start skips the yt-dlp stage.

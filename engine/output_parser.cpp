@@ -13,6 +13,7 @@
 #include "engine/engine_clock.h"
 #include "engine/signal_watch.h"
 #include "platform/process.h"
+#include "vocabulary/input_switch_report.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 #include "vocabulary/transcoder_protocol.h"
@@ -85,22 +86,19 @@ void record_progress(int slot_number, ChannelSlot& slot, std::string_view chunk)
 constexpr std::size_t kMaxOwnLine = 4096;
 
 // The lines the transcoder writes itself, as against what ffmpeg prints: those with its prefix,
-// and the two texts of the alternate-input switch, which stand alone on their lines.
-constexpr std::string_view kOwnLineBeginnings[] = {kOwnLinePrefix, kPrimaryInputTimedOut,
-                                                   kPrimaryInputBack};
+// and the reports of the failover's switch, which stand alone on their lines and begin with the
+// input that failed or is good again (vocabulary/input_switch_report.h).
+constexpr std::string_view kOwnLineBeginnings[] = {kOwnLinePrefix, "primary ", "standby "};
 
 // Whether the start of a line may still be, or already is, one of the transcoder's own lines.
 bool may_be_own_line(std::string_view start) {
-  return std::any_of(std::begin(kOwnLineBeginnings), std::end(kOwnLineBeginnings),
-                     [start](std::string_view own) {
-                       return own.starts_with(start.substr(0, own.size())) &&
-                              (start.size() <= own.size() || own == kOwnLinePrefix);
-                     });
+  return std::any_of(
+      std::begin(kOwnLineBeginnings), std::end(kOwnLineBeginnings),
+      [start](std::string_view own) { return own.starts_with(start.substr(0, own.size())); });
 }
 
 bool is_own_line(std::string_view line) {
-  return line.starts_with(kOwnLinePrefix) || line == kPrimaryInputTimedOut ||
-         line == kPrimaryInputBack;
+  return line.starts_with(kOwnLinePrefix) || parse_switch_report(line).has_value();
 }
 
 std::size_t leading_digits(std::string_view text) {
@@ -198,6 +196,9 @@ void take_whole_line(ChannelSlot& slot, std::string_view line, std::string_view 
     log.add_text(ending);
   } else if (!read_target_line(slot, line)) {
     log.add_own_line(line);
+    if (const std::optional<SwitchReport> report = parse_switch_report(line)) {
+      signal_watch_switch(slot, *report);
+    }
   }
 }
 
@@ -236,15 +237,6 @@ void take_output_lines(ChannelSlot& slot, std::string_view chunk, OutputLog& log
   }
 }
 
-// Whether the failover leaves its alternate input on air after the chunk: the latest of its two
-// texts tells; nullopt when the chunk holds neither.
-std::optional<bool> alternate_on_air_after(std::string_view chunk) {
-  const std::size_t away = chunk.rfind(kPrimaryInputTimedOut);
-  const std::size_t back = chunk.rfind(kPrimaryInputBack);
-  if (away == std::string_view::npos && back == std::string_view::npos) return std::nullopt;
-  return back == std::string_view::npos || (away != std::string_view::npos && away > back);
-}
-
 }  // namespace
 
 void engine_set_output_callback(EngineOutputCallback callback) {
@@ -255,7 +247,6 @@ void engine_parse_output(int slot_number, std::string_view chunk) {
   ChannelSlot* slot = engine_slot(slot_number);
   // Viewer reports go neither to the log nor to the progress figures: viewers come and go all
   // day, the log is for the events an operator reads, and a busy stream would fill it.
-  const std::optional<bool> alternate = alternate_on_air_after(chunk);
   if (slot == nullptr) {
     engine_log(slot_number, false, chunk);
   } else {
@@ -271,7 +262,6 @@ void engine_parse_output(int slot_number, std::string_view chunk) {
     slot->state = ChannelState::stopping;
     engine_log(slot_number, true, "stop transcoding");
   }
-  if (slot != nullptr && alternate) signal_watch_alternate(*slot, *alternate);
   if (EngineOutputCallback callback = output_callback.load()) callback(slot_number, chunk);
 }
 

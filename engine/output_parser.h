@@ -1,7 +1,7 @@
 // Reading what a transcoder prints: progress figures, the states of its relayed targets and the
 // viewers of its served outputs into its slot, every chunk into the channel log (without the
 // viewer reports) and to the output callback, an orderly stop on the failure texts, and the
-// switches between the primary and the alternate input.
+// failover's switches between its inputs (which one is on air, and how many for each reason).
 #pragma once
 
 #include <string_view>

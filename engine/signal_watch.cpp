@@ -6,11 +6,11 @@ namespace vx {
 namespace {
 
 // Running and without signal are the two faces of one running transcoder: without signal while
-// the failover shows its alternate input or the source has gone quiet.
+// the failover shows a standby source or the slate, or the source has gone quiet.
 void settle_signal_state(ChannelSlot& slot) {
   if (slot.state != ChannelState::running && slot.state != ChannelState::no_signal) return;
-  slot.state = slot.on_alternate_input || slot.source_quiet ? ChannelState::no_signal
-                                                            : ChannelState::running;
+  slot.state = slot.input_on_air != kPrimaryInput || slot.source_quiet ? ChannelState::no_signal
+                                                                       : ChannelState::running;
 }
 
 }  // namespace
@@ -29,8 +29,10 @@ void signal_watch_position(int slot_number, ChannelSlot& slot, std::int32_t posi
   slot.last_position_move = now;
 }
 
-void signal_watch_alternate(ChannelSlot& slot, bool on_air) {
-  slot.on_alternate_input = on_air;
+void signal_watch_switch(ChannelSlot& slot, const SwitchReport& report) {
+  if (report.to == kNoInputLeft) return;
+  slot.input_on_air = report.to;
+  ++slot.input_switches[static_cast<std::size_t>(report.reason)];
   settle_signal_state(slot);
 }
 

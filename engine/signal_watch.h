@@ -1,11 +1,14 @@
 // Whether a running channel's source still delivers: a transcoder whose reported stream position
-// stands still for a few seconds (a live source that went quiet, or one that never began) is shown
-// as without signal, said in the channel log, and shown again as running once the position moves.
+// stands still for a few seconds (a live source that went quiet, or one that never began), or
+// whose failover has switched away from its first source, is shown as without signal (the quiet
+// source said in the channel log), and shown again as running once the position moves or the
+// first source is back on air.
 #pragma once
 
 #include <cstdint>
 
 #include "engine/channel_slot.h"
+#include "vocabulary/input_switch_report.h"
 
 namespace vx {
 
@@ -18,8 +21,10 @@ inline constexpr int kFirstReportSeconds = kQuietSourceSeconds + 5;
 void signal_watch_position(int slot_number, ChannelSlot& slot, std::int32_t position,
                            std::int64_t now);
 
-// The alternate-input switch said whether the alternate input is on air.
-void signal_watch_alternate(ChannelSlot& slot, bool on_air);
+// The failover's switch reported a switch between its inputs: the input it names is on air (a
+// last failure, with no input left, changes nothing, as the transcoder ends), and the switch is
+// counted by its reason.
+void signal_watch_switch(ChannelSlot& slot, const SwitchReport& report);
 
 // ffmpeg's progress comes at its "info" level and above; the engine's log level 0 leaves ffmpeg
 // at its default, which is "info".

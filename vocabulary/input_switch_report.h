@@ -13,6 +13,7 @@
 // without standby sources reads as it always has.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -25,6 +26,8 @@ inline constexpr int kNoInputLeft = -2;  // only as the destination of a last fa
 inline constexpr int kMaxStandbySources = 4;
 
 enum class SwitchReason { timed_out, black, silent, frozen, recovered };
+// How many reasons there are, for tables indexed by a reason's value (0 to this - 1).
+inline constexpr std::size_t kSwitchReasonCount = 5;
 
 struct SwitchReport {
   int from = kPrimaryInput;  // kPrimaryInput, 1..kMaxStandbySources or kSlateInput

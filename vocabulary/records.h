@@ -1,5 +1,6 @@
 // The flat records that carry one channel start into the engine: what each input is, how each
-// of its streams is encoded for each output, and the saved copy of a start that waits for yt-dlp.
+// of its streams is encoded for each output, the standby sources and switching limits of a
+// failover, and the saved copy of a start that waits for yt-dlp.
 // Every text is owned by its record, so copying a record copies the whole start.
 #pragma once
 
@@ -74,12 +75,26 @@ struct EngineSource {
 // Entry j of a group is how input j is encoded for that group's output.
 using TargetGroup = std::vector<EngineTarget>;
 
+// After how many seconds of a black, silent or frozen input the failover switches to its next
+// input (the channel's "input.switchOn"); 0 does not watch for it.
+struct SwitchOnLimits {
+  std::int32_t black = 0;
+  std::int32_t silence = 0;
+  std::int32_t frozen = 0;
+
+  bool any() const { return black > 0 || silence > 0 || frozen > 0; }
+};
+
 // Everything engine_start_channel was given, kept while yt-dlp resolves the first source's URL.
 struct StartRequest {
   std::vector<EngineSource> sources;
   std::vector<TargetGroup> groups;
   std::int32_t mode = 0;  // 2 would use only the first entry of each group
   bool preview = false;
+  // The channel's own live standby sources, tried in order when its first source fails (kind,
+  // URL and video options only), and when its input counts as failed besides a timeout.
+  std::vector<EngineSource> standby;
+  SwitchOnLimits switch_on;
 };
 
 }  // namespace vx

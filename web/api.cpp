@@ -47,7 +47,7 @@ const char* status_entry_prefix(ChannelState state) {
     case ChannelState::preview:
       return R"(    {"state": "preview", "status": "PREVIEW")";
     case ChannelState::no_signal:
-      return R"(    {"state": "stopping", "status": "NO SIGNAL")";
+      return nullptr;  // written with its status text
     case ChannelState::stopping:
       return R"(    {"state": "stopping", "status": "STOPPING")";
     case ChannelState::idle:
@@ -77,6 +77,9 @@ void append_status_entry(std::string& text, const cJSON* channel, int index) {
     text += device_text_json(idle_status_text(index), kMaxStatusCharacters);
   } else if (const char* fixed = status_entry_prefix(state)) {
     text += fixed;
+  } else if (state == ChannelState::no_signal) {
+    text += R"(    {"state": "stopping", "status": )";
+    text += device_text_json(no_signal_status_text(settings, index), kMaxStatusCharacters);
   } else {
     std::string status = channel_status_text(settings, index);
     if (status.empty()) status = "RUNNING";

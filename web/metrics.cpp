@@ -13,6 +13,7 @@
 #include "engine/channel_figures.h"
 #include "engine/channel_status.h"
 #include "engine/load_monitor.h"
+#include "vocabulary/input_switch_report.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 
@@ -149,9 +150,48 @@ constexpr std::array<ChannelFamily, 9> kChannelFamilies = {{
                   : std::nullopt;
      }},
     {"vantorix_channel_alternate_input", "gauge",
-     "1 while the channel streams its alternate input because the primary failed.",
+     "1 while the channel streams its alternate input (the slate) because its live inputs "
+     "failed.",
      [](const ChannelView& view) -> Figure { return view.figures.on_alternate_input ? 1 : 0; }},
 }};
+
+// The inputs a failover line names, in the switch's order: the primary, its standby sources,
+// the slate when it has one.
+std::vector<int> failover_inputs_of(const ChannelFigures::Failover& failover) {
+  std::vector<int> inputs = {kPrimaryInput};
+  for (int standby = 1; standby <= failover.standby_inputs; ++standby)
+    inputs.push_back(standby);
+  if (failover.slate) inputs.push_back(kSlateInput);
+  return inputs;
+}
+
+bool runs_a_transcoder(ChannelState state) {
+  return state == ChannelState::running || state == ChannelState::no_signal;
+}
+
+void append_failover_metrics(std::string& text, const std::vector<ChannelView>& views) {
+  Family input(text, "vantorix_channel_input", "gauge",
+               "1 for the input a running failover channel has on air (primary, standby K, "
+               "slate), 0 for its other inputs.");
+  for (const ChannelView& view : views) {
+    const std::optional<ChannelFigures::Failover>& failover = view.figures.failover;
+    if (!failover || !runs_a_transcoder(view.figures.state)) continue;
+    for (const int each : failover_inputs_of(*failover)) {
+      input.sample(view.label, each == failover->input_on_air ? 1 : 0,
+                   "input=\"" + input_label(each) + "\"");
+    }
+  }
+  Family switches(text, "vantorix_channel_input_switches_total", "counter",
+                  "Switches of the channel's failover between its inputs since the program "
+                  "started, by reason (timeout, black, silence, frozen, recovered).");
+  for (const ChannelView& view : views) {
+    for (std::size_t reason = 0; reason < kSwitchReasonCount; ++reason) {
+      switches.sample(
+          view.label, static_cast<double>(view.figures.input_switches[reason]),
+          "reason=\"" + std::string(switch_reason_label(static_cast<SwitchReason>(reason))) + "\"");
+    }
+  }
+}
 
 void append_channel_metrics(std::string& text, const std::vector<ChannelView>& views) {
   Family state(text, "vantorix_channel_state", "gauge",
@@ -169,6 +209,7 @@ void append_channel_metrics(std::string& text, const std::vector<ChannelView>& v
       }
     }
   }
+  append_failover_metrics(text, views);
   Family target_state(text, "vantorix_target_state", "gauge",
                       "1 for the state a relayed target is in (on air, lost).");
   for (std::size_t i = 0; i < views.size(); ++i) {
@@ -227,7 +268,7 @@ void append_host_metrics(std::string& text, const HostView& host) {
 
 std::string text_of(const std::vector<ChannelView>& channels, const HostView& host) {
   std::string text;
-  text.reserve(16384);  // sixteen channels with their figures fit
+  text.reserve(32768);  // sixteen channels with their figures fit
   append_channel_metrics(text, channels);
   append_host_metrics(text, host);
   return text;

@@ -25,8 +25,30 @@ std::string document(const std::vector<std::string>& channels) {
   return json + "]}";
 }
 
+// A channel named "s" with the given members in its "input" (a first source unless they bring
+// their own) and, when given, its own "output".
+std::string with_input(const std::string& members, const std::string& output = "") {
+  const std::string sources = members.find("\"sources\"") == std::string::npos
+                                  ? R"("sources": [{"format": "udp", "url": "udp://h:9"}], )"
+                                  : "";
+  return channel("s", R"(, "input": {)" + sources + members + "}" + output);
+}
+
+// "standby" with `count` sources of the kinds a standby may be.
+std::string standby(int count) {
+  const char* kinds[] = {R"({"format": "file", "url": "rtmp://h/live/b"})",
+                         R"({"format": "device", "url": "video=\"USB Cam\"", "video": {"options": ["-framerate 25"]}})",
+                         R"({"format": "srt", "url": "srt://h:9000"})",
+                         R"j({"format": "ndi", "url": "STUDIO (Cam 2)"})j"};
+  std::string text = R"("standby": [)";
+  for (int i = 0; i < count; ++i) text += std::string(i > 0 ? ", " : "") + kinds[i % 4];
+  return text + "]";
+}
+
 TEST(DocumentCheck, RunningChannelsStayAndOnlyChangedChannelsAreJudged) {
   const std::string a = channel("a"), b = channel("b"), c = channel("c");
+  const std::string copying =
+      R"(, "output": {"targets": [{"format": "udp", "url": "udp://h:1", "video": {"codec": "h264"}, "audio": {"codec": "copy"}}]})";
   const auto bad_mix_named = [](const std::string& name) {
     return channel(name,
                    R"(, "output": {"targets": [{"format": "udp", "url": "udp://h:1", "video": {"enable": true, "codec": "vp9"}}]})");
@@ -61,6 +83,24 @@ TEST(DocumentCheck, RunningChannelsStayAndOnlyChangedChannelsAreJudged) {
       {"a stored mix left as it is", {a, bad_mix}, {}, {channel("a2"), bad_mix}, 0, ""},
       {"a stored mix edited and still wrong", {a, bad_mix}, {}, {a, bad_mix_named("y")}, 400, "channel 2"},
       {"a control character in a new memo", {a}, {}, {channel("a", R"(, "memo": "x\n")")}, 400, "control character"},
+      {"four standby sources and switchOn", {a}, {}, {with_input(standby(4) + R"(, "switchOn": {"black": 2, "silence": 0, "frozen": 3600})")}, 0, ""},
+      {"switchOn without standby sources", {a}, {}, {with_input(R"("switchOn": {"frozen": 10})")}, 0, ""},
+      {"switchOn all off with a copying target", {a}, {}, {with_input(R"("switchOn": {"black": 0})", copying)}, 0, ""},
+      {"five standby sources", {a}, {}, {with_input(standby(5))}, 400, "channel 1: a channel takes at most 4 standby sources, this one lists 5"},
+      {"standby not a list", {a}, {}, {with_input(R"("standby": {"url": "udp://h:2"})")}, 400, "input.standby must be a list"},
+      {"a standby source without a URL", {a}, {}, {with_input(R"("standby": [{"format": "file", "url": " "}])")}, 400, "standby source 1 has no URL"},
+      {"a standby URL with a line end", {a}, {}, {with_input(R"("standby": [{"format": "file", "url": "udp://h:2\r"}])")}, 400, "input.standby[0].url holds a control character (0x0d)"},
+      {"an unknown standby format", {a}, {}, {with_input(R"("standby": [{"format": "udp", "url": "udp://h:2"}, {"format": "hls", "url": "/x"}])")}, 400, "standby source 2 has no source format"},
+      {"a native RTP standby", {a}, {}, {with_input(R"("standby": [{"format": "rtp_native", "url": "rtp://h:5000"}])")}, 400, "cannot be native RTP"},
+      {"a yt-dlp standby", {a}, {}, {with_input(R"("standby": [{"format": "ytdlp", "url": "https://h/watch"}])")}, 400, "only the first source is resolved"},
+      {"switchOn past an hour", {a}, {}, {with_input(R"("switchOn": {"silence": 3601})")}, 400, "input.switchOn.silence must be whole seconds from 0 to 3600"},
+      {"switchOn in fractions", {a}, {}, {with_input(R"("switchOn": {"black": 1.5})")}, 400, "input.switchOn.black must be whole"},
+      {"switchOn as text", {a}, {}, {with_input(R"("switchOn": {"frozen": "5"})")}, 400, "input.switchOn.frozen"},
+      {"switchOn not an object", {a}, {}, {with_input(R"("switchOn": 5)")}, 400, "input.switchOn must be an object"},
+      {"standby with a copying target", {a}, {}, {with_input(standby(1), copying)}, 400, "must re-encode, but target 1 copies the audio codec"},
+      {"switchOn with a copying target", {a}, {}, {with_input(R"("switchOn": {"black": 5})", copying)}, 400, "must re-encode"},
+      {"standby carrying a bound channel", {a, b}, {}, {with_input(standby(1) + R"(, "sources": [{"format": "file", "url": "/m/a.ts"}, {"bind": 2}])"), b}, 400, "cannot carry bound channels (it lists 2 source entries)"},
+      {"a stored standby problem left as it is", {a, with_input(standby(5))}, {}, {channel("a2"), with_input(standby(5))}, 0, ""},
   };
   for (const auto& item : cases) {
     const JsonPtr current = json_parse(document(item.current));

@@ -468,18 +468,42 @@ TEST_F(ConfigStoreTest, BrokenFileWithADocumentLoadedChangesNothing) {
   EXPECT_EQ(read_file(config_file()), config_print().value());
 }
 
-TEST_F(ConfigStoreTest, ControlCharacterInAUrlIsReportedAndTheFileKept) {
-  std::string channel = channel_json("A");
-  channel.replace(channel.find("/media/A.mp4"), 12, "/media/A\\n.mp4");
-  const std::string text = document_json({channel_json("B"), channel});
-  write_file(config_file(), text);
-  const ConfigLoad load = config_load();
-  EXPECT_TRUE(load.loaded);
-  EXPECT_EQ(load.problem, config_file().string() +
-                              ": channel 2 input.sources[0].url holds a control character "
-                              "(0x0a); it is kept as it is");
-  EXPECT_EQ(memos(), (std::vector<std::string>{"B", "A"}));
-  EXPECT_EQ(read_file(config_file()), text);
+// What posts and the window's Apply refuse is loaded from a file as it stands, every value kept,
+// and the operator is told what and where.
+TEST_F(ConfigStoreTest, RefusedValuesInAFileAreReportedAndKept) {
+  std::string line_end = channel_json("A");
+  line_end.replace(line_end.find("/media/A.mp4"), 12, "/media/A\\n.mp4");
+  std::string standby = channel_json("A");
+  standby.replace(standby.find(R"(]}, "output")"), 12,
+                  R"(], "standby": [{"format": "rtp_native", "url": "rtp://h:5000"}, 7],)"
+                  R"( "switchOn": {"black": -2, "frozen": "x"}}, "output")");
+  const struct {
+    std::string channel;
+    std::string problem;
+  } cases[] = {
+      {line_end, "channel 2 input.sources[0].url holds a control character (0x0a)"},
+      {standby, "channel 2: standby source 1 cannot be native RTP"},
+  };
+  for (const auto& c : cases) {
+    const std::string text = document_json({channel_json("B"), c.channel});
+    write_file(config_file(), text);
+    const ConfigLoad load = config_load();
+    EXPECT_TRUE(load.loaded);
+    EXPECT_EQ(load.problem.rfind(config_file().string() + ": " + c.problem, 0), 0u) << load.problem;
+    EXPECT_TRUE(load.problem.ends_with("; it is kept as it is")) << load.problem;
+    EXPECT_EQ(memos(), (std::vector<std::string>{"B", "A"}));
+    EXPECT_EQ(read_file(config_file()), text);
+    // The document holds what the file holds, not a cleaned copy.
+    const JsonPtr stored = json_parse(text);
+    const cJSON* input = config_object(channel_at(1), "input");
+    const cJSON* file_input =
+        config_object(cJSON_GetArrayItem(config_array(stored.get(), "channels"), 1), "input");
+    for (const char* key : {"sources", "standby", "switchOn"}) {
+      const cJSON* kept = cJSON_GetObjectItemCaseSensitive(input, key);
+      const cJSON* given = cJSON_GetObjectItemCaseSensitive(file_input, key);
+      EXPECT_TRUE(kept == given || cJSON_Compare(kept, given, true)) << key;
+    }
+  }
 }
 
 TEST_F(ConfigStoreTest, TagFormatFileIsImportedOnce) {

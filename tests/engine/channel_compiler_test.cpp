@@ -213,6 +213,70 @@ TEST_F(ChannelCompiler, BoundChannelsJoinTheMastersProcess) {
   EXPECT_EQ(compile_channel(document_.get(), 5, none), kErrorNoSuchChannel);
 }
 
+// The channel's own standby sources, the first four entries of its list, each with its own video
+// options and nothing of the first source's input options or the channel's filters; an entry that
+// cannot be opened is left out. A channel that copies a codec or carries bound channels has them
+// read, but its line names none.
+TEST_F(ChannelCompiler, StandbySourcesAreTheChannelsOwnFirstFour) {
+  const std::string standby =
+      R"("standby": [{"format": "file", "url": "rtmp://cdn.example/live/b"},)"
+      R"( {"format": "device", "url": "video=\"USB Cam\"", "video": {"options": ["-framerate 25"]}},)"
+      R"( {"format": "rtp_native", "url": "rtp://h:5000"}, {"format": "srt", "url": "srt://h:9"},)"
+      R"j( {"format": "ndi", "url": "STUDIO (Cam 2)"}],)j"
+      R"( "switchOn": {"black": 2, "silence": 3601, "frozen": "5"},)";
+  std::string own =
+      channel(R"({"format": "udp", "url": "udp://239.0.0.1:1234"})", target("udp", "udp://h:1"));
+  own.replace(own.find(R"("formatOptions": [])"), 19,
+              standby + R"( "formatOptions": ["-f mpegts"], "filters": ["yadif"])");
+  const StartRequest request = compile("{}", {own}, 0);
+  ASSERT_EQ(request.standby.size(), 3u);
+  EXPECT_EQ(request.standby[0].url, "rtmp://cdn.example/live/b");
+  EXPECT_EQ(request.standby[0].kind, FormatId::file);
+  EXPECT_EQ(request.standby[1].kind, FormatId::device);
+  EXPECT_EQ(request.standby[1].url, "video=\"USB Cam\"");
+  EXPECT_EQ(request.standby[1].video.options, "-framerate 25 ");
+  EXPECT_EQ(request.standby[2].url, "srt://h:9");
+  for (const EngineSource& each : request.standby) {
+    EXPECT_EQ(each.input_options, "") << each.url;
+    EXPECT_TRUE(each.filters.empty()) << each.url;
+  }
+  EXPECT_EQ(request.sources[0].input_options, "-f mpegts ");
+  EXPECT_EQ(request.switch_on.black, 2);
+  EXPECT_EQ(request.switch_on.silence, 0);  // past an hour: off
+  EXPECT_EQ(request.switch_on.frozen, 0);   // not a number: off
+  std::string line;
+  ASSERT_EQ(build_command_line(request, CommandSettings{}, line), 0);
+  EXPECT_NE(line.find("-standby -i rtmp://cdn.example/live/b -standby -framerate 25  -f dshow "
+                      "-i \"video=USB Cam\" -standby -i srt://h:9 -switch_on black=2 "),
+            std::string::npos)
+      << line;
+
+  // Bound into a master, a channel's standby sources are not the master's; a master that carries
+  // bound channels or copies a codec writes none of its own.
+  const std::string slave = channel(R"({"format": "udp", "url": "udp://239.0.0.9:5000"})",
+                                    target("udp", "udp://x:1"), R"(, "bind": 1)");
+  std::string master = channel(kFileSource + R"(, {"bind": 2})", target("udp", "udp://h:1"));
+  master.replace(master.find(R"("formatOptions": [])"), 19, standby + R"( "formatOptions": [])");
+  std::string copying = own;
+  copying.replace(copying.find(R"("codec": "aac")"), 14, R"("codec": "copy")");
+  for (const StartRequest& none :
+       {compile("{}", {master, slave}, 0), compile("{}", {copying}, 0)}) {
+    EXPECT_EQ(none.standby.size(), 3u);
+    ASSERT_EQ(build_command_line(none, CommandSettings{}, line), 0);
+    EXPECT_EQ(line.find("-standby"), std::string::npos) << line;
+    EXPECT_EQ(line.find("-switch_on"), std::string::npos) << line;
+  }
+  std::string slave_with_standby = slave;
+  slave_with_standby.replace(slave_with_standby.find(R"("formatOptions": [])"), 19,
+                             standby + R"( "formatOptions": [])");
+  const std::string plain_master =
+      channel(kFileSource + R"(, {"bind": 2})", target("udp", "udp://h:1"));
+  const StartRequest carried = compile("{}", {plain_master, slave_with_standby}, 0);
+  EXPECT_EQ(carried.sources.size(), 2u);
+  EXPECT_TRUE(carried.standby.empty());
+  EXPECT_FALSE(carried.switch_on.any());
+}
+
 TEST_F(ChannelCompiler, HlsTargetsFoldIntoOneMultiBitRateOutput) {
   const StartRequest request =
       compile("{}",

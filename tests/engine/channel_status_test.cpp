@@ -58,6 +58,10 @@ TEST_F(ChannelStatus, BoundChannelFollowsItsMaster) {
   set_slot(3, ChannelState::idle, -1, -1, -1);
   EXPECT_EQ(channel_state(slave, 3), ChannelState::no_signal);
   EXPECT_EQ(channel_status_text(slave, 3), "00:02:05   ");  // the position only
+  // Without signal, it names what its master's failover streams.
+  EXPECT_EQ(no_signal_status_text(slave, 3), "NO SIGNAL");
+  engine_slot(0)->input_on_air = 2;
+  EXPECT_EQ(no_signal_status_text(slave, 3), "STANDBY 2");
 
   set_slot(3, ChannelState::running, 5, 30, 100);  // running itself: its own figures
   EXPECT_EQ(channel_state(slave, 3), ChannelState::running);
@@ -78,6 +82,9 @@ TEST_F(ChannelStatus, ScalarTimeShiftUsesTheCompanionSlot) {
   EXPECT_EQ(channel_state(shifted, 4), ChannelState::preview);
   const auto template_form = channel(R"("output": {"timeShift": {"cacheTime": 5}})");
   EXPECT_EQ(channel_state(template_form, 4), ChannelState::running);
+  engine_slot(20)->input_on_air = 1;
+  EXPECT_EQ(no_signal_status_text(shifted, 4), "STANDBY 1");
+  EXPECT_EQ(no_signal_status_text(template_form, 4), "NO SIGNAL");
   set_slot(20, ChannelState::idle, 1, 1, 1);
   EXPECT_EQ(channel_state(shifted, 4), ChannelState::idle);  // no master to fall back to
 }

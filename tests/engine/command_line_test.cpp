@@ -288,6 +288,128 @@ TEST(CommandLineFilters, AlternateInputNeedsANetworkSourceAndOneGroup) {
             line.find("udp://127.0.0.1:1234 ") + std::string("udp://127.0.0.1:1234 ").size());
 }
 
+// ----- standby sources -----------------------------------------------------------------------
+
+// A UDP primary with an RTMP stream and a capture device as its standby sources.
+StartRequest standby_request() {
+  StartRequest request = request_of(network_source(), template_target());
+  EngineSource rtmp = file_source("rtmp://cdn.example/live/backup");
+  EngineSource camera = file_source("video=\"USB Cam\"?framerate=25");
+  camera.kind = FormatId::device;
+  camera.video.options = "-thread_queue_size 512 ";
+  request.standby = {rtmp, camera};
+  request.switch_on = SwitchOnLimits{2, 0, 5};
+  return request;
+}
+
+const std::string kStandbyInputs =
+    "-i udp://239.0.0.1:1234 -standby -i rtmp://cdn.example/live/backup -standby "
+    "-thread_queue_size 512  -f dshow -framerate 25 -i \"video=USB Cam\" ";
+const std::string kTemplateOutput =
+    "-c:a aac -ac:a 2 -c:v libx264 -preset:v faster  -crf:v 23 -g:v 300 "
+    "-force_key_frames:v expr:gte(t,n_forced*5) -c:s copy -f mpegts udp://127.0.0.1:1234 ";
+
+TEST(CommandLineStandby, StandbySourcesFollowThePrimaryAndTheSlateFollowsThem) {
+  StartRequest request = standby_request();
+  EXPECT_EQ(line_of(request), kStandbyInputs +
+                                  "-switch_on black=2:frozen=5 -lavfi:v [0:v]streamselect "
+                                  "-lavfi:a \"astreamselect\" " +
+                                  kTemplateOutput);
+
+  request.sources[0].alternate_input = "default";
+  request.sources[0].filters = {"yadif"};
+  EXPECT_EQ(line_of(request),
+            kStandbyInputs +
+                "-re -f lavfi -i pal100bars -re -f lavfi -i aevalsrc=0 "
+                "-switch_on black=2:frozen=5 -lavfi:v \"yadif[fv0]; " +
+                kCredit +
+                "[dt1][fv0]scale=rw:rh[v1]; [fv0][v1]streamselect\" -lavfi:a \"astreamselect\" " +
+                kTemplateOutput);
+  const FailoverInputs inputs = failover_inputs(request);
+  EXPECT_TRUE(inputs.runs);
+  EXPECT_EQ(inputs.standby, 2);
+  EXPECT_TRUE(inputs.slate);
+  EXPECT_EQ(inputs.standby_left_out, "");
+}
+
+// Which channels run the failover line, with which inputs, and why standby sources are left out.
+TEST(CommandLineStandby, WhoRunsTheFailoverLine) {
+  const auto second_source = [](StartRequest& r) {
+    r.sources.push_back(network_source("udp://239.0.0.2:1234"));
+    r.groups[0].push_back(template_target());
+  };
+  const struct {
+    const char* what;
+    std::function<void(StartRequest&)> change;
+    bool runs;
+    int standby;
+    const char* left_out;
+    const char* line_has;  // "" for nothing to look for
+  } cases[] = {
+      {"switchOn alone, without a slate", [](StartRequest& r) { r.standby.clear(); }, true, 0, "",
+       "-i udp://239.0.0.1:1234 -switch_on black=2:frozen=5 -lavfi:v "},
+      {"switchOn all off and no slate: no failover",
+       [](StartRequest& r) {
+         r.standby.clear();
+         r.switch_on = {};
+       },
+       false, 0, "", ""},
+      {"a capture device as the primary",
+       [](StartRequest& r) {
+         r.sources[0] = file_source("video=Cam");
+         r.sources[0].kind = FormatId::device;
+       },
+       true, 2, "", "-i video=Cam -standby -i rtmp://"},
+      {"five standby records: four are written",
+       [](StartRequest& r) { r.standby.resize(5, network_source("udp://239.0.0.9:1")); }, true, 4,
+       "", ""},
+      {"a codec copied", [](StartRequest& r) { r.groups[0][0].video.codec = kCodecCopy; }, false, 0,
+       "a target copies its codec instead of encoding", ""},
+      {"two targets",
+       [](StartRequest& r) {
+         r.groups.push_back(TargetGroup{template_target()});
+         r.groups[1][0].url = "udp://127.0.0.1:1236";
+       },
+       false, 0, "the channel has several targets", ""},
+      {"a bound channel", second_source, false, 0, "the channel carries bound channels", ""},
+      {"a bound channel, the slate as before",
+       [&second_source](StartRequest& r) {
+         second_source(r);
+         r.mode = 2;
+         r.sources[0].alternate_input = "default";
+       },
+       true, 0, "the channel carries bound channels", "-re -f lavfi -i pal100bars"},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    StartRequest request = standby_request();
+    c.change(request);
+    const FailoverInputs inputs = failover_inputs(request);
+    EXPECT_EQ(inputs.runs, c.runs);
+    EXPECT_EQ(inputs.standby, c.standby);
+    EXPECT_EQ(inputs.standby_left_out, c.left_out);
+    const std::string line = line_of(request);
+    const std::vector<std::string> argv = split_argument_line(line);
+    EXPECT_EQ(std::count(argv.begin(), argv.end(), "-standby"), c.standby) << line;
+    EXPECT_EQ(std::count(argv.begin(), argv.end(), "-lavfi:v"), c.runs ? 1 : 0) << line;
+    const bool limits = c.runs && c.left_out[0] == '\0' && request.switch_on.any();
+    EXPECT_EQ(std::count(argv.begin(), argv.end(), "-switch_on"), limits ? 1 : 0) << line;
+    EXPECT_CONTAINS(line, c.line_has);
+  }
+}
+
+// A standby source decoded on the GPU is the transcoder's business: the output keeps its size.
+TEST(CommandLineStandby, AStandbySourcesOptionsReachNeitherTheGraphNorTheOutput) {
+  StartRequest request = standby_request();
+  request.standby[0].video.options = "-hwaccel cuda ";
+  request.groups[0][0].video.width = 1280;
+  request.groups[0][0].video.height = 720;
+  const std::string line = line_of(request);
+  EXPECT_CONTAINS(line, "-standby -hwaccel cuda  -i rtmp://");
+  EXPECT_CONTAINS(line, "-lavfi:v [0:v]streamselect ");
+  EXPECT_CONTAINS(line, "-s:v 1280x720 ");
+}
+
 // ----- encoders ------------------------------------------------------------------------------
 
 // The video section of a one-to-one line: from "-c:v" up to the muxer.
@@ -641,6 +763,18 @@ TEST(CommandLineTexts, EveryConfiguredTextIsExactlyOneArgument) {
          r.sources[0].alternate_input = "/m/" + text;
        },
        "/m/", ""},
+      {"standby source",
+       [](StartRequest& r, CommandSettings&, const std::string& text) {
+         r.standby = {file_source("/m/" + text)};
+       },
+       "/m/", ""},
+      {"standby card",
+       [](StartRequest& r, CommandSettings&, const std::string& text) {
+         r.switch_on.black = 1;
+         r.standby = {file_source("Card " + text)};
+         r.standby[0].kind = FormatId::decklink;
+       },
+       "Card ", ""},
       {"plug-in core",
        [](StartRequest& r, CommandSettings& settings, const std::string& text) {
          r.groups[0][0].format = FormatId::omxts;

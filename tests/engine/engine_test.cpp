@@ -295,6 +295,51 @@ TEST_F(Engine, FiguresFollowTheTranscoderAndViewerReportsStayOutOfTheLog) {
   EXPECT_EQ(log.rfind("morvi-transcoder:"), malformed + 2) << log;
 }
 
+// A failover line's inputs are the slot's figures while it runs; standby sources a channel cannot
+// use are said once in its log, and a page's separate sound does not join a failover line.
+TEST_F(Engine, FailoverInputsAreFiguresAndLeftOutStandbySourcesAreLogged) {
+  init();
+  StartRequest request = scripted("hang", "udp://127.0.0.1:5999");
+  EngineSource standby;
+  standby.kind = FormatId::udp;
+  standby.url = "udp://127.0.0.1:5998";
+  request.standby = {standby, standby};
+  ASSERT_EQ(engine_start_channel(13, request), 0);
+  const std::optional<ChannelFigures::Failover> failover = engine_channel_figures(13).failover;
+  ASSERT_TRUE(failover);
+  EXPECT_EQ(failover->standby_inputs, 2);
+  EXPECT_FALSE(failover->slate);
+  EXPECT_EQ(failover->input_on_air, kPrimaryInput);
+
+  request.groups[0][0].audio.codec = kCodecCopy;
+  ASSERT_EQ(engine_start_channel(14, request), 0);
+  EXPECT_FALSE(engine_channel_figures(14).failover);
+  const std::string log = log_of(14);
+  const std::string said =
+      "] the standby sources are not used: a target copies its codec "
+      "instead of encoding\n";
+  EXPECT_NE(log.find(said), std::string::npos) << log;
+  EXPECT_EQ(log.find(said), log.rfind(said)) << log;
+
+  write_ytdlp("printf 'https://cdn.example/v.m3u8\\nhttps://cdn.example/a.m4a\\n'");
+  request = scripted("echo-line|hang", "https://video.example/watch?v=1");
+  request.sources[0].kind = FormatId::ytdlp;
+  request.standby = {standby};
+  ASSERT_EQ(engine_start_channel(15, request), 0);
+  ASSERT_TRUE(poll_until([this] {
+    return log_of(15).find(
+               "-i https://cdn.example/v.m3u8 -standby -i udp://127.0.0.1:5998 "
+               "-lavfi:v ") != std::string::npos;
+  })) << log_of(15);
+  EXPECT_EQ(log_of(15).find("a.m4a -"), std::string::npos);
+  EXPECT_NE(log_of(15).find("] yt-dlp gave the sound apart; it is left out"), std::string::npos);
+  for (const int slot : {13, 14, 15}) {
+    engine_stop_channel(slot, StopMode::kill);
+    ASSERT_TRUE(poll_until_idle(slot));
+  }
+  EXPECT_FALSE(engine_channel_figures(13).failover);
+}
+
 TEST_F(Engine, WatchdogKillsOnlyWhatFellSilent) {
   engine_set_clock(&fake_clock);
   init();

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <filesystem>
 #include <fstream>
 #include <optional>
@@ -13,6 +14,7 @@
 
 #include "engine/channel_log.h"
 #include "engine/channel_slot.h"
+#include "engine/channel_status.h"
 #include "engine/engine_clock.h"
 #include "engine/signal_watch.h"
 
@@ -93,17 +95,75 @@ TEST_F(OutputParser, OddTimesNeverCorruptTheFigures) {
   }
 }
 
-TEST_F(OutputParser, AlternateInputSwitchesAndFailureTexts) {
-  engine_parse_output(kSlot, "[in] primary input available again, switching back\n");
-  EXPECT_EQ(slot().state, ChannelState::running);  // only from NO SIGNAL
-  engine_parse_output(kSlot, "[in] primary input timed out, switching to secondary input\n");
-  EXPECT_EQ(slot().state, ChannelState::no_signal);
-  engine_parse_output(kSlot, "[in] primary input available again, switching back\n");
-  EXPECT_EQ(slot().state, ChannelState::running);
-  engine_parse_output(kSlot, "[in] primary input timed out, switching to secondary input\n");
+// Each whole line the failover's switch writes (however the reads cut it) puts its input on air
+// and counts its reason; the channel shows which input it streams in place of "NO SIGNAL". A
+// line that only carries a report after other text is ffmpeg's, and a last failure switches to
+// nothing.
+TEST_F(OutputParser, SwitchReportsSetTheInputOnAirAndCountTheirReasons) {
+  struct Step {
+    std::vector<std::string> chunks;
+    ChannelState state;
+    int on_air;
+    const char* shown;  // the status text while without signal; "" while running
+  };
+  const Step steps[] = {
+      {{"primary input available again, switching back\n"}, ChannelState::running, 0, ""},
+      {{"frame=9\rprimary black for 2 s, switching to standby 1\n"},
+       ChannelState::no_signal,
+       1,
+       "STANDBY 1"},
+      {{"standby 1 frozen for 4 s, swi", "tching to standby 2\nframe=10\r"},
+       ChannelState::no_signal,
+       2,
+       "STANDBY 2"},
+      {{"standby 2 timed out, switching to the slate\n"},
+       ChannelState::no_signal,
+       kSlateInput,
+       "NO SIGNAL"},
+      {{"primary good for 1 s, switching back from the slate\n"}, ChannelState::running, 0, ""},
+      {{"primary silent for 3 s, switching to standby 1\n"},
+       ChannelState::no_signal,
+       1,
+       "STANDBY 1"},
+      {{"[in] primary black for 2 s, switching to standby 2\n"},
+       ChannelState::no_signal,
+       1,
+       "STANDBY 1"},
+      {{"standby 1 timed out, no input left\n"}, ChannelState::no_signal, 1, "STANDBY 1"},
+      {{"primary input timed out, switching to secondary input\n"},
+       ChannelState::no_signal,
+       kSlateInput,
+       "NO SIGNAL"},
+      {{"primary input available again, switching back\n"}, ChannelState::running, 0, ""},
+  };
+  for (const Step& step : steps) {
+    SCOPED_TRACE(step.chunks.front());
+    for (const std::string& chunk : step.chunks)
+      engine_parse_output(kSlot, chunk);
+    EXPECT_EQ(slot().state, step.state);
+    EXPECT_EQ(slot().input_on_air, step.on_air);
+    if (step.state == ChannelState::no_signal) {
+      EXPECT_EQ(no_signal_status_text(ChannelStatusSettings{}, kSlot), step.shown);
+    }
+  }
+  // timeout, black, silence, frozen, recovered
+  const std::array<std::uint64_t, kSwitchReasonCount> counted = {2, 1, 1, 1, 3};
+  EXPECT_EQ(slot().input_switches, counted);
+  // A source gone quiet on a standby source shows no signal; a new transcoder starts on its
+  // primary, and the counts go on.
+  engine_parse_output(kSlot, "primary black for 2 s, switching to standby 1\n");
+  slot().source_quiet = true;
+  EXPECT_EQ(no_signal_status_text(ChannelStatusSettings{}, kSlot), "NO SIGNAL");
+  forget_transcoder_lines(slot());
+  EXPECT_EQ(slot().input_on_air, kPrimaryInput);
+  EXPECT_EQ(slot().input_switches[static_cast<std::size_t>(SwitchReason::black)], 2u);
+}
+
+TEST_F(OutputParser, FailureTextsStopTheTranscoderAndSwitchesChangeNoOtherState) {
+  engine_parse_output(kSlot, "primary input timed out, switching to secondary input\n");
   engine_parse_output(kSlot, "[enc] output video frame freezing\n");
   EXPECT_EQ(slot().state, ChannelState::stopping);
-  engine_parse_output(kSlot, "[in] primary input available again, switching back\n");
+  engine_parse_output(kSlot, "primary input available again, switching back\n");
   EXPECT_EQ(slot().state, ChannelState::stopping);
 
   slot().state = ChannelState::idle;
@@ -224,9 +284,12 @@ TEST_F(OutputParser, TheTranscodersOwnLinesStandOnTheirOwnInTheLog) {
         " out, switching to secondary input\n", "frame=2\r"},
        "frame=1\r\n[T] morvi-transcoder: target 1 back (srt://h:1)\n[T] primary input timed "
        "out, switching to secondary input\nframe=2\r"},
+      {"a switch to or from a standby source",
+       {"frame=1\rstandby 2 black", " for 9 s, switching to the slate\nframe=2\r"},
+       "frame=1\r\n[T] standby 2 black for 9 s, switching to the slate\nframe=2\r"},
       {"lines that only begin like them, or carry them later, are ffmpeg's",
-       {"morvi\rprimary input\n[relay] morvi-transcoder: target 1 lost (a): x\n"},
-       "morvi\rprimary input\n[relay] morvi-transcoder: target 1 lost (a): x\n"},
+       {"morvi\rprimary input\n[relay] morvi-transcoder: target 1 lost (a): x\nstandby 1 ok\n"},
+       "morvi\rprimary input\n[relay] morvi-transcoder: target 1 lost (a): x\nstandby 1 ok\n"},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);

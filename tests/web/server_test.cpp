@@ -198,6 +198,11 @@ TEST_F(WebServer, StatusAndRuntimeAnswerInTheirExactLayout) {
             R"(    {"state": "stopping", "status": "NO SIGNAL")" + targets);
   EXPECT_EQ(first_entry(ChannelState::running, "frame=1\n"),
             R"(    {"state": "running", "status": "RUNNING"})");
+  // A failover on a standby source shows which, where "NO SIGNAL" stands for the slate.
+  EXPECT_EQ(first_entry(ChannelState::running, "primary black for 2 s, switching to standby 1\n"),
+            R"(    {"state": "stopping", "status": "STANDBY 1"})");
+  EXPECT_EQ(first_entry(ChannelState::running, "primary frozen for 9 s, switching to the slate\n"),
+            R"(    {"state": "stopping", "status": "NO SIGNAL"})");
   // An idle channel whose start was refused says why.
   {
     const CoreLock lock = core_lock();
@@ -266,15 +271,43 @@ TEST_F(WebServer, MetricsAnswerScrapersWithThePasswordAndPassPromtool) {
   EXPECT_EQ(http_get(port_, "/metrics", cookie("auth=s3cret")).status(), 401);
   const std::string session = session_of(http_post(port_, "/login", "auth=s3cret", kForm));
   EXPECT_EQ(http_get(port_, "/metrics", cookie(session)).status(), 200);
+  // Channel 2 runs a failover line with two standby sources and a slate, and has switched to its
+  // first standby source on black.
+  {
+    const CoreLock lock = core_lock();
+    ChannelSlot& slot = *engine_slot(1);
+    slot = ChannelSlot{};
+    slot.state = ChannelState::running;
+    slot.runs_failover = slot.slate_input = true;
+    slot.standby_inputs = 2;
+    engine_parse_output(1, "primary black for 2 s, switching to standby 1\n");
+  }
   const Reply scraped = http_get(port_, "/metrics", "Authorization: Bearer s3cret\r\n");
   ASSERT_EQ(scraped.status(), 200);
   EXPECT_EQ(scraped.header("Content-Type"), "text/plain; version=0.0.4; charset=utf-8");
-  for (const char* line : {"vantorix_channel_state{channel=\"3\",state=\"idle\"} 1\n",
-                           "vantorix_channel_state{channel=\"1\",state=\"running\"} 0\n",
-                           "vantorix_channel_starts_total{channel=\"2\"} 0\n",
-                           "# TYPE vantorix_channel_ends_total counter\n",
-                           "vantorix_build_info{version=\"6.5.7.1d\"} 1\n"}) {
+  for (const char* line :
+       {"vantorix_channel_state{channel=\"3\",state=\"idle\"} 1\n",
+        "vantorix_channel_state{channel=\"1\",state=\"running\"} 0\n",
+        "vantorix_channel_state{channel=\"2\",state=\"no_signal\"} 1\n",
+        "vantorix_channel_starts_total{channel=\"2\"} 0\n",
+        "# TYPE vantorix_channel_ends_total counter\n", "# TYPE vantorix_channel_input gauge\n",
+        "vantorix_channel_input{channel=\"2\",input=\"primary\"} 0\n"
+        "vantorix_channel_input{channel=\"2\",input=\"standby1\"} 1\n"
+        "vantorix_channel_input{channel=\"2\",input=\"standby2\"} 0\n"
+        "vantorix_channel_input{channel=\"2\",input=\"slate\"} 0\n# HELP",
+        "# TYPE vantorix_channel_input_switches_total counter\n",
+        "vantorix_channel_input_switches_total{channel=\"2\",reason=\"black\"} 1\n",
+        "vantorix_channel_input_switches_total{channel=\"3\",reason=\"timeout\"} 0\n",
+        "vantorix_channel_input_switches_total{channel=\"1\",reason=\"recovered\"} 0\n",
+        "vantorix_channel_alternate_input{channel=\"2\"} 0\n",
+        "vantorix_build_info{version=\"6.5.7.1d\"} 1\n"}) {
     EXPECT_NE(scraped.body.find(line), std::string::npos) << line << scraped.body;
+  }
+  // Only a running failover channel names its inputs.
+  EXPECT_EQ(scraped.body.find("vantorix_channel_input{channel=\"1\""), std::string::npos);
+  {
+    const CoreLock lock = core_lock();
+    *engine_slot(1) = ChannelSlot{};
   }
   if (!find_program("promtool")) GTEST_SKIP() << "no promtool here";
   std::ofstream(folder_ / "scraped.txt") << scraped.body;
