@@ -129,6 +129,37 @@ TEST(FailoverPlan, StandbySourcesTheSlateAndTheContentLimitsAreTakenApart) {
   EXPECT_FALSE(bare->slate);
   EXPECT_EQ(bare->standby_inputs, (std::vector<Args>{{"-i", "srt://b:9"}}));
   EXPECT_EQ(bare->silence_seconds, 30);
+  // The engine's own line: each standby arrives whole, however its URL is spelt, and a line
+  // without the global alternate input has no slate.
+  StartRequest request;
+  EngineSource source;
+  source.kind = FormatId::udp;
+  source.url = "udp://239.0.0.1:1234";
+  request.sources.push_back(source);
+  source.kind = FormatId::rtmp;
+  source.url = "rtmp://b/live/\"key\" two";
+  request.standby.push_back(source);
+  source.kind = FormatId::device;
+  source.url = "video=USB Cam";
+  request.standby.push_back(source);
+  request.switch_on = {.black = 2, .frozen = 5};
+  EngineTarget target;
+  target.format = FormatId::udp;
+  target.url = "udp://127.0.0.1:1234";
+  target.video.enable = true;
+  target.video.codec = kCodecH264;
+  request.groups.push_back(TargetGroup{target});
+  std::string written;
+  ASSERT_EQ(build_command_line(request, CommandSettings{}, written), 0);
+  const std::optional<FailoverPlan> engine = plan_of(written, error);
+  ASSERT_TRUE(engine) << error << "\n" << written;
+  ASSERT_EQ(engine->standby_inputs.size(), 2U) << written;
+  EXPECT_EQ(engine->standby_inputs[0].back(), "rtmp://b/live/\"key\" two");
+  EXPECT_EQ(engine->standby_inputs[1].back(), "video=USB Cam");
+  EXPECT_FALSE(engine->slate);
+  EXPECT_EQ(std::tuple(engine->black_seconds, engine->frozen_seconds), std::tuple(2, 5));
+  EXPECT_EQ(engine->output.back(), "udp://127.0.0.1:1234");
+
   const std::optional<FailoverPlan> old = plan_of(engine_line("default", {}), error);
   ASSERT_TRUE(old) << error;
   EXPECT_TRUE(old->slate) << "the test picture is a slate";

@@ -24,16 +24,19 @@ std::string udp_url(std::uint16_t port) {
   return "udp://127.0.0.1:" + std::to_string(port);
 }
 
-// The engine's failover line for a UDP primary recorded to `file`, with `standby` inserted after
-// the primary's input and `switch_on` before the graphs, as the engine writes them.
-std::string standby_line(std::uint16_t primary, const std::string& standby,
-                         const std::string& switch_on, const fs::path& file) {
+// The engine's failover line for a UDP primary with a UDP standby source and the test picture as
+// the slate, recorded to `file`.
+std::string standby_line(std::uint16_t primary, std::uint16_t standby, SwitchOnLimits switch_on,
+                         const fs::path& file) {
   StartRequest request;
   EngineSource source;
   source.kind = FormatId::udp;
   source.url = udp_url(primary);
   source.alternate_input = "default";
   request.sources.push_back(source);
+  source.url = udp_url(standby);
+  request.standby.push_back(source);
+  request.switch_on = switch_on;
   EngineTarget target;
   target.format = FormatId::file;
   target.url = file.string();
@@ -50,9 +53,6 @@ std::string standby_line(std::uint16_t primary, const std::string& standby,
   request.groups.push_back(TargetGroup{target});
   std::string line;
   EXPECT_EQ(build_command_line(request, CommandSettings{}, line), 0) << line;
-  const std::string primary_input = "-i " + udp_url(primary) + " ";
-  line.insert(line.find(primary_input) + primary_input.size(), standby + " ");
-  line.insert(line.find("-lavfi:v "), switch_on + " ");
   return line;
 }
 
@@ -174,7 +174,7 @@ TEST_F(Standby, PrimaryThenStandbyThenSlateThenPrimaryAgainFromOneEncoder) {
   const fs::path recording = folder_ / "out.ts";
   std::unique_ptr<Peer> red = start_udp_sender(folder_, red_port, "red1", kRed);
   std::unique_ptr<Peer> blue = start_udp_sender(folder_, blue_port, "blue", kBlue);
-  Transcoder transcoder(standby_line(red_port, "-standby -i " + udp_url(blue_port), "", recording));
+  Transcoder transcoder(standby_line(red_port, blue_port, {}, recording));
   ASSERT_TRUE(transcoder.started());
   ASSERT_TRUE(wait_until([&] { return encoders_of(transcoder.pid()).size() == 1; }, 20s))
       << transcoder.report();
@@ -219,8 +219,7 @@ TEST_F(Standby, APrimaryThatTurnsBlackGivesWayAndTakesTheAirBackWhenGood) {
   const std::uint16_t blue_port = free_udp_ports(1);
   const fs::path recording = folder_ / "out.ts";
   std::unique_ptr<Peer> blue = start_udp_sender(folder_, blue_port, "blue", kBlue);
-  Transcoder transcoder(standby_line(red_port, "-standby -i " + udp_url(blue_port),
-                                     "-switch_on black=2", recording));
+  Transcoder transcoder(standby_line(red_port, blue_port, {.black = 2}, recording));
   ASSERT_TRUE(transcoder.started());
   ASSERT_TRUE(wait_until([&] { return encoders_of(transcoder.pid()).size() == 1; }, 20s))
       << transcoder.report();
