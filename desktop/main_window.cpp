@@ -20,21 +20,21 @@
 #include "desktop/advanced_settings_dialog.h"
 #include "desktop/audio_settings_dialog.h"
 #include "desktop/channel_list_view.h"
-#include "desktop/load_meter.h"
-#include "desktop/logo_panel.h"
 #include "desktop/device_picker_dialogs.h"
 #include "desktop/editor_panel_view.h"
 #include "desktop/global_settings_dialog.h"
+#include "desktop/load_meter.h"
+#include "desktop/logo_panel.h"
 #include "desktop/message_boxes.h"
-#include "desktop/standby_list_view.h"
 #include "desktop/qt_text.h"
+#include "desktop/standby_list_view.h"
 #include "desktop/video_settings_dialog.h"
+#include "platform/host.h"
+#include "vocabulary/product.h"
 #include "window_logic/channel_commands.h"
 #include "window_logic/channel_rows.h"
 #include "window_logic/device_pickers.h"
 #include "window_logic/editor_controls.h"
-#include "platform/host.h"
-#include "vocabulary/product.h"
 
 namespace vx {
 namespace {
@@ -330,7 +330,8 @@ void MainWindow::connect_standby() {
     read_inputs();
     standby_.add_row();
     draw_standby();
-    standby_view_->focus_control(standby_address_control(static_cast<int>(standby_.fields.sources.size())));
+    standby_view_->focus_control(
+        standby_address_control(static_cast<int>(standby_.fields.sources.size())));
   });
   connect(view, &StandbyListView::removeClicked, this, [this](int row) {
     read_inputs();

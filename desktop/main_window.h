@@ -1,8 +1,8 @@
 // The main window: a thin assembly of the channel list with the standby list under it, the
-// editor panel, the logo panel, the load meters and the command buttons. It is the supervisor's view (the rows follow the ticks)
-// and forwards every command to the toolkit-free editing workflow (ChannelEditor, EditorPanel,
-// SourceCells) or to the supervisor, then draws what they return and shows their messages once
-// they have let the core lock go.
+// editor panel, the logo panel, the load meters and the command buttons. It is the supervisor's
+// view (the rows follow the ticks) and forwards every command to the toolkit-free editing workflow
+// (ChannelEditor, EditorPanel, SourceCells) or to the supervisor, then draws what they return and
+// shows their messages once they have let the core lock go.
 #pragma once
 
 #include <QWidget>

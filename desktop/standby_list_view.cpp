@@ -132,9 +132,9 @@ void StandbyListView::show_fields(const StandbyFields& fields,
     shown.type->setEnabled(controls.editable);
     shown.address->setEnabled(controls.editable);
     shown.remove->setEnabled(controls.editable);
-    const StandbyRowControls moves =
-        row < static_cast<int>(controls.rows.size()) ? controls.rows[static_cast<std::size_t>(row)]
-                                                     : StandbyRowControls{};
+    const StandbyRowControls moves = row < static_cast<int>(controls.rows.size())
+                                         ? controls.rows[static_cast<std::size_t>(row)]
+                                         : StandbyRowControls{};
     shown.up->setEnabled(moves.up);
     shown.down->setEnabled(moves.down);
   }

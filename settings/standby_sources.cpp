@@ -127,7 +127,8 @@ StandbyFields standby_fields(const cJSON* channel) {
   }
   const cJSON* switch_on = config_object(input, kSwitchOnKey);
   for (const SwitchCondition condition : kSwitchConditions) {
-    fields.seconds_for(condition) = std::to_string(config_int(switch_on, switch_condition_key(condition)));
+    fields.seconds_for(condition) =
+        std::to_string(config_int(switch_on, switch_condition_key(condition)));
   }
   return fields;
 }
@@ -161,9 +162,8 @@ std::optional<EditRefusal> standby_fields_refusal(const StandbyFields& fields) {
   for (const StandbyRow& row : fields.sources) {
     ++number;
     if (source_cells_refusal(row.type, row.address, "", std::nullopt, std::nullopt, 0)) {
-      return config_refusal(
-          "Error: Standby source " + std::to_string(number) + " address invalid!",
-          standby_address_control(number));
+      return config_refusal("Error: Standby source " + std::to_string(number) + " address invalid!",
+                            standby_address_control(number));
     }
   }
   for (const SwitchCondition condition : kSwitchConditions) {

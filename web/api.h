@@ -84,8 +84,8 @@ WebAnswer answer_source_fields(std::string_view argument_text,
 // "/standby_fields" with "show" or "store", the channel's "input" posted as {"input": {...}}:
 // the rows and seconds texts the standby list and the switch-on boxes show for its "standby" and
 // "switchOn", or (with the typed {"sources": [{"type", "address", "from"}], "switchOn": {"black",
-// "silence", "frozen"}} beside it) the "standby" and "switchOn" as the editor stores them, untouched
-// parts as posted; refused as the window's Apply refuses the fields. Nothing is stored.
+// "silence", "frozen"}} beside it) the "standby" and "switchOn" as the editor stores them,
+// untouched parts as posted; refused as the window's Apply refuses the fields. Nothing is stored.
 WebAnswer answer_standby_fields(std::string_view argument_text,
                                 const std::optional<std::string>& body);
 

@@ -3,8 +3,8 @@
 // settings/standby_sources.h): what a stored first source shows and what the typed type and
 // address store; what a channel's "standby" and "switchOn" show and what the typed rows and
 // seconds store. Nothing is stored here.
-#include <optional>
 #include <initializer_list>
+#include <optional>
 #include <string>
 #include <variant>
 
@@ -152,8 +152,9 @@ std::variant<StandbyFields, std::string> typed_fields(const cJSON* body, const c
   for (const SwitchCondition condition : kSwitchConditions) {
     const cJSON* text = cJSON_GetObjectItemCaseSensitive(seconds, switch_condition_key(condition));
     if (!cJSON_IsString(text)) {
-      return std::string("\"switchOn\" must hold the typed \"black\", \"silence\" and \"frozen\" "
-                         "seconds (texts)");
+      return std::string(
+          "\"switchOn\" must hold the typed \"black\", \"silence\" and \"frozen\" "
+          "seconds (texts)");
     }
     fields.seconds_for(condition) = text->valuestring;
   }

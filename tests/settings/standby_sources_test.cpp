@@ -37,8 +37,7 @@ TEST(StandbySources, AnEditStoresWhatChangedAndLeavesTheRestAsStored) {
        R"({"sources": []})"},
       {"the same seconds typed with blanks", two_sources,
        [](StandbyFields& f) { f.seconds_for(SwitchCondition::black) = " 2 "; }, two_sources},
-      {"moved down", two_sources,
-       [](StandbyFields& f) { std::swap(f.sources[0], f.sources[1]); },
+      {"moved down", two_sources, [](StandbyFields& f) { std::swap(f.sources[0], f.sources[1]); },
        R"({"sources": [{"url": "/a.mp4"}], "standby": [{"format": "srt", "url": "srt://h:9000"},)"
        R"({"format": "file", "url": "udp://@:5000", "video": {"options": ["-x 1"]}}],)"
        R"("switchOn": {"black": 2}})"},
@@ -98,10 +97,10 @@ TEST(StandbySources, AnEditStoresWhatChangedAndLeavesTheRestAsStored) {
 }
 
 TEST(StandbySources, ChannelsShowTheirSourcesAndSeconds) {
-  const JsonPtr channel = json_parse(
-      R"({"input": {"standby": [{"format": "file", "url": "rtsp://cam/1"},)"
-      R"({"format": "device", "url": "video=\"Cam\""}, {"url": "/b.ts"}],)"
-      R"("switchOn": {"silence": 15}}})");
+  const JsonPtr channel =
+      json_parse(R"({"input": {"standby": [{"format": "file", "url": "rtsp://cam/1"},)"
+                 R"({"format": "device", "url": "video=\"Cam\""}, {"url": "/b.ts"}],)"
+                 R"("switchOn": {"silence": 15}}})");
   const StandbyFields fields = standby_fields(channel.get());
   ASSERT_EQ(fields.sources.size(), 3u);
   EXPECT_EQ(fields.sources[0].type, T::rtsp);
@@ -140,8 +139,8 @@ TEST(StandbySources, RefusalsNameTheRowOrBoxAndTheirRule) {
   };
   const Case cases[] = {
       {with_sources({{T::file, "/a"}, {T::file, "/b"}, {T::file, "/c"}, {T::file, "/d"}}), "", ""},
-      {with_sources({{T::file, "/a"}, {T::file, "/b"}, {T::file, "/c"}, {T::file, "/d"},
-                     {T::file, "/e"}}),
+      {with_sources(
+           {{T::file, "/a"}, {T::file, "/b"}, {T::file, "/c"}, {T::file, "/d"}, {T::file, "/e"}}),
        "Error: At most 4 standby sources are allowed!", ""},
       {with_sources({{T::file, "/a"}, {T::udp, " "}}), "Error: Standby source 2 address invalid!",
        "standby_address_2"},
@@ -164,9 +163,9 @@ TEST(StandbySources, RefusalsNameTheRowOrBoxAndTheirRule) {
   for (const Case& c : cases) {
     const std::optional<EditRefusal> refusal = standby_fields_refusal(c.fields);
     const std::string case_name =
-        c.fields.sources.empty() ? c.fields.seconds[0] + "|" + c.fields.seconds[1] + "|" +
-                                       c.fields.seconds[2]
-                                 : c.fields.sources.back().address;
+        c.fields.sources.empty()
+            ? c.fields.seconds[0] + "|" + c.fields.seconds[1] + "|" + c.fields.seconds[2]
+            : c.fields.sources.back().address;
     EXPECT_EQ(refusal ? refusal->message.text : "", c.text) << case_name;
     EXPECT_EQ(refusal ? refusal->focus : "", c.focus) << case_name;
   }

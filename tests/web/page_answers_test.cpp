@@ -160,7 +160,8 @@ TEST_F(WebServer, StandbyFieldsShowAndStoreAsTheWindowsEditor) {
       {"show", "{" + input + "}",
        R"({"sources":[{"type":"rtsp","address":"cam/1"},{"type":"srt","address":"h:9"}],)"
        R"("switchOn":{"black":"2","silence":"0","frozen":"0"}})"},
-      {"show", R"({"input": {}})", R"({"sources":[],"switchOn":{"black":"0","silence":"0","frozen":"0"}})"},
+      {"show", R"({"input": {}})",
+       R"({"sources":[],"switchOn":{"black":"0","silence":"0","frozen":"0"}})"},
       // Untouched rows and seconds come back as posted, moved rows with their own members.
       {"store",
        "{" + input + R"(, "sources": [{"type": "srt", "address": "h:9", "from": 1},)" +
@@ -175,12 +176,12 @@ TEST_F(WebServer, StandbyFieldsShowAndStoreAsTheWindowsEditor) {
       {"store",
        R"({"input": {"switchOn": {"black": 2}}, "sources": [], "switchOn": {"black": "0", "silence": "0", "frozen": "0"}})",
        R"({"input":{}})"},
-      {"store",
-       "{" + input + R"(, "sources": [{"type": "file", "address": " "}], )" + off + "}",
+      {"store", "{" + input + R"(, "sources": [{"type": "file", "address": " "}], )" + off + "}",
        R"({"refusal":{"title":"Config Error","text":"Error: Standby source 1 address invalid!",)"
        R"("control":"standby_address_1"}})"},
       {"store",
-       "{" + input + R"(, "sources": [], "switchOn": {"black": "1.5", "silence": "0", "frozen": "0"}})",
+       "{" + input +
+           R"(, "sources": [], "switchOn": {"black": "1.5", "silence": "0", "frozen": "0"}})",
        R"({"refusal":{"title":"Config Error","text":"Error: Switch on black takes whole seconds )"
        R"(from 0 (off) to 3600!","control":"switch_on_black"}})"},
       {"", "{}", "400 ask for \"?show\" or \"?store\""},
@@ -195,11 +196,13 @@ TEST_F(WebServer, StandbyFieldsShowAndStoreAsTheWindowsEditor) {
       {"store", R"({"input": {}, "sources": [{"type": "udp", "address": "x", "from": 0}]})",
        "400 \"sources\" entry 1: \"from\" must be a position in the posted \"input\" "
        "\"standby\""},
-      {"store", R"({"input": {}, "sources": [], "switchOn": {"black": 2, "silence": "0", "frozen": "0"}})",
+      {"store",
+       R"({"input": {}, "sources": [], "switchOn": {"black": 2, "silence": "0", "frozen": "0"}})",
        "400 \"switchOn\" must hold the typed \"black\", \"silence\" and \"frozen\" seconds "
        "(texts)"},
   };
-  for (const auto& c : cases) EXPECT_EQ(answer(c.step, c.body), c.want) << c.step << " " << c.body;
+  for (const auto& c : cases)
+    EXPECT_EQ(answer(c.step, c.body), c.want) << c.step << " " << c.body;
   const Reply by_get = http_get(port_, "/standby_fields?show");
   EXPECT_EQ(by_get.status(), 405);
   EXPECT_EQ(by_get.header("Allow"), "POST");

@@ -9,9 +9,9 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
-#include "settings/choice_tables.h"
 #include "engine/channel_compiler.h"
 #include "engine/command_line.h"
+#include "settings/choice_tables.h"
 #include "window_logic/editor_panel.h"
 #include "window_logic/source_cells.h"
 #include "window_logic/standby_list.h"
@@ -451,7 +451,8 @@ TEST_F(ChannelEditorTest, MinusTakesBackTheTabPlusJustAdded) {
       "output": {"targets": [{"format": "udp", "url": "udp://127.0.0.1:1234/a",
       "video": {"enable": true, "codec": "h264"}, "audio": {"enable": true, "codec": "aac"}}]}})"});
   EditorPanel real_panel;
-  ChannelEditor real{{real_panel, cells, format, video, standby}, {nullptr, nullptr, nullptr, nullptr}};
+  ChannelEditor real{{real_panel, cells, format, video, standby},
+                     {nullptr, nullptr, nullptr, nullptr}};
   real.edit(0);
   EXPECT_EQ(real.select_tab(real.tabs().plus_position()).tabs.labels,
             (std::vector<std::string>{"a", "a"}));
@@ -534,11 +535,12 @@ TEST_F(ChannelEditorTest, StandbySourcesComeBackUntouchedOrAsEdited) {
   standby.remove_row(3);
 
   EXPECT_TRUE(editor.apply().messages.empty());
-  EXPECT_EQ(input_of(0),
-            R"({"sources":[{"format":"file","url":"udp://0.0.0.0:1001"}],"standby":[)"
-            R"({"format":"file","url":"udp://@:5000"},{"format":"srt","url":"srt://h:9000","x":[1]},)"
-            R"({"format":"file","url":"/media/slate.mp4","video":{"options":[]}}],)"
-            R"("switchOn":{"black":2,"silence":0,"frozen":7},"filters":[],"map":[]})");
+  EXPECT_EQ(
+      input_of(0),
+      R"({"sources":[{"format":"file","url":"udp://0.0.0.0:1001"}],"standby":[)"
+      R"({"format":"file","url":"udp://@:5000"},{"format":"srt","url":"srt://h:9000","x":[1]},)"
+      R"({"format":"file","url":"/media/slate.mp4","video":{"options":[]}}],)"
+      R"("switchOn":{"black":2,"silence":0,"frozen":7},"filters":[],"map":[]})");
   // Shown, not edited, nothing can be changed; edited, the ends cannot move further out.
   const StandbyListControls shown = standby.controls(false);
   EXPECT_FALSE(shown.add || shown.editable || shown.rows.at(1).up || shown.rows.at(1).down);
@@ -561,7 +563,7 @@ TEST_F(EditingWorkflow, ANewChannelTypedIntoTheRealCellsAndPanelIsAppended) {
     return cJSON_GetArraySize(config_array(config_document(), "channels")) + 1;
   });
   ChannelEditor real{{real_panel, real_cells, format, video, standby},
-                      {nullptr, nullptr, nullptr, nullptr}};
+                     {nullptr, nullptr, nullptr, nullptr}};
   ASSERT_TRUE(real.new_channel().messages.empty());
   ASSERT_EQ(real_cells.open_row(), 1);
 
@@ -603,7 +605,7 @@ TEST_F(EditingWorkflow, UntouchedAdvancedPanelsChangeNothingOfANewChannelsArgume
   EditorPanel real_panel;
   SourceCells real_cells([] { return 1; });
   ChannelEditor real{{real_panel, real_cells, format, video, standby},
-                      {nullptr, nullptr, nullptr, nullptr}};
+                     {nullptr, nullptr, nullptr, nullptr}};
   real.new_channel();
   real_cells.address = "/media/clip.mp4";
   ASSERT_TRUE(real.apply().messages.empty());
