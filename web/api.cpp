@@ -210,7 +210,7 @@ void add_standby_limits(cJSON* rules) {
   cJSON_AddNumberToObject(rules, "maxStandbySources", kMaxStandbySources);
   cJSON* seconds = cJSON_AddObjectToObject(rules, "switchOnSeconds");
   cJSON_AddNumberToObject(seconds, "min", 0);
-  cJSON_AddNumberToObject(seconds, "max", kMaxSwitchOnSeconds);
+  cJSON_AddNumberToObject(seconds, "max", kSwitchOnSecondsMax);
 }
 
 // A whole decimal number from `low` to `high` under `name` in the query; nullopt for anything
