@@ -20,20 +20,21 @@
 #include "desktop/advanced_settings_dialog.h"
 #include "desktop/audio_settings_dialog.h"
 #include "desktop/channel_list_view.h"
-#include "desktop/load_meter.h"
-#include "desktop/logo_panel.h"
 #include "desktop/device_picker_dialogs.h"
 #include "desktop/editor_panel_view.h"
 #include "desktop/global_settings_dialog.h"
+#include "desktop/load_meter.h"
+#include "desktop/logo_panel.h"
 #include "desktop/message_boxes.h"
 #include "desktop/qt_text.h"
+#include "desktop/standby_list_view.h"
 #include "desktop/video_settings_dialog.h"
+#include "platform/host.h"
+#include "vocabulary/product.h"
 #include "window_logic/channel_commands.h"
 #include "window_logic/channel_rows.h"
 #include "window_logic/device_pickers.h"
 #include "window_logic/editor_controls.h"
-#include "platform/host.h"
-#include "vocabulary/product.h"
 
 namespace vx {
 namespace {
@@ -78,7 +79,7 @@ MainWindow::MainWindow(Application& application, bool with_exit_command, QWidget
   hooks.channel_appended = [this](int) { supervisor_.add_row(); };
   hooks.channel_removed = [this](int row) { supervisor_.remove_row(row); };
   editor_ = std::make_unique<ChannelEditor>(
-      EditorParts{panel_, cells_, advanced_format_, video_tabs_.host}, std::move(hooks));
+      EditorParts{panel_, cells_, advanced_format_, video_tabs_.host, standby_}, std::move(hooks));
   advanced_format_.local_addresses = local_ipv4_addresses();
   // Asked once: ffmpeg answers from the user's cache after its first run.
   encoders_ = available_encoders();
@@ -95,8 +96,11 @@ MainWindow::MainWindow(Application& application, bool with_exit_command, QWidget
   gpu_frame_ = gpu_frame;
   gpu_frame_->hide();  // shown once the engine measures a GPU
 
+  // The standby sources stand under the channel list, where the edited row's source is typed.
+  standby_view_ = new StandbyListView;
   auto* left = new QVBoxLayout;
   left->addWidget(list_, 1);
+  left->addWidget(standby_view_);
   auto* meters = new QHBoxLayout;
   meters->addWidget(cpu_frame, 1);
   meters->addWidget(gpu_frame);
@@ -127,9 +131,11 @@ MainWindow::MainWindow(Application& application, bool with_exit_command, QWidget
   video_dlg_ = new VideoSettingsDialog(video_tabs_, this);
   connect_list();
   connect_panel();
+  connect_standby();
   // The window never becomes smaller than it first is.
   resize(sizeHint().expandedTo(QSize(980, 600)));
   setMinimumSize(size());
+  draw_standby();
   show_editor_state();
 }
 
@@ -318,6 +324,32 @@ void MainWindow::connect_panel() {
           [this] { show_outcome(editor_->advanced_format_cancelled()); });
 }
 
+void MainWindow::connect_standby() {
+  StandbyListView* view = standby_view_;
+  connect(view, &StandbyListView::addClicked, this, [this] {
+    read_inputs();
+    standby_.add_row();
+    draw_standby();
+    standby_view_->focus_control(
+        standby_address_control(static_cast<int>(standby_.fields.sources.size())));
+  });
+  connect(view, &StandbyListView::removeClicked, this, [this](int row) {
+    read_inputs();
+    standby_.remove_row(row);
+    draw_standby();
+  });
+  connect(view, &StandbyListView::moveClicked, this, [this](int row, int by) {
+    read_inputs();
+    standby_.move_row(row, by);
+    draw_standby();
+  });
+  connect(view, &StandbyListView::typeChosen, this, [this](int row, int type) {
+    read_inputs();
+    standby_.choose_type(row, static_cast<SourceType>(type));
+    draw_standby();
+  });
+}
+
 // ----- the supervisor's view ----------------------------------------------------------------
 
 void MainWindow::rows_rebuilt(int count) {
@@ -371,6 +403,7 @@ void MainWindow::show_loads(const LoadFigures& figures) {
 
 void MainWindow::read_inputs() {
   panel_view_->read_values(panel_.values());
+  standby_view_->read_fields(standby_.fields);
   if (format_dlg_->isVisible()) format_dlg_->read_settings();
   if (video_dlg_->isVisible()) video_dlg_->read_settings();
   if (cells_.open_row()) list_->read_cells(cells_);
@@ -381,6 +414,7 @@ void MainWindow::show_outcome(const EditorOutcome& outcome) {
   apply_row_changes(outcome.rows);
   panel_view_->show_values(panel_.values());
   draw_cells();
+  draw_standby();
   show_editor_state();
   follow_advanced_panels(outcome.advanced);
   drawing_ = false;
@@ -411,6 +445,10 @@ void MainWindow::apply_row_changes(const RowChanges& rows) {
 
 void MainWindow::draw_cells() {
   list_->show_cells(cells_.open_row(), cells_);
+}
+
+void MainWindow::draw_standby() {
+  standby_view_->show_fields(standby_.fields, standby_.controls(editor_->edited_row_shown()));
 }
 
 EditorControls MainWindow::current_controls() const {
@@ -465,6 +503,8 @@ void MainWindow::focus_control(const std::string& control) {
     open_over_editor(*format_dlg_);
   } else if (control == kSourceAddressControl || control == kSourceBindControl) {
     list_->focus_cell(control);
+  } else if (standby_view_->names_control(control)) {
+    standby_view_->focus_control(control);
   } else {
     panel_view_->focus_control(control);
   }

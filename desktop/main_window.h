@@ -1,8 +1,8 @@
-// The main window: a thin assembly of the channel list, the editor panel, the logo panel, the
-// load meters and the command buttons. It is the supervisor's view (the rows follow the ticks)
-// and forwards every command to the toolkit-free editing workflow (ChannelEditor, EditorPanel,
-// SourceCells) or to the supervisor, then draws what they return and shows their messages once
-// they have let the core lock go.
+// The main window: a thin assembly of the channel list with the standby list under it, the
+// editor panel, the logo panel, the load meters and the command buttons. It is the supervisor's
+// view (the rows follow the ticks) and forwards every command to the toolkit-free editing workflow
+// (ChannelEditor, EditorPanel, SourceCells) or to the supervisor, then draws what they return and
+// shows their messages once they have let the core lock go.
 #pragma once
 
 #include <QWidget>
@@ -20,6 +20,7 @@
 #include "window_logic/editor_controls.h"
 #include "window_logic/editor_panel.h"
 #include "window_logic/source_cells.h"
+#include "window_logic/standby_list.h"
 
 class QAction;
 class QDialog;
@@ -32,6 +33,7 @@ namespace vx {
 
 class ChannelListView;
 class EditorPanelView;
+class StandbyListView;
 class AdvancedSettingsDialog;
 class VideoSettingsDialog;
 class LoadMeter;
@@ -68,6 +70,7 @@ class MainWindow final : public QWidget, public SupervisorView {
   // The pieces, for the tests.
   ChannelListView& channel_list() { return *list_; }
   EditorPanelView& panel_view() { return *panel_view_; }
+  StandbyListView& standby_view() { return *standby_view_; }
   ChannelEditor& editor() { return *editor_; }
 
  signals:
@@ -90,12 +93,14 @@ class MainWindow final : public QWidget, public SupervisorView {
   QWidget* build_command_row();
   void connect_list();
   void connect_panel();
+  void connect_standby();
 
   // Everything the operator typed goes into the records before any of them is asked anything.
   void read_inputs();
   void show_outcome(const EditorOutcome& outcome);
   void apply_row_changes(const RowChanges& rows);
   void draw_cells();
+  void draw_standby();
   // Which controls the editor offers now.
   EditorControls current_controls() const;
   void show_editor_state();
@@ -127,6 +132,7 @@ class MainWindow final : public QWidget, public SupervisorView {
   Supervisor& supervisor_;
   EditorPanel panel_;
   SourceCells cells_;
+  StandbyList standby_;
   AdvancedFormatSettings advanced_format_;
   VideoSettingsTabs video_tabs_;
   std::unique_ptr<ChannelEditor> editor_;
@@ -135,6 +141,7 @@ class MainWindow final : public QWidget, public SupervisorView {
 
   ChannelListView* list_ = nullptr;
   EditorPanelView* panel_view_ = nullptr;
+  StandbyListView* standby_view_ = nullptr;
   AdvancedSettingsDialog* format_dlg_ = nullptr;
   VideoSettingsDialog* video_dlg_ = nullptr;
   LoadMeter* cpu_meter_ = nullptr;

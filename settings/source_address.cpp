@@ -72,15 +72,6 @@ std::optional<SourceType> type_of_format(std::string_view format) {
   }
 }
 
-std::string_view trimmed(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && blank(text.back()))
-    text.remove_suffix(1);
-  return text;
-}
-
 void replace_all(std::string& text, std::string_view from, std::string_view to) {
   for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at)) {
     text.replace(at, from.size(), to);
@@ -128,11 +119,25 @@ const SourceTypeEntry& source_type_entry(SourceType type) {
   return kSourceTypes[static_cast<std::size_t>(type)];
 }
 
+std::string_view without_blanks(std::string_view typed) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!typed.empty() && blank(typed.front()))
+    typed.remove_prefix(1);
+  while (!typed.empty() && blank(typed.back()))
+    typed.remove_suffix(1);
+  return typed;
+}
+
+SourceFieldTexts source_field_texts(const cJSON* source) {
+  const ShownSource shown = shown_source(source);
+  return {shown.type, std::string(shown.address)};
+}
+
 SourceCellTexts source_cell_texts(const cJSON* channel) {
-  const ShownSource shown = shown_source(channel_first_source(channel));
+  SourceFieldTexts shown = source_field_texts(channel_first_source(channel));
   SourceCellTexts texts;
   texts.type = shown.type;
-  texts.address = shown.address;
+  texts.address = std::move(shown.address);
   const int bind = config_int(channel, "bind");
   if (bind >= 1) texts.bind = std::to_string(bind);
   texts.memo = config_string(channel, "memo");
@@ -173,9 +178,9 @@ std::string default_source_address(SourceType type) {
 
 StoredSource stored_source_for(const cJSON* source, SourceType chosen, std::string_view address) {
   const ShownSource shown = shown_source(source);
-  const std::string_view typed = trimmed(address);
+  const std::string_view typed = without_blanks(address);
   StoredSource stored;
-  if (chosen == shown.type && typed == trimmed(shown.address)) {
+  if (chosen == shown.type && typed == without_blanks(shown.address)) {
     stored.type = shown.type;
     stored.kept = true;
     stored.format = config_string(source, "format");
@@ -195,7 +200,7 @@ std::optional<EditRefusal> source_cells_refusal(SourceType chosen, std::string_v
                                                 std::string_view bind,
                                                 std::optional<SourceType> blank_type,
                                                 std::optional<int> number, int row_count) {
-  const std::string_view typed = trimmed(address);
+  const std::string_view typed = without_blanks(address);
   const SourceType type = recognised_source_type(typed, chosen);
   const bool blank_allowed = blank_type == type;  // an RTP session needs no address
   const bool quotes_allowed = type == T::dshow;

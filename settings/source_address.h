@@ -48,6 +48,15 @@ const SourceTypeEntry& source_type_entry(SourceType type);
 inline constexpr const char* kSourceAddressControl = "source_address";
 inline constexpr const char* kSourceBindControl = "bind";
 
+// The type and address shown for one source object, from its "format" and "url" (a known scheme
+// selects its type and, for some, is cut from the address): the source cells' for the first
+// source, the standby list's for the others.
+struct SourceFieldTexts {
+  SourceType type = SourceType::file;
+  std::string address;
+};
+SourceFieldTexts source_field_texts(const cJSON* source);
+
 // What the cells show for a channel: the type and address from the first source's "format"
 // and "url" (a known scheme selects its type and, for some, is cut from the address), the
 // "bind" when at least 1, the "memo".
@@ -58,6 +67,10 @@ struct SourceCellTexts {
   std::string memo;
 };
 SourceCellTexts source_cell_texts(const cJSON* channel);
+
+// A typed text without the blanks (spaces, tabs, line ends) around it, as the cells judge and
+// store what was typed.
+std::string_view without_blanks(std::string_view typed);
 
 // The type a typed address selects (its scheme, tested in a fixed order; "http(s)://" keeps
 // yt-dlp), or `chosen` when it names none of them.

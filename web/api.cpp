@@ -23,6 +23,7 @@
 #include "engine/load_monitor.h"
 #include "platform/host.h"
 #include "vocabulary/ascii.h"
+#include "vocabulary/input_switch_report.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
 #include "web/request_origin.h"
@@ -207,6 +208,14 @@ void add_source_formats(cJSON* rules) {
   cJSON_AddStringToObject(rules, "captureDevices", kCaptureDeviceKind);
 }
 
+// How many standby sources the list takes, and the seconds each switch-on box takes.
+void add_standby_limits(cJSON* rules) {
+  cJSON_AddNumberToObject(rules, "maxStandbySources", kMaxStandbySources);
+  cJSON* seconds = cJSON_AddObjectToObject(rules, "switchOnSeconds");
+  cJSON_AddNumberToObject(seconds, "min", 0);
+  cJSON_AddNumberToObject(seconds, "max", kSwitchOnSecondsMax);
+}
+
 // A whole decimal number from `low` to `high` under `name` in the query; nullopt for anything
 // else (missing, empty, signs, blanks, other characters, too long).
 std::optional<int> query_number(std::string_view argument_text, std::string_view name, int low,
@@ -352,6 +361,7 @@ WebAnswer answer_rules() {
     cJSON_AddNumberToObject(entry, "channels", choice.channels);
   }
   add_source_formats(rules.get());
+  add_standby_limits(rules.get());
   return json_answer(rules.get());
 }
 

@@ -63,7 +63,14 @@ WebAnswer answer_advanced_settings(std::string_view path, std::string_view argum
 // stores them. Nothing is stored.
 WebAnswer answer_edit_check(std::string_view argument_text, const std::optional<std::string>& body);
 
+// The answer of a check the editor refused: {"refusal": {"title", "text", "control"}}, the box
+// the window would show and the control it would put the focus on.
+struct DialogMessage;
+WebAnswer edit_refusal_answer(const DialogMessage& message, std::string_view control);
+
 enum class SourceType;
+// The type whose word (source_type_word) is `word`, or nullopt.
+std::optional<SourceType> source_type_from_word(std::string_view word);
 // The word the page's source type list keeps for a type ("value" in the "sourceFormats" of
 // "/rules"): the scheme's name for the types that complete an address with one ("mms" though it
 // stores "mmsh://"), else the format it stores.
@@ -74,5 +81,12 @@ std::string_view source_type_word(SourceType type);
 // stored.
 WebAnswer answer_source_fields(std::string_view argument_text,
                                const std::optional<std::string>& body);
+// "/standby_fields" with "show" or "store", the channel's "input" posted as {"input": {...}}:
+// the rows and seconds texts the standby list and the switch-on boxes show for its "standby" and
+// "switchOn", or (with the typed {"sources": [{"type", "address", "from"}], "switchOn": {"black",
+// "silence", "frozen"}} beside it) the "standby" and "switchOn" as the editor stores them,
+// untouched parts as posted; refused as the window's Apply refuses the fields. Nothing is stored.
+WebAnswer answer_standby_fields(std::string_view argument_text,
+                                const std::optional<std::string>& body);
 
 }  // namespace vx

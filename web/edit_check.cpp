@@ -79,15 +79,6 @@ std::variant<EditCheckRequest, std::string> read_request(std::string_view text) 
   return request;
 }
 
-WebAnswer refusal_answer(const DialogMessage& message, std::string_view control) {
-  const JsonPtr answer(cJSON_CreateObject());
-  cJSON* refusal = cJSON_AddObjectToObject(answer.get(), "refusal");
-  cJSON_AddStringToObject(refusal, "title", message.title.c_str());
-  cJSON_AddStringToObject(refusal, "text", message.text.c_str());
-  cJSON_AddStringToObject(refusal, "control", std::string(control).c_str());
-  return json_answer(answer.get());
-}
-
 WebAnswer nothing_refused() {
   const JsonPtr answer(cJSON_CreateObject());
   return json_answer(answer.get());
@@ -127,7 +118,7 @@ WebAnswer apply_answer(EditCheckRequest& request) {
     if (!refusal) {
       refusal = validate_editor_values(values, other_target_stream_names(request.edited, shown));
     }
-    if (refusal) return refusal_answer(refusal->message, refusal->focus);
+    if (refusal) return edit_refusal_answer(refusal->message, refusal->focus);
     // As the window's save: a format that keeps one target drops the others.
     if (target_format_keeps_one_target(values.target_format)) {
       keep_first_target_only(request.edited);
@@ -147,7 +138,7 @@ WebAnswer apply_answer(EditCheckRequest& request) {
     edited.release();  // the list owns it now
     if (std::optional<DocumentRefusal> refused =
             document_refusal(proposed.get(), document, channels_not_idle())) {
-      return refusal_answer({kProductName, refused->reason + "; nothing was applied"}, "");
+      return edit_refusal_answer({kProductName, refused->reason + "; nothing was applied"}, "");
     }
     move_bind_item(channels, request.number, master_before,
                    std::max(0, config_int(placed, "bind")));
@@ -166,7 +157,7 @@ WebAnswer change_answer(EditStep step, const EditCheckRequest& request) {
   const EditorValues values = editor_values_from_channel(request.edited, shown);
   if (step == EditStep::cbr) {
     if (std::optional<DialogMessage> refusal = cbr_refusal(values.cbr, values.video_bitrate)) {
-      return refusal_answer(*refusal, "cbr");
+      return edit_refusal_answer(*refusal, "cbr");
     }
     return nothing_refused();
   }
@@ -186,12 +177,21 @@ WebAnswer change_answer(EditStep step, const EditCheckRequest& request) {
     plugin = config_string(config_object(config_document(), "global"), "omxPath");
   }
   if (std::optional<DialogMessage> refusal = encoder_refusal(codec, text, plugin, encoders)) {
-    return refusal_answer(*refusal, video ? kVideoEncodingControl : kAudioEncodingControl);
+    return edit_refusal_answer(*refusal, video ? kVideoEncodingControl : kAudioEncodingControl);
   }
   return nothing_refused();
 }
 
 }  // namespace
+
+WebAnswer edit_refusal_answer(const DialogMessage& message, std::string_view control) {
+  const JsonPtr answer(cJSON_CreateObject());
+  cJSON* refusal = cJSON_AddObjectToObject(answer.get(), "refusal");
+  cJSON_AddStringToObject(refusal, "title", message.title.c_str());
+  cJSON_AddStringToObject(refusal, "text", message.text.c_str());
+  cJSON_AddStringToObject(refusal, "control", std::string(control).c_str());
+  return json_answer(answer.get());
+}
 
 WebAnswer answer_edit_check(std::string_view argument_text,
                             const std::optional<std::string>& body) {

@@ -53,6 +53,7 @@ WebAnswer protected_answer(const WebRequest& request, const WebServices& service
   }
   if (iequals(path, "/edit_check")) return answer_edit_check(args, request.body);
   if (iequals(path, "/source_fields")) return answer_source_fields(args, request.body);
+  if (iequals(path, "/standby_fields")) return answer_standby_fields(args, request.body);
   if (istarts_with(path, "/channel")) {
     return answer_channel_action(channel_number(path), args, services.commands,
                                  request.body.has_value(), request.host);

@@ -128,6 +128,11 @@ int ChannelEditor::shown_target() const {
 }
 
 void ChannelEditor::load_panel() {
+  parts_.standby.load(shown_channel());
+  load_target_panel();
+}
+
+void ChannelEditor::load_target_panel() {
   const cJSON* shown = shown_channel();
   if (shown == nullptr) return;
   selected_tab_ = shown_target();
@@ -156,7 +161,10 @@ TargetTabs ChannelEditor::tabs_locked() const {
 EditorOutcome ChannelEditor::select_row(std::optional<int> row) {
   return run([&](EditorOutcome&) {
     // What was typed on the edited row stays in the working copy while another row is shown.
-    if (edited_row_shown() && row != row_) parts_.panel.save(working_.get(), shown_target());
+    if (edited_row_shown() && row != row_) {
+      parts_.panel.save(working_.get(), shown_target());
+      parts_.standby.save(working_.get());
+    }
     const bool exists = row && (stored_channel(*row) != nullptr || (editing() && *row == row_));
     selected_row_ = exists ? row : std::nullopt;
     load_panel();
@@ -166,7 +174,10 @@ EditorOutcome ChannelEditor::select_row(std::optional<int> row) {
 
 EditorOutcome ChannelEditor::reload_panel() {
   return run([&](EditorOutcome&) {
-    if (edited_row_shown()) parts_.panel.save(working_.get(), shown_target());
+    if (edited_row_shown()) {
+      parts_.panel.save(working_.get(), shown_target());
+      parts_.standby.save(working_.get());
+    }
     load_panel();
     return false;
   });
@@ -408,6 +419,13 @@ EditorOutcome ChannelEditor::apply() {
       result.focus = refusal->focus;
       return false;
     }
+    if (std::optional<EditRefusal> refusal = parts_.standby.validate()) {
+      reopen_cells();
+      result.messages.push_back(refusal->message);
+      result.focus = refusal->focus;
+      return false;
+    }
+    parts_.standby.save(working_.get());
     // Every check comes before the bind bookkeeping, so a refused Apply changes no channel.
     if (!commit_panels(result) || !base_still_stored(result)) {
       reopen_cells();
@@ -523,7 +541,7 @@ EditorOutcome ChannelEditor::select_tab(int position) {
     if (!edited_row_shown()) {
       // Another row is shown: the tabs only show its targets.
       if (position >= 0 && position < target_count(shown_channel())) selected_tab_ = position;
-      load_panel();
+      load_target_panel();
       return false;
     }
     const int targets = target_count(working_.get());
@@ -556,7 +574,7 @@ EditorOutcome ChannelEditor::select_tab(int position) {
       selected_tab_ = position;
     }
     load_advanced_panels();
-    load_panel();
+    load_target_panel();
     return false;
   });
 }

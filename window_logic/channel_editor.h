@@ -1,6 +1,7 @@
 // The editing workflow of the desktop window without a toolkit: the working copy of the channel
 // being edited and the edit state (which row, new or not, the selected target tab, whether the
-// advanced panels are shown), with New, Edit, Apply, Cancel, Remove, the target tabs, the
+// advanced panels are shown), with New, Edit, Apply (the source cells, the standby list, the
+// panel, then the document's checks), Cancel, Remove, the target tabs, the
 // "Enable Video" and "Enable Audio" boxes and the DeckLink output pick. Every operation says
 // what the window must show instead of showing it, and none returns with the core lock held.
 #pragma once
@@ -87,6 +88,7 @@ struct EditorParts {
   SourceCellsPart& cells;
   AdvancedFormatSettings& advanced_format;
   AdvancedVideoSettings& advanced_video;
+  StandbyPart& standby;
 };
 
 // What the workflow asks of the program around it.
@@ -184,7 +186,9 @@ class ChannelEditor {
   TargetTabs tabs_locked() const;
   const cJSON* shown_channel() const;
   int shown_target() const;
+  // The panel and the standby list show the shown channel; the panel alone its shown target.
   void load_panel();
+  void load_target_panel();
   void load_advanced_panels();
   void release_advanced_panels();
   void reopen_cells();

@@ -1,5 +1,6 @@
 // The pieces the editing workflow drives while a channel is edited: the editor panel (its
-// controls for one target) and the source cells of the list row being edited. The workflow
+// controls for one target), the source cells of the list row being edited and the standby list
+// under them. The workflow
 // (ChannelEditor) owns the working copy; each piece loads from it, checks what the operator
 // typed and saves into it, and says what the window must show instead of showing it.
 #pragma once
@@ -40,6 +41,19 @@ class SourceCellsPart {
   virtual void commit(cJSON* channel) = 0;
   // Closes the cells without checks or writing.
   virtual void close() = 0;
+};
+
+// The standby sources and switch-on seconds of the shown channel as the workflow uses them. They
+// belong to the channel, not to a target: a change of tab leaves them as they are.
+class StandbyPart {
+ public:
+  virtual ~StandbyPart() = default;
+  // Shows the channel's standby sources and seconds.
+  virtual void load(const cJSON* channel) = 0;
+  // The first rule the shown values break, or nullopt when they may be saved.
+  virtual std::optional<EditRefusal> validate() const = 0;
+  // Writes the shown values into the channel; no checks.
+  virtual void save(cJSON* channel) const = 0;
 };
 
 }  // namespace vx

@@ -105,6 +105,49 @@ TEST_F(Window, HoverButtonsFollowTheRunningRowAndNeverTheEditedOne) {
   screenshot("window-wide.png");
 }
 
+// The standby list under the channel list: rows added and typed while the channel is edited,
+// the switch-on boxes, a refusal that sends the operator to its row, and Apply storing them.
+TEST_F(Window, StandbySourcesTypedUnderTheListAreStoredOnApply) {
+  start({"udp://127.0.0.1:1", "udp://127.0.0.1:2"});
+  auto& add = find("standby_add");
+  EXPECT_FALSE(add.isEnabled()) << "not editing";
+  list().select_row(0);
+  find("edit").click();
+  ASSERT_TRUE(add.isEnabled());
+
+  add.click();
+  auto& first = find<QLineEdit>("standby_address_1");
+  EXPECT_EQ(window().focusWidget(), &first);
+  emit find<QComboBox>("standby_type_1").activated(static_cast<int>(SourceType::udp));
+  EXPECT_EQ(first.text(), "0.0.0.0:1234");
+  first.setText("239.1.1.2:5000");
+  add.click();
+  const std::vector<std::string> refused = answering_boxes([&] { find("apply").click(); });
+  ASSERT_EQ(refused, std::vector<std::string>{"Error: Standby source 2 address invalid!"});
+  EXPECT_EQ(window().focusWidget(), &find<QLineEdit>("standby_address_2"));
+  find<QLineEdit>("standby_address_2").setText("/media/standby.mp4");
+  find<QLineEdit>("switch_on_black").setText("2");
+  EXPECT_FALSE(find("standby_up_1").isEnabled());
+  EXPECT_TRUE(find("standby_down_1").isEnabled());
+  screenshot("window-standby.png");
+
+  find("apply").click();
+  ASSERT_FALSE(window().editor().editing());
+  JsonPtr document = stored();
+  const cJSON* input =
+      config_object(cJSON_GetArrayItem(config_array(document.get(), "channels"), 0), "input");
+  EXPECT_EQ(json_print_unformatted(config_array(input, "standby")),
+            R"([{"format":"file","url":"udp://239.1.1.2:5000","video":{"options":[]}},)"
+            R"({"format":"file","url":"/media/standby.mp4","video":{"options":[]}}])");
+  EXPECT_EQ(json_print_unformatted(config_object(input, "switchOn")),
+            R"({"black":2,"silence":0,"frozen":0})");
+  // Not edited, the list shows the selected channel and offers nothing to change.
+  EXPECT_EQ(find<QLineEdit>("standby_address_2").text(), "/media/standby.mp4");
+  EXPECT_FALSE(find<QLineEdit>("standby_address_2").isEnabled());
+  list().select_row(1);
+  EXPECT_TRUE(spin_until([&] { return !find<QLineEdit>("standby_address_1").isVisible(); }));
+}
+
 TEST_F(Window, AConfigurationPostedOnTheWebRebuildsTheList) {
   start({"udp://127.0.0.1:1"});
   screenshot("window-idle.png");

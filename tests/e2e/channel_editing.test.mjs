@@ -262,10 +262,12 @@ describe('channel editor', () => {
     assert.deepEqual(dialogs.messages(), []);
   });
   test('New then Cancel leaves no row behind', async () => {
-    // Asking what the row shows (/source_fields) stores nothing; no other post may be made.
+    // Asking what the row and its standby list show (/source_fields, /standby_fields) stores
+    // nothing; no other post may be made.
     let posts = 0;
     page.on('request', (request) => {
-      if (request.method() === 'POST' && !new URL(request.url()).pathname.startsWith('/source_fields')) posts += 1;
+      const path = new URL(request.url()).pathname;
+      if (request.method() === 'POST' && path !== '/source_fields' && path !== '/standby_fields') posts += 1;
     });
     await selectRow(page, 1);
     await page.click('#btn-new');

@@ -365,6 +365,29 @@ const rows = [
     path: '/source_fields', method: 'post', target: '/source_fields?store', on: 'locked', status: 400,
     body: { type: 'udp', address: '@:5000' }, check: (a) => assert.match(a.body, /^"source"/),
   },
+  // the standby list and switch-on boxes under it: nothing is stored
+  { path: '/standby_fields', on: 'locked', status: 405 },
+  {
+    path: '/standby_fields', method: 'post', target: '/standby_fields?show', on: 'locked', status: 200,
+    body: { input: { standby: [{ format: 'srt', url: 'srt://127.0.0.1:9000' }], switchOn: { frozen: 5 } } },
+    check: (a) => assert.deepEqual(JSON.parse(a.body), {
+      sources: [{ type: 'srt', address: '127.0.0.1:9000' }], switchOn: { black: '0', silence: '0', frozen: '5' },
+    }),
+  },
+  {
+    path: '/standby_fields', method: 'post', target: '/standby_fields?store', on: 'locked', status: 200,
+    body: exampleAt('/standby_fields', 'post', 'requestBody', 'content', 'application/json'),
+    check: (a) => assert.deepEqual(JSON.parse(a.body), exampleAt('/standby_fields', 'post', 'responses', '200', 'content', 'application/json')),
+  },
+  {
+    path: '/standby_fields', method: 'post', target: '/standby_fields?store', on: 'locked', status: 200,
+    body: { input: {}, sources: [], switchOn: { black: '3601', silence: '0', frozen: '0' } },
+    check: (a) => assert.equal(JSON.parse(a.body).refusal.control, 'switch_on_black'),
+  },
+  {
+    path: '/standby_fields', method: 'post', target: '/standby_fields?store', on: 'locked', status: 400,
+    body: { input: {}, sources: [{ type: 'udp', address: '@:5000', from: 0 }] }, check: (a) => assert.match(a.body, /"from"/),
+  },
 ];
 
 // ----- the requests ------------------------------------------------------------------------

@@ -188,6 +188,17 @@ TEST_F(WebServer, EditCheckAnswersTheChannelsAsApplyStoresThem) {
         << format;
   }
 
+  // Standby sources and switch-on seconds reach the answer as the page posted them.
+  JsonPtr standby(cJSON_Duplicate(channel(0), true));
+  cJSON* input = config_object(standby.get(), "input");
+  config_set_item(input, "standby",
+                  json_parse(R"([{"format": "file", "url": "udp://239.1.1.1:5000", "x": [1]},)"
+                             R"( {"format": "srt", "url": "srt://h:9000"}])"));
+  config_set_item(input, "switchOn", json_parse(R"({"black": 2})"));
+  channels = applied(1, standby.get());
+  EXPECT_EQ(json_print_unformatted(config_object(cJSON_GetArrayItem(channels.get(), 0), "input")),
+            json_print_unformatted(input));
+
   // The run mark is the stored one; a new channel runs only once started.
   JsonPtr running(cJSON_Duplicate(channel(1), true));
   config_set_bool(running.get(), "enable", false);

@@ -70,6 +70,9 @@ TEST_F(WebServer, RulesAnswerTheWindowsChoiceLists) {
             (std::vector<std::string>{"", "", "", "", "", "", "", "0.0.0.0:1234", "0.0.0.0:1234",
                                       "127.0.0.1:1234", "", "", "", "", ""}));
   EXPECT_STREQ(config_string(rules.get(), "captureDevices"), "V4L2");
+  EXPECT_EQ(config_int(rules.get(), "maxStandbySources"), 4);
+  EXPECT_EQ(json_print_unformatted(config_object(rules.get(), "switchOnSeconds")),
+            R"({"min":0,"max":3600})");
   // "Other" has no size: the page takes the two fields as typed.
   const cJSON* sizes = config_array(rules.get(), "frameSizes");
   ASSERT_EQ(cJSON_GetArraySize(sizes), static_cast<int>(kFrameSizeChoices.size()));
@@ -131,6 +134,76 @@ TEST_F(WebServer, SourceFieldsShowAndStoreTheFirstSourceAsTheWindowsCells) {
   };
   for (const auto& c : cases) EXPECT_EQ(answer(c.step, c.body), c.want) << c.step << " " << c.body;
   const Reply by_get = http_get(port_, "/source_fields?show");
+  EXPECT_EQ(by_get.status(), 405);
+  EXPECT_EQ(by_get.header("Allow"), "POST");
+  EXPECT_EQ(file_text(), before);
+}
+
+// The standby list and switch-on boxes under them: the page posts the channel's "input" (and what
+// the rows and boxes read) and gets the window's answer; a refusal is the window's, and bodies no
+// page sends are refused with a reason.
+TEST_F(WebServer, StandbyFieldsShowAndStoreAsTheWindowsEditor) {
+  const std::string before = file_text();
+  const auto answer = [this](const char* step, const std::string& body) {
+    const Reply reply = http_post(port_, std::string("/standby_fields?") + step, body);
+    if (reply.status() != 200) return std::to_string(reply.status()) + " " + reply.body;
+    return reply.body.substr(0, reply.body.find_last_not_of('\n') + 1);
+  };
+  const std::string input =
+      R"("input": {"sources": [{"url": "/a"}], "standby": [{"format": "file", "url": "rtsp://cam/1",)"
+      R"( "x": 1}, {"format": "srt", "url": "srt://h:9"}], "switchOn": {"black": 2}})";
+  const std::string off = R"("switchOn": {"black": "2", "silence": "", "frozen": "0"})";
+  const struct {
+    const char* step;
+    std::string body, want;
+  } cases[] = {
+      {"show", "{" + input + "}",
+       R"({"sources":[{"type":"rtsp","address":"cam/1"},{"type":"srt","address":"h:9"}],)"
+       R"("switchOn":{"black":"2","silence":"0","frozen":"0"}})"},
+      {"show", R"({"input": {}})",
+       R"({"sources":[],"switchOn":{"black":"0","silence":"0","frozen":"0"}})"},
+      // Untouched rows and seconds come back as posted, moved rows with their own members.
+      {"store",
+       "{" + input + R"(, "sources": [{"type": "srt", "address": "h:9", "from": 1},)" +
+           R"( {"type": "rtsp", "address": "cam/1 ", "from": 0}], )" + off + "}",
+       R"({"input":{"standby":[{"format":"srt","url":"srt://h:9"},)"
+       R"({"format":"file","url":"rtsp://cam/1","x":1}],"switchOn":{"black":2}}})"},
+      {"store",
+       "{" + input + R"(, "sources": [{"type": "udp", "address": "@:5000", "from": null}],)" +
+           R"( "switchOn": {"black": "0", "silence": "4", "frozen": "0"}})",
+       R"({"input":{"standby":[{"format":"file","url":"udp://0.0.0.0:5000","video":{"options":[]}}],)"
+       R"("switchOn":{"black":0,"silence":4,"frozen":0}}})"},
+      {"store",
+       R"({"input": {"switchOn": {"black": 2}}, "sources": [], "switchOn": {"black": "0", "silence": "0", "frozen": "0"}})",
+       R"({"input":{}})"},
+      {"store", "{" + input + R"(, "sources": [{"type": "file", "address": " "}], )" + off + "}",
+       R"({"refusal":{"title":"Config Error","text":"Error: Standby source 1 address invalid!",)"
+       R"("control":"standby_address_1"}})"},
+      {"store",
+       "{" + input +
+           R"(, "sources": [], "switchOn": {"black": "1.5", "silence": "0", "frozen": "0"}})",
+       R"({"refusal":{"title":"Config Error","text":"Error: Switch on black takes whole seconds )"
+       R"(from 0 (off) to 3600!","control":"switch_on_black"}})"},
+      {"", "{}", "400 ask for \"?show\" or \"?store\""},
+      {"show", "[]", "400 the body is not a JSON object"},
+      {"show", R"({"input": []})",
+       "400 \"input\" must be the edited channel's \"input\" (an object)"},
+      {"store", R"({"input": {}, "switchOn": {}})",
+       "400 \"sources\" must be the typed rows (an array)"},
+      {"store", R"({"input": {}, "sources": [{"type": "udp://", "address": "x"}]})",
+       "400 \"sources\" entry 1: \"type\" must be the \"value\" of one of the "
+       "\"sourceFormats\" of /rules"},
+      {"store", R"({"input": {}, "sources": [{"type": "udp", "address": "x", "from": 0}]})",
+       "400 \"sources\" entry 1: \"from\" must be a position in the posted \"input\" "
+       "\"standby\""},
+      {"store",
+       R"({"input": {}, "sources": [], "switchOn": {"black": 2, "silence": "0", "frozen": "0"}})",
+       "400 \"switchOn\" must hold the typed \"black\", \"silence\" and \"frozen\" seconds "
+       "(texts)"},
+  };
+  for (const auto& c : cases)
+    EXPECT_EQ(answer(c.step, c.body), c.want) << c.step << " " << c.body;
+  const Reply by_get = http_get(port_, "/standby_fields?show");
   EXPECT_EQ(by_get.status(), 405);
   EXPECT_EQ(by_get.header("Allow"), "POST");
   EXPECT_EQ(file_text(), before);

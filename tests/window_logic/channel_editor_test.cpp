@@ -9,11 +9,12 @@
 #include "config/core_lock.h"
 #include "config/document.h"
 #include "config/store.h"
-#include "settings/choice_tables.h"
 #include "engine/channel_compiler.h"
 #include "engine/command_line.h"
+#include "settings/choice_tables.h"
 #include "window_logic/editor_panel.h"
 #include "window_logic/source_cells.h"
+#include "window_logic/standby_list.h"
 
 namespace vx {
 namespace {
@@ -112,11 +113,12 @@ class ChannelEditorTest : public ::testing::Test {
   FakeCells cells;
   AdvancedFormatSettings format;
   AdvancedVideoSettings video;
+  StandbyList standby;
   std::array<ChannelState, kMaxChannels> states{};
   int commits = 0;
   std::vector<int> appended, removed;
   ChannelEditor editor{
-      {panel, cells, format, video},
+      {panel, cells, format, video, standby},
       {[this](int row) { return states.at(static_cast<std::size_t>(row)); }, [this] { ++commits; },
        [this](int row) { appended.push_back(row); }, [this](int row) { removed.push_back(row); }}};
 };
@@ -449,7 +451,8 @@ TEST_F(ChannelEditorTest, MinusTakesBackTheTabPlusJustAdded) {
       "output": {"targets": [{"format": "udp", "url": "udp://127.0.0.1:1234/a",
       "video": {"enable": true, "codec": "h264"}, "audio": {"enable": true, "codec": "aac"}}]}})"});
   EditorPanel real_panel;
-  ChannelEditor real{{real_panel, cells, format, video}, {nullptr, nullptr, nullptr, nullptr}};
+  ChannelEditor real{{real_panel, cells, format, video, standby},
+                     {nullptr, nullptr, nullptr, nullptr}};
   real.edit(0);
   EXPECT_EQ(real.select_tab(real.tabs().plus_position()).tabs.labels,
             (std::vector<std::string>{"a", "a"}));
@@ -481,6 +484,74 @@ TEST_F(ChannelEditorTest, MinusTakesBackTheTabPlusJustAdded) {
   real.cancel();
 }
 
+// The standby list belongs to the channel: Apply stores it untouched or as edited, a change of
+// tab or row keeps what it holds, and a refusal names its row and changes nothing.
+TEST_F(ChannelEditorTest, StandbySourcesComeBackUntouchedOrAsEdited) {
+  std::string with_standby = channel_text(1);
+  with_standby.replace(with_standby.find(R"("}]},)") + 3, 0,
+                       R"(, "standby": [{"format": "srt", "url": "srt://h:9000", "x": [1]},)"
+                       R"( {"format": "file", "url": "udp://@:5000"}], "switchOn": {"black": 2})");
+  install({with_standby, channel_text(2)});
+  const auto input_of = [](int row) {
+    return json_print_unformatted(config_object(stored(row), "input")).value_or("");
+  };
+  const std::string before = input_of(0);
+  ASSERT_NE(before.find(R"("switchOn":{"black":2})"), std::string::npos) << before;
+
+  editor.edit(0);
+  ASSERT_EQ(standby.fields.sources.size(), 2u);
+  EXPECT_EQ(standby.fields.sources[1].address, "@:5000");
+  EXPECT_EQ(standby.fields.seconds, (std::array<std::string, 3>{"2", "0", "0"}));
+  EXPECT_TRUE(editor.apply().messages.empty());
+  EXPECT_EQ(input_of(0), before);
+
+  // Moved and a box typed, then another row shown and the edited one again: the list holds them.
+  editor.edit(0);
+  standby.move_row(0, 1);
+  standby.fields.seconds_for(SwitchCondition::frozen) = "7";
+  editor.select_row(1);
+  EXPECT_EQ(standby.fields.sources.size(), 0u) << "the other channel has none";
+  editor.select_row(0);
+  ASSERT_EQ(standby.fields.sources.size(), 2u);
+  EXPECT_EQ(standby.fields.sources[0].address, "@:5000");
+  // A row added and typed stays through a change of tab.
+  standby.add_row();
+  standby.fields.sources[2].address = "/media/slate.mp4";
+  editor.select_tab(editor.tabs().plus_position());
+  ASSERT_EQ(standby.fields.sources.size(), 3u);
+  editor.select_tab(editor.tabs().minus_position());
+
+  // A fourth row without an address is refused by its number; nothing is stored meanwhile.
+  standby.add_row();
+  const EditorOutcome refused = editor.apply();
+  ASSERT_EQ(refused.messages.size(), 1u);
+  EXPECT_EQ(refused.messages[0].text, "Error: Standby source 4 address invalid!");
+  EXPECT_EQ(refused.focus, "standby_address_4");
+  EXPECT_TRUE(editor.editing());
+  EXPECT_EQ(cells.row, 0) << "the cells are open again";
+  EXPECT_EQ(input_of(0), before);
+  standby.add_row();
+  EXPECT_EQ(standby.fields.sources.size(), 4u) << "four at most";
+  standby.remove_row(3);
+
+  EXPECT_TRUE(editor.apply().messages.empty());
+  EXPECT_EQ(
+      input_of(0),
+      R"({"sources":[{"format":"file","url":"udp://0.0.0.0:1001"}],"standby":[)"
+      R"({"format":"file","url":"udp://@:5000"},{"format":"srt","url":"srt://h:9000","x":[1]},)"
+      R"({"format":"file","url":"/media/slate.mp4","video":{"options":[]}}],)"
+      R"("switchOn":{"black":2,"silence":0,"frozen":7},"filters":[],"map":[]})");
+  // Shown, not edited, nothing can be changed; edited, the ends cannot move further out.
+  const StandbyListControls shown = standby.controls(false);
+  EXPECT_FALSE(shown.add || shown.editable || shown.rows.at(1).up || shown.rows.at(1).down);
+  const StandbyListControls edited = standby.controls(true);
+  EXPECT_TRUE(edited.add && edited.editable);
+  ASSERT_EQ(edited.rows.size(), 3u);
+  EXPECT_EQ((std::vector<bool>{edited.rows[0].up, edited.rows[0].down, edited.rows[1].up,
+                               edited.rows[1].down, edited.rows[2].up, edited.rows[2].down}),
+            (std::vector<bool>{false, true, true, true, true, false}));
+}
+
 // The workflow with the window's real panel and cells: what the operator types reaches the
 // document only through Apply, and a refusal names the cell that gets the focus.
 using EditingWorkflow = ChannelEditorTest;
@@ -491,7 +562,8 @@ TEST_F(EditingWorkflow, ANewChannelTypedIntoTheRealCellsAndPanelIsAppended) {
     const CoreLock lock = core_lock();
     return cJSON_GetArraySize(config_array(config_document(), "channels")) + 1;
   });
-  ChannelEditor real{{real_panel, real_cells, format, video}, {nullptr, nullptr, nullptr, nullptr}};
+  ChannelEditor real{{real_panel, real_cells, format, video, standby},
+                     {nullptr, nullptr, nullptr, nullptr}};
   ASSERT_TRUE(real.new_channel().messages.empty());
   ASSERT_EQ(real_cells.open_row(), 1);
 
@@ -532,7 +604,8 @@ TEST_F(EditingWorkflow, UntouchedAdvancedPanelsChangeNothingOfANewChannelsArgume
   install(0);
   EditorPanel real_panel;
   SourceCells real_cells([] { return 1; });
-  ChannelEditor real{{real_panel, real_cells, format, video}, {nullptr, nullptr, nullptr, nullptr}};
+  ChannelEditor real{{real_panel, real_cells, format, video, standby},
+                     {nullptr, nullptr, nullptr, nullptr}};
   real.new_channel();
   real_cells.address = "/media/clip.mp4";
   ASSERT_TRUE(real.apply().messages.empty());

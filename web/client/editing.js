@@ -6,6 +6,7 @@ import { $, closePopup, deepCopy, toInt } from './helpers.js';
 import {
   checkEdit, getJson, removeChannelOnServer, sendConfig, showPageError, showEditRefusal,
 } from './server.js';
+import { storeStandby } from './standby.js';
 import { channels, state } from './state.js';
 import { fillTable, markSelection, requireSelection } from './table.js';
 import { applyTarget, selectRow, storeShownSource, updateButtons, updateSettings } from './editor.js';
@@ -37,9 +38,10 @@ function closeEditor() {
   for (const id of ['popup-decklink', 'popup-ndi']) closePopup(id);
 }
 
-// The row and the panel go into the channel being edited (the source as the server stores it);
-// the server checks it as the window's Apply does and answers the channels as they are stored
-// (the extra targets of a single-target format dropped, the bind items moved), which are posted.
+// The row, the standby list and the panel go into the channel being edited (the source and the
+// standby sources as the server stores them); the server checks it as the window's Apply does and
+// answers the channels as they are stored (the extra targets of a single-target format dropped,
+// the bind items moved), which are posted.
 // Without the row's fields (the server did not say what the source shows) the source, bind and
 // memo stay as stored.
 async function applyEdit() {
@@ -52,6 +54,7 @@ async function applyEdit() {
   }
   applyTarget();
   if (!(await storeShownSource(channel)) || !state.editing || state.curChannel !== channel) return;
+  if (!(await storeStandby(channel, showEditRefusal)) || !state.editing || state.curChannel !== channel) return;
   const answer = await checkEdit('apply', n, channel, state.activeTarget);
   if (!answer || showEditRefusal(answer) || !Array.isArray(answer.channels) || !state.editing) return;
   state.config.channels = answer.channels;

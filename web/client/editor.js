@@ -9,6 +9,7 @@ import {
 import { openDeckLinkPicker, openNdiPicker } from './popups.js';
 import { previewPlan, tabLabel, targetsOf } from './rules.js';
 import { checkEdit, showEditRefusal, sourceFields, targetPreset } from './server.js';
+import { enableStandby, showStandby } from './standby.js';
 import {
   channels, editedTarget, state, statusOf, takesSeveralTargets, targetFormatEntry,
 } from './state.js';
@@ -39,6 +40,7 @@ export function updateButtons() {
       control.disabled = !editing;
     }
   }
+  enableStandby();
   if (editing) applyVideoEnableRules();
 }
 
@@ -62,6 +64,7 @@ export async function updateSettings(n, copy) {
   if (!channel) {
     showMbrTabs(false);
     updateButtons();
+    await showStandby(null);
     return;
   }
   const source = firstSource(channel);
@@ -71,7 +74,9 @@ export async function updateSettings(n, copy) {
   showMbrTabs(takesSeveralTargets((firstTarget(channel) || {}).format));
   updateTarget(0);
   updateButtons();
+  const standby = showStandby(channel);
   if (state.editing) await showSourceFields(n, channel);
+  await standby;
 }
 
 // The edited row's fields, as the server shows the channel's first source. Without its answer the

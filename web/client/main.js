@@ -1,5 +1,5 @@
 // The administration page: the channel table with live states and machine load, the channel
-// editor (source in the row, targets on the right), channel commands, global settings, import
+// editor (source in the row, standby sources and targets on the right), channel commands, global settings, import
 // and export, and the DeckLink and NDI pickers. Every change goes back to the server as the
 // whole configuration document. This entry module loads the page's data and wires the parts.
 
@@ -11,6 +11,7 @@ import { showBanner, wirePopupControls, wirePopups } from './popups.js';
 import { preview } from './preview.js';
 import { getJson, showPageError } from './server.js';
 import { channels, state } from './state.js';
+import { wireStandby } from './standby.js';
 import { pollStatus, wireCommands } from './status.js';
 import { buildRows, fillTable, makeColumnsResizable } from './table.js';
 
@@ -63,6 +64,7 @@ async function load() {
     state.runtime = await getJson('runtime');
     state.rules = await getJson('rules');
     fillChoiceLists();
+    wireStandby();
     document.title = state.runtime.title;
     buildRows(state.runtime.channels, onRowClick, onRowDoubleClick);
     Advanced.init(state.runtime);

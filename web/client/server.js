@@ -166,6 +166,19 @@ export async function sourceFields(step, source, typed) {
   }
 }
 
+// Asks the server what the standby list and switch-on boxes do with the edited channel's input:
+// "show" resolves {sources: [{type, address}], switchOn: {black, silence, frozen}} (texts),
+// "store" with the rows and boxes resolves {input: {standby?, switchOn?}} to store, or {refusal}.
+// null when the server could not be asked (the page says so).
+export async function standbyFields(step, body) {
+  try {
+    return await postJson(`standby_fields?${step}`, body);
+  } catch (error) {
+    showPageError(`The standby sources could not be read: ${error.message}`);
+    return null;
+  }
+}
+
 // The controls a refusal of the server names, to put the focus on.
 const refusedControls = {
   source_address: 'edit-source-url', bind: 'edit-bind', target_url: 'target-url', video_encoding: 'video-codec',
@@ -176,7 +189,9 @@ const refusedControls = {
 export function showEditRefusal(answer) {
   if (!answer || !answer.refusal) return false;
   alert(answer.refusal.text);
-  const control = refusedControls[answer.refusal.control];
-  if (control) $(control).focus();
+  // The standby list's names are its ids with dashes ("standby_address_2", "switch_on_black").
+  const named = String(answer.refusal.control || '');
+  const control = refusedControls[named] || named.replaceAll('_', '-');
+  if (control && $(control)) $(control).focus();
   return true;
 }
