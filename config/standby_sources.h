@@ -16,8 +16,6 @@
 
 namespace vx {
 
-inline constexpr std::int32_t kMaxSwitchOnSeconds = 3600;
-
 // What keeps one standby source (an entry of "input.standby") from being opened: "" when it can
 // be, else the reason ("has no URL", "cannot be native RTP ..."), to follow "standby source K ".
 // Control characters in its URL are config/text_check's.

@@ -139,7 +139,7 @@ std::optional<int> switch_on_seconds(std::string_view text) {
   for (const char c : digits) {
     if (c < '0' || c > '9') return std::nullopt;
     value = value * 10 + (c - '0');
-    if (value > kSwitchOnSecondsMax) return std::nullopt;
+    if (value > kMaxSwitchOnSeconds) return std::nullopt;
   }
   return value;
 }
@@ -170,7 +170,7 @@ std::optional<EditRefusal> standby_fields_refusal(const StandbyFields& fields) {
     if (switch_on_seconds(fields.seconds_for(condition))) continue;
     return config_refusal(std::string("Error: ") + condition_caption(condition) +
                               " takes whole seconds from 0 (off) to " +
-                              std::to_string(kSwitchOnSecondsMax) + "!",
+                              std::to_string(kMaxSwitchOnSeconds) + "!",
                           switch_on_control(condition));
   }
   return std::nullopt;

@@ -59,7 +59,7 @@ StandbyRow new_standby_row();
 // "input" "switchOn" seconds (a missing one as "0").
 StandbyFields standby_fields(const cJSON* channel);
 
-// The seconds a box's text stands for: a whole number from 0 to kSwitchOnSecondsMax, blanks
+// The seconds a box's text stands for: a whole number from 0 to kMaxSwitchOnSeconds, blanks
 // around it allowed, nothing as 0; nullopt for anything else.
 std::optional<int> switch_on_seconds(std::string_view text);
 

@@ -32,9 +32,6 @@ struct FailoverPlan {
   std::vector<std::string> output;
 };
 
-// Limits of "-switch_on" values, in seconds.
-inline constexpr int kMaxSwitchOnSeconds = 3600;
-
 // True when the argument line asks for an output kept alive on an alternate input.
 bool is_failover_line(const std::vector<std::string>& arguments);
 

@@ -26,7 +26,7 @@ inline constexpr int kNoInputLeft = -2;  // only as the destination of a last fa
 inline constexpr int kMaxStandbySources = 4;
 // The most seconds a channel's "switchOn" may wait on a black, silent or frozen input before the
 // next input goes on air (whole seconds; 0 is off).
-inline constexpr int kSwitchOnSecondsMax = 3600;
+inline constexpr int kMaxSwitchOnSeconds = 3600;
 
 enum class SwitchReason { timed_out, black, silent, frozen, recovered };
 // How many reasons there are, for tables indexed by a reason's value (0 to this - 1).

@@ -213,7 +213,7 @@ void add_standby_limits(cJSON* rules) {
   cJSON_AddNumberToObject(rules, "maxStandbySources", kMaxStandbySources);
   cJSON* seconds = cJSON_AddObjectToObject(rules, "switchOnSeconds");
   cJSON_AddNumberToObject(seconds, "min", 0);
-  cJSON_AddNumberToObject(seconds, "max", kSwitchOnSecondsMax);
+  cJSON_AddNumberToObject(seconds, "max", kMaxSwitchOnSeconds);
 }
 
 // A whole decimal number from `low` to `high` under `name` in the query; nullopt for anything
