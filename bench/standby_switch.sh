@@ -78,7 +78,11 @@ cost() {
   awk -v a="$first" -v b="$last" -v hz="$hz" -v t0="$t0" -v t1="$t1" -v name="$1" \
     'BEGIN { printf "%-32s %.3f of one core (transcoder, decoders, encoder)\n", name, (b - a) / hz / (t1 - t0) }'
 }
-wait_for() { until grep -q "$2" "$work/$1.txt"; do sleep 0.02; done; now; }
+# wait_for NAME TEXT [N]: the time the N-th line holding TEXT appeared (N = 1 unless given).
+wait_for() {
+  until (( $(grep -c "$2" "$work/$1.txt" || true) >= ${3:-1} )); do sleep 0.02; done
+  now
+}
 
 send "$primary"; primary_sender=$last_sender
 send "$standby"
@@ -99,12 +103,11 @@ cost "warm standby, content measures:"
 stop_program
 
 kill -KILL "$primary_sender"
-run black "-standby -i \"udp://127.0.0.1:$standby\"" "-switch_on black=2"
-sleep 5
-send "$primary" ",drawbox=x=0:y=0:w=iw:h=ih:color=black:t=fill:enable='between(t,6,16)'"
+send "$primary" ",drawbox=x=0:y=0:w=iw:h=ih:color=black:t=fill:enable='between(t,10,20)'"
 sent=$(now)
+run black "-standby -i \"udp://127.0.0.1:$standby\"" "-switch_on black=2"
 switched=$(wait_for black "primary black for 2 s, switching to standby 1")
 back=$(wait_for black "primary good for 3 s, switching back from standby 1")
 awk -v s="$sent" -v b="$switched" -v d="$back" \
-  'BEGIN { printf "black starts -> standby on air: %.2f s; black ends -> primary on air: %.2f s\n", b - (s + 6), d - (s + 16) }'
+  'BEGIN { printf "black starts -> standby on air: %.2f s; black ends -> primary on air: %.2f s\n", b - (s + 10), d - (s + 20) }'
 stop_program
