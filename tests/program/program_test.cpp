@@ -348,6 +348,59 @@ TEST_F(Program, ALiveSourceThatDropsShowsNoSignalAndComesBack) {
       << "the same transcoder carried the channel through";
 }
 
+// A channel with a standby source and no slate: the status names the standby while it is on air,
+// the metrics say which input is on air and why it switched, and the primary takes the air back
+// in the same transcoder.
+TEST_F(Program, AStandbySourceTakesTheAirWhenThePrimaryDropsAndTheStatusNamesIt) {
+  const std::uint16_t feed = free_udp_ports(1);
+  const std::uint16_t backup = free_udp_ports(1);
+  std::unique_ptr<Peer> camera = start_live_udp_sender(folder_, feed, "camera");
+  std::unique_ptr<Peer> spare = start_live_udp_sender(folder_, backup, "spare");
+  configure(1, {"udp://127.0.0.1:" + std::to_string(feed)}, 1);
+  {
+    JsonPtr root = json_parse(read_text(config_folder() / "morvi.json"));
+    cJSON* input = config_object(cJSON_GetArrayItem(config_array(root.get(), "channels"), 0), "input");
+    cJSON* standby = cJSON_AddArrayToObject(input, "standby");
+    cJSON* source = cJSON_CreateObject();
+    config_set_string(source, "url", "udp://127.0.0.1:" + std::to_string(backup));
+    config_set_string(source, "format", "udp");
+    cJSON_AddItemToArray(standby, source);
+    std::ofstream(config_folder() / "morvi.json") << *json_print(root.get());
+  }
+  Peer& program = launch();
+  ASSERT_TRUE(wait_for_state(0, "running")) << program.report();
+  ASSERT_TRUE(wait_until([&] { return transcoders_of(program.pid()).size() == 1; }, 5s));
+  const pid_t transcoder = *transcoders_of(program.pid()).begin();
+  const auto metrics = [&] { return http_get(port_, "/metrics", "Authorization: Bearer pw\r\n").body; };
+  EXPECT_TRUE(wait_until(
+      [&] {
+        return metrics().find("vantorix_channel_input{channel=\"1\",input=\"primary\"} 1") !=
+               std::string::npos;
+      },
+      15s))
+      << metrics();
+
+  camera.reset();
+  EXPECT_TRUE(wait_until([&] { return channel_status(0).second == "STANDBY 1"; }, 15s))
+      << channel_status(0).second;
+  const std::string scraped = metrics();
+  EXPECT_NE(scraped.find("vantorix_channel_input{channel=\"1\",input=\"standby1\"} 1"),
+            std::string::npos)
+      << scraped;
+  EXPECT_NE(scraped.find("vantorix_channel_input_switches_total{channel=\"1\",reason=\"timeout\"} 1"),
+            std::string::npos)
+      << scraped;
+  camera = start_live_udp_sender(folder_, feed, "camera-again");
+  EXPECT_TRUE(wait_until([&] { return channel_status(0).first == "running"; }, 30s))
+      << channel_status(0).second;
+  EXPECT_NE(channel_status(0).second, "STANDBY 1");
+  EXPECT_EQ(transcoders_of(program.pid()), std::set<pid_t>{transcoder})
+      << "the same transcoder carried the channel through";
+  const std::string log = read_text(config_folder() / "log" / "morv_001.log");
+  EXPECT_NE(log.find("primary timed out, switching to standby 1"), std::string::npos) << log;
+  EXPECT_NE(log.find("primary good for 1 s, switching back from standby 1"), std::string::npos);
+}
+
 TEST_F(Program, FolderChannelPlaysEveryClipThenStops) {
   for (const char* name : {"a.mp4", "b.mp4", "c.mp4"})
     clip("folder/" + std::string(name), 2);

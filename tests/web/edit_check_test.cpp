@@ -188,9 +188,11 @@ TEST_F(WebServer, EditCheckAnswersTheChannelsAsApplyStoresThem) {
         << format;
   }
 
-  // Standby sources and switch-on seconds reach the answer as the page posted them.
+  // Standby sources and switch-on seconds reach the answer as the page posted them (on a channel
+  // that binds no other: standby sources cannot run beside bound channels).
   JsonPtr standby(cJSON_Duplicate(channel(0), true));
   cJSON* input = config_object(standby.get(), "input");
+  cJSON_DeleteItemFromArray(config_array(input, "sources"), 1);
   config_set_item(input, "standby",
                   json_parse(R"([{"format": "file", "url": "udp://239.1.1.1:5000", "x": [1]},)"
                              R"( {"format": "srt", "url": "srt://h:9000"}])"));
