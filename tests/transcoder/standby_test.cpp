@@ -250,7 +250,10 @@ TEST_F(Standby, APrimaryThatTurnsBlackGivesWayAndTakesTheAirBackWhenGood) {
   for (const auto& [colour, frames] : spans) {
     const double seconds = static_cast<double>(frames) / kRate;
     if (colour == 'k') {
-      EXPECT_NEAR(seconds, 2.0, 0.3) << "black for the limit";
+      // Pictures are judged as they arrive and shown from a queue of at most 16: a decoder that
+      // delivers in a burst (a busy machine) has the switch come before all of them are shown.
+      EXPECT_LE(seconds, 2.0 + 0.1) << "black no longer than the limit";
+      EXPECT_GE(seconds, 2.0 - 16 / kRate - 0.1) << "black for the limit, less the queue";
     } else if (colour == 'b') {
       EXPECT_NEAR(seconds, 8.0 + 3.0, 1.0) << "the rest of the black and the recovery time";
     }
