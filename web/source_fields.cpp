@@ -197,10 +197,21 @@ std::optional<SourceType> source_type_from_word(std::string_view word) {
   return std::nullopt;
 }
 
-WebAnswer answer_source_fields(std::string_view argument_text,
-                               const std::optional<std::string>& body) {
+namespace {
+
+// What one of the editor's fields paths does with the posted body.
+struct FieldsRoad {
+  std::string_view without_body;  // the 405's text
+  std::variant<JsonPtr, std::string> (*read)(cJSON* body);
+  WebAnswer (*show)(const cJSON* channel);
+  WebAnswer (*store)(const cJSON* body, cJSON* channel);
+};
+
+// Both fields paths: POST only, "?show" or "?store", a JSON object read into the channel's part.
+WebAnswer answer_fields(const FieldsRoad& road, std::string_view argument_text,
+                        const std::optional<std::string>& body) {
   if (!body) {
-    WebAnswer refused = text_answer(405, "post the first source to show or store");
+    WebAnswer refused = text_answer(405, std::string(road.without_body));
     refused.headers.emplace_back("Allow", "POST");
     return refused;
   }
@@ -208,29 +219,27 @@ WebAnswer answer_source_fields(std::string_view argument_text,
   if (!step) return text_answer(400, "ask for \"?show\" or \"?store\"");
   const JsonPtr posted = json_parse(*body);
   if (!cJSON_IsObject(posted.get())) return text_answer(400, "the body is not a JSON object");
-  auto read = posted_channel(posted.get());
+  auto read = road.read(posted.get());
   if (auto* reason = std::get_if<std::string>(&read)) return text_answer(400, std::move(*reason));
   const JsonPtr channel = std::move(std::get<JsonPtr>(read));
-  if (*step == FieldsStep::show) return shown_answer(channel.get());
-  return stored_answer(posted.get(), channel.get());
+  if (*step == FieldsStep::show) return road.show(channel.get());
+  return road.store(posted.get(), channel.get());
+}
+
+}  // namespace
+
+WebAnswer answer_source_fields(std::string_view argument_text,
+                               const std::optional<std::string>& body) {
+  static constexpr FieldsRoad kRoad{"post the first source to show or store", posted_channel,
+                                    shown_answer, stored_answer};
+  return answer_fields(kRoad, argument_text, body);
 }
 
 WebAnswer answer_standby_fields(std::string_view argument_text,
                                 const std::optional<std::string>& body) {
-  if (!body) {
-    WebAnswer refused = text_answer(405, "post the edited channel's input to show or store");
-    refused.headers.emplace_back("Allow", "POST");
-    return refused;
-  }
-  const std::optional<FieldsStep> step = fields_step_named(argument_text);
-  if (!step) return text_answer(400, "ask for \"?show\" or \"?store\"");
-  const JsonPtr posted = json_parse(*body);
-  if (!cJSON_IsObject(posted.get())) return text_answer(400, "the body is not a JSON object");
-  auto read = posted_input(posted.get());
-  if (auto* reason = std::get_if<std::string>(&read)) return text_answer(400, std::move(*reason));
-  const JsonPtr channel = std::move(std::get<JsonPtr>(read));
-  if (*step == FieldsStep::show) return standby_shown_answer(channel.get());
-  return standby_stored_answer(posted.get(), channel.get());
+  static constexpr FieldsRoad kRoad{"post the edited channel's input to show or store",
+                                    posted_input, standby_shown_answer, standby_stored_answer};
+  return answer_fields(kRoad, argument_text, body);
 }
 
 }  // namespace vx

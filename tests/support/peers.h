@@ -25,6 +25,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <set>
 #include <sstream>
 #include <string>
 #include <thread>
@@ -90,6 +91,17 @@ inline std::vector<ProcessEntry> running_processes() {
     processes.push_back(std::move(process));
   }
   return processes;
+}
+
+// The ffmpeg children of a failover transcoder that read the switch's pictures: its encoders.
+inline std::set<pid_t> encoders_of(pid_t transcoder) {
+  std::set<pid_t> found;
+  for (const ProcessEntry& process : running_processes()) {
+    if (process.parent == transcoder && process.command.find("-i pipe:3") != std::string::npos) {
+      found.insert(process.pid);
+    }
+  }
+  return found;
 }
 
 inline bool process_exists(pid_t pid) {

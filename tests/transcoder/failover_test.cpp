@@ -9,70 +9,18 @@
 #include <set>
 #include <sstream>
 
-#include "engine/command_line.h"
-#include "tests/support/peers.h"
-#include "vocabulary/codecs.h"
+#include "tests/transcoder/failover_support.h"
 
 namespace vx {
 namespace {
 
 using namespace testing_support;
 
-constexpr double kRate = 25.0;
+constexpr double kRate = kFailoverRate;
 
-// The line the engine writes for a UDP source kept alive on `alternate`, recorded to `file` (or
-// sent to `file` when it is a URL), at 320x240 or, unsized, at the source's size.
 std::string failover_line(std::uint16_t port, const std::string& alternate, const fs::path& file,
                           FormatId format = FormatId::file, bool sized = true) {
-  StartRequest request;
-  EngineSource source;
-  source.kind = FormatId::udp;
-  source.url = "udp://127.0.0.1:" + std::to_string(port);
-  source.alternate_input = alternate;
-  request.sources.push_back(source);
-  EngineTarget target;
-  target.format = format;
-  target.url = file.string();
-  target.video.enable = true;
-  target.video.codec = kCodecH264;
-  target.video.width = sized ? 320 : 0;
-  target.video.height = sized ? 240 : 0;
-  target.video.frame_rate = 25;
-  target.video.key_frame_interval = 1;
-  target.video.options = "-preset:v ultrafast";
-  target.audio.enable = true;
-  target.audio.codec = codec_id_from_name("aac");
-  target.audio.channels = 2;
-  request.groups.push_back(TargetGroup{target});
-  std::string line;
-  EXPECT_EQ(build_command_line(request, CommandSettings{}, line), 0) << line;
-  return line;
-}
-
-// The video packets' times in the recording.
-std::vector<double> video_times(const fs::path& folder, const fs::path& file) {
-  Peer ffprobe({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-                "packet=pts_time", "-of", "csv=p=0", file.string()},
-               folder / "times.out", folder / "times.err");
-  EXPECT_EQ(ffprobe.wait(kRunLimit), 0) << ffprobe.report();
-  std::vector<double> times;
-  std::istringstream lines(ffprobe.out());
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty()) times.push_back(std::atof(line.c_str()));
-  }
-  std::sort(times.begin(), times.end());
-  return times;
-}
-
-// The ffmpeg children of the transcoder that read the switch's pictures.
-std::set<pid_t> encoders_of(pid_t transcoder) {
-  std::set<pid_t> found;
-  for (const ProcessEntry& process : running_processes()) {
-    if (process.parent == transcoder && process.command.find("-i pipe:3") != std::string::npos) {
-      found.insert(process.pid);
-    }
-  }
-  return found;
+  return line_of(failover_request(port, alternate, file, format, sized));
 }
 
 void expect_continuous(const std::vector<double>& times, double seconds) {

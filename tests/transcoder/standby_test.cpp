@@ -8,9 +8,7 @@
 #include <set>
 #include <sstream>
 
-#include "engine/command_line.h"
-#include "tests/support/peers.h"
-#include "vocabulary/codecs.h"
+#include "tests/transcoder/failover_support.h"
 #include "vocabulary/input_switch_report.h"
 
 namespace vx {
@@ -18,7 +16,7 @@ namespace {
 
 using namespace testing_support;
 
-constexpr double kRate = 25.0;
+constexpr double kRate = kFailoverRate;
 
 std::string udp_url(std::uint16_t port) {
   return "udp://127.0.0.1:" + std::to_string(port);
@@ -28,43 +26,12 @@ std::string udp_url(std::uint16_t port) {
 // the slate, recorded to `file`.
 std::string standby_line(std::uint16_t primary, std::uint16_t standby, SwitchOnLimits switch_on,
                          const fs::path& file) {
-  StartRequest request;
-  EngineSource source;
-  source.kind = FormatId::udp;
-  source.url = udp_url(primary);
-  source.alternate_input = "default";
-  request.sources.push_back(source);
+  StartRequest request = failover_request(primary, "default", file);
+  EngineSource source = request.sources.front();
   source.url = udp_url(standby);
   request.standby.push_back(source);
   request.switch_on = switch_on;
-  EngineTarget target;
-  target.format = FormatId::file;
-  target.url = file.string();
-  target.video.enable = true;
-  target.video.codec = kCodecH264;
-  target.video.width = 320;
-  target.video.height = 240;
-  target.video.frame_rate = 25;
-  target.video.key_frame_interval = 1;
-  target.video.options = "-preset:v ultrafast";
-  target.audio.enable = true;
-  target.audio.codec = codec_id_from_name("aac");
-  target.audio.channels = 2;
-  request.groups.push_back(TargetGroup{target});
-  std::string line;
-  EXPECT_EQ(build_command_line(request, CommandSettings{}, line), 0) << line;
-  return line;
-}
-
-// The ffmpeg children of the transcoder that read the switch's pictures.
-std::set<pid_t> encoders_of(pid_t transcoder) {
-  std::set<pid_t> found;
-  for (const ProcessEntry& process : running_processes()) {
-    if (process.parent == transcoder && process.command.find("-i pipe:3") != std::string::npos) {
-      found.insert(process.pid);
-    }
-  }
-  return found;
+  return line_of(request);
 }
 
 // The recording as one letter per frame: 'r' red, 'b' blue, 'k' black, '?' anything else (the
@@ -76,15 +43,7 @@ struct Recording {
 
 Recording read_recording(const fs::path& folder, const fs::path& file) {
   Recording recording;
-  Peer times({"ffprobe", "-v", "error", "-select_streams", "v:0", "-show_entries",
-              "packet=pts_time", "-of", "csv=p=0", file.string()},
-             folder / "times.out", folder / "times.err");
-  EXPECT_EQ(times.wait(kRunLimit), 0) << times.report();
-  std::istringstream lines(times.out());
-  for (std::string line; std::getline(lines, line);) {
-    if (!line.empty()) recording.times.push_back(std::atof(line.c_str()));
-  }
-  std::sort(recording.times.begin(), recording.times.end());
+  recording.times = video_times(folder, file);
 
   const fs::path pixels = folder / "pixels.rgb";
   Peer decode(ffmpeg_argv({"-i", file.string(), "-vf", "scale=4:4,format=rgb24", "-f", "rawvideo",
