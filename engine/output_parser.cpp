@@ -86,15 +86,12 @@ void record_progress(int slot_number, ChannelSlot& slot, std::string_view chunk)
 constexpr std::size_t kMaxOwnLine = 4096;
 
 // The lines the transcoder writes itself, as against what ffmpeg prints: those with its prefix,
-// and the reports of the failover's switch, which stand alone on their lines and begin with the
-// input that failed or is good again (vocabulary/input_switch_report.h).
-constexpr std::string_view kOwnLineBeginnings[] = {kOwnLinePrefix, "primary ", "standby "};
-
-// Whether the start of a line may still be, or already is, one of the transcoder's own lines.
+// and the reports of the failover's switch, which stand alone on their lines
+// (vocabulary/input_switch_report.h). Whether the start of a line may still be, or already is,
+// one of them.
 bool may_be_own_line(std::string_view start) {
-  return std::any_of(
-      std::begin(kOwnLineBeginnings), std::end(kOwnLineBeginnings),
-      [start](std::string_view own) { return own.starts_with(start.substr(0, own.size())); });
+  return kOwnLinePrefix.starts_with(start.substr(0, kOwnLinePrefix.size())) ||
+         may_be_switch_report(start);
 }
 
 bool is_own_line(std::string_view line) {

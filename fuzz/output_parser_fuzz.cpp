@@ -1,6 +1,7 @@
 // Fuzzes the reading of a transcoder's output: the first byte picks the slot and its state, the
 // second how the rest is cut into chunks (a pipe hands over any split of the text). Every chunk
-// must reach the output callback unchanged, progress figures may only change with a " time=",
+// must reach the output callback unchanged, progress figures may only change with a " time="
+// (or a held line let go),
 // the state may only take the steps supervision expects, and the status text stays short.
 #include <cstddef>
 #include <cstdint>
@@ -77,6 +78,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     pos += chunk.size();
 
     vx::ChannelSlot before;
+    // A line held back because it began like one of the transcoder's own is ffmpeg's text once
+    // it turns out not to be, figures and all: they may come with the chunk that releases it.
+    const bool was_holding = record != nullptr && record->holding_line;
     if (record != nullptr) {
       before.state = record->state;
       before.position_seconds = record->position_seconds;
@@ -91,7 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
 
     if (record->pid != 0 || record->last_output_time <= 0) std::abort();
     if (!allowed_step(before.state, record->state)) std::abort();
-    if (chunk.find(vx::kProgressTime) == std::string_view::npos &&
+    if (chunk.find(vx::kProgressTime) == std::string_view::npos && !was_holding &&
         (record->position_seconds != before.position_seconds || record->fps != before.fps ||
          record->bitrate_kbps != before.bitrate_kbps)) {
       std::abort();

@@ -11,7 +11,7 @@ shift || true
 cxx="${CXX_FUZZ:-clang++}"
 
 # The configuration store and what it stands on, shared by the targets that load documents.
-store_sources="config/store.cpp config/target_mix.cpp config/text_check.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp config/legacy_read.cpp config/legacy_write.cpp config/login_password.cpp platform/atomic_file.cpp platform/file_io.cpp platform/host.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp"
+store_sources="config/store.cpp config/target_mix.cpp config/text_check.cpp config/core_lock.cpp config/normalise.cpp config/document.cpp config/json.cpp config/legacy_read.cpp config/legacy_write.cpp config/login_password.cpp config/standby_sources.cpp platform/atomic_file.cpp platform/file_io.cpp platform/host.cpp vocabulary/codecs.cpp vocabulary/formats.cpp vocabulary/utf8.cpp vocabulary/input_switch_report.cpp vocabulary/transcoder_protocol.cpp"
 declare -A sources=(
   [acl_fuzz]="web/acl.cpp"
   [cookie_fuzz]="web/login.cpp web/sessions.cpp"
@@ -23,7 +23,7 @@ declare -A sources=(
   [config_post_fuzz]="$store_sources"
   [legacy_read_fuzz]="$store_sources"
   [output_parser_fuzz]="engine/output_parser.cpp engine/signal_watch.cpp engine/channel_slot.cpp engine/channel_status.cpp engine/channel_log.cpp platform/log_file.cpp engine/engine_clock.cpp engine/playlist.cpp platform/process.cpp vocabulary/text_format.cpp vocabulary/channel_state.cpp $store_sources"
-  [token_line_fuzz]="transcoder/token_line.cpp transcoder/translation.cpp transcoder/encoder_list.cpp transcoder/child_process.cpp transcoder/http_fanout.cpp transcoder/viewer_reports.cpp transcoder/stream_ring.cpp transcoder/stream_framing.cpp platform/host.cpp vocabulary/codecs.cpp vocabulary/formats.cpp platform/file_io.cpp platform/atomic_file.cpp vocabulary/url_predicates.cpp transcoder/capture_devices.cpp transcoder/failover_plan.cpp platform/capture_devices.cpp vocabulary/transcoder_protocol.cpp platform/head_deadlines.cpp platform/descriptor_limit.cpp vocabulary/url_credentials.cpp"
+  [token_line_fuzz]="transcoder/token_line.cpp transcoder/translation.cpp platform/encoder_list.cpp platform/process.cpp transcoder/child_process.cpp transcoder/http_fanout.cpp transcoder/viewer_reports.cpp transcoder/stream_ring.cpp transcoder/stream_framing.cpp platform/host.cpp vocabulary/codecs.cpp vocabulary/formats.cpp platform/file_io.cpp platform/atomic_file.cpp vocabulary/url_predicates.cpp transcoder/capture_devices.cpp transcoder/failover_plan.cpp platform/capture_devices.cpp vocabulary/transcoder_protocol.cpp platform/head_deadlines.cpp platform/descriptor_limit.cpp vocabulary/url_credentials.cpp"
 )
 # Libraries a target links besides its sources.
 declare -A libraries=(

@@ -1,5 +1,6 @@
 #include "vocabulary/input_switch_report.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "vocabulary/transcoder_protocol.h"
@@ -138,6 +139,17 @@ std::string switch_report_line(const SwitchReport& r) {
                                                : " " + std::string(word_of(r.reason).word) + seconds;
   if (r.to == kNoInputLeft) return line + std::string(kNoInputLeftText);
   return line + std::string(kSwitchingTo) + input_name(r.to);
+}
+
+bool may_be_switch_report(std::string_view start) {
+  // "standby 4 good for 1000000 s, switching back from standby 3" and a little room.
+  constexpr std::size_t kLongestReport = 80;
+  if (start.size() > kLongestReport) return false;
+  const bool begins = std::string_view("primary ").starts_with(start.substr(0, 8)) ||
+                      std::string_view("standby ").starts_with(start.substr(0, 8));
+  return begins && std::all_of(start.begin(), start.end(), [](char c) {
+           return (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == ' ' || c == ',';
+         });
 }
 
 std::optional<SwitchReport> parse_switch_report(std::string_view line) {

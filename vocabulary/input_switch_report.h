@@ -54,5 +54,10 @@ std::string_view switch_reason_label(SwitchReason reason);
 std::string switch_report_line(const SwitchReport& report);
 // The report a line holds (leading and trailing blanks and line ends are ignored), or nullopt.
 std::optional<SwitchReport> parse_switch_report(std::string_view line);
+// Whether a line that begins with `start` may still turn out to be a report: it begins (or is the
+// beginning of) "primary " or "standby ", holds only what reports hold (small letters, digits,
+// blanks, commas) and is no longer than the longest one. A reader may hold such a line back
+// until it ends; anything else is ffmpeg's text at once.
+bool may_be_switch_report(std::string_view start);
 
 }  // namespace vx

@@ -33,6 +33,9 @@ TEST(InputSwitchReport, EverySwitchIsToldInOneLineThatReadsBackAsTheSameSwitch) 
        "primary timed out, no input left"},
   };
   for (const Case& c : cases) {
+    // A reader holding a line back until it ends holds every beginning of every report.
+    for (std::size_t k = 0; k <= c.line.size(); ++k)
+      EXPECT_TRUE(may_be_switch_report(c.line.substr(0, k))) << c.line.substr(0, k);
     EXPECT_EQ(switch_report_line(c.report), c.line);
     EXPECT_EQ(parse_switch_report(std::string(c.line)), c.report) << c.line;
     EXPECT_EQ(parse_switch_report("\r\n  " + std::string(c.line) + "\n"), c.report) << c.line;
@@ -58,6 +61,13 @@ TEST(InputSwitchReport, LinesThatOnlyLookLikeASwitchAreNotTakenForOne) {
            "frame=  100 fps= 25 q=28.0 size=     512kB time=00:00:04.00 bitrate=1048.6kbits/s",
        }) {
     EXPECT_FALSE(parse_switch_report(line).has_value()) << line;
+  }
+  // ffmpeg's text is passed on at once, even when it begins like a report.
+  for (std::string_view start : {"frame=", "primary input timed out, switching to secondary inputframe=",
+                                  "standby 1 black for 2 s, switching to standby 2 and then some more "
+                                  "words to make it far too long",
+                                  "[input] primary", "Primary", "primary\ttimed"}) {
+    EXPECT_FALSE(may_be_switch_report(start)) << start;
   }
 }
 
