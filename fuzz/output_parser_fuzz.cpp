@@ -1,8 +1,8 @@
 // Fuzzes the reading of a transcoder's output: the first byte picks the slot and its state, the
 // second how the rest is cut into chunks (a pipe hands over any split of the text). Every chunk
 // must reach the output callback unchanged, progress figures may only change with a " time="
-// (or a held line let go),
-// the state may only take the steps supervision expects, and the status text stays short.
+// (or a held line let go), the state may only take the steps supervision expects, and the
+// status text stays short.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
