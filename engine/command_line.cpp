@@ -690,19 +690,25 @@ FailoverInputs failover_inputs(const StartRequest& request) {
   }
   const EngineSource& primary = request.sources.front();
   const bool one_target = request.groups.size() == 1;
-  const bool encodes = !copies_a_codec(request.groups.front().front());
+  const bool encodes = std::none_of(
+      request.groups.begin(), request.groups.end(),
+      [](const TargetGroup& group) { return !group.empty() && copies_a_codec(group.front()); });
   const bool standby_asked = !request.standby.empty() || request.switch_on.any();
   if (standby_asked && request.sources.size() > 1) {
     inputs.standby_left_out = "the channel carries bound channels";
   } else if (standby_asked && !encodes) {
     inputs.standby_left_out = "a target copies its codec instead of encoding";
-  } else if (standby_asked && !one_target) {
-    inputs.standby_left_out = "the channel has several targets";
+  } else if (standby_asked && folds_into_multibitrate_hls(request.groups)) {
+    // The variants map the encoder's streams by the inputs' numbers, which the switch replaces.
+    inputs.standby_left_out = "its HLS targets make one multi-bit-rate output";
   }
   const bool standby = standby_asked && inputs.standby_left_out.empty();
-  const bool alternate = url_has_scheme(primary.url) && !primary.alternate_input.empty();
+  // The slate alone keeps its old reach: one target. Standby sources feed every target from the
+  // one encoder (the transcoder relays each network target on its own).
+  const bool alternate =
+      url_has_scheme(primary.url) && !primary.alternate_input.empty() && one_target;
   const bool one_entry = request.mode == 2 || request.sources.size() == 1;
-  inputs.runs = one_entry && one_target && encodes && (standby || alternate);
+  inputs.runs = one_entry && encodes && (standby || alternate);
   if (!inputs.runs) return inputs;
   inputs.slate = !primary.alternate_input.empty();
   if (standby) {
@@ -711,6 +717,21 @@ FailoverInputs failover_inputs(const StartRequest& request) {
   }
   return inputs;
 }
+
+namespace {
+
+// The streams the failover switches: pictures when any target encodes them, sound likewise.
+EngineTarget switched_streams(const StartRequest& request) {
+  EngineTarget streams;
+  for (const TargetGroup& group : request.groups) {
+    if (group.empty()) continue;
+    streams.video.enable = streams.video.enable || group.front().video.enable;
+    streams.audio.enable = streams.audio.enable || group.front().audio.enable;
+  }
+  return streams;
+}
+
+}  // namespace
 
 int build_command_line(const StartRequest& request, const CommandSettings& settings,
                        std::string& line) {
@@ -734,11 +755,13 @@ int build_command_line(const StartRequest& request, const CommandSettings& setti
       const EngineSource& source = request.sources[entry];
       const EngineTarget& target = entries[entry];
       if (failover.runs) {
-        // One entry into one target: this is the only filter part.
-        if (int code =
-                append_failover_part(line, request, failover, target, hardware_decoding, settings);
-            code != 0) {
-          return code;
+        // One entry: the failover part comes once, before the first target's output, for all.
+        if (group == 0) {
+          if (int code = append_failover_part(line, request, failover, switched_streams(request),
+                                              hardware_decoding, settings);
+              code != 0) {
+            return code;
+          }
         }
       } else if (entry_count == 1) {
         append_source_filters(line, source, target);

@@ -29,9 +29,10 @@ int build_command_line(const StartRequest& request, const CommandSettings& setti
 
 // Whether the line is a failover line (the transcoder keeps one encoder fed from the first
 // source, its standby sources and the slate) and which inputs it names. A channel with standby
-// sources or switchOn runs as one when it reads one source (no bound channels) into one target
-// that re-encodes; otherwise, as before them, a channel with a network first source, one target
-// that re-encodes and the global alternate input set.
+// sources or switchOn runs as one when it reads one source (no bound channels) into targets that
+// all re-encode and do not fold into one multi-bit-rate HLS output; otherwise, as before them, a
+// channel with a network first source, one target that re-encodes and the global alternate input
+// set.
 struct FailoverInputs {
   bool runs = false;
   int standby = 0;     // standby sources written, "-standby ... -i URL" each

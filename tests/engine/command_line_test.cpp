@@ -365,12 +365,34 @@ TEST(CommandLineStandby, WhoRunsTheFailoverLine) {
        "", ""},
       {"a codec copied", [](StartRequest& r) { r.groups[0][0].video.codec = kCodecCopy; }, false, 0,
        "a target copies its codec instead of encoding", ""},
-      {"two targets",
+      {"two targets: one failover part before the first, for both",
        [](StartRequest& r) {
          r.groups.push_back(TargetGroup{template_target()});
          r.groups[1][0].url = "udp://127.0.0.1:1236";
        },
-       false, 0, "the channel has several targets", ""},
+       true, 2, "", "-lavfi:a \"astreamselect\" -c:a aac"},
+      {"two targets with the slate alone: no failover, as before",
+       [](StartRequest& r) {
+         r.standby.clear();
+         r.switch_on = {};
+         r.sources[0].alternate_input = "default";
+         r.groups.push_back(TargetGroup{template_target()});
+       },
+       false, 0, "", ""},
+      {"a second target that copies",
+       [](StartRequest& r) {
+         r.groups.push_back(TargetGroup{template_target()});
+         r.groups[1][0].audio.codec = kCodecCopy;
+       },
+       false, 0, "a target copies its codec instead of encoding", ""},
+      {"HLS targets folding into one multi-bit-rate output",
+       [](StartRequest& r) {
+         r.groups[0][0].format = FormatId::hls;
+         r.groups[0][0].url = "/srv/hls/a.m3u8";
+         r.groups.push_back(TargetGroup{r.groups[0][0]});
+         r.groups[1][0].url = "/srv/hls/b.m3u8";
+       },
+       false, 0, "its HLS targets make one multi-bit-rate output", ""},
       {"a bound channel", second_source, false, 0, "the channel carries bound channels", ""},
       {"a bound channel, the slate as before",
        [&second_source](StartRequest& r) {

@@ -23,14 +23,21 @@ std::string udp_url(std::uint16_t port) {
 }
 
 // The engine's failover line for a UDP primary with a UDP standby source and the test picture as
-// the slate, recorded to `file`.
+// the slate, recorded to `file` (and, when given, to `second` at a smaller size).
 std::string standby_line(std::uint16_t primary, std::uint16_t standby, SwitchOnLimits switch_on,
-                         const fs::path& file) {
+                         const fs::path& file, const fs::path& second = {}) {
   StartRequest request = failover_request(primary, "default", file);
   EngineSource source = request.sources.front();
   source.url = udp_url(standby);
   request.standby.push_back(source);
   request.switch_on = switch_on;
+  if (!second.empty()) {
+    EngineTarget target = request.groups.front().front();
+    target.url = second.string();
+    target.video.width = 160;
+    target.video.height = 120;
+    request.groups.push_back(TargetGroup{target});
+  }
   return line_of(request);
 }
 
@@ -127,13 +134,15 @@ class Standby : public ::testing::Test {
 constexpr const char* kRed = "color=c=red:size=320x240:rate=25";
 constexpr const char* kBlue = "color=c=blue:size=320x240:rate=25";
 
+// Two recordings, as a channel with two targets makes them: both from the one encoder.
 TEST_F(Standby, PrimaryThenStandbyThenSlateThenPrimaryAgainFromOneEncoder) {
   const std::uint16_t red_port = free_udp_ports(1);
   const std::uint16_t blue_port = free_udp_ports(1);
   const fs::path recording = folder_ / "out.ts";
+  const fs::path small = folder_ / "small.ts";
   std::unique_ptr<Peer> red = start_udp_sender(folder_, red_port, "red1", kRed);
   std::unique_ptr<Peer> blue = start_udp_sender(folder_, blue_port, "blue", kBlue);
-  Transcoder transcoder(standby_line(red_port, blue_port, {}, recording));
+  Transcoder transcoder(standby_line(red_port, blue_port, {}, recording, small));
   ASSERT_TRUE(transcoder.started());
   ASSERT_TRUE(wait_until([&] { return encoders_of(transcoder.pid()).size() == 1; }, 20s))
       << transcoder.report();
@@ -162,15 +171,18 @@ TEST_F(Standby, PrimaryThenStandbyThenSlateThenPrimaryAgainFromOneEncoder) {
                                        {1, kSlateInput, SwitchReason::timed_out, 0},
                                        {kSlateInput, kPrimaryInput, SwitchReason::recovered, 0}}))
       << transcoder.output();
-  const Recording got = read_recording(folder_, recording);
-  expect_continuous(got.times);
-  EXPECT_EQ(got.colours.size(), got.times.size());
-  // Red, then red repeated while the timeout runs, blue, blue held, the slate, red again.
-  const auto spans = spans_of(got.colours, 5);
-  std::string order;
-  for (const auto& span : spans)
-    order += span.first;
-  EXPECT_EQ(order.substr(order.find('r')), "rb?r") << span_text(spans);
+  for (const fs::path& file : {recording, small}) {
+    SCOPED_TRACE(file.filename().string());
+    const Recording got = read_recording(folder_, file);
+    expect_continuous(got.times);
+    EXPECT_EQ(got.colours.size(), got.times.size());
+    // Red, then red repeated while the timeout runs, blue, blue held, the slate, red again.
+    const auto spans = spans_of(got.colours, 5);
+    std::string order;
+    for (const auto& span : spans)
+      order += span.first;
+    EXPECT_EQ(order.substr(order.find('r')), "rb?r") << span_text(spans);
+  }
 }
 
 TEST_F(Standby, APrimaryThatTurnsBlackGivesWayAndTakesTheAirBackWhenGood) {
