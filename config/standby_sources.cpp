@@ -1,6 +1,7 @@
 #include "config/standby_sources.h"
 
 #include <cmath>
+#include <vector>
 
 #include "config/document.h"
 #include "vocabulary/codecs.h"
@@ -103,6 +104,19 @@ std::string copying_target_problem(const cJSON* channel) {
   return {};
 }
 
+// Several HLS targets fold into one multi-bit-rate output whose variants map the encoder's
+// streams by the inputs' numbers, which the switch replaces.
+std::string multibitrate_problem(const cJSON* channel) {
+  std::vector<FormatId> formats;
+  const cJSON* target = nullptr;
+  cJSON_ArrayForEach(target, config_array(config_object(channel, "output"), "targets")) {
+    formats.push_back(format_id_from_name(config_string(target, "format")));
+  }
+  if (!targets_fold_into_multibitrate_hls(formats)) return {};
+  return "a channel with standby sources or switchOn cannot fold its HLS targets into one "
+         "multi-bit-rate output";
+}
+
 std::string bound_channels_problem(const cJSON* channel) {
   const int entries = cJSON_GetArraySize(config_array(config_object(channel, "input"), "sources"));
   if (entries <= 1) return {};
@@ -135,6 +149,7 @@ std::string channel_standby_problem(const cJSON* channel, int number) {
   if (problem.empty() && has_standby_or_switch_on(channel)) {
     problem = copying_target_problem(channel);
     if (problem.empty()) problem = bound_channels_problem(channel);
+    if (problem.empty()) problem = multibitrate_problem(channel);
   }
   return problem.empty() ? problem : "channel " + std::to_string(number) + ": " + problem;
 }

@@ -675,12 +675,16 @@ int append_output_part(std::string& line, const OutputEntry& out, const CommandS
 }  // namespace
 
 bool folds_into_multibitrate_hls(const std::vector<TargetGroup>& groups) {
-  if (groups.size() < 2) return false;
-  return std::all_of(groups.begin(), groups.end(), [](const TargetGroup& group) {
-    return !group.empty() && std::all_of(group.begin(), group.end(), [](const EngineTarget& entry) {
-      return entry.format == FormatId::hls;
-    });
-  });
+  // A group is one target; its entries (a bound channel's) are muxed as the target is.
+  std::vector<FormatId> formats;
+  for (const TargetGroup& group : groups) {
+    if (group.empty()) return false;
+    const FormatId format = group.front().format;
+    const bool one_format = std::all_of(group.begin(), group.end(),
+                                        [format](const EngineTarget& e) { return e.format == format; });
+    formats.push_back(one_format ? format : FormatId::unknown);
+  }
+  return targets_fold_into_multibitrate_hls(formats);
 }
 
 FailoverInputs failover_inputs(const StartRequest& request) {

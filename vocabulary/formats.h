@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <span>
 #include <string_view>
 
 namespace vx {
@@ -59,6 +60,15 @@ constexpr bool format_takes_several_targets(FormatId format) {
     default:
       return false;
   }
+}
+
+// Several targets, every one of them HLS, are written as one multi-bit-rate HLS output: each
+// encodes a variant of one master playlist.
+constexpr bool targets_fold_into_multibitrate_hls(std::span<const FormatId> formats) {
+  for (const FormatId format : formats) {
+    if (format != FormatId::hls) return false;
+  }
+  return formats.size() >= 2;
 }
 
 }  // namespace vx

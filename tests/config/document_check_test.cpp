@@ -100,6 +100,8 @@ TEST(DocumentCheck, RunningChannelsStayAndOnlyChangedChannelsAreJudged) {
       {"standby with a copying target", {a}, {}, {with_input(standby(1), copying)}, 400, "must re-encode, but target 1 copies the audio codec"},
       {"switchOn with a copying target", {a}, {}, {with_input(R"("switchOn": {"black": 5})", copying)}, 400, "must re-encode"},
       {"standby carrying a bound channel", {a, b}, {}, {with_input(standby(1) + R"(, "sources": [{"format": "file", "url": "/m/a.ts"}, {"bind": 2}])"), b}, 400, "cannot carry bound channels (it lists 2 source entries)"},
+      {"standby feeding two UDP targets", {a}, {}, {with_input(standby(1), R"(, "output": {"targets": [{"format": "udp", "url": "udp://h:1"}, {"format": "udp", "url": "udp://h:2"}]})")}, 0, ""},
+      {"standby with HLS targets folding into one output", {a}, {}, {with_input(standby(1), R"(, "output": {"targets": [{"format": "hls", "url": "/h/a.m3u8"}, {"format": "hls", "url": "/h/b.m3u8"}]})")}, 400, "cannot fold its HLS targets into one multi-bit-rate output"},
       {"a stored standby problem left as it is", {a, with_input(standby(5))}, {}, {channel("a2"), with_input(standby(5))}, 0, ""},
   };
   for (const auto& item : cases) {
