@@ -8,6 +8,7 @@
 #include "settings/capture_device_text.h"
 #include "vocabulary/ascii.h"
 #include "vocabulary/formats.h"
+#include "vocabulary/text_format.h"
 #include "vocabulary/url_predicates.h"
 
 namespace vx {
@@ -117,15 +118,6 @@ const std::array<SourceTypeEntry, kSourceTypeCount>& source_type_entries() {
 
 const SourceTypeEntry& source_type_entry(SourceType type) {
   return kSourceTypes[static_cast<std::size_t>(type)];
-}
-
-std::string_view without_blanks(std::string_view typed) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!typed.empty() && blank(typed.front()))
-    typed.remove_prefix(1);
-  while (!typed.empty() && blank(typed.back()))
-    typed.remove_suffix(1);
-  return typed;
 }
 
 SourceFieldTexts source_field_texts(const cJSON* source) {

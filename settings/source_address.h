@@ -68,10 +68,6 @@ struct SourceCellTexts {
 };
 SourceCellTexts source_cell_texts(const cJSON* channel);
 
-// A typed text without the blanks (spaces, tabs, line ends) around it, as the cells judge and
-// store what was typed.
-std::string_view without_blanks(std::string_view typed);
-
 // The type a typed address selects (its scheme, tested in a fixed order; "http(s)://" keeps
 // yt-dlp), or `chosen` when it names none of them.
 SourceType recognised_source_type(std::string_view address, SourceType chosen);

@@ -6,6 +6,7 @@
 #include "config/json.h"
 #include "settings/json_fields.h"
 #include "vocabulary/input_switch_report.h"
+#include "vocabulary/text_format.h"
 
 namespace vx {
 namespace {

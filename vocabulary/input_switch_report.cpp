@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <charconv>
 
+#include "vocabulary/text_format.h"
 #include "vocabulary/transcoder_protocol.h"
 
 namespace vx {
@@ -34,15 +35,6 @@ const ReasonWord& word_of(SwitchReason reason) {
     if (word.reason == reason) return word;
   }
   return kReasons[0];
-}
-
-std::string_view trimmed(std::string_view text) {
-  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!text.empty() && blank(text.front()))
-    text.remove_prefix(1);
-  while (!text.empty() && blank(text.back()))
-    text.remove_suffix(1);
-  return text;
 }
 
 // A whole number from 1 to `most`, nothing else.
@@ -153,7 +145,7 @@ bool may_be_switch_report(std::string_view start) {
 }
 
 std::optional<SwitchReport> parse_switch_report(std::string_view line) {
-  line = trimmed(line);
+  line = without_blanks(line);
   if (line == kPrimaryInputTimedOut) return SwitchReport{kPrimaryInput, kSlateInput};
   if (line == kPrimaryInputBack) {
     return SwitchReport{kSlateInput, kPrimaryInput, SwitchReason::recovered, 0};

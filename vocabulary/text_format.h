@@ -23,6 +23,16 @@ std::string dotted_quad(std::uint32_t network_order);
 // One line for the operator on a terminal or in the journal ("vantorix: TEXT"), flushed at once.
 void print_operator_line(std::FILE* stream, std::string_view text);
 
+// The text without the blanks, tabs and line ends around it.
+inline std::string_view without_blanks(std::string_view text) {
+  const auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
+  while (!text.empty() && blank(text.front()))
+    text.remove_prefix(1);
+  while (!text.empty() && blank(text.back()))
+    text.remove_suffix(1);
+  return text;
+}
+
 inline bool contains(std::string_view text, std::string_view part) {
   return text.find(part) != std::string_view::npos;
 }
