@@ -5,13 +5,13 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
 #include <deque>
-#include <algorithm>
 #include <functional>
 #include <memory>
 #include <mutex>
@@ -341,7 +341,10 @@ std::vector<std::string> live_decoder_arguments(const std::vector<std::string>& 
                                                 const std::string& ffmpeg, PictureSize size,
                                                 FrameRate rate, const TranslationContext& context,
                                                 const std::string& name) {
-  const Translation translated = translate_arguments(input, context);
+  // An input's "-c:v" names a decoder, which the encoder list does not hold.
+  TranslationContext input_context = context;
+  input_context.encoders.clear();
+  const Translation translated = translate_arguments(input, input_context);
   if (!translated.error.empty()) {
     say(translated.error + " (" + name + ")\n");
     return {};
