@@ -5,7 +5,7 @@
 import assert from 'node:assert/strict';
 import { after, before, beforeEach, describe, test } from 'node:test';
 
-import { launchBrowser, screenshot, startProgram, watchDialogs, watchPageErrors } from './harness.mjs';
+import { launchBrowser, screenshot, startProgram, waitFor, watchDialogs, watchPageErrors } from './harness.mjs';
 import { applyEdit, channelDocument, editRow, openClient } from './client_page.mjs';
 
 const storedStandby = [{ format: 'srt', url: 'srt://127.0.0.1:9000', video: { options: ['-latency 200000'] } }];
@@ -24,6 +24,15 @@ const twoChannels = () => {
 async function shownRows(page) {
   return page.$$eval('#standby-rows .standby-row', (rows) =>
     rows.map((row) => [row.querySelector('select').value, row.querySelector('input').value]));
+}
+
+// The rows come from the server's answer, drawn when it arrives: waits for `expected`, then
+// compares, so a wrong list fails with both lists shown.
+async function expectRows(page, expected) {
+  await waitFor(async () => JSON.stringify(await shownRows(page)) === JSON.stringify(expected), {
+    what: `the standby rows ${JSON.stringify(expected)}`,
+  }).catch(() => {});
+  assert.deepEqual(await shownRows(page), expected);
 }
 
 describe('standby sources', () => {
@@ -53,7 +62,7 @@ describe('standby sources', () => {
 
   test('two standby sources added and black set to 2 s are stored, and come back to be reordered', async () => {
     await editRow(page, 1);
-    assert.deepEqual(await shownRows(page), []);
+    await expectRows(page, []);
     assert.equal(await page.isVisible('#standby-none'), true);
     assert.equal(await page.textContent('#standby-limit'), 'at most 4');
 
@@ -85,10 +94,10 @@ describe('standby sources', () => {
     // Shown again, the rows read as the source cells read a source; moved down, the first goes
     // second with its own members. Only up to four rows can be added.
     await editRow(page, 1);
-    assert.deepEqual(await shownRows(page), [['udp', '239.1.1.2:5000'], ['file', '/media/standby.mp4']]);
+    await expectRows(page, [['udp', '239.1.1.2:5000'], ['file', '/media/standby.mp4']]);
     assert.equal(await page.inputValue('#switch-on-black'), '2');
     await page.click('#standby-down-1');
-    assert.deepEqual(await shownRows(page), [['file', '/media/standby.mp4'], ['udp', '239.1.1.2:5000']]);
+    await expectRows(page, [['file', '/media/standby.mp4'], ['udp', '239.1.1.2:5000']]);
     await page.click('#standby-add');
     await page.click('#standby-add');
     assert.equal(await page.isDisabled('#standby-add'), true, 'four rows are the most');
@@ -105,7 +114,7 @@ describe('standby sources', () => {
 
   test('standby sources left alone stay as stored, and refusals name the row or box', async () => {
     await editRow(page, 2);
-    assert.deepEqual(await shownRows(page), [['srt', '127.0.0.1:9000']]);
+    await expectRows(page, [['srt', '127.0.0.1:9000']]);
     assert.deepEqual(await page.$$eval('.switch-on input', (boxes) => boxes.map((box) => box.value)), ['0', '0', '5']);
 
     let posts = 0;
@@ -132,7 +141,7 @@ describe('standby sources', () => {
     assert.deepEqual(stored.input.switchOn, { frozen: 5 });
 
     // Not editing, the list shows the selected channel and cannot be changed.
-    assert.deepEqual(await shownRows(page), [['srt', '127.0.0.1:9000']]);
+    await expectRows(page, [['srt', '127.0.0.1:9000']]);
     assert.equal(await page.isDisabled('#standby-address-1'), true);
     assert.equal(await page.isDisabled('#standby-add'), true);
     assert.deepEqual(errors, []);
