@@ -11,8 +11,6 @@
 namespace vx {
 namespace {
 
-constexpr const char* kSwitchOnKeys[] = {"black", "silence", "frozen"};
-
 // The source formats a standby input is opened with as the first source would be: a URL, a
 // capture device, a DeckLink card or an NDI source. Native RTP needs a session file of its own
 // and yt-dlp resolves only the first source; the rest are target formats.
@@ -168,13 +166,15 @@ std::string standby_problem(const cJSON* document) {
 
 SwitchOnLimits switch_on_limits(const cJSON* channel) {
   const cJSON* switch_on = config_object(config_object(channel, "input"), "switchOn");
-  const auto seconds = [switch_on](const char* key) {
-    return cJSON_IsObject(switch_on) && has_member(switch_on, key) &&
-                   switch_on_value_is_valid(switch_on, key)
-               ? config_int(switch_on, key)
-               : 0;
-  };
-  return SwitchOnLimits{seconds("black"), seconds("silence"), seconds("frozen")};
+  SwitchOnLimits limits;
+  for (std::size_t k = 0; k < kSwitchOnKeys.size(); ++k) {
+    const char* key = kSwitchOnKeys[k];
+    if (cJSON_IsObject(switch_on) && has_member(switch_on, key) &&
+        switch_on_value_is_valid(switch_on, key)) {
+      limits.at(k) = config_int(switch_on, key);
+    }
+  }
+  return limits;
 }
 
 }  // namespace vx

@@ -244,12 +244,11 @@ void append_alternate_inputs(std::string& line, const EngineSource& source,
 // "-switch_on black=S:silence=S:frozen=S" with the limits that are on; nothing when none is.
 void append_switch_limits(std::string& line, const SwitchOnLimits& limits) {
   std::string keys;
-  const auto add = [&keys](const char* name, std::int32_t seconds) {
-    if (seconds > 0) append_format(keys, "%s%s=%d", keys.empty() ? "" : ":", name, seconds);
-  };
-  add("black", limits.black);
-  add("silence", limits.silence);
-  add("frozen", limits.frozen);
+  for (std::size_t k = 0; k < kSwitchOnKeys.size(); ++k) {
+    if (limits.at(k) > 0) {
+      append_format(keys, "%s%s=%d", keys.empty() ? "" : ":", kSwitchOnKeys[k], limits.at(k));
+    }
+  }
   if (keys.empty()) return;
   line += kSwitchOnOption;
   line += ' ';

@@ -6,6 +6,7 @@
 #include "config/json.h"
 #include "settings/json_fields.h"
 #include "vocabulary/input_switch_report.h"
+#include "vocabulary/records.h"
 #include "vocabulary/text_format.h"
 
 namespace vx {
@@ -95,15 +96,7 @@ void store_switch_on(const StandbyFields& typed, const StandbyFields& shown, cJS
 }  // namespace
 
 const char* switch_condition_key(SwitchCondition condition) {
-  switch (condition) {
-    case SwitchCondition::black:
-      return "black";
-    case SwitchCondition::silence:
-      return "silence";
-    case SwitchCondition::frozen:
-      return "frozen";
-  }
-  return "";
+  return kSwitchOnKeys[static_cast<std::size_t>(condition)];
 }
 
 StandbyRow standby_row(const cJSON* source) {

@@ -59,10 +59,10 @@ bool read_switch_on(std::string_view text, FailoverPlan& plan, std::string& erro
     text.remove_prefix(std::min(end + 1, text.size()));
     const std::size_t equals = item.find('=');
     const std::string_view key = item.substr(0, equals);
-    int* seconds = key == "black"     ? &plan.black_seconds
-                   : key == "silence" ? &plan.silence_seconds
-                   : key == "frozen"  ? &plan.frozen_seconds
-                                      : nullptr;
+    std::int32_t* seconds = nullptr;
+    for (std::size_t k = 0; k < kSwitchOnKeys.size(); ++k) {
+      if (key == kSwitchOnKeys[k]) seconds = &plan.switch_on.at(k);
+    }
     int value = -1;
     const std::string_view number =
         equals == std::string_view::npos ? std::string_view() : item.substr(equals + 1);

@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include "vocabulary/records.h"
+
 namespace vx {
 
 struct FailoverPlan {
@@ -25,9 +27,7 @@ struct FailoverPlan {
   // Empty: the built-in test picture with silence. Otherwise a media file played in a loop.
   std::string alternate_file;
   // Seconds of black, silence or a frozen picture that switch to the next input; 0: not watched.
-  int black_seconds = 0;
-  int silence_seconds = 0;
-  int frozen_seconds = 0;
+  SwitchOnLimits switch_on;
   // Encoders, muxers and destinations, as the line has them after the graphs.
   std::vector<std::string> output;
 };

@@ -322,10 +322,10 @@ std::unique_ptr<InputSwitch> make_switch(const FailoverPlan& plan, const std::st
   settings.standby_count = plan.standby_inputs.size();
   settings.slate = plan.slate;
   if (plan.video) {
-    settings.content.black = std::chrono::seconds(plan.black_seconds);
-    settings.content.frozen = std::chrono::seconds(plan.frozen_seconds);
+    settings.content.black = std::chrono::seconds(plan.switch_on.black);
+    settings.content.frozen = std::chrono::seconds(plan.switch_on.frozen);
   }
-  if (plan.audio) settings.content.silence = std::chrono::seconds(plan.silence_seconds);
+  if (plan.audio) settings.content.silence = std::chrono::seconds(plan.switch_on.silence);
   if (plan.slate) {
     const std::string bars = render_bars(ffmpeg, size);
     settings.still_picture.assign(bars.begin(), bars.end());

@@ -649,12 +649,7 @@ OutputFrame InputSwitch::next_frame(SwitchTime now) {
   frame.source = s.on_air == kPrimaryInput ? InputSource::primary : InputSource::alternate;
   s.produce(s.source_of(s.on_air), s.output_clock.next(), frame);
   ++s.stats.frames_out;
-  if (s.on_air == kPrimaryInput) {
-    ++s.stats.primary_frames;
-  } else {
-    ++s.stats.alternate_frames;
-    if (s.on_air != kSlateInput) ++s.stats.standby_frames;
-  }
+  ++(s.on_air == kPrimaryInput ? s.stats.primary_frames : s.stats.alternate_frames);
   return frame;
 }
 

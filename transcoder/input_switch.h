@@ -90,7 +90,6 @@ struct InputSwitchStatistics {
   std::uint64_t frames_out = 0;
   std::uint64_t primary_frames = 0;
   std::uint64_t alternate_frames = 0;  // standby sources' and the slate's
-  std::uint64_t standby_frames = 0;
   std::uint64_t repeated_pictures = 0;
   std::uint64_t dropped_pictures = 0;     // primary ones never shown: queue full, or passed over
   std::uint64_t rejected_pictures = 0;    // pushes of the wrong size, from either source

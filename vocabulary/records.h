@@ -4,6 +4,8 @@
 // Every text is owned by its record, so copying a record copies the whole start.
 #pragma once
 
+#include <array>
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -83,7 +85,14 @@ struct SwitchOnLimits {
   std::int32_t frozen = 0;
 
   bool any() const { return black > 0 || silence > 0 || frozen > 0; }
+  // The limit named kSwitchOnKeys[k].
+  std::int32_t& at(std::size_t k) { return k == 0 ? black : k == 1 ? silence : frozen; }
+  std::int32_t at(std::size_t k) const { return k == 0 ? black : k == 1 ? silence : frozen; }
+  bool operator==(const SwitchOnLimits&) const = default;
 };
+// The names of the limits: the keys of a channel's "input" "switchOn" and of the line's
+// "-switch_on", in the order of at().
+inline constexpr std::array<const char*, 3> kSwitchOnKeys = {"black", "silence", "frozen"};
 
 // Everything engine_start_channel was given, kept while yt-dlp resolves the first source's URL.
 struct StartRequest {

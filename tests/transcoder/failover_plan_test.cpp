@@ -118,7 +118,7 @@ TEST(FailoverPlan, StandbySourcesTheSlateAndTheContentLimitsAreTakenApart) {
                                {"-f", "dshow", "-i", "video=Cam"}}));
   EXPECT_TRUE(plan->slate);
   EXPECT_EQ(plan->alternate_file, "");
-  EXPECT_EQ(std::tuple(plan->black_seconds, plan->silence_seconds, plan->frozen_seconds),
+  EXPECT_EQ(std::tuple(plan->switch_on.black, plan->switch_on.silence, plan->switch_on.frozen),
             std::tuple(2, 0, 5));
   EXPECT_EQ(plan->output.back(), "udp://h:2");
 
@@ -128,7 +128,7 @@ TEST(FailoverPlan, StandbySourcesTheSlateAndTheContentLimitsAreTakenApart) {
   ASSERT_TRUE(bare) << error;
   EXPECT_FALSE(bare->slate);
   EXPECT_EQ(bare->standby_inputs, (std::vector<Args>{{"-i", "srt://b:9"}}));
-  EXPECT_EQ(bare->silence_seconds, 30);
+  EXPECT_EQ(bare->switch_on.silence, 30);
   // The engine's own line: each standby arrives whole, however its URL is spelt, and a line
   // without the global alternate input has no slate.
   StartRequest request;
@@ -157,7 +157,7 @@ TEST(FailoverPlan, StandbySourcesTheSlateAndTheContentLimitsAreTakenApart) {
   EXPECT_EQ(engine->standby_inputs[0].back(), "rtmp://b/live/\"key\" two");
   EXPECT_EQ(engine->standby_inputs[1].back(), "video=USB Cam");
   EXPECT_FALSE(engine->slate);
-  EXPECT_EQ(std::tuple(engine->black_seconds, engine->frozen_seconds), std::tuple(2, 5));
+  EXPECT_EQ(std::tuple(engine->switch_on.black, engine->switch_on.frozen), std::tuple(2, 5));
   EXPECT_EQ(engine->output.back(), "udp://127.0.0.1:1234");
 
   const std::optional<FailoverPlan> old = plan_of(engine_line("default", {}), error);
