@@ -127,13 +127,14 @@ void Supervisor::tick(SupervisorClock::time_point now) {
 void Supervisor::supervise_row(int row, SupervisorClock::time_point now) {
   const cJSON* channel = channel_at(row);
   if (channel == nullptr) return;  // the document shrank; the rebuild is on its way
-  const ChannelState state = channel_state(status_settings(row), row);
+  const ChannelStatusSettings settings = status_settings(row);
+  const ChannelState state = channel_state(settings, row);
   if (state == ChannelState::idle && rows_[row].state != ChannelState::idle) {
     channel_ended(row, now);
   } else if (state == ChannelState::running) {
     show_running(row);
   } else if (state == ChannelState::no_signal) {
-    show(row, state, no_signal_status_text(status_settings(row), row));
+    show(row, state, no_signal_status_text(settings, row));
   } else {
     show(row, state,
          state == ChannelState::idle ? idle_status_text(row) : channel_state_word(state));
