@@ -42,6 +42,16 @@ inline constexpr std::string_view kPrimaryInputBack =
 inline constexpr std::string_view kStandbyInputOption = "-standby";
 inline constexpr std::string_view kSwitchOnOption = "-switch_on";
 
+// A line may end with one of these, naming the file the transcoder keeps the channel's latest
+// thumbnail in (vocabulary/channel_glance.h): taken from the pictures the line decodes anyway, or,
+// when every target copies the picture, from its key frames alone (decoded for it). The file is
+// replaced whole, never written in place; the transcoder removes it when it ends. A line without
+// either makes no thumbnail.
+//   -thumbnail PATH
+//   -thumbnail_key_frames PATH
+inline constexpr std::string_view kThumbnailOption = "-thumbnail";
+inline constexpr std::string_view kThumbnailKeyFramesOption = "-thumbnail_key_frames";
+
 // Every line the transcoder writes itself (rather than passing on ffmpeg's text) opens with this,
 // but for the two texts of the alternate-input switch.
 inline constexpr std::string_view kOwnLinePrefix = "morvi-transcoder: ";
