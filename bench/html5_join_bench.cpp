@@ -82,7 +82,7 @@ std::string html5_line(std::uint16_t port, const std::string& size) {
   request.sources = {source};
   request.groups = {{target}};
   std::string line;
-  const CommandSettings settings{0, 0, "", "/tmp/"};
+  const CommandSettings settings{0, 0, "", "/tmp/", ""};
   if (build_command_line(request, settings, line) != 0) return "";
   return line;
 }

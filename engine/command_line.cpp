@@ -734,6 +734,25 @@ EngineTarget switched_streams(const StartRequest& request) {
   return streams;
 }
 
+// The thumbnail comes from the first input's pictures: those the line decodes anyway, or its key
+// frames alone when every target copies the picture. A line without pictures makes none, and
+// neither does one decoding on a GPU, whose pictures stay in the GPU's memory.
+void append_thumbnail_option(std::string& line, const StartRequest& request,
+                             const std::string& file, bool hardware_decoding) {
+  if (file.empty() || hardware_decoding) return;
+  bool pictures = false;
+  bool decodes = false;
+  for (const TargetGroup& group : request.groups) {
+    if (group.empty() || !group.front().video.enable) continue;
+    pictures = true;
+    if (group.front().video.codec != kCodecCopy) decodes = true;
+  }
+  if (!pictures) return;
+  line += decodes ? kThumbnailOption : kThumbnailKeyFramesOption;
+  line += ' ';
+  append_argument(line, file);
+}
+
 }  // namespace
 
 int build_command_line(const StartRequest& request, const CommandSettings& settings,
@@ -776,6 +795,7 @@ int build_command_line(const StartRequest& request, const CommandSettings& setti
       if (int code = append_output_part(line, out, settings); code != 0) return code;
     }
   }
+  append_thumbnail_option(line, request, settings.thumbnail_file, hardware_decoding);
   return 0;
 }
 

@@ -19,6 +19,8 @@ struct CommandSettings {
   int log_level = 0;             // non-zero: "-v <level>" opens the line
   std::string plugin_core_path;  // MainConcept plug-in core file; empty when not configured
   std::string session_folder;    // where session (SDP) files go; ends with '/'
+  // The file the transcoder keeps the channel's live thumbnail in; "" makes none.
+  std::string thumbnail_file;
 };
 
 // Builds the whole argument line into `line` and returns 0, or returns a negative code

@@ -13,12 +13,14 @@
 #include <thread>
 #include <vector>
 
+#include "engine/channel_history.h"
 #include "engine/channel_log.h"
 #include "engine/command_line.h"
 #include "engine/engine_clock.h"
 #include "engine/load_monitor.h"
 #include "engine/output_parser.h"
 #include "engine/signal_watch.h"
+#include "engine/thumbnails.h"
 #include "platform/host.h"
 #include "platform/process.h"
 #include "vocabulary/text_format.h"
@@ -173,6 +175,7 @@ int launch_transcoder(int slot_number, ChannelSlot& slot, const StartRequest& re
   settings.log_level = engine.log_level;
   settings.plugin_core_path = engine.plugin_core_path;
   settings.session_folder = engine.log_folder;
+  settings.thumbnail_file = thumbnail_file(slot_number);
   std::string line;
   if (int code = build_command_line(request, settings, line); code != 0) {
     engine_log_printf(slot_number, true, "error %d", code);
@@ -192,6 +195,7 @@ int launch_transcoder(int slot_number, ChannelSlot& slot, const StartRequest& re
   // A start while yt-dlp still runs (a second start in EXTRACT) replaces it: it must not be
   // left behind unreaped with its pipes gone.
   discard_process(slot);
+  thumbnail_forget(slot_number);
   if (int code = launch(slot, {engine.transcoder_path}); code != 0) {
     engine_log_printf(slot_number, true, "error %d", code);
     return code;
@@ -349,6 +353,7 @@ void poll_transcoder(int slot_number, ChannelSlot& slot, std::int64_t now) {
     engine_end_output(slot_number);
     if (!slot.saved_request) count_end(slot);
     release_process(slot);
+    thumbnail_forget(slot_number);
     slot.state = ChannelState::idle;
     slot.last_output_time = 0;
     engine_log_printf(slot_number, true, "transcoding stopped (0x%08x)", slot.exit_code);
@@ -405,6 +410,7 @@ int engine_init(const EngineSettings& settings) {
   ::signal(SIGPIPE, SIG_IGN);
   channel_log_open(engine.log_folder, engine.log_level);
   load_monitor_open();
+  thumbnails_open();
   reset_slots();
   engine.initialised = true;
   return 0;
@@ -483,6 +489,7 @@ void engine_poll_slots() {
     poll_slot(slot_number, *engine_slot(slot_number), now);
   }
   load_monitor_sample(now);
+  channel_history_sample(now);
 }
 
 void engine_shutdown() {
@@ -517,6 +524,7 @@ void engine_shutdown() {
   reset_slots();
   channel_log_close();
   load_monitor_close();
+  thumbnails_close();
 }
 
 }  // namespace vx

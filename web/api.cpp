@@ -23,6 +23,7 @@
 #include "engine/load_monitor.h"
 #include "platform/host.h"
 #include "vocabulary/ascii.h"
+#include "vocabulary/channel_glance.h"
 #include "vocabulary/input_switch_report.h"
 #include "vocabulary/product.h"
 #include "vocabulary/text_format.h"
@@ -216,6 +217,13 @@ void add_standby_limits(cJSON* rules) {
   cJSON_AddNumberToObject(seconds, "max", kMaxSwitchOnSeconds);
 }
 
+// How often a running channel's thumbnail is renewed, and how far its history reaches back:
+// the page polls no faster than that.
+void add_glance_timing(cJSON* rules) {
+  cJSON_AddNumberToObject(rules, "thumbnailSeconds", kThumbnailSeconds);
+  cJSON_AddNumberToObject(rules, "historySeconds", kHistorySamples * kHistoryIntervalSeconds);
+}
+
 // A whole decimal number from `low` to `high` under `name` in the query; nullopt for anything
 // else (missing, empty, signs, blanks, other characters, too long).
 std::optional<int> query_number(std::string_view argument_text, std::string_view name, int low,
@@ -362,6 +370,7 @@ WebAnswer answer_rules() {
   }
   add_source_formats(rules.get());
   add_standby_limits(rules.get());
+  add_glance_timing(rules.get());
   return json_answer(rules.get());
 }
 

@@ -28,6 +28,14 @@ std::vector<bool> channels_not_idle();
 WebAnswer json_answer(const cJSON* item);
 
 WebAnswer answer_status();
+
+// "/thumbnails/N.jpg": channel N's latest picture (JPEG) with its entity tag, 304 when the
+// client holds that copy, 404 while the channel has none (not running, or not yet a picture).
+WebAnswer answer_thumbnail(int number, std::string_view if_none_match);
+// "/history/N": channel N's samples, oldest first, as
+// {"interval": 1, "fps": [...], "bitrate": [...], "state": [...]} (null where there is no
+// figure; bit rates in kbit/s); 404 for a channel the document does not have.
+WebAnswer answer_history(int number);
 WebAnswer answer_runtime();
 // "/rules": the choice tables the page draws its lists from, as the window's (settings/).
 WebAnswer answer_rules();

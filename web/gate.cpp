@@ -308,9 +308,12 @@ WebAnswer password_challenge(std::string text) {
 }
 
 void add_security_headers(WebAnswer& answer, bool tls) {
-  std::erase_if(answer.headers,
-                [](const WebHeader& header) { return iequals(header.first, "Cache-Control"); });
-  answer.headers.emplace_back("Cache-Control", "no-store");
+  const std::string* cache = answer.header("Cache-Control");
+  if (cache == nullptr || *cache != kRevalidatedPrivately) {
+    std::erase_if(answer.headers,
+                  [](const WebHeader& header) { return iequals(header.first, "Cache-Control"); });
+    answer.headers.emplace_back("Cache-Control", "no-store");
+  }
   answer.headers.emplace_back("X-Frame-Options", "DENY");
   answer.headers.emplace_back("Content-Security-Policy", "frame-ancestors 'none'");
   answer.headers.emplace_back("X-Content-Type-Options", "nosniff");

@@ -61,8 +61,9 @@ void hand_session_after_password_change(WebAnswer& answer, const std::string& ne
 // 401 asking a script for its password (basic credentials, or a bearer token).
 WebAnswer password_challenge(std::string text);
 
-// Headers on every answer: no framing by other sites, no guessing of content types, no caching,
-// the referrer kept to this origin, and HSTS under TLS.
+// Headers on every answer: no framing by other sites, no guessing of content types, no caching
+// (but for an answer that asks to be revalidated on every use), the referrer kept to this
+// origin, and HSTS under TLS.
 void add_security_headers(WebAnswer& answer, bool tls);
 
 }  // namespace vx

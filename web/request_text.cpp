@@ -48,6 +48,37 @@ int channel_number(std::string_view path) {
   return number;
 }
 
+bool entity_tag_matches(std::string_view if_none_match, std::string_view tag) {
+  while (!if_none_match.empty()) {
+    const std::size_t comma = if_none_match.find(',');
+    std::string_view one = if_none_match.substr(0, comma);
+    if_none_match = comma == std::string_view::npos ? std::string_view()
+                                                    : if_none_match.substr(comma + 1);
+    while (!one.empty() && (one.front() == ' ' || one.front() == '\t')) one.remove_prefix(1);
+    while (!one.empty() && (one.back() == ' ' || one.back() == '\t')) one.remove_suffix(1);
+    if (one == "*") return true;
+    if (one.starts_with("W/")) one.remove_prefix(2);
+    if (!tag.empty() && one == tag) return true;
+  }
+  return false;
+}
+
+int numbered_path(std::string_view path, std::string_view prefix, std::string_view suffix) {
+  if (path.size() <= prefix.size() + suffix.size() || !istarts_with(path, prefix) ||
+      !iends_with(path, suffix)) {
+    return 0;
+  }
+  const std::string_view digits =
+      path.substr(prefix.size(), path.size() - prefix.size() - suffix.size());
+  if (digits.size() > 3 || digits.front() == '0') return 0;
+  int number = 0;
+  for (const char c : digits) {
+    if (c < '0' || c > '9') return 0;
+    number = number * 10 + (c - '0');
+  }
+  return number;
+}
+
 std::string_view multipart_body(std::string_view content_type, std::string_view body) {
   if (!istarts_with(content_type, "multipart/form-data")) return body;
   const std::size_t blank = body.find("\r\n\r\n");

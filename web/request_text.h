@@ -21,6 +21,10 @@ bool append_pair(std::string& text, std::string_view name, const char* value);
 // member has that name ("xname=1" is another member).
 std::optional<std::string> query_value(std::string_view argument_text, std::string_view name);
 
+// Whether an "If-None-Match" header's value names the entity tag (given with its quotes): "*", or
+// one of its comma-separated tags, weak ("W/") or strong, compared byte for byte.
+bool entity_tag_matches(std::string_view if_none_match, std::string_view tag);
+
 // The URL without its query.
 std::string_view path_without_query(std::string_view url);
 
@@ -29,6 +33,11 @@ std::string_view path_without_query(std::string_view url);
 // never wraps around to a real channel.
 inline constexpr int kMaxChannelNumber = 9999;
 int channel_number(std::string_view path);
+
+// The channel number of a path that is exactly prefix, 1 to 3 decimal digits without a leading
+// zero, and suffix ("/thumbnails/" "7" ".jpg"; prefix compared without regard to case); 0 for
+// any other path.
+int numbered_path(std::string_view path, std::string_view prefix, std::string_view suffix);
 
 // The part of a collected body an endpoint receives. For a "multipart/form-data" content type
 // (an empty one counts as absent) it is the text after the first blank line, or all of it when

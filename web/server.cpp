@@ -113,10 +113,13 @@ MHD_Result acl_callback(void*, const sockaddr* address, socklen_t length) {
 
 // One line when the request ends, so that a slow upload cannot write one for every chunk.
 void log_request(MHD_Connection* connection, const Exchange& exchange) {
-  // Pages polled all day (the browser's status, a monitoring system's scrapes, health checks)
-  // would bury everything else.
+  // Pages polled all day (the browser's status, thumbnails and histories, a monitoring system's
+  // scrapes, health checks) would bury everything else.
   const std::string_view path = path_without_query(exchange.url);
-  if (iequals(path, "/status") || iequals(path, "/metrics") || iequals(path, "/healthz")) return;
+  if (iequals(path, "/status") || iequals(path, "/metrics") || iequals(path, "/healthz") ||
+      istarts_with(path, "/thumbnails/") || istarts_with(path, "/history/")) {
+    return;
+  }
   // The setup address's token is a secret: its path is logged without it.
   const std::string_view url =
       istarts_with(exchange.url, "/setup") ? std::string_view("/setup") : exchange.url;
@@ -179,6 +182,7 @@ WebRequest request_of(MHD_Connection* connection, Exchange& exchange) {
   request.origin = header_value(connection, "Origin");
   request.sec_fetch_site = header_value(connection, "Sec-Fetch-Site");
   request.referer = header_value(connection, MHD_HTTP_HEADER_REFERER);
+  request.if_none_match = header_value(connection, MHD_HTTP_HEADER_IF_NONE_MATCH);
   if (const std::optional<sockaddr_in> client = client_of(connection)) {
     request.client = ntohl(client->sin_addr.s_addr);
   }

@@ -24,6 +24,7 @@ struct WebRequest {
   std::string origin;
   std::string sec_fetch_site;
   std::string referer;
+  std::string if_none_match;  // the entity tags of the copy the client holds
   std::optional<std::uint32_t> client;  // the client's IPv4 address, host order
   bool tls = false;                     // the connection is HTTPS
   std::optional<std::string> body;      // present for a POST, after its multipart cut
@@ -41,6 +42,10 @@ struct WebAnswer {
 
   const std::string* header(std::string_view name) const;
 };
+
+// A copy the browser may keep but must ask about each time it uses it ("/thumbnails"); every
+// other answer leaves with "no-store" (web/gate.h).
+inline constexpr const char* kRevalidatedPrivately = "private, no-cache";
 
 // The header sets the answers share.
 std::vector<WebHeader> json_headers();

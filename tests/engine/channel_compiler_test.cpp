@@ -375,7 +375,7 @@ TEST_F(ChannelCompiler, ElementaryRtpEndpointsComeFromTheChannel) {
                     0);
   EXPECT_EQ(request.sources[0].video.rtp.local_port, 7000) << "the URL when no port is named";
   std::string line;
-  EXPECT_EQ(build_command_line(request, CommandSettings{0, 0, "", ::testing::TempDir()}, line),
+  EXPECT_EQ(build_command_line(request, CommandSettings{0, 0, "", ::testing::TempDir(), ""}, line),
             kErrorEmptyFileTarget);
 }
 

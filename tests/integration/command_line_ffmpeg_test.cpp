@@ -93,7 +93,7 @@ class EngineLine : public ::testing::Test {
   }
 
   static void compose(const StartRequest& request, int slot, std::string& line) {
-    const CommandSettings settings{slot, 0, "", folder_.string() + "/"};
+    const CommandSettings settings{slot, 0, "", folder_.string() + "/", ""};
     ASSERT_EQ(build_command_line(request, settings, line), 0) << "built so far: " << line;
   }
 

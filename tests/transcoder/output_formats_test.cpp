@@ -94,7 +94,7 @@ class OutputFormats : public ::testing::Test {
 
   std::string compose(const StartRequest& request, int slot = 0) const {
     std::string line;
-    const CommandSettings settings{slot, 0, "", folder_.string() + "/"};
+    const CommandSettings settings{slot, 0, "", folder_.string() + "/", ""};
     EXPECT_EQ(build_command_line(request, settings, line), 0) << "built so far: " << line;
     return line;
   }
