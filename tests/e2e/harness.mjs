@@ -95,9 +95,10 @@ export function request(port, target, { method = 'GET', body, cookie, headers = 
       (res) => {
         const chunks = [];
         res.on('data', (chunk) => chunks.push(chunk));
-        res.on('end', () =>
-          resolve({ status: res.statusCode, headers: res.headers, body: Buffer.concat(chunks).toString('utf8') }),
-        );
+        res.on('end', () => {
+          const bytes = Buffer.concat(chunks);
+          resolve({ status: res.statusCode, headers: res.headers, body: bytes.toString('utf8'), bytes });
+        });
         res.on('error', reject);
       },
     );

@@ -19,7 +19,7 @@ import { after, before, describe, test } from 'node:test';
 import Ajv2020 from 'ajv/dist/2020.js';
 
 import { channelDocument, makeClip } from './client_page.mjs';
-import { repoRoot, request, startProgram, waitForChannelState } from './harness.mjs';
+import { repoRoot, request, startProgram, waitFor, waitForChannelState } from './harness.mjs';
 
 const document = JSON.parse(readFileSync(path.join(repoRoot, 'web', 'client', 'openapi.json'), 'utf8'));
 const clientFiles = readdirSync(path.join(repoRoot, 'web', 'client')).sort();
@@ -179,6 +179,29 @@ const rows = [
       assert.equal((await c.locked.getConfig()).channels.length, 3, 'nothing was removed');
     },
   },
+  // While the third channel plays: its picture, the same picture again, its last seconds.
+  {
+    path: '/thumbnails/{n}.jpg', target: '/thumbnails/3.jpg', on: 'locked', status: 200,
+    prepare: (c) =>
+      waitFor(async () => (await c.locked.request('/thumbnails/3.jpg')).status === 200, { timeoutMs: 15_000, what: 'a thumbnail' }),
+    check: (a) => {
+      assert.deepEqual([...a.bytes.subarray(0, 2)], [0xff, 0xd8], 'a JPEG');
+      assert.deepEqual([...a.bytes.subarray(-2)], [0xff, 0xd9], 'a whole JPEG');
+    },
+  },
+  { path: '/thumbnails/{n}.jpg', target: '/thumbnails/3.jpg', on: 'locked', headers: { 'If-None-Match': '*' }, status: 304 },
+  {
+    path: '/history/{n}', target: '/history/3', on: 'locked', status: 200,
+    check: (a) => {
+      const history = JSON.parse(a.body);
+      assert.ok(history.state.length > 0 && history.state.length <= 600);
+      assert.deepEqual([history.fps.length, history.bitrate.length], [history.state.length, history.state.length]);
+      assert.equal(history.state.at(-1), 'running');
+    },
+  },
+  { path: '/thumbnails/{n}.jpg', target: '/thumbnails/1.jpg', on: 'open', status: 404, check: (a) => assert.equal(a.body, 'the channel has no picture now') },
+  { path: '/thumbnails/{n}.jpg', target: '/thumbnails/03.jpg', on: 'locked', status: 404 },
+  { path: '/history/{n}', target: '/history/4', on: 'locked', status: 404, check: (a) => assert.equal(a.body, 'no such channel') },
   {
     path: '/channel{n}', method: 'post', target: '/channel3?remove', on: 'locked', body: '', status: 200,
     prepare: async (c) => {
@@ -458,7 +481,7 @@ function checkAgainstDocument(row, answer) {
 describe('the API document', () => {
   test('describes every path the router routes, and no other', () => {
     const routed = new Set(
-      [...routerSource.matchAll(/(?:iequals|istarts_with)\((?:request\.)?path, "(\/[^"]*)"\)|path == "(\/[^"]*)"/g)].map(
+      [...routerSource.matchAll(/(?:iequals|istarts_with|numbered_path)\((?:request\.)?path, "(\/[^"]*)"(?:\)|, "[^"]*"\))|path == "(\/[^"]*)"/g)].map(
         (match) => match[1] ?? match[2],
       ),
     );
@@ -466,7 +489,7 @@ describe('the API document', () => {
     const described = new Set(
       Object.keys(document.paths)
         .filter((name) => name !== '/{file}' && !clientFiles.includes(name.slice(1)))
-        .map((name) => name.replace(/\{[^}]*\}$/, '')),
+        .map((name) => name.replace(/\{[^}]*\}(?:\.[a-z]+)?$/, '')),
     );
     assert.deepEqual([...described].sort(), [...routed].sort());
   });

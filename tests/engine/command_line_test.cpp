@@ -1041,3 +1041,55 @@ TEST(CommandLineGroups, LongLinesGrowInsteadOfBeingCut) {
 
 }  // namespace
 }  // namespace vx
+
+namespace vx {
+namespace {
+
+// The thumbnail option closes the line: from the pictures the line decodes, from key frames
+// alone when every target copies the picture, and not at all without pictures to show.
+TEST(CommandLineOutputs, TheThumbnailOptionClosesTheLine) {
+  const std::string file = "/run/user/1000/vantorix thumbnails/3.jpg";
+  const std::string quoted = quoted_argument(file);
+  EngineTarget copies = template_target();
+  copies.video.codec = kCodecCopy;
+  EngineTarget sound_alone = template_target();
+  sound_alone.video.enable = false;
+  EngineSource hardware = file_source();
+  hardware.video.options = "-hwaccel cuda -hwaccel_output_format cuda ";
+  StartRequest two_targets = request_of(file_source(), copies);
+  two_targets.groups.push_back(TargetGroup{template_target()});
+  struct Case {
+    const char* what;
+    StartRequest request;
+    std::string file;
+    std::string ending;  // "" when the line names no thumbnail
+  };
+  const Case cases[] = {
+      {"encoded", request_of(file_source(), template_target()), file,
+       std::string(kThumbnailOption) + " " + quoted + " "},
+      {"copied", request_of(file_source(), copies), file,
+       std::string(kThumbnailKeyFramesOption) + " " + quoted + " "},
+      {"copied by one target, encoded by another", two_targets, file,
+       std::string(kThumbnailOption) + " " + quoted + " "},
+      {"sound alone", request_of(file_source(), sound_alone), file, ""},
+      {"decoded on a GPU", request_of(hardware, template_target()), file, ""},
+      {"no file", request_of(file_source(), template_target()), "", ""},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CommandSettings settings;
+    settings.thumbnail_file = c.file;
+    const std::string line = line_of(c.request, settings);
+    if (c.ending.empty()) {
+      EXPECT_LACKS(line, "-thumbnail");
+      continue;
+    }
+    ASSERT_GE(line.size(), c.ending.size());
+    EXPECT_EQ(line.substr(line.size() - c.ending.size()), c.ending);
+    const std::vector<std::string> arguments = split_argument_line(line);
+    EXPECT_EQ(arguments.back(), file) << "the path is one argument";
+  }
+}
+
+}  // namespace
+}  // namespace vx

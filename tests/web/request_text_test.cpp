@@ -56,6 +56,47 @@ TEST(ChannelNumber, Paths) {
   for (const Case& c : cases)
     EXPECT_EQ(channel_number(c.path), c.number) << c.path;
   EXPECT_EQ(channel_number("/channel" + std::string(1000, '9')), 0);
+  // The polled pictures and histories take exactly one channel number, as a path segment.
+  struct Numbered {
+    const char* path;
+    const char* prefix;
+    const char* suffix;
+    int number;
+  };
+  const Numbered numbered[] = {
+      {"/thumbnails/7.jpg", "/thumbnails/", ".jpg", 7},
+      {"/THUMBNAILS/16.JPG", "/thumbnails/", ".jpg", 16},
+      {"/thumbnails/999.jpg", "/thumbnails/", ".jpg", 999},
+      {"/thumbnails/1000.jpg", "/thumbnails/", ".jpg", 0},
+      {"/thumbnails/07.jpg", "/thumbnails/", ".jpg", 0},
+      {"/thumbnails/0.jpg", "/thumbnails/", ".jpg", 0},
+      {"/thumbnails/.jpg", "/thumbnails/", ".jpg", 0},
+      {"/thumbnails/7", "/thumbnails/", ".jpg", 0},
+      {"/thumbnails/7.jpgx", "/thumbnails/", ".jpg", 0},
+      {"/thumbnails/-7.jpg", "/thumbnails/", ".jpg", 0},
+      {"/thumbnails/../7.jpg", "/thumbnails/", ".jpg", 0},
+      {"/thumbnails/7/8.jpg", "/thumbnails/", ".jpg", 0},
+      {"/history/12", "/history/", "", 12},
+      {"/history/12/", "/history/", "", 0},
+      {"/history/", "/history/", "", 0},
+      {"/history/1%32", "/history/", "", 0},
+      {"/historyx/1", "/history/", "", 0},
+  };
+  for (const Numbered& c : numbered)
+    EXPECT_EQ(numbered_path(c.path, c.prefix, c.suffix), c.number) << c.path;
+  // A client's copy is named by its entity tag, weak or strong, alone or in a list.
+  struct Tags {
+    const char* header;
+    bool matches;
+  };
+  const Tags tags[] = {
+      {"\"a-1-2\"", true},         {"W/\"a-1-2\"", true},   {"\"x\", \"a-1-2\"", true},
+      {" \"a-1-2\" ,\"x\"", true}, {"*", true},               {"\"a-1-3\"", false},
+      {"a-1-2", false},             {"\"A-1-2\"", false},     {"", false},
+      {",,,", false},               {"\"a-1-2", false},
+  };
+  for (const Tags& c : tags)
+    EXPECT_EQ(entity_tag_matches(c.header, "\"a-1-2\""), c.matches) << c.header;
   EXPECT_EQ(path_without_query("/channel3?start"), "/channel3");
   EXPECT_EQ(path_without_query("/status"), "/status");
   EXPECT_EQ(query_value("a=1&timeout=7&b", "timeout"), "7");
