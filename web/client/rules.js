@@ -1,8 +1,8 @@
 // The page's rules as pure functions over plain values: the target tabs, and what the status
-// cells, load meters and pickers show. The choice lists, the edited row's source (/source_fields),
-// the target presets, the new channel, the served addresses, channel removal and the checks of an
-// edit are the server's (/rules and the paths beside it). Nothing here touches the DOM, so node
-// can test it.
+// cells, sparklines, load meters and pickers show. The choice lists, the edited row's source
+// (/source_fields), the target presets, the new channel, the served addresses, channel removal
+// and the checks of an edit are the server's (/rules and the paths beside it). Nothing here
+// touches the DOM, so node can test it.
 
 import { textOr, toInt } from './helpers.js';
 
@@ -70,6 +70,76 @@ export function previewPlan(status, target) {
   if (!status || status.state === 'idle') return 'start';
   if (target && target.format === 'html5') return 'html5';
   return '';
+}
+
+// ----- the channel glance -----------------------------------------------------------------------
+
+// Whether the channel of a /status entry has a live picture and moving figures to poll: any
+// state but idle.
+export function glancePolled(entry) {
+  return Boolean(entry) && entry.state !== 'idle';
+}
+
+// The x of sample `index` of `count` on a line `width` wide spanning `slots` samples, the newest
+// at the right edge: a history shorter than the span starts further right.
+function slotX(index, count, slots, width) {
+  const step = slots > 1 ? width / (slots - 1) : 0;
+  return (slots - count + index) * step;
+}
+
+const rounded = (value) => Math.round(value * 10) / 10;
+
+// The figures of a history list: a number from 0 up, else null (no figure).
+function figuresOf(values) {
+  const list = Array.isArray(values) ? values : [];
+  return list.map((value) => (typeof value === 'number' && Number.isFinite(value) && value >= 0 ? value : null));
+}
+
+// A sparkline `width` x `height` of `values` (oldest first, one a sample, null where there was no
+// figure) over `slots` samples: {top, lines}, where `top` is the largest value (0 without one),
+// drawn at the top edge, and each of `lines` the "x,y x,y …" points of a stretch without a gap.
+// A lone value is a dash one unit wide, so that it shows; values beyond the span are left out.
+export function sparkline(values, slots, width, height) {
+  const figures = figuresOf(values).slice(-slots);
+  const top = Math.max(0, ...figures.filter((value) => value !== null));
+  const lines = [];
+  let points = [];
+  const close = () => {
+    if (points.length === 1) {
+      const [x, y] = points[0];
+      points = x >= 1 ? [[x - 1, y], [x, y]] : [[x, y], [x + 1, y]];
+    }
+    if (points.length) lines.push(points.map(([x, y]) => `${rounded(x)},${rounded(y)}`).join(' '));
+    points = [];
+  };
+  figures.forEach((value, index) => {
+    if (value === null) {
+      close();
+      return;
+    }
+    points.push([slotX(index, figures.length, slots, width), top > 0 ? height - (value / top) * height : height]);
+  });
+  close();
+  return { top, lines };
+}
+
+// The stretches of `states` (as `values` above) that read `word`, as {x, width} on the same line:
+// each sample covers half the step to either neighbour, the line's ends cut at its edges.
+export function stateSpans(states, word, slots, width) {
+  const list = (Array.isArray(states) ? states : []).slice(-slots);
+  const half = slots > 1 ? width / (slots - 1) / 2 : width;
+  const spans = [];
+  let from = -1;
+  list.forEach((state, index) => {
+    if (state === word && from < 0) from = index;
+    if (state === word && (index === list.length - 1 || list[index + 1] !== word)) {
+      const x = Math.max(0, slotX(from, list.length, slots, width) - half);
+      const end = Math.min(width, slotX(index, list.length, slots, width) + half);
+      spans.push({ x: rounded(x), width: rounded(end - x) });
+      from = -1;
+    }
+  });
+  return spans;
 }
 
 // ----- pop-ups ----------------------------------------------------------------------------------
