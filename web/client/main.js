@@ -8,7 +8,8 @@ import { $, h } from './helpers.js';
 import { fillChoiceLists, selectRow, updateButtons, wireEditor } from './editor.js';
 import { cancelEdit, onRowClick, onRowDoubleClick, wireEditing } from './editing.js';
 import { showBanner, wirePopupControls, wirePopups } from './popups.js';
-import { preview } from './preview.js';
+import { startGlance } from './glance.js';
+import { preview, previewChannel } from './preview.js';
 import { getJson, showPageError } from './server.js';
 import { channels, state } from './state.js';
 import { wireStandby } from './standby.js';
@@ -66,7 +67,7 @@ async function load() {
     fillChoiceLists();
     wireStandby();
     document.title = state.runtime.title;
-    buildRows(state.runtime.channels, onRowClick, onRowDoubleClick);
+    buildRows(state.runtime.channels, onRowClick, onRowDoubleClick, previewChannel);
     Advanced.init(state.runtime);
     wirePopups();
     showBrand();
@@ -74,6 +75,7 @@ async function load() {
     showBanner();
     fillTable();
     pollStatus();
+    startGlance();
     makeColumnsResizable();
     if (channels().length) selectRow(1); else updateButtons();
   } catch (error) {

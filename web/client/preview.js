@@ -1,8 +1,9 @@
 // The player under the table: Preview starts an idle channel in preview mode (or plays a running
-// HTML5 output from where the server serves it) in the page, and the same button stops it.
+// HTML5 output from where the server serves it) in the page, and the same button stops it. A
+// click on a row's picture does what selecting the row and pressing Preview would.
 
 import { $, firstTarget } from './helpers.js';
-import { updateButtons } from './editor.js';
+import { selectRow, updateButtons } from './editor.js';
 import { previewPlan } from './rules.js';
 import { channelAction, servedUrl } from './server.js';
 import { channels, state, statusOf } from './state.js';
@@ -78,4 +79,14 @@ export async function preview() {
   video.play().catch(() => {});
   $('btn-preview').textContent = 'Stop';
   updateButtons();
+}
+
+// A click on row n's picture: the row is selected (unless another row is being edited) and the
+// player shows channel n, ending what it showed of another channel first.
+export async function previewChannel(n) {
+  if (n > channels().length || (state.editing && state.selected !== n)) return;
+  if (state.previewing && state.previewChannel === n) return;
+  if (state.selected !== n) selectRow(n);
+  if (state.previewing) await preview();
+  await preview();
 }

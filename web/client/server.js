@@ -105,6 +105,33 @@ export async function servedUrl(n) {
   return typeof answer.url === 'string' ? answer.url : null;
 }
 
+// Channel n's live picture, asked for again only when it changed since the one tagged `tag` (its
+// ETag; '' for none): resolves {tag, picture} (a Blob) for a new picture, {tag} for the same one,
+// {} when the channel has none now (404, or anything but a JPEG), null when the request failed.
+export async function thumbnail(n, tag) {
+  try {
+    const response = await fetch(`thumbnails/${n}.jpg`, {
+      credentials: 'same-origin', cache: 'no-store', headers: tag ? { 'If-None-Match': tag } : {},
+    });
+    if (response.status === 304) return { tag };
+    const type = response.headers.get('Content-Type') || '';
+    if (!response.ok || !type.startsWith('image/jpeg')) return {};
+    return { tag: response.headers.get('ETag') || '', picture: await response.blob() };
+  } catch (error) {
+    return null;
+  }
+}
+
+// Channel n's last minutes ({interval, fps, bitrate, state}, as /history/N answers), or null when
+// they could not be read.
+export async function channelHistory(n) {
+  try {
+    return await getJson(`history/${n}`);
+  } catch (error) {
+    return null;
+  }
+}
+
 // Asks the server to remove channel n; it renumbers the rest and refuses (with its reason) while
 // that channel or a later one runs. Resolves '' when it was removed, else the reason.
 export async function removeChannelOnServer(n) {

@@ -3,6 +3,7 @@
 
 import { $, asList } from './helpers.js';
 import { updateButtons } from './editor.js';
+import { showGlance } from './glance.js';
 import { preview } from './preview.js';
 import { gpuMeter, loadToRGB, statusCellView } from './rules.js';
 import { channelAction, getJson } from './server.js';
@@ -38,6 +39,7 @@ function showStatus(answer) {
   showLoadCells($('gpu-load'), gpu.values);
   $('gpu-note').textContent = gpu.note;
   updateButtons();
+  showGlance();
 }
 
 export async function pollStatus() {
