@@ -135,6 +135,7 @@ class Translator {
     if (result_.error.empty()) name_program_streams();
     if (result_.error.empty()) number_served_outputs();
     if (result_.error.empty()) relay_network_outputs();
+    if (result_.error.empty()) result_.output_count = destinations().size();
     if (!result_.error.empty()) {
       result_.arguments.clear();
       result_.served.clear();

@@ -37,6 +37,7 @@ struct Translation {
   std::vector<std::string> arguments;  // for ffmpeg, without the program name
   std::vector<ServedOutput> served;
   std::vector<RelayedOutput> relayed;
+  std::size_t output_count = 0;  // the outputs ffmpeg's arguments name
   std::string error;  // one line for the channel log; empty when the line can run
 };
 
