@@ -13,17 +13,23 @@ import { markPreviewable, showHistory, showPicture } from './table.js';
 // A sparkline spans ten minutes in some 160 pixels, a pixel every few seconds: its newest end
 // moving every 10 s is close enough, at a sixth of the picture's requests.
 const kHistoryPollSeconds = 10;
+// A stopped channel's history is asked for again at each status poll until its last sample shows
+// it idle (the server samples once a second, not in step with /status), at most this often.
+const kStopHistoryTries = 5;
 
 // What the page knows of each row n: the channel object it was drawn for, whether that channel
-// is polled, the shown picture's tag, whether its history is due once more, and the requests
-// under way (a slow answer is never asked for twice).
+// is polled, the shown picture's tag, whether its history is due once more (and how many more
+// tries a stopped channel's gets), and the requests under way (a slow answer is never asked for
+// twice).
 const rows = new Map();
 let pictureTimer = 0;
 let historyTimer = 0;
 
 function rowGlance(n) {
   if (!rows.has(n)) {
-    rows.set(n, { channel: null, polled: false, tag: '', historyDue: false, pictureBusy: false, historyBusy: false });
+    rows.set(n, {
+      channel: null, polled: false, tag: '', historyDue: false, stopTries: 0, pictureBusy: false, historyBusy: false,
+    });
   }
   return rows.get(n);
 }
@@ -48,7 +54,13 @@ async function refreshHistory(n, glance) {
   glance.historyDue = false;
   try {
     const history = await channelHistory(n);
-    if (history && glance.channel === channels()[n - 1]) showHistory(n, history, state.rules.historySeconds);
+    if (!history || glance.channel !== channels()[n - 1]) return;
+    showHistory(n, history, state.rules.historySeconds);
+    const states = Array.isArray(history.state) ? history.state : [];
+    if (!glance.polled && glance.stopTries > 0 && states[states.length - 1] !== 'idle') {
+      glance.stopTries -= 1;
+      glance.historyDue = true;
+    }
   } finally {
     glance.historyBusy = false;
   }
@@ -96,6 +108,7 @@ export function showGlance() {
       glance.tag = '';
       showPicture(n, null);
       glance.historyDue = Boolean(channel);
+      glance.stopTries = kStopHistoryTries;
     }
     if (glance.channel !== channel) glance.historyDue = Boolean(channel);
     glance.channel = channel;
