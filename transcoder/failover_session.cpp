@@ -622,10 +622,10 @@ bool FailoverSession::prepare_switch(const TranslationContext& context) {
     const int input = static_cast<int>(k);
     auto live =
         std::make_unique<LiveInput>(*switch_, input, rate_, plan_.video, picture_bytes(size_));
-    live->arguments = live_decoder_arguments(
-        k == 0 ? plan_.primary_input : plan_.standby_inputs[k - 1],
-        k == 0 ? plan_.primary_filters : std::string(), options_.ffmpeg, size_, rate_, context,
-        input_name(input));
+    live->arguments =
+        live_decoder_arguments(k == 0 ? plan_.primary_input : plan_.standby_inputs[k - 1],
+                               k == 0 ? plan_.primary_filters : std::string(), options_.ffmpeg,
+                               size_, rate_, context, input_name(input));
     live_.push_back(std::move(live));
   }
   return true;
@@ -658,7 +658,7 @@ bool FailoverSession::start_encoder(const Translation& output) {
   served_.hand_to(plan);
   relayed_.hand_to(plan);
   // The thumbnail shows what is on air: the switch's pictures, as the encoder takes them in.
-  if (options_.thumbnail && plan_.video) {
+  if (options_.thumbnail && plan_.video && takes_a_thumbnail(output)) {
     thumbnail_.emplace(options_.thumbnail->path);
     if (!thumbnail_->open()) return false;
     const int fd = plan.next_pipe_number();

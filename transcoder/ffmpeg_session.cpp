@@ -58,7 +58,7 @@ int run_ffmpeg_session(const Translation& translation, const SessionOptions& opt
   RelayedOutputs relayed(options.ffmpeg);
   if (!relayed.open(translation.relayed)) return 1;
   std::optional<ThumbnailKeeper> keeper;
-  if (options.thumbnail) {
+  if (options.thumbnail && takes_a_thumbnail(translation)) {
     keeper.emplace(options.thumbnail->path);
     if (!keeper->open()) return 1;
   }

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "transcoder/child_process.h"
 #include "vocabulary/channel_glance.h"
 #include "vocabulary/transcoder_protocol.h"
 
@@ -76,6 +77,12 @@ std::vector<std::string> thumbnail_output(std::string_view map, int fd) {
 
 std::string no_picture_line(std::size_t output) {
   return "Output file #" + std::to_string(output) + " does not contain any stream";
+}
+
+bool takes_a_thumbnail(const Translation& translation) {
+  if (!translation.outputs_end_on_their_own) return true;
+  say("morvi-transcoder: every output of the line ends on its own; no thumbnail\n");
+  return false;
 }
 
 void decode_key_frames_only(std::vector<std::string>& arguments) {

@@ -8,6 +8,8 @@
 #include <string_view>
 #include <vector>
 
+#include "transcoder/translation.h"
+
 namespace vx {
 
 struct Thumbnail {
@@ -31,6 +33,11 @@ std::vector<std::string> thumbnail_output(std::string_view map, int fd);
 
 // What ffmpeg says when output number `output` (from 0) has no stream.
 std::string no_picture_line(std::size_t output);
+
+// Whether the translated line can take the thumbnail's output. Not when every output of its own
+// ends before the inputs do (translation.h): ffmpeg would then go on for the thumbnail alone, and
+// the channel would never end. One line says so.
+bool takes_a_thumbnail(const Translation& translation);
 
 // Has the first input's video decoder output key frames alone (before the line's first "-i"):
 // a line that copies the picture decodes nothing else.
