@@ -7,6 +7,7 @@
 #include "config/json.h"
 #include "config/store.h"
 #include "engine/channel_compiler.h"
+#include "engine/channel_history.h"
 #include "engine/channel_status.h"
 #include "engine/engine.h"
 #include "engine/load_monitor.h"
@@ -81,6 +82,7 @@ bool Supervisor::remove_row(int row) {
   std::move(rows_.begin() + row + 1, rows_.begin() + row_count_, rows_.begin() + row);
   --row_count_;
   rows_[row_count_] = Row{};
+  channel_history_remove(row);
   return true;
 }
 

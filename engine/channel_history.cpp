@@ -1,5 +1,6 @@
 #include "engine/channel_history.h"
 
+#include <algorithm>
 #include <array>
 
 #include "engine/channel_slot.h"
@@ -69,6 +70,13 @@ std::vector<HistorySample> channel_history(int channel) {
     samples.push_back(ring.samples[static_cast<std::size_t>((first + k) % kHistorySamples)]);
   }
   return samples;
+}
+
+void channel_history_remove(int channel) {
+  if (channel < 0 || channel >= kMaxChannels) return;
+  auto& rings = history().rings;
+  std::move(rings.begin() + channel + 1, rings.end(), rings.begin() + channel);
+  rings.back() = Ring{};
 }
 
 void channel_history_forget(int channel) {

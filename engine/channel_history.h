@@ -29,7 +29,10 @@ void channel_history_sample(std::int64_t now);
 // held.
 std::vector<HistorySample> channel_history(int channel);
 
-// Forgets one channel's samples (its number now belongs to another channel) or all of them.
+// The channel was removed and the later ones moved up a number: their samples move with them,
+// and the last number starts empty.
+void channel_history_remove(int channel);
+// Forgets one channel's samples, or all of them.
 void channel_history_forget(int channel);
 void channel_history_reset();
 

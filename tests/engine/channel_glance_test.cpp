@@ -73,7 +73,7 @@ TEST_F(HistoryFixture, OneSampleASecondMissedSecondsFilledAndAClockThatWentBack)
   EXPECT_TRUE(channel_history(16).empty()) << "a time-shift companion has no history";
 }
 
-TEST_F(HistoryFixture, TenMinutesAreKeptOldestFirstAndAForgottenChannelStartsAgain) {
+TEST_F(HistoryFixture, TenMinutesAreKeptOldestFirstAndMoveWithTheirChannel) {
   for (std::int64_t second = 1; second <= kHistorySamples + 150; ++second) {
     set_running(3, static_cast<std::int32_t>(second % 1000), static_cast<std::int32_t>(second));
     channel_history_sample(second);
@@ -88,11 +88,15 @@ TEST_F(HistoryFixture, TenMinutesAreKeptOldestFirstAndAForgottenChannelStartsAga
   // A gap longer than the history fills it once, not for every missed second.
   channel_history_sample(100'000);
   EXPECT_EQ(channel_history(3).size(), static_cast<std::size_t>(kHistorySamples));
-  channel_history_forget(3);
-  EXPECT_TRUE(channel_history(3).empty());
+  // Removing channel 2 moves channel 3's samples to number 2; the last number starts empty.
+  channel_history_remove(2);
+  EXPECT_EQ(channel_history(2).back().bitrate_kbps, kHistorySamples + 150);
+  EXPECT_TRUE(channel_history(15).empty());
+  channel_history_forget(2);
+  EXPECT_TRUE(channel_history(2).empty());
   channel_history_sample(100'001);
-  EXPECT_EQ(channel_history(3).size(), 1u);
-  EXPECT_EQ(channel_history(2).size(), static_cast<std::size_t>(kHistorySamples));
+  EXPECT_EQ(channel_history(2).size(), 1u);
+  EXPECT_EQ(channel_history(1).size(), static_cast<std::size_t>(kHistorySamples));
 }
 
 TEST(ChannelHistory, StatesReadAsTheirWords) {

@@ -627,6 +627,59 @@ TEST_F(Program, WithoutATrayTheWindowWaitsBehindThePasswordAndExitAsksFirst) {
 
 // Debian's Prometheus scrapes the program with the password as its bearer token and finds the
 // running channel's frame rate and state through its own query API.
+// A running channel shows a live picture, renewed while its clip moves on, and its seconds pile
+// up in its history; once stopped, the picture is gone and the history says so.
+TEST_F(Program, ARunningChannelHasALiveThumbnailAndAHistory) {
+  configure(0, {clip("moving.mp4", 60).string()});
+  Peer& program = launch();
+  ASSERT_TRUE(wait_for_state(0, "running")) << program.report();
+  Reply first;
+  ASSERT_TRUE(wait_until([&] { return (first = get("/thumbnails/1.jpg")).status() == 200; }, 15s))
+      << first.head << program.report();
+  EXPECT_EQ(first.header("Content-Type"), "image/jpeg");
+  EXPECT_EQ(first.header("Cache-Control"), "private, no-cache");
+  const std::string tag = first.header("ETag");
+  EXPECT_EQ(http_get(port_, "/thumbnails/1.jpg", std::string(kScript) + "If-None-Match: " + tag + "\r\n")
+                .status(),
+            304);
+  std::ofstream(folder_ / "first.jpg", std::ios::binary) << first.body;
+  Peer probe({"ffprobe", "-v", "error", "-show_entries", "stream=codec_name,width", "-of", "csv=p=0",
+              (folder_ / "first.jpg").string()},
+             folder_ / "probe.out", folder_ / "probe.err");
+  EXPECT_EQ(probe.wait(30s), 0) << probe.err();
+  EXPECT_EQ(probe.out(), "mjpeg,320\n") << "a JPEG 320 pixels wide";
+  Reply later;
+  EXPECT_TRUE(wait_until(
+      [&] {
+        later = get("/thumbnails/1.jpg");
+        return later.status() == 200 && later.header("ETag") != tag && later.body != first.body;
+      },
+      10s))
+      << "a new picture of the moving clip";
+
+  const auto history_length = [&] {
+    JsonPtr history = json_parse(get("/history/1").body);
+    EXPECT_EQ(config_int(history.get(), "interval"), 1);
+    return cJSON_GetArraySize(config_array(history.get(), "state"));
+  };
+  const int before = history_length();
+  std::this_thread::sleep_for(4s);
+  const int after = history_length();
+  EXPECT_GE(after - before, 3) << "one sample a second";
+  EXPECT_LE(after - before, 5) << "one sample a second";
+
+  ASSERT_EQ(get("/channel1?stop").status(), 200);
+  ASSERT_TRUE(wait_for_state(0, "idle")) << program.report();
+  EXPECT_EQ(get("/thumbnails/1.jpg").status(), 404) << "a stopped channel has no picture";
+  std::this_thread::sleep_for(1500ms);
+  JsonPtr history = json_parse(get("/history/1").body);
+  const cJSON* states = config_array(history.get(), "state");
+  ASSERT_GT(cJSON_GetArraySize(states), 0);
+  EXPECT_STREQ(cJSON_GetArrayItem(states, cJSON_GetArraySize(states) - 1)->valuestring, "idle");
+  EXPECT_TRUE(cJSON_IsNull(cJSON_GetArrayItem(config_array(history.get(), "fps"),
+                                              cJSON_GetArraySize(states) - 1)));
+}
+
 TEST_F(Program, PrometheusScrapesTheRunningChannel) {
   if (!find_program("prometheus")) GTEST_SKIP() << "no prometheus here";
   configure(0, {clip("scraped.mp4", 60).string()});

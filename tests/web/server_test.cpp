@@ -109,11 +109,13 @@ TEST_F(WebServer, AddressRulesDecideBeforeAnyRequest) {
   }
 }
 
-TEST_F(WebServer, RequestLogSkipsStatusAndEscapesControlBytes) {
+TEST_F(WebServer, RequestLogSkipsWhatIsPolledAndEscapesControlBytes) {
   http_get(port_, "/status");
   http_get(port_, "/STATUS");
   http_get(port_, "/metrics");
   http_get(port_, "/healthz");
+  http_get(port_, "/thumbnails/1.jpg");
+  http_get(port_, "/History/1");
   EXPECT_EQ(log_text(), "");
   http_get(port_, "/runtime");
   http_get(port_, "/a%0Ab");
