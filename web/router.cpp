@@ -36,12 +36,11 @@ WebAnswer protected_answer(const WebRequest& request, const WebServices& service
   const std::string_view args = request.argument_text;
   if (path == "/") return answer_static_file("index.html", args, services.program_folder);
   if (iequals(path, "/status")) return answer_status();
-  if (const int number = numbered_path(path, "/thumbnails/", ".jpg"); number != 0) {
-    return answer_thumbnail(number, request.if_none_match);
+  // A path that names no channel as these do ("/thumbnails/03.jpg") is a channel without one.
+  if (istarts_with(path, "/thumbnails/")) {
+    return answer_thumbnail(numbered_path(path, "/thumbnails/", ".jpg"), request.if_none_match);
   }
-  if (const int number = numbered_path(path, "/history/", ""); number != 0) {
-    return answer_history(number);
-  }
+  if (istarts_with(path, "/history/")) return answer_history(numbered_path(path, "/history/", ""));
   if (iequals(path, "/metrics")) return answer_metrics();
   if (iequals(path, "/config")) {
     if (request.body) return answer_config_post(args, *request.body, services.events);

@@ -192,11 +192,14 @@ const rows = [
   { path: '/thumbnails/{n}.jpg', target: '/thumbnails/3.jpg', on: 'locked', headers: { 'If-None-Match': '*' }, status: 304 },
   {
     path: '/history/{n}', target: '/history/3', on: 'locked', status: 200,
+    // The program may be younger than two seconds here: the running seconds come one a second.
+    prepare: (c) =>
+      waitFor(async () => JSON.parse((await c.locked.request('/history/3')).body).state.includes('running'), { what: 'a running second' }),
     check: (a) => {
       const history = JSON.parse(a.body);
       assert.ok(history.state.length > 0 && history.state.length <= 600);
       assert.deepEqual([history.fps.length, history.bitrate.length], [history.state.length, history.state.length]);
-      assert.equal(history.state.at(-1), 'running');
+      assert.ok(history.state.includes('running'), 'the seconds it ran');
     },
   },
   { path: '/thumbnails/{n}.jpg', target: '/thumbnails/1.jpg', on: 'open', status: 404, check: (a) => assert.equal(a.body, 'the channel has no picture now') },
@@ -454,13 +457,16 @@ function checkAgainstDocument(row, answer) {
   const method = row.method ?? 'get';
   const { response, keys, shared } = describedResponse(['paths', row.path, method], String(answer.status));
   assert.ok(response, `${method.toUpperCase()} ${row.path}: status ${answer.status} is not described`);
-  for (const [name, described] of Object.entries(response.headers ?? {})) {
+  for (const [name, written] of Object.entries(response.headers ?? {})) {
+    // A header shared among answers is written once under components and named by its $ref.
+    const headerKeys = written.$ref ? written.$ref.slice(2).split('/') : [...keys, 'headers', name];
+    const described = headerKeys.reduce((node, key) => node?.[key], document);
     const value = header(answer, name);
     if (value === undefined) {
       assert.ok(!described.required, `the header ${name} is missing`);
       continue;
     }
-    const problem = validate([...keys, 'headers', name, 'schema'], value);
+    const problem = validate([...headerKeys, 'schema'], value);
     assert.equal(problem, '', `the header ${name}: ${value}`);
   }
   if (!response.content) {
@@ -481,7 +487,7 @@ function checkAgainstDocument(row, answer) {
 describe('the API document', () => {
   test('describes every path the router routes, and no other', () => {
     const routed = new Set(
-      [...routerSource.matchAll(/(?:iequals|istarts_with|numbered_path)\((?:request\.)?path, "(\/[^"]*)"(?:\)|, "[^"]*"\))|path == "(\/[^"]*)"/g)].map(
+      [...routerSource.matchAll(/(?:iequals|istarts_with)\((?:request\.)?path, "(\/[^"]*)"\)|path == "(\/[^"]*)"/g)].map(
         (match) => match[1] ?? match[2],
       ),
     );
