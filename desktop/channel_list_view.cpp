@@ -215,6 +215,11 @@ class ChannelListModel final : public QAbstractTableModel {
         return row.texts.bind;
       case ChannelColumn::memo:
         return row.texts.memo;
+      case ChannelColumn::picture:
+      case ChannelColumn::history: {
+        static const std::string drawn;  // pictures, no text
+        return drawn;
+      }
       case ChannelColumn::status:
         break;
     }
@@ -693,7 +698,7 @@ void ChannelListView::show_tip(const QHelpEvent& event) {
   const QModelIndex cell = indexAt(event.pos());
   const auto column =
       cell.isValid() ? static_cast<ChannelColumn>(cell.column()) : ChannelColumn::number;
-  const std::string tip = channel_list_tip(column, model_->source_text(cell.row()));
+  const std::string tip = channel_list_tip(column, model_->source_text(cell.row()), {});
   QToolTip::showText(event.globalPos(), tip_lines(qt_text(tip), scaled(kChannelListTipWidth)),
                      viewport(), cell.isValid() ? visualRect(cell) : QRect(),
                      kChannelListTipMilliseconds);
