@@ -99,6 +99,13 @@ void read_until_end(int fd, std::size_t piece_size,
   }
 }
 
+int ChildPlan::next_pipe_number() const {
+  int number = STDERR_FILENO + 1;
+  for (const auto& [ours, theirs] : pipes)
+    number = std::max(number, theirs + 1);
+  return number;
+}
+
 namespace {
 
 // The child starts with the stops held. Their default action comes first, so that a stop held
@@ -267,7 +274,6 @@ void ServedOutputs::hand_to(ChildPlan& plan) const {
 
 void ServedOutputs::start_pumping() {
   for (std::size_t k = 0; k < pipes_.size(); ++k) {
-    pipes_[k].write_end.reset();
     pumps_.emplace_back(pump, pipes_[k].read_end.get(), std::ref(*fanouts_[k]));
   }
   std::vector<ViewerReports::Watched> watched;
@@ -277,7 +283,13 @@ void ServedOutputs::start_pumping() {
   reports_.start(watched);
 }
 
+void ServedOutputs::close_write_ends() {
+  for (Pipe& pipe : pipes_)
+    pipe.write_end.reset();
+}
+
 void ServedOutputs::join() {
+  close_write_ends();
   for (std::thread& thread : pumps_) {
     if (thread.joinable()) thread.join();
   }

@@ -61,6 +61,9 @@ struct ChildPlan {
   int input = -1;                          // becomes standard input; -1: /dev/null
   std::vector<std::pair<int, int>> pipes;  // (our descriptor, number the child sees)
   pid_t parent = 0;
+
+  // The number after every pipe the child gets so far (3 when it gets none).
+  int next_pipe_number() const;
 };
 
 // -1 when the fork failed or a stop has arrived (interrupted() tells). A stop arriving while the
@@ -101,9 +104,14 @@ class ServedOutputs {
   bool open(const std::vector<ServedOutput>& served);
   // Hands the pipes to the child under the numbers its arguments name.
   void hand_to(ChildPlan& plan) const;
-  // Once the child runs: our write ends close, the pumps start and the viewer reports begin.
+  // Once the child runs: the pumps start and the viewer reports begin. Our write ends stay open,
+  // so that a child started again in its place writes into the same pipes.
   void start_pumping();
-  // Waits until every pipe has ended (the child is gone); the viewer reports end with them.
+  // Once no other child will get the pipes: our write ends close, and the pumps end with the
+  // child's.
+  void close_write_ends();
+  // Once the child is gone: our write ends close, and it waits until every pipe has ended; the
+  // viewer reports end with them.
   void join();
 
  private:

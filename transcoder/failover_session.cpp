@@ -25,6 +25,8 @@
 #include "transcoder/input_switch.h"
 #include "transcoder/output_relay.h"
 #include "transcoder/relayed_outputs.h"
+#include "transcoder/thumbnail.h"
+#include "transcoder/thumbnail_keeper.h"
 #include "vocabulary/input_switch_report.h"
 #include "vocabulary/product.h"
 #include "vocabulary/transcoder_protocol.h"
@@ -577,6 +579,7 @@ class FailoverSession {
   std::atomic<bool> no_input_left_{false};
   std::thread clock_;
   std::unique_ptr<Decoder> alternate_;
+  std::optional<ThumbnailKeeper> thumbnail_;
 };
 
 int FailoverSession::run(const TranslationContext& context) {
@@ -619,10 +622,10 @@ bool FailoverSession::prepare_switch(const TranslationContext& context) {
     const int input = static_cast<int>(k);
     auto live =
         std::make_unique<LiveInput>(*switch_, input, rate_, plan_.video, picture_bytes(size_));
-    live->arguments = live_decoder_arguments(
-        k == 0 ? plan_.primary_input : plan_.standby_inputs[k - 1],
-        k == 0 ? plan_.primary_filters : std::string(), options_.ffmpeg, size_, rate_, context,
-        input_name(input));
+    live->arguments =
+        live_decoder_arguments(k == 0 ? plan_.primary_input : plan_.standby_inputs[k - 1],
+                               k == 0 ? plan_.primary_filters : std::string(), options_.ffmpeg,
+                               size_, rate_, context, input_name(input));
     live_.push_back(std::move(live));
   }
   return true;
@@ -649,12 +652,21 @@ bool FailoverSession::start_encoder(const Translation& output) {
       encoder_arguments(plan_, options_.ffmpeg, size_, rate_, output.arguments);
   if (!served_.open(output.served) || !relayed_.open(output.relayed)) return false;
   ChildPlan plan;
-  plan.argv = argv_of(arguments);
   plan.output = chatter_.write_end.get();
   plan.pipes.emplace_back(pictures_.read_end.get(), 3);
   plan.pipes.emplace_back(sound_.read_end.get(), 4);
   served_.hand_to(plan);
   relayed_.hand_to(plan);
+  // The thumbnail shows what is on air: the switch's pictures, as the encoder takes them in.
+  if (options_.thumbnail && plan_.video && takes_a_thumbnail(output)) {
+    thumbnail_.emplace(options_.thumbnail->path);
+    if (!thumbnail_->open()) return false;
+    const int fd = plan.next_pipe_number();
+    plan.pipes.emplace_back(thumbnail_->write_end(), fd);
+    const std::vector<std::string> thumbnail = thumbnail_output("0:v", fd);
+    arguments.insert(arguments.end(), thumbnail.begin(), thumbnail.end());
+  }
+  plan.argv = argv_of(arguments);
   encoder_ = start_child(plan);
   if (encoder_ < 0) {
     if (interrupted()) return false;
@@ -664,8 +676,11 @@ bool FailoverSession::start_encoder(const Translation& output) {
   pictures_.read_end.reset();
   sound_.read_end.reset();
   chatter_.write_end.reset();
+  if (thumbnail_) thumbnail_->start();
   served_.start_pumping();
   relayed_.start_pumping();
+  served_.close_write_ends();  // the encoder is never started again
+  relayed_.close_write_ends();
   return true;
 }
 
@@ -755,6 +770,7 @@ int FailoverSession::shut_down() {
   alternate_.reset();
   served_.join();
   relayed_.join();
+  if (thumbnail_) thumbnail_->finish();
   return status_;
 }
 

@@ -13,6 +13,7 @@
 #include "transcoder/failover_plan.h"
 #include "transcoder/failover_session.h"
 #include "transcoder/ffmpeg_session.h"
+#include "transcoder/thumbnail.h"
 #include "transcoder/token_line.h"
 #include "transcoder/translation.h"
 #include "vocabulary/transcoder_protocol.h"
@@ -61,12 +62,15 @@ int main() {
   if (!line) return refuse(error);
 
   vx::SessionOptions options;
+  std::vector<std::string> arguments = vx::split_argument_line(*line);
+  // The thumbnail's option ends the line and is never ffmpeg's: it goes before anything reads it.
+  options.thumbnail = vx::take_thumbnail_option(arguments, error);
+  if (!error.empty()) return refuse(error);
   options.ffmpeg = vx::ffmpeg_program();
   options.frozen_video_seconds = frozen_video_seconds();
   vx::TranslationContext context;
   context.encoders = vx::ffmpeg_encoders(options.ffmpeg, ask_for_encoders);
   if (vx::interrupted()) return vx::kInterruptedStatus;
-  const std::vector<std::string> arguments = vx::split_argument_line(*line);
   if (vx::is_failover_line(arguments)) {
     // Kept alive on the alternate input: decoders, the switch and one encoder.
     const std::optional<vx::FailoverPlan> plan = vx::parse_failover_plan(arguments, error);

@@ -50,7 +50,7 @@ void OutputRelay::pass_on(std::string_view text) {
                             : line_end == std::string::npos            ? 0
                                                                        : line_end + 1;
   if (whole > 0) {
-    say(text_without_url_credentials(std::string_view(unfinished_line_).substr(0, whole)));
+    say_lines(unfinished_line_.substr(0, whole));
     unfinished_line_.erase(0, whole);
   }
   if (watch_.frozen_after(text, seconds_now())) {
@@ -59,8 +59,22 @@ void OutputRelay::pass_on(std::string_view text) {
 }
 
 void OutputRelay::pass_on_rest() {
-  if (!unfinished_line_.empty()) say(text_without_url_credentials(unfinished_line_));
+  say_lines(std::move(unfinished_line_));
   unfinished_line_.clear();
+}
+
+void OutputRelay::say_lines(std::string text) {
+  for (std::size_t at = 0;
+       !withheld_start_.empty() && (at = text.find(withheld_start_, at)) != std::string::npos;) {
+    if (at > 0 && text[at - 1] != '\n' && text[at - 1] != '\r') {
+      ++at;
+      continue;
+    }
+    const std::size_t end = text.find_first_of("\r\n", at);
+    text.erase(at, end == std::string::npos ? std::string::npos : end + 1 - at);
+    withheld_ = true;
+  }
+  if (!text.empty()) say(text_without_url_credentials(text));
 }
 
 }  // namespace vx

@@ -23,12 +23,20 @@ class OutputRelay {
   // caller can look after its other children between reads.
   void relay(int fd, std::chrono::milliseconds period, const std::function<void()>& step);
 
+  // Keeps every line that opens with `start` out of what is passed on; withheld() tells whether
+  // one came.
+  void withhold(std::string start) { withheld_start_ = std::move(start); }
+  bool withheld() const { return withheld_; }
+
  private:
   void pass_on(std::string_view text);
   void pass_on_rest();
+  void say_lines(std::string text);
 
   ProgressWatch watch_;
   std::string unfinished_line_;
+  std::string withheld_start_;
+  bool withheld_ = false;
 };
 
 }  // namespace vx

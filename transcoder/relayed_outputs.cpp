@@ -468,14 +468,19 @@ void RelayedOutputs::hand_to(ChildPlan& plan) const {
 
 void RelayedOutputs::start_pumping() {
   for (const auto& output : outputs_) {
-    output->pipe.write_end.reset();
     pumps_.emplace_back([this, &output = *output] {
       RelayPump(output.plan, output.pipe.read_end.get(), ffmpeg_).run();
     });
   }
 }
 
+void RelayedOutputs::close_write_ends() {
+  for (const auto& output : outputs_)
+    output->pipe.write_end.reset();
+}
+
 void RelayedOutputs::join() {
+  close_write_ends();
   for (std::thread& thread : pumps_) {
     if (thread.joinable()) thread.join();
   }

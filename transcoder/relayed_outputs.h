@@ -30,9 +30,14 @@ class RelayedOutputs {
   bool open(const std::vector<RelayedOutput>& relayed);
   // Hands the pipes to the encoder under the numbers its arguments name.
   void hand_to(ChildPlan& plan) const;
-  // Once the encoder runs: our write ends close, the relays start and the pumps run.
+  // Once the encoder runs: the relays start and the pumps run. Our write ends stay open, so that
+  // an encoder started again in its place writes into the same pipes.
   void start_pumping();
-  // Waits until every pipe has ended and every relay has finished.
+  // Once no other encoder will get the pipes: our write ends close, and the pumps end with the
+  // encoder's.
+  void close_write_ends();
+  // Once the encoder is gone: our write ends close, and it waits until every pipe has ended and
+  // every relay has finished.
   void join();
 
  private:

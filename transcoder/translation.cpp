@@ -114,6 +114,13 @@ bool is_flag_without_value(const std::string& option) {
   return kFlags.count(option) != 0;
 }
 
+// The options that end an output before its inputs end.
+bool ends_an_output(std::string_view option) {
+  return option == "-t" || option == "-to" || option == "-fs" || option == "-shortest" ||
+         option == "-vframes" || option == "-aframes" || option == "-dframes" ||
+         starts_with(option, "-frames");
+}
+
 // Outputs pushed over a connection to a peer that may go away on its own.
 bool is_relayed_scheme(const std::string& url) {
   if (url_is_rtmp(url)) return true;
@@ -135,6 +142,10 @@ class Translator {
     if (result_.error.empty()) name_program_streams();
     if (result_.error.empty()) number_served_outputs();
     if (result_.error.empty()) relay_network_outputs();
+    if (result_.error.empty()) {
+      result_.output_count = destinations().size();
+      result_.outputs_end_on_their_own = outputs_end_on_their_own();
+    }
     if (!result_.error.empty()) {
       result_.arguments.clear();
       result_.served.clear();
@@ -404,6 +415,21 @@ class Translator {
       }
     }
     return found;
+  }
+
+  bool outputs_end_on_their_own() const {
+    const std::vector<std::string>& arguments = result_.arguments;
+    const std::vector<std::size_t> outputs = destinations();
+    for (std::size_t n = 0; n < outputs.size(); ++n) {
+      const auto start = static_cast<std::ptrdiff_t>(n == 0 ? first_output_option(outputs[0])
+                                                            : outputs[n - 1] + 1);
+      if (std::none_of(arguments.begin() + start,
+                       arguments.begin() + static_cast<std::ptrdiff_t>(outputs[n]),
+                       [](const std::string& option) { return ends_an_output(option); })) {
+        return false;
+      }
+    }
+    return !outputs.empty();
   }
 
   // The engine knows a served output by its number among the line's outputs, as it knows a

@@ -37,6 +37,10 @@ struct Translation {
   std::vector<std::string> arguments;  // for ffmpeg, without the program name
   std::vector<ServedOutput> served;
   std::vector<RelayedOutput> relayed;
+  std::size_t output_count = 0;  // the outputs ffmpeg's arguments name
+  // Every output has an end of its own, before its inputs end: a duration or an end time, a
+  // number of frames, a size, or -shortest.
+  bool outputs_end_on_their_own = false;
   std::string error;  // one line for the channel log; empty when the line can run
 };
 

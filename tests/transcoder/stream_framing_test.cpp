@@ -503,48 +503,69 @@ JpegResult split_jpeg(std::string_view input, std::size_t chunk,
   return result;
 }
 
-TEST(JpegFrameSplitter, CutsWholePicturesHoweverTheStreamIsCut) {
-  std::vector<std::string> pictures;
-  std::string stream;
-  for (int n = 1; n <= 5; ++n) {
-    pictures.push_back(jpeg_picture(n));
-    stream += pictures.back();
-  }
-  for (std::size_t chunk : {1, 2, 3, 7, 100, 4096, 0})
-    EXPECT_EQ(split_jpeg(stream, chunk).frames, pictures) << chunk;
+// A picture without its APP1 segment (and the embedded thumbnail in it), its quantisation table's
+// segment then first, with that segment's length set to `length`.
+std::string with_table_length(std::string picture, std::size_t length) {
+  const std::size_t app1_length = byte_at(picture, 4) * 256 + byte_at(picture, 5);
+  picture.erase(2, 2 + app1_length);
+  picture.replace(4, 2, big_endian(length, 2));
+  return picture;
 }
 
-TEST(JpegFrameSplitter, SkipsBytesBetweenPictures) {
+// Only whole pictures come out, the same ones however the stream is cut: in two at every byte,
+// and in pieces of fixed and random sizes. Bytes between pictures, a picture cut short, one over
+// the limit and one whose segment length lies are dropped, and the pictures after them are kept.
+TEST(JpegFrameSplitter, CutsOutTheWholePicturesWhereverTheStreamIsCut) {
+  const std::size_t limit = 4096;
+  const std::string one = jpeg_picture(1);
+  const std::string two = jpeg_picture(2);
+  const std::string three = jpeg_picture(3);
+  std::string huge = jpeg_picture(4);
+  huge.insert(huge.size() - 2, std::string(limit, '\x11'));  // more entropy-coded data
   const std::string noise =
       std::string("\x00\xff\x00\xff\xff\x12", 6) + std::string(50, 'n') + "\xff";
-  const std::string stream = noise + jpeg_picture(1) + noise + jpeg_picture(2) + noise;
-  for (std::size_t chunk : {1, 5, 0}) {
-    EXPECT_EQ(split_jpeg(stream, chunk).frames,
-              (std::vector<std::string>{jpeg_picture(1), jpeg_picture(2)}))
-        << chunk;
+  struct Case {
+    const char* what;
+    std::string stream;
+    std::vector<std::string> pictures;
+  };
+  const Case cases[] = {
+      {"back to back", one + two + three, {one, two, three}},
+      {"garbage around", noise + one + noise + two + noise, {one, two}},
+      {"cut in the entropy-coded data",
+       one.substr(0, one.size() - 500) + two + three,
+       {two, three}},
+      // Its APP1 segment's length then runs into the next picture.
+      {"cut in a segment", one.substr(0, 12) + two + three, {two, three}},
+      {"cut at the end", one + two.substr(0, 1000), {one}},
+      {"over the limit", huge + two, {two}},
+      {"a length too short", with_table_length(one, 10) + two, {two}},
+      {"a length past the end", with_table_length(one, 3000) + std::string(2000, 'n') + two, {two}},
+  };
+  const auto split = [&](const std::vector<std::string_view>& pieces) {
+    JpegFrameSplitter splitter(limit);
+    std::vector<std::string> frames;
+    std::size_t most_buffered = 0;
+    for (const std::string_view piece : pieces) {
+      splitter.push(piece, frames);
+      most_buffered = std::max(most_buffered, splitter.buffered());
+    }
+    EXPECT_LE(most_buffered, limit);
+    return frames;
+  };
+  for (const Case& c : cases) {
+    ASSERT_LE(two.size(), limit);
+    const std::string_view stream = c.stream;
+    for (std::size_t cut = 0; cut <= stream.size(); ++cut) {
+      ASSERT_EQ(split({stream.substr(0, cut), stream.substr(cut)}), c.pictures)
+          << c.what << ", cut at " << cut;
+    }
+    for (std::size_t chunk : {1, 7, 100, 0}) {
+      std::vector<std::string_view> pieces;
+      feed_in_chunks(stream, chunk, [&](std::string_view piece) { pieces.push_back(piece); });
+      EXPECT_EQ(split(pieces), c.pictures) << c.what << ", pieces of " << chunk;
+    }
   }
-}
-
-TEST(JpegFrameSplitter, DropsATruncatedPictureAndKeepsTheNextOne) {
-  const std::string picture = jpeg_picture(1);
-  const std::vector<std::string> expected = {jpeg_picture(2), jpeg_picture(3)};
-  // Cut inside the entropy-coded data, and inside the APP1 segment whose length then runs
-  // into the next picture.
-  for (std::size_t cut : {picture.size() - 500, std::size_t{12}}) {
-    const std::string stream = picture.substr(0, cut) + expected[0] + expected[1];
-    for (std::size_t chunk : {1, 64, 0})
-      EXPECT_EQ(split_jpeg(stream, chunk).frames, expected) << cut << " " << chunk;
-  }
-}
-
-TEST(JpegFrameSplitter, DropsPicturesOverTheLimitWithoutHoldingThem) {
-  const std::size_t limit = 16 * 1024;
-  std::string huge = jpeg_picture(1);
-  huge.insert(huge.size() - 2, std::string(40 * 1024, '\x11'));  // more entropy-coded data
-  const std::string small = jpeg_picture(2);
-  const JpegResult result = split_jpeg(huge + small, 1000, limit);
-  EXPECT_EQ(result.frames, std::vector<std::string>{small});
-  EXPECT_LE(result.most_buffered, limit);
 }
 
 TEST(JpegFrameSplitter, GarbageNeverPilesUp) {

@@ -6,6 +6,7 @@
 #include <filesystem>
 #include <fstream>
 
+#include "transcoder/thumbnail.h"
 #include "transcoder/token_line.h"
 #include "vocabulary/transcoder_protocol.h"
 
@@ -40,6 +41,85 @@ TEST(TokenLine, OnlyTheRightTokenWithArgumentsStartsAnything) {
   }
   const std::string long_line = "xoTra_6142 -i a " + std::string(20000, 'x');
   EXPECT_EQ(argument_line_from(long_line, error).value_or("").size(), 20005u);
+}
+
+// The thumbnail's option is taken off the line's end before anything reads the line; anywhere
+// else, or without an absolute path, the line is refused.
+TEST(ThumbnailOption, OnlyTheLinesEndNamesTheThumbnailsFile) {
+  struct Case {
+    std::string end;   // after the line's own arguments
+    Args left;         // what the rest of the transcoder reads
+    std::string path;  // "": none asked for
+    bool key_frames_only;
+    const char* refusal;  // how the one line opens, or nullptr
+  };
+  const std::string line = "-i a.ts -c:v libx264 -f mpegts udp://h:1";
+  const Args plain = {"-i", "a.ts", "-c:v", "libx264", "-f", "mpegts", "udp://h:1"};
+  Args with_null = plain;
+  with_null.insert(with_null.end(), {"-metadata", "title=-thumbnail", "-f", "null", "-"});
+  const Case cases[] = {
+      {"-thumbnail /run/vx/1.jpg", plain, "/run/vx/1.jpg", false, nullptr},
+      {"-thumbnail_key_frames \"/run/v x/1.jpg\"", plain, "/run/v x/1.jpg", true, nullptr},
+      {"", plain, "", false, nullptr},
+      {"-metadata title=-thumbnail -f null - -thumbnail /t.jpg", with_null, "/t.jpg", false,
+       nullptr},
+      {"-thumbnail /a.jpg -thumbnail /b.jpg", {}, "", false, "-thumbnail must end the line"},
+      {"-thumbnail_key_frames /a.jpg -f null -",
+       {},
+       "",
+       false,
+       "-thumbnail_key_frames must end the line"},
+      {"-thumbnail", {}, "", false, "-thumbnail must end the line"},
+      {"-thumbnail t.jpg", {}, "", false, "-thumbnail needs the absolute path"},
+      {"-thumbnail_key_frames \"\"",
+       {},
+       "",
+       false,
+       "-thumbnail_key_frames needs the absolute path"},
+      {"-thumbnail \"/a\\x00b.jpg\"", {}, "", false, "-thumbnail needs the absolute path"},
+  };
+  for (const Case& c : cases) {
+    Args arguments = split_argument_line(line + " " + c.end);
+    std::string error;
+    const std::optional<Thumbnail> thumbnail = take_thumbnail_option(arguments, error);
+    if (c.refusal != nullptr) {
+      EXPECT_FALSE(thumbnail.has_value()) << c.end;
+      EXPECT_EQ(error.rfind(std::string("morvi-transcoder: ") + c.refusal, 0), 0u) << c.end << "\n"
+                                                                                   << error;
+      EXPECT_TRUE(error.ends_with("; nothing started")) << error;
+      continue;
+    }
+    EXPECT_EQ(error, "") << c.end;
+    EXPECT_EQ(arguments, c.left) << c.end;
+    EXPECT_EQ(thumbnail ? thumbnail->path : "", c.path) << c.end;
+    EXPECT_EQ(thumbnail && thumbnail->key_frames_only, c.key_frames_only) << c.end;
+    // ffmpeg numbers the thumbnail's output after the line's own ones.
+    EXPECT_EQ(translate_arguments(arguments, {}).output_count, c.left == plain ? 1u : 2u) << c.end;
+  }
+
+  // Only the first input's picture is decoded for it, key frames alone.
+  Args copy = {"-re", "-i", "a.ts", "-i", "b.ts", "-c", "copy", "-f", "mpegts", "udp://h:1"};
+  decode_key_frames_only(copy);
+  EXPECT_EQ(copy, (Args{"-re", "-skip_frame:v", "nokey", "-i", "a.ts", "-i", "b.ts", "-c", "copy",
+                        "-f", "mpegts", "udp://h:1"}));
+}
+
+// A line whose every output ends before its inputs takes no thumbnail: ffmpeg would go on for it.
+TEST(Translation, OutputsThatAllEndOnTheirOwnAreTold) {
+  const std::pair<const char*, bool> cases[] = {
+      {"-i a -f null -", false},
+      {"-i a -t 5 -f null -", true},
+      {"-t 5 -i a -f null -", false},  // the input's end ends every output
+      {"-i a -t 5 -f null - -f mpegts udp://h:1", false},
+      {"-i a -frames:v 10 -f null - -shortest -f mpegts udp://h:1", true},
+      {"-i a -i b -fs 1M -f mpegts x.ts -to 10 -f mpegts http://0.0.0.0:9530", true},
+      {"-i a -vframes 1 -f image2 x.jpg -map 0 -f mpegts udp://h:1 -aframes 9 -f mp3 y.mp3", false},
+  };
+  for (const auto& [line, end] : cases) {
+    const Translation result = translate(line);
+    ASSERT_EQ(result.error, "") << line;
+    EXPECT_EQ(result.outputs_end_on_their_own, end) << line;
+  }
 }
 
 TEST(Translation, PlainLinesPassUnchangedAndMuxRateIsTheMuxersOption) {
