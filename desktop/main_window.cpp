@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "desktop/advanced_settings_dialog.h"
 #include "desktop/audio_settings_dialog.h"
@@ -555,7 +556,9 @@ void MainWindow::rebuild_list() {
 }
 
 void MainWindow::show_glances(bool with_pictures) {
-  if (!glance_timer_.isActive()) return;
+  // Not on the screen, or unmapped by the desktop behind Qt's back: nothing is read.
+  const QWindow* handle = windowHandle();
+  if (!glance_timer_.isActive() || handle == nullptr || !handle->isExposed()) return;
   std::vector<ChannelGlance> glances = channel_glances(list_->row_count(), with_pictures);
   for (std::size_t index = 0; index < glances.size(); ++index) {
     const int row = static_cast<int>(index);
