@@ -1,6 +1,7 @@
 #include "window_logic/history_sparklines.h"
 
 #include <algorithm>
+#include <cmath>
 #include <span>
 
 #include "vocabulary/channel_glance.h"
@@ -33,6 +34,26 @@ TimeAxis time_axis(std::size_t samples, double width) {
   return {static_cast<std::size_t>(kHistorySamples) - samples, width / kHistorySamples};
 }
 
+// A run with at most two points in each pixel column: of the points that fall in one, the highest
+// and the lowest in their order (one when they lie level), so a dip of a single second stays
+// while a long history costs no more to draw than the box is wide.
+std::vector<SparkPoint> thinned(const std::vector<SparkPoint>& run) {
+  std::vector<SparkPoint> kept;
+  for (std::size_t first = 0; first < run.size();) {
+    const double column = std::floor(run[first].x);
+    std::size_t end = first;
+    std::size_t top = first, bottom = first;
+    for (; end < run.size() && std::floor(run[end].x) == column; ++end) {
+      if (run[end].y < run[top].y) top = end;
+      if (run[end].y > run[bottom].y) bottom = end;
+    }
+    kept.push_back(run[std::min(top, bottom)]);
+    if (run[top].y != run[bottom].y) kept.push_back(run[std::max(top, bottom)]);
+    first = end;
+  }
+  return kept;
+}
+
 std::int32_t peak_of(std::span<const HistorySample> samples, Figure figure) {
   std::int32_t peak = 0;
   for (const HistorySample& sample : samples)
@@ -56,6 +77,8 @@ Sparkline sparkline(std::span<const HistorySample> samples, Figure figure, const
     const double y = line.peak > 0 ? height - height * value / line.peak : height;
     line.runs.back().push_back({axis.middle(k), y});
   }
+  for (std::vector<SparkPoint>& run : line.runs)
+    run = thinned(run);
   return line;
 }
 

@@ -22,7 +22,8 @@ struct SparkPoint {
 
 struct Sparkline {
   // Runs of seconds that have a figure, oldest first; a missing figure ends a run. A run of one
-  // point is drawn as a dot.
+  // point is drawn as a dot. Where several seconds fall in one pixel column (x between two whole
+  // numbers) only the highest and the lowest of them are kept, in their order.
   std::vector<std::vector<SparkPoint>> runs;
   std::int32_t peak = 0;  // the largest figure, drawn at the top; 0 when there is none
 };

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <vector>
 
 #include "vocabulary/channel_glance.h"
@@ -77,6 +78,22 @@ TEST(HistorySparklines, LinesAreScaledToTheirPeakAndBrokenWhereAFigureIsMissing)
     EXPECT_EQ(run[6], (SparkPoint{6.5, 0}));
     EXPECT_EQ(run.back(), (SparkPoint{kLast, kHeight - kHeight * (599 % 7) / 6}));
   }
+
+  // In a box narrower than ten minutes, a pixel column keeps only its highest and lowest point
+  // in their order: the ramp's in each column of six seconds, a single second's dip, one point of
+  // a level stretch.
+  const HistorySparklines narrow = history_sparklines(rates(ramp), 100, kHeight);
+  const double second = 100.0 / kHistorySamples;
+  ASSERT_EQ(narrow.fps.runs.size(), 1u);
+  EXPECT_EQ(narrow.fps.runs[0].size(), 200u);
+  EXPECT_EQ(narrow.fps.runs[0][0], (SparkPoint{second / 2, kHeight}));
+  EXPECT_EQ(narrow.fps.runs[0][1],
+            (SparkPoint{5 * second + second / 2, kHeight - kHeight * 5 / 6}));
+  std::vector<std::int32_t> dip(kHistorySamples, 25);
+  dip[301] = 5;
+  const std::vector<SparkPoint> level = history_sparklines(rates(dip), 100, kHeight).fps.runs[0];
+  EXPECT_EQ(level.size(), 101u);
+  EXPECT_EQ(std::count_if(level.begin(), level.end(), [](SparkPoint p) { return p.y == 8; }), 1);
 
   // Each line has its own gaps, and the axis scales with the box.
   std::vector<HistorySample> no_bitrate = rates({30, 15});
