@@ -3,14 +3,15 @@
 # morvi-transcoder with all its children, as a share of one core,
 #  1. for a channel that encodes x264 (ultrafast), without and with "-thumbnail";
 #  2. for a channel that copies the stream, without and with "-thumbnail_key_frames".
-# The runs of each pair alternate, so that a change in the machine's other load falls on both.
-#   bench/thumbnail_cost.sh [SECONDS=30] [ROUNDS=2]
+# The runs of each pair alternate, each in turn first, so that a change in the machine's other load
+# falls on both alike.
+#   bench/thumbnail_cost.sh [SECONDS=30] [ROUNDS=4]
 # TRANSCODER names the program to measure (default: build/bin/morvi-transcoder).
 set -euo pipefail
 root="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
 transcoder="${TRANSCODER:-$root/build/bin/morvi-transcoder}"
 seconds="${1:-30}"
-rounds="${2:-2}"
+rounds="${2:-4}"
 size=1280x720
 work="$(mktemp -d)"
 feed=$(( 30000 + $$ % 20000 )); out=$((feed + 2))
@@ -74,12 +75,18 @@ measure() {
     'BEGIN { printf "%.4f", (b - a) / hz / (t1 - t0) }'
 }
 
-# pair NAME LINE THUMBNAIL_OPTION: each round measures the line without, then with the thumbnail.
+# pair NAME LINE THUMBNAIL_OPTION: each round measures the line without and with the thumbnail,
+# in turn first.
 pair() {
   local without=() with=()
   for (( r = 1; r <= rounds; r++ )); do
-    without+=("$(measure "$2")")
-    with+=("$(measure "$2 $3 $work/thumbnail.jpg")")
+    if (( r % 2 == 1 )); then
+      without+=("$(measure "$2")")
+      with+=("$(measure "$2 $3 $work/thumbnail.jpg")")
+    else
+      with+=("$(measure "$2 $3 $work/thumbnail.jpg")")
+      without+=("$(measure "$2")")
+    fi
     printf '%-28s round %d: without %s, with %s\n' "$1" "$r" "${without[-1]}" "${with[-1]}"
   done
   printf '%s\n' "${without[@]}" > "$work/without"

@@ -1,6 +1,7 @@
 // Fuzzes what morvi-transcoder does with its first input line before anything runs: the token
-// check, the splitting into arguments, the alternate-input plan and the translation for stock
-// ffmpeg. The first byte picks the translation's settings, the rest up to a line feed is the line.
+// check, the splitting into arguments, the thumbnail's option taken off its end, the alternate-
+// input plan and the translation for stock ffmpeg. The first byte picks the translation's
+// settings, the rest up to a line feed is the line.
 #include <cstddef>
 #include <cstdint>
 #include <cstdlib>
@@ -10,6 +11,7 @@
 #include <vector>
 
 #include "transcoder/failover_plan.h"
+#include "transcoder/thumbnail.h"
 #include "transcoder/token_line.h"
 #include "transcoder/translation.h"
 #include "vocabulary/transcoder_protocol.h"
@@ -90,6 +92,31 @@ void check_plan(const std::vector<std::string>& arguments, bool with_encoders) {
   check_translation(plan->output, with_encoders);
 }
 
+// The thumbnail's option comes off the end of the line, or the line is refused; either way no
+// thumbnail option is left for ffmpeg. False when the line is refused.
+bool check_thumbnail(std::vector<std::string>& arguments) {
+  const std::size_t count = arguments.size();
+  std::string error;
+  const std::optional<vx::Thumbnail> thumbnail = vx::take_thumbnail_option(arguments, error);
+  if (!error.empty()) {
+    if (thumbnail || !error.starts_with(kRefusalStart) || !error.ends_with(kNothingStarted)) {
+      std::abort();
+    }
+    return false;
+  }
+  if (arguments.size() != (thumbnail ? count - 2 : count)) std::abort();
+  if (thumbnail &&
+      (!thumbnail->path.starts_with('/') || thumbnail->path.find('\0') != std::string::npos)) {
+    std::abort();
+  }
+  for (const std::string& argument : arguments) {
+    if (argument == vx::kThumbnailOption || argument == vx::kThumbnailKeyFramesOption) {
+      std::abort();
+    }
+  }
+  return true;
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
@@ -102,8 +129,9 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
   check_token(line, argument_line, error);
   if (!argument_line) return 0;
 
-  const std::vector<std::string> arguments = vx::split_argument_line(*argument_line);
+  std::vector<std::string> arguments = vx::split_argument_line(*argument_line);
   check_round_trip(arguments);
+  if (!check_thumbnail(arguments)) return 0;
   const bool with_encoders = (data[0] & 1) != 0;
   if (vx::is_failover_line(arguments)) {
     check_plan(arguments, with_encoders);

@@ -24,7 +24,7 @@ declare -A sources=(
   [legacy_read_fuzz]="$store_sources"
   [output_parser_fuzz]="engine/output_parser.cpp engine/signal_watch.cpp engine/channel_slot.cpp engine/channel_status.cpp engine/channel_log.cpp platform/log_file.cpp engine/engine_clock.cpp engine/playlist.cpp platform/process.cpp vocabulary/text_format.cpp vocabulary/channel_state.cpp $store_sources"
   [thumbnail_stream_fuzz]="transcoder/stream_framing.cpp"
-  [token_line_fuzz]="transcoder/token_line.cpp transcoder/translation.cpp platform/encoder_list.cpp platform/process.cpp transcoder/child_process.cpp transcoder/http_fanout.cpp transcoder/viewer_reports.cpp transcoder/stream_ring.cpp transcoder/stream_framing.cpp platform/host.cpp vocabulary/codecs.cpp vocabulary/formats.cpp platform/file_io.cpp platform/atomic_file.cpp vocabulary/url_predicates.cpp transcoder/capture_devices.cpp transcoder/failover_plan.cpp platform/capture_devices.cpp vocabulary/transcoder_protocol.cpp platform/head_deadlines.cpp platform/descriptor_limit.cpp vocabulary/url_credentials.cpp"
+  [token_line_fuzz]="transcoder/token_line.cpp transcoder/thumbnail.cpp transcoder/translation.cpp platform/encoder_list.cpp platform/process.cpp transcoder/child_process.cpp transcoder/http_fanout.cpp transcoder/viewer_reports.cpp transcoder/stream_ring.cpp transcoder/stream_framing.cpp platform/host.cpp vocabulary/codecs.cpp vocabulary/formats.cpp platform/file_io.cpp platform/atomic_file.cpp vocabulary/url_predicates.cpp transcoder/capture_devices.cpp transcoder/failover_plan.cpp platform/capture_devices.cpp vocabulary/transcoder_protocol.cpp platform/head_deadlines.cpp platform/descriptor_limit.cpp vocabulary/url_credentials.cpp"
 )
 # Libraries a target links besides its sources.
 declare -A libraries=(

@@ -47,11 +47,14 @@ std::vector<std::string> thumbnail_output(std::string_view map, int fd) {
   const std::string seconds = std::to_string(kThumbnailSeconds);
   const std::string width = std::to_string(kThumbnailWidth);
   const std::string half_width = std::to_string(kThumbnailWidth / 2);
-  // The height keeps the picture's shape as shown (its sample aspect ratio included), rounded to
-  // an even number, within 2 and three times the width, so that no source's size can make the
-  // encoder refuse it (which would end every output). The pixel format is set here, full range,
-  // rather than left to ffmpeg's choice for mjpeg: that would be a yuvj one, and its scaler would
-  // warn about it on every start.
+  // A failure of this output ends every output of the ffmpeg, so nothing a source does may make
+  // one. select takes a picture once kThumbnailSeconds of stream time lie between it and the last
+  // one taken, either way: a jump in the timestamps takes one at once (the fps filter would stop
+  // or repeat pictures across the gap). setpts numbers the pictures taken: the encoder refuses a
+  // timestamp that does not grow, and a JPEG carries none. The height keeps the shape as shown
+  // (the sample aspect ratio included), even, within 2 and three times the width. The pixel
+  // format is set here, full range, rather than left to ffmpeg's choice for mjpeg: that would be
+  // a yuvj one, and the scaler would warn about it on every start.
   const std::string filters = "select='isnan(prev_selected_t)+gte(abs(t-prev_selected_t)," +
                               seconds + ")',setpts=N/TB,scale=" + width + ":'max(2,min(2*round(" +
                               half_width + "/dar)," + std::to_string(3 * kThumbnailWidth) +
@@ -67,9 +70,9 @@ std::vector<std::string> thumbnail_output(std::string_view map, int fd) {
           "-strict:v",
           "unofficial",  // takes yuv420p, marked full range
           "-q:v",
-          "5",
+          "5",  // a fixed quality, whatever the picture rate
           "-threads:v",
-          "1",
+          "1",  // a small picture every few seconds needs no threads of its own
           "-f",
           "image2pipe",
           "pipe:" + std::to_string(fd)};
@@ -80,9 +83,15 @@ std::string no_picture_line(std::size_t output) {
 }
 
 bool takes_a_thumbnail(const Translation& translation) {
-  if (!translation.outputs_end_on_their_own) return true;
-  say("morvi-transcoder: every output of the line ends on its own; no thumbnail\n");
-  return false;
+  if (translation.outputs_end_on_their_own) {
+    say("morvi-transcoder: every output of the line ends on its own; no thumbnail\n");
+    return false;
+  }
+  if (translation.outputs_without_picture) {
+    say("morvi-transcoder: no output of the line has a picture; no thumbnail\n");
+    return false;
+  }
+  return true;
 }
 
 void decode_key_frames_only(std::vector<std::string>& arguments) {

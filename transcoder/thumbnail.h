@@ -34,9 +34,11 @@ std::vector<std::string> thumbnail_output(std::string_view map, int fd);
 // What ffmpeg says when output number `output` (from 0) has no stream.
 std::string no_picture_line(std::size_t output);
 
-// Whether the translated line can take the thumbnail's output. Not when every output of its own
-// ends before the inputs do (translation.h): ffmpeg would then go on for the thumbnail alone, and
-// the channel would never end. One line says so.
+// Whether the translated line can take the thumbnail's output, which must change neither the run
+// nor its figures. Not when every output of its own ends before the inputs do (translation.h):
+// ffmpeg would then go on for the thumbnail alone, and the channel would never end. Nor when no
+// output has a picture: on air there is none, and ffmpeg would report the thumbnail's picture
+// rate as the channel's. One line says why.
 bool takes_a_thumbnail(const Translation& translation);
 
 // Has the first input's video decoder output key frames alone (before the line's first "-i"):

@@ -144,7 +144,9 @@ class Translator {
     if (result_.error.empty()) relay_network_outputs();
     if (result_.error.empty()) {
       result_.output_count = destinations().size();
-      result_.outputs_end_on_their_own = outputs_end_on_their_own();
+      result_.outputs_end_on_their_own = every_output_has(ends_an_output);
+      result_.outputs_without_picture =
+          every_output_has([](std::string_view option) { return option == "-vn"; });
     }
     if (!result_.error.empty()) {
       result_.arguments.clear();
@@ -417,15 +419,16 @@ class Translator {
     return found;
   }
 
-  bool outputs_end_on_their_own() const {
+  // Whether each output has an option that `matches` among its own.
+  template <typename Match>
+  bool every_output_has(Match matches) const {
     const std::vector<std::string>& arguments = result_.arguments;
     const std::vector<std::size_t> outputs = destinations();
     for (std::size_t n = 0; n < outputs.size(); ++n) {
       const auto start = static_cast<std::ptrdiff_t>(n == 0 ? first_output_option(outputs[0])
                                                             : outputs[n - 1] + 1);
       if (std::none_of(arguments.begin() + start,
-                       arguments.begin() + static_cast<std::ptrdiff_t>(outputs[n]),
-                       [](const std::string& option) { return ends_an_output(option); })) {
+                       arguments.begin() + static_cast<std::ptrdiff_t>(outputs[n]), matches)) {
         return false;
       }
     }

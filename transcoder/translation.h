@@ -41,6 +41,7 @@ struct Translation {
   // Every output has an end of its own, before its inputs end: a duration or an end time, a
   // number of frames, a size, or -shortest.
   bool outputs_end_on_their_own = false;
+  bool outputs_without_picture = false;  // every output has -vn
   std::string error;  // one line for the channel log; empty when the line can run
 };
 

@@ -104,21 +104,29 @@ TEST(ThumbnailOption, OnlyTheLinesEndNamesTheThumbnailsFile) {
                         "-f", "mpegts", "udp://h:1"}));
 }
 
-// A line whose every output ends before its inputs takes no thumbnail: ffmpeg would go on for it.
-TEST(Translation, OutputsThatAllEndOnTheirOwnAreTold) {
-  const std::pair<const char*, bool> cases[] = {
-      {"-i a -f null -", false},
-      {"-i a -t 5 -f null -", true},
-      {"-t 5 -i a -f null -", false},  // the input's end ends every output
-      {"-i a -t 5 -f null - -f mpegts udp://h:1", false},
-      {"-i a -frames:v 10 -f null - -shortest -f mpegts udp://h:1", true},
-      {"-i a -i b -fs 1M -f mpegts x.ts -to 10 -f mpegts http://0.0.0.0:9530", true},
-      {"-i a -vframes 1 -f image2 x.jpg -map 0 -f mpegts udp://h:1 -aframes 9 -f mp3 y.mp3", false},
+// A line whose every output ends before its inputs, or has no picture, takes no thumbnail: ffmpeg
+// would go on for it, or report its picture rate as the channel's.
+TEST(Translation, OutputsThatAllEndOnTheirOwnOrHaveNoPictureAreTold) {
+  struct Case {
+    const char* line;
+    bool end;
+    bool no_picture;
   };
-  for (const auto& [line, end] : cases) {
-    const Translation result = translate(line);
-    ASSERT_EQ(result.error, "") << line;
-    EXPECT_EQ(result.outputs_end_on_their_own, end) << line;
+  const Case cases[] = {
+      {"-i a -f null -", false, false},
+      {"-i a -t 5 -f null -", true, false},
+      {"-t 5 -i a -vn -f null -", false, true},  // the input's end ends every output
+      {"-i a -t 5 -f null - -vn -f mpegts udp://h:1", false, false},
+      {"-i a -frames:v 10 -vn -f null - -shortest -vn -f mpegts udp://h:1", true, true},
+      {"-i a -i b -fs 1M -f mpegts x.ts -to 10 -f mpegts http://0.0.0.0:9530", true, false},
+      {"-i a -vframes 1 -f image2 x.jpg -map 0 -f mpegts udp://h:1 -aframes 9 -f mp3 y.mp3", false,
+       false},
+  };
+  for (const Case& c : cases) {
+    const Translation result = translate(c.line);
+    ASSERT_EQ(result.error, "") << c.line;
+    EXPECT_EQ(result.outputs_end_on_their_own, c.end) << c.line;
+    EXPECT_EQ(result.outputs_without_picture, c.no_picture) << c.line;
   }
 }
 
