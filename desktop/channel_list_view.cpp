@@ -2,9 +2,11 @@
 
 #include <QAbstractTableModel>
 #include <QApplication>
+#include <QBuffer>
 #include <QComboBox>
 #include <QHeaderView>
 #include <QHelpEvent>
+#include <QImageReader>
 #include <QLineEdit>
 #include <QMouseEvent>
 #include <QPainter>
@@ -25,6 +27,7 @@
 #include <utility>
 
 #include "desktop/qt_text.h"
+#include "window_logic/history_sparklines.h"
 
 // The pictures are compiled into this static library, whose object files the linker only keeps
 // when something names them.
@@ -35,9 +38,16 @@ static void load_pictures() {
 namespace vx {
 namespace {
 
-constexpr int kColumnCount = 5;
+constexpr int kColumnCount = 7;
 // Widths at 96 dots per inch.
-constexpr std::array<int, kColumnCount> kColumnWidths = {20, 230, 40, 80, 190};
+constexpr std::array<int, kColumnCount> kColumnWidths = {20, 230, 40, 80, 190, 68, 132};
+// Rows are tall enough for a thumbnail that can be recognised (16:9 at 60 x 34) and for two
+// sparklines one above the other.
+constexpr int kGlanceRowHeight = 38;
+constexpr int kGlanceMargin = 2;
+// The history cell: the margin around its box, and the gap between its two lines.
+constexpr int kHistoryMargin = 3;
+constexpr int kSparklineGap = 3;
 // What the "Media Source" column leaves to the number column and the frame when it takes the
 // rest of the list's width.
 constexpr int kSourceColumnSlack = 38;
@@ -55,6 +65,10 @@ const QColor kEvenRow(120, 120, 120);
 const QColor kOddRow(100, 100, 100);
 const QColor kSelectedRow(60, 90, 140);
 const QColor kBelowRows(110, 110, 110);
+const QColor kHistoryBox(0, 0, 0, 45);
+const QColor kNoSignal(230, 40, 40, 120);
+const QColor kFpsLine(150, 240, 120);
+const QColor kBitrateLine(130, 200, 255);
 
 // The tip broken into lines that fit a tip `width` pixels wide: between words where it can, else
 // anywhere (an address has no spaces).
@@ -79,6 +93,23 @@ QString tip_lines(const QString& text, int width) {
 
 int column_index(ChannelColumn column) {
   return static_cast<int>(column);
+}
+
+// A thumbnail decoded straight to the size it is shown at (the JPEG reader scales while it
+// decodes); nothing when the bytes are no picture.
+QPixmap decoded_thumbnail(const std::string& jpeg, QSize box, qreal pixel_ratio) {
+  QByteArray bytes = QByteArray::fromRawData(jpeg.data(), static_cast<qsizetype>(jpeg.size()));
+  QBuffer buffer(&bytes);
+  if (!buffer.open(QIODevice::ReadOnly)) return {};
+  QImageReader reader(&buffer, "jpeg");
+  const QSize size = reader.size();
+  if (size.isEmpty()) return {};
+  reader.setScaledSize(size.scaled(box * pixel_ratio, Qt::KeepAspectRatio));
+  QImage image = reader.read();
+  if (image.isNull()) return {};
+  QPixmap picture = QPixmap::fromImage(std::move(image));
+  picture.setDevicePixelRatio(pixel_ratio);
+  return picture;
 }
 
 const char* status_picture(StatusIcon icon) {
@@ -125,8 +156,8 @@ class ChannelListModel final : public QAbstractTableModel {
 
   QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
     if (orientation != Qt::Horizontal || section < 0 || section >= kColumnCount) return {};
-    static const std::array<const char*, kColumnCount> titles = {"#", "Media Source", "Bind",
-                                                                 "Memo", "Status"};
+    static const std::array<const char*, kColumnCount> titles = {
+        "#", "Media Source", "Bind", "Memo", "Status", "Picture", "Last 10 Minutes"};
     if (role == Qt::DisplayRole) return QString::fromLatin1(titles[section]);
     if (role == Qt::TextAlignmentRole) return alignment(static_cast<ChannelColumn>(section));
     return {};
@@ -142,9 +173,43 @@ class ChannelListModel final : public QAbstractTableModel {
   void append(const ChannelRowTexts& texts) {
     const int at = rowCount();
     beginInsertRows({}, at, at);
-    rows_.push_back(
-        {texts, ChannelState::idle, StatusIcon::idle, channel_state_word(ChannelState::idle)});
+    Row row;
+    row.texts = texts;
+    row.status = channel_state_word(ChannelState::idle);
+    rows_.push_back(std::move(row));
     endInsertRows();
+  }
+
+  // The sparklines are repainted only when the samples differ from those shown: a channel idle
+  // for the whole ten minutes costs nothing.
+  void set_history(int row, std::vector<HistorySample> history) {
+    if (!valid(row)) return;
+    Row& shown = rows_[static_cast<std::size_t>(row)];
+    if (shown.history == history) return;
+    shown.history = std::move(history);
+    changed(row, ChannelColumn::history);
+  }
+
+  // Only a picture with another tag is decoded; one that is no JPEG leaves the cell empty until
+  // the next picture.
+  void set_picture(int row, const std::optional<Thumbnail>& picture, QSize box, qreal pixel_ratio) {
+    if (!valid(row)) return;
+    Row& shown = rows_[static_cast<std::size_t>(row)];
+    const std::string tag = picture ? picture->tag : std::string();
+    if (shown.picture_tag == tag) return;
+    shown.picture_tag = tag;
+    shown.picture = picture ? decoded_thumbnail(picture->jpeg, box, pixel_ratio) : QPixmap();
+    changed(row, ChannelColumn::picture);
+  }
+
+  const std::vector<HistorySample>& history(int row) const {
+    static const std::vector<HistorySample> none;
+    return valid(row) ? rows_[static_cast<std::size_t>(row)].history : none;
+  }
+
+  const QPixmap& picture(int row) const {
+    static const QPixmap none;
+    return valid(row) ? rows_[static_cast<std::size_t>(row)].picture : none;
   }
 
   void remove(int row) {
@@ -203,7 +268,15 @@ class ChannelListModel final : public QAbstractTableModel {
     ChannelState state = ChannelState::idle;
     StatusIcon icon = StatusIcon::idle;
     std::string status;
+    std::vector<HistorySample> history;
+    std::string picture_tag;  // "" while there is no picture
+    QPixmap picture;
   };
+
+  void changed(int row, ChannelColumn column) {
+    const QModelIndex cell = index(row, column_index(column));
+    emit dataChanged(cell, cell);
+  }
 
   static const std::string& cell_text(const Row& row, ChannelColumn column) {
     switch (column) {
@@ -215,6 +288,11 @@ class ChannelListModel final : public QAbstractTableModel {
         return row.texts.bind;
       case ChannelColumn::memo:
         return row.texts.memo;
+      case ChannelColumn::picture:
+      case ChannelColumn::history: {
+        static const std::string drawn;  // pictures, no text
+        return drawn;
+      }
       case ChannelColumn::status:
         break;
     }
@@ -254,6 +332,16 @@ class ChannelRowDelegate final : public QStyledItemDelegate {
     painter->fillRect(option.rect, selected               ? kSelectedRow
                                    : index.row() % 2 == 0 ? kEvenRow
                                                           : kOddRow);
+    const auto& rows = static_cast<const ChannelListModel&>(*index.model());
+    const auto column = static_cast<ChannelColumn>(index.column());
+    if (column == ChannelColumn::picture) {
+      paint_picture(*painter, option.rect, rows.picture(index.row()));
+      return;
+    }
+    if (column == ChannelColumn::history) {
+      paint_history(*painter, option.rect, rows.history(index.row()));
+      return;
+    }
     QRect area = option.rect.adjusted(kTextMargin, 0, 0, 0);
     const QVariant picture = index.data(Qt::DecorationRole);
     if (picture.canConvert<QPixmap>()) {
@@ -280,6 +368,56 @@ class ChannelRowDelegate final : public QStyledItemDelegate {
   }
 
  private:
+  static void paint_picture(QPainter& painter, const QRect& cell, const QPixmap& picture) {
+    if (picture.isNull()) return;
+    const QSizeF size = picture.deviceIndependentSize();
+    const QRectF place(cell.left() + (cell.width() - size.width()) / 2,
+                       cell.top() + (cell.height() - size.height()) / 2, size.width(),
+                       size.height());
+    painter.drawPixmap(place, picture, QRectF(picture.rect()));
+  }
+
+  // The frame rate above, the bit rate below, each in its own band of a darker box that spans
+  // the ten minutes; the seconds without a signal in red across both.
+  static void paint_history(QPainter& painter, const QRect& cell,
+                            const std::vector<HistorySample>& history) {
+    const QRectF box =
+        QRectF(cell).adjusted(kHistoryMargin, kHistoryMargin, -kHistoryMargin, -kHistoryMargin);
+    painter.fillRect(box, kHistoryBox);
+    const double band = (box.height() - kSparklineGap) / 2;
+    const HistorySparklines lines = history_sparklines(history, box.width(), band);
+    for (const SparkSpan& span : lines.no_signal) {
+      painter.fillRect(QRectF(box.left() + span.from, box.top(), span.to - span.from, box.height()),
+                       kNoSignal);
+    }
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing);
+    paint_sparkline(painter, lines.fps, box.topLeft(), kFpsLine);
+    paint_sparkline(painter, lines.bitrate, box.topLeft() + QPointF(0, band + kSparklineGap),
+                    kBitrateLine);
+    painter.restore();
+  }
+
+  // A one-pixel line: Qt's raster engine draws it on its fast path, where a wider antialiased
+  // pen over a long history would cost milliseconds a cell every second.
+  static void paint_sparkline(QPainter& painter, const Sparkline& line, QPointF origin,
+                              const QColor& colour) {
+    QPen pen(colour, 1);
+    pen.setCosmetic(true);
+    painter.setPen(pen);
+    QPolygonF points;
+    for (const std::vector<SparkPoint>& run : line.runs) {
+      points.clear();
+      for (const SparkPoint& point : run)
+        points << origin + QPointF(point.x, point.y);
+      if (points.size() == 1) {
+        painter.drawPoint(points.front());
+      } else {
+        painter.drawPolyline(points);
+      }
+    }
+  }
+
   int row_height_;
 };
 
@@ -339,8 +477,9 @@ ChannelListView::ChannelListView(QWidget* parent) : QTreeView(parent) {
   load_pictures();
   model_ = new ChannelListModel(this);
   setModel(model_);
-  const int row_height = std::max(scaled(kIconSize + 4), fontMetrics().height() + 8);
-  setItemDelegate(new ChannelRowDelegate(row_height, this));
+  row_height_ =
+      std::max({scaled(kIconSize + 4), fontMetrics().height() + 8, scaled(kGlanceRowHeight)});
+  setItemDelegate(new ChannelRowDelegate(row_height_, this));
   setRootIsDecorated(false);
   setUniformRowHeights(true);
   setItemsExpandable(false);
@@ -399,6 +538,18 @@ void ChannelListView::set_row_texts(int row, const ChannelRowTexts& texts) {
   model_->set_texts(row, texts);
 }
 
+void ChannelListView::set_row_history(int row, std::vector<HistorySample> history) {
+  model_->set_history(row, std::move(history));
+}
+
+// The picture fills the cell inside a small margin, its shape kept.
+void ChannelListView::set_row_picture(int row, const std::optional<Thumbnail>& picture) {
+  const int width = header()->sectionSize(column_index(ChannelColumn::picture));
+  const QSize box(std::max(1, width - 2 * kGlanceMargin),
+                  std::max(1, row_height_ - 2 * kGlanceMargin));
+  model_->set_picture(row, picture, box, devicePixelRatioF());
+}
+
 // The buttons on the row under the pointer follow its state (start while idle, stop else), never
 // its text, which changes on every tick while it runs.
 void ChannelListView::set_row_state(int row, ChannelState state, const std::string& text) {
@@ -425,6 +576,11 @@ void ChannelListView::widen_status_column(const QString& text) {
 
 int ChannelListView::row_count() const {
   return model_->rowCount();
+}
+
+int ChannelListView::glance_width() const {
+  return header()->sectionSize(column_index(ChannelColumn::picture)) +
+         header()->sectionSize(column_index(ChannelColumn::history));
 }
 
 std::optional<int> ChannelListView::selected_row() const {
@@ -601,7 +757,8 @@ void ChannelListView::fit_source_column() {
   QHeaderView* columns = header();
   int others = scaled(kSourceColumnSlack);
   for (const ChannelColumn column :
-       {ChannelColumn::bind, ChannelColumn::memo, ChannelColumn::status}) {
+       {ChannelColumn::bind, ChannelColumn::memo, ChannelColumn::status, ChannelColumn::picture,
+        ChannelColumn::history}) {
     others += columns->sectionSize(column_index(column));
   }
   const int least = scaled(kTypeCellWidth + kBrowseCellWidth + 40);
@@ -693,7 +850,8 @@ void ChannelListView::show_tip(const QHelpEvent& event) {
   const QModelIndex cell = indexAt(event.pos());
   const auto column =
       cell.isValid() ? static_cast<ChannelColumn>(cell.column()) : ChannelColumn::number;
-  const std::string tip = channel_list_tip(column, model_->source_text(cell.row()));
+  const std::string tip =
+      channel_list_tip(column, model_->source_text(cell.row()), model_->history(cell.row()));
   QToolTip::showText(event.globalPos(), tip_lines(qt_text(tip), scaled(kChannelListTipWidth)),
                      viewport(), cell.isValid() ? visualRect(cell) : QRect(),
                      kChannelListTipMilliseconds);

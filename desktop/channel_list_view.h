@@ -1,8 +1,9 @@
-// The channel list of the main window: one row per channel (number, source, bind, memo, status)
-// painted from the records of window_logic/channel_rows.h, the hover buttons over the Status cell of
-// the row under the pointer, and the in-place source cells of the row being edited, which follow
-// the row when the list scrolls. It decides nothing: the window tells it what to show and hears
-// what the operator did through its signals.
+// The channel list of the main window: one row per channel (number, source, bind, memo, status,
+// the live thumbnail and the sparklines of the last ten minutes) painted from the records of
+// window_logic/channel_rows.h, channel_glance.h and history_sparklines.h, the hover buttons over
+// the Status cell of the row under the pointer, and the in-place source cells of the row being
+// edited, which follow the row when the list scrolls. It decides nothing: the window tells it what
+// to show and hears what the operator did through its signals.
 #pragma once
 
 #include <QTreeView>
@@ -13,9 +14,10 @@
 #include <string_view>
 #include <vector>
 
+#include "vocabulary/channel_state.h"
+#include "window_logic/channel_glance.h"
 #include "window_logic/channel_rows.h"
 #include "window_logic/source_cells.h"
-#include "vocabulary/channel_state.h"
 
 class QComboBox;
 class QHelpEvent;
@@ -51,7 +53,14 @@ class ChannelListView final : public QTreeView {
   // the row shows already; a change of state places the hover buttons again.
   void set_row_state(int row, ChannelState state, const std::string& text);
   int row_count() const;
+  // The row's last ten minutes as sparklines; repainted only when the samples changed.
+  void set_row_history(int row, std::vector<HistorySample> history);
+  // The row's live thumbnail, decoded only when its tag differs from the picture shown; nothing
+  // clears the cell.
+  void set_row_picture(int row, const std::optional<Thumbnail>& picture);
   std::optional<int> selected_row() const;
+  // The width of the picture and history columns together.
+  int glance_width() const;
   // Selects the row (none: clears the selection) and scrolls it into view. Emits rowSelected
   // only when the selection changes.
   void select_row(std::optional<int> row);
@@ -115,6 +124,7 @@ class ChannelListView final : public QTreeView {
   void show_tip(const QHelpEvent& event);
 
   ChannelListModel* model_ = nullptr;
+  int row_height_ = 0;
   std::function<HoverButtons(int row)> hover_rule_;
   int hover_row_ = -1;
   std::optional<int> cells_row_;

@@ -16,6 +16,7 @@
 #include <QToolButton>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <QWindow>
 
 #include "desktop/advanced_settings_dialog.h"
 #include "desktop/audio_settings_dialog.h"
@@ -30,8 +31,10 @@
 #include "desktop/standby_list_view.h"
 #include "desktop/video_settings_dialog.h"
 #include "platform/host.h"
+#include "vocabulary/channel_glance.h"
 #include "vocabulary/product.h"
 #include "window_logic/channel_commands.h"
+#include "window_logic/channel_glance.h"
 #include "window_logic/channel_rows.h"
 #include "window_logic/device_pickers.h"
 #include "window_logic/editor_controls.h"
@@ -132,9 +135,16 @@ MainWindow::MainWindow(Application& application, bool with_exit_command, QWidget
   connect_list();
   connect_panel();
   connect_standby();
-  // The window never becomes smaller than it first is.
+  glance_timer_.setInterval(std::chrono::seconds(kHistoryIntervalSeconds));
+  connect(&glance_timer_, &QTimer::timeout, this, [this] {
+    glance_ticks_ = (glance_ticks_ + 1) % (kThumbnailSeconds / kHistoryIntervalSeconds);
+    show_glances(glance_ticks_ == 0);
+  });
+  // The window never becomes smaller than this. It opens wider by the list's picture and history
+  // columns, so they stand beside a source address of fair length.
   resize(sizeHint().expandedTo(QSize(980, 600)));
   setMinimumSize(size());
+  resize(size() + QSize(list_->glance_width(), 0));
   draw_standby();
   show_editor_state();
 }
@@ -540,6 +550,37 @@ void MainWindow::rebuild_list() {
   }
   draw_cells();
   drawing_ = was_drawing;
+  // The new rows' glances once the core lock, which a rebuild may be called under, is let go.
+  QMetaObject::invokeMethod(
+      this, [this] { show_glances(true); }, Qt::QueuedConnection);
+}
+
+void MainWindow::show_glances(bool with_pictures) {
+  // Not on the screen, or unmapped by the desktop behind Qt's back: nothing is read.
+  const QWindow* handle = windowHandle();
+  if (!glance_timer_.isActive() || handle == nullptr || !handle->isExposed()) return;
+  std::vector<ChannelGlance> glances = channel_glances(list_->row_count(), with_pictures);
+  for (std::size_t index = 0; index < glances.size(); ++index) {
+    const int row = static_cast<int>(index);
+    ChannelGlance& glance = glances[index];
+    list_->set_row_history(row, std::move(glance.history));
+    // A channel whose transcoder has ended loses its picture at once.
+    if (with_pictures || glance.thumbnail_file.empty()) list_->set_row_picture(row, glance.picture);
+  }
+}
+
+void MainWindow::follow_glance_timer() {
+  const bool on_screen = isVisible() && !isMinimized() && !locked_;
+  if (on_screen == glance_timer_.isActive()) return;
+  if (!on_screen) {
+    glance_timer_.stop();
+    return;
+  }
+  glance_ticks_ = 0;
+  glance_timer_.start();
+  // What happened while the window was away shows at once, after the event that showed it.
+  QMetaObject::invokeMethod(
+      this, [this] { show_glances(true); }, Qt::QueuedConnection);
 }
 
 void MainWindow::start_channel(CommandOrigin origin, std::optional<int> hovered) {
@@ -702,7 +743,7 @@ void MainWindow::show_audio_settings() {
   read_inputs();
   const int target = editor_->tabs().selected;
   AudioSettingsDialog dialog(open_audio_settings(channel, panel_.values().audio_encoding, target),
-                          this);
+                             this);
   if (dialog.exec() == QDialog::Accepted) audio_settings_ok(dialog.settings(), channel, target);
 }
 
@@ -736,11 +777,13 @@ void MainWindow::set_locked(bool locked) {
   }
   pages_->setCurrentWidget(locked ? cover_ : contents_);
   exit_action_->setEnabled(!locked);
+  follow_glance_timer();
 }
 
 void MainWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange) return;
+  follow_glance_timer();
   if (isMinimized()) {
     emit wentAway();
   } else if (locked_ && isVisible()) {
@@ -750,11 +793,13 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
+  follow_glance_timer();
   if (locked_ && !isMinimized()) emit cameBack();
 }
 
 void MainWindow::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
+  follow_glance_timer();
   emit wentAway();
 }
 

@@ -5,6 +5,7 @@
 // shows their messages once they have let the core lock go.
 #pragma once
 
+#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -113,6 +114,11 @@ class MainWindow final : public QWidget, public SupervisorView {
 
   void select_row(int row);
   void rebuild_list();
+  // The rows' histories and, with `with_pictures`, their thumbnails, read while the window is on
+  // the screen: once a second, the pictures every kThumbnailSeconds.
+  void show_glances(bool with_pictures);
+  // Runs the glance timer while the window is on the screen and open, stops it otherwise.
+  void follow_glance_timer();
   void start_channel(CommandOrigin origin, std::optional<int> hovered);
   void stop_channel(CommandOrigin origin, std::optional<int> hovered);
   void run_hover_command(HoverCommand command, int row);
@@ -159,6 +165,8 @@ class MainWindow final : public QWidget, public SupervisorView {
   QStackedLayout* pages_ = nullptr;  // the contents, or the cover while locked
   QWidget* contents_ = nullptr;
   QWidget* cover_ = nullptr;
+  QTimer glance_timer_;
+  int glance_ticks_ = 0;
 
   // While the window draws an outcome, the list's own selection signals are not new input.
   bool drawing_ = false;

@@ -7,6 +7,7 @@
 #include "config/store.h"
 #include "vocabulary/product.h"
 #include "vocabulary/utf8.h"
+#include "window_logic/history_sparklines.h"
 
 namespace vx {
 namespace {
@@ -56,7 +57,9 @@ StatusIcon status_icon(ChannelState state) {
   return StatusIcon::stopping;
 }
 
-std::string channel_list_tip(ChannelColumn column, std::string_view source_text) {
+std::string channel_list_tip(ChannelColumn column, std::string_view source_text,
+                             const std::vector<HistorySample>& history) {
+  if (column == ChannelColumn::history) return history_tip(history);
   const std::string_view tip = column == ChannelColumn::source ? source_text : kChannelListHint;
   if (utf8_character_count(tip) <= kLongestTip) return std::string(tip);
   return std::string(utf8_first_characters(tip, kCutTip)) + "...";

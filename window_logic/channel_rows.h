@@ -1,6 +1,7 @@
 // What the desktop's channel list shows, without any toolkit: the text of each column for a
 // channel, the icon of a state, the tool tip under the pointer, which hover buttons a row offers,
-// and the colour of a load meter cell. The window draws these records and nothing else.
+// and the colour of a load meter cell. The window draws these records and nothing else (the
+// picture and history cells draw window_logic/channel_glance.h and history_sparklines.h).
 #pragma once
 
 #include <cjson/cJSON.h>
@@ -10,11 +11,14 @@
 #include <string_view>
 #include <vector>
 
+#include "engine/channel_history.h"
 #include "vocabulary/channel_state.h"
 
 namespace vx {
 
-enum class ChannelColumn { number, source, bind, memo, status };
+// The list's columns in their order: the texts, the state, then the live thumbnail and the
+// sparklines of the last ten minutes.
+enum class ChannelColumn { number, source, bind, memo, status, picture, history };
 
 // The texts of columns 0 to 3 for the channel at `index` (0-based): its number, its first
 // source's "url", its "bind" when above 0, its "memo".
@@ -35,10 +39,12 @@ std::optional<ChannelRowTexts> stored_channel_row_texts(int row);
 enum class StatusIcon { idle, active, stopping };
 StatusIcon status_icon(ChannelState state);
 
-// The tip over a cell: the whole "Media Source" text there, the hint anywhere else; a tip over
-// 79 characters is cut to 76 characters (never inside one) and "...".
+// The tip over a cell: the whole "Media Source" text there, cut when over 79 characters to 76
+// characters (never inside one) and "..."; the row's history in figures over its sparklines
+// (history_tip); the hint anywhere else.
 inline constexpr const char* kChannelListHint = "Tips: Double click a channel to modify settings.";
-std::string channel_list_tip(ChannelColumn column, std::string_view source_text);
+std::string channel_list_tip(ChannelColumn column, std::string_view source_text,
+                             const std::vector<HistorySample>& history);
 // A tip is broken into lines at most this wide (pixels at 96 dots per inch) and stays this long.
 inline constexpr int kChannelListTipWidth = 250;
 inline constexpr int kChannelListTipMilliseconds = 20000;

@@ -19,6 +19,8 @@
 #include <memory>
 
 #include "tests/desktop/qt_application.h"
+#include "tests/support/peers.h"
+#include "vocabulary/channel_glance.h"
 
 namespace vx {
 namespace {
@@ -27,12 +29,39 @@ ChannelRowTexts row_texts(int index, std::string source) {
   return {std::to_string(index + 1), std::move(source), "", "memo " + std::to_string(index + 1)};
 }
 
+// A picture as the transcoder keeps one: a JPEG 320 pixels wide that ffmpeg makes from `source`.
+Thumbnail jpeg_thumbnail(const testing_support::fs::path& folder, const std::string& name,
+                         const std::string& source) {
+  const testing_support::fs::path file = folder / (name + ".jpg");
+  testing_support::Peer ffmpeg(
+      testing_support::ffmpeg_argv({"-f", "lavfi", "-i", source, "-frames:v", "1", "-y", file}),
+      folder / (name + ".out"), folder / (name + ".err"));
+  EXPECT_EQ(ffmpeg.wait(testing_support::kRunLimit), 0)
+      << testing_support::read_text(folder / (name + ".err"));
+  return {testing_support::read_text(file), name};
+}
+
+// Ten minutes of a channel at 25 fps and 4500 Kbps that dips to 12 fps and 2000 Kbps for 40 s,
+// stops for 30 s (no figures) and then loses its signal for 20 s (0 fps, 0 Kbps).
+constexpr int kDipFrom = 300, kDipTo = 340, kGapFrom = 400, kGapTo = 430, kQuietFrom = 500,
+              kQuietTo = 520;
+std::vector<HistorySample> eventful_history() {
+  std::vector<HistorySample> samples(kHistorySamples, {25, 4500, ChannelState::running});
+  for (int k = kDipFrom; k < kDipTo; ++k)
+    samples[static_cast<std::size_t>(k)] = {12, 2000, ChannelState::running};
+  for (int k = kGapFrom; k < kGapTo; ++k)
+    samples[static_cast<std::size_t>(k)] = {-1, -1, ChannelState::idle};
+  for (int k = kQuietFrom; k < kQuietTo; ++k)
+    samples[static_cast<std::size_t>(k)] = {0, 0, ChannelState::no_signal};
+  return samples;
+}
+
 class ChannelListTest : public ::testing::Test {
  protected:
   void SetUp() override {
     testing_support::ensure_qt_application();
     list_ = std::make_unique<ChannelListView>();
-    list_->resize(620, 160);
+    list_->resize(820, 220);
   }
 
   void fill(int rows) {
@@ -216,6 +245,73 @@ TEST_F(ChannelListTest, OpenCellsFollowTheirRowAndHideOutOfView) {
   EXPECT_EQ(typed.bind, "2");
 }
 
+// The picture cell shows the thumbnail, decoded again only for a new tag; the history cell shows
+// a dip below the line's top, no line where figures are missing, and the quiet seconds in red.
+TEST_F(ChannelListTest, PictureAndHistoryCellsDrawTheirRecords) {
+  const testing_support::fs::path folder = testing_support::fresh_test_folder("vx-list");
+  fill(3);
+  list_->show();
+  ASSERT_TRUE(QTest::qWaitForWindowExposed(list_.get()));
+  const Thumbnail bars = jpeg_thumbnail(folder, "bars", "smptehdbars=size=320x180");
+  list_->set_row_picture(0, bars);
+  list_->set_row_history(0, eventful_history());
+  list_->set_row_history(1, std::vector<HistorySample>(kHistorySamples, HistorySample{}));
+
+  const QImage shot = list_->viewport()->grab().toImage();
+  const auto count = [&](const QRect& area, const std::function<bool(QColor)>& which) {
+    int found = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y)
+      for (int x = area.left(); x <= area.right(); ++x)
+        found += which(shot.pixelColor(x, y));
+    return found;
+  };
+  // Pixels other than the row's own grey.
+  const auto drawn_in = [&](int row, ChannelColumn column) {
+    const QColor grey = shot.pixelColor(cell_rect(row, ChannelColumn::number).topLeft());
+    return count(cell_rect(row, column), [&](QColor c) { return c != grey; });
+  };
+  // A 16:9 picture about 60 x 34 in the middle of its cell.
+  EXPECT_GT(drawn_in(0, ChannelColumn::picture), 55 * 30);
+  EXPECT_EQ(drawn_in(1, ChannelColumn::picture), 0);
+
+  const QRect box = cell_rect(0, ChannelColumn::history).adjusted(3, 3, -3, -3);
+  const int band = (box.height() - 3) / 2;
+  const auto second_x = [&](int second) {
+    return box.left() + static_cast<int>((second + 0.5) * box.width() / kHistorySamples);
+  };
+  const auto green = [](QColor c) { return c.green() > c.red() + 40 && c.green() > c.blue() + 40; };
+  const auto blue = [](QColor c) { return c.blue() > c.red() + 60; };
+  const auto red = [](QColor c) { return c.red() > c.green() + 40; };
+  // How far below the band's top the frame-rate line is drawn at a second; -1: not drawn.
+  const auto line_depth = [&](int second) {
+    for (int y = 0; y < band; ++y)
+      if (green(shot.pixelColor(second_x(second), box.top() + y))) return y;
+    return -1;
+  };
+  EXPECT_LE(line_depth(100), 1) << "the usual rate is the top";
+  EXPECT_GE(line_depth((kDipFrom + kDipTo) / 2), band / 3) << "the dip lies lower";
+  EXPECT_EQ(line_depth((kGapFrom + kGapTo) / 2), -1) << "the stop leaves a gap";
+  EXPECT_TRUE(red(shot.pixelColor(second_x((kQuietFrom + kQuietTo) / 2), box.center().y())));
+  EXPECT_FALSE(red(shot.pixelColor(second_x(100), box.center().y())));
+  EXPECT_GT(count(box.adjusted(0, band + 3, 0, 0), blue), box.width() / 2) << "the bit rate";
+  const QRect idle_box = cell_rect(1, ChannelColumn::history).adjusted(3, 3, -3, -3);
+  EXPECT_EQ(count(idle_box, [&](QColor c) { return green(c) || blue(c) || red(c); }), 0);
+
+  // The same tag is the same picture, whatever the bytes; a new one that is no picture empties
+  // the cell; the same history repaints nothing.
+  QSignalSpy changes(list_->model(), &QAbstractItemModel::dataChanged);
+  list_->set_row_picture(0, Thumbnail{"not a picture", bars.tag});
+  list_->set_row_history(0, eventful_history());
+  EXPECT_EQ(changes.count(), 0);
+  list_->set_row_picture(0, Thumbnail{"not a picture", "other"});
+  ASSERT_EQ(changes.count(), 1);
+  EXPECT_EQ(changes[0][0].value<QModelIndex>(), list_->model()->index(0, 5));
+  const QImage emptied = list_->viewport()->grab().toImage();
+  EXPECT_EQ(emptied.copy(cell_rect(0, ChannelColumn::picture)),
+            emptied.copy(cell_rect(2, ChannelColumn::picture)));
+  testing_support::fs::remove_all(folder);
+}
+
 // A list with every kind of row, open cells, the load meters and the logo panel, for a person to
 // look at.
 TEST_F(ChannelListTest, Screenshot) {
@@ -227,7 +323,7 @@ TEST_F(ChannelListTest, Screenshot) {
   layout->addWidget(about);
   layout->addWidget(list);
   layout->addWidget(cpu);
-  window.resize(620, 330);
+  window.resize(900, 420);
 
   const std::vector<std::pair<ChannelState, std::string>> states = {
       {ChannelState::idle, "IDLE"},
@@ -244,6 +340,26 @@ TEST_F(ChannelListTest, Screenshot) {
     list->set_row_state(row, states[i].first, states[i].second);
   }
   list->set_row_texts(1, {"2", "rtmp://live.example/app/key", "1", "Studio & B"});
+  // The running rows with their pictures (a 4:3 one among them) and their last ten minutes.
+  const testing_support::fs::path folder = testing_support::fresh_test_folder("vx-list");
+  const std::pair<int, const char*> pictures[] = {{1, "testsrc2=size=320x180"},
+                                                  {2, "smptehdbars=size=320x180"},
+                                                  {3, "mandelbrot=size=320x180"},
+                                                  {4, "testsrc=size=320x240"}};
+  for (const auto& [row, source] : pictures) {
+    list->set_row_picture(row, jpeg_thumbnail(folder, std::to_string(row), source));
+  }
+  std::vector<HistorySample> steady(kHistorySamples, {25, 4500, ChannelState::running});
+  for (std::size_t k = 0; k < steady.size(); ++k)
+    steady[k].bitrate_kbps = 4200 + (k * 37) % 600;
+  std::vector<HistorySample> started(kHistorySamples);
+  std::fill(started.end() - 200, started.end(), HistorySample{30, 6000, ChannelState::running});
+  list->set_row_history(1, steady);
+  list->set_row_history(2, eventful_history());
+  list->set_row_history(3, started);
+  std::vector<HistorySample> quiet = steady;
+  std::fill(quiet.end() - 90, quiet.end(), HistorySample{0, 0, ChannelState::no_signal});
+  list->set_row_history(4, quiet);
   list->set_hover_rule(
       [](int row) { return hover_buttons(ChannelState::running, row == 2, false); });
   SourceCells cells([list] { return list->row_count(); });
@@ -262,6 +378,7 @@ TEST_F(ChannelListTest, Screenshot) {
 
   ASSERT_TRUE(QDir().mkpath(VX_DESKTOP_SHOTS));
   EXPECT_TRUE(window.grab().save(VX_DESKTOP_SHOTS "/channel-list.png"));
+  testing_support::fs::remove_all(folder);
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMessageBox>
+#include <QSignalSpy>
 #include <QTest>
 #include <QTimer>
 #include <QToolButton>
@@ -160,6 +161,85 @@ TEST_F(Window, AConfigurationPostedOnTheWebRebuildsTheList) {
   EXPECT_TRUE(spin_until([&] { return list().selected_row() == 0; }));
   // Nothing was started by the rebuild.
   EXPECT_EQ(shell_->application().supervisor().row_state(2), ChannelState::idle);
+}
+
+// Channels playing clips of their own pictures: each running row shows its live thumbnail, renewed
+// as the clip moves, and the start of its sparklines; the idle row shows neither. Nothing is read
+// while the window is minimised, and it catches up once it is back.
+TEST_F(Window, RunningRowsShowTheirLivePictureAndLastMinutesWhileOnTheScreen) {
+  // Four clips of different pictures, and a fifth channel left idle.
+  std::vector<std::string> sources;
+  for (const char* picture :
+       {"testsrc2=size=320x180:rate=25", "smptehdbars=size=320x180:rate=25",
+        "mandelbrot=size=320x180:rate=25",
+        "life=size=320x180:rate=25:mold=10:ratio=0.1:life_color=#00ff00:death_color=#c83232"}) {
+    const fs::path clip = folder_ / "clips" / (std::to_string(sources.size() + 1) + ".mp4");
+    fs::create_directories(clip.parent_path());
+    Peer ffmpeg(ffmpeg_argv({"-f",      "lavfi",     "-t",   "45",  "-i",   picture,      "-f",
+                             "lavfi",   "-t",        "45",   "-i",  "sine", "-c:v",       "libx264",
+                             "-preset", "ultrafast", "-c:a", "aac", "-y",   clip.string()}),
+                folder_ / "clip.out", folder_ / "clip.err");
+    ASSERT_EQ(ffmpeg.wait(60s), 0) << ffmpeg.err();
+    sources.push_back(clip.string());
+  }
+  sources.push_back("udp://127.0.0.1:1");
+  JsonPtr configuration = document(sources);
+  const char* const memos[] = {"Studio A", "Bars", "Fractal", "Life", "Standby"};
+  for (int row = 0; row < 5; ++row) {
+    config_set_string(cJSON_GetArrayItem(config_array(configuration.get(), "channels"), row),
+                      "memo", memos[row]);
+  }
+  start_with(configuration.get());
+  Supervisor& supervisor = shell_->application().supervisor();
+  for (int row = 0; row < 4; ++row)
+    ASSERT_EQ(supervisor.start_channel(row), 0) << row;
+
+  const auto cell = [&](int row, ChannelColumn column) {
+    const QRect place = list().visualRect(list().model()->index(row, static_cast<int>(column)));
+    return list().viewport()->grab().toImage().copy(place);
+  };
+  // Pixels that are not the row's own grey.
+  const auto drawn = [&](int row, ChannelColumn column) {
+    const QImage image = cell(row, column);
+    const QColor grey = cell(row, ChannelColumn::number).pixelColor(0, 0);
+    int found = 0;
+    for (int y = 0; y < image.height(); ++y)
+      for (int x = 0; x < image.width(); ++x)
+        found += image.pixelColor(x, y) != grey;
+    return found;
+  };
+  const auto every_running_row = [&](ChannelColumn column, int pixels) {
+    for (int row = 0; row < 4; ++row)
+      if (drawn(row, column) < pixels) return false;
+    return true;
+  };
+  ASSERT_TRUE(spin_until([&] { return every_running_row(ChannelColumn::picture, 55 * 30); }, 20s))
+      << drawn(0, ChannelColumn::picture);
+  const QImage first = cell(0, ChannelColumn::picture);
+  EXPECT_TRUE(spin_until([&] { return cell(0, ChannelColumn::picture) != first; }, 8s))
+      << "the moving picture is renewed";
+  // The history box is drawn for every row; the running rows' lines add to it.
+  const int empty_box = drawn(4, ChannelColumn::history);
+  EXPECT_GT(empty_box, 0);
+  EXPECT_TRUE(spin_until([&] { return every_running_row(ChannelColumn::history, empty_box + 4); }));
+  EXPECT_EQ(drawn(4, ChannelColumn::picture), 0);
+  screenshot("window-glance.png");
+
+  window().showMinimized();
+  ASSERT_TRUE(spin_until([&] { return window().isMinimized(); }));
+  QSignalSpy changes(list().model(), &QAbstractItemModel::dataChanged);
+  const auto glance_changes = [&] {
+    int found = 0;
+    for (const QList<QVariant>& change : changes)
+      found += change[0].value<QModelIndex>().column() >= static_cast<int>(ChannelColumn::picture);
+    return found;
+  };
+  QTest::qWait(2500);
+  EXPECT_EQ(glance_changes(), 0) << "nothing is read while the window is away";
+  // Back without the password prompt, which is another test's.
+  window().set_locked(false);
+  window().showNormal();
+  EXPECT_TRUE(spin_until([&] { return glance_changes() > 0; }, 3s));
 }
 
 TEST_F(Window, AnNdiSourcePickedBehindTheCellsBrowseButtonFillsTheAddress) {

@@ -81,14 +81,19 @@ class Window : public ::testing::Test {
   }
 
   void start(const std::vector<std::string>& sources, int hls_targets = 0) {
-    std::ofstream(config_folder() / "morvi.json")
-        << *json_print(document(sources, hls_targets).get());
+    start_with(document(sources, hls_targets).get());
+  }
+
+  // The program with this configuration, once the window shows every channel's row.
+  void start_with(const cJSON* configuration) {
+    std::ofstream(config_folder() / "morvi.json") << *json_print(configuration);
     shell_ = std::make_unique<DesktopShell>(UniqueFd());
     ASSERT_FALSE(shell_->start(false).has_value());
     window().show();
     window().activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(&window()));
-    ASSERT_TRUE(spin_until([&] { return list().row_count() == static_cast<int>(sources.size()); }));
+    const int rows = cJSON_GetArraySize(config_array(configuration, "channels"));
+    ASSERT_TRUE(spin_until([&] { return list().row_count() == rows; }));
   }
 
   MainWindow& window() { return *shell_->window(); }

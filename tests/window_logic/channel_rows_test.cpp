@@ -88,9 +88,16 @@ TEST(ChannelRows, TipsAreCutAtACharacterAndLoadColoursAreClamped) {
       // A byte that starts no character counts as one.
       {ChannelColumn::source, std::string(78, 'u') + "\xff\xfe", std::string(76, 'u') + "..."},
       {ChannelColumn::memo, "anything", kChannelListHint},
+      {ChannelColumn::picture, "anything", kChannelListHint},
+      // The history's figures, however long, are never cut.
+      {ChannelColumn::history, "anything",
+       "Last 2 s, newest at the right: frame rate (upper line) up to 25 fps, bit rate (lower "
+       "line) up to 4500 Kbps, no signal (red) for 1 s."},
   };
+  const std::vector<HistorySample> history = {{25, 4500, ChannelState::running},
+                                              {0, 0, ChannelState::no_signal}};
   for (const TipCase& c : tips)
-    EXPECT_EQ(channel_list_tip(c.column, c.text), c.tip) << c.text;
+    EXPECT_EQ(channel_list_tip(c.column, c.text, history), c.tip) << c.text;
 
   struct ColourCase {
     int percent, red, green;
