@@ -30,23 +30,8 @@ send() {
   senders+=("$last_sender")
 }
 
-# The transcoder and every process below it.
-family() {
-  local pids=("$1") k=0
-  while (( k < ${#pids[@]} )); do
-    for child in $(pgrep -P "${pids[$k]}" || true); do pids+=("$child"); done
-    k=$((k + 1))
-  done
-  echo "${pids[@]}"
-}
-ticks() {
-  local sum=0
-  for pid in $(family "$1"); do
-    [ -r "/proc/$pid/stat" ] && sum=$((sum + $(awk '{print $14 + $15}' "/proc/$pid/stat" 2>/dev/null || echo 0)))
-  done
-  echo "$sum"
-}
-now() { date +%s.%N; }
+# family PID, ticks PID, now: the processor times of a process and all below it.
+. "$root/bench/process_times.sh"
 
 # run NAME EXTRA_INPUTS SWITCH_ON: starts the transcoder on the line.
 run() {
