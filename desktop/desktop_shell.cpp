@@ -11,14 +11,15 @@
 #include <QWindow>
 
 #include "desktop/login_dialog.h"
-#include "desktop/message_boxes.h"
 #include "desktop/main_window.h"
+#include "desktop/message_boxes.h"
 #include "desktop/qt_text.h"
-#include "window_logic/channel_commands.h"
-#include "window_logic/global_settings_access.h"
 #include "platform/exit_signals.h"
 #include "platform/host.h"
+#include "vocabulary/channel_glance.h"
 #include "vocabulary/product.h"
+#include "window_logic/channel_commands.h"
+#include "window_logic/global_settings_access.h"
 
 namespace vx {
 namespace {
@@ -103,8 +104,12 @@ std::optional<int> DesktopShell::start(bool show) {
   watch_descriptors();
   connect(&supervise_, &QTimer::timeout, this, &DesktopShell::tick);
   supervise_.start(std::chrono::duration_cast<std::chrono::milliseconds>(kSupervisionPeriod));
-  connect(&meters_, &QTimer::timeout, this,
-          [this] { window_->show_loads(application_.supervisor().load_figures()); });
+  // The rows' glances follow the meters, once a second, and are drawn in the same paint.
+  static_assert(kLoadFiguresPeriod == std::chrono::seconds(kHistoryIntervalSeconds));
+  connect(&meters_, &QTimer::timeout, this, [this] {
+    window_->show_loads(application_.supervisor().load_figures());
+    window_->glance_tick();
+  });
   meters_.start(std::chrono::duration_cast<std::chrono::milliseconds>(kLoadFiguresPeriod));
   window_->show_loads(application_.supervisor().load_figures());
   if (show) show_window();

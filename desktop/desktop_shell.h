@@ -1,7 +1,8 @@
 // The program with a display: the window (hidden with -quiet), the tray icon and its menu, the
-// 100 ms supervision tick and the 1 s meters, the web server's notifications carried onto the
-// window's thread, later copies of the program asking to be shown, and the exit signals, all
-// watched by Qt's event loop. Start-up and the exit sequence are the headless program's own.
+// 100 ms supervision tick and the 1 s meters with the channel list's glances, the web server's
+// notifications carried onto the window's thread, later copies of the program asking to be shown,
+// and the exit signals, all watched by Qt's event loop. Start-up and the exit sequence are the
+// headless program's own.
 #pragma once
 
 #include <QIcon>

@@ -135,11 +135,6 @@ MainWindow::MainWindow(Application& application, bool with_exit_command, QWidget
   connect_list();
   connect_panel();
   connect_standby();
-  glance_timer_.setInterval(std::chrono::seconds(kHistoryIntervalSeconds));
-  connect(&glance_timer_, &QTimer::timeout, this, [this] {
-    glance_ticks_ = (glance_ticks_ + 1) % (kThumbnailSeconds / kHistoryIntervalSeconds);
-    show_glances(glance_ticks_ == 0);
-  });
   // The window never becomes smaller than this. It opens wider by the list's picture and history
   // columns, so they stand beside a source address of fair length.
   resize(sizeHint().expandedTo(QSize(980, 600)));
@@ -555,10 +550,16 @@ void MainWindow::rebuild_list() {
       this, [this] { show_glances(true); }, Qt::QueuedConnection);
 }
 
+void MainWindow::glance_tick() {
+  if (!on_screen_) return;
+  glance_ticks_ = (glance_ticks_ + 1) % (kThumbnailSeconds / kHistoryIntervalSeconds);
+  show_glances(glance_ticks_ == 0);
+}
+
 void MainWindow::show_glances(bool with_pictures) {
   // Not on the screen, or unmapped by the desktop behind Qt's back: nothing is read.
   const QWindow* handle = windowHandle();
-  if (!glance_timer_.isActive() || handle == nullptr || !handle->isExposed()) return;
+  if (!on_screen_ || handle == nullptr || !handle->isExposed()) return;
   std::vector<ChannelGlance> glances = channel_glances(list_->row_count(), with_pictures);
   for (std::size_t index = 0; index < glances.size(); ++index) {
     const int row = static_cast<int>(index);
@@ -569,15 +570,12 @@ void MainWindow::show_glances(bool with_pictures) {
   }
 }
 
-void MainWindow::follow_glance_timer() {
+void MainWindow::follow_screen() {
   const bool on_screen = isVisible() && !isMinimized() && !locked_;
-  if (on_screen == glance_timer_.isActive()) return;
-  if (!on_screen) {
-    glance_timer_.stop();
-    return;
-  }
+  if (on_screen == on_screen_) return;
+  on_screen_ = on_screen;
+  if (!on_screen) return;
   glance_ticks_ = 0;
-  glance_timer_.start();
   // What happened while the window was away shows at once, after the event that showed it.
   QMetaObject::invokeMethod(
       this, [this] { show_glances(true); }, Qt::QueuedConnection);
@@ -777,13 +775,13 @@ void MainWindow::set_locked(bool locked) {
   }
   pages_->setCurrentWidget(locked ? cover_ : contents_);
   exit_action_->setEnabled(!locked);
-  follow_glance_timer();
+  follow_screen();
 }
 
 void MainWindow::changeEvent(QEvent* event) {
   QWidget::changeEvent(event);
   if (event->type() != QEvent::WindowStateChange) return;
-  follow_glance_timer();
+  follow_screen();
   if (isMinimized()) {
     emit wentAway();
   } else if (locked_ && isVisible()) {
@@ -793,13 +791,13 @@ void MainWindow::changeEvent(QEvent* event) {
 
 void MainWindow::showEvent(QShowEvent* event) {
   QWidget::showEvent(event);
-  follow_glance_timer();
+  follow_screen();
   if (locked_ && !isMinimized()) emit cameBack();
 }
 
 void MainWindow::hideEvent(QHideEvent* event) {
   QWidget::hideEvent(event);
-  follow_glance_timer();
+  follow_screen();
   emit wentAway();
 }
 

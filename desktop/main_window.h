@@ -5,7 +5,6 @@
 // shows their messages once they have let the core lock go.
 #pragma once
 
-#include <QTimer>
 #include <QWidget>
 
 #include <memory>
@@ -57,6 +56,10 @@ class MainWindow final : public QWidget, public SupervisorView {
 
   // The figures of the CPU and GPU meters (the 1 s timer).
   void show_loads(const LoadFigures& figures);
+  // The same timer, once a second: the rows' histories, and every kThumbnailSeconds the running
+  // channels' thumbnails, read only while the window is on the screen and open. Drawn in the same
+  // paint as the meters.
+  void glance_tick();
   // From now on a close request closes (the program is ending); before, it only hides.
   void allow_close() { closing_allowed_ = true; }
 
@@ -114,11 +117,11 @@ class MainWindow final : public QWidget, public SupervisorView {
 
   void select_row(int row);
   void rebuild_list();
-  // The rows' histories and, with `with_pictures`, their thumbnails, read while the window is on
-  // the screen: once a second, the pictures every kThumbnailSeconds.
+  // The rows' histories and, with `with_pictures`, their thumbnails, while the window is on the
+  // screen.
   void show_glances(bool with_pictures);
-  // Runs the glance timer while the window is on the screen and open, stops it otherwise.
-  void follow_glance_timer();
+  // Whether the window is on the screen and open; coming back, it shows the glances at once.
+  void follow_screen();
   void start_channel(CommandOrigin origin, std::optional<int> hovered);
   void stop_channel(CommandOrigin origin, std::optional<int> hovered);
   void run_hover_command(HoverCommand command, int row);
@@ -165,8 +168,8 @@ class MainWindow final : public QWidget, public SupervisorView {
   QStackedLayout* pages_ = nullptr;  // the contents, or the cover while locked
   QWidget* contents_ = nullptr;
   QWidget* cover_ = nullptr;
-  QTimer glance_timer_;
-  int glance_ticks_ = 0;
+  bool on_screen_ = false;
+  int glance_ticks_ = 0;  // seconds since the pictures were last read
 
   // While the window draws an outcome, the list's own selection signals are not new input.
   bool drawing_ = false;
